@@ -1,0 +1,35 @@
+find_package(Threads REQUIRED)
+find_package(GTest REQUIRED)
+
+# SOCI ships neither a CMake config nor a pkg-config file on Debian 12.
+find_path(SOCI_INCLUDE_DIR soci/soci.h REQUIRED)
+find_library(SOCI_CORE_LIBRARY soci_core REQUIRED)
+find_library(SOCI_SQLITE3_LIBRARY soci_sqlite3 REQUIRED)
+find_library(SOCI_FIREBIRD_LIBRARY soci_firebird REQUIRED)
+find_path(SQLITE3_INCLUDE_DIR sqlite3.h REQUIRED)
+find_library(SQLITE3_LIBRARY sqlite3 REQUIRED)
+find_path(FIREBIRD_INCLUDE_DIR ibase.h PATHS /usr/include/firebird REQUIRED)
+
+add_library(soci::core INTERFACE IMPORTED)
+set_target_properties(soci::core PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES "${SOCI_INCLUDE_DIR}"
+  INTERFACE_LINK_LIBRARIES "${SOCI_CORE_LIBRARY};${CMAKE_DL_LIBS}")
+add_library(soci::sqlite3 INTERFACE IMPORTED)
+set_target_properties(soci::sqlite3 PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES "${SQLITE3_INCLUDE_DIR}"
+  INTERFACE_LINK_LIBRARIES "${SOCI_SQLITE3_LIBRARY};${SQLITE3_LIBRARY};soci::core")
+add_library(soci::firebird INTERFACE IMPORTED)
+set_target_properties(soci::firebird PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES "${FIREBIRD_INCLUDE_DIR}"
+  INTERFACE_LINK_LIBRARIES "${SOCI_FIREBIRD_LIBRARY};soci::core")
+
+find_package(nlohmann_json 3 REQUIRED)
+find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+find_library(HTTPLIB_LIBRARY cpp-httplib REQUIRED)
+add_library(httplib::httplib INTERFACE IMPORTED)
+set_target_properties(httplib::httplib PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES "${HTTPLIB_INCLUDE_DIR}"
+  INTERFACE_LINK_LIBRARIES "${HTTPLIB_LIBRARY};Threads::Threads")
+
+# The desktop front end is optional so the headless build never needs a display stack.
+find_package(Qt6 COMPONENTS Widgets PrintSupport QUIET)

@@ -1,0 +1,97 @@
+#include "rtl/utf8.h"
+
+namespace utf8 {
+
+std::u32string decode(const std::string &text)
+{
+    std::u32string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        char32_t cp = 0;
+        int extra = 0;
+        if (c < 0x80) { cp = c; }
+        else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; extra = 1; }
+        else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; extra = 2; }
+        else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; extra = 3; }
+        else { out.push_back(0xFFFD); ++i; continue; }
+        bool ok = true;
+        for (int k = 1; k <= extra; ++k) {
+            if (i + k >= text.size()) { ok = false; break; }
+            unsigned char cc = static_cast<unsigned char>(text[i + k]);
+            if ((cc & 0xC0) != 0x80) { ok = false; break; }
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        if (!ok) { out.push_back(0xFFFD); ++i; continue; }
+        out.push_back(cp);
+        i += extra + 1;
+    }
+    return out;
+}
+
+std::string encode(char32_t c)
+{
+    std::string out;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return out;
+}
+
+std::string encode(const std::u32string &text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char32_t c : text)
+        out += encode(c);
+    return out;
+}
+
+std::size_t length(const std::string &text)
+{
+    std::size_t n = 0;
+    for (unsigned char c : text)
+        if ((c & 0xC0) != 0x80)
+            ++n;
+    return n;
+}
+
+// Latin-1 supplement covers every accented letter of Portuguese.
+char32_t toUpper(char32_t c)
+{
+    if (c >= U'a' && c <= U'z')
+        return c - 32;
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
+        return c - 32;
+    return c;
+}
+
+bool isLetter(char32_t c)
+{
+    return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z') ||
+           (c >= 0xC0 && c <= 0xFF && c != 0xD7 && c != 0xF7);
+}
+
+bool isDigit(char32_t c) { return c >= U'0' && c <= U'9'; }
+
+std::string upper(const std::string &text)
+{
+    std::u32string s = decode(text);
+    for (auto &c : s)
+        c = toUpper(c);
+    return encode(s);
+}
+
+} // namespace utf8

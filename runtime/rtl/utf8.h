@@ -1,0 +1,15 @@
+#pragma once
+// Conversions between UTF-8 text and code points. Controls count and edit
+// characters, not bytes ("Nº", "Saída").
+#include <string>
+
+namespace utf8 {
+std::u32string decode(const std::string &text);
+std::string encode(const std::u32string &text);
+std::string encode(char32_t c);
+std::size_t length(const std::string &text);
+char32_t toUpper(char32_t c);
+bool isLetter(char32_t c);
+bool isDigit(char32_t c);
+std::string upper(const std::string &text);
+} // namespace utf8

@@ -1,0 +1,84 @@
+#include "vcl/classes.h"
+
+#include <algorithm>
+
+TComponent::TComponent(TComponent *owner) : owner_(owner)
+{
+    if (owner_)
+        owner_->InsertComponent(this);
+}
+
+TComponent::~TComponent()
+{
+    while (!components_.empty())
+        delete components_.back();  // the child's destructor unlinks it
+    if (owner_) {
+        owner_->NotifyRemoval(this);
+        owner_->RemoveComponent(this);
+    }
+}
+
+void TComponent::SetName(const std::string &name)
+{
+    if (owner_ && !name.empty()) {
+        TComponent *other = owner_->FindComponent(name);
+        if (other && other != this)
+            throw EComponentError("Já existe um componente com o nome '" + name + "'.");
+    }
+    name_ = name;
+}
+
+TComponent *TComponent::FindComponent(const std::string &name) const
+{
+    if (name.empty())
+        return nullptr;
+    for (TComponent *c : components_)
+        if (c->name_ == name)
+            return c;
+    return nullptr;
+}
+
+void TComponent::Notification(TComponent *) {}
+
+bool TComponent::SetProperty(const PropertyDesc &, LoadContext &) { return false; }
+
+bool TComponent::IsLoading() const
+{
+    for (const TComponent *c = this; c; c = c->owner_)
+        if (c->loading_)
+            return true;
+    return false;
+}
+
+void TComponent::InsertComponent(TComponent *c) { components_.push_back(c); }
+
+void TComponent::RemoveComponent(TComponent *c)
+{
+    auto it = std::find(components_.begin(), components_.end(), c);
+    if (it != components_.end())
+        components_.erase(it);
+}
+
+void TComponent::NotifyRemoval(TComponent *c)
+{
+    Notification(c);
+    for (TComponent *sibling : components_)
+        if (sibling != c)
+            sibling->Notification(c);
+}
+
+bool MethodTable::Contains(const std::string &name) const
+{
+    for (const auto &e : entries_)
+        if (e.first == name)
+            return true;
+    return false;
+}
+
+std::vector<std::string> MethodTable::Names() const
+{
+    std::vector<std::string> out;
+    for (const auto &e : entries_)
+        out.push_back(e.first);
+    return out;
+}

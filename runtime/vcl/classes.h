@@ -1,0 +1,112 @@
+#pragma once
+// Objects, owned components and the published-method table.
+#include "rtl/sysutils.h"
+
+#include <any>
+#include <functional>
+#include <string>
+#include <typeinfo>
+#include <utility>
+#include <vector>
+
+struct PropertyDesc;
+class LoadContext;
+
+class TObject {
+public:
+    TObject() = default;
+    TObject(const TObject &) = delete;
+    TObject &operator=(const TObject &) = delete;
+    virtual ~TObject() = default;
+    virtual const char *ClassName() const { return "TObject"; }
+};
+
+using TNotifyEvent = std::function<void(TObject *)>;
+
+// A component owns what it creates: destroying the owner destroys them, last
+// created first. Every other pointer between components is non-owning.
+class TComponent : public TObject {
+public:
+    explicit TComponent(TComponent *owner);
+    ~TComponent() override;
+    const char *ClassName() const override { return "TComponent"; }
+
+    TComponent *Owner() const { return owner_; }
+    const std::string &Name() const { return name_; }
+    void SetName(const std::string &name);
+
+    int ComponentCount() const { return static_cast<int>(components_.size()); }
+    TComponent *Components(int index) const { return components_.at(static_cast<std::size_t>(index)); }
+    TComponent *FindComponent(const std::string &name) const;
+
+    // Told when a component it may point to is about to be destroyed.
+    virtual void Notification(TComponent *component);
+
+    // Sets a property from a description; false when the name is unknown.
+    virtual bool SetProperty(const PropertyDesc &prop, LoadContext &ctx);
+
+protected:
+    // While a form is built from its description no event may fire.
+    bool IsLoading() const;
+    void SetLoading(bool loading) { loading_ = loading; }
+
+private:
+    void InsertComponent(TComponent *c);
+    void RemoveComponent(TComponent *c);
+    void NotifyRemoval(TComponent *c);
+
+    TComponent *owner_ = nullptr;
+    std::string name_;
+    std::vector<TComponent *> components_;
+    bool loading_ = false;
+};
+
+// Methods a class publishes by name, so a description can bind events to them.
+// Adding a name that exists replaces it: a derived class's handler takes the
+// place of the base handler of the same name.
+class MethodTable {
+public:
+    template <class Sig>
+    void Add(const std::string &name, std::function<Sig> fn)
+    {
+        for (auto &e : entries_)
+            if (e.first == name) {
+                e.second = std::move(fn);
+                return;
+            }
+        entries_.emplace_back(name, std::move(fn));
+    }
+    bool Contains(const std::string &name) const;
+    // Empty when the name is unknown or the method has another signature.
+    template <class Sig>
+    std::function<Sig> Find(const std::string &name) const
+    {
+        for (const auto &e : entries_)
+            if (e.first == name) {
+                if (auto *fn = std::any_cast<std::function<Sig>>(&e.second))
+                    return *fn;
+                return {};
+            }
+        return {};
+    }
+    template <class Sig>
+    std::function<Sig> Require(const std::string &name) const
+    {
+        if (!Contains(name))
+            throw EComponentError("Método publicado '" + name + "' não existe.");
+        auto fn = Find<Sig>(name);
+        if (!fn)
+            throw EComponentError("Método publicado '" + name + "' tem outra assinatura.");
+        return fn;
+    }
+    std::vector<std::string> Names() const;
+
+private:
+    std::vector<std::pair<std::string, std::any>> entries_;
+};
+
+template <class T>
+T *FindTyped(const TComponent *owner, const std::string &name)
+{
+    return dynamic_cast<T *>(owner->FindComponent(name));
+}

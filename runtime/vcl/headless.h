@@ -1,0 +1,50 @@
+#pragma once
+// A widget set with no display: messages are recorded, picks and prompts are
+// answered from queues. Tests and scripts drive screens through it.
+#include "vcl/widgetset.h"
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct PickAnswer {
+    bool cancel = false;
+    std::vector<std::string> keys;  // one key for a single pick, any number for a list
+};
+
+class HeadlessWidgetSet : public TWidgetSet {
+public:
+    std::unique_ptr<ControlPeer> CreatePeer(TControl &) override { return nullptr; }
+    void ShowMessage(const std::string &text, MessageKind kind) override;
+    std::optional<int> PickRow(const std::string &title, const PickTable &table) override;
+    std::optional<int> PickTreeRow(const std::string &title, const PickTable &table,
+                                   const std::vector<PickTreeNode> &roots) override;
+    std::optional<std::vector<int>> PickRows(const std::string &title, const PickTable &table,
+                                             const std::vector<int> &marked) override;
+    std::optional<std::string> PromptText(const std::string &caption, const std::string &prompt,
+                                          const std::string &initial) override;
+    void ShowBusy(bool on) override;
+
+    struct ShownMessage {
+        std::string text;
+        MessageKind kind;
+    };
+    std::deque<ShownMessage> messages;       // not yet consumed by a test
+    std::deque<PickAnswer> pickAnswers;
+    std::deque<std::optional<std::string>> promptAnswers;  // nullopt cancels
+
+    // What the last pick showed, for tests.
+    std::string lastPickTitle;
+    PickTable lastPickTable;
+    std::vector<PickTreeNode> lastPickTree;
+    std::vector<int> lastMarked;
+    int pickCount = 0;
+    int busyDepth = 0;
+    int busyShown = 0;
+    // Set when a pick could not be answered (no answer queued, or a key the
+    // list does not hold); the pick is then cancelled.
+    std::optional<std::string> pickFailure;
+};
+
+HeadlessWidgetSet *HeadlessWidgets();  // the installed widget set if headless

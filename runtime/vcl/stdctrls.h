@@ -1,0 +1,187 @@
+#pragma once
+// Standard controls: labels, edits, masked edits, combo boxes, radio buttons,
+// group boxes, panels, bevels and buttons.
+#include "vcl/controls.h"
+#include "vcl/maskengine.h"
+
+#include <string>
+#include <vector>
+
+class TLabel : public TGraphicControl {
+public:
+    explicit TLabel(TComponent *owner);
+    const char *ClassName() const override { return "TLabel"; }
+};
+
+class TBevel : public TGraphicControl {
+public:
+    using TGraphicControl::TGraphicControl;
+    const char *ClassName() const override { return "TBevel"; }
+    bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
+};
+
+enum TEditCharCase { ecNormal, ecUpperCase, ecLowerCase };
+
+// An edit box. `Text` is what the program reads; `DisplayText` what the
+// person sees. The change event fires whenever the shown text really changes,
+// whether a person typed it or code set it.
+class TCustomEdit : public TWinControl {
+public:
+    explicit TCustomEdit(TComponent *owner);
+    const char *ClassName() const override { return "TCustomEdit"; }
+
+    virtual std::string Text() const { return text_; }
+    virtual std::string DisplayText() const { return text_; }
+    void SetText(const std::string &text);
+    // The edit's clear operation: a change like any other.
+    void Clear() { SetText(""); }
+
+    int MaxLength() const { return maxLength_; }
+    void SetMaxLength(int n) { maxLength_ = n; }
+    TEditCharCase CharCase() const { return charCase_; }
+    void SetCharCase(TEditCharCase c) { charCase_ = c; }
+
+    // A person's keyboard: select everything, type one key, delete the selection.
+    virtual void SelectAll() { selectedAll_ = true; }
+    virtual bool TypeKey(char32_t key);
+    virtual void DeleteSelection();
+
+    TNotifyEvent OnChange;
+
+    bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
+
+protected:
+    // Replaces the stored text; the caller reports the change.
+    virtual void StoreText(const std::string &text) { text_ = text; }
+    // Runs `edit` and fires the change event if the shown text changed.
+    template <class F>
+    void Editing(F &&edit)
+    {
+        const std::string before = DisplayText();
+        edit();
+        if (DisplayText() != before)
+            NotifyChange();
+    }
+    void NotifyChange();
+
+private:
+    std::string text_;
+    int maxLength_ = 0;
+    TEditCharCase charCase_ = ecNormal;
+    bool selectedAll_ = false;
+};
+
+class TEdit : public TCustomEdit {
+public:
+    using TCustomEdit::TCustomEdit;
+    const char *ClassName() const override { return "TEdit"; }
+};
+
+class TMaskEdit : public TCustomEdit {
+public:
+    explicit TMaskEdit(TComponent *owner);
+    const char *ClassName() const override { return "TMaskEdit"; }
+
+    const std::string &EditMask() const { return engine_.mask(); }
+    // Setting the mask it already has does nothing.
+    void SetEditMask(const std::string &mask);
+
+    std::string Text() const override;
+    std::string DisplayText() const override;
+    void SelectAll() override;
+    bool TypeKey(char32_t key) override;
+    void DeleteSelection() override;
+
+    bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
+
+protected:
+    void StoreText(const std::string &text) override;
+
+private:
+    MaskEngine engine_;
+};
+
+enum TComboBoxStyle { csDropDown, csSimple, csDropDownList };
+
+class TComboBox : public TWinControl {
+public:
+    explicit TComboBox(TComponent *owner);
+    const char *ClassName() const override { return "TComboBox"; }
+
+    const std::vector<std::string> &Items() const { return items_; }
+    void SetItems(std::vector<std::string> items);
+    void AddItem(const std::string &item);
+    void ClearItems();
+    int ItemIndex() const { return itemIndex_; }
+    // From code: no event runs.
+    void SetItemIndex(int index);
+    // The selected entry's text ("" when none).
+    std::string Text() const;
+    TComboBoxStyle Style() const { return style_; }
+    int ItemHeight() const { return itemHeight_; }
+
+    // A person's pick of an entry: its change event runs, even when the
+    // entry was already selected.
+    void PickItem(int index);
+
+    TNotifyEvent OnChange;
+
+    bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
+
+private:
+    std::vector<std::string> items_;
+    int itemIndex_ = -1;
+    TComboBoxStyle style_ = csDropDown;
+    int itemHeight_ = 13;
+};
+
+class TRadioButton : public TWinControl {
+public:
+    explicit TRadioButton(TComponent *owner);
+    const char *ClassName() const override { return "TRadioButton"; }
+
+    bool Checked() const { return checked_; }
+    // From code: siblings in the same parent are unchecked; no event runs.
+    void SetChecked(bool checked);
+    // A person's click: checks it and runs its click event, also when it was
+    // already checked.
+    void Click() override;
+
+    bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
+
+private:
+    bool checked_ = false;
+};
+
+// Containers never take the focus themselves.
+class TGroupBox : public TWinControl {
+public:
+    explicit TGroupBox(TComponent *owner);
+    const char *ClassName() const override { return "TGroupBox"; }
+    bool AcceptsFocus() const override { return false; }
+};
+
+class TPanel : public TWinControl {
+public:
+    explicit TPanel(TComponent *owner);
+    const char *ClassName() const override { return "TPanel"; }
+    bool AcceptsFocus() const override { return false; }
+    bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
+};
+
+class TButton : public TWinControl {
+public:
+    using TWinControl::TWinControl;
+    const char *ClassName() const override { return "TButton"; }
+};
+
+// A tool button: never takes the focus, so the control that has it keeps it
+// while the click runs.
+class TSpeedButton : public TGraphicControl {
+public:
+    using TGraphicControl::TGraphicControl;
+    const char *ClassName() const override { return "TSpeedButton"; }
+    bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
+};
+
+void RegisterStandardControls();

@@ -1,0 +1,99 @@
+#include "vcl/streaming.h"
+
+#include "vcl/controls.h"
+
+#include <map>
+#include <mutex>
+
+TComponent *LoadContext::Find(const std::string &name) const
+{
+    if (TComponent *c = root_.FindComponent(name))
+        return c;
+    throw EComponentError("Componente '" + name + "' não encontrado.");
+}
+
+void LoadContext::Finish()
+{
+    for (auto &f : fixups_)
+        f();
+    fixups_.clear();
+    for (auto &e : events_)
+        e();
+    events_.clear();
+}
+
+namespace {
+template <class T>
+const T &propAs(const PropertyDesc &p, const char *what)
+{
+    if (auto *v = std::get_if<T>(&p.value))
+        return *v;
+    throw EComponentError("Propriedade '" + p.name + "' espera " + what + ".");
+}
+
+std::map<std::string, ComponentFactory> &registry()
+{
+    static std::map<std::string, ComponentFactory> r;
+    return r;
+}
+
+void applyProps(TComponent &target, const ComponentDesc &desc, LoadContext &ctx)
+{
+    for (const auto &p : desc.props)
+        if (!target.SetProperty(p, ctx))
+            throw EComponentError("Propriedade '" + p.name + "' desconhecida em " + target.ClassName() +
+                                  " '" + target.Name() + "'.");
+}
+
+void loadChildren(TComponent &root, TComponent &parent, const ComponentDesc &desc, LoadContext &ctx)
+{
+    for (const auto &child : desc.children) {
+        TComponent *c = root.FindComponent(child.name);
+        if (!c) {
+            if (child.className.empty())
+                throw EComponentError("Componente herdado '" + child.name + "' não existe.");
+            c = ClassRegistry::Create(child.className, &root);
+            c->SetName(child.name);
+        } else if (!child.className.empty() && child.className != c->ClassName()) {
+            throw EComponentError("Componente '" + child.name + "' já existe como " + c->ClassName() + ".");
+        }
+        auto *control = dynamic_cast<TControl *>(c);
+        auto *container = dynamic_cast<TWinControl *>(&parent);
+        if (control && container && control->Parent() == nullptr)
+            control->SetParent(container);
+        applyProps(*c, child, ctx);
+        loadChildren(root, *c, child, ctx);
+    }
+}
+} // namespace
+
+int PropInt(const PropertyDesc &p) { return propAs<int>(p, "um número"); }
+bool PropBool(const PropertyDesc &p) { return propAs<bool>(p, "um booleano"); }
+const std::string &PropString(const PropertyDesc &p) { return propAs<std::string>(p, "um texto"); }
+const std::vector<std::string> &PropStrings(const PropertyDesc &p)
+{
+    return propAs<std::vector<std::string>>(p, "uma lista de textos");
+}
+
+void ClassRegistry::Register(const std::string &className, ComponentFactory factory)
+{
+    registry()[className] = std::move(factory);
+}
+
+bool ClassRegistry::IsRegistered(const std::string &className) { return registry().count(className) > 0; }
+
+TComponent *ClassRegistry::Create(const std::string &className, TComponent *owner)
+{
+    auto it = registry().find(className);
+    if (it == registry().end())
+        throw EComponentError("Classe '" + className + "' não registrada.");
+    return it->second(owner);
+}
+
+void LoadDescription(TComponent &root, const ComponentDesc &desc, const MethodTable &methods)
+{
+    LoadContext ctx(root, methods);
+    applyProps(root, desc, ctx);
+    loadChildren(root, root, desc, ctx);
+    ctx.Finish();
+}
