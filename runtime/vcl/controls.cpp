@@ -1,7 +1,7 @@
 #include "vcl/controls.h"
 
 #include "vcl/forms.h"
-#include "vcl/streaming.h"
+#include "rtl/streaming.h"
 
 #include <algorithm>
 
@@ -30,6 +30,13 @@ void TControl::SetParent(TWinControl *parent)
         parent_->controls_.push_back(this);
     if (parentFont_ && parent_)
         font_ = parent_->Font();
+}
+
+void TControl::SetParentComponent(TComponent *parent)
+{
+    if (parent_ == nullptr)
+        if (auto *container = dynamic_cast<TWinControl *>(parent))
+            SetParent(container);
 }
 
 void TControl::SetBounds(int left, int top, int width, int height)

@@ -1,7 +1,7 @@
 #pragma once
 // Controls: position, state and the parent chain that decides whether a
 // person can use them.
-#include "vcl/classes.h"
+#include "rtl/classes.h"
 #include "vcl/graphics.h"
 #include "vcl/widgetset.h"
 
@@ -20,6 +20,7 @@ public:
 
     TWinControl *Parent() const { return parent_; }
     void SetParent(TWinControl *parent);
+    void SetParentComponent(TComponent *parent) override;
 
     int Left() const { return left_; }
     int Top() const { return top_; }

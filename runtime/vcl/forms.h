@@ -1,7 +1,7 @@
 #pragma once
 // Forms, the screen object and the application with its message queue.
 #include "vcl/controls.h"
-#include "vcl/streaming.h"
+#include "rtl/streaming.h"
 
 #include <deque>
 #include <functional>

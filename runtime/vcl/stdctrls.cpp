@@ -2,7 +2,7 @@
 
 #include "rtl/utf8.h"
 #include "vcl/forms.h"
-#include "vcl/streaming.h"
+#include "rtl/streaming.h"
 
 TLabel::TLabel(TComponent *owner) : TGraphicControl(owner) {}
 

@@ -1,4 +1,4 @@
-#include "vcl/classes.h"
+#include "rtl/classes.h"
 
 #include <algorithm>
 

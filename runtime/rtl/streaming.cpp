@@ -1,6 +1,5 @@
-#include "vcl/streaming.h"
+#include "rtl/streaming.h"
 
-#include "vcl/controls.h"
 
 #include <map>
 #include <mutex>
@@ -57,10 +56,8 @@ void loadChildren(TComponent &root, TComponent &parent, const ComponentDesc &des
         } else if (!child.className.empty() && child.className != c->ClassName()) {
             throw EComponentError("Componente '" + child.name + "' já existe como " + c->ClassName() + ".");
         }
-        auto *control = dynamic_cast<TControl *>(c);
-        auto *container = dynamic_cast<TWinControl *>(&parent);
-        if (control && container && control->Parent() == nullptr)
-            control->SetParent(container);
+        if (&parent != c)
+            c->SetParentComponent(&parent);
         applyProps(*c, child, ctx);
         loadChildren(root, *c, child, ctx);
     }

@@ -42,6 +42,10 @@ public:
     // Told when a component it may point to is about to be destroyed.
     virtual void Notification(TComponent *component);
 
+    // Places the component inside the one that encloses it in a description
+    // (controls take it as their parent; other components ignore it).
+    virtual void SetParentComponent(TComponent *) {}
+
     // Sets a property from a description; false when the name is unknown.
     virtual bool SetProperty(const PropertyDesc &prop, LoadContext &ctx);
 

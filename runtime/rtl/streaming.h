@@ -2,7 +2,7 @@
 // Building components from a declarative description: class names, component
 // names, property values and event bindings by method name. Events are bound
 // after every property is set, so building fires no event.
-#include "vcl/classes.h"
+#include "rtl/classes.h"
 
 #include <functional>
 #include <map>
