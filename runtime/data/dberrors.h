@@ -1,0 +1,9 @@
+#pragma once
+// Errors of the data-access framework: missing parameters and fields,
+// refused data packets and every failure the database reports.
+#include "rtl/sysutils.h"
+
+class EDatabaseError : public Exception {
+public:
+    using Exception::Exception;
+};

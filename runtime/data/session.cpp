@@ -1,0 +1,37 @@
+#include "data/session.h"
+
+#include "data/dberrors.h"
+#include "data/sqlparams.h"
+
+std::vector<BoundValue> ResolveBindings(const std::string &sql, const NamedValues &params)
+{
+    const std::vector<std::string> names = ParamNames(sql);
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        bool used = false;
+        for (const std::string &n : names)
+            used = used || SameName(n, params[i].first);
+        if (!used)
+            throw EDatabaseError("Parâmetro '" + params[i].first + "' não existe no comando.");
+        for (std::size_t j = 0; j < i; ++j)
+            if (SameName(params[j].first, params[i].first))
+                throw EDatabaseError("Parâmetro '" + params[i].first + "' informado duas vezes.");
+    }
+    std::vector<BoundValue> bound;
+    for (const ParamMarker &m : FindParamMarkers(sql)) {
+        bool done = false;
+        for (const BoundValue &b : bound)
+            done = done || b.name == m.name;
+        if (done)
+            continue;
+        const Variant *value = nullptr;
+        for (const auto &p : params)
+            if (SameName(p.first, m.name))
+                value = &p.second;
+        if (!value)
+            throw EDatabaseError("Parâmetro '" + m.name + "' sem valor.");
+        // Empty text travels as NULL, as it would on Oracle.
+        bool empty = value->kind() == Variant::Kind::Text && value->asString().empty();
+        bound.push_back({m.name, empty ? Variant::Null() : *value});
+    }
+    return bound;
+}

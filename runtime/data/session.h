@@ -1,0 +1,43 @@
+#pragma once
+// A connection to a database through SOCI. The data sets and the application
+// server run their statements through it; nothing else talks to SOCI.
+#include "data/variant.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct ResultSet {
+    std::vector<std::string> columns;  // as the database names them
+    std::vector<std::vector<std::optional<std::string>>> rows;  // nullopt is NULL
+};
+
+// Parameter values keyed by name, one entry per distinct name of the statement.
+using NamedValues = std::vector<std::pair<std::string, Variant>>;
+
+class DatabaseSession {
+public:
+    virtual ~DatabaseSession() = default;
+    // Runs a statement that yields rows. Every parameter marker of the statement
+    // is bound by value from `params` (a name the statement lacks, or a marker
+    // without a value, is an error). An empty text is bound as NULL.
+    virtual ResultSet Query(const std::string &sql, const NamedValues &params) = 0;
+    // Runs a statement without a result (schema and fixture loading only).
+    virtual void Execute(const std::string &sql) = 0;
+    virtual std::string EngineName() const = 0;
+};
+
+class EDatabaseError;  // data/dberrors.h
+
+// One value for a backend to bind: the marker as the statement spells it and
+// its value, an empty text already turned into NULL.
+struct BoundValue {
+    std::string name;
+    Variant value;
+};
+// Pairs every distinct spelling of a marker of `sql` with its value from
+// `params` (names compare case-insensitively). Raises EDatabaseError for a
+// marker without a value, a value the statement lacks, or a name given twice.
+std::vector<BoundValue> ResolveBindings(const std::string &sql, const NamedValues &params);

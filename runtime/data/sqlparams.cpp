@@ -1,0 +1,80 @@
+#include "data/sqlparams.h"
+
+#include "rtl/utf8.h"
+
+namespace {
+// Any byte of a multi-byte character counts as a name character, as SQLite does.
+bool nameStart(char c)
+{
+    auto u = static_cast<unsigned char>(c);
+    return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_' || u >= 0x80;
+}
+bool nameChar(char c) { return nameStart(c) || (c >= '0' && c <= '9'); }
+
+// Position just past a quoted run opened at `i`; a doubled quote is an escape.
+std::size_t skipQuoted(const std::string &sql, std::size_t i, char quote)
+{
+    for (++i; i < sql.size(); ++i) {
+        if (sql[i] != quote)
+            continue;
+        if (i + 1 < sql.size() && sql[i + 1] == quote)
+            ++i;
+        else
+            return i + 1;
+    }
+    return sql.size();
+}
+} // namespace
+
+std::vector<ParamMarker> FindParamMarkers(const std::string &sql)
+{
+    std::vector<ParamMarker> markers;
+    std::size_t i = 0;
+    while (i < sql.size()) {
+        const char c = sql[i];
+        const char next = i + 1 < sql.size() ? sql[i + 1] : '\0';
+        if (c == '\'' || c == '"') {
+            i = skipQuoted(sql, i, c);
+        } else if (c == '-' && next == '-') {
+            i = sql.find('\n', i);
+            if (i == std::string::npos)
+                i = sql.size();
+        } else if (c == '/' && next == '*') {
+            i = sql.find("*/", i + 2);
+            i = i == std::string::npos ? sql.size() : i + 2;
+        } else if (c == ':' && next == ':') {
+            i += 2;
+        } else if (c == ':' && nameStart(next)) {
+            std::size_t end = i + 1;
+            while (end < sql.size() && nameChar(sql[end]))
+                ++end;
+            markers.push_back({sql.substr(i + 1, end - i - 1), i, end - i});
+            i = end;
+        } else {
+            ++i;
+        }
+    }
+    return markers;
+}
+
+std::vector<std::string> ParamNames(const std::string &sql)
+{
+    std::vector<std::string> names;
+    std::vector<std::string> seen;  // upper-cased: names compare case-insensitively
+    for (const ParamMarker &m : FindParamMarkers(sql)) {
+        std::string key = utf8::upper(m.name);
+        bool known = false;
+        for (const std::string &s : seen)
+            known = known || s == key;
+        if (!known) {
+            seen.push_back(std::move(key));
+            names.push_back(m.name);
+        }
+    }
+    return names;
+}
+
+bool SameName(const std::string &a, const std::string &b)
+{
+    return utf8::upper(a) == utf8::upper(b);
+}
