@@ -1,0 +1,65 @@
+#include "host/hostsession.h"
+
+#include "data/dberrors.h"
+#include "data/sqlite_session.h"
+#include "data/sqlscript.h"
+#if __has_include("data/firebird_session.h")
+#include "data/firebird_session.h"
+#define FIS_HAVE_FIREBIRD 1
+#endif
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
+{
+    if (config.engine == "sqlite") {
+        if (config.database.empty())
+            throw EDatabaseError("Nenhum banco de dados SQLite configurado (chave 'database').");
+        return OpenSqliteSession(config.database, true);
+    }
+#ifdef FIS_HAVE_FIREBIRD
+    if (config.engine == "firebird") {
+        FirebirdConnection c;
+        c.host = config.dbHost;
+        c.port = config.dbPort;
+        c.database = config.database;
+        c.user = config.dbUser;
+        c.password = config.dbPassword;
+        return OpenFirebirdSession(c);
+    }
+#endif
+    throw EDatabaseError("Motor de banco de dados não disponível: '" + config.engine + "'.");
+}
+
+void BuildDemoDatabase(const std::string &path, const std::string &fixturePath)
+{
+    std::ifstream in(fixturePath, std::ios::binary);
+    if (!in)
+        throw EDatabaseError("Arquivo de dados de referência não encontrado: " + fixturePath);
+    std::stringstream script;
+    script << in.rdbuf();
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    auto session = OpenSqliteSession(path, false);
+    LoadSqlScript(*session, script.str());
+}
+
+TemporaryDemoDatabase::TemporaryDemoDatabase()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "fisdemo-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw EDatabaseError("Não foi possível criar uma pasta temporária.");
+    dir_ = pattern;
+    path_ = dir_ + "/demo.sqlite";
+    BuildDemoDatabase(path_);
+}
+
+TemporaryDemoDatabase::~TemporaryDemoDatabase()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}

@@ -1,0 +1,44 @@
+#include "report/qrddlgs.h"
+
+#include "rtl/streaming.h"
+
+const char *ReportActionName(ReportAction action)
+{
+    switch (action) {
+    case ReportAction::Print: return "print";
+    case ReportAction::Preview: return "preview";
+    case ReportAction::SaveAs: return "save as";
+    case ReportAction::EditLayout: return "edit layout";
+    }
+    return "?";
+}
+
+TReportDesignerDialog::TReportDesignerDialog(TComponent *owner) : TComponent(owner) {}
+
+bool TReportDesignerDialog::Execute(ReportAction action, const ReportDefinition &report)
+{
+    ReportRun run;
+    run.action = action;
+    run.title = report.title;
+    run.statement = report.StatementFor(Dialect);
+    run.params.ParseSQL(run.statement);
+    bool proceed = true;
+    if (BeforeGetQueryParams)
+        BeforeGetQueryParams(&run.params, proceed);
+    if (!proceed)
+        return false;
+    lastRun_ = std::move(run);
+    ++runCount_;
+    return true;
+}
+
+bool TReportDesignerDialog::SetProperty(const PropertyDesc &p, LoadContext &ctx)
+{
+    if (p.name == "BeforeGetQueryParams") {
+        ctx.BindEvent(BeforeGetQueryParams, p.value);
+        return true;
+    }
+    return TComponent::SetProperty(p, ctx);
+}
+
+bool ExistParam(TParams *params, const AnsiString &name) { return params && params->FindParam(name) != nullptr; }

@@ -1,0 +1,107 @@
+#include "report/reportdef.h"
+
+#include "rtl/sysutils.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+std::string joinLines(const nlohmann::json &lines)
+{
+    if (lines.is_string())
+        return lines.get<std::string>();
+    std::string out;
+    for (const auto &l : lines) {
+        if (!out.empty())
+            out += '\n';
+        out += l.get<std::string>();
+    }
+    return out;
+}
+
+nlohmann::json splitLines(const std::string &text)
+{
+    nlohmann::json lines = nlohmann::json::array();
+    std::stringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+} // namespace
+
+const std::string &ReportDefinition::StatementFor(const std::string &dialect) const
+{
+    if (dialect == "oracle" && !oracle.empty()) return oracle;
+    if (dialect == "mssql" && !mssql.empty()) return mssql;
+    if (dialect == "interbase" && !interbase.empty()) return interbase;
+    return sql;
+}
+
+ReportDefinition ParseReportDefinition(const std::string &jsonText, const std::string &file)
+{
+    auto j = nlohmann::json::parse(jsonText, nullptr, false);
+    if (j.is_discarded() || !j.is_object())
+        throw Exception("Definição de relatório inválida: " + file);
+    try {
+        ReportDefinition d;
+        d.file = file;
+        d.code = j.value("code", "");
+        d.title = j.at("title").get<std::string>();
+        if (auto q = j.find("query"); q != j.end()) {
+            if (q->contains("sql")) d.sql = joinLines((*q)["sql"]);
+            if (q->contains("oracle")) d.oracle = joinLines((*q)["oracle"]);
+            if (q->contains("mssql")) d.mssql = joinLines((*q)["mssql"]);
+            if (q->contains("interbase")) d.interbase = joinLines((*q)["interbase"]);
+        }
+        if (auto l = j.find("layout"); l != j.end())
+            d.layoutJson = l->dump();
+        return d;
+    } catch (const nlohmann::json::exception &e) {
+        throw Exception("Definição de relatório inválida: " + file + " (" + e.what() + ")");
+    }
+}
+
+std::string SerializeReportDefinition(const ReportDefinition &d)
+{
+    nlohmann::ordered_json j;
+    j["code"] = d.code;
+    j["title"] = d.title;
+    nlohmann::ordered_json q;
+    if (!d.sql.empty()) q["sql"] = splitLines(d.sql);
+    if (!d.oracle.empty()) q["oracle"] = splitLines(d.oracle);
+    if (!d.mssql.empty()) q["mssql"] = splitLines(d.mssql);
+    if (!d.interbase.empty()) q["interbase"] = splitLines(d.interbase);
+    j["query"] = q;
+    j["layout"] = d.layoutJson.empty() ? nlohmann::ordered_json::object() : nlohmann::ordered_json::parse(d.layoutJson);
+    return j.dump(2) + "\n";
+}
+
+std::vector<ReportDefinition> LoadReportDefinitions(const std::string &reportsDir, const std::string &code)
+{
+    fs::path dir = fs::path(reportsDir) / code;
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec))
+        throw ReportNotFound{code, reportsDir};
+    std::vector<fs::path> files;
+    for (const auto &e : fs::directory_iterator(dir, ec))
+        if (e.is_regular_file() && e.path().extension() == ".json")
+            files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    std::vector<ReportDefinition> defs;
+    for (const auto &f : files) {
+        std::ifstream in(f, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        defs.push_back(ParseReportDefinition(text.str(), f.string()));
+    }
+    if (defs.empty())
+        throw ReportNotFound{code, reportsDir};
+    return defs;
+}
