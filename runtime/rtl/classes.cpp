@@ -82,3 +82,29 @@ std::vector<std::string> MethodTable::Names() const
         out.push_back(e.first);
     return out;
 }
+
+bool MethodTable::IsPlaceholder(const std::string &name) const
+{
+    for (const auto &p : placeholders_)
+        if (p == name)
+            return true;
+    return false;
+}
+
+std::string TComponent::BoundMethod(const std::string &event) const
+{
+    for (const auto &b : bindings_)
+        if (b.first == event)
+            return b.second;
+    return {};
+}
+
+void TComponent::RecordBinding(const std::string &event, const std::string &method)
+{
+    for (auto &b : bindings_)
+        if (b.first == event) {
+            b.second = method;
+            return;
+        }
+    bindings_.emplace_back(event, method);
+}

@@ -49,6 +49,10 @@ public:
     // Sets a property from a description; false when the name is unknown.
     virtual bool SetProperty(const PropertyDesc &prop, LoadContext &ctx);
 
+    // The published method an event was bound to by a description ("" when none).
+    std::string BoundMethod(const std::string &event) const;
+    void RecordBinding(const std::string &event, const std::string &method);
+
 protected:
     // While a form is built from its description no event may fire.
     bool IsLoading() const;
@@ -62,6 +66,7 @@ private:
     TComponent *owner_ = nullptr;
     std::string name_;
     std::vector<TComponent *> components_;
+    std::vector<std::pair<std::string, std::string>> bindings_;
     bool loading_ = false;
 };
 
@@ -73,6 +78,7 @@ public:
     template <class Sig>
     void Add(const std::string &name, std::function<Sig> fn)
     {
+        std::erase(placeholders_, name);
         for (auto &e : entries_)
             if (e.first == name) {
                 e.second = std::move(fn);
@@ -81,6 +87,15 @@ public:
         entries_.emplace_back(name, std::move(fn));
     }
     bool Contains(const std::string &name) const;
+    // A method published under its name that does nothing yet: the feature it
+    // belongs to is not built. Descriptions may bind it.
+    template <class Sig>
+    void AddPlaceholder(const std::string &name)
+    {
+        Add<Sig>(name, [](auto &&...) {});
+        placeholders_.push_back(name);
+    }
+    bool IsPlaceholder(const std::string &name) const;
     // Empty when the name is unknown or the method has another signature.
     template <class Sig>
     std::function<Sig> Find(const std::string &name) const
@@ -107,6 +122,7 @@ public:
 
 private:
     std::vector<std::pair<std::string, std::any>> entries_;
+    std::vector<std::string> placeholders_;
 };
 
 template <class T>

@@ -45,13 +45,19 @@ public:
     // Runs after the fixups: event bindings.
     void DeferEvent(std::function<void()> binding) { events_.push_back(std::move(binding)); }
 
-    // Binds a notify-style event to a published method after loading.
+    // Binds an event of `component` to a published method once loading ends,
+    // and records which method it is.
     template <class Sig>
-    void BindEvent(std::function<Sig> &slot, const PropValue &value)
+    void BindEvent(TComponent &component, const PropertyDesc &prop, std::function<Sig> &slot)
     {
-        const std::string method = std::get<std::string>(value);
+        const std::string method = std::get<std::string>(prop.value);
+        const std::string event = prop.name;
         const MethodTable *table = &methods_;
-        DeferEvent([&slot, method, table] { slot = table->Require<Sig>(method); });
+        TComponent *target = &component;
+        DeferEvent([&slot, method, event, table, target] {
+            slot = table->Require<Sig>(method);
+            target->RecordBinding(event, method);
+        });
     }
 
     void Finish();

@@ -170,7 +170,7 @@ bool TControl::SetProperty(const PropertyDesc &p, LoadContext &ctx)
     else if (n == "ShowHint") showHint_ = PropBool(p);
     else if (n == "ParentShowHint") parentShowHint_ = PropBool(p);
     else if (n == "AutoSize") autoSize_ = PropBool(p);
-    else if (n == "OnClick") ctx.BindEvent(OnClick, p.value);
+    else if (n == "OnClick") ctx.BindEvent(*this, p, OnClick);
     else return TComponent::SetProperty(p, ctx);
     return true;
 }
@@ -230,8 +230,8 @@ bool TWinControl::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     if (p.name == "TabOrder") tabOrder_ = PropInt(p);
     else if (p.name == "TabStop") tabStop_ = PropBool(p);
-    else if (p.name == "OnEnter") ctx.BindEvent(OnEnter, p.value);
-    else if (p.name == "OnExit") ctx.BindEvent(OnExit, p.value);
+    else if (p.name == "OnEnter") ctx.BindEvent(*this, p, OnEnter);
+    else if (p.name == "OnExit") ctx.BindEvent(*this, p, OnExit);
     else return TControl::SetProperty(p, ctx);
     return true;
 }

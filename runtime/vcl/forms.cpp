@@ -265,11 +265,11 @@ bool TCustomForm::SetProperty(const PropertyDesc &p, LoadContext &ctx)
     } else if (n == "ActiveControl") {
         std::string name = PropString(p);
         ctx.Defer([this, name, &ctx] { activeControl_ = ctx.FindAs<TWinControl>(name); });
-    } else if (n == "OnCreate") ctx.BindEvent(OnCreate, p.value);
-    else if (n == "OnActivate") ctx.BindEvent(OnActivate, p.value);
-    else if (n == "OnDeactivate") ctx.BindEvent(OnDeactivate, p.value);
-    else if (n == "OnClose") ctx.BindEvent(OnClose, p.value);
-    else if (n == "OnDestroy") ctx.BindEvent(OnDestroy, p.value);
+    } else if (n == "OnCreate") ctx.BindEvent(*this, p, OnCreate);
+    else if (n == "OnActivate") ctx.BindEvent(*this, p, OnActivate);
+    else if (n == "OnDeactivate") ctx.BindEvent(*this, p, OnDeactivate);
+    else if (n == "OnClose") ctx.BindEvent(*this, p, OnClose);
+    else if (n == "OnDestroy") ctx.BindEvent(*this, p, OnDestroy);
     else return TWinControl::SetProperty(p, ctx);
     return true;
 }

@@ -57,7 +57,7 @@ bool TCustomEdit::SetProperty(const PropertyDesc &p, LoadContext &ctx)
         const std::string &v = PropString(p);
         charCase_ = v == "ecUpperCase" ? ecUpperCase : v == "ecLowerCase" ? ecLowerCase : ecNormal;
     } else if (p.name == "ReadOnly") {
-    } else if (p.name == "OnChange") ctx.BindEvent(OnChange, p.value);
+    } else if (p.name == "OnChange") ctx.BindEvent(*this, p, OnChange);
     else return TWinControl::SetProperty(p, ctx);
     return true;
 }
@@ -154,8 +154,9 @@ void TComboBox::ClearItems()
 
 void TComboBox::SetItemIndex(int index)
 {
+    // As on screen, an index past the list selects nothing rather than failing.
     if (index < -1 || index >= static_cast<int>(items_.size()))
-        throw EInvalidOperation("Índice de lista fora dos limites (" + std::to_string(index) + ").");
+        index = -1;
     itemIndex_ = index;
     Changed(ControlProperty::ItemIndex);
 }
@@ -180,7 +181,7 @@ bool TComboBox::SetProperty(const PropertyDesc &p, LoadContext &ctx)
     else if (p.name == "Style") {
         const std::string &v = PropString(p);
         style_ = v == "csDropDownList" ? csDropDownList : v == "csSimple" ? csSimple : csDropDown;
-    } else if (p.name == "OnChange") ctx.BindEvent(OnChange, p.value);
+    } else if (p.name == "OnChange") ctx.BindEvent(*this, p, OnChange);
     else return TWinControl::SetProperty(p, ctx);
     return true;
 }

@@ -113,7 +113,7 @@ public:
     void AddItem(const std::string &item);
     void ClearItems();
     int ItemIndex() const { return itemIndex_; }
-    // From code: no event runs.
+    // From code: no event runs; an index outside the list selects nothing.
     void SetItemIndex(int index);
     // The selected entry's text ("" when none).
     std::string Text() const;
