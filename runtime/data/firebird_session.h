@@ -1,0 +1,49 @@
+#pragma once
+// Firebird 3 sessions over SOCI, for a server reached by TCP.
+//
+// Binding: every marker is bound by value; an EMPTY TEXT IS BOUND AS NULL, as
+// on the other engines, and a NULL reaches the server as NULL even where
+// Firebird derives the parameter's type from a literal or a function argument
+// (`:P_T = 'T'`, `NVL(:P, ...)`). A name repeated in one statement is bound
+// once per occurrence with the same value. Values of non-text parameters travel
+// as text and the server converts them, so a bad number or date is refused by
+// the server instead of being guessed at here.
+//
+// Reading: every column comes back as text. CHAR columns lose their right
+// padding, VARCHAR values keep their blanks; integers and decimals keep every
+// digit (decimals without trailing fraction zeros: "1.50" reads "1.5"); dates
+// read "YYYY-MM-DD", with " HH:MM:SS" when a time is present; a text blob
+// reads whole up to 32765 bytes, a longer one fails. Binary blobs are refused.
+//
+// Each call runs in its own transaction, committed at its end, so a
+// long-lived session always reads what others committed meanwhile.
+#include "data/session.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct FirebirdConnection {
+    std::string host = "127.0.0.1";  // empty: a local connection without TCP
+    int port = 3050;
+    std::string database;  // path of the database file on the server, or an alias
+    std::string user;
+    std::string password;
+    std::string charset = "UTF8";
+};
+
+// Raises EDatabaseError when the server refuses the connection.
+std::unique_ptr<DatabaseSession> OpenFirebirdSession(const FirebirdConnection &c);
+
+// The statement as handed to SOCI: comments blanked (SOCI's own scan for
+// markers takes a quote inside a comment for the start of a literal) and every
+// marker spelled as a distinct ASCII name; `markers[i]` is the name the i-th
+// marker had in `sql`, `bindNames[i]` the one it has now. Exposed for tests.
+struct FirebirdStatementText {
+    std::string sql;
+    std::vector<std::string> markers;
+    std::vector<std::string> bindNames;
+};
+// Raises EDatabaseError for a quoted identifier holding a quote or a colon,
+// which SOCI would misread.
+FirebirdStatementText PrepareFirebirdStatement(const std::string &sql);

@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# (Re)creates the demo database on the local Firebird server: the reference data
+# of fixtures/reference.sql, the routines of fixtures/firebird-schema.sql and a
+# login that may only read (SELECT on every table, EXECUTE on PARAM and NVLSTR).
+# Starts the server first when it is not running. Safe to run again.
+#
+# Environment (all optional):
+#   FIS_FB_DATABASE          database file (/var/lib/firebird/3.0/data/fis_demo.fdb)
+#   FIS_FB_PORT              server port (3050)
+#   FIS_FB_SYSDBA_PASSWORD   SYSDBA password (masterkey)
+#   FIS_FB_USER              read-only login (FISREAD)
+#   FIS_FB_PASSWORD          its password (fisread)
+set -euo pipefail
+
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then
+    exec sudo -n --preserve-env=FIS_FB_DATABASE,FIS_FB_PORT,FIS_FB_SYSDBA_PASSWORD,FIS_FB_USER,FIS_FB_PASSWORD,FIS_FB_START_TIMEOUT "$0" "$@"
+  fi
+  echo "firebird-create-db: must run as root" >&2
+  exit 1
+fi
+
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+FIXTURES=$(cd "$HERE/../fixtures" && pwd)
+DATABASE=${FIS_FB_DATABASE:-/var/lib/firebird/3.0/data/fis_demo.fdb}
+PORT=${FIS_FB_PORT:-3050}
+SYSDBA_PASSWORD=${FIS_FB_SYSDBA_PASSWORD:-masterkey}
+READ_USER=${FIS_FB_USER:-FISREAD}
+READ_PASSWORD=${FIS_FB_PASSWORD:-fisread}
+
+case "$DATABASE" in
+  /*) ;;
+  *) echo "firebird-create-db: FIS_FB_DATABASE must be an absolute path, got '$DATABASE'" >&2; exit 1 ;;
+esac
+# The login name goes into SQL unquoted, so only a plain identifier is accepted.
+if ! [[ $READ_USER =~ ^[A-Za-z][A-Za-z0-9_]{0,30}$ ]]; then
+  echo "firebird-create-db: FIS_FB_USER must be a plain identifier, got '$READ_USER'" >&2
+  exit 1
+fi
+if [ "$(tr '[:lower:]' '[:upper:]' <<<"$READ_USER")" = SYSDBA ]; then
+  echo "firebird-create-db: FIS_FB_USER must not be SYSDBA" >&2
+  exit 1
+fi
+if [ -z "$READ_PASSWORD" ]; then
+  echo "firebird-create-db: FIS_FB_PASSWORD must not be empty" >&2
+  exit 1
+fi
+for f in "$FIXTURES/reference.sql" "$FIXTURES/firebird-schema.sql"; do
+  [ -r "$f" ] || { echo "firebird-create-db: $f is missing" >&2; exit 1; }
+done
+
+FIS_FB_PORT=$PORT FIS_FB_SYSDBA_PASSWORD=$SYSDBA_PASSWORD "$HERE/firebird-start.sh"
+
+sql_text() { local s=${1//\'/\'\'}; printf "'%s'" "$s"; }
+TARGET="127.0.0.1/$PORT:$DATABASE"
+export ISC_USER=SYSDBA ISC_PASSWORD=$SYSDBA_PASSWORD
+
+# Runs isql as SYSDBA on the server with the given script on stdin; any error
+# stops it and fails the script.
+run_isql() {
+  local out
+  if ! out=$(isql-fb -q -bail -ch UTF8 "$@" 2>&1) || grep -q 'Statement failed\|SQLSTATE\|Use CONNECT' <<<"$out"; then
+    printf '%s\n' "$out" >&2
+    return 1
+  fi
+  [ -z "$out" ] || printf '%s\n' "$out"
+}
+
+# The database directory must belong to the server, which creates the file.
+dir=$(dirname "$DATABASE")
+if [ ! -d "$dir" ]; then
+  install -d -o firebird -g firebird -m 0770 "$dir"
+fi
+
+if [ -e "$DATABASE" ]; then
+  # Disconnects every other attachment (tests, a running application) so the
+  # drop cannot fail on a database in use.
+  if ! gfix -shut single -force 0 "$TARGET" >/dev/null 2>&1; then
+    echo "firebird-create-db: note: could not shut $DATABASE down before dropping it" >&2
+  fi
+  if ! echo "DROP DATABASE;" | run_isql "$TARGET" >/dev/null; then
+    echo "firebird-create-db: could not drop the existing $DATABASE (see above)" >&2
+    exit 1
+  fi
+fi
+
+echo "CREATE DATABASE $(sql_text "$TARGET") PAGE_SIZE 8192 DEFAULT CHARACTER SET UTF8;" |
+  run_isql >/dev/null
+
+{
+  cat "$FIXTURES/reference.sql"
+  echo
+  echo "COMMIT;"
+  cat "$FIXTURES/firebird-schema.sql"
+  echo
+  cat <<SQL
+CREATE OR ALTER USER $READ_USER PASSWORD $(sql_text "$READ_PASSWORD") USING PLUGIN Srp;
+COMMIT;
+SET TERM ^ ;
+EXECUTE BLOCK AS
+  DECLARE name VARCHAR(63);
+BEGIN
+  FOR SELECT TRIM(RDB\$RELATION_NAME) FROM RDB\$RELATIONS
+      WHERE COALESCE(RDB\$SYSTEM_FLAG, 0) = 0
+      INTO :name
+  DO
+    EXECUTE STATEMENT 'GRANT SELECT ON "' || REPLACE(name, '"', '""') || '" TO USER $READ_USER';
+END^
+SET TERM ; ^
+GRANT EXECUTE ON PROCEDURE PARAM TO USER $READ_USER;
+GRANT EXECUTE ON FUNCTION NVLSTR TO USER $READ_USER;
+COMMIT;
+SQL
+} | run_isql "$TARGET" >/dev/null
+
+# Proves the login works and sees the data through the routines.
+check=$(printf "SELECT COUNT(*) FROM EMPRESA, PARAM(NULL) P WHERE CDEMPRESA = NVLSTR(P.PARAM, CDEMPRESA);\n" |
+  ISC_USER=$READ_USER ISC_PASSWORD=$READ_PASSWORD run_isql "$TARGET" | tr -dc '0-9')
+if [ -z "$check" ] || [ "$check" -eq 0 ]; then
+  echo "firebird-create-db: the read-only login could not read the new database" >&2
+  exit 1
+fi
+
+cat <<EOF
+firebird-create-db: created $DATABASE (UTF8), $check companies visible to $READ_USER.
+Connection:
+  export FIS_FB_HOST=127.0.0.1
+  export FIS_FB_PORT=$PORT
+  export FIS_FB_DATABASE=$(printf '%q' "$DATABASE")
+  export FIS_FB_USER=$READ_USER
+  export FIS_FB_PASSWORD=$(printf '%q' "$READ_PASSWORD")
+  (SOCI: service=127.0.0.1/$PORT:$DATABASE user=$READ_USER password=... charset=UTF8)
+EOF
