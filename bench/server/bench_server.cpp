@@ -1,0 +1,119 @@
+// Throughput and latency of the application server over loopback: GetSerie
+// against the trivial Ping, with 1 and 16 concurrent clients (one client
+// object per thread), all in one run against the real server executable.
+//
+//   bench_server [SECONDS_PER_CONFIGURATION] [PATH_TO_fisappserver]
+#include "host/hostsession.h"
+#include "net/appserver_client.h"
+#include "net/appserver_process.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+struct Figures {
+    double rps = 0;
+    double p50 = 0, p99 = 0;  // milliseconds
+    long requests = 0;
+    long failures = 0;
+};
+
+Figures measure(const AppServerProcess &server, const std::string &method, const std::vector<std::string> &args,
+                int clients, double seconds)
+{
+    std::vector<std::vector<float>> latencies(clients);
+    std::atomic<long> failures{0};
+    std::atomic<bool> go{false}, stop{false};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c)
+        threads.emplace_back([&, c] {
+            AppServerClient client(server.Host(), server.Port(), server.Token());
+            for (int i = 0; i < 50; ++i)  // warm: connection, sessions, caches
+                client.Call(method, args);
+            auto &mine = latencies[c];
+            mine.reserve(200000);
+            while (!go)
+                std::this_thread::yield();
+            while (!stop) {
+                auto t0 = Clock::now();
+                try {
+                    std::string reply = client.Call(method, args);
+                    if (reply.compare(0, 9, "{\"error\":") == 0)
+                        ++failures;
+                } catch (const std::exception &) {
+                    ++failures;
+                }
+                mine.push_back(std::chrono::duration<float, std::milli>(Clock::now() - t0).count());
+            }
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto start = Clock::now();
+    go = true;
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    stop = true;
+    for (auto &t : threads)
+        t.join();
+    double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+
+    std::vector<float> all;
+    for (auto &l : latencies)
+        all.insert(all.end(), l.begin(), l.end());
+    Figures f;
+    f.requests = static_cast<long>(all.size());
+    f.failures = failures;
+    f.rps = all.size() / elapsed;
+    if (!all.empty()) {
+        auto at = [&](double q) {
+            std::size_t i = std::min(all.size() - 1, static_cast<std::size_t>(q * all.size()));
+            std::nth_element(all.begin(), all.begin() + static_cast<long>(i), all.end());
+            return static_cast<double>(all[i]);
+        };
+        f.p50 = at(0.50);
+        f.p99 = at(0.99);
+    }
+    return f;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const double seconds = argc > 1 ? std::max(0.2, std::atof(argv[1])) : 2.0;
+    const int maxClients = 16;
+    TemporaryDemoDatabase db;
+    AppServerProcessOptions options;
+    options.executable = argc > 2 ? argv[2] : "";
+    options.database = db.Path();
+    options.threads = maxClients + 8;  // every client keeps a worker
+    options.logPath = "/dev/null";
+    AppServerProcess server(options);
+    std::printf("server %s:%d, %.1f s per configuration, %u cores\n\n", server.Host().c_str(), server.Port(),
+                seconds, std::thread::hardware_concurrency());
+
+    const std::vector<std::string> serieArgs = {"01", "", "", ""};
+    std::printf("%-10s %7s %10s %9s %9s %9s %8s\n", "method", "clients", "req/s", "p50 ms", "p99 ms", "requests",
+                "failed");
+    bool ok = true;
+    for (int clients : {1, maxClients}) {
+        Figures ping = measure(server, "Ping", {}, clients, seconds);
+        Figures serie = measure(server, "GetSerie", serieArgs, clients, seconds);
+        for (auto [name, f] : {std::pair{"Ping", ping}, std::pair{"GetSerie", serie}})
+            std::printf("%-10s %7d %10.0f %9.3f %9.3f %9ld %8ld\n", name, clients, f.rps, f.p50, f.p99, f.requests,
+                        f.failures);
+        bool half = serie.rps >= 0.5 * ping.rps;
+        bool fast = serie.p99 < 2.0;
+        std::printf("  %d client(s): GetSerie throughput %.0f%% of Ping (goal >= 50%%): %s; "
+                    "GetSerie p99 %.3f ms (goal < 2 ms): %s\n",
+                    clients, 100.0 * serie.rps / std::max(1.0, ping.rps), half ? "met" : "NOT met", serie.p99,
+                    fast ? "met" : "NOT met");
+        ok = ok && half && fast && serie.failures == 0 && ping.failures == 0;
+    }
+    std::printf("\ngoals %s\n", ok ? "met" : "NOT met");
+    return 0;
+}
