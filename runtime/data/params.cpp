@@ -67,5 +67,5 @@ void TParams::ParseSQL(const std::string &sql)
 {
     items_.clear();
     for (const std::string &name : ParamNames(sql))
-        CreateParam(ftString, name, ptInput);
+        CreateParam(ftString, name, ptUnknown);
 }

@@ -48,7 +48,8 @@ public:
     TParam *CreateParam(TFieldType dataType, const std::string &name, TParamType paramType);
     TParam *AddParam(const TParam &param);
     void Clear() { items_.clear(); }
-    // Replaces the list with one parameter per distinct marker of `sql`.
+    // Replaces the list with one text parameter of undeclared direction per
+    // distinct marker of `sql`.
     void ParseSQL(const std::string &sql);
 
 private:

@@ -105,7 +105,6 @@ HostConfig HostConfig::Load()
 HostConfig HostConfig::Load(const std::string &path, const std::map<std::string, std::string> &env)
 {
     HostConfig c;
-    c.reportsDir = DefaultReportsDir();
     std::ifstream in(path);
     if (in) {
         std::string line;

@@ -6,8 +6,13 @@
 #include <string>
 #include <vector>
 
+// The folders shipped with the program, found in the source tree it was
+// built from (FIS_SOURCE_DIR at build time).
+std::string DefaultReportsDir();
+std::string DefaultFixturePath();
+
 struct HostConfig {
-    std::string reportsDir;        // reports_dir: report definition files
+    std::string reportsDir = DefaultReportsDir();  // reports_dir: report definition files
     std::string savedReportsDir;   // saved_reports_dir: where save-as writes
     std::string productPicture;    // product_picture: edit mask of product tree codes
     std::string serverHost;        // server_host: application server; empty starts one
@@ -32,8 +37,3 @@ struct HostConfig {
     void Set(const std::string &key, const std::string &value);
     std::string Get(const std::string &key) const;
 };
-
-// The folders shipped with the program, found beside the executable's install
-// or source tree (FIS_SOURCE_DIR at build time).
-std::string DefaultReportsDir();
-std::string DefaultFixturePath();

@@ -13,6 +13,12 @@ const char *ReportActionName(ReportAction action)
     return "?";
 }
 
+namespace {
+long totalRuns = 0;
+}
+
+long TReportDesignerDialog::TotalRunCount() { return totalRuns; }
+
 TReportDesignerDialog::TReportDesignerDialog(TComponent *owner) : TComponent(owner) {}
 
 bool TReportDesignerDialog::Execute(ReportAction action, const ReportDefinition &report)
@@ -29,13 +35,14 @@ bool TReportDesignerDialog::Execute(ReportAction action, const ReportDefinition 
         return false;
     lastRun_ = std::move(run);
     ++runCount_;
+    ++totalRuns;
     return true;
 }
 
 bool TReportDesignerDialog::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     if (p.name == "BeforeGetQueryParams") {
-        ctx.BindEvent(BeforeGetQueryParams, p.value);
+        ctx.BindEvent(*this, p, BeforeGetQueryParams);
         return true;
     }
     return TComponent::SetProperty(p, ctx);

@@ -39,6 +39,9 @@ public:
 
     const std::optional<ReportRun> &LastRun() const { return lastRun_; }
     int RunCount() const { return runCount_; }
+    // Runs of every dialog of the process, for hosts that watch whether an
+    // action ran a report.
+    static long TotalRunCount();
 
     bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
 

@@ -5,6 +5,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <map>
+#include <tuple>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -83,6 +86,17 @@ std::string SerializeReportDefinition(const ReportDefinition &d)
     return j.dump(2) + "\n";
 }
 
+namespace {
+// Screens list their reports every time they open; the files rarely change,
+// so parsed definitions are kept while every file's size and time stay the same.
+struct CachedFolder {
+    std::vector<std::tuple<std::string, std::uintmax_t, fs::file_time_type>> signature;
+    std::vector<ReportDefinition> definitions;
+};
+std::mutex cacheMutex;
+std::map<std::string, CachedFolder> cache;
+} // namespace
+
 std::vector<ReportDefinition> LoadReportDefinitions(const std::string &reportsDir, const std::string &code)
 {
     fs::path dir = fs::path(reportsDir) / code;
@@ -94,6 +108,15 @@ std::vector<ReportDefinition> LoadReportDefinitions(const std::string &reportsDi
         if (e.is_regular_file() && e.path().extension() == ".json")
             files.push_back(e.path());
     std::sort(files.begin(), files.end());
+    decltype(CachedFolder::signature) signature;
+    for (const auto &f : files)
+        signature.emplace_back(f.string(), fs::file_size(f, ec), fs::last_write_time(f, ec));
+    {
+        std::lock_guard<std::mutex> lock(cacheMutex);
+        auto it = cache.find(dir.string());
+        if (it != cache.end() && it->second.signature == signature && !signature.empty())
+            return it->second.definitions;
+    }
     std::vector<ReportDefinition> defs;
     for (const auto &f : files) {
         std::ifstream in(f, std::ios::binary);
@@ -103,5 +126,7 @@ std::vector<ReportDefinition> LoadReportDefinitions(const std::string &reportsDi
     }
     if (defs.empty())
         throw ReportNotFound{code, reportsDir};
+    std::lock_guard<std::mutex> lock(cacheMutex);
+    cache[dir.string()] = {std::move(signature), defs};
     return defs;
 }

@@ -1,0 +1,3 @@
+#pragma once
+// The report framework unit the screens use.
+#include "report/qrddlgs.h"

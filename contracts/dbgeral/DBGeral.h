@@ -1,0 +1,38 @@
+#pragma once
+// The host's data module: the database the screens read, and its dialect.
+#include "rtl/classes.h"
+
+#include <memory>
+#include <string>
+
+class DatabaseSession;
+struct HostConfig;
+
+enum class TDialect { Oracle, MSSQL, InterBase };
+TDialect DialectFromName(const std::string &name);  // "oracle", "mssql", "interbase"
+const char *DialectName(TDialect dialect);
+
+class TdtmDBGeral : public TComponent {
+public:
+    explicit TdtmDBGeral(TComponent *owner);
+    ~TdtmDBGeral() override;
+    const char *ClassName() const override { return "TdtmDBGeral"; }
+
+    // Opens the configured database (read only) for the given dialect.
+    void Connect(const HostConfig &config);
+    // Uses a session someone else opened (tests, benchmarks).
+    void Attach(DatabaseSession *session, TDialect dialect);
+    void Disconnect();
+
+    DatabaseSession *Session() const;  // raises when not connected
+    bool IsConnected() const { return session_ != nullptr; }
+    TDialect Dialect() const { return dialect_; }
+
+private:
+    std::unique_ptr<DatabaseSession> owned_;
+    DatabaseSession *session_ = nullptr;
+    TDialect dialect_ = TDialect::Oracle;
+};
+
+// Created by the host program when it starts.
+extern TdtmDBGeral *dtmDBGeral;

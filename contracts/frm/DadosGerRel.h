@@ -1,0 +1,65 @@
+#pragma once
+// The base report-parameter screen: lists the reports of its report code and
+// runs the selected one through its report dialog.
+#include "report/qrddlgs.h"
+#include "vcl/forms.h"
+#include "vcl/stdctrls.h"
+#include "vdl/Messages.h"
+#include "vdl/NetConnection.h"
+
+class TfrmDadosGerRel : public TForm {
+public:
+    explicit TfrmDadosGerRel(TComponent *owner);
+    const char *ClassName() const override { return "TfrmDadosGerRel"; }
+
+    TLabel *lblCodTela = nullptr;
+    TPanel *panRelat = nullptr;
+    TLabel *lblRelat = nullptr;
+    TComboBox *cbbReportNames = nullptr;
+    TBevel *bvlSeparator = nullptr;
+    TPanel *panMenu = nullptr;
+    TLabel *lblCodRel = nullptr;
+    TSpeedButton *sbtPrint = nullptr;
+    TSpeedButton *sbtPreview = nullptr;
+    TSpeedButton *sbtSalvarComo = nullptr;
+    TSpeedButton *sbtReportEdit = nullptr;
+    TGroupBox *grbDadosRel = nullptr;
+    TMessages *msgPadrao = nullptr;
+    TMessages *msgMensagens = nullptr;
+    TReportDesignerDialog *rpddPadrao = nullptr;
+    TComponent *ppmEditReport = nullptr;
+    TNetConnection *netQRDesign = nullptr;
+
+    // Base handlers; a screen's handlers of the same names take their place
+    // and call these.
+    virtual void FormCreate(TObject *Sender);
+    virtual void FormActivate(TObject *Sender);
+    virtual void FormClose(TObject *Sender, TCloseAction &Action);
+    virtual void sbtPrintClick(TObject *Sender);
+    virtual void sbtPreviewClick(TObject *Sender);
+    virtual void sbtSalvarComoClick(TObject *Sender);
+    virtual void sbtReportEditClick(TObject *Sender);
+
+    // The definitions behind the titles of cbbReportNames, in the same order.
+    const std::vector<ReportDefinition> &Reports() const { return reports_; }
+    // The folder a save-as wrote its copy to, for tests.
+    const std::string &LastSavedFile() const { return lastSaved_; }
+
+protected:
+    void RegisterMethods(MethodTable &methods) override;
+    void BuildForm() override;
+    // Binds a member to the component of that name and class; raises otherwise.
+    template <class T>
+    void BindMember(T *&member, const char *name)
+    {
+        member = dynamic_cast<T *>(FindComponent(name));
+        if (!member)
+            throw EComponentError(std::string("Membro publicado '") + name + "' ausente ou de outra classe.");
+    }
+
+private:
+    void RunSelected(ReportAction action);
+
+    std::vector<ReportDefinition> reports_;
+    std::string lastSaved_;
+};

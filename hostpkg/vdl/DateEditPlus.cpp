@@ -1,0 +1,51 @@
+#include "vdl/DateEditPlus.h"
+
+#include "rtl/streaming.h"
+#include "vdl/Consiste.h"
+
+#include <cstdio>
+
+TDateEditPlus::TDateEditPlus(TComponent *owner) : TMaskEdit(owner) { SetEditMask("99/99/9999;1; "); }
+
+bool TDateEditPlus::IsEmpty() const { return Consiste::EmptyString(Text()); }
+
+void TDateEditPlus::CheckValidDate()
+{
+    if (IsEmpty())
+        return;
+    if (!ParseDateBr(Text()))
+        Consiste::MensErro("'" + Text() + "' não é uma data válida.", true);
+}
+
+TDateTime TDateEditPlus::GetDate() const
+{
+    if (IsEmpty())
+        return TDateTime(0.0);
+    auto d = ParseDateBr(Text());
+    if (!d)
+        throw EConvertError("'" + Text() + "' não é uma data válida.");
+    return *d;
+}
+
+void TDateEditPlus::SetDate(TDateTime date)
+{
+    int y, m, d;
+    DecodeDate(date, y, m, d);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", d, m, y);
+    SetText(buf);
+}
+
+bool TDateEditPlus::SetProperty(const PropertyDesc &p, LoadContext &ctx)
+{
+    if (p.name == "ValidDateColor") {
+        auto c = StringToColor(PropString(p));
+        if (!c)
+            throw EComponentError("Cor desconhecida '" + PropString(p) + "'.");
+        ValidDateColor = *c;
+    } else if (p.name == "SaveTime") SaveTime = PropBool(p);
+    else if (p.name == "NomeSemana") NomeSemana = PropStrings(p);
+    else if (p.name == "Glyph") {
+    } else return TMaskEdit::SetProperty(p, ctx);
+    return true;
+}

@@ -1,0 +1,18 @@
+#pragma once
+// Private: turning a data set into the texts a pick list shows.
+#include "data/dataset.h"
+#include "vcl/widgetset.h"
+
+#include <string>
+#include <vector>
+
+// Every row of an open data set, visible fields as columns; the key of a row
+// is `keyField`'s value, or the first visible field's when `keyField` is empty.
+// The cursor is back where it was afterwards.
+PickTable BuildPickTable(TDataSet &dataSet, const std::string &keyField);
+// Groups rows by the segments of their tree codes ("01", "01.01", "01.01.0001");
+// inner nodes show their segment only.
+std::vector<PickTreeNode> BuildPickTree(const PickTable &table, const std::vector<std::string> &names,
+                                        char separator = '.');
+// Moves the cursor to the row with that index.
+void MoveToRow(TDataSet &dataSet, int row);
