@@ -1,0 +1,4 @@
+#pragma once
+#include "rtl/streaming.h"
+
+const ComponentDesc &ResumoOficialCfopForm();
