@@ -1,0 +1,118 @@
+// fishost: the host program, headless. It loads the screen package, gives it
+// the configured database and an application server, and either shows the
+// screen's state as text or runs scenario files.
+#include "hostsetup.h"
+#include "scenario.h"
+#include "vcl/forms.h"
+#include "vcl/headless.h"
+#include "vcl/stdctrls.h"
+
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+void usage(std::ostream &out)
+{
+    out << "usage: fishost [--package PATH] [--engine sqlite|firebird] [--dialect oracle|mssql|interbase] [--no-server]\n"
+           "       fishost script [options] FILE...\n"
+           "Without a command it opens the screen on the configured database (the embedded\n"
+           "demo database by default), prints its controls and closes it.\n";
+}
+
+void printControl(const TControl &c, int depth, std::ostream &out)
+{
+    out << std::string(static_cast<std::size_t>(depth) * 2, ' ') << c.Name() << " (" << c.ClassName() << ")";
+    if (auto *e = dynamic_cast<const TCustomEdit *>(&c))
+        out << " text=\"" << e->DisplayText() << "\"";
+    else if (auto *b = dynamic_cast<const TComboBox *>(&c))
+        out << " selected=\"" << b->Text() << "\"";
+    else if (!c.Caption().empty())
+        out << " \"" << c.Caption() << "\"";
+    if (auto *r = dynamic_cast<const TRadioButton *>(&c); r && r->Checked())
+        out << " checked";
+    if (!c.Enabled())
+        out << " disabled";
+    out << '\n';
+    if (auto *w = dynamic_cast<const TWinControl *>(&c))
+        for (TControl *child : w->Controls())
+            printControl(*child, depth + 1, out);
+}
+
+int showScreen(HostConfig config, const ScenarioOptions &so)
+{
+    HostRunOptions ho;
+    ho.packagePath = so.packagePath;
+    ho.startServer = so.startServer;
+    HostRun run(std::move(config), ho);
+    Application->RunUserAction([&run] { run.Package().IniProc(); });
+    auto *ws = HeadlessWidgets();
+    for (const auto &m : ws->messages)
+        std::cout << "message: " << m.text << '\n';
+    TCustomForm *screen = Application->ActiveChild();
+    if (!screen) {
+        std::cerr << "fishost: the screen did not open\n";
+        return 1;
+    }
+    std::cout << "Screen \"" << screen->Caption() << "\" on " << run.Config().engine << " ("
+              << run.Config().dialect << "), application server " << run.Config().serverHost << ":"
+              << run.Config().serverPort << "\n";
+    for (TControl *c : screen->Controls())
+        printControl(*c, 1, std::cout);
+    std::cout << "focus: " << (screen->ActiveControl() ? screen->ActiveControl()->Name() : "none") << '\n';
+    Application->RunUserAction([screen] { screen->Close(); });
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    ScenarioOptions so;
+    bool script = false;
+    std::vector<std::string> files;
+    try {
+        so.config = HostConfig::Load();
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            const std::string &a = args[i];
+            auto value = [&]() -> const std::string & {
+                if (i + 1 >= args.size())
+                    throw Exception("option " + a + " needs a value");
+                return args[++i];
+            };
+            if (a == "--help" || a == "-h") {
+                usage(std::cout);
+                return 0;
+            } else if (a == "script" && !script && files.empty()) {
+                script = true;
+            } else if (a == "--package") {
+                so.packagePath = value();
+            } else if (a == "--engine") {
+                so.config.Set("engine", value());
+            } else if (a == "--dialect") {
+                so.config.Set("dialect", value());
+            } else if (a == "--no-server") {
+                so.startServer = false;
+            } else if (!a.empty() && a[0] == '-') {
+                throw Exception("unknown option " + a);
+            } else if (script) {
+                files.push_back(a);
+            } else {
+                throw Exception("unknown command " + a);
+            }
+        }
+        if (script) {
+            if (files.empty())
+                throw Exception("script needs at least one file");
+            return RunScenarios(files, so, std::cout);
+        }
+        return showScreen(so.config, so);
+    } catch (const std::exception &e) {
+        std::cerr << "fishost: " << e.what() << '\n';
+        usage(std::cerr);
+        return 2;
+    }
+}

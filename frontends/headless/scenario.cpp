@@ -1,0 +1,547 @@
+#include "scenario.h"
+
+#include "data/sqlquery.h"
+#include "hostsetup.h"
+#include "report/qrddlgs.h"
+#include "rtl/utf8.h"
+#include "vcl/forms.h"
+#include "vcl/headless.h"
+#include "vcl/stdctrls.h"
+#include "vdl/BtnPesquisa.h"
+
+#include <fstream>
+#include <functional>
+#include <map>
+#include <ostream>
+#include <sstream>
+
+namespace {
+
+const char *const kScreenClass = "TfrmResumoOficialCfop";
+const char *const kScreenName = "frmResumoOficialCfop";
+
+struct LineFailure {
+    std::string message;
+};
+
+[[noreturn]] void fail(const std::string &message) { throw LineFailure{message}; }
+
+std::string quote(const std::string &s)
+{
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+class Runner {
+public:
+    Runner(std::string name, const ScenarioOptions &options) : name_(std::move(name)), options_(options) {}
+
+    ScenarioResult Run(const std::string &text)
+    {
+        ScenarioResult result;
+        auto headless = std::make_unique<HeadlessWidgetSet>();
+        ws_ = headless.get();
+        SetWidgetSet(std::move(headless));
+        std::istringstream in(text);
+        std::string line;
+        int number = 0;
+        try {
+            HostRunOptions ho;
+            ho.packagePath = options_.packagePath;
+            ho.startServer = options_.startServer;
+            host_ = std::make_unique<HostRun>(options_.config, ho);
+            while (std::getline(in, line)) {
+                ++number;
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                const auto first = line.find_first_not_of(" \t");
+                if (first == std::string::npos || line[first] == '#')
+                    continue;
+                try {
+                    Execute(SplitScenarioLine(line));
+                } catch (const LineFailure &f) {
+                    result.failures.push_back(name_ + ":" + std::to_string(number) + ": " + f.message);
+                    break;
+                } catch (const std::exception &e) {
+                    result.failures.push_back(name_ + ":" + std::to_string(number) + ": " + e.what());
+                    break;
+                }
+            }
+        } catch (const std::exception &e) {
+            result.failures.push_back(name_ + ": the host could not start: " + e.what());
+        }
+        host_.reset();
+        SetWidgetSet(std::make_unique<HeadlessWidgetSet>());
+        result.passed = result.failures.empty();
+        return result;
+    }
+
+private:
+    // --- the screen and its controls -----------------------------------
+    TCustomForm *Screen() const
+    {
+        if (!Application)
+            return nullptr;
+        for (int i = 0; i < Application->ComponentCount(); ++i)
+            if (auto *f = dynamic_cast<TCustomForm *>(Application->Components(i)))
+                if (std::string(f->ClassName()) == kScreenClass && !f->Releasing())
+                    return f;
+        return nullptr;
+    }
+    int ScreenCount() const
+    {
+        int n = 0;
+        for (int i = 0; Application && i < Application->ComponentCount(); ++i)
+            if (auto *f = dynamic_cast<TCustomForm *>(Application->Components(i)))
+                if (std::string(f->ClassName()) == kScreenClass && !f->Releasing())
+                    ++n;
+        return n;
+    }
+    TCustomForm &RequireScreen() const
+    {
+        TCustomForm *s = Screen();
+        if (!s)
+            fail("no screen is open");
+        return *s;
+    }
+    TComponent &Find(const std::string &name) const
+    {
+        TCustomForm &s = RequireScreen();
+        if (name == kScreenName)
+            return s;
+        TComponent *c = s.FindComponent(name);
+        if (!c)
+            fail("the screen has no control " + name);
+        return *c;
+    }
+    template <class T>
+    T &FindAs(const std::string &name, const char *what) const
+    {
+        T *t = dynamic_cast<T *>(&Find(name));
+        if (!t)
+            fail(name + " is not " + what);
+        return *t;
+    }
+    // A person can only act on what is enabled, visible and not inside a disabled group.
+    TControl &Usable(const std::string &name) const
+    {
+        auto &c = FindAs<TControl>(name, "a control");
+        if (!c.IsUsable())
+            fail(name + " cannot be used: it is disabled or inside a disabled group");
+        return c;
+    }
+    void RequireBuilt(TComponent &c, const std::string &event) const
+    {
+        const std::string method = c.BoundMethod(event);
+        if (!method.empty() && RequireScreen().Methods().IsPlaceholder(method))
+            fail("not available yet: " + method + " (" + c.Name() + "." + event + ")");
+    }
+
+    // --- a person's action ---------------------------------------------
+    void Person(const std::function<void()> &action)
+    {
+        const long runsBefore = TReportDesignerDialog::TotalRunCount();
+        Application->RunUserAction(action);
+        reportRan_ = TReportDesignerDialog::TotalRunCount() != runsBefore;
+    }
+    // Clicks into a control; true when it has the focus afterwards.
+    bool FocusInto(const std::string &name)
+    {
+        auto &c = Usable(name);
+        auto *w = dynamic_cast<TWinControl *>(&c);
+        if (!w || !w->AcceptsFocus())
+            fail(name + " cannot take the focus");
+        Person([w] { w->SetFocus(); });
+        return Screen() && Screen()->ActiveControl() == w;
+    }
+
+    // --- commands ------------------------------------------------------
+    static const std::string &Arg(const std::vector<ScenarioWord> &w, std::size_t i, const char *what)
+    {
+        if (i >= w.size())
+            fail(std::string("missing ") + what);
+        return w[i].text;
+    }
+    static const std::string &Quoted(const std::vector<ScenarioWord> &w, std::size_t i, const char *what)
+    {
+        if (i >= w.size() || !w[i].quoted)
+            fail(std::string("expected a quoted ") + what);
+        return w[i].text;
+    }
+    static void NoMore(const std::vector<ScenarioWord> &w, std::size_t n)
+    {
+        if (w.size() > n)
+            fail("unexpected '" + w[n].text + "'");
+    }
+    static bool YesNo(const std::vector<ScenarioWord> &w, std::size_t i)
+    {
+        const std::string &v = Arg(w, i, "yes or no");
+        if (v == "yes")
+            return true;
+        if (v == "no")
+            return false;
+        fail("expected yes or no, not '" + v + "'");
+    }
+
+    void Execute(const std::vector<ScenarioWord> &w)
+    {
+        const std::string &cmd = w[0].text;
+        if (cmd == "open") {
+            NoMore(w, 1);
+            Person([this] { host_->Package().IniProc(); });
+            queryMark_ = StatementCounter::Count();
+        } else if (cmd == "activate") {
+            NoMore(w, 1);
+            TCustomForm &screen = RequireScreen();
+            Person([this] {
+                if (!other_) {
+                    Application->CreateForm(other_);
+                    other_->SetCaption("Outra janela");
+                }
+                other_->Show();
+            });
+            Person([&screen] { screen.Show(); });
+        } else if (cmd == "close") {
+            NoMore(w, 1);
+            TCustomForm &screen = RequireScreen();
+            Person([&screen] { screen.Close(); });
+        } else if (cmd == "report" || cmd == "choose") {
+            const bool report = cmd == "report";
+            const std::string control = report ? std::string("cbbReportNames") : Arg(w, 1, "control");
+            const std::string &item = Quoted(w, report ? 1 : 2, "item");
+            NoMore(w, report ? 2 : 3);
+            auto &box = FindAs<TComboBox>(control, "a combo box");
+            const auto &items = box.Items();
+            auto it = std::find(items.begin(), items.end(), item);
+            if (it == items.end())
+                fail(control + " has no entry " + quote(item));
+            if (FocusInto(control))
+                Person([&box, index = static_cast<int>(it - items.begin())] { box.PickItem(index); });
+        } else if (cmd == "focus") {
+            const std::string &control = Arg(w, 1, "control");
+            NoMore(w, 2);
+            FocusInto(control);
+        } else if (cmd == "type") {
+            const std::string &control = Arg(w, 1, "control");
+            const std::string &text = Quoted(w, 2, "text");
+            NoMore(w, 3);
+            auto &edit = FindAs<TCustomEdit>(control, "an edit");
+            if (!FocusInto(control))
+                return;  // the control that had the focus kept it
+            if (text.empty()) {
+                Person([&edit] {
+                    edit.SelectAll();
+                    edit.DeleteSelection();
+                });
+                return;
+            }
+            Person([&edit] { edit.SelectAll(); });
+            for (char32_t key : utf8::decode(text)) {
+                if (!Screen() || Screen()->ActiveControl() != &edit)
+                    break;  // a handler moved the focus: later keys would go elsewhere
+                Person([&edit, key] { edit.TypeKey(key); });
+            }
+        } else if (cmd == "tab") {
+            NoMore(w, 1);
+            TCustomForm &screen = RequireScreen();
+            Person([&screen] { screen.SelectNext(true); });
+        } else if (cmd == "click") {
+            const std::string &control = Arg(w, 1, "control");
+            NoMore(w, 2);
+            auto &c = Usable(control);
+            RequireBuilt(c, "OnClick");
+            if (auto *win = dynamic_cast<TWinControl *>(&c); win && win->AcceptsFocus())
+                if (!FocusInto(control))
+                    return;
+            Person([&c] { c.Click(); });
+        } else if (cmd == "pick") {
+            const std::string &control = Arg(w, 1, "control");
+            PickAnswer answer;
+            if (w.size() > 2 && !w[2].quoted && w[2].text == "cancel")
+                answer.cancel = true;
+            else
+                answer.keys.push_back(Quoted(w, 2, "key"));
+            NoMore(w, 3);
+            auto &button = FindAs<TBtnPesquisa>(control, "a lookup button");
+            Usable(control);
+            RequireBuilt(button, "OnBeforePesq");
+            RequireBuilt(button, "OnClick");
+            Pick(button, std::move(answer));
+        } else if (cmd == "picklist") {
+            const std::string &control = Arg(w, 1, "control");
+            PickAnswer answer;
+            for (std::size_t i = 2; i < w.size(); ++i)
+                answer.keys.push_back(Quoted(w, i, "key"));
+            auto &button = FindAs<TControl>(control, "a button");
+            Usable(control);
+            RequireBuilt(button, "OnClick");
+            Pick(button, std::move(answer));
+        } else if (cmd == "mark") {
+            if (Arg(w, 1, "'queries'") != "queries")
+                fail("expected 'mark queries'");
+            NoMore(w, 2);
+            queryMark_ = StatementCounter::Count();
+        } else if (cmd == "answer") {
+            if (w.size() > 1 && !w[1].quoted && w[1].text == "cancel")
+                ws_->promptAnswers.push_back(std::nullopt);
+            else
+                ws_->promptAnswers.push_back(Quoted(w, 1, "answer"));
+            NoMore(w, 2);
+        } else if (cmd == "expect") {
+            Expect(w);
+        } else {
+            fail("unknown command '" + cmd + "'");
+        }
+    }
+
+    void Pick(TControl &button, PickAnswer answer)
+    {
+        ws_->pickAnswers.clear();
+        ws_->pickFailure.reset();
+        ws_->pickAnswers.push_back(std::move(answer));
+        Person([&button] { button.Click(); });
+        ws_->pickAnswers.clear();  // no list opened: the answer was not needed
+        if (ws_->pickFailure) {
+            std::string why = *ws_->pickFailure;
+            ws_->pickFailure.reset();
+            fail(why);
+        }
+    }
+
+    static void Check(bool ok, const std::string &expected, const std::string &got)
+    {
+        if (!ok)
+            fail("expected " + expected + ", got " + got);
+    }
+
+    void Expect(const std::vector<ScenarioWord> &w)
+    {
+        const std::string &what = Arg(w, 1, "what to expect");
+        if (what == "message") {
+            const std::string &text = Quoted(w, 2, "message");
+            NoMore(w, 3);
+            if (ws_->messages.empty())
+                fail("expected message " + quote(text) + ", got no message");
+            std::string got = ws_->messages.front().text;
+            ws_->messages.pop_front();
+            Check(got == text, "message " + quote(text), "message " + quote(got));
+        } else if (what == "no") {
+            if (Arg(w, 2, "'message'") != "message")
+                fail("expected 'expect no message'");
+            NoMore(w, 3);
+            if (!ws_->messages.empty())
+                fail("expected no message, got message " + quote(ws_->messages.front().text));
+        } else if (what == "focus") {
+            const std::string &control = Arg(w, 2, "control");
+            NoMore(w, 3);
+            Find(control);
+            TWinControl *active = RequireScreen().ActiveControl();
+            std::string got = active ? active->Name() : "no control";
+            Check(got == control, "focus " + control, "focus " + got);
+        } else if (what == "text") {
+            const std::string &control = Arg(w, 2, "control");
+            const std::string &text = Quoted(w, 3, "text");
+            NoMore(w, 4);
+            TComponent &c = Find(control);
+            std::string got;
+            if (auto *e = dynamic_cast<TCustomEdit *>(&c)) got = e->Text();
+            else if (auto *b = dynamic_cast<TComboBox *>(&c)) got = b->Text();
+            else if (auto *k = dynamic_cast<TControl *>(&c)) got = k->Caption();
+            else fail(control + " has no text");
+            Check(got == text, "text " + quote(text), "text " + quote(got));
+        } else if (what == "enabled" || what == "checked") {
+            const std::string &control = Arg(w, 2, "control");
+            bool want = YesNo(w, 3);
+            NoMore(w, 4);
+            bool got;
+            if (what == "enabled")
+                got = FindAs<TControl>(control, "a control").Enabled();
+            else
+                got = FindAs<TRadioButton>(control, "a radio button").Checked();
+            Check(got == want, what + " " + (want ? "yes" : "no"), what + " " + (got ? "yes" : "no"));
+        } else if (what == "caption") {
+            const std::string &control = Arg(w, 2, "control");
+            const std::string &text = Quoted(w, 3, "caption");
+            NoMore(w, 4);
+            std::string got = FindAs<TControl>(control, "a control").Caption();
+            Check(got == text, "caption " + quote(text), "caption " + quote(got));
+        } else if (what == "color") {
+            const std::string &control = Arg(w, 2, "control");
+            const std::string &name = Arg(w, 3, "colour");
+            NoMore(w, 4);
+            if (!StringToColor(name))
+                fail("unknown colour " + name);
+            std::string got = ColorToString(FindAs<TControl>(control, "a control").Color());
+            Check(got == name, "color " + name, "color " + got);
+        } else if (what == "selected") {
+            const std::string &control = Arg(w, 2, "control");
+            const std::string &item = Quoted(w, 3, "item");
+            NoMore(w, 4);
+            std::string got = FindAs<TComboBox>(control, "a combo box").Text();
+            Check(got == item, "selected " + quote(item), "selected " + quote(got));
+        } else if (what == "title") {
+            const std::string &control = Arg(w, 2, "control");
+            const std::string &text = Quoted(w, 3, "title");
+            NoMore(w, 4);
+            std::string got = FindAs<TBtnPesquisa>(control, "a lookup button").Title;
+            Check(got == text, "title " + quote(text), "title " + quote(got));
+        } else if (what == "global") {
+            const std::string &name = Arg(w, 2, "global");
+            const std::string &text = Quoted(w, 3, "text");
+            NoMore(w, 4);
+            if (name != "stListaMod" && name != "stListaTp" && name != "stProdIni" && name != "stProdFin")
+                fail("no text global " + name);
+            auto *value = host_->Package().Global<AnsiString>(name);
+            if (!value)
+                fail("the package does not export " + name);
+            Check(*value == text, "global " + name + " " + quote(text), quote(*value));
+        } else if (what == "screens") {
+            const std::string &n = Arg(w, 2, "count");
+            NoMore(w, 3);
+            const std::string got = std::to_string(ScreenCount());
+            Check(got == n, "screens " + n, "screens " + got);
+        } else if (what == "report") {
+            const std::string &a = Arg(w, 2, "ran or not ran");
+            bool want;
+            if (a == "ran") {
+                want = true;
+                NoMore(w, 3);
+            } else if (a == "not" && Arg(w, 3, "ran") == "ran") {
+                want = false;
+                NoMore(w, 4);
+            } else
+                fail("expected 'report ran' or 'report not ran'");
+            Check(reportRan_ == want, want ? "report ran" : "report not ran",
+                  reportRan_ ? "report ran" : "report not ran");
+        } else if (what == "param") {
+            ExpectParam(w);
+        } else if (what == "queries") {
+            const std::string &n = Arg(w, 2, "count");
+            NoMore(w, 3);
+            const long got = StatementCounter::Count() - queryMark_;
+            queryMark_ = StatementCounter::Count();
+            Check(std::to_string(got) == n, "queries " + n, "queries " + std::to_string(got));
+        } else {
+            fail("unknown expectation '" + what + "'");
+        }
+    }
+
+    void ExpectParam(const std::vector<ScenarioWord> &w)
+    {
+        const std::string &name = Arg(w, 2, "parameter");
+        TCustomForm &screen = RequireScreen();
+        if (screen.Methods().IsPlaceholder("rpddPadraoBeforeGetQueryParams"))
+            fail("not available yet: rpddPadraoBeforeGetQueryParams (report query parameters)");
+        auto *dialog = dynamic_cast<TReportDesignerDialog *>(screen.FindComponent("rpddPadrao"));
+        if (!dialog || !dialog->LastRun())
+            fail("no report has run");
+        const TParam *p = dialog->LastRun()->params.FindParam(name);
+        if (w.size() > 3 && !w[3].quoted && w[3].text == "absent") {
+            NoMore(w, 4);
+            Check(p == nullptr, "param " + name + " absent", "param " + name + " present");
+            return;
+        }
+        if (!p)
+            fail("expected param " + name + ", got no such parameter");
+        if (w.size() > 3 && !w[3].quoted && w[3].text == "date") {
+            const std::string &date = Quoted(w, 4, "date");
+            NoMore(w, 5);
+            if (p->AsVariant().kind() != Variant::Kind::DateTime)
+                fail("expected param " + name + " date " + quote(date) + ", got " + quote(p->AsString()));
+            const std::string got = DateToIso(p->AsVariant().asDateTime());
+            Check(got == date, "param " + name + " date " + quote(date), "date " + quote(got));
+            return;
+        }
+        const std::string &text = Quoted(w, 3, "value");
+        NoMore(w, 4);
+        if (p->AsVariant().kind() != Variant::Kind::Text)
+            fail("expected param " + name + " " + quote(text) + ", got a value that is not a text (" +
+                 (p->IsNull() ? std::string("NULL") : quote(p->AsString())) + ")");
+        Check(p->AsString() == text, "param " + name + " " + quote(text), quote(p->AsString()));
+    }
+
+    std::string name_;
+    const ScenarioOptions &options_;
+    std::unique_ptr<HostRun> host_;
+    HeadlessWidgetSet *ws_ = nullptr;
+    TForm *other_ = nullptr;
+    long queryMark_ = 0;
+    bool reportRan_ = false;
+};
+
+} // namespace
+
+std::vector<ScenarioWord> SplitScenarioLine(const std::string &line)
+{
+    std::vector<ScenarioWord> words;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        if (line[i] == ' ' || line[i] == '\t') {
+            ++i;
+            continue;
+        }
+        ScenarioWord w;
+        if (line[i] == '"') {
+            w.quoted = true;
+            ++i;
+            bool closed = false;
+            while (i < line.size()) {
+                char c = line[i++];
+                if (c == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\')) {
+                    w.text += line[i++];
+                } else if (c == '"') {
+                    closed = true;
+                    break;
+                } else {
+                    w.text += c;
+                }
+            }
+            if (!closed)
+                throw Exception("unterminated string");
+            if (i < line.size() && line[i] != ' ' && line[i] != '\t')
+                throw Exception("a blank must follow a closing quote");
+        } else {
+            while (i < line.size() && line[i] != ' ' && line[i] != '\t')
+                w.text += line[i++];
+        }
+        words.push_back(std::move(w));
+    }
+    return words;
+}
+
+ScenarioResult RunScenarioText(const std::string &name, const std::string &text, const ScenarioOptions &options)
+{
+    Runner runner(name, options);
+    return runner.Run(text);
+}
+
+ScenarioResult RunScenarioFile(const std::string &path, const ScenarioOptions &options)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        ScenarioResult r;
+        r.failures.push_back(path + ": cannot read the file");
+        return r;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    return RunScenarioText(path, text.str(), options);
+}
+
+int RunScenarios(const std::vector<std::string> &files, const ScenarioOptions &options, std::ostream &out)
+{
+    int passed = 0, failed = 0;
+    for (const auto &f : files) {
+        ScenarioResult r = RunScenarioFile(f, options);
+        for (const auto &line : r.failures)
+            out << line << '\n';
+        (r.passed ? passed : failed) += 1;
+    }
+    out << passed << " passed, " << failed << " failed" << std::endl;
+    return failed == 0 ? 0 : 1;
+}

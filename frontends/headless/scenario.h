@@ -1,0 +1,37 @@
+#pragma once
+// Scenario files: a person's actions on the real screen, headless, and what
+// must hold afterwards. One command per line; see the README.
+#include "host/hostconfig.h"
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+struct ScenarioOptions {
+    HostConfig config;         // engine, database, dialect...
+    bool startServer = true;
+    std::string packagePath;
+    std::string reportOutputDir;  // where report runs render; empty: a temporary folder
+};
+
+struct ScenarioResult {
+    bool passed = false;
+    std::vector<std::string> failures;  // "FILE:LINE: ..." lines
+};
+
+// Runs one file with a fresh database, server and package.
+ScenarioResult RunScenarioFile(const std::string &path, const ScenarioOptions &options);
+// Runs scenario text already read (`name` is used in failure lines).
+ScenarioResult RunScenarioText(const std::string &name, const std::string &text, const ScenarioOptions &options);
+
+// Splits a line into words; strings in double quotes keep their blanks, with
+// \" and \\ as the only escapes. Raises Exception on an unterminated string.
+struct ScenarioWord {
+    std::string text;
+    bool quoted = false;
+};
+std::vector<ScenarioWord> SplitScenarioLine(const std::string &line);
+
+// Runs every file, prints failures and "N passed, N failed"; returns the exit code.
+int RunScenarios(const std::vector<std::string> &files, const ScenarioOptions &options, std::ostream &out);

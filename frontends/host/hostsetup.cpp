@@ -1,0 +1,72 @@
+#include "hostsetup.h"
+
+#include "host/hostsession.h"
+#include "hostpkg.h"
+#include "net/appserver_process.h"
+#include "vcl/forms.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+int UnusedLoopbackPort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = 1;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+HostRun::HostRun(HostConfig config, const HostRunOptions &options) : config_(std::move(config))
+{
+    if (config_.engine == "sqlite" && config_.database.empty() && options.freshDemoDatabase) {
+        demo_ = std::make_unique<TemporaryDemoDatabase>();
+        config_.database = demo_->Path();
+    }
+    if (config_.serverHost.empty()) {
+        if (options.startServer) {
+            AppServerProcessOptions so;
+            if (config_.engine == "sqlite")
+                so.database = config_.database;
+            so.logPath = options.serverLog.empty() ? "/dev/null" : options.serverLog;
+            so.token = config_.serverToken;
+            server_ = std::make_unique<AppServerProcess>(so);
+            config_.serverHost = server_->Host();
+            config_.serverPort = server_->Port();
+            config_.serverToken = server_->Token();
+        } else {
+            config_.serverHost = "127.0.0.1";
+            config_.serverPort = UnusedLoopbackPort();
+        }
+    }
+    InitializeHostPackages(config_);
+    packagesUp_ = true;
+    package_.Load(options.packagePath.empty() ? PackageLoader::DefaultPath() : options.packagePath);
+}
+
+HostRun::~HostRun()
+{
+    // Screens go before the package that holds their code.
+    if (Application) {
+        Application->ProcessMessages();
+        for (int i = Application->ComponentCount() - 1; i >= 0; --i)
+            if (auto *form = dynamic_cast<TCustomForm *>(Application->Components(i)))
+                delete form;
+    }
+    try {
+        package_.Unload();
+    } catch (...) {
+    }
+    if (packagesUp_)
+        FinalizeHostPackages();
+    server_.reset();
+}

@@ -1,0 +1,40 @@
+#pragma once
+// Everything a host run needs around the package: the database, the
+// application server, the host packages and the loaded package itself.
+#include "host/hostconfig.h"
+#include "packageloader.h"
+
+#include <memory>
+#include <string>
+
+class AppServerProcess;
+class TemporaryDemoDatabase;
+
+struct HostRunOptions {
+    std::string packagePath;     // empty: beside the program
+    bool startServer = true;     // false: no server, calls find none
+    bool freshDemoDatabase = true;  // SQLite without a configured file: a fresh copy of the demo data
+    std::string serverLog;       // the server's request log; empty discards it
+};
+
+class HostRun {
+public:
+    HostRun(HostConfig config, const HostRunOptions &options);
+    ~HostRun();
+    HostRun(const HostRun &) = delete;
+    HostRun &operator=(const HostRun &) = delete;
+
+    const HostConfig &Config() const { return config_; }
+    PackageLoader &Package() { return package_; }
+    AppServerProcess *Server() { return server_.get(); }
+
+private:
+    HostConfig config_;
+    std::unique_ptr<TemporaryDemoDatabase> demo_;
+    std::unique_ptr<AppServerProcess> server_;
+    PackageLoader package_;
+    bool packagesUp_ = false;
+};
+
+// A loopback port nothing listens on, for runs without a server.
+int UnusedLoopbackPort();

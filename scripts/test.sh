@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what the project needs, starts the Firebird server with the demo
+# database, builds and runs every test. `--asan` builds and tests the
+# AddressSanitizer + UndefinedBehaviorSanitizer preset instead.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+preset=default
+[ "${1:-}" = "--asan" ] && preset=asan
+
+bash scripts/install-deps.sh
+bash scripts/firebird-start.sh
+bash scripts/firebird-create-db.sh >/dev/null
+
+# The Firebird suite reads where the server and its read-only login are.
+export FIS_FB_HOST=127.0.0.1
+export FIS_FB_PORT=${FIS_FB_PORT:-3050}
+export FIS_FB_DATABASE=${FIS_FB_DATABASE:-/var/lib/firebird/3.0/data/fis_demo.fdb}
+export FIS_FB_USER=${FIS_FB_USER:-FISREAD}
+export FIS_FB_PASSWORD=${FIS_FB_PASSWORD:-fisread}
+
+cmake --preset "$preset"
+cmake --build --preset "$preset"
+ctest --preset "$preset"

@@ -1,0 +1,75 @@
+// The scenario runner itself: what passes, what fails and how it says so.
+#include "scenario.h"
+#include "rtl/sysutils.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct RunnerCase {
+    const char *name;
+    const char *script;
+    bool passes;
+    const char *failure;  // the one failure line expected, when it fails
+};
+
+class RunnerTest : public ::testing::TestWithParam<RunnerCase> {};
+
+TEST_P(RunnerTest, ReportsTheFirstFailureWithItsLine)
+{
+    const RunnerCase &c = GetParam();
+    ScenarioOptions options;
+    options.startServer = false;  // none of these cases reaches the server
+    ScenarioResult r = RunScenarioText("t.scn", c.script, options);
+    EXPECT_EQ(r.passed, c.passes);
+    if (c.passes) {
+        EXPECT_TRUE(r.failures.empty()) << r.failures.front();
+    } else {
+        ASSERT_EQ(r.failures.size(), 1u);
+        EXPECT_EQ(r.failures.front(), c.failure);
+    }
+}
+
+const RunnerCase kCases[] = {
+    {"passing", "# comment\n\nopen\nexpect screens 1\n", true, ""},
+    {"failed expectation", "open\n\nexpect screens 2\nexpect screens 7\n", false,
+     "t.scn:3: expected screens 2, got screens 1"},
+    {"unknown command", "open\nfrobnicate medCdEmpresa\n", false, "t.scn:2: unknown command 'frobnicate'"},
+    {"unknown expectation", "open\nexpect colour medCdEmpresa clInfoBk\n", false,
+     "t.scn:2: unknown expectation 'colour'"},
+    {"unterminated string", "open\ntype medCdEmpresa \"01\n", false, "t.scn:2: unterminated string"},
+    {"missing quotes", "open\ntype medCdEmpresa 01\n", false, "t.scn:2: expected a quoted text"},
+    {"unknown control", "open\nfocus medNada\n", false, "t.scn:2: the screen has no control medNada"},
+    {"disabled control", "open\ntype edtInscricao \"1\"\n", false,
+     "t.scn:2: edtInscricao cannot be used: it is disabled or inside a disabled group"},
+    {"control inside a disabled group", "open\nclick rdbListaMod\n", false,
+     "t.scn:2: rdbListaMod cannot be used: it is disabled or inside a disabled group"},
+    {"no screen", "expect focus medCdEmpresa\n", false, "t.scn:1: no screen is open"},
+    {"message expected but none", "open\nexpect message \"Empresa não cadastrada.\"\n", false,
+     "t.scn:2: expected message \"Empresa não cadastrada.\", got no message"},
+    {"escapes in strings", "open\nexpect text medCdEmpresa \"a\\\"b\\\\\"\n", false,
+     "t.scn:2: expected text \"a\\\"b\\\\\", got text \"\""},
+    {"report title not listed", "open\nreport \"Resumo\"\n", false, "t.scn:2: cbbReportNames has no entry \"Resumo\""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Scripts, RunnerTest, ::testing::ValuesIn(kCases),
+                         [](const auto &info) {
+                             std::string n = info.param.name;
+                             for (char &ch : n)
+                                 if (!isalnum(static_cast<unsigned char>(ch)))
+                                     ch = '_';
+                             return n;
+                         });
+
+TEST(ScenarioLineTest, SplitsWordsAndQuotedStrings)
+{
+    auto w = SplitScenarioLine("type  medCdEmpresa \"Empresa  \\\"X\\\"  \"");
+    ASSERT_EQ(w.size(), 3u);
+    EXPECT_EQ(w[1].text, "medCdEmpresa");
+    EXPECT_FALSE(w[1].quoted);
+    EXPECT_EQ(w[2].text, "Empresa  \"X\"  ");  // trailing blanks inside quotes count
+    EXPECT_TRUE(w[2].quoted);
+    EXPECT_THROW(SplitScenarioLine("answer \"x\"y"), Exception);
+}
+
+} // namespace
