@@ -20,10 +20,18 @@ TComponent::~TComponent()
 
 void TComponent::SetName(const std::string &name)
 {
-    if (owner_ && !name.empty()) {
-        TComponent *other = owner_->FindComponent(name);
-        if (other && other != this)
-            throw EComponentError("Já existe um componente com o nome '" + name + "'.");
+    if (name == name_)
+        return;
+    if (owner_) {
+        if (!name.empty()) {
+            TComponent *other = owner_->FindComponent(name);
+            if (other && other != this)
+                throw EComponentError("Já existe um componente com o nome '" + name + "'.");
+        }
+        if (!name_.empty())
+            owner_->byName_.erase(name_);
+        if (!name.empty())
+            owner_->byName_[name] = this;
     }
     name_ = name;
 }
@@ -32,10 +40,8 @@ TComponent *TComponent::FindComponent(const std::string &name) const
 {
     if (name.empty())
         return nullptr;
-    for (TComponent *c : components_)
-        if (c->name_ == name)
-            return c;
-    return nullptr;
+    auto it = byName_.find(name);
+    return it == byName_.end() ? nullptr : it->second;
 }
 
 void TComponent::Notification(TComponent *) {}
@@ -54,6 +60,8 @@ void TComponent::InsertComponent(TComponent *c) { components_.push_back(c); }
 
 void TComponent::RemoveComponent(TComponent *c)
 {
+    if (auto named = byName_.find(c->name_); named != byName_.end() && named->second == c)
+        byName_.erase(named);
     auto it = std::find(components_.begin(), components_.end(), c);
     if (it != components_.end())
         components_.erase(it);
@@ -67,13 +75,7 @@ void TComponent::NotifyRemoval(TComponent *c)
             sibling->Notification(c);
 }
 
-bool MethodTable::Contains(const std::string &name) const
-{
-    for (const auto &e : entries_)
-        if (e.first == name)
-            return true;
-    return false;
-}
+bool MethodTable::Contains(const std::string &name) const { return index_.count(name) > 0; }
 
 std::vector<std::string> MethodTable::Names() const
 {

@@ -3,6 +3,7 @@
 #include "rtl/sysutils.h"
 
 #include <any>
+#include <unordered_map>
 #include <functional>
 #include <string>
 #include <typeinfo>
@@ -66,6 +67,7 @@ private:
     TComponent *owner_ = nullptr;
     std::string name_;
     std::vector<TComponent *> components_;
+    std::unordered_map<std::string, TComponent *> byName_;  // owned components by name
     std::vector<std::pair<std::string, std::string>> bindings_;
     bool loading_ = false;
 };
@@ -79,11 +81,11 @@ public:
     void Add(const std::string &name, std::function<Sig> fn)
     {
         std::erase(placeholders_, name);
-        for (auto &e : entries_)
-            if (e.first == name) {
-                e.second = std::move(fn);
-                return;
-            }
+        if (auto it = index_.find(name); it != index_.end()) {
+            entries_[it->second].second = std::move(fn);
+            return;
+        }
+        index_.emplace(name, entries_.size());
         entries_.emplace_back(name, std::move(fn));
     }
     bool Contains(const std::string &name) const;
@@ -100,12 +102,11 @@ public:
     template <class Sig>
     std::function<Sig> Find(const std::string &name) const
     {
-        for (const auto &e : entries_)
-            if (e.first == name) {
-                if (auto *fn = std::any_cast<std::function<Sig>>(&e.second))
-                    return *fn;
-                return {};
-            }
+        auto it = index_.find(name);
+        if (it == index_.end())
+            return {};
+        if (auto *fn = std::any_cast<std::function<Sig>>(&entries_[it->second].second))
+            return *fn;
         return {};
     }
     template <class Sig>
@@ -121,7 +122,8 @@ public:
     std::vector<std::string> Names() const;
 
 private:
-    std::vector<std::pair<std::string, std::any>> entries_;
+    std::vector<std::pair<std::string, std::any>> entries_;  // in publishing order
+    std::unordered_map<std::string, std::size_t> index_;
     std::vector<std::string> placeholders_;
 };
 
