@@ -46,6 +46,7 @@ private:
     AnsiString Unreachable() const;
 
     bool connected_ = false;
+    std::string token_;
     std::unique_ptr<AppServerClient> client_;
     Server server_{*this};
 };

@@ -65,8 +65,10 @@ bool TNetConnection::TryConnect()
     }
     if (!acceptsConnections(Host, Port, 1000))
         return false;
-    if (!client_ || client_->Host() != Host || client_->Port() != Port) {
-        client_ = std::make_unique<AppServerClient>(Host, Port, HostSettings().serverToken);
+    const std::string &token = HostSettings().serverToken;
+    if (!client_ || client_->Host() != Host || client_->Port() != Port || token != token_) {
+        token_ = token;
+        client_ = std::make_unique<AppServerClient>(Host, Port, token);
         if (!ServerName.empty())
             client_->SetServerName(ServerName);
     }
