@@ -6,6 +6,9 @@
 
 #include <algorithm>
 
+// Property names compare by length first.
+using namespace std::string_view_literals;
+
 namespace {
 std::string joinLines(const std::vector<std::string> &lines)
 {
@@ -70,11 +73,11 @@ void TADOIBQuery::Close() { Query.Close(); }
 bool TADOIBQuery::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     const std::string &n = p.name;
-    if (n == "SQL") SQL = PropStrings(p);
-    else if (n == "SQL_ORACLE") SQL_ORACLE = PropStrings(p);
-    else if (n == "SQL_MSSQL") SQL_MSSQL = PropStrings(p);
-    else if (n == "SQL_IB") SQL_IB = PropStrings(p);
-    else if (n == "Params") {
+    if (n == "SQL"sv) SQL = PropStrings(p);
+    else if (n == "SQL_ORACLE"sv) SQL_ORACLE = PropStrings(p);
+    else if (n == "SQL_MSSQL"sv) SQL_MSSQL = PropStrings(p);
+    else if (n == "SQL_IB"sv) SQL_IB = PropStrings(p);
+    else if (n == "Params"sv) {
         // The declared parameters must be the ones the statement's markers give
         // (dialect variants may name them in another order).
         std::vector<std::string> declared = PropStrings(p);
@@ -89,17 +92,17 @@ bool TADOIBQuery::SetProperty(const PropertyDesc &p, LoadContext &ctx)
             if (parsed != expected)
                 throw EComponentError(Name() + ": os parâmetros declarados não são os do comando.");
         });
-    } else if (n == "DataSource") {
+    } else if (n == "DataSource"sv) {
         std::string name = PropString(p);
         ctx.Defer([this, name, &ctx] { DataSource = ctx.FindAs<TDataSource>(name); });
-    } else if (n == "ADOConnection") ADOConnection = PropString(p);
-    else if (n == "DataBase") DataBase = PropString(p);
-    else if (n == "Transaction") Transaction = PropString(p);
-    else if (n == "Active") {
+    } else if (n == "ADOConnection"sv) ADOConnection = PropString(p);
+    else if (n == "DataBase"sv) DataBase = PropString(p);
+    else if (n == "Transaction"sv) Transaction = PropString(p);
+    else if (n == "Active"sv) {
         if (PropBool(p))
             throw EComponentError(Name() + ": uma consulta não abre ao ser criada.");
-    } else if (n.rfind("ADO", 0) == 0 || n == "ParamCheck" || n == "AutoCalcFields" || n == "CachedUpdates" ||
-               n == "ObjectView" || n == "Constraints") {
+    } else if (n.rfind("ADO", 0) == 0 || n == "ParamCheck"sv || n == "AutoCalcFields"sv || n == "CachedUpdates"sv ||
+               n == "ObjectView"sv || n == "Constraints"sv) {
         // Cursor and connection settings of the original drivers; every query here
         // is read only and fetched whole.
     } else return TComponent::SetProperty(p, ctx);

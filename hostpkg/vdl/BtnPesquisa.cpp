@@ -4,6 +4,9 @@
 #include "rtl/streaming.h"
 #include "vdl/picktable.h"
 
+// Property names compare by length first.
+using namespace std::string_view_literals;
+
 TBtnPesquisa::TBtnPesquisa(TComponent *owner) : TSpeedButton(owner) {}
 
 void TBtnPesquisa::Click()
@@ -48,25 +51,25 @@ void TBtnPesquisa::Click()
 bool TBtnPesquisa::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     const std::string &n = p.name;
-    if (n == "Associate") {
+    if (n == "Associate"sv) {
         std::string name = PropString(p);
         ctx.Defer([this, name, &ctx] { Associate = ctx.FindAs<TWinControl>(name); });
-    } else if (n == "DataSource") {
+    } else if (n == "DataSource"sv) {
         std::string name = PropString(p);
         ctx.Defer([this, name, &ctx] { dataSource_ = ctx.FindAs<TDataSource>(name); });
-    } else if (n == "Title") Title = PropString(p);
-    else if (n == "EmptyError") EmptyError = PropString(p);
-    else if (n == "PesqType") {
+    } else if (n == "Title"sv) Title = PropString(p);
+    else if (n == "EmptyError"sv) EmptyError = PropString(p);
+    else if (n == "PesqType"sv) {
         const std::string &v = PropString(p);
         if (v != "ptArvore" && v != "ptLista")
             throw EComponentError("PesqType desconhecido '" + v + "'.");
         PesqType = v == "ptArvore" ? ptArvore : ptLista;
-    } else if (n == "FieldNivel") FieldNivel = PropString(p);
-    else if (n == "FieldCodigo") FieldCodigo = PropString(p);
-    else if (n == "FieldNome") FieldNome = PropString(p);
-    else if (n == "PesqChave") PesqChave = PropBool(p);
-    else if (n == "OnBeforePesq") ctx.BindEvent(*this, p, OnBeforePesq);
-    else if (n == "OnAfterPesq") ctx.BindEvent(*this, p, OnAfterPesq);
+    } else if (n == "FieldNivel"sv) FieldNivel = PropString(p);
+    else if (n == "FieldCodigo"sv) FieldCodigo = PropString(p);
+    else if (n == "FieldNome"sv) FieldNome = PropString(p);
+    else if (n == "PesqChave"sv) PesqChave = PropBool(p);
+    else if (n == "OnBeforePesq"sv) ctx.BindEvent(*this, p, OnBeforePesq);
+    else if (n == "OnAfterPesq"sv) ctx.BindEvent(*this, p, OnAfterPesq);
     else return TSpeedButton::SetProperty(p, ctx);
     return true;
 }

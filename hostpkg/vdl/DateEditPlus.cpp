@@ -5,6 +5,9 @@
 
 #include <cstdio>
 
+// Property names compare by length first.
+using namespace std::string_view_literals;
+
 TDateEditPlus::TDateEditPlus(TComponent *owner) : TMaskEdit(owner) { SetEditMask("99/99/9999;1; "); }
 
 bool TDateEditPlus::IsEmpty() const { return Consiste::EmptyString(Text()); }
@@ -38,14 +41,14 @@ void TDateEditPlus::SetDate(TDateTime date)
 
 bool TDateEditPlus::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
-    if (p.name == "ValidDateColor") {
+    if (p.name == "ValidDateColor"sv) {
         auto c = StringToColor(PropString(p));
         if (!c)
             throw EComponentError("Cor desconhecida '" + PropString(p) + "'.");
         ValidDateColor = *c;
-    } else if (p.name == "SaveTime") SaveTime = PropBool(p);
-    else if (p.name == "NomeSemana") NomeSemana = PropStrings(p);
-    else if (p.name == "Glyph") {
+    } else if (p.name == "SaveTime"sv) SaveTime = PropBool(p);
+    else if (p.name == "NomeSemana"sv) NomeSemana = PropStrings(p);
+    else if (p.name == "Glyph"sv) {
     } else return TMaskEdit::SetProperty(p, ctx);
     return true;
 }

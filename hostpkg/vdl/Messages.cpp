@@ -2,6 +2,9 @@
 
 #include "rtl/streaming.h"
 
+// Property names compare by length first.
+using namespace std::string_view_literals;
+
 TMessages::TMessages(TComponent *owner) : TComponent(owner) {}
 
 AnsiString TMessages::Msg(const AnsiString &key) const
@@ -24,7 +27,7 @@ bool TMessages::HasKey(const AnsiString &key) const
 
 bool TMessages::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
-    if (p.name == "Messages") {
+    if (p.name == "Messages"sv) {
         lines_ = PropStrings(p);
         return true;
     }

@@ -12,6 +12,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+// Property names compare by length first.
+using namespace std::string_view_literals;
+
 namespace {
 // Whether something accepts connections at host:port, waiting at most
 // `timeoutMs`. Opening the screen only needs to know the server is there;
@@ -114,11 +117,11 @@ AnsiString TNetConnection::Server::Call(const AnsiString &method, const std::vec
 
 bool TNetConnection::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
-    if (p.name == "ServerName") ServerName = PropString(p);
-    else if (p.name == "ThrowException") ThrowException = PropBool(p);
-    else if (p.name == "Host") Host = PropString(p);
-    else if (p.name == "Port") Port = PropInt(p);
-    else if (p.name == "BeforeConnect") ctx.BindEvent(*this, p, BeforeConnect);
+    if (p.name == "ServerName"sv) ServerName = PropString(p);
+    else if (p.name == "ThrowException"sv) ThrowException = PropBool(p);
+    else if (p.name == "Host"sv) Host = PropString(p);
+    else if (p.name == "Port"sv) Port = PropInt(p);
+    else if (p.name == "BeforeConnect"sv) ctx.BindEvent(*this, p, BeforeConnect);
     else return TComponent::SetProperty(p, ctx);
     return true;
 }

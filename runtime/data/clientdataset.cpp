@@ -7,6 +7,9 @@
 
 #include <nlohmann/json.hpp>
 
+// Property names compare by length first.
+using namespace std::string_view_literals;
+
 using nlohmann::json;
 
 namespace {
@@ -165,7 +168,7 @@ std::string ErrorReplyText(const std::string &reply)
 bool TClientDataSet::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     // Design-time settings with no effect on a packet-filled data set.
-    if (p.name == "Aggregates" || p.name == "Params" || p.name == "AggregatesActive")
+    if (p.name == "Aggregates"sv || p.name == "Params"sv || p.name == "AggregatesActive"sv)
         return true;
     return TDataSet::SetProperty(p, ctx);
 }

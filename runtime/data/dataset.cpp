@@ -6,6 +6,9 @@
 
 #include <algorithm>
 
+// Property names compare by length first.
+using namespace std::string_view_literals;
+
 // --- TField ---------------------------------------------------------------
 
 TField::TField(TDataSet *dataSet, std::string fieldName, int size, TComponent *owner)
@@ -265,15 +268,15 @@ const std::vector<std::optional<std::string>> *TDataSet::CurrentRow() const
 bool TField::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     const std::string &n = p.name;
-    if (n == "FieldName") FieldName = PropString(p);
-    else if (n == "Size") Size = PropInt(p);
-    else if (n == "DisplayLabel") DisplayLabel = PropString(p);
-    else if (n == "Visible") Visible = PropBool(p);
-    else if (n == "Required") Required = PropBool(p);
-    else if (n == "EditMask") EditMask = PropString(p);
-    else if (n == "DisplayWidth") DisplayWidth = PropInt(p);
-    else if (n == "FixedChar") FixedChar = PropBool(p);
-    else if (n == "DataSet") {
+    if (n == "FieldName"sv) FieldName = PropString(p);
+    else if (n == "Size"sv) Size = PropInt(p);
+    else if (n == "DisplayLabel"sv) DisplayLabel = PropString(p);
+    else if (n == "Visible"sv) Visible = PropBool(p);
+    else if (n == "Required"sv) Required = PropBool(p);
+    else if (n == "EditMask"sv) EditMask = PropString(p);
+    else if (n == "DisplayWidth"sv) DisplayWidth = PropInt(p);
+    else if (n == "FixedChar"sv) FixedChar = PropBool(p);
+    else if (n == "DataSet"sv) {
         std::string name = PropString(p);
         ctx.Defer([this, name, &ctx] {
             TDataSet *ds = DataSetOf(ctx.Find(name));
@@ -296,7 +299,7 @@ TDataSet *DataSetOf(TComponent *component)
 
 bool TDataSource::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
-    if (p.name == "DataSet") {
+    if (p.name == "DataSet"sv) {
         std::string name = PropString(p);
         ctx.Defer([this, name, &ctx] {
             DataSet = DataSetOf(ctx.Find(name));
@@ -305,7 +308,7 @@ bool TDataSource::SetProperty(const PropertyDesc &p, LoadContext &ctx)
         });
         return true;
     }
-    if (p.name == "Enabled") {
+    if (p.name == "Enabled"sv) {
         Enabled = PropBool(p);
         return true;
     }

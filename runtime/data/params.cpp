@@ -1,5 +1,8 @@
 #include "data/params.h"
 
+#include <mutex>
+#include <unordered_map>
+
 #include "data/dberrors.h"
 #include "data/sqlparams.h"
 
@@ -63,9 +66,26 @@ TParam *TParams::AddParam(const TParam &param)
     return items_.back().get();
 }
 
+namespace {
+// Screens set the same few statements every time they open: parse each once.
+const std::vector<std::string> &cachedParamNames(const std::string &sql)
+{
+    static std::mutex mutex;
+    static std::unordered_map<std::string, std::vector<std::string>> cache;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = cache.find(sql);
+    if (it == cache.end()) {
+        if (cache.size() > 4096)
+            cache.clear();
+        it = cache.emplace(sql, ParamNames(sql)).first;
+    }
+    return it->second;
+}
+} // namespace
+
 void TParams::ParseSQL(const std::string &sql)
 {
     items_.clear();
-    for (const std::string &name : ParamNames(sql))
+    for (const std::string &name : cachedParamNames(sql))
         CreateParam(ftString, name, ptUnknown);
 }

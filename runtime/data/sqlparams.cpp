@@ -78,21 +78,22 @@ bool SameName(const std::string &a, const std::string &b)
 {
     // Names are nearly always ASCII: compare without allocating, and only
     // fold accented letters when a byte outside ASCII shows up.
-    if (a.size() == b.size()) {
-        bool ascii = true;
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-            if ((x | y) & 0x80) {
-                ascii = false;
-                break;
-            }
-            if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
-            if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
-            if (x != y)
+    auto ascii = [](const std::string &s) {
+        for (unsigned char c : s)
+            if (c & 0x80)
                 return false;
-        }
-        if (ascii)
-            return true;
+        return true;
+    };
+    if (!ascii(a) || !ascii(b))
+        return utf8::upper(a) == utf8::upper(b);
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
+        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
+        if (x != y)
+            return false;
     }
-    return utf8::upper(a) == utf8::upper(b);
+    return true;
 }

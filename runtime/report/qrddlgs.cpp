@@ -2,6 +2,9 @@
 
 #include "rtl/streaming.h"
 
+// Property names compare by length first.
+using namespace std::string_view_literals;
+
 const char *ReportActionName(ReportAction action)
 {
     switch (action) {
@@ -41,7 +44,7 @@ bool TReportDesignerDialog::Execute(ReportAction action, const ReportDefinition 
 
 bool TReportDesignerDialog::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
-    if (p.name == "BeforeGetQueryParams") {
+    if (p.name == "BeforeGetQueryParams"sv) {
         ctx.BindEvent(*this, p, BeforeGetQueryParams);
         return true;
     }

@@ -62,9 +62,10 @@ void TComponent::RemoveComponent(TComponent *c)
 {
     if (auto named = byName_.find(c->name_); named != byName_.end() && named->second == c)
         byName_.erase(named);
-    auto it = std::find(components_.begin(), components_.end(), c);
-    if (it != components_.end())
-        components_.erase(it);
+    // Owners destroy their components last first: look from the back.
+    auto it = std::find(components_.rbegin(), components_.rend(), c);
+    if (it != components_.rend())
+        components_.erase(std::next(it).base());
 }
 
 void TComponent::NotifyRemoval(TComponent *c)

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 
+// Property names compare by length first.
+using namespace std::string_view_literals;
+
 TControl::TControl(TComponent *owner) : TComponent(owner) {}
 
 TControl::~TControl()
@@ -145,32 +148,32 @@ void TControl::Changed(ControlProperty what)
 bool TControl::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     const std::string &n = p.name;
-    if (n == "Left") left_ = PropInt(p);
-    else if (n == "Top") top_ = PropInt(p);
-    else if (n == "Width") width_ = PropInt(p);
-    else if (n == "Height") height_ = PropInt(p);
-    else if (n == "Enabled") enabled_ = PropBool(p);
-    else if (n == "Visible") visible_ = PropBool(p);
-    else if (n == "Caption") caption_ = PropString(p);
-    else if (n == "Color") {
+    if (n == "Left"sv) left_ = PropInt(p);
+    else if (n == "Top"sv) top_ = PropInt(p);
+    else if (n == "Width"sv) width_ = PropInt(p);
+    else if (n == "Height"sv) height_ = PropInt(p);
+    else if (n == "Enabled"sv) enabled_ = PropBool(p);
+    else if (n == "Visible"sv) visible_ = PropBool(p);
+    else if (n == "Caption"sv) caption_ = PropString(p);
+    else if (n == "Color"sv) {
         auto c = StringToColor(PropString(p));
         if (!c)
             throw EComponentError("Cor desconhecida '" + PropString(p) + "'.");
         color_ = *c;
-    } else if (n == "Font.Name") { font_.Name = PropString(p); parentFont_ = false; }
-    else if (n == "Font.Size") { font_.Size = PropInt(p); parentFont_ = false; }
-    else if (n == "Font.Bold") {
+    } else if (n == "Font.Name"sv) { font_.Name = PropString(p); parentFont_ = false; }
+    else if (n == "Font.Size"sv) { font_.Size = PropInt(p); parentFont_ = false; }
+    else if (n == "Font.Bold"sv) {
         font_.Bold = PropBool(p);
         parentFont_ = false;
         if (auto *w = dynamic_cast<TWinControl *>(this))
             for (TControl *child : w->Controls())
                 child->ParentFontChanged();
-    } else if (n == "ParentFont") parentFont_ = PropBool(p);
-    else if (n == "Hint") hint_ = PropString(p);
-    else if (n == "ShowHint") showHint_ = PropBool(p);
-    else if (n == "ParentShowHint") parentShowHint_ = PropBool(p);
-    else if (n == "AutoSize") autoSize_ = PropBool(p);
-    else if (n == "OnClick") ctx.BindEvent(*this, p, OnClick);
+    } else if (n == "ParentFont"sv) parentFont_ = PropBool(p);
+    else if (n == "Hint"sv) hint_ = PropString(p);
+    else if (n == "ShowHint"sv) showHint_ = PropBool(p);
+    else if (n == "ParentShowHint"sv) parentShowHint_ = PropBool(p);
+    else if (n == "AutoSize"sv) autoSize_ = PropBool(p);
+    else if (n == "OnClick"sv) ctx.BindEvent(*this, p, OnClick);
     else return TComponent::SetProperty(p, ctx);
     return true;
 }
@@ -228,10 +231,10 @@ std::vector<TWinControl *> TWinControl::TabList() const
 
 bool TWinControl::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
-    if (p.name == "TabOrder") tabOrder_ = PropInt(p);
-    else if (p.name == "TabStop") tabStop_ = PropBool(p);
-    else if (p.name == "OnEnter") ctx.BindEvent(*this, p, OnEnter);
-    else if (p.name == "OnExit") ctx.BindEvent(*this, p, OnExit);
+    if (p.name == "TabOrder"sv) tabOrder_ = PropInt(p);
+    else if (p.name == "TabStop"sv) tabStop_ = PropBool(p);
+    else if (p.name == "OnEnter"sv) ctx.BindEvent(*this, p, OnEnter);
+    else if (p.name == "OnExit"sv) ctx.BindEvent(*this, p, OnExit);
     else return TControl::SetProperty(p, ctx);
     return true;
 }

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+// Property names compare by length first.
+using namespace std::string_view_literals;
+
 TApplication *Application = nullptr;
 TScreen *Screen = nullptr;
 
@@ -244,32 +247,32 @@ void TCustomForm::AttachPeers(TControl &c)
 bool TCustomForm::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     const std::string &n = p.name;
-    if (n == "Visible") visibleOnCreate_ = PropBool(p);
-    else if (n == "ClientWidth") clientWidth_ = PropInt(p);
-    else if (n == "ClientHeight") clientHeight_ = PropInt(p);
-    else if (n == "HelpContext") helpContext_ = PropInt(p);
-    else if (n == "HelpFile") helpFile_ = PropString(p);
-    else if (n == "FormStyle") {
+    if (n == "Visible"sv) visibleOnCreate_ = PropBool(p);
+    else if (n == "ClientWidth"sv) clientWidth_ = PropInt(p);
+    else if (n == "ClientHeight"sv) clientHeight_ = PropInt(p);
+    else if (n == "HelpContext"sv) helpContext_ = PropInt(p);
+    else if (n == "HelpFile"sv) helpFile_ = PropString(p);
+    else if (n == "FormStyle"sv) {
         const std::string &v = PropString(p);
         if (v == "fsMDIChild") formStyle_ = fsMDIChild;
         else if (v == "fsNormal") formStyle_ = fsNormal;
         else if (v == "fsMDIForm") formStyle_ = fsMDIForm;
         else throw EComponentError("FormStyle desconhecido '" + v + "'.");
-    } else if (n == "BorderStyle") {
+    } else if (n == "BorderStyle"sv) {
         const std::string &v = PropString(p);
         if (v == "bsSingle") borderStyle_ = bsSingle;
         else if (v == "bsSizeable") borderStyle_ = bsSizeable;
         else if (v == "bsDialog") borderStyle_ = bsDialog;
         else if (v == "bsNone") borderStyle_ = bsNone;
         else throw EComponentError("BorderStyle desconhecido '" + v + "'.");
-    } else if (n == "ActiveControl") {
+    } else if (n == "ActiveControl"sv) {
         std::string name = PropString(p);
         ctx.Defer([this, name, &ctx] { activeControl_ = ctx.FindAs<TWinControl>(name); });
-    } else if (n == "OnCreate") ctx.BindEvent(*this, p, OnCreate);
-    else if (n == "OnActivate") ctx.BindEvent(*this, p, OnActivate);
-    else if (n == "OnDeactivate") ctx.BindEvent(*this, p, OnDeactivate);
-    else if (n == "OnClose") ctx.BindEvent(*this, p, OnClose);
-    else if (n == "OnDestroy") ctx.BindEvent(*this, p, OnDestroy);
+    } else if (n == "OnCreate"sv) ctx.BindEvent(*this, p, OnCreate);
+    else if (n == "OnActivate"sv) ctx.BindEvent(*this, p, OnActivate);
+    else if (n == "OnDeactivate"sv) ctx.BindEvent(*this, p, OnDeactivate);
+    else if (n == "OnClose"sv) ctx.BindEvent(*this, p, OnClose);
+    else if (n == "OnDestroy"sv) ctx.BindEvent(*this, p, OnDestroy);
     else return TWinControl::SetProperty(p, ctx);
     return true;
 }

@@ -4,11 +4,14 @@
 #include "vcl/forms.h"
 #include "rtl/streaming.h"
 
+// Property names compare by length first.
+using namespace std::string_view_literals;
+
 TLabel::TLabel(TComponent *owner) : TGraphicControl(owner) {}
 
 bool TBevel::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
-    if (p.name == "Shape" || p.name == "Style")
+    if (p.name == "Shape"sv || p.name == "Style"sv)
         return true;  // drawing only
     return TGraphicControl::SetProperty(p, ctx);
 }
@@ -51,13 +54,13 @@ void TCustomEdit::DeleteSelection()
 
 bool TCustomEdit::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
-    if (p.name == "Text") StoreText(PropString(p));
-    else if (p.name == "MaxLength") maxLength_ = PropInt(p);
-    else if (p.name == "CharCase") {
+    if (p.name == "Text"sv) StoreText(PropString(p));
+    else if (p.name == "MaxLength"sv) maxLength_ = PropInt(p);
+    else if (p.name == "CharCase"sv) {
         const std::string &v = PropString(p);
         charCase_ = v == "ecUpperCase" ? ecUpperCase : v == "ecLowerCase" ? ecLowerCase : ecNormal;
-    } else if (p.name == "ReadOnly") {
-    } else if (p.name == "OnChange") ctx.BindEvent(*this, p, OnChange);
+    } else if (p.name == "ReadOnly"sv) {
+    } else if (p.name == "OnChange"sv) ctx.BindEvent(*this, p, OnChange);
     else return TWinControl::SetProperty(p, ctx);
     return true;
 }
@@ -122,7 +125,7 @@ void TMaskEdit::DeleteSelection()
 
 bool TMaskEdit::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
-    if (p.name == "EditMask") {
+    if (p.name == "EditMask"sv) {
         engine_.setMask(PropString(p));
         return true;
     }
@@ -175,13 +178,13 @@ void TComboBox::PickItem(int index)
 
 bool TComboBox::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
-    if (p.name == "Items") items_ = PropStrings(p);
-    else if (p.name == "ItemIndex") itemIndex_ = PropInt(p);
-    else if (p.name == "ItemHeight") itemHeight_ = PropInt(p);
-    else if (p.name == "Style") {
+    if (p.name == "Items"sv) items_ = PropStrings(p);
+    else if (p.name == "ItemIndex"sv) itemIndex_ = PropInt(p);
+    else if (p.name == "ItemHeight"sv) itemHeight_ = PropInt(p);
+    else if (p.name == "Style"sv) {
         const std::string &v = PropString(p);
         style_ = v == "csDropDownList" ? csDropDownList : v == "csSimple" ? csSimple : csDropDown;
-    } else if (p.name == "OnChange") ctx.BindEvent(*this, p, OnChange);
+    } else if (p.name == "OnChange"sv) ctx.BindEvent(*this, p, OnChange);
     else return TWinControl::SetProperty(p, ctx);
     return true;
 }
@@ -210,7 +213,7 @@ void TRadioButton::Click()
 
 bool TRadioButton::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
-    if (p.name == "Checked") {
+    if (p.name == "Checked"sv) {
         checked_ = PropBool(p);
         return true;
     }
@@ -223,14 +226,14 @@ TPanel::TPanel(TComponent *owner) : TWinControl(owner) {}
 
 bool TPanel::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
-    if (p.name == "Align" || p.name == "BevelOuter" || p.name == "BevelInner")
+    if (p.name == "Align"sv || p.name == "BevelOuter"sv || p.name == "BevelInner"sv)
         return true;  // drawing only
     return TWinControl::SetProperty(p, ctx);
 }
 
 bool TSpeedButton::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
-    if (p.name == "Flat" || p.name == "Glyph" || p.name == "NumGlyphs")
+    if (p.name == "Flat"sv || p.name == "Glyph"sv || p.name == "NumGlyphs"sv)
         return true;  // drawing only
     return TGraphicControl::SetProperty(p, ctx);
 }
