@@ -1,6 +1,8 @@
 #include "Cli_Fis02800.h"
 
 #include "Cli_Fis02800_form.h"
+#include "screen_private.h"
+#include "vdl/Consiste.h"
 #include "vdl/Vendral.h"
 
 extern "C" {
@@ -15,22 +17,6 @@ AnsiString stListaTp;
 namespace {
 int unitLoadCount = 0;
 
-// Handlers whose lookups and checks are built with their own features; the
-// form binds them by name, so they exist and do nothing yet.
-const char *const kPendingNotifyHandlers[] = {
-    "medCdEmpresaExit",   "medCdEmpresaChange",   "btpEmpresaAfterPesq", "depDtInicialExit",
-    "depDtFinalExit",     "medCdImpostoExit",     "medCdImpostoChange",  "btpImpostoAfterPesq",
-    "edtInscricaoExit",   "edtInscricaoChange",   "edtInscricaoMChange", "btpInscricaoAfterPesq",
-    "btpInscricaoMAfterPesq", "medProdInicExit",  "medProdFinaExit",     "medProdInicChange",
-    "medProdFinaChange",  "btnProdInicAfterPesq", "btnProdFinAfterPesq", "edtCdSerieExit",
-    "btpSerieNFAfterPesq", "cbbEntrSaidChange",   "btnModDocClick",      "rdbTodosModClick",
-    "rdbListaModClick",   "btnTpOperacaoClick",   "rdbTodosTpClick",     "rdbListaTpClick",
-    "medFiliOrigExit",    "medFiliOrigChange",    "btnFiliOrigAfterPesq",
-};
-const char *const kPendingBeforePesqHandlers[] = {
-    "btpEmpresaBeforePesq",  "btpImpostoBeforePesq",   "btpInscricaoBeforePesq", "btpInscricaoMBeforePesq",
-    "btnProdInicBeforePesq", "btnProdFinBeforePesq",   "btpSerieNFBeforePesq",   "btnFiliOrigBeforePesq",
-};
 } // namespace
 
 TfrmResumoOficialCfop::TfrmResumoOficialCfop(TComponent *owner) : TfrmDadosGerRel(owner) {}
@@ -49,20 +35,72 @@ void TfrmResumoOficialCfop::RegisterMethods(MethodTable &m)
 {
     TfrmDadosGerRel::RegisterMethods(m);
     using Notify = void(TObject *);
-    m.Add<Notify>("FormCreate", [this](TObject *s) { FormCreate(s); });
-    m.Add<Notify>("FormActivate", [this](TObject *s) { FormActivate(s); });
+    using BeforePesq = void(TObject *, bool &);
+    auto notify = [&m, this](const char *name, void (TfrmResumoOficialCfop::*method)(TObject *)) {
+        m.Add<Notify>(name, [this, method](TObject *s) { (this->*method)(s); });
+    };
+    auto beforePesq = [&m, this](const char *name, void (TfrmResumoOficialCfop::*method)(TObject *, bool &)) {
+        m.Add<BeforePesq>(name, [this, method](TObject *s, bool &c) { (this->*method)(s, c); });
+    };
+    using T = TfrmResumoOficialCfop;
+    notify("FormCreate", &T::FormCreate);
+    notify("FormActivate", &T::FormActivate);
     m.Add<void(TObject *, TCloseAction &)>("FormClose", [this](TObject *s, TCloseAction &a) { FormClose(s, a); });
-    m.Add<Notify>("sbtPrintClick", [this](TObject *s) { sbtPrintClick(s); });
-    m.Add<Notify>("sbtPreviewClick", [this](TObject *s) { sbtPreviewClick(s); });
-    m.Add<Notify>("sbtSalvarComoClick", [this](TObject *s) { sbtSalvarComoClick(s); });
-    m.Add<Notify>("sbtReportEditClick", [this](TObject *s) { sbtReportEditClick(s); });
-    m.Add<Notify>("netResumoOficialCfopBeforeConnect", [this](TObject *s) { netResumoOficialCfopBeforeConnect(s); });
-    m.Add<Notify>("cbbReportNamesChange", [this](TObject *s) { cbbReportNamesChange(s); });
-    for (const char *name : kPendingNotifyHandlers)
-        m.AddPlaceholder<Notify>(name);
-    for (const char *name : kPendingBeforePesqHandlers)
-        m.AddPlaceholder<void(TObject *, bool &)>(name);
-    m.AddPlaceholder<void(TParams *, bool &)>("rpddPadraoBeforeGetQueryParams");
+    notify("sbtPrintClick", &T::sbtPrintClick);
+    notify("sbtPreviewClick", &T::sbtPreviewClick);
+    notify("sbtSalvarComoClick", &T::sbtSalvarComoClick);
+    notify("sbtReportEditClick", &T::sbtReportEditClick);
+    notify("netResumoOficialCfopBeforeConnect", &T::netResumoOficialCfopBeforeConnect);
+    notify("cbbReportNamesChange", &T::cbbReportNamesChange);
+
+    notify("medCdEmpresaExit", &T::medCdEmpresaExit);
+    notify("medCdEmpresaChange", &T::medCdEmpresaChange);
+    beforePesq("btpEmpresaBeforePesq", &T::btpEmpresaBeforePesq);
+    notify("btpEmpresaAfterPesq", &T::btpEmpresaAfterPesq);
+    notify("depDtInicialExit", &T::depDtInicialExit);
+    notify("depDtFinalExit", &T::depDtFinalExit);
+
+    notify("medCdImpostoExit", &T::medCdImpostoExit);
+    notify("medCdImpostoChange", &T::medCdImpostoChange);
+    beforePesq("btpImpostoBeforePesq", &T::btpImpostoBeforePesq);
+    notify("btpImpostoAfterPesq", &T::btpImpostoAfterPesq);
+
+    notify("edtInscricaoExit", &T::edtInscricaoExit);
+    notify("edtInscricaoChange", &T::edtInscricaoChange);
+    notify("edtInscricaoMChange", &T::edtInscricaoMChange);
+    beforePesq("btpInscricaoBeforePesq", &T::btpInscricaoBeforePesq);
+    notify("btpInscricaoAfterPesq", &T::btpInscricaoAfterPesq);
+    beforePesq("btpInscricaoMBeforePesq", &T::btpInscricaoMBeforePesq);
+    notify("btpInscricaoMAfterPesq", &T::btpInscricaoMAfterPesq);
+
+    notify("medProdInicExit", &T::medProdInicExit);
+    notify("medProdFinaExit", &T::medProdFinaExit);
+    notify("medProdInicChange", &T::medProdInicChange);
+    notify("medProdFinaChange", &T::medProdFinaChange);
+    beforePesq("btnProdInicBeforePesq", &T::btnProdInicBeforePesq);
+    notify("btnProdInicAfterPesq", &T::btnProdInicAfterPesq);
+    beforePesq("btnProdFinBeforePesq", &T::btnProdFinBeforePesq);
+    notify("btnProdFinAfterPesq", &T::btnProdFinAfterPesq);
+
+    notify("edtCdSerieExit", &T::edtCdSerieExit);
+    beforePesq("btpSerieNFBeforePesq", &T::btpSerieNFBeforePesq);
+    notify("btpSerieNFAfterPesq", &T::btpSerieNFAfterPesq);
+    notify("cbbEntrSaidChange", &T::cbbEntrSaidChange);
+
+    notify("btnModDocClick", &T::btnModDocClick);
+    notify("rdbTodosModClick", &T::rdbTodosModClick);
+    notify("rdbListaModClick", &T::rdbListaModClick);
+    notify("btnTpOperacaoClick", &T::btnTpOperacaoClick);
+    notify("rdbTodosTpClick", &T::rdbTodosTpClick);
+    notify("rdbListaTpClick", &T::rdbListaTpClick);
+
+    notify("medFiliOrigExit", &T::medFiliOrigExit);
+    notify("medFiliOrigChange", &T::medFiliOrigChange);
+    beforePesq("btnFiliOrigBeforePesq", &T::btnFiliOrigBeforePesq);
+    notify("btnFiliOrigAfterPesq", &T::btnFiliOrigAfterPesq);
+
+    m.Add<void(TParams *, bool &)>("rpddPadraoBeforeGetQueryParams",
+                                   [this](TParams *p, bool &c) { rpddPadraoBeforeGetQueryParams(p, c); });
 }
 
 void TfrmResumoOficialCfop::BuildForm()
@@ -108,12 +146,41 @@ void TfrmResumoOficialCfop::FormClose(TObject *Sender, TCloseAction &Action)
     Release();
 }
 
-void TfrmResumoOficialCfop::sbtPrintClick(TObject *Sender) { TfrmDadosGerRel::sbtPrintClick(Sender); }
-void TfrmResumoOficialCfop::sbtPreviewClick(TObject *Sender) { TfrmDadosGerRel::sbtPreviewClick(Sender); }
-void TfrmResumoOficialCfop::sbtSalvarComoClick(TObject *Sender) { TfrmDadosGerRel::sbtSalvarComoClick(Sender); }
-void TfrmResumoOficialCfop::sbtReportEditClick(TObject *Sender) { TfrmDadosGerRel::sbtReportEditClick(Sender); }
+// Print, preview and save as check the tax strictly and the whole screen for
+// a run; a layout edit only checks what was entered. A failed check raises,
+// so the base handler, and the report, never runs.
+void TfrmResumoOficialCfop::sbtPrintClick(TObject *Sender)
+{
+    Vd_Imposto(true);
+    Vd_ValidaCampos(true);
+    TfrmDadosGerRel::sbtPrintClick(Sender);
+}
 
-void TfrmResumoOficialCfop::cbbReportNamesChange(TObject *) {}
+void TfrmResumoOficialCfop::sbtPreviewClick(TObject *Sender)
+{
+    Vd_Imposto(true);
+    Vd_ValidaCampos(true);
+    TfrmDadosGerRel::sbtPreviewClick(Sender);
+}
+
+void TfrmResumoOficialCfop::sbtSalvarComoClick(TObject *Sender)
+{
+    Vd_Imposto(true);
+    Vd_ValidaCampos(true);
+    TfrmDadosGerRel::sbtSalvarComoClick(Sender);
+}
+
+void TfrmResumoOficialCfop::sbtReportEditClick(TObject *Sender)
+{
+    Vd_ValidaCampos(false);
+    TfrmDadosGerRel::sbtReportEditClick(Sender);
+}
+
+void TfrmResumoOficialCfop::Report(const char *key)
+{
+    Consiste::MensErro(msgPadrao->Msg(key), true);
+    Abort();  // MensErro raised already; this only tells the compiler
+}
 
 void CriaResumoNOficialCFOp()
 {

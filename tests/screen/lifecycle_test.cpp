@@ -113,6 +113,10 @@ TEST_F(ScreenTest, TheConnectionAsksForTheAddressAtEveryConnection)
 TEST_F(ScreenTest, ActionsRunTheSelectedReport)
 {
     TfrmResumoOficialCfop &screen = Open();
+    screen.medCdImposto->SetText("01");
+    screen.medCdEmpresa->SetText("01");
+    screen.depDtInicial->SetText("01/01/2026");
+    screen.depDtFinal->SetText("31/01/2026");
     struct Action {
         TSpeedButton *button;
         ReportAction action;
