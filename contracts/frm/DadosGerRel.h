@@ -41,7 +41,7 @@ public:
     virtual void sbtReportEditClick(TObject *Sender);
 
     // The definitions behind the titles of cbbReportNames, in the same order.
-    const std::vector<ReportDefinition> &Reports() const { return reports_; }
+    const std::vector<ReportDefinition> &Reports() const { return *reports_; }
     // The folder a save-as wrote its copy to, for tests.
     const std::string &LastSavedFile() const { return lastSaved_; }
 
@@ -60,6 +60,6 @@ protected:
 private:
     void RunSelected(ReportAction action);
 
-    std::vector<ReportDefinition> reports_;
+    ReportList reports_ = std::make_shared<const std::vector<ReportDefinition>>();
     std::string lastSaved_;
 };

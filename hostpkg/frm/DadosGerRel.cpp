@@ -113,7 +113,7 @@ void TfrmDadosGerRel::BuildForm()
 void TfrmDadosGerRel::FormCreate(TObject *)
 {
     cbbReportNames->ClearItems();
-    reports_.clear();
+    reports_ = std::make_shared<const std::vector<ReportDefinition>>();
     const std::string code = lblCodRel->Caption();
     const std::string dir = HostSettings().reportsDir;
     try {
@@ -124,7 +124,7 @@ void TfrmDadosGerRel::FormCreate(TObject *)
                                 MessageKind::Error);
         return;
     }
-    for (const auto &r : reports_)
+    for (const auto &r : *reports_)
         cbbReportNames->AddItem(r.title);
 }
 
@@ -140,19 +140,19 @@ void TfrmDadosGerRel::sbtReportEditClick(TObject *) { RunSelected(ReportAction::
 void TfrmDadosGerRel::RunSelected(ReportAction action)
 {
     const int index = cbbReportNames->ItemIndex();
-    if (index < 0 || index >= static_cast<int>(reports_.size()))
+    if (index < 0 || index >= static_cast<int>(reports_->size()))
         Consiste::MensErro("Nenhum relatório selecionado.", true);
     const std::string code = lblCodRel->Caption();
     const std::string dir = HostSettings().reportsDir;
     ReportDefinition report;
     {
         // Read afresh: a layout edited or a file removed since the screen opened counts.
-        std::ifstream in(reports_[static_cast<std::size_t>(index)].file, std::ios::binary);
+        std::ifstream in((*reports_)[static_cast<std::size_t>(index)].file, std::ios::binary);
         if (!in)
             Consiste::MensErro(FormatText(msgPadrao->Msg("Arq_Rel_Err"), {code, dir}), true);
         std::stringstream text;
         text << in.rdbuf();
-        report = ParseReportDefinition(text.str(), reports_[static_cast<std::size_t>(index)].file);
+        report = ParseReportDefinition(text.str(), (*reports_)[static_cast<std::size_t>(index)].file);
     }
     std::string newTitle;
     if (action == ReportAction::SaveAs) {

@@ -80,21 +80,22 @@ bool TADOIBQuery::SetProperty(const PropertyDesc &p, LoadContext &ctx)
     else if (n == "Params"sv) {
         // The declared parameters must be the ones the statement's markers give
         // (dialect variants may name them in another order).
-        std::vector<std::string> declared = PropStrings(p);
-        ctx.Defer([this, declared] {
-            Prepare();
+        ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &) {
+            auto &query = static_cast<TADOIBQuery &>(self);
+            query.Prepare();
             std::vector<std::string> parsed;
-            for (int i = 0; i < Query.Params().Count(); ++i)
-                parsed.push_back(Query.Params().Items(i)->Name);
-            std::vector<std::string> expected = declared;
+            for (int i = 0; i < query.Query.Params().Count(); ++i)
+                parsed.push_back(query.Query.Params().Items(i)->Name);
+            std::vector<std::string> expected = PropStrings(prop);
             std::sort(parsed.begin(), parsed.end());
             std::sort(expected.begin(), expected.end());
             if (parsed != expected)
-                throw EComponentError(Name() + ": os parâmetros declarados não são os do comando.");
+                throw EComponentError(self.Name() + ": os parâmetros declarados não são os do comando.");
         });
     } else if (n == "DataSource"sv) {
-        std::string name = PropString(p);
-        ctx.Defer([this, name, &ctx] { DataSource = ctx.FindAs<TDataSource>(name); });
+        ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &c) {
+            static_cast<TADOIBQuery &>(self).DataSource = c.FindAs<TDataSource>(PropString(prop));
+        });
     } else if (n == "ADOConnection"sv) ADOConnection = PropString(p);
     else if (n == "DataBase"sv) DataBase = PropString(p);
     else if (n == "Transaction"sv) Transaction = PropString(p);
@@ -107,6 +108,8 @@ bool TADOIBQuery::SetProperty(const PropertyDesc &p, LoadContext &ctx)
         // is read only and fetched whole.
     } else return TComponent::SetProperty(p, ctx);
     if (n.rfind("SQL", 0) == 0)
-        ctx.Defer([this] { Prepare(); });
+        ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &, LoadContext &) {
+            static_cast<TADOIBQuery &>(self).Prepare();
+        });
     return true;
 }

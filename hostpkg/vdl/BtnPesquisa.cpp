@@ -52,11 +52,13 @@ bool TBtnPesquisa::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     const std::string &n = p.name;
     if (n == "Associate"sv) {
-        std::string name = PropString(p);
-        ctx.Defer([this, name, &ctx] { Associate = ctx.FindAs<TWinControl>(name); });
+        ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &c) {
+            static_cast<TBtnPesquisa &>(self).Associate = c.FindAs<TWinControl>(PropString(prop));
+        });
     } else if (n == "DataSource"sv) {
-        std::string name = PropString(p);
-        ctx.Defer([this, name, &ctx] { dataSource_ = ctx.FindAs<TDataSource>(name); });
+        ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &c) {
+            static_cast<TBtnPesquisa &>(self).dataSource_ = c.FindAs<TDataSource>(PropString(prop));
+        });
     } else if (n == "Title"sv) Title = PropString(p);
     else if (n == "EmptyError"sv) EmptyError = PropString(p);
     else if (n == "PesqType"sv) {

@@ -277,12 +277,12 @@ bool TField::SetProperty(const PropertyDesc &p, LoadContext &ctx)
     else if (n == "DisplayWidth"sv) DisplayWidth = PropInt(p);
     else if (n == "FixedChar"sv) FixedChar = PropBool(p);
     else if (n == "DataSet"sv) {
-        std::string name = PropString(p);
-        ctx.Defer([this, name, &ctx] {
-            TDataSet *ds = DataSetOf(ctx.Find(name));
+        ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &c) {
+            const std::string &name = PropString(prop);
+            TDataSet *ds = DataSetOf(c.Find(name));
             if (!ds)
-                throw EDatabaseError("Campo '" + Name() + "': '" + name + "' não é um conjunto de dados.");
-            SetDataSet(ds);
+                throw EDatabaseError("Campo '" + self.Name() + "': '" + name + "' não é um conjunto de dados.");
+            static_cast<TField &>(self).SetDataSet(ds);
         });
     } else return TComponent::SetProperty(p, ctx);
     return true;
@@ -300,11 +300,12 @@ TDataSet *DataSetOf(TComponent *component)
 bool TDataSource::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     if (p.name == "DataSet"sv) {
-        std::string name = PropString(p);
-        ctx.Defer([this, name, &ctx] {
-            DataSet = DataSetOf(ctx.Find(name));
-            if (!DataSet)
-                throw EDatabaseError("Fonte de dados '" + Name() + "': '" + name + "' não é um conjunto de dados.");
+        ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &c) {
+            auto &source = static_cast<TDataSource &>(self);
+            source.DataSet = DataSetOf(c.Find(PropString(prop)));
+            if (!source.DataSet)
+                throw EDatabaseError("Fonte de dados '" + self.Name() + "': '" + PropString(prop) +
+                                     "' não é um conjunto de dados.");
         });
         return true;
     }

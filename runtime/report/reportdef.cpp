@@ -91,13 +91,13 @@ namespace {
 // so parsed definitions are kept while every file's size and time stay the same.
 struct CachedFolder {
     std::vector<std::tuple<std::string, std::uintmax_t, fs::file_time_type>> signature;
-    std::vector<ReportDefinition> definitions;
+    ReportList definitions;
 };
 std::mutex cacheMutex;
 std::map<std::string, CachedFolder> cache;
 } // namespace
 
-std::vector<ReportDefinition> LoadReportDefinitions(const std::string &reportsDir, const std::string &code)
+ReportList LoadReportDefinitions(const std::string &reportsDir, const std::string &code)
 {
     fs::path dir = fs::path(reportsDir) / code;
     std::error_code ec;
@@ -126,7 +126,8 @@ std::vector<ReportDefinition> LoadReportDefinitions(const std::string &reportsDi
     }
     if (defs.empty())
         throw ReportNotFound{code, reportsDir};
+    auto list = std::make_shared<const std::vector<ReportDefinition>>(std::move(defs));
     std::lock_guard<std::mutex> lock(cacheMutex);
-    cache[dir.string()] = {std::move(signature), defs};
-    return defs;
+    cache[dir.string()] = {std::move(signature), list};
+    return list;
 }

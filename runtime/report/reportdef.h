@@ -7,6 +7,7 @@
 //    "query": {"sql": [lines], "oracle": [lines], "mssql": [lines], "interbase": [lines]},
 //    "layout": {...}}
 // "sql" is the plain statement; a dialect's own lines, when present, take its place.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,8 +26,10 @@ struct ReportDefinition {
     const std::string &StatementFor(const std::string &dialect) const;
 };
 
+using ReportList = std::shared_ptr<const std::vector<ReportDefinition>>;
 // Raises ReportNotFound when the code's folder is missing or holds no report.
-std::vector<ReportDefinition> LoadReportDefinitions(const std::string &reportsDir, const std::string &code);
+// The list is shared: it stays as it is while its files do not change.
+ReportList LoadReportDefinitions(const std::string &reportsDir, const std::string &code);
 ReportDefinition ParseReportDefinition(const std::string &jsonText, const std::string &file);
 std::string SerializeReportDefinition(const ReportDefinition &def);
 

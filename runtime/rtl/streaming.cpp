@@ -11,13 +11,30 @@ TComponent *LoadContext::Find(const std::string &name) const
     throw EComponentError("Componente '" + name + "' não encontrado.");
 }
 
+void LoadContext::Reserve(const ComponentDesc &desc)
+{
+    std::size_t props = 0;
+    auto count = [&props](const ComponentDesc &d, auto &&self) -> void {
+        props += d.props.size();
+        for (const auto &c : d.children)
+            self(c, self);
+    };
+    count(desc, count);
+    fixups_.reserve(props);
+    events_.reserve(props);
+}
+
 void LoadContext::Finish()
 {
-    for (auto &f : fixups_)
-        f();
+    // Fixups may add more fixups (a query checks its parameters once its
+    // statement is chosen), so walk by index.
+    for (std::size_t i = 0; i < fixups_.size(); ++i) {
+        PendingFixup f = fixups_[i];
+        f.run(*f.self, *f.prop, *this);
+    }
     fixups_.clear();
-    for (auto &e : events_)
-        e();
+    for (const auto &e : events_)
+        e.bind(e.slot, *e.target, *e.prop, methods_);
     events_.clear();
 }
 
@@ -90,6 +107,7 @@ TComponent *ClassRegistry::Create(const std::string &className, TComponent *owne
 void LoadDescription(TComponent &root, const ComponentDesc &desc, const MethodTable &methods)
 {
     LoadContext ctx(root, methods);
+    ctx.Reserve(desc);
     applyProps(root, desc, ctx);
     loadChildren(root, root, desc, ctx);
     ctx.Finish();

@@ -41,32 +41,48 @@ public:
         return t;
     }
     // Runs once every component exists (references between components).
-    void Defer(std::function<void()> fixup) { fixups_.push_back(std::move(fixup)); }
-    // Runs after the fixups: event bindings.
-    void DeferEvent(std::function<void()> binding) { events_.push_back(std::move(binding)); }
+    // The description outlives the load, so a fixup reads its value from `prop`.
+    using Fixup = void (*)(TComponent &self, const PropertyDesc &prop, LoadContext &ctx);
+    void Defer(TComponent &self, const PropertyDesc &prop, Fixup fixup) { fixups_.push_back({fixup, &self, &prop}); }
 
-    // Binds an event of `component` to a published method once loading ends,
-    // and records which method it is.
+    // Binds an event of `component` to the published method the description
+    // names, once loading ends, and records which method it is.
     template <class Sig>
     void BindEvent(TComponent &component, const PropertyDesc &prop, std::function<Sig> &slot)
     {
-        const std::string method = std::get<std::string>(prop.value);
-        const std::string event = prop.name;
-        const MethodTable *table = &methods_;
-        TComponent *target = &component;
-        DeferEvent([&slot, method, event, table, target] {
-            slot = table->Require<Sig>(method);
-            target->RecordBinding(event, method);
-        });
+        events_.push_back({&LoadContext::bindSlot<Sig>, &slot, &component, &prop});
     }
 
+    // Sizes the pending lists for a description, so loading it grows nothing.
+    void Reserve(const ComponentDesc &desc);
     void Finish();
 
 private:
+    template <class Sig>
+    static void bindSlot(void *slot, TComponent &target, const PropertyDesc &prop, const MethodTable &methods)
+    {
+        const std::string &method = std::get<std::string>(prop.value);
+        *static_cast<std::function<Sig> *>(slot) = methods.Require<Sig>(method);
+        target.RecordBinding(prop.name, method);
+    }
+
+    // Plain records: a load makes hundreds of these and none allocates.
+    struct PendingFixup {
+        Fixup run;
+        TComponent *self;
+        const PropertyDesc *prop;
+    };
+    struct PendingEvent {
+        void (*bind)(void *slot, TComponent &target, const PropertyDesc &prop, const MethodTable &methods);
+        void *slot;
+        TComponent *target;
+        const PropertyDesc *prop;
+    };
+
     TComponent &root_;
     const MethodTable &methods_;
-    std::vector<std::function<void()>> fixups_;
-    std::vector<std::function<void()>> events_;
+    std::vector<PendingFixup> fixups_;
+    std::vector<PendingEvent> events_;
 };
 
 int PropInt(const PropertyDesc &p);

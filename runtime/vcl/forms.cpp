@@ -266,8 +266,9 @@ bool TCustomForm::SetProperty(const PropertyDesc &p, LoadContext &ctx)
         else if (v == "bsNone") borderStyle_ = bsNone;
         else throw EComponentError("BorderStyle desconhecido '" + v + "'.");
     } else if (n == "ActiveControl"sv) {
-        std::string name = PropString(p);
-        ctx.Defer([this, name, &ctx] { activeControl_ = ctx.FindAs<TWinControl>(name); });
+        ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &c) {
+            static_cast<TCustomForm &>(self).activeControl_ = c.FindAs<TWinControl>(PropString(prop));
+        });
     } else if (n == "OnCreate"sv) ctx.BindEvent(*this, p, OnCreate);
     else if (n == "OnActivate"sv) ctx.BindEvent(*this, p, OnActivate);
     else if (n == "OnDeactivate"sv) ctx.BindEvent(*this, p, OnDeactivate);
