@@ -277,7 +277,11 @@ std::string statusText(int status, const httplib::Request &req, std::size_t maxB
     switch (status) {
     case 400: return "Requisição HTTP mal formada.";
     case 404: return "Recurso não encontrado: " + LogSafe(req.path, 200);
-    case 413: return "Corpo da requisição excede o limite de " + std::to_string(maxBody) + " bytes.";
+    case 413:
+        // The library holds form bodies to its own, smaller limit.
+        if (req.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0)
+            return "Corpo de formulário grande demais: envie Content-Type: application/json.";
+        return "Corpo da requisição excede o limite de " + std::to_string(maxBody) + " bytes.";
     case 414: return "Endereço da requisição longo demais.";
     default: return "Erro HTTP " + std::to_string(status) + ".";
     }

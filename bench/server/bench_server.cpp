@@ -25,60 +25,80 @@ struct Figures {
     long failures = 0;
 };
 
-Figures measure(const AppServerProcess &server, const std::string &method, const std::vector<std::string> &args,
-                int clients, double seconds)
+struct Workload {
+    const char *method;
+    std::vector<std::string> args;
+};
+
+// Runs the workloads in alternating slices on the same client threads, so a
+// change in the machine's load affects them alike.
+std::vector<Figures> measure(const AppServerProcess &server, const std::vector<Workload> &work, int clients,
+                             double seconds, int rounds = 4)
 {
-    std::vector<std::vector<float>> latencies(clients);
-    std::atomic<long> failures{0};
-    std::atomic<bool> go{false}, stop{false};
+    const int n = static_cast<int>(work.size());
+    std::vector<std::vector<std::vector<float>>> latencies(clients, std::vector<std::vector<float>>(n));
+    std::vector<std::atomic<long>> failures(n);
+    std::atomic<int> phase{-1};  // -1 warm up, 0..n-1 a workload, n stop
+    std::atomic<int> ready{0};
     std::vector<std::thread> threads;
     for (int c = 0; c < clients; ++c)
         threads.emplace_back([&, c] {
             AppServerClient client(server.Host(), server.Port(), server.Token());
             for (int i = 0; i < 50; ++i)  // warm: connection, sessions, caches
-                client.Call(method, args);
-            auto &mine = latencies[c];
-            mine.reserve(200000);
-            while (!go)
-                std::this_thread::yield();
-            while (!stop) {
+                for (const Workload &w : work)
+                    client.Call(w.method, w.args);
+            ++ready;
+            for (int p; (p = phase.load()) < n;) {
+                if (p < 0) {
+                    std::this_thread::yield();
+                    continue;
+                }
                 auto t0 = Clock::now();
                 try {
-                    std::string reply = client.Call(method, args);
+                    std::string reply = client.Call(work[p].method, work[p].args);
                     if (reply.compare(0, 9, "{\"error\":") == 0)
-                        ++failures;
+                        ++failures[p];
                 } catch (const std::exception &) {
-                    ++failures;
+                    ++failures[p];
                 }
-                mine.push_back(std::chrono::duration<float, std::milli>(Clock::now() - t0).count());
+                latencies[c][p].push_back(std::chrono::duration<float, std::milli>(Clock::now() - t0).count());
             }
         });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    auto start = Clock::now();
-    go = true;
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    stop = true;
+    while (ready < clients)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::vector<double> elapsed(n, 0.0);
+    const auto slice = std::chrono::duration<double>(seconds / rounds);
+    for (int r = 0; r < rounds; ++r)
+        for (int p = 0; p < n; ++p) {
+            auto start = Clock::now();
+            phase = p;
+            std::this_thread::sleep_for(slice);
+            elapsed[p] += std::chrono::duration<double>(Clock::now() - start).count();
+        }
+    phase = n;
     for (auto &t : threads)
         t.join();
-    double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
 
-    std::vector<float> all;
-    for (auto &l : latencies)
-        all.insert(all.end(), l.begin(), l.end());
-    Figures f;
-    f.requests = static_cast<long>(all.size());
-    f.failures = failures;
-    f.rps = all.size() / elapsed;
-    if (!all.empty()) {
+    std::vector<Figures> out(n);
+    for (int p = 0; p < n; ++p) {
+        std::vector<float> all;
+        for (auto &perClient : latencies)
+            all.insert(all.end(), perClient[p].begin(), perClient[p].end());
+        Figures &f = out[p];
+        f.requests = static_cast<long>(all.size());
+        f.failures = failures[p];
+        f.rps = all.size() / elapsed[p];
         auto at = [&](double q) {
             std::size_t i = std::min(all.size() - 1, static_cast<std::size_t>(q * all.size()));
             std::nth_element(all.begin(), all.begin() + static_cast<long>(i), all.end());
             return static_cast<double>(all[i]);
         };
-        f.p50 = at(0.50);
-        f.p99 = at(0.99);
+        if (!all.empty()) {
+            f.p50 = at(0.50);
+            f.p99 = at(0.99);
+        }
     }
-    return f;
+    return out;
 }
 } // namespace
 
@@ -93,7 +113,7 @@ int main(int argc, char **argv)
     options.threads = maxClients + 8;  // every client keeps a worker
     options.logPath = "/dev/null";
     AppServerProcess server(options);
-    std::printf("server %s:%d, %.1f s per configuration, %u cores\n\n", server.Host().c_str(), server.Port(),
+    std::printf("server %s:%d, %.1f s per method and client count (4 alternating slices), %u cores\n\n", server.Host().c_str(), server.Port(),
                 seconds, std::thread::hardware_concurrency());
 
     const std::vector<std::string> serieArgs = {"01", "", "", ""};
@@ -101,11 +121,11 @@ int main(int argc, char **argv)
                 "failed");
     bool ok = true;
     for (int clients : {1, maxClients}) {
-        Figures ping = measure(server, "Ping", {}, clients, seconds);
-        Figures serie = measure(server, "GetSerie", serieArgs, clients, seconds);
-        for (auto [name, f] : {std::pair{"Ping", ping}, std::pair{"GetSerie", serie}})
-            std::printf("%-10s %7d %10.0f %9.3f %9.3f %9ld %8ld\n", name, clients, f.rps, f.p50, f.p99, f.requests,
-                        f.failures);
+        std::vector<Figures> f = measure(server, {{"Ping", {}}, {"GetSerie", serieArgs}}, clients, seconds);
+        const Figures &ping = f[0], &serie = f[1];
+        for (auto [name, x] : {std::pair{"Ping", ping}, std::pair{"GetSerie", serie}})
+            std::printf("%-10s %7d %10.0f %9.3f %9.3f %9ld %8ld\n", name, clients, x.rps, x.p50, x.p99, x.requests,
+                        x.failures);
         bool half = serie.rps >= 0.5 * ping.rps;
         bool fast = serie.p99 < 2.0;
         std::printf("  %d client(s): GetSerie throughput %.0f%% of Ping (goal >= 50%%): %s; "

@@ -1,4 +1,6 @@
 #include "net/appserver_protocol.h"
+#include "rtl/sysutils.h"
+#include "server_options.h"
 
 #include <gtest/gtest.h>
 
@@ -53,4 +55,32 @@ TEST(CallBody, BearerTokenAndPortLine)
         {"port 12a", std::nullopt}, {"port ", std::nullopt}, {"error port 80", std::nullopt}};
     for (const auto &[line, port] : lines)
         EXPECT_EQ(ParsePortLine(line), port) << line;
+}
+
+TEST(ServerOptions, CommandLineOverridesTheConfiguration)
+{
+    HostConfig config;
+    config.engine = "firebird";
+    config.database = "fis";
+    config.serverPort = 5000;
+    config.serverToken = "from-config";
+    ServerLaunch l = ParseServerArgs({}, config);
+    EXPECT_EQ(l.settings.host, "127.0.0.1");
+    EXPECT_EQ(l.settings.port, 5000);
+    EXPECT_EQ(l.settings.token, "from-config");
+    EXPECT_EQ(l.config.engine, "firebird");
+
+    l = ParseServerArgs({"--host", "0.0.0.0", "--port", "0", "--token", "t", "--database", "/tmp/x.sqlite",
+                         "--threads", "3"},
+                        config);
+    EXPECT_EQ(l.settings.host, "0.0.0.0");
+    EXPECT_EQ(l.settings.port, 0);
+    EXPECT_EQ(l.settings.token, "t");
+    EXPECT_EQ(l.settings.threads, 3);
+    EXPECT_EQ(l.config.engine, "sqlite");
+    EXPECT_EQ(l.config.database, "/tmp/x.sqlite");
+
+    for (const std::vector<std::string> &bad : std::vector<std::vector<std::string>>{
+             {"--port"}, {"--port", "65536"}, {"--port", "-1"}, {"--threads", "0"}, {"--database", ""}, {"-x"}})
+        EXPECT_THROW(ParseServerArgs(bad, config), Exception) << bad[0];
 }
