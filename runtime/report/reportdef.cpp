@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <map>
 #include <tuple>
+
+#include <sys/stat.h>
 #include <mutex>
 #include <filesystem>
 #include <fstream>
@@ -90,7 +92,7 @@ namespace {
 // Screens list their reports every time they open; the files rarely change,
 // so parsed definitions are kept while every file's size and time stay the same.
 struct CachedFolder {
-    std::vector<std::tuple<std::string, std::uintmax_t, fs::file_time_type>> signature;
+    std::vector<std::tuple<std::string, long long, long long, long long>> signature;  // path, size, mtime s, ns
     ReportList definitions;
 };
 std::mutex cacheMutex;
@@ -109,8 +111,11 @@ ReportList LoadReportDefinitions(const std::string &reportsDir, const std::strin
             files.push_back(e.path());
     std::sort(files.begin(), files.end());
     decltype(CachedFolder::signature) signature;
-    for (const auto &f : files)
-        signature.emplace_back(f.string(), fs::file_size(f, ec), fs::last_write_time(f, ec));
+    for (const auto &f : files) {
+        struct stat st {};
+        if (::stat(f.c_str(), &st) == 0)
+            signature.emplace_back(f.string(), st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    }
     {
         std::lock_guard<std::mutex> lock(cacheMutex);
         auto it = cache.find(dir.string());

@@ -1,5 +1,7 @@
 #include "rtl/classes.h"
 
+#include "rtl/streaming.h"
+
 #include <algorithm>
 
 TComponent::TComponent(TComponent *owner) : owner_(owner)
@@ -29,19 +31,41 @@ void TComponent::SetName(const std::string &name)
                 throw EComponentError("Já existe um componente com o nome '" + name + "'.");
         }
         if (!name_.empty())
-            owner_->byName_.erase(name_);
-        if (!name.empty())
-            owner_->byName_[name] = this;
+            owner_->UnindexName(this);
+        name_ = name;
+        if (!name_.empty())
+            owner_->IndexName(this);
+        return;
     }
     name_ = name;
+}
+
+namespace {
+struct ByName {
+    bool operator()(const TComponent *c, const std::string &n) const { return c->Name() < n; }
+    bool operator()(const std::string &n, const TComponent *c) const { return n < c->Name(); }
+};
+} // namespace
+
+void TComponent::IndexName(TComponent *c)
+{
+    byName_.insert(std::lower_bound(byName_.begin(), byName_.end(), c->name_, ByName{}), c);
+}
+
+void TComponent::UnindexName(TComponent *c)
+{
+    auto [first, last] = std::equal_range(byName_.begin(), byName_.end(), c->name_, ByName{});
+    auto it = std::find(first, last, c);
+    if (it != last)
+        byName_.erase(it);
 }
 
 TComponent *TComponent::FindComponent(const std::string &name) const
 {
     if (name.empty())
         return nullptr;
-    auto it = byName_.find(name);
-    return it == byName_.end() ? nullptr : it->second;
+    auto it = std::lower_bound(byName_.begin(), byName_.end(), name, ByName{});
+    return it != byName_.end() && (*it)->name_ == name ? *it : nullptr;
 }
 
 void TComponent::Notification(TComponent *) {}
@@ -60,8 +84,8 @@ void TComponent::InsertComponent(TComponent *c) { components_.push_back(c); }
 
 void TComponent::RemoveComponent(TComponent *c)
 {
-    if (auto named = byName_.find(c->name_); named != byName_.end() && named->second == c)
-        byName_.erase(named);
+    if (!c->name_.empty())
+        UnindexName(c);
     // Owners destroy their components last first: look from the back.
     auto it = std::find(components_.rbegin(), components_.rend(), c);
     if (it != components_.rend())
@@ -96,18 +120,18 @@ bool MethodTable::IsPlaceholder(const std::string &name) const
 
 std::string TComponent::BoundMethod(const std::string &event) const
 {
-    for (const auto &b : bindings_)
-        if (b.first == event)
-            return b.second;
+    for (const PropertyDesc *b : bindings_)
+        if (b->name == event)
+            return std::get<std::string>(b->value);
     return {};
 }
 
-void TComponent::RecordBinding(const std::string &event, const std::string &method)
+void TComponent::RecordBinding(const PropertyDesc &binding)
 {
     for (auto &b : bindings_)
-        if (b.first == event) {
-            b.second = method;
+        if (b->name == binding.name) {
+            b = &binding;
             return;
         }
-    bindings_.emplace_back(event, method);
+    bindings_.push_back(&binding);
 }

@@ -4,6 +4,7 @@
 
 #include <any>
 #include <unordered_map>
+#include <variant>
 #include <functional>
 #include <string>
 #include <typeinfo>
@@ -52,7 +53,9 @@ public:
 
     // The published method an event was bound to by a description ("" when none).
     std::string BoundMethod(const std::string &event) const;
-    void RecordBinding(const std::string &event, const std::string &method);
+    // Descriptions are static data that outlive what they build, so the
+    // binding is kept as a pointer into the description.
+    void RecordBinding(const PropertyDesc &binding);
 
 protected:
     // While a form is built from its description no event may fire.
@@ -60,6 +63,8 @@ protected:
     void SetLoading(bool loading) { loading_ = loading; }
 
 private:
+    void IndexName(TComponent *c);
+    void UnindexName(TComponent *c);
     void InsertComponent(TComponent *c);
     void RemoveComponent(TComponent *c);
     void NotifyRemoval(TComponent *c);
@@ -67,8 +72,8 @@ private:
     TComponent *owner_ = nullptr;
     std::string name_;
     std::vector<TComponent *> components_;
-    std::unordered_map<std::string, TComponent *> byName_;  // owned components by name
-    std::vector<std::pair<std::string, std::string>> bindings_;
+    std::vector<TComponent *> byName_;  // named owned components, sorted by name
+    std::vector<const PropertyDesc *> bindings_;
     bool loading_ = false;
 };
 

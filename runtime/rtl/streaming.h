@@ -61,9 +61,8 @@ private:
     template <class Sig>
     static void bindSlot(void *slot, TComponent &target, const PropertyDesc &prop, const MethodTable &methods)
     {
-        const std::string &method = std::get<std::string>(prop.value);
-        *static_cast<std::function<Sig> *>(slot) = methods.Require<Sig>(method);
-        target.RecordBinding(prop.name, method);
+        *static_cast<std::function<Sig> *>(slot) = methods.Require<Sig>(std::get<std::string>(prop.value));
+        target.RecordBinding(prop);
     }
 
     // Plain records: a load makes hundreds of these and none allocates.
