@@ -2,51 +2,14 @@
 
 #include "data/dberrors.h"
 #include "data/sqlite_functions.h"
+#include "data/sqlite_statements.h"
 
 #include <soci/soci.h>
 #include <soci/sqlite3/soci-sqlite3.h>
 
-#include <charconv>
-#include <cstdio>
-#include <ctime>
-#include <deque>
 #include <filesystem>
 
 namespace {
-std::string numberText(double n)
-{
-    char buf[32];
-    auto res = std::to_chars(buf, buf + sizeof buf, n);
-    return std::string(buf, res.ptr);
-}
-
-std::string dateText(const std::tm &t)
-{
-    char buf[80];
-    if (t.tm_hour || t.tm_min || t.tm_sec)
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900,
-                      t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-    else
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
-    return buf;
-}
-
-std::optional<std::string> cellText(const soci::row &row, std::size_t i)
-{
-    if (row.get_indicator(i) == soci::i_null)
-        return std::nullopt;
-    switch (row.get_properties(i).get_data_type()) {
-    case soci::dt_string: return row.get<std::string>(i);
-    case soci::dt_double: return numberText(row.get<double>(i));
-    case soci::dt_integer: return std::to_string(row.get<int>(i));
-    case soci::dt_long_long: return std::to_string(row.get<long long>(i));
-    case soci::dt_unsigned_long_long: return std::to_string(row.get<unsigned long long>(i));
-    case soci::dt_date: return dateText(row.get<std::tm>(i));
-    default:
-        throw EDatabaseError("Tipo sem suporte na coluna '" + row.get_properties(i).get_name() + "'.");
-    }
-}
-
 // SOCI does not export the backend's type information, so the sanitizer's
 // dynamic-type check on this downcast could not even link.
 __attribute__((no_sanitize("vptr"))) void *rawHandle(soci::session &session)
@@ -68,45 +31,14 @@ public:
                                  e.get_error_message());
         }
         RegisterSqliteFunctions(rawHandle(sql_));
+        statements_ = std::make_unique<SqliteStatementCache>(rawHandle(sql_));
     }
+
+    ~SqliteSession() override { statements_.reset(); }  // before the connection closes
 
     ResultSet Query(const std::string &sql, const NamedValues &params) override
     {
-        const std::vector<BoundValue> bound = ResolveBindings(sql, params);
-        // SOCI keeps pointers to the bound values: they must not move before execution.
-        std::deque<std::string> texts;
-        std::deque<double> numbers;
-        std::deque<soci::indicator> indicators;
-        try {
-            soci::row row;
-            soci::statement st(sql_);
-            for (const BoundValue &b : bound) {
-                indicators.push_back(b.value.isNull() ? soci::i_null : soci::i_ok);
-                if (b.value.kind() == Variant::Kind::Number) {
-                    numbers.push_back(b.value.asNumber());
-                    st.exchange(soci::use(numbers.back(), indicators.back(), b.name));
-                } else {
-                    texts.push_back(b.value.asString());
-                    st.exchange(soci::use(texts.back(), indicators.back(), b.name));
-                }
-            }
-            st.exchange(soci::into(row));
-            st.alloc();
-            st.prepare(sql);
-            st.define_and_bind();
-            ResultSet result;
-            bool more = st.execute(true);
-            for (std::size_t i = 0; i < row.size(); ++i)
-                result.columns.push_back(row.get_properties(i).get_name());
-            for (; more; more = st.fetch()) {
-                auto &cells = result.rows.emplace_back();
-                for (std::size_t i = 0; i < row.size(); ++i)
-                    cells.push_back(cellText(row, i));
-            }
-            return result;
-        } catch (const soci::soci_error &e) {
-            throw EDatabaseError(e.get_error_message());
-        }
+        return statements_->Query(sql, ResolveBindings(sql, params));
     }
 
     void Execute(const std::string &sql) override
@@ -122,6 +54,7 @@ public:
 
 private:
     soci::session sql_;
+    std::unique_ptr<SqliteStatementCache> statements_;
 };
 } // namespace
 

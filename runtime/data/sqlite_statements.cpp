@@ -1,0 +1,132 @@
+#include "data/sqlite_statements.h"
+
+#include "data/dberrors.h"
+
+#include <sqlite3.h>
+
+#include <charconv>
+#include <list>
+#include <unordered_map>
+
+namespace {
+std::string numberText(double n)
+{
+    char buf[32];
+    auto res = std::to_chars(buf, buf + sizeof buf, n);
+    return std::string(buf, res.ptr);
+}
+
+// Few statements repeat; an unbounded cache would keep every ad-hoc one.
+constexpr std::size_t kCapacity = 64;
+} // namespace
+
+struct SqliteStatementCache::Cache {
+    sqlite3 *db = nullptr;
+    std::list<std::pair<std::string, sqlite3_stmt *>> order;  // most recently used first
+    std::unordered_map<std::string, decltype(order)::iterator> index;
+
+    ~Cache()
+    {
+        for (auto &entry : order)
+            sqlite3_finalize(entry.second);
+    }
+
+    [[noreturn]] void fail() const { throw EDatabaseError(sqlite3_errmsg(db)); }
+
+    sqlite3_stmt *statement(const std::string &sql)
+    {
+        if (auto it = index.find(sql); it != index.end()) {
+            order.splice(order.begin(), order, it->second);
+            return it->second->second;
+        }
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt,
+                               nullptr) != SQLITE_OK)
+            fail();
+        if (!stmt)
+            throw EDatabaseError("Comando vazio.");
+        order.emplace_front(sql, stmt);
+        index.emplace(sql, order.begin());
+        if (order.size() > kCapacity) {
+            sqlite3_finalize(order.back().second);
+            index.erase(order.back().first);
+            order.pop_back();
+        }
+        return stmt;
+    }
+};
+
+SqliteStatementCache::SqliteStatementCache(void *db) : cache_(std::make_unique<Cache>())
+{
+    cache_->db = static_cast<sqlite3 *>(db);
+}
+
+SqliteStatementCache::~SqliteStatementCache() = default;
+
+ResultSet SqliteStatementCache::Query(const std::string &sql, const std::vector<BoundValue> &bound)
+{
+    sqlite3_stmt *stmt = cache_->statement(sql);
+    // Whatever happens, the statement goes back reset and unbound.
+    struct Reset {
+        sqlite3_stmt *s;
+        ~Reset()
+        {
+            sqlite3_reset(s);
+            sqlite3_clear_bindings(s);
+        }
+    } reset{stmt};
+
+    for (const BoundValue &b : bound) {
+        const std::string marker = ":" + b.name;
+        const int index = sqlite3_bind_parameter_index(stmt, marker.c_str());
+        if (index == 0)
+            throw EDatabaseError("Parâmetro '" + b.name + "' não encontrado no comando.");
+        int rc;
+        if (b.value.isNull())
+            rc = sqlite3_bind_null(stmt, index);
+        else if (b.value.kind() == Variant::Kind::Number)
+            rc = sqlite3_bind_double(stmt, index, b.value.asNumber());
+        else {
+            const std::string text = b.value.asString();
+            rc = sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        }
+        if (rc != SQLITE_OK)
+            cache_->fail();
+    }
+
+    ResultSet result;
+    const int columns = sqlite3_column_count(stmt);
+    result.columns.reserve(static_cast<std::size_t>(columns));
+    for (int i = 0; i < columns; ++i)
+        result.columns.emplace_back(sqlite3_column_name(stmt, i));
+    for (;;) {
+        const int rc = sqlite3_step(stmt);
+        if (rc == SQLITE_DONE)
+            break;
+        if (rc != SQLITE_ROW)
+            cache_->fail();
+        auto &cells = result.rows.emplace_back();
+        cells.reserve(static_cast<std::size_t>(columns));
+        for (int i = 0; i < columns; ++i) {
+            switch (sqlite3_column_type(stmt, i)) {
+            case SQLITE_NULL:
+                cells.emplace_back(std::nullopt);
+                break;
+            case SQLITE_INTEGER:
+                cells.emplace_back(std::to_string(sqlite3_column_int64(stmt, i)));
+                break;
+            case SQLITE_FLOAT:
+                cells.emplace_back(numberText(sqlite3_column_double(stmt, i)));
+                break;
+            case SQLITE_TEXT: {
+                const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, i));
+                cells.emplace_back(std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, i))));
+                break;
+            }
+            default:
+                throw EDatabaseError(std::string("Tipo sem suporte na coluna '") + sqlite3_column_name(stmt, i) + "'.");
+            }
+        }
+    }
+    return result;
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Prepared statements on a raw SQLite connection, kept for reuse: a screen
+// sends the same dozen statements over and over. Kept apart because SOCI's
+// SQLite header wraps <sqlite3.h> in a namespace of its own.
+#include "data/session.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class SqliteStatementCache {
+public:
+    // `db` is the raw sqlite3 handle; it must outlive the cache.
+    explicit SqliteStatementCache(void *db);
+    ~SqliteStatementCache();
+    SqliteStatementCache(const SqliteStatementCache &) = delete;
+    SqliteStatementCache &operator=(const SqliteStatementCache &) = delete;
+
+    // Runs `sql` with the values bound by marker name (NULL for a null
+    // value); every column is read as text. Raises EDatabaseError.
+    ResultSet Query(const std::string &sql, const std::vector<BoundValue> &bound);
+
+private:
+    struct Cache;
+    std::unique_ptr<Cache> cache_;
+};
