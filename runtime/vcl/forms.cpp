@@ -233,7 +233,11 @@ void TCustomForm::SetWindowState(TWindowState state)
     Changed(ControlProperty::State);
 }
 
-void TCustomForm::CreatePeers() { AttachPeers(*this); }
+void TCustomForm::CreatePeers()
+{
+    if (WidgetSet().MakesPeers())
+        AttachPeers(*this);
+}
 
 void TCustomForm::AttachPeers(TControl &c)
 {

@@ -16,6 +16,7 @@ struct PickAnswer {
 class HeadlessWidgetSet : public TWidgetSet {
 public:
     std::unique_ptr<ControlPeer> CreatePeer(TControl &) override { return nullptr; }
+    bool MakesPeers() const override { return false; }
     void ShowMessage(const std::string &text, MessageKind kind) override;
     std::optional<int> PickRow(const std::string &title, const PickTable &table) override;
     std::optional<int> PickTreeRow(const std::string &title, const PickTable &table,

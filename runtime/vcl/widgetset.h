@@ -40,6 +40,8 @@ public:
 
     // A peer for a control being shown; nullptr where nothing is displayed.
     virtual std::unique_ptr<ControlPeer> CreatePeer(TControl &control) = 0;
+    // False when this widget set never makes peers: forms skip asking.
+    virtual bool MakesPeers() const { return true; }
 
     virtual void ShowMessage(const std::string &text, MessageKind kind) = 0;
     // The row picked, or nothing when the person cancels.
