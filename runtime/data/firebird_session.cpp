@@ -40,21 +40,6 @@ bool isAsciiName(const std::string &s)
     return true;
 }
 
-// End of the quoted run opened at `i`; a doubled quote is an escape.
-std::size_t skipQuoted(const std::string &s, std::size_t i)
-{
-    const char quote = s[i];
-    for (++i; i < s.size(); ++i) {
-        if (s[i] != quote)
-            continue;
-        if (i + 1 < s.size() && s[i + 1] == quote)
-            ++i;
-        else
-            return i + 1;
-    }
-    return s.size();
-}
-
 void blank(std::string &s, std::size_t from, std::size_t to)
 {
     for (std::size_t i = from; i < to; ++i)
@@ -372,9 +357,9 @@ FirebirdStatementText PrepareFirebirdStatement(const std::string &sql)
         const char c = text[i];
         const char next = i + 1 < text.size() ? text[i + 1] : '\0';
         if (c == '\'') {
-            i = skipQuoted(text, i);
+            i = SkipQuotedRun(text, i);
         } else if (c == '"') {
-            const std::size_t end = skipQuoted(text, i);
+            const std::size_t end = SkipQuotedRun(text, i);
             if (text.substr(i + 1, end - i - 1).find_first_of("':") != std::string::npos)
                 throw EDatabaseError("Identificador entre aspas com apóstrofo ou dois-pontos não é "
                                      "suportado no Firebird: " + text.substr(i, end - i));

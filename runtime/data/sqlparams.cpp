@@ -11,9 +11,11 @@ bool nameStart(char c)
 }
 bool nameChar(char c) { return nameStart(c) || (c >= '0' && c <= '9'); }
 
-// Position just past a quoted run opened at `i`; a doubled quote is an escape.
-std::size_t skipQuoted(const std::string &sql, std::size_t i, char quote)
+} // namespace
+
+std::size_t SkipQuotedRun(const std::string &sql, std::size_t i)
 {
+    const char quote = sql[i];
     for (++i; i < sql.size(); ++i) {
         if (sql[i] != quote)
             continue;
@@ -24,7 +26,6 @@ std::size_t skipQuoted(const std::string &sql, std::size_t i, char quote)
     }
     return sql.size();
 }
-} // namespace
 
 std::vector<ParamMarker> FindParamMarkers(const std::string &sql)
 {
@@ -34,7 +35,7 @@ std::vector<ParamMarker> FindParamMarkers(const std::string &sql)
         const char c = sql[i];
         const char next = i + 1 < sql.size() ? sql[i + 1] : '\0';
         if (c == '\'' || c == '"') {
-            i = skipQuoted(sql, i, c);
+            i = SkipQuotedRun(sql, i);
         } else if (c == '-' && next == '-') {
             i = sql.find('\n', i);
             if (i == std::string::npos)

@@ -19,3 +19,7 @@ std::vector<std::string> ParamNames(const std::string &sql);
 
 // Parameter and field names compare case-insensitively.
 bool SameName(const std::string &a, const std::string &b);
+
+// Position just past the quoted run ('...' or "...") that opens at `i`; a
+// doubled quote inside is an escape. The end of the text when it never closes.
+std::size_t SkipQuotedRun(const std::string &sql, std::size_t i);
