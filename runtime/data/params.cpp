@@ -68,7 +68,8 @@ TParam *TParams::AddParam(const TParam &param)
 
 namespace {
 // Screens set the same few statements every time they open: parse each once.
-const std::vector<std::string> &cachedParamNames(const std::string &sql)
+// A copy: another thread may empty the cache once the lock is released.
+std::vector<std::string> cachedParamNames(const std::string &sql)
 {
     static std::mutex mutex;
     static std::unordered_map<std::string, std::vector<std::string>> cache;

@@ -1,0 +1,169 @@
+#pragma once
+// The screen linked in, built by the host packages on a database session the
+// test opens itself: SQLite or a Firebird server, under any dialect. The tests
+// drive the queries as the screen's handlers do.
+#include "Cli_Fis02800.h"
+#include "Pkg_Fis02800.h"
+#include "data/dberrors.h"
+#include "data/firebird_session.h"
+#include "data/sqlite_session.h"
+#include "dbgeral/DBGeral.h"
+#include "host/hostsession.h"
+#include "hostpkg.h"
+#include "hostsetup.h"
+#include "vcl/headless.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+enum class Engine { Sqlite, Firebird };
+
+// One engine and dialect, with the ways the engine is known to differ.
+struct DbSetup {
+    const char *label;
+    Engine engine;
+    TDialect dialect;
+    const char *engineName;  // as the session reports it
+    // Trailing blanks are ignored when texts compare (Firebird pads the shorter
+    // side; SQLite compares every byte).
+    bool padsOnCompare;
+    // A value longer than the column it is compared with directly (not through
+    // PARAM) is refused with an error instead of matching nothing: Firebird
+    // types the parameter after the column.
+    bool refusesValuesLongerThanTheirColumn;
+};
+
+inline const DbSetup kSqliteOracle{"SqliteOracle", Engine::Sqlite, TDialect::Oracle, "sqlite", false, false};
+inline const DbSetup kSqliteInterBase{"SqliteInterBase", Engine::Sqlite, TDialect::InterBase, "sqlite", false, false};
+inline const DbSetup kFirebirdInterBase{"FirebirdInterBase", Engine::Firebird, TDialect::InterBase, "firebird", true,
+                                      true};
+inline const std::vector<DbSetup> kSetups{kSqliteOracle, kSqliteInterBase, kFirebirdInterBase};
+
+inline std::ostream &operator<<(std::ostream &os, const DbSetup &s) { return os << s.label; }
+
+inline std::string Env(const char *name)
+{
+    const char *v = std::getenv(name);
+    return v ? v : "";
+}
+
+// The demo database on the Firebird server, as scripts/test.sh exports it.
+inline FirebirdConnection FirebirdFromEnv()
+{
+    FirebirdConnection c;
+    c.host = Env("FIS_FB_HOST").empty() ? "127.0.0.1" : Env("FIS_FB_HOST");
+    c.port = Env("FIS_FB_PORT").empty() ? 3050 : std::atoi(Env("FIS_FB_PORT").c_str());
+    c.database = Env("FIS_FB_DATABASE");
+    c.user = Env("FIS_FB_USER").empty() ? "FISREAD" : Env("FIS_FB_USER");
+    c.password = Env("FIS_FB_PASSWORD").empty() ? "fisread" : Env("FIS_FB_PASSWORD");
+    return c;
+}
+
+// Host packages, data module and screen around a session; torn down in reverse.
+class ScreenHost {
+public:
+    // `session` may be null for tests that only look at the statements.
+    ScreenHost(DatabaseSession *session, TDialect dialect, const std::string &sqlitePath = {})
+    {
+        SetWidgetSet(std::make_unique<HeadlessWidgetSet>());
+        HostConfig config;
+        config.database = sqlitePath;
+        config.serverHost = "127.0.0.1";
+        config.serverPort = UnusedLoopbackPort();
+        InitializeHostPackages(config, /*connect=*/false);
+        Initialize();
+        try {
+            dtmDBGeral->Attach(session, dialect);
+            Application->RunUserAction([] { IniProc(); });
+            if (!boStCriado || !frmResumoOficialCfop)
+                throw EDatabaseError("the screen did not open");
+        } catch (...) {
+            tearDown();  // the next test must find the host packages down
+            throw;
+        }
+        screen_ = frmResumoOficialCfop;
+    }
+    ~ScreenHost() { tearDown(); }
+    ScreenHost(const ScreenHost &) = delete;
+    ScreenHost &operator=(const ScreenHost &) = delete;
+
+    TfrmResumoOficialCfop &Screen() { return *screen_; }
+
+private:
+    static void tearDown()
+    {
+        for (int i = Application->ComponentCount() - 1; i >= 0; --i)
+            if (auto *form = dynamic_cast<TCustomForm *>(Application->Components(i)))
+                delete form;
+        Finalize();
+        FinalizeHostPackages();
+    }
+
+    TfrmResumoOficialCfop *screen_ = nullptr;
+};
+
+// A fresh demo database and a read-only session on it, or the Firebird demo
+// database; then the screen on that session.
+class ScreenOnDatabase {
+public:
+    explicit ScreenOnDatabase(const DbSetup &setup)
+    {
+        if (setup.engine == Engine::Sqlite) {
+            demo_ = std::make_unique<TemporaryDemoDatabase>();
+            session_ = OpenSqliteSession(demo_->Path(), /*readOnly=*/true);
+        } else {
+            session_ = OpenFirebirdSession(FirebirdFromEnv());
+        }
+        host_ = std::make_unique<ScreenHost>(session_.get(), setup.dialect, demo_ ? demo_->Path() : "");
+    }
+    TfrmResumoOficialCfop &Screen() { return host_->Screen(); }
+    DatabaseSession &Session() { return *session_; }
+
+private:
+    std::unique_ptr<TemporaryDemoDatabase> demo_;
+    std::unique_ptr<DatabaseSession> session_;
+    std::unique_ptr<ScreenHost> host_;  // last: goes before the session it uses
+};
+
+// Skips a Firebird setup when no server is configured.
+#define SKIP_WITHOUT_SERVER(setup)                                                                  \
+    do {                                                                                            \
+        if ((setup).engine == Engine::Firebird && Env("FIS_FB_DATABASE").empty())                   \
+            GTEST_SKIP() << "FIS_FB_DATABASE is not set; run scripts/firebird-create-db.sh";       \
+    } while (0)
+
+// A parameter as a handler sets it: a text, or cleared (NULL).
+struct Arg {
+    const char *name;
+    std::optional<std::string> value;
+};
+inline Arg Set(const char *name, std::string value) { return {name, std::move(value)}; }
+inline Arg Null(const char *name) { return {name, std::nullopt}; }
+
+// Close, set or clear the parameters by name, Open: as the handlers do.
+inline void Reopen(TADOIBQuery &q, const std::vector<Arg> &args)
+{
+    q.Close();
+    for (const Arg &a : args) {
+        if (a.value)
+            q.ParamByName(a.name)->SetAsString(*a.value);
+        else
+            q.ParamByName(a.name)->Clear();
+    }
+    q.Open();
+}
+
+// One field over every row, NULL shown as "(null)".
+inline std::vector<std::string> Column(TADOIBQuery &q, const TField &field)
+{
+    std::vector<std::string> out;
+    for (q.Query.First(); !q.Query.Eof(); q.Query.Next())
+        out.push_back(field.IsNull() ? "(null)" : field.AsString());
+    return out;
+}

@@ -1,0 +1,80 @@
+#pragma once
+// Demo data at scale: the reference fixture grown with generated rows. The
+// fixture's own rows are never changed, and no generated key meets one of
+// them.
+//
+// Product tree (picture 99.99.9999): leaf i goes to group i / 10000, subgroup
+// (i / 100) % 100 and leaf code 0100 + i % 100, so a million leaves fill
+// 100 x 100 x 100 and never meet the fixture's leaves (0001..0003, 9999).
+// Groups and subgroups are added only where the tree lacks them.
+//
+// Extra companies take two-character codes the database does not use; each
+// gets state and municipal registrations, exit series (some without a
+// municipal registration, like the fixture's edge row) and branches.
+#include <optional>
+#include <string>
+#include <vector>
+
+struct FirebirdConnection;
+
+constexpr long kMaxDemoProducts = 1000000;
+
+struct DemoSize {
+    long products = 1000;  // leaves to add, 1 .. kMaxDemoProducts
+    int companies = 50;    // extra companies
+};
+
+// What each company gets.
+constexpr int kStateRegistrationsPerCompany = 40;
+constexpr int kMunicipalRegistrationsPerCompany = 40;
+constexpr int kSeriesRowsPerStateRegistration = 2;
+constexpr int kBranchesPerCompany = 20;
+// Held by the extra companies only on rows without municipal registration.
+constexpr const char *kSeriesWithoutMunicipalRegistration = "4";
+
+struct DemoCounts {
+    long products = 0;       // leaves added
+    long productGroups = 0;  // groups and subgroups added
+    long companies = 0;
+    long stateRegistrations = 0;
+    long municipalRegistrations = 0;
+    long seriesRows = 0;
+    long branches = 0;
+};
+
+struct DemoTable {
+    const char *name;
+    std::vector<const char *> columns;
+};
+using DemoRow = std::vector<std::optional<std::string>>;  // nullopt is NULL
+
+// Where the rows go.
+class DemoSink {
+public:
+    virtual ~DemoSink() = default;
+    // Every value of one column, so generated keys stay clear of them.
+    virtual std::vector<std::string> Existing(const std::string &table, const std::string &column) = 0;
+    virtual void Insert(const DemoTable &table, const DemoRow &row) = 0;
+    // After the last row: makes them durable.
+    virtual void Finish() = 0;
+};
+
+// Raises std::invalid_argument for sizes out of range.
+void CheckDemoSize(const DemoSize &size);
+// Raises std::invalid_argument for sizes out of range, or more companies than
+// free codes, before any row is sent.
+DemoCounts GenerateDemoData(DemoSink &sink, const DemoSize &size);
+
+// A new SQLite file holding the fixture and the generated rows, written in one
+// transaction under a temporary name and renamed into place on success.
+// Refuses an existing file unless `replace`. Raises std::runtime_error.
+DemoCounts BuildDemoSqlite(const std::string &path, const DemoSize &size, const std::string &fixturePath,
+                           bool replace = false);
+
+// Adds the generated rows to a Firebird database that already holds the
+// fixture (scripts/firebird-create-db.sh), `batchRows` (at most 255, the
+// server's limit of tables per statement) rows per statement. The project's
+// session commits each statement, so a run cut short keeps the batches sent;
+// running again completes the product tree but adds a further set of
+// companies. Needs a login that may insert (SYSDBA).
+DemoCounts GrowDemoFirebird(const FirebirdConnection &connection, const DemoSize &size, int batchRows = 200);

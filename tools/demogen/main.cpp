@@ -1,0 +1,109 @@
+// fisdemogen: the reference fixture grown to large sizes, for benchmarks and
+// trials of the lookups on big data.
+#include "demogen.h"
+
+#include "data/firebird_session.h"
+#include "host/hostconfig.h"
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+namespace {
+const char kUsage[] =
+    "usage: fisdemogen [--out FILE [--replace]] [--products N] [--companies N] [--fixture FILE]\n"
+    "                  [--fb-database PATH [--fb-host HOST] [--fb-port PORT] [--fb-user USER]\n"
+    "                   [--fb-password PASSWORD] [--fb-batch ROWS]]\n"
+    "  --out FILE       new SQLite file: the reference fixture plus the generated rows\n"
+    "  --replace        overwrite FILE if it exists\n"
+    "  --products N     leaf products to add, 1..1000000 (default 1000)\n"
+    "  --companies N    extra companies with registrations, series and branches (default 50)\n"
+    "  --fixture FILE   reference fixture (default: the one in the source tree)\n"
+    "  --fb-database    also add the rows to this Firebird database, which must already hold\n"
+    "                   the fixture; the login must be allowed to insert (default SYSDBA,\n"
+    "                   password from --fb-password, else $ISC_PASSWORD, else masterkey)\n";
+
+// A whole number that fits an int; the generator checks the ranges it needs.
+int number(const std::string &option, const char *text)
+{
+    int value = 0;
+    const std::string s = text;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (s.empty() || ec != std::errc() || end != s.data() + s.size())
+        throw std::invalid_argument(option + " needs a whole number, got '" + s + "'");
+    return value;
+}
+
+double seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+void print(const char *target, const DemoCounts &c, double elapsed)
+{
+    std::printf("%s: %ld products and %ld groups, %ld companies with %ld state and %ld municipal registrations, "
+                "%ld series rows, %ld branches added in %.2f s\n",
+                target, c.products, c.productGroups, c.companies, c.stateRegistrations, c.municipalRegistrations,
+                c.seriesRows, c.branches, elapsed);
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    try {
+        std::string out, fixture = DefaultFixturePath();
+        bool replace = false;
+        DemoSize size;
+        FirebirdConnection fb;
+        fb.user = "SYSDBA";
+        const char *envPassword = std::getenv("ISC_PASSWORD");
+        fb.password = envPassword && *envPassword ? envPassword : "masterkey";
+        int batch = 200;
+        for (int i = 1; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (arg == "--help" || arg == "-h") {
+                std::fputs(kUsage, stdout);
+                return 0;
+            }
+            if (arg == "--replace") {
+                replace = true;
+                continue;
+            }
+            if (i + 1 >= argc)
+                throw std::invalid_argument(arg.rfind("--", 0) == 0 ? arg + " needs a value" : "unknown argument " + arg);
+            const char *value = argv[++i];
+            if (arg == "--out") out = value;
+            else if (arg == "--products") size.products = number(arg, value);
+            else if (arg == "--companies") size.companies = number(arg, value);
+            else if (arg == "--fixture") fixture = value;
+            else if (arg == "--fb-database") fb.database = value;
+            else if (arg == "--fb-host") fb.host = value;
+            else if (arg == "--fb-port") fb.port = number(arg, value);
+            else if (arg == "--fb-user") fb.user = value;
+            else if (arg == "--fb-password") fb.password = value;
+            else if (arg == "--fb-batch") batch = number(arg, value);
+            else throw std::invalid_argument("unknown option " + arg);
+        }
+        if (out.empty() && fb.database.empty())
+            throw std::invalid_argument("give --out, --fb-database or both");
+
+        using Clock = std::chrono::steady_clock;
+        if (!out.empty()) {
+            const auto t0 = Clock::now();
+            const DemoCounts c = BuildDemoSqlite(out, size, fixture, replace);
+            print(out.c_str(), c, seconds(Clock::now() - t0));
+        }
+        if (!fb.database.empty()) {
+            const auto t0 = Clock::now();
+            const DemoCounts c = GrowDemoFirebird(fb, size, batch);
+            print(fb.database.c_str(), c, seconds(Clock::now() - t0));
+        }
+        return 0;
+    } catch (const std::invalid_argument &e) {
+        std::fprintf(stderr, "fisdemogen: %s\n%s", e.what(), kUsage);
+        return 2;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "fisdemogen: %s\n", e.what());
+        return 1;
+    }
+}
