@@ -181,3 +181,21 @@ TEST_F(ScreenTest, OpeningMakesNoDatabaseStatement)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ScreenTest, TheBusyIndicatorGoesAwayWhenLoadingTheProductsFails)
+{
+    TfrmResumoOficialCfop &screen = Open();
+    Application->RunUserAction([&screen] { screen.cbbReportNames->PickItem(2); });  // a report with products
+    ASSERT_TRUE(screen.btnProdInic->IsUsable());
+    dtmDBGeral->Disconnect();  // the product query cannot open
+    ws->messages.clear();
+    Application->RunUserAction([&screen] { screen.btnProdInic->Click(); });
+    EXPECT_EQ(ws->busyShown, 1);
+    EXPECT_EQ(ws->busyDepth, 0) << "the busy indicator stayed up";
+    ASSERT_EQ(ws->messages.size(), 1u);
+    EXPECT_EQ(ws->messages.front().text, "Banco de dados não conectado.");
+}
+
+} // namespace

@@ -5,6 +5,7 @@
 #include "Cli_Fis02800.h"
 #include "Pkg_Fis02800.h"
 #include "host/hostsession.h"
+#include "dbgeral/DBGeral.h"
 #include "hostpkg.h"
 #include "hostsetup.h"
 #include "vcl/headless.h"
