@@ -5,6 +5,8 @@
 #include "net/appserver_process.h"
 #include "vcl/forms.h"
 
+#include <cctype>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -35,8 +37,13 @@ HostRun::HostRun(HostConfig config, const HostRunOptions &options) : config_(std
     if (config_.serverHost.empty()) {
         if (options.startServer) {
             AppServerProcessOptions so;
-            if (config_.engine == "sqlite")
-                so.database = config_.database;
+            // The server reads the host's database, whatever chose it.
+            for (const char *key : {"engine", "database", "db_host", "db_port", "db_user", "db_password"}) {
+                std::string name = std::string("FISHOST_") + key;
+                for (char &c : name)
+                    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+                so.environment.emplace_back(name, config_.Get(key));
+            }
             so.logPath = options.serverLog.empty() ? "/dev/null" : options.serverLog;
             so.token = config_.serverToken;
             server_ = std::make_unique<AppServerProcess>(so);

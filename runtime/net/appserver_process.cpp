@@ -130,9 +130,19 @@ AppServerProcess::AppServerProcess(const AppServerProcessOptions &options)
         args.insert(args.end(), {"--threads", std::to_string(options.threads)});
     args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
     std::vector<std::string> env;
+    auto overridden = [&options](const char *entry) {
+        if (std::strncmp(entry, "FISHOST_SERVER_TOKEN=", 21) == 0)
+            return true;
+        for (const auto &[name, value] : options.environment)
+            if (std::strncmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == '=')
+                return true;
+        return false;
+    };
     for (char **e = environ; e && *e; ++e)
-        if (std::strncmp(*e, "FISHOST_SERVER_TOKEN=", 21) != 0)
+        if (!overridden(*e))
             env.emplace_back(*e);
+    for (const auto &[name, value] : options.environment)
+        env.push_back(name + "=" + value);
     env.push_back("FISHOST_SERVER_TOKEN=" + token_);
     std::vector<char *> argv, envp;
     for (auto &a : args)

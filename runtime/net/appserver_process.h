@@ -3,6 +3,7 @@
 // program and the script runner.
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/types.h>
@@ -18,6 +19,9 @@ struct AppServerProcessOptions {
     std::string token;
     int threads = 0;               // 0: the server's default
     std::vector<std::string> extraArgs;
+    // Variables set in the server's environment over this process's own (the
+    // host's database settings, passwords included, stay off the command line).
+    std::vector<std::pair<std::string, std::string>> environment;
     std::string logPath;           // the server's stderr (one line per request); empty inherits ours
     std::chrono::milliseconds startTimeout{10000};
     std::chrono::milliseconds stopTimeout{5000};
