@@ -124,27 +124,77 @@ int TClientDataSet::DefaultFieldSize(std::size_t column) const
     return column < sizes_.size() && sizes_[column] > 0 ? sizes_[column] : 20;
 }
 
+namespace {
+// Appends `text` as a JSON string. The server answers every call with a
+// packet, so it is written directly rather than through a document tree.
+void appendJsonString(std::string &out, const std::string &text)
+{
+    out += '"';
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            // A well-formed UTF-8 sequence is copied; anything else would
+            // make a packet no client can read.
+            const int extra = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+            bool ok = extra > 0 && i + static_cast<std::size_t>(extra) < text.size() && c >= 0xC2 && c <= 0xF4;
+            for (int k = 1; ok && k <= extra; ++k)
+                ok = (static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]) & 0xC0) == 0x80;
+            if (ok) {
+                // No overlong forms, no surrogates, nothing past U+10FFFF.
+                const auto next = static_cast<unsigned char>(text[i + 1]);
+                ok = !(c == 0xE0 && next < 0xA0) && !(c == 0xED && next >= 0xA0) && !(c == 0xF0 && next < 0x90) &&
+                     !(c == 0xF4 && next >= 0x90);
+            }
+            if (!ok)
+                throw EDatabaseError("Resultado não pode ser enviado: texto que não é UTF-8 válido.");
+            out.append(text, i, static_cast<std::size_t>(extra) + 1);
+            i += static_cast<std::size_t>(extra);
+        }
+    }
+    out += '"';
+}
+} // namespace
+
 std::string MakeDataPacket(const ResultSet &result, const std::vector<int> &sizes)
 {
-    json fields = json::array();
+    std::string out = "{\"fields\":[";
     for (std::size_t i = 0; i < result.columns.size(); ++i) {
-        json f = {{"name", result.columns[i]}, {"type", "string"}};
+        if (i)
+            out += ',';
+        out += "{\"name\":";
+        appendJsonString(out, result.columns[i]);
         if (i < sizes.size() && sizes[i] > 0)
-            f["size"] = sizes[i];
-        fields.push_back(std::move(f));
+            out += ",\"size\":" + std::to_string(sizes[i]);
+        out += ",\"type\":\"string\"}";
     }
-    json rows = json::array();
-    for (const auto &row : result.rows) {
-        json r = json::array();
-        for (const auto &v : row)
-            r.push_back(v ? json(*v) : json(nullptr));
-        rows.push_back(std::move(r));
+    out += "],\"rows\":[";
+    for (std::size_t r = 0; r < result.rows.size(); ++r) {
+        if (r)
+            out += ',';
+        out += '[';
+        const auto &row = result.rows[r];
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            if (i)
+                out += ',';
+            if (row[i])
+                appendJsonString(out, *row[i]);
+            else
+                out += "null";
+        }
+        out += ']';
     }
-    try {
-        return json{{"fields", std::move(fields)}, {"rows", std::move(rows)}}.dump();
-    } catch (const json::exception &e) {
-        throw EDatabaseError(std::string("Resultado não pode ser enviado: ") + e.what());
-    }
+    out += "]}";
+    return out;
 }
 
 std::string MakeErrorReply(const std::string &text)
