@@ -117,12 +117,12 @@ public:
     template <class Sig>
     std::function<Sig> Require(const std::string &name) const
     {
-        if (!Contains(name))
+        auto it = index_.find(name);
+        if (it == index_.end())
             throw EComponentError("Método publicado '" + name + "' não existe.");
-        auto fn = Find<Sig>(name);
-        if (!fn)
-            throw EComponentError("Método publicado '" + name + "' tem outra assinatura.");
-        return fn;
+        if (auto *fn = std::any_cast<std::function<Sig>>(&entries_[it->second].second))
+            return *fn;
+        throw EComponentError("Método publicado '" + name + "' tem outra assinatura.");
     }
     std::vector<std::string> Names() const;
 
