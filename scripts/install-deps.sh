@@ -10,7 +10,7 @@ packages=(
   firebird-dev firebird3.0-server firebird3.0-utils
   libcpp-httplib-dev nlohmann-json3-dev libssl-dev zlib1g-dev libbrotli-dev
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
-  xvfb xauth
+  xvfb xauth fonts-dejavu-core
 )
 
 missing=()

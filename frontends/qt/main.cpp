@@ -1,0 +1,133 @@
+// fishost-qt: the host program on the desktop. A main window with the
+// screens inside it; the screen package and its host come from HostRun.
+#include "hostsetup.h"
+#include "qtwidgetset.h"
+#include "vcl/forms.h"
+#include "vcl/headless.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+void usage(std::ostream &out)
+{
+    out << "usage: fishost-qt [--package PATH] [--engine sqlite|firebird] [--dialect oracle|mssql|interbase]\n"
+           "                  [--no-server] [--screenshot FILE]\n"
+           "Opens the main window with the CFOP summary screen. --screenshot saves a picture\n"
+           "of the window once the screen is open, and exits.\n";
+}
+
+struct Options {
+    HostConfig config;
+    HostRunOptions run;
+    std::string screenshot;
+};
+
+int runWindow(QApplication &app, const Options &options)
+{
+    HostRun run(options.config, options.run);
+
+    QMainWindow window;
+    window.setWindowTitle(QStringLiteral("Fiscal"));
+    auto *area = new QMdiArea(&window);
+    area->setBackground(QColor(0x6d, 0x7f, 0x95));
+    window.setCentralWidget(area);
+    SetWidgetSet(std::make_unique<QtWidgetSet>(area));
+    auto *ws = static_cast<QtWidgetSet *>(&WidgetSet());
+
+    auto *open = new QAction(QStringLiteral("Resumo não Oficial de CFOp"), &window);
+    open->setStatusTip(QStringLiteral("Abre o resumo não oficial de CFOp"));
+    QObject::connect(open, &QAction::triggered, &window, [&run, ws] { ws->Run([&run] { run.Package().IniProc(); }); });
+    auto *quit = new QAction(QStringLiteral("Sair"), &window);
+    quit->setShortcut(QKeySequence::Quit);
+    QObject::connect(quit, &QAction::triggered, &window, &QMainWindow::close);
+
+    QMenu *reports = window.menuBar()->addMenu(QStringLiteral("&Relatórios"));
+    reports->addAction(open);
+    reports->addSeparator();
+    reports->addAction(quit);
+    QMenu *windows = window.menuBar()->addMenu(QStringLiteral("&Janelas"));
+    windows->addAction(QStringLiteral("Lado a lado"), area, &QMdiArea::tileSubWindows);
+    windows->addAction(QStringLiteral("Em cascata"), area, &QMdiArea::cascadeSubWindows);
+    QToolBar *tools = window.addToolBar(QStringLiteral("Relatórios"));
+    tools->setMovable(false);
+    tools->addAction(open);
+
+    const HostConfig &c = run.Config();
+    window.statusBar()->showMessage(QString::fromStdString("Banco " + c.engine + " (" + c.dialect + ") · servidor " +
+                                                           c.serverHost + ":" + std::to_string(c.serverPort)));
+    window.resize(1000, 720);
+    window.show();
+    open->trigger();
+
+    int rc = 0;
+    if (!options.screenshot.empty()) {
+        // Let the windows lay out and paint once before taking the picture.
+        QTimer::singleShot(200, &window, [&] {
+            rc = window.grab().save(QString::fromStdString(options.screenshot)) ? 0 : 1;
+            if (rc)
+                std::cerr << "fishost-qt: could not write " << options.screenshot << '\n';
+            app.quit();
+        });
+    }
+    const int loop = app.exec();
+    // Screens go while their widgets and the widget set still exist.
+    if (Application)
+        for (TCustomForm *form : std::vector<TCustomForm *>(Application->Children()))
+            delete form;
+    SetWidgetSet(std::make_unique<HeadlessWidgetSet>());
+    return rc ? rc : loop;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("Fiscal"));
+    std::vector<std::string> args(argv + 1, argv + argc);
+    Options options;
+    try {
+        options.config = HostConfig::Load();
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            const std::string &a = args[i];
+            auto value = [&]() -> const std::string & {
+                if (i + 1 >= args.size())
+                    throw Exception("option " + a + " needs a value");
+                return args[++i];
+            };
+            if (a == "--help" || a == "-h") {
+                usage(std::cout);
+                return 0;
+            } else if (a == "--package") {
+                options.run.packagePath = value();
+            } else if (a == "--engine") {
+                options.config.Set("engine", value());
+            } else if (a == "--dialect") {
+                options.config.Set("dialect", value());
+            } else if (a == "--no-server") {
+                options.run.startServer = false;
+            } else if (a == "--screenshot") {
+                options.screenshot = value();
+            } else {
+                throw Exception("unknown option " + a);
+            }
+        }
+        return runWindow(app, options);
+    } catch (const std::exception &e) {
+        std::cerr << "fishost-qt: " << e.what() << '\n';
+        usage(std::cerr);
+        return 2;
+    }
+}

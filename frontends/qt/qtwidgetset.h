@@ -1,0 +1,72 @@
+#pragma once
+// The desktop widget set: one Qt widget per model control, mirroring it, and
+// Qt dialogs for messages, pick lists and prompts. Every input a person gives
+// is forwarded to the model through Run(); the widgets only show its state.
+#include "vcl/widgetset.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+class QMdiArea;
+class QWidget;
+class TCustomForm;
+class TWinControl;
+
+class QtWidgetSet : public TWidgetSet {
+public:
+    // Forms become sub-windows of `area`; without one they are top-level windows.
+    explicit QtWidgetSet(QMdiArea *area = nullptr);
+    ~QtWidgetSet() override;
+
+    std::unique_ptr<ControlPeer> CreatePeer(TControl &control) override;
+    void ShowMessage(const std::string &text, MessageKind kind) override;
+    std::optional<int> PickRow(const std::string &title, const PickTable &table) override;
+    std::optional<int> PickTreeRow(const std::string &title, const PickTable &table,
+                                   const std::vector<PickTreeNode> &roots) override;
+    std::optional<std::vector<int>> PickRows(const std::string &title, const PickTable &table,
+                                             const std::vector<int> &marked) override;
+    std::optional<std::string> PromptText(const std::string &caption, const std::string &prompt,
+                                          const std::string &initial) override;
+    void ShowBusy(bool on) override;
+
+    // Runs a person's action on the model, then brings every window back in
+    // line with it (new controls get widgets, the focus follows the model).
+    void Run(const std::function<void()> &action);
+    // Re-reads every peer and the focus from the model.
+    void Sync();
+
+    QMdiArea *MdiArea() const { return area_; }
+    // The widget showing `control`, nullptr when it has none.
+    static QWidget *WidgetOf(const TControl &control);
+    // Where children of `control` are placed.
+    static QWidget *ContainerOf(const TControl &control);
+
+    // Called by peers: a mouse click put the Qt focus on `control`. The model
+    // hears of it before the next forwarded action, or once events settle.
+    void FocusRequested(TWinControl &control);
+    // Gives the Qt focus to the model's focused control of `form`.
+    void FollowModelFocus(TCustomForm &form);
+    bool SyncingFocus() const { return syncingFocus_; }
+    void SetMoveByTab(bool tab) { moveByTab_ = tab; }
+
+private:
+    void FlushPendingFocus();
+    void AttachMissingPeers(TControl &control);
+
+    QMdiArea *area_;
+    QPointer<QWidget> pendingFocus_;  // widget of the control clicked into
+    bool syncingFocus_ = false;
+    bool moveByTab_ = false;
+    bool running_ = false;
+    int busyDepth_ = 0;
+};
+
+// Model colours and fonts as Qt shows them.
+QColor QtColor(int tcolor);
+QFont QtFont(const std::string &name, int size, bool bold);
+// Captions drop the single '&' that marks an accelerator; "&&" is a literal '&'.
+QString QtCaption(const std::string &caption);

@@ -1,0 +1,129 @@
+// The real screen, loaded as fishost-qt loads it, inside a main window's MDI area.
+#include "hostsetup.h"
+#include "qt_fixture.h"
+#include "vcl/headless.h"
+#include "vcl/stdctrls.h"
+
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ScreenQtTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        HostConfig config;
+        HostRunOptions options;
+        options.packagePath = FIS_PACKAGE_PATH;
+        options.startServer = false;
+        run = std::make_unique<HostRun>(config, options);
+        window = std::make_unique<QMainWindow>();
+        area = new QMdiArea(window.get());
+        window->setCentralWidget(area);
+        window->resize(800, 600);
+        window->show();
+        ws = &InstallScripted(area);
+        ws->Run([this] { run->Package().IniProc(); });
+        Settle();
+        screen = Application->ActiveChild();
+        ASSERT_NE(screen, nullptr);
+    }
+    void TearDown() override
+    {
+        run.reset();
+        Settle();
+        SetWidgetSet(std::make_unique<HeadlessWidgetSet>());
+        window.reset();
+    }
+    template <class T = TWinControl>
+    T *Control(const char *name)
+    {
+        auto *c = dynamic_cast<T *>(screen->FindComponent(name));
+        EXPECT_NE(c, nullptr) << name;
+        return c;
+    }
+    QWidget *QtFocus() const { return area->activeSubWindow() ? area->activeSubWindow()->focusWidget() : nullptr; }
+    void Focus(TWinControl *c) { ws->Run([c] { c->SetFocus(); }); }
+
+    std::unique_ptr<HostRun> run;
+    std::unique_ptr<QMainWindow> window;
+    QMdiArea *area = nullptr;
+    ScriptedQtWidgetSet *ws = nullptr;
+    TCustomForm *screen = nullptr;
+};
+
+TEST_F(ScreenQtTest, OpensAsASubWindowWithTheModelFocus)
+{
+    ASSERT_EQ(area->subWindowList().size(), 1);
+    EXPECT_EQ(area->subWindowList().front()->windowTitle(), QString::fromUtf8("Resumo não Oficial de CFOp"));
+    // The screen puts the focus on the tax code when it activates.
+    EXPECT_EQ(screen->ActiveControl(), Control("medCdImposto"));
+    EXPECT_EQ(QtFocus(), WidgetFor(*Control("medCdImposto")));
+    EXPECT_TRUE(ws->messages.empty());
+}
+
+TEST_F(ScreenQtTest, TypingIntoTheCfopEditRunsItsMask)
+{
+    auto *cfop = Control<TMaskEdit>("medCFOp");
+    Focus(cfop);
+    auto *line = WidgetFor<QLineEdit>(*cfop);
+    QTest::keyClicks(line, "5.102");
+    EXPECT_EQ(line->text(), "5.102");
+    EXPECT_EQ(cfop->Text(), "5102");
+    // Letters have no place in it.
+    QTest::keyClicks(line, "x");
+    EXPECT_EQ(cfop->Text(), "5102");
+
+    line->selectAll();
+    QTest::keyClick(line, Qt::Key_Delete);
+    EXPECT_EQ(cfop->Text(), "");
+    EXPECT_EQ(line->text().toStdString(), cfop->DisplayText());
+}
+
+TEST_F(ScreenQtTest, TabFromTheCompanyEditMovesTheModelFocus)
+{
+    auto *company = Control<TMaskEdit>("medCdEmpresa");
+    const auto order = screen->FocusOrder();
+    auto at = std::find(order.begin(), order.end(), company);
+    ASSERT_NE(at, order.end());
+    TWinControl *next = (at + 1 == order.end()) ? order.front() : *(at + 1);
+
+    Focus(company);
+    QTest::keyClicks(WidgetFor(*company), "01");
+    QTest::keyClick(WidgetFor(*company), Qt::Key_Tab);
+    Settle();
+    EXPECT_EQ(screen->ActiveControl(), next) << (screen->ActiveControl() ? screen->ActiveControl()->Name() : "none");
+    EXPECT_EQ(QtFocus(), WidgetFor(*next));
+}
+
+TEST_F(ScreenQtTest, ALookupButtonClickOpensItsListAndNeverMovesTheFocus)
+{
+    auto *company = Control<TMaskEdit>("medCdEmpresa");
+    Focus(company);
+    auto *button = Control<TControl>("btpEmpresa");
+    ASSERT_TRUE(button->IsUsable());
+    QTest::mouseClick(WidgetFor(*button), Qt::LeftButton);
+    Settle();
+    EXPECT_EQ(ws->picks.size(), 1u);
+    EXPECT_EQ(screen->ActiveControl(), company);
+    EXPECT_EQ(QtFocus(), WidgetFor(*company));
+}
+
+TEST_F(ScreenQtTest, WidgetsMirrorTheScreenState)
+{
+    auto *entryExit = Control<TComboBox>("cbbEntrSaid");
+    auto *box = WidgetFor(*entryExit);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->isEnabled(), entryExit->IsUsable());
+    auto *name = Control<TEdit>("edtNmImposto");
+    EXPECT_FALSE(WidgetFor(*name)->isEnabled());
+    EXPECT_EQ(WidgetFor(*Control("medCdEmpresa"))->palette().color(QPalette::Base), QtColor(clInfoBk));
+}
+
+} // namespace
