@@ -74,28 +74,19 @@ int main(int argc, char **argv)
     ScenarioOptions so;
     bool script = false;
     std::vector<std::string> files;
+    HostRunOptions run;
     try {
         so.config = HostConfig::Load();
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string &a = args[i];
-            auto value = [&]() -> const std::string & {
-                if (i + 1 >= args.size())
-                    throw Exception("option " + a + " needs a value");
-                return args[++i];
-            };
             if (a == "--help" || a == "-h") {
                 usage(std::cout);
                 return 0;
             } else if (a == "script" && !script && files.empty()) {
                 script = true;
-            } else if (a == "--package") {
-                so.packagePath = value();
-            } else if (a == "--engine") {
-                so.config.Set("engine", value());
-            } else if (a == "--dialect") {
-                so.config.Set("dialect", value());
-            } else if (a == "--no-server") {
-                so.startServer = false;
+            } else if (TakeHostOption(args, i, so.config, run)) {
+                so.packagePath = run.packagePath;
+                so.startServer = run.startServer;
             } else if (!a.empty() && a[0] == '-') {
                 throw Exception("unknown option " + a);
             } else if (script) {

@@ -3,6 +3,7 @@
 #include "host/hostsession.h"
 #include "hostpkg.h"
 #include "net/appserver_process.h"
+#include "rtl/sysutils.h"
 #include "vcl/forms.h"
 
 #include <cctype>
@@ -26,6 +27,28 @@ int UnusedLoopbackPort()
     if (fd >= 0)
         ::close(fd);
     return port;
+}
+
+bool TakeHostOption(const std::vector<std::string> &args, std::size_t &i, HostConfig &config,
+                    HostRunOptions &run)
+{
+    const std::string &a = args[i];
+    auto value = [&]() -> const std::string & {
+        if (i + 1 >= args.size())
+            throw Exception("option " + a + " needs a value");
+        return args[++i];
+    };
+    if (a == "--package")
+        run.packagePath = value();
+    else if (a == "--engine")
+        config.Set("engine", value());
+    else if (a == "--dialect")
+        config.Set("dialect", value());
+    else if (a == "--no-server")
+        run.startServer = false;
+    else
+        return false;
+    return true;
 }
 
 HostRun::HostRun(HostConfig config, const HostRunOptions &options) : config_(std::move(config))

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class AppServerProcess;
 class TemporaryDemoDatabase;
@@ -38,3 +39,9 @@ private:
 
 // A loopback port nothing listens on, for runs without a server.
 int UnusedLoopbackPort();
+
+// Takes the options every host program knows (--package PATH, --engine E,
+// --dialect D, --no-server) at args[i], moving i past a value it reads.
+// False when args[i] is none of them; raises on a missing or bad value.
+bool TakeHostOption(const std::vector<std::string> &args, std::size_t &i, HostConfig &config,
+                    HostRunOptions &run);

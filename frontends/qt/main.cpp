@@ -102,24 +102,12 @@ int main(int argc, char **argv)
         options.config = HostConfig::Load();
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string &a = args[i];
-            auto value = [&]() -> const std::string & {
-                if (i + 1 >= args.size())
-                    throw Exception("option " + a + " needs a value");
-                return args[++i];
-            };
             if (a == "--help" || a == "-h") {
                 usage(std::cout);
                 return 0;
-            } else if (a == "--package") {
-                options.run.packagePath = value();
-            } else if (a == "--engine") {
-                options.config.Set("engine", value());
-            } else if (a == "--dialect") {
-                options.config.Set("dialect", value());
-            } else if (a == "--no-server") {
-                options.run.startServer = false;
-            } else if (a == "--screenshot") {
-                options.screenshot = value();
+            } else if (TakeHostOption(args, i, options.config, options.run)) {
+            } else if (a == "--screenshot" && i + 1 < args.size()) {
+                options.screenshot = args[++i];
             } else {
                 throw Exception("unknown option " + a);
             }
