@@ -86,12 +86,16 @@ public:
             return 0;
         if (!Buffered()) {
             // A reply the peer waits for (100 Continue) must leave before we wait.
-            if (!Flush() || budget_ == 0 || !waitSocket(sock_, POLLIN, readDeadline()))
+            if (!Flush() || budget_ == 0)
                 return -1;
-            ssize_t n;
-            do
-                n = ::recv(sock_, buf_, std::min(sizeof buf_, budget_), 0);
-            while (n < 0 && errno == EINTR);
+            // The connection loop has usually just seen the socket readable:
+            // try first, and wait only when nothing is there yet.
+            ssize_t n = receive();
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (!waitSocket(sock_, POLLIN, readDeadline()))
+                    return -1;
+                n = receive();
+            }
             if (n <= 0)
                 return n;
             budget_ -= static_cast<std::size_t>(n);
@@ -124,24 +128,51 @@ public:
         return ok;
     }
 
+    // Asked on every request; a connection's addresses never change.
     void get_remote_ip_and_port(std::string &ip, int &port) const override
     {
-        sockaddr_storage addr{};
-        socklen_t len = sizeof addr;
-        if (getpeername(sock_, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
-            address(addr, ip, port);
+        if (!remote_.known)
+            remote_ = endpoint(getpeername);
+        ip = remote_.ip;
+        port = remote_.port;
     }
     void get_local_ip_and_port(std::string &ip, int &port) const override
     {
-        sockaddr_storage addr{};
-        socklen_t len = sizeof addr;
-        if (getsockname(sock_, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
-            address(addr, ip, port);
+        if (!local_.known)
+            local_ = endpoint(getsockname);
+        ip = local_.ip;
+        port = local_.port;
     }
     socket_t socket() const override { return sock_; }
 
 private:
     static constexpr std::size_t kOutputLimit = 64 * 1024;
+
+    struct Endpoint {
+        bool known = false;
+        std::string ip;
+        int port = 0;
+    };
+
+    Endpoint endpoint(int (*query)(int, sockaddr *, socklen_t *)) const
+    {
+        Endpoint e;
+        sockaddr_storage addr{};
+        socklen_t len = sizeof addr;
+        if (query(sock_, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
+            address(addr, e.ip, e.port);
+        e.known = true;
+        return e;
+    }
+
+    ssize_t receive()
+    {
+        ssize_t n;
+        do
+            n = ::recv(sock_, buf_, std::min(sizeof buf_, budget_), MSG_DONTWAIT);
+        while (n < 0 && errno == EINTR);
+        return n;
+    }
 
     bool sendAll(const char *data, std::size_t size) const
     {
@@ -190,6 +221,7 @@ private:
     char buf_[16 * 1024];
     std::size_t off_ = 0, len_ = 0;
     mutable std::string out_;  // gathered reply, sent by Flush()
+    mutable Endpoint remote_, local_;
 };
 
 // A fixed pool of workers that also tells how many connections wait for one.
@@ -342,7 +374,6 @@ struct AppServer::Impl {
     bool running = false;  // inside Run()
     bool ran = false;
     std::thread background;
-    std::mutex logMutex;
 };
 
 bool Listener::awaitRequest(ConnectionStream &strm, bool fresh)
@@ -543,8 +574,19 @@ void AppServer::Impl::Log(const httplib::Request &req, const httplib::Response &
         settings.log(line);
         return;
     }
-    std::lock_guard<std::mutex> lock(logMutex);
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    // One write(2) per line: lines from concurrent requests never mix, and
+    // no worker waits on another's write.
+    const char *p = line.data();
+    std::size_t left = line.size();
+    while (left > 0) {
+        ssize_t n = ::write(STDERR_FILENO, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
 }
 
 AppServer::AppServer(AppServerSettings settings, SessionFactory factory)

@@ -111,7 +111,7 @@ int main(int argc, char **argv)
     options.executable = argc > 2 ? argv[2] : "";
     options.database = db.Path();
     options.threads = maxClients + 8;  // every client keeps a worker
-    options.logPath = "/dev/null";
+    options.logPath = getenv("BENCH_LOG") ? getenv("BENCH_LOG") : "/dev/null";
     AppServerProcess server(options);
     std::printf("server %s:%d, %.1f s per method and client count (4 alternating slices), %u cores\n\n", server.Host().c_str(), server.Port(),
                 seconds, std::thread::hardware_concurrency());

@@ -2,52 +2,12 @@
 
 #include "hostpkg.h"
 #include "net/appserver_client.h"
+#include "net/http_connection.h"
 #include "rtl/streaming.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 // Property names compare by length first.
 using namespace std::string_view_literals;
-
-namespace {
-// Whether something accepts connections at host:port, waiting at most
-// `timeoutMs`. Opening the screen only needs to know the server is there;
-// the first call opens the connection it talks over.
-bool acceptsConnections(const std::string &host, int port, int timeoutMs)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo *found = nullptr;
-    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
-        return false;
-    bool ok = false;
-    for (addrinfo *a = found; a && !ok; a = a->ai_next) {
-        int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0)
-            continue;
-        if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
-            ok = true;
-        } else if (errno == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
-            int error = 0;
-            socklen_t len = sizeof error;
-            ok = ::poll(&p, 1, timeoutMs) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 &&
-                 error == 0;
-        }
-        ::close(fd);
-    }
-    freeaddrinfo(found);
-    return ok;
-}
-} // namespace
 
 TNetConnection::TNetConnection(TComponent *owner) : TComponent(owner) {}
 
@@ -66,7 +26,10 @@ bool TNetConnection::TryConnect()
         client_.reset();
         return false;
     }
-    if (!acceptsConnections(Host, Port, 1000))
+    // Opening the screen only needs to know the server is there: a kept
+    // connection to it answers at once, else the new one is kept for the
+    // first call.
+    if (!ServerReachable(Host, Port, std::chrono::milliseconds(1000)))
         return false;
     const std::string &token = HostSettings().serverToken;
     if (!client_ || client_->Host() != Host || client_->Port() != Port || token != token_) {

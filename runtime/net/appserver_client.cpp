@@ -1,9 +1,9 @@
 #include "net/appserver_client.h"
 
 #include "net/appserver_protocol.h"
+#include "net/http_connection.h"
 #include "rtl/sysutils.h"
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <csignal>
@@ -35,22 +35,6 @@ std::string replyErrorText(const std::string &body)
 }
 } // namespace
 
-struct AppServerClient::Connection {
-    httplib::Client http;
-    // A kept-alive socket may have been closed by the server while idle.
-    bool mayBeStale = false;
-
-    Connection(const std::string &host, int port, const AppServerClientTimeouts &t)
-        : http(host, port)
-    {
-        http.set_keep_alive(true);
-        http.set_tcp_nodelay(true);
-        http.set_connection_timeout(t.connect);
-        http.set_read_timeout(t.read);
-        http.set_write_timeout(t.write);
-    }
-};
-
 AppServerClient::AppServerClient(std::string host, int port, std::string token,
                                  AppServerClientTimeouts timeouts)
     : host_(std::move(host)), port_(port), token_(std::move(token)),
@@ -59,7 +43,12 @@ AppServerClient::AppServerClient(std::string host, int port, std::string token,
     ignoreSigpipe();
 }
 
-AppServerClient::~AppServerClient() = default;
+AppServerClient::~AppServerClient()
+{
+    // The next client for this server (the screen opened again) starts on it.
+    if (connection_)
+        idle_connections::Give(host_, port_, std::move(connection_));
+}
 
 void AppServerClient::SetServerName(const std::string &name)
 {
@@ -76,36 +65,55 @@ std::string AppServerClient::Call(const std::string &method, const std::vector<s
 {
     std::lock_guard<std::mutex> lock(mutex_);
     const std::string body = appserver::BuildCallBody({serverName_, method, args});
-    httplib::Headers headers;
+    std::string request;
+    request.reserve(body.size() + 200 + token_.size());
+    request += "POST ";
+    request += appserver::kCallPath;
+    request += " HTTP/1.1\r\nHost: ";
+    request += host_.find(':') == std::string::npos ? host_ : '[' + host_ + ']';
+    request += ':' + std::to_string(port_);
+    request += "\r\nContent-Type: ";
+    request += appserver::kJsonType;
+    request += "\r\nContent-Length: " + std::to_string(body.size());
     if (!token_.empty())
-        headers.emplace("Authorization", appserver::BearerHeader(token_));
+        request += "\r\nAuthorization: " + appserver::BearerHeader(token_);
+    request += "\r\n\r\n";
+    request += body;
 
-    if (!connection_)
-        connection_ = std::make_unique<Connection>(host_, port_, timeouts_);
     for (int attempt = 0;; ++attempt) {
-        const bool mayBeStale = connection_->mayBeStale;
-        const auto started = std::chrono::steady_clock::now();
-        httplib::Result res =
-            connection_->http.Post(appserver::kCallPath, headers, body, appserver::kJsonType);
-        if (res) {
-            connection_->mayBeStale = true;
-            return checkedReply(method, *res);
+        bool reused = true;
+        if (!connection_)
+            connection_ = idle_connections::Take(host_, port_);
+        if (!connection_) {
+            reused = false;
+            connection_ = HttpConnection::Open(host_, port_, timeouts_.connect);
+            if (!connection_)
+                throw Exception(unavailable());
         }
-        connection_->mayBeStale = false;
-        // A connection the server closed just as we reused it fails at once;
-        // the calls only read, so sending again once is safe.
-        const httplib::Error e = res.error();
-        const bool quick = std::chrono::steady_clock::now() - started < timeouts_.connect;
-        if (attempt == 0 && mayBeStale && quick &&
-            (e == httplib::Error::Read || e == httplib::Error::Write || e == httplib::Error::Unknown))
-            continue;
-        // The next call starts from a fresh client: nothing of a broken one is kept.
+        HttpReply reply;
+        bool received = false;
+        const HttpFailure failure = connection_->Exchange(request, reply, timeouts_.write, timeouts_.read, received);
+        if (failure == HttpFailure::None) {
+            if (!reply.keepAlive)
+                connection_.reset();
+            return checkedReply(method, reply);
+        }
+        // Nothing of a broken connection is kept.
         connection_.reset();
+        // A kept connection the server closed just as we reused it fails at
+        // once; the calls only read, so sending again once is safe.
+        if (attempt == 0 && reused && !received && (failure == HttpFailure::Send || failure == HttpFailure::Closed))
+            continue;
+        if (failure == HttpFailure::Malformed || failure == HttpFailure::TooLarge)
+            throw Exception("Servidor de aplicação em " + host_ + ":" + std::to_string(port_) +
+                            " respondeu à chamada de '" + method + "' com " +
+                            (failure == HttpFailure::TooLarge ? "uma resposta grande demais."
+                                                              : "algo que não é uma resposta HTTP."));
         throw Exception(unavailable());
     }
 }
 
-std::string AppServerClient::checkedReply(const std::string &method, httplib::Response &res) const
+std::string AppServerClient::checkedReply(const std::string &method, HttpReply &res) const
 {
     const std::string where = host_ + ":" + std::to_string(port_);
     if (res.status != 200) {

@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
-namespace httplib {
-struct Response;
-}
+class HttpConnection;
+struct HttpReply;
 
 struct AppServerClientTimeouts {
     std::chrono::milliseconds connect{1000};
@@ -17,7 +16,8 @@ struct AppServerClientTimeouts {
 };
 
 // One keep-alive connection to a server, reopened when it breaks, so a call
-// after the server came back works without a new object. Calls from several
+// after the server came back works without a new object. A client that goes
+// away leaves its connection idle for the next one (net/http_connection.h). Calls from several
 // threads are serialised; give each busy thread its own client.
 //
 // Constructing a client makes the process ignore SIGPIPE if it was left at
@@ -49,9 +49,8 @@ public:
     int Port() const { return port_; }
 
 private:
-    struct Connection;
     std::string unavailable() const;
-    std::string checkedReply(const std::string &method, httplib::Response &res) const;
+    std::string checkedReply(const std::string &method, HttpReply &res) const;
 
     std::string host_;
     int port_;
@@ -59,5 +58,5 @@ private:
     std::string serverName_;
     AppServerClientTimeouts timeouts_;
     std::mutex mutex_;
-    std::unique_ptr<Connection> connection_;
+    std::unique_ptr<HttpConnection> connection_;
 };
