@@ -34,18 +34,12 @@ const std::vector<std::pair<std::string, std::string>> &TfrmResumoOficialCfop::P
 void TfrmResumoOficialCfop::RegisterMethods(MethodTable &m)
 {
     TfrmDadosGerRel::RegisterMethods(m);
-    using Notify = void(TObject *);
-    using BeforePesq = void(TObject *, bool &);
-    auto notify = [&m, this](const char *name, void (TfrmResumoOficialCfop::*method)(TObject *)) {
-        m.Add<Notify>(name, [this, method](TObject *s) { (this->*method)(s); });
-    };
-    auto beforePesq = [&m, this](const char *name, void (TfrmResumoOficialCfop::*method)(TObject *, bool &)) {
-        m.Add<BeforePesq>(name, [this, method](TObject *s, bool &c) { (this->*method)(s, c); });
-    };
     using T = TfrmResumoOficialCfop;
+    auto notify = [&m, this](const char *name, void (T::*method)(TObject *)) { m.Add(name, this, method); };
+    auto beforePesq = [&m, this](const char *name, void (T::*method)(TObject *, bool &)) { m.Add(name, this, method); };
     notify("FormCreate", &T::FormCreate);
     notify("FormActivate", &T::FormActivate);
-    m.Add<void(TObject *, TCloseAction &)>("FormClose", [this](TObject *s, TCloseAction &a) { FormClose(s, a); });
+    m.Add("FormClose", this, &T::FormClose);
     notify("sbtPrintClick", &T::sbtPrintClick);
     notify("sbtPreviewClick", &T::sbtPreviewClick);
     notify("sbtSalvarComoClick", &T::sbtSalvarComoClick);
@@ -99,8 +93,7 @@ void TfrmResumoOficialCfop::RegisterMethods(MethodTable &m)
     beforePesq("btnFiliOrigBeforePesq", &T::btnFiliOrigBeforePesq);
     notify("btnFiliOrigAfterPesq", &T::btnFiliOrigAfterPesq);
 
-    m.Add<void(TParams *, bool &)>("rpddPadraoBeforeGetQueryParams",
-                                   [this](TParams *p, bool &c) { rpddPadraoBeforeGetQueryParams(p, c); });
+    m.Add("rpddPadraoBeforeGetQueryParams", this, &T::rpddPadraoBeforeGetQueryParams);
 }
 
 void TfrmResumoOficialCfop::BuildForm()

@@ -52,7 +52,7 @@ protected:
     template <class T>
     void BindMember(T *&member, const char *name)
     {
-        member = dynamic_cast<T *>(FindComponent(name));
+        member = CachedCast<T>(FindComponent(name));
         if (!member)
             throw EComponentError(std::string("Membro publicado '") + name + "' ausente ou de outra classe.");
     }

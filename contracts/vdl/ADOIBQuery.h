@@ -4,6 +4,7 @@
 // Its rows are the data set Query.
 #include "data/dataset.h"
 #include "data/sqlquery.h"
+#include "rtl/strings.h"
 
 #include <string>
 #include <vector>
@@ -15,10 +16,10 @@ public:
 
     TSQLQuery Query;
 
-    std::vector<std::string> SQL;
-    std::vector<std::string> SQL_ORACLE;
-    std::vector<std::string> SQL_MSSQL;
-    std::vector<std::string> SQL_IB;
+    TStrings SQL;
+    TStrings SQL_ORACLE;
+    TStrings SQL_MSSQL;
+    TStrings SQL_IB;
 
     // The statement the host's dialect runs (lines joined by '\n').
     std::string ActiveStatement() const;
@@ -41,6 +42,8 @@ public:
 private:
     // Follows the host's dialect: picks the statement and how fields bind.
     void Prepare();
+
+    bool preparePending_ = false;
 };
 
 // The host's string field.

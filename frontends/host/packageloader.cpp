@@ -1,5 +1,6 @@
 #include "packageloader.h"
 
+#include "rtl/classes.h"
 #include "rtl/sysutils.h"
 
 #include <dlfcn.h>
@@ -40,6 +41,7 @@ void PackageLoader::Load(const std::string &path)
         Require("CriaResumoNOficialCFOp");
     } catch (...) {
         dlclose(handle_);
+        ForgetCachedCasts();
         handle_ = nullptr;
         throw;
     }
@@ -52,6 +54,7 @@ void PackageLoader::Unload()
         return;
     finalize_();
     dlclose(handle_);
+    ForgetCachedCasts();
     handle_ = nullptr;
     iniProc_ = initialize_ = finalize_ = nullptr;
 }

@@ -79,13 +79,14 @@ TfrmDadosGerRel::TfrmDadosGerRel(TComponent *owner) : TForm(owner) {}
 void TfrmDadosGerRel::RegisterMethods(MethodTable &m)
 {
     TForm::RegisterMethods(m);
-    m.Add<void(TObject *)>("FormCreate", [this](TObject *s) { FormCreate(s); });
-    m.Add<void(TObject *)>("FormActivate", [this](TObject *s) { FormActivate(s); });
-    m.Add<void(TObject *, TCloseAction &)>("FormClose", [this](TObject *s, TCloseAction &a) { FormClose(s, a); });
-    m.Add<void(TObject *)>("sbtPrintClick", [this](TObject *s) { sbtPrintClick(s); });
-    m.Add<void(TObject *)>("sbtPreviewClick", [this](TObject *s) { sbtPreviewClick(s); });
-    m.Add<void(TObject *)>("sbtSalvarComoClick", [this](TObject *s) { sbtSalvarComoClick(s); });
-    m.Add<void(TObject *)>("sbtReportEditClick", [this](TObject *s) { sbtReportEditClick(s); });
+    using T = TfrmDadosGerRel;
+    m.Add("FormCreate", this, &T::FormCreate);
+    m.Add("FormActivate", this, &T::FormActivate);
+    m.Add("FormClose", this, &T::FormClose);
+    m.Add("sbtPrintClick", this, &T::sbtPrintClick);
+    m.Add("sbtPreviewClick", this, &T::sbtPreviewClick);
+    m.Add("sbtSalvarComoClick", this, &T::sbtSalvarComoClick);
+    m.Add("sbtReportEditClick", this, &T::sbtReportEditClick);
 }
 
 void TfrmDadosGerRel::BuildForm()

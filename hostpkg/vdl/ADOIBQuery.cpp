@@ -10,17 +10,6 @@
 using namespace std::string_view_literals;
 
 namespace {
-std::string joinLines(const std::vector<std::string> &lines)
-{
-    std::string out;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i)
-            out += '\n';
-        out += lines[i];
-    }
-    return out;
-}
-
 TDialect hostDialect() { return dtmDBGeral ? dtmDBGeral->Dialect() : TDialect::Oracle; }
 } // namespace
 
@@ -39,10 +28,10 @@ std::string TADOIBQuery::ActiveStatementName() const
 std::string TADOIBQuery::ActiveStatement() const
 {
     const std::string which = ActiveStatementName();
-    if (which == "SQL_ORACLE") return joinLines(SQL_ORACLE);
-    if (which == "SQL_MSSQL") return joinLines(SQL_MSSQL);
-    if (which == "SQL_IB") return joinLines(SQL_IB);
-    return joinLines(SQL);
+    if (which == "SQL_ORACLE") return SQL_ORACLE.Text();
+    if (which == "SQL_MSSQL") return SQL_MSSQL.Text();
+    if (which == "SQL_IB") return SQL_IB.Text();
+    return SQL.Text();
 }
 
 void TADOIBQuery::Prepare()
@@ -73,16 +62,18 @@ void TADOIBQuery::Close() { Query.Close(); }
 bool TADOIBQuery::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     const std::string &n = p.name;
-    if (n == "SQL"sv) SQL = PropStrings(p);
-    else if (n == "SQL_ORACLE"sv) SQL_ORACLE = PropStrings(p);
-    else if (n == "SQL_MSSQL"sv) SQL_MSSQL = PropStrings(p);
-    else if (n == "SQL_IB"sv) SQL_IB = PropStrings(p);
+    // Descriptions outlive what they build: the lines are not copied.
+    if (n == "SQL"sv) SQL = TStrings::Borrowing(PropStrings(p));
+    else if (n == "SQL_ORACLE"sv) SQL_ORACLE = TStrings::Borrowing(PropStrings(p));
+    else if (n == "SQL_MSSQL"sv) SQL_MSSQL = TStrings::Borrowing(PropStrings(p));
+    else if (n == "SQL_IB"sv) SQL_IB = TStrings::Borrowing(PropStrings(p));
     else if (n == "Params"sv) {
         // The declared parameters must be the ones the statement's markers give
         // (dialect variants may name them in another order).
         ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &) {
             auto &query = static_cast<TADOIBQuery &>(self);
-            query.Prepare();
+            if (query.preparePending_ || query.Query.SQL().empty())
+                query.Prepare();  // the statement's own fixup has not run yet
             std::vector<std::string> parsed;
             for (int i = 0; i < query.Query.Params().Count(); ++i)
                 parsed.push_back(query.Query.Params().Items(i)->Name);
@@ -107,9 +98,14 @@ bool TADOIBQuery::SetProperty(const PropertyDesc &p, LoadContext &ctx)
         // Cursor and connection settings of the original drivers; every query here
         // is read only and fetched whole.
     } else return TComponent::SetProperty(p, ctx);
-    if (n.rfind("SQL", 0) == 0)
+    if (n.rfind("SQL", 0) == 0 && !preparePending_) {
+        // Once for all four statements, when they are all set.
+        preparePending_ = true;
         ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &, LoadContext &) {
-            static_cast<TADOIBQuery &>(self).Prepare();
+            auto &query = static_cast<TADOIBQuery &>(self);
+            query.preparePending_ = false;
+            query.Prepare();
         });
+    }
     return true;
 }

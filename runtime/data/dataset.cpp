@@ -290,9 +290,9 @@ bool TField::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 
 TDataSet *DataSetOf(TComponent *component)
 {
-    if (auto *ds = dynamic_cast<TDataSet *>(component))
+    if (auto *ds = CachedCast<TDataSet>(component))
         return ds;
-    if (auto *provider = dynamic_cast<TDataSetProvider *>(component))
+    if (auto *provider = CachedCast<TDataSetProvider>(component))
         return provider->ProvidedDataSet();
     return nullptr;
 }

@@ -39,6 +39,8 @@ public:
     TParams() = default;
     TParams(const TParams &other) { *this = other; }
     TParams &operator=(const TParams &other);
+    TParams(TParams &&) noexcept = default;
+    TParams &operator=(TParams &&) noexcept = default;
 
     int Count() const { return static_cast<int>(items_.size()); }
     TParam *Items(int index) const;

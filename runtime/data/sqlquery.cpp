@@ -28,7 +28,7 @@ void TSQLQuery::SetSQL(const std::string &sql)
         }
     }
     sql_ = sql;
-    params_ = parsed;
+    params_ = std::move(parsed);
 }
 
 void TSQLQuery::SetSession(DatabaseSession *session)

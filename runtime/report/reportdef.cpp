@@ -8,7 +8,11 @@
 #include <map>
 #include <tuple>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <mutex>
 #include <filesystem>
 #include <fstream>
@@ -90,21 +94,80 @@ std::string SerializeReportDefinition(const ReportDefinition &d)
 
 namespace {
 // Screens list their reports every time they open; the files rarely change,
-// so parsed definitions are kept while every file's size and time stay the same.
+// so parsed definitions are kept while every file's size and time stay the
+// same. The system tells when anything in a folder changes (a file saved,
+// added, removed or renamed), so while it says nothing the kept list is
+// used without listing the folder again. Where it cannot tell, the folder
+// is listed every time.
 struct CachedFolder {
     std::vector<std::tuple<std::string, long long, long long, long long>> signature;  // path, size, mtime s, ns
     ReportList definitions;
+    int watch = -1;        // the folder's watch, or -1
+    bool changed = true;   // seen to change since it was last listed
 };
+
 std::mutex cacheMutex;
 std::map<std::string, CachedFolder> cache;
+int notifier = -2;  // one inotify instance for every folder; -1 when there is none
+
+// Marks the folders the system reported as changed. Under cacheMutex.
+void collectChanges()
+{
+    if (notifier == -2)
+        notifier = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (notifier < 0)
+        return;
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+        ssize_t n = ::read(notifier, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        for (ssize_t at = 0; at < n;) {
+            const auto *e = reinterpret_cast<const inotify_event *>(buf + at);
+            for (auto &[dir, folder] : cache)
+                if (e->mask & IN_Q_OVERFLOW || folder.watch == e->wd) {
+                    folder.changed = true;
+                    if (e->mask & IN_IGNORED)
+                        folder.watch = -1;  // the folder went away with its watch
+                }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+    }
+}
+
+// Under cacheMutex, before the folder's files are read, so a change made
+// while reading them is seen on the next call.
+void watchFolder(CachedFolder &folder, const std::string &dir)
+{
+    folder.changed = true;
+    if (notifier < 0)
+        return;
+    const uint32_t events = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
+                            IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+    folder.watch = ::inotify_add_watch(notifier, dir.c_str(), events);  // the same watch when it exists
+    folder.changed = folder.watch < 0;
+}
 } // namespace
 
 ReportList LoadReportDefinitions(const std::string &reportsDir, const std::string &code)
 {
-    fs::path dir = fs::path(reportsDir) / code;
+    const std::string dir = (fs::path(reportsDir) / code).string();
+    {
+        std::lock_guard<std::mutex> lock(cacheMutex);
+        collectChanges();
+        auto it = cache.find(dir);
+        if (it != cache.end() && it->second.definitions && !it->second.changed)
+            return it->second.definitions;
+    }
     std::error_code ec;
     if (!fs::is_directory(dir, ec))
         throw ReportNotFound{code, reportsDir};
+    {
+        std::lock_guard<std::mutex> lock(cacheMutex);
+        watchFolder(cache[dir], dir);
+    }
     std::vector<fs::path> files;
     for (const auto &e : fs::directory_iterator(dir, ec))
         if (e.is_regular_file() && e.path().extension() == ".json")
@@ -118,9 +181,9 @@ ReportList LoadReportDefinitions(const std::string &reportsDir, const std::strin
     }
     {
         std::lock_guard<std::mutex> lock(cacheMutex);
-        auto it = cache.find(dir.string());
-        if (it != cache.end() && it->second.signature == signature && !signature.empty())
-            return it->second.definitions;
+        CachedFolder &folder = cache[dir];
+        if (folder.definitions && folder.signature == signature && !signature.empty())
+            return folder.definitions;
     }
     std::vector<ReportDefinition> defs;
     for (const auto &f : files) {
@@ -133,6 +196,8 @@ ReportList LoadReportDefinitions(const std::string &reportsDir, const std::strin
         throw ReportNotFound{code, reportsDir};
     auto list = std::make_shared<const std::vector<ReportDefinition>>(std::move(defs));
     std::lock_guard<std::mutex> lock(cacheMutex);
-    cache[dir.string()] = {std::move(signature), list};
+    CachedFolder &folder = cache[dir];
+    folder.signature = std::move(signature);
+    folder.definitions = list;
     return list;
 }

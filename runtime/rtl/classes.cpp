@@ -20,52 +20,119 @@ TComponent::~TComponent()
     }
 }
 
-void TComponent::SetName(const std::string &name)
+std::atomic<unsigned> cachedCastGeneration{1};
+
+void ForgetCachedCasts() { cachedCastGeneration.fetch_add(1, std::memory_order_acq_rel); }
+
+namespace {
+std::size_t nameHash(std::string_view name) { return TComponent::NameHash(name); }
+} // namespace
+
+void TComponent::SetName(const std::string &name, std::size_t hash)
 {
     if (name == name_)
         return;
     if (owner_) {
         if (!name.empty()) {
-            TComponent *other = owner_->FindComponent(name);
+            TComponent *other = owner_->findNamed(name, hash);
             if (other && other != this)
                 throw EComponentError("Já existe um componente com o nome '" + name + "'.");
         }
         if (!name_.empty())
             owner_->UnindexName(this);
         name_ = name;
+        nameHash_ = hash;
         if (!name_.empty())
             owner_->IndexName(this);
         return;
     }
     name_ = name;
+    nameHash_ = hash;
 }
 
-namespace {
-struct ByName {
-    bool operator()(const TComponent *c, const std::string &n) const { return c->Name() < n; }
-    bool operator()(const std::string &n, const TComponent *c) const { return n < c->Name(); }
-};
-} // namespace
+// Named components are kept in an open-addressed hash table (linear probing,
+// at most three quarters full): a form looks its components up by name a few
+// hundred times while it is built.
+TComponent *TComponent::findNamed(std::string_view name, std::size_t hash) const
+{
+    if (byName_.empty())
+        return nullptr;
+    const std::size_t mask = byName_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        TComponent *c = byName_[i];
+        if (!c)
+            return nullptr;
+        if (c->nameHash_ == hash && c->name_ == name)
+            return c;
+    }
+}
+
+void TComponent::ReserveComponents(std::size_t more)
+{
+    components_.reserve(components_.size() + more);
+    rehash(named_ + more);
+}
+
+// Sizes the name table for `count` names at most three quarters full.
+void TComponent::rehash(std::size_t count)
+{
+    std::size_t size = std::max<std::size_t>(16, byName_.size());
+    while (count * 4 > size * 3)
+        size *= 2;
+    if (size == byName_.size())
+        return;
+    std::vector<TComponent *> old(size, nullptr);
+    old.swap(byName_);
+    named_ = 0;
+    for (TComponent *o : old)
+        if (o)
+            IndexName(o);
+}
 
 void TComponent::IndexName(TComponent *c)
 {
-    byName_.insert(std::lower_bound(byName_.begin(), byName_.end(), c->name_, ByName{}), c);
+    if ((named_ + 1) * 4 > byName_.size() * 3)
+        rehash(std::max<std::size_t>(named_ + 1, byName_.size()));
+    const std::size_t mask = byName_.size() - 1;
+    std::size_t i = c->nameHash_ & mask;
+    while (byName_[i])
+        i = (i + 1) & mask;
+    byName_[i] = c;
+    ++named_;
 }
 
 void TComponent::UnindexName(TComponent *c)
 {
-    auto [first, last] = std::equal_range(byName_.begin(), byName_.end(), c->name_, ByName{});
-    auto it = std::find(first, last, c);
-    if (it != last)
-        byName_.erase(it);
+    if (byName_.empty())
+        return;
+    const std::size_t mask = byName_.size() - 1;
+    std::size_t i = c->nameHash_ & mask;
+    while (byName_[i] && byName_[i] != c)
+        i = (i + 1) & mask;
+    if (!byName_[i])
+        return;
+    // Shift back the entries that probed past the freed slot.
+    for (std::size_t j = i;;) {
+        j = (j + 1) & mask;
+        TComponent *next = byName_[j];
+        if (!next)
+            break;
+        const std::size_t home = next->nameHash_ & mask;
+        const bool staysPut = i <= j ? (i < home && home <= j) : (i < home || home <= j);
+        if (staysPut)
+            continue;
+        byName_[i] = next;
+        i = j;
+    }
+    byName_[i] = nullptr;
+    --named_;
 }
 
 TComponent *TComponent::FindComponent(const std::string &name) const
 {
-    if (name.empty())
+    if (name.empty() || named_ == 0)
         return nullptr;
-    auto it = std::lower_bound(byName_.begin(), byName_.end(), name, ByName{});
-    return it != byName_.end() && (*it)->name_ == name ? *it : nullptr;
+    return findNamed(name, nameHash(name));
 }
 
 void TComponent::Notification(TComponent *) {}
@@ -100,13 +167,50 @@ void TComponent::NotifyRemoval(TComponent *c)
             sibling->Notification(c);
 }
 
-bool MethodTable::Contains(const std::string &name) const { return index_.count(name) > 0; }
+MethodTable::Entry &MethodTable::append(std::string_view name, bool copyName)
+{
+    if (!placeholders_.empty())
+        std::erase(placeholders_, name);
+    Entry &e = entries_.emplace_back();
+    if (copyName) {
+        e.owned = name;
+        e.name = e.owned;  // the deque never moves it
+    } else {
+        e.name = name;
+    }
+    return e;
+}
+
+const MethodTable::Entry *MethodTable::lookup(std::string_view name) const
+{
+    if (indexed_ != entries_.size()) {
+        std::size_t size = 16;
+        while (size < entries_.size() * 2)
+            size *= 2;
+        index_.assign(size, nullptr);
+        for (const Entry &e : entries_) {
+            std::size_t i = nameHash(e.name) & (size - 1);
+            while (index_[i] && index_[i]->name != e.name)
+                i = (i + 1) & (size - 1);
+            index_[i] = &e;  // a later entry of a name takes its slot
+        }
+        indexed_ = entries_.size();
+    }
+    if (index_.empty())
+        return nullptr;
+    const std::size_t mask = index_.size() - 1;
+    for (std::size_t i = nameHash(name) & mask; index_[i]; i = (i + 1) & mask)
+        if (index_[i]->name == name)
+            return index_[i];
+    return nullptr;
+}
 
 std::vector<std::string> MethodTable::Names() const
 {
     std::vector<std::string> out;
     for (const auto &e : entries_)
-        out.push_back(e.first);
+        if (std::find(out.begin(), out.end(), e.name) == out.end())
+            out.emplace_back(e.name);
     return out;
 }
 

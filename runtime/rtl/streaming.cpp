@@ -1,7 +1,7 @@
 #include "rtl/streaming.h"
 
 
-#include <map>
+#include <unordered_map>
 #include <mutex>
 
 TComponent *LoadContext::Find(const std::string &name) const
@@ -13,15 +13,17 @@ TComponent *LoadContext::Find(const std::string &name) const
 
 void LoadContext::Reserve(const ComponentDesc &desc)
 {
-    std::size_t props = 0;
-    auto count = [&props](const ComponentDesc &d, auto &&self) -> void {
+    std::size_t props = 0, components = 0;
+    auto count = [&](const ComponentDesc &d, auto &&self) -> void {
         props += d.props.size();
+        components += d.children.size();
         for (const auto &c : d.children)
             self(c, self);
     };
     count(desc, count);
     fixups_.reserve(props);
     events_.reserve(props);
+    root_.ReserveComponents(components);
 }
 
 void LoadContext::Finish()
@@ -47,9 +49,9 @@ const T &propAs(const PropertyDesc &p, const char *what)
     throw EComponentError("Propriedade '" + p.name + "' espera " + what + ".");
 }
 
-std::map<std::string, ComponentFactory> &registry()
+std::unordered_map<std::string, ComponentFactory> &registry()
 {
-    static std::map<std::string, ComponentFactory> r;
+    static std::unordered_map<std::string, ComponentFactory> r;
     return r;
 }
 
@@ -64,12 +66,13 @@ void applyProps(TComponent &target, const ComponentDesc &desc, LoadContext &ctx)
 void loadChildren(TComponent &root, TComponent &parent, const ComponentDesc &desc, LoadContext &ctx)
 {
     for (const auto &child : desc.children) {
-        TComponent *c = root.FindComponent(child.name);
+        const std::size_t hash = TComponent::NameHash(child.name);
+        TComponent *c = root.FindComponent(child.name, hash);
         if (!c) {
             if (child.className.empty())
                 throw EComponentError("Componente herdado '" + child.name + "' não existe.");
             c = ClassRegistry::Create(child.className, &root);
-            c->SetName(child.name);
+            c->SetName(child.name, hash);
         } else if (!child.className.empty() && child.className != c->ClassName()) {
             throw EComponentError("Componente '" + child.name + "' já existe como " + c->ClassName() + ".");
         }
@@ -91,17 +94,25 @@ const std::vector<std::string> &PropStrings(const PropertyDesc &p)
 
 void ClassRegistry::Register(const std::string &className, ComponentFactory factory)
 {
-    registry()[className] = std::move(factory);
+    registry()[className] = std::move(factory);  // in place: pointers to factories stay valid
 }
 
 bool ClassRegistry::IsRegistered(const std::string &className) { return registry().count(className) > 0; }
 
 TComponent *ClassRegistry::Create(const std::string &className, TComponent *owner)
 {
-    auto it = registry().find(className);
-    if (it == registry().end())
-        throw EComponentError("Classe '" + className + "' não registrada.");
-    return it->second(owner);
+    // Descriptions list runs of one class (a query's fields, a panel's
+    // labels): the last class asked for is checked first.
+    static thread_local std::string lastName;
+    static thread_local const ComponentFactory *last = nullptr;
+    if (!last || className != lastName) {
+        auto it = registry().find(className);
+        if (it == registry().end())
+            throw EComponentError("Classe '" + className + "' não registrada.");
+        last = &it->second;
+        lastName = className;
+    }
+    return (*last)(owner);
 }
 
 void LoadDescription(TComponent &root, const ComponentDesc &desc, const MethodTable &methods)

@@ -35,7 +35,7 @@ public:
     template <class T>
     T *FindAs(const std::string &name) const
     {
-        T *t = dynamic_cast<T *>(Find(name));
+        T *t = CachedCast<T>(Find(name));
         if (!t)
             throw EComponentError("Componente '" + name + "' não é do tipo esperado.");
         return t;

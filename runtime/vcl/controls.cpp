@@ -38,7 +38,7 @@ void TControl::SetParent(TWinControl *parent)
 void TControl::SetParentComponent(TComponent *parent)
 {
     if (parent_ == nullptr)
-        if (auto *container = dynamic_cast<TWinControl *>(parent))
+        if (auto *container = CachedCast<TWinControl>(parent))
             SetParent(container);
 }
 
@@ -101,7 +101,7 @@ void TControl::SetFont(const TFont &font)
     font_ = font;
     parentFont_ = false;
     Changed(ControlProperty::Font);
-    if (auto *w = dynamic_cast<TWinControl *>(this))
+    if (auto *w = CachedCast<TWinControl>(this))
         for (TControl *child : w->Controls())
             child->ParentFontChanged();
 }
@@ -112,7 +112,7 @@ void TControl::ParentFontChanged()
         return;
     font_ = parent_->Font();
     Changed(ControlProperty::Font);
-    if (auto *w = dynamic_cast<TWinControl *>(this))
+    if (auto *w = CachedCast<TWinControl>(this))
         for (TControl *child : w->Controls())
             child->ParentFontChanged();
 }
@@ -134,7 +134,7 @@ TCustomForm *TControl::GetParentForm() const
     const TControl *c = this;
     while (c->parent_)
         c = c->parent_;
-    return dynamic_cast<TCustomForm *>(const_cast<TControl *>(c));
+    return CachedCast<TCustomForm>(const_cast<TControl *>(c));
 }
 
 void TControl::AttachPeer(std::unique_ptr<ControlPeer> peer) { peer_ = std::move(peer); }
@@ -165,7 +165,7 @@ bool TControl::SetProperty(const PropertyDesc &p, LoadContext &ctx)
     else if (n == "Font.Bold"sv) {
         font_.Bold = PropBool(p);
         parentFont_ = false;
-        if (auto *w = dynamic_cast<TWinControl *>(this))
+        if (auto *w = CachedCast<TWinControl>(this))
             for (TControl *child : w->Controls())
                 child->ParentFontChanged();
     } else if (n == "ParentFont"sv) parentFont_ = PropBool(p);
@@ -222,7 +222,7 @@ std::vector<TWinControl *> TWinControl::TabList() const
 {
     std::vector<TWinControl *> out;
     for (TControl *c : controls_)
-        if (auto *w = dynamic_cast<TWinControl *>(c))
+        if (auto *w = CachedCast<TWinControl>(c))
             out.push_back(w);
     std::stable_sort(out.begin(), out.end(),
                      [](const TWinControl *a, const TWinControl *b) { return a->tabOrder_ < b->tabOrder_; });

@@ -243,7 +243,7 @@ void TCustomForm::AttachPeers(TControl &c)
 {
     if (!c.Peer())
         c.AttachPeer(WidgetSet().CreatePeer(c));
-    if (auto *w = dynamic_cast<TWinControl *>(&c))
+    if (auto *w = CachedCast<TWinControl>(&c))
         for (TControl *child : w->Controls())
             AttachPeers(*child);
 }
@@ -383,7 +383,7 @@ void TApplication::ShowException(const std::exception &e) { WidgetSet().ShowMess
 
 void TApplication::Notification(TComponent *component)
 {
-    if (auto *form = dynamic_cast<TCustomForm *>(component))
+    if (auto *form = CachedCast<TCustomForm>(component))
         RemoveChild(form);
 }
 

@@ -26,6 +26,31 @@ MaskEngine::MaskEngine(const std::string &editMask) : editMask_(editMask)
 
 void MaskEngine::parse(const std::string &editMask)
 {
+    // A form sets the same few masks on many edits each time it opens.
+    struct Parsed {
+        std::string mask;
+        std::vector<Position> positions;
+        bool keepLiterals, rightAlign;
+        char32_t blank;
+    };
+    static thread_local std::vector<Parsed> recent;
+    for (const Parsed &p : recent)
+        if (p.mask == editMask) {
+            positions_ = p.positions;
+            keepLiterals_ = p.keepLiterals;
+            rightAlign_ = p.rightAlign;
+            blank_ = p.blank;
+            cells_.assign(positions_.size(), 0);
+            return;
+        }
+    parseText(editMask);
+    if (recent.size() >= 16)
+        recent.erase(recent.begin());
+    recent.push_back({editMask, positions_, keepLiterals_, rightAlign_, blank_});
+}
+
+void MaskEngine::parseText(const std::string &editMask)
+{
     positions_.clear();
     keepLiterals_ = true;
     rightAlign_ = false;

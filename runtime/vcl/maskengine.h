@@ -61,6 +61,7 @@ private:
     };
 
     void parse(const std::string &editMask);
+    void parseText(const std::string &editMask);
     bool accepts(const Position &p, char32_t key, char32_t &stored) const;
     int firstEditable() const;
     void blankAll();
