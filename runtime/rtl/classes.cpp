@@ -128,7 +128,7 @@ void TComponent::UnindexName(TComponent *c)
     --named_;
 }
 
-TComponent *TComponent::FindComponent(const std::string &name) const
+TComponent *TComponent::FindComponent(std::string_view name) const
 {
     if (name.empty() || named_ == 0)
         return nullptr;

@@ -49,7 +49,7 @@ public:
 
     int ComponentCount() const { return static_cast<int>(components_.size()); }
     TComponent *Components(int index) const { return components_.at(static_cast<std::size_t>(index)); }
-    TComponent *FindComponent(const std::string &name) const;
+    TComponent *FindComponent(std::string_view name) const;
     TComponent *FindComponent(std::string_view name, std::size_t hash) const
     {
         return name.empty() || named_ == 0 ? nullptr : findNamed(name, hash);

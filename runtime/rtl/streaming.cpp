@@ -66,12 +66,21 @@ void applyProps(TComponent &target, const ComponentDesc &desc, LoadContext &ctx)
 void loadChildren(TComponent &root, TComponent &parent, const ComponentDesc &desc, LoadContext &ctx)
 {
     for (const auto &child : desc.children) {
-        const std::size_t hash = TComponent::NameHash(child.name);
+        std::size_t hash = child.learned.nameHash.load(std::memory_order_relaxed);
+        if (hash == 0) {
+            hash = TComponent::NameHash(child.name);
+            child.learned.nameHash.store(hash, std::memory_order_relaxed);
+        }
         TComponent *c = root.FindComponent(child.name, hash);
         if (!c) {
             if (child.className.empty())
                 throw EComponentError("Componente herdado '" + child.name + "' não existe.");
-            c = ClassRegistry::Create(child.className, &root);
+            auto *factory = static_cast<const ComponentFactory *>(child.learned.factory.load(std::memory_order_acquire));
+            if (!factory) {
+                factory = &ClassRegistry::Factory(child.className);
+                child.learned.factory.store(factory, std::memory_order_release);
+            }
+            c = (*factory)(&root);
             c->SetName(child.name, hash);
         } else if (!child.className.empty() && child.className != c->ClassName()) {
             throw EComponentError("Componente '" + child.name + "' já existe como " + c->ClassName() + ".");
@@ -99,20 +108,17 @@ void ClassRegistry::Register(const std::string &className, ComponentFactory fact
 
 bool ClassRegistry::IsRegistered(const std::string &className) { return registry().count(className) > 0; }
 
+const ComponentFactory &ClassRegistry::Factory(const std::string &className)
+{
+    auto it = registry().find(className);
+    if (it == registry().end())
+        throw EComponentError("Classe '" + className + "' não registrada.");
+    return it->second;
+}
+
 TComponent *ClassRegistry::Create(const std::string &className, TComponent *owner)
 {
-    // Descriptions list runs of one class (a query's fields, a panel's
-    // labels): the last class asked for is checked first.
-    static thread_local std::string lastName;
-    static thread_local const ComponentFactory *last = nullptr;
-    if (!last || className != lastName) {
-        auto it = registry().find(className);
-        if (it == registry().end())
-            throw EComponentError("Classe '" + className + "' não registrada.");
-        last = &it->second;
-        lastName = className;
-    }
-    return (*last)(owner);
+    return Factory(className)(owner);
 }
 
 void LoadDescription(TComponent &root, const ComponentDesc &desc, const MethodTable &methods)

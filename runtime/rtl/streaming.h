@@ -4,6 +4,7 @@
 // after every property is set, so building fires no event.
 #include "rtl/classes.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <string>
@@ -18,10 +19,34 @@ struct PropertyDesc {
 };
 
 struct ComponentDesc {
+    ComponentDesc(std::string className = {}, std::string name = {}, std::vector<PropertyDesc> props = {},
+                  std::vector<ComponentDesc> children = {})
+        : className(std::move(className)), name(std::move(name)), props(std::move(props)),
+          children(std::move(children))
+    {
+    }
+
     std::string className;  // empty for a component the base class already made
     std::string name;
     std::vector<PropertyDesc> props;
     std::vector<ComponentDesc> children;  // controls parented to this one
+
+    // What loading works out from this entry (the name's hash, the class's
+    // factory), kept for the next load: a screen is built from the same
+    // description every time it opens.
+    struct Learned {
+        std::atomic<std::size_t> nameHash{0};  // 0: not worked out yet
+        std::atomic<const void *> factory{nullptr};
+        Learned() = default;
+        Learned(const Learned &o) { *this = o; }
+        Learned &operator=(const Learned &o)
+        {
+            nameHash.store(o.nameHash.load(std::memory_order_relaxed), std::memory_order_relaxed);
+            factory.store(o.factory.load(std::memory_order_relaxed), std::memory_order_relaxed);
+            return *this;
+        }
+    };
+    mutable Learned learned;
 };
 
 class LoadContext {
@@ -97,6 +122,8 @@ public:
     static void Register(const std::string &className, ComponentFactory factory);
     static bool IsRegistered(const std::string &className);
     static TComponent *Create(const std::string &className, TComponent *owner);
+    // The class's factory; it stays where it is for the life of the process.
+    static const ComponentFactory &Factory(const std::string &className);
 };
 
 template <class T>
