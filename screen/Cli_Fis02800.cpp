@@ -100,7 +100,11 @@ void TfrmResumoOficialCfop::BuildForm()
 {
     TfrmDadosGerRel::BuildForm();
     LoadFrom(ResumoOficialCfopForm());
-#define FIS02800_BIND(name, cls) BindMember(name, #name);
+#define FIS02800_BIND(name, cls)                                        \
+    {                                                                   \
+        static const std::size_t hash = NameHash(#name);                \
+        BindMember(name, #name, hash);                                  \
+    }
     FIS02800_MEMBERS(FIS02800_BIND)
 #undef FIS02800_BIND
 }

@@ -52,9 +52,15 @@ protected:
     template <class T>
     void BindMember(T *&member, const char *name)
     {
-        member = CachedCast<T>(FindComponent(name));
+        BindMember(member, name, NameHash(name));
+    }
+    // With the name's hash worked out once (a static at the call).
+    template <class T>
+    void BindMember(T *&member, std::string_view name, std::size_t hash)
+    {
+        member = CachedCast<T>(FindComponent(name, hash));
         if (!member)
-            throw EComponentError(std::string("Membro publicado '") + name + "' ausente ou de outra classe.");
+            throw EComponentError("Membro publicado '" + std::string(name) + "' ausente ou de outra classe.");
     }
 
 private:

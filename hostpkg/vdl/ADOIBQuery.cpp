@@ -85,7 +85,7 @@ bool TADOIBQuery::SetProperty(const PropertyDesc &p, LoadContext &ctx)
         });
     } else if (n == "DataSource"sv) {
         ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &c) {
-            static_cast<TADOIBQuery &>(self).DataSource = c.FindAs<TDataSource>(PropString(prop));
+            static_cast<TADOIBQuery &>(self).DataSource = c.FindAs<TDataSource>(prop);
         });
     } else if (n == "ADOConnection"sv) ADOConnection = PropString(p);
     else if (n == "DataBase"sv) DataBase = PropString(p);

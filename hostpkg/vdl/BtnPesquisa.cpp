@@ -53,11 +53,11 @@ bool TBtnPesquisa::SetProperty(const PropertyDesc &p, LoadContext &ctx)
     const std::string &n = p.name;
     if (n == "Associate"sv) {
         ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &c) {
-            static_cast<TBtnPesquisa &>(self).Associate = c.FindAs<TWinControl>(PropString(prop));
+            static_cast<TBtnPesquisa &>(self).Associate = c.FindAs<TWinControl>(prop);
         });
     } else if (n == "DataSource"sv) {
         ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &c) {
-            static_cast<TBtnPesquisa &>(self).dataSource_ = c.FindAs<TDataSource>(PropString(prop));
+            static_cast<TBtnPesquisa &>(self).dataSource_ = c.FindAs<TDataSource>(prop);
         });
     } else if (n == "Title"sv) Title = PropString(p);
     else if (n == "EmptyError"sv) EmptyError = PropString(p);

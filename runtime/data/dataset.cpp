@@ -279,7 +279,7 @@ bool TField::SetProperty(const PropertyDesc &p, LoadContext &ctx)
     else if (n == "DataSet"sv) {
         ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &c) {
             const std::string &name = PropString(prop);
-            TDataSet *ds = DataSetOf(c.Find(name));
+            TDataSet *ds = DataSetOf(c.Find(prop));
             if (!ds)
                 throw EDatabaseError("Campo '" + self.Name() + "': '" + name + "' não é um conjunto de dados.");
             static_cast<TField &>(self).SetDataSet(ds);
@@ -302,7 +302,7 @@ bool TDataSource::SetProperty(const PropertyDesc &p, LoadContext &ctx)
     if (p.name == "DataSet"sv) {
         ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &c) {
             auto &source = static_cast<TDataSource &>(self);
-            source.DataSet = DataSetOf(c.Find(PropString(prop)));
+            source.DataSet = DataSetOf(c.Find(prop));
             if (!source.DataSet)
                 throw EDatabaseError("Fonte de dados '" + self.Name() + "': '" + PropString(prop) +
                                      "' não é um conjunto de dados.");

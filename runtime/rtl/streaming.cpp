@@ -11,6 +11,19 @@ TComponent *LoadContext::Find(const std::string &name) const
     throw EComponentError("Componente '" + name + "' não encontrado.");
 }
 
+TComponent *LoadContext::Find(const PropertyDesc &reference) const
+{
+    const std::string &name = PropString(reference);
+    std::size_t hash = reference.referenceHash.value.load(std::memory_order_relaxed);
+    if (hash == 0) {
+        hash = TComponent::NameHash(name);
+        reference.referenceHash.value.store(hash, std::memory_order_relaxed);
+    }
+    if (TComponent *c = root_.FindComponent(name, hash))
+        return c;
+    throw EComponentError("Componente '" + name + "' não encontrado.");
+}
+
 void LoadContext::Reserve(const ComponentDesc &desc)
 {
     std::size_t props = 0, components = 0;
@@ -41,14 +54,6 @@ void LoadContext::Finish()
 }
 
 namespace {
-template <class T>
-const T &propAs(const PropertyDesc &p, const char *what)
-{
-    if (auto *v = std::get_if<T>(&p.value))
-        return *v;
-    throw EComponentError("Propriedade '" + p.name + "' espera " + what + ".");
-}
-
 std::unordered_map<std::string, ComponentFactory> &registry()
 {
     static std::unordered_map<std::string, ComponentFactory> r;
@@ -66,19 +71,19 @@ void applyProps(TComponent &target, const ComponentDesc &desc, LoadContext &ctx)
 void loadChildren(TComponent &root, TComponent &parent, const ComponentDesc &desc, LoadContext &ctx)
 {
     for (const auto &child : desc.children) {
-        std::size_t hash = child.learned.nameHash.load(std::memory_order_relaxed);
+        std::size_t hash = child.nameHash.value.load(std::memory_order_relaxed);
         if (hash == 0) {
             hash = TComponent::NameHash(child.name);
-            child.learned.nameHash.store(hash, std::memory_order_relaxed);
+            child.nameHash.value.store(hash, std::memory_order_relaxed);
         }
         TComponent *c = root.FindComponent(child.name, hash);
         if (!c) {
             if (child.className.empty())
                 throw EComponentError("Componente herdado '" + child.name + "' não existe.");
-            auto *factory = static_cast<const ComponentFactory *>(child.learned.factory.load(std::memory_order_acquire));
+            auto *factory = static_cast<const ComponentFactory *>(child.factory.value.load(std::memory_order_acquire));
             if (!factory) {
                 factory = &ClassRegistry::Factory(child.className);
-                child.learned.factory.store(factory, std::memory_order_release);
+                child.factory.value.store(factory, std::memory_order_release);
             }
             c = (*factory)(&root);
             c->SetName(child.name, hash);
@@ -93,12 +98,9 @@ void loadChildren(TComponent &root, TComponent &parent, const ComponentDesc &des
 }
 } // namespace
 
-int PropInt(const PropertyDesc &p) { return propAs<int>(p, "um número"); }
-bool PropBool(const PropertyDesc &p) { return propAs<bool>(p, "um booleano"); }
-const std::string &PropString(const PropertyDesc &p) { return propAs<std::string>(p, "um texto"); }
-const std::vector<std::string> &PropStrings(const PropertyDesc &p)
+void ThrowPropertyType(const PropertyDesc &p, const char *expected)
 {
-    return propAs<std::vector<std::string>>(p, "uma lista de textos");
+    throw EComponentError("Propriedade '" + p.name + "' espera " + expected + ".");
 }
 
 void ClassRegistry::Register(const std::string &className, ComponentFactory factory)

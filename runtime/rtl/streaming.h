@@ -13,9 +13,26 @@
 
 using PropValue = std::variant<bool, int, std::string, std::vector<std::string>>;
 
+// A learned value worked out once from static description data (a hash, a
+// factory), kept for the next load. Copies carry it along.
+template <class T>
+struct Learned {
+    std::atomic<T> value{T{}};  // T{}: not worked out yet
+    Learned() = default;
+    Learned(const Learned &o) : value(o.value.load(std::memory_order_relaxed)) {}
+    Learned &operator=(const Learned &o)
+    {
+        value.store(o.value.load(std::memory_order_relaxed), std::memory_order_relaxed);
+        return *this;
+    }
+};
+
 struct PropertyDesc {
+    PropertyDesc(std::string name = {}, PropValue value = {}) : name(std::move(name)), value(std::move(value)) {}
     std::string name;
     PropValue value;
+    // The hash of a component name the value refers to.
+    mutable Learned<std::size_t> referenceHash;
 };
 
 struct ComponentDesc {
@@ -31,22 +48,10 @@ struct ComponentDesc {
     std::vector<PropertyDesc> props;
     std::vector<ComponentDesc> children;  // controls parented to this one
 
-    // What loading works out from this entry (the name's hash, the class's
-    // factory), kept for the next load: a screen is built from the same
-    // description every time it opens.
-    struct Learned {
-        std::atomic<std::size_t> nameHash{0};  // 0: not worked out yet
-        std::atomic<const void *> factory{nullptr};
-        Learned() = default;
-        Learned(const Learned &o) { *this = o; }
-        Learned &operator=(const Learned &o)
-        {
-            nameHash.store(o.nameHash.load(std::memory_order_relaxed), std::memory_order_relaxed);
-            factory.store(o.factory.load(std::memory_order_relaxed), std::memory_order_relaxed);
-            return *this;
-        }
-    };
-    mutable Learned learned;
+    // What loading works out from this entry, kept for the next load: a
+    // screen is built from the same description every time it opens.
+    mutable Learned<std::size_t> nameHash;
+    mutable Learned<const void *> factory;  // the class's ComponentFactory
 };
 
 class LoadContext {
@@ -57,12 +62,23 @@ public:
     const MethodTable &Methods() const { return methods_; }
     // A component of the root by name; raises when there is none.
     TComponent *Find(const std::string &name) const;
+    // The component a property's text value names.
+    TComponent *Find(const PropertyDesc &reference) const;
     template <class T>
     T *FindAs(const std::string &name) const
     {
         T *t = CachedCast<T>(Find(name));
         if (!t)
             throw EComponentError("Componente '" + name + "' não é do tipo esperado.");
+        return t;
+    }
+    template <class T>
+    T *FindAs(const PropertyDesc &reference) const
+    {
+        T *t = CachedCast<T>(Find(reference));
+        if (!t)
+            throw EComponentError("Componente '" + std::get<std::string>(reference.value) +
+                                  "' não é do tipo esperado.");
         return t;
     }
     // Runs once every component exists (references between components).
@@ -109,10 +125,22 @@ private:
     std::vector<PendingEvent> events_;
 };
 
-int PropInt(const PropertyDesc &p);
-bool PropBool(const PropertyDesc &p);
-const std::string &PropString(const PropertyDesc &p);
-const std::vector<std::string> &PropStrings(const PropertyDesc &p);
+// A property's value as the type its setter expects; raises otherwise.
+[[noreturn]] void ThrowPropertyType(const PropertyDesc &p, const char *expected);
+template <class T>
+const T &PropAs(const PropertyDesc &p, const char *expected)
+{
+    if (auto *v = std::get_if<T>(&p.value))
+        return *v;
+    ThrowPropertyType(p, expected);
+}
+inline int PropInt(const PropertyDesc &p) { return PropAs<int>(p, "um número"); }
+inline bool PropBool(const PropertyDesc &p) { return PropAs<bool>(p, "um booleano"); }
+inline const std::string &PropString(const PropertyDesc &p) { return PropAs<std::string>(p, "um texto"); }
+inline const std::vector<std::string> &PropStrings(const PropertyDesc &p)
+{
+    return PropAs<std::vector<std::string>>(p, "uma lista de textos");
+}
 
 using ComponentFactory = std::function<TComponent *(TComponent *owner)>;
 

@@ -271,7 +271,7 @@ bool TCustomForm::SetProperty(const PropertyDesc &p, LoadContext &ctx)
         else throw EComponentError("BorderStyle desconhecido '" + v + "'.");
     } else if (n == "ActiveControl"sv) {
         ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &c) {
-            static_cast<TCustomForm &>(self).activeControl_ = c.FindAs<TWinControl>(PropString(prop));
+            static_cast<TCustomForm &>(self).activeControl_ = c.FindAs<TWinControl>(prop);
         });
     } else if (n == "OnCreate"sv) ctx.BindEvent(*this, p, OnCreate);
     else if (n == "OnActivate"sv) ctx.BindEvent(*this, p, OnActivate);
