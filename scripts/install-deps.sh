@@ -11,6 +11,7 @@ packages=(
   libcpp-httplib-dev nlohmann-json3-dev libssl-dev zlib1g-dev libbrotli-dev
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
   xvfb xauth fonts-dejavu-core
+  libhpdf-dev poppler-utils
 )
 
 missing=()

@@ -54,6 +54,7 @@ public:
             HostRunOptions ho;
             ho.packagePath = options_.packagePath;
             ho.startServer = options_.startServer;
+            ho.temporaryReportOutput = true;  // runs never print, and leave nothing behind
             host_ = std::make_unique<HostRun>(options_.config, ho);
             while (std::getline(in, line)) {
                 ++number;

@@ -7,6 +7,8 @@
 #include "vcl/forms.h"
 
 #include <cctype>
+#include <cstdlib>
+#include <filesystem>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -57,6 +59,12 @@ HostRun::HostRun(HostConfig config, const HostRunOptions &options) : config_(std
         demo_ = std::make_unique<TemporaryDemoDatabase>();
         config_.database = demo_->Path();
     }
+    if (options.temporaryReportOutput && config_.reportOutputDir.empty()) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "fishost-run-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw Exception("Não foi possível criar uma pasta temporária para os relatórios.");
+        temporaryOutput_ = config_.reportOutputDir = pattern;
+    }
     if (config_.serverHost.empty()) {
         if (options.startServer) {
             AppServerProcessOptions so;
@@ -99,4 +107,8 @@ HostRun::~HostRun()
     if (packagesUp_)
         FinalizeHostPackages();
     server_.reset();
+    if (!temporaryOutput_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(temporaryOutput_, ec);
+    }
 }

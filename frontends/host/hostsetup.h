@@ -16,6 +16,9 @@ struct HostRunOptions {
     bool startServer = true;     // false: no server, calls find none
     bool freshDemoDatabase = true;  // SQLite without a configured file: a fresh copy of the demo data
     std::string serverLog;       // the server's request log; empty discards it
+    // Report output goes to a folder of this run's own, removed with it,
+    // unless report_output_dir names one.
+    bool temporaryReportOutput = false;
 };
 
 class HostRun {
@@ -32,6 +35,7 @@ public:
 private:
     HostConfig config_;
     std::unique_ptr<TemporaryDemoDatabase> demo_;
+    std::string temporaryOutput_;
     std::unique_ptr<AppServerProcess> server_;
     PackageLoader package_;
     bool packagesUp_ = false;

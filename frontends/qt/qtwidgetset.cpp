@@ -1,5 +1,6 @@
 #include "qtwidgetset.h"
 
+#include "hostpkg.h"
 #include "vdl/BtnPesquisa.h"
 #include "pickdialogs.h"
 #include "vcl/forms.h"
@@ -8,6 +9,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QFontDatabase>
@@ -21,12 +23,14 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 #include <algorithm>
 #include <vector>
@@ -908,6 +912,25 @@ std::optional<std::string> QtWidgetSet::PromptText(const std::string &caption, c
     if (!ok)
         return std::nullopt;
     return text.toStdString();
+}
+
+void QtWidgetSet::ShowDocument(const std::string &path)
+{
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(qs(path))))
+        throw Exception("Não foi possível abrir um visualizador de PDF. O relatório foi gravado em '" + path + "'.");
+}
+
+void QtWidgetSet::PrintDocument(const std::string &path)
+{
+    const std::string &command = HostSettings().printCommand;
+    QStringList args = QProcess::splitCommand(qs(command));
+    if (args.isEmpty())
+        throw Exception("Nenhuma impressora configurada (print_command). O relatório foi gravado em '" + path + "'.");
+    const QString program = args.takeFirst();
+    args << qs(path);
+    if (!QProcess::startDetached(program, args))
+        throw Exception("Não foi possível imprimir: '" + command + "' não pôde ser executado. O relatório foi gravado em '" +
+                        path + "'.");
 }
 
 void QtWidgetSet::ShowBusy(bool on)

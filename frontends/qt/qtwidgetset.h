@@ -32,6 +32,9 @@ public:
     std::optional<std::string> PromptText(const std::string &caption, const std::string &prompt,
                                           const std::string &initial) override;
     void ShowBusy(bool on) override;
+    // The desktop's PDF viewer; the configured print command (print_command).
+    void ShowDocument(const std::string &path) override;
+    void PrintDocument(const std::string &path) override;
 
     // Runs a person's action on the model, then brings every window back in
     // line with it (new controls get widgets, the focus follows the model).

@@ -164,10 +164,30 @@ void TfrmDadosGerRel::RunSelected(ReportAction action)
             return;
         newTitle = *answer;
     }
-    if (dtmDBGeral)
+    if (dtmDBGeral) {
         rpddPadrao->Dialect = DialectName(dtmDBGeral->Dialect());
-    if (!rpddPadrao->Execute(action, report))
-        return;
+        rpddPadrao->QueryRunner = [](const std::string &sql, const NamedValues &params) {
+            return dtmDBGeral->Session()->Query(sql, params);
+        };
+    }
+    rpddPadrao->OutputDir = HostSettings().reportOutputDir;
+    rpddPadrao->Code = code;
+    {
+        // The report's own query may take a while on a large period; the
+        // cursor comes back however the run ends.
+        struct Hourglass {
+            TCursor before = Screen->Cursor();
+            Hourglass() { Screen->SetCursor(crHourGlass); }
+            ~Hourglass() { Screen->SetCursor(before); }
+        } hourglass;
+        if (!rpddPadrao->Execute(action, report))
+            return;
+    }
+    const std::string &output = rpddPadrao->LastRun()->output;
+    if (action == ReportAction::Preview)
+        WidgetSet().ShowDocument(output);
+    else if (action == ReportAction::Print)
+        WidgetSet().PrintDocument(output);
     if (action == ReportAction::SaveAs) {
         const std::string saved = HostSettings().savedReportsDir.empty()
                                       ? (std::filesystem::temp_directory_path() / "fishost-saved").string()

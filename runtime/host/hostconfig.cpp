@@ -32,7 +32,7 @@ std::string upper(std::string s)
 
 std::vector<std::string> HostConfig::Keys()
 {
-    return {"reports_dir", "saved_reports_dir", "product_picture", "server_host", "server_port",
+    return {"reports_dir", "saved_reports_dir", "report_output_dir", "print_command", "product_picture", "server_host", "server_port",
             "server_token", "engine", "database", "db_host", "db_port", "db_user", "db_password", "dialect"};
 }
 
@@ -40,6 +40,8 @@ void HostConfig::Set(const std::string &key, const std::string &value)
 {
     if (key == "reports_dir") reportsDir = value;
     else if (key == "saved_reports_dir") savedReportsDir = value;
+    else if (key == "report_output_dir") reportOutputDir = value;
+    else if (key == "print_command") printCommand = value;
     else if (key == "product_picture") productPicture = value;
     else if (key == "server_host") serverHost = value;
     else if (key == "server_port") serverPort = value.empty() ? 0 : toPort(key, value);
@@ -65,6 +67,8 @@ std::string HostConfig::Get(const std::string &key) const
 {
     if (key == "reports_dir") return reportsDir;
     if (key == "saved_reports_dir") return savedReportsDir;
+    if (key == "report_output_dir") return reportOutputDir;
+    if (key == "print_command") return printCommand;
     if (key == "product_picture") return productPicture;
     if (key == "server_host") return serverHost;
     if (key == "server_port") return std::to_string(serverPort);

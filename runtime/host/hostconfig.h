@@ -14,6 +14,8 @@ std::string DefaultFixturePath();
 struct HostConfig {
     std::string reportsDir = DefaultReportsDir();  // reports_dir: report definition files
     std::string savedReportsDir;   // saved_reports_dir: where save-as writes
+    std::string reportOutputDir;   // report_output_dir: where prints and previews write their PDF
+    std::string printCommand = "lp";  // print_command: takes the PDF's path; empty: no printer
     std::string productPicture;    // product_picture: edit mask of product tree codes
     std::string serverHost;        // server_host: application server; empty starts one
     int serverPort = 0;            // server_port

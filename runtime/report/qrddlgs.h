@@ -3,6 +3,7 @@
 // save as, layout edit). Before it opens the report's query it raises
 // BeforeGetQueryParams with the parameters the statement declares.
 #include "data/params.h"
+#include "data/session.h"
 #include "report/reportdef.h"
 #include "rtl/classes.h"
 
@@ -20,7 +21,13 @@ struct ReportRun {
     std::string title;
     std::string statement;  // the dialect's statement that declared the parameters
     TParams params;         // as the handler left them
+    std::string output;     // the PDF a print or preview wrote ("" otherwise)
+    int pages = 0;
+    std::size_t rows = 0;   // rows the report's query gave
 };
+
+// Runs a report's statement with its parameters (the host's database session).
+using ReportQueryRunner = std::function<ResultSet(const std::string &sql, const NamedValues &params)>;
 
 class TReportDesignerDialog : public TComponent {
 public:
@@ -31,10 +38,19 @@ public:
 
     // Dialect whose statement variant the report runs ("oracle" by default).
     std::string Dialect = "oracle";
+    // Runs the statement; without one a print or preview lists no rows.
+    ReportQueryRunner QueryRunner;
+    // Where prints and previews write their PDF; empty: a folder under the
+    // system's temporary folder.
+    std::string OutputDir;
+    // The report code shown in the document's header.
+    std::string Code;
 
-    // Takes the parameters from the statement, lets the handler fill them and
-    // records the run. Returns false when the handler cancelled it. An error
-    // raised by the handler passes on and no run is recorded.
+    // Takes the parameters from the statement, lets the handler fill them,
+    // and for a print or a preview runs the statement and writes the rows as
+    // a PDF; then records the run. Returns false when the handler cancelled
+    // it. An error raised by the handler, the query or the writer passes on
+    // and no run is recorded.
     bool Execute(ReportAction action, const ReportDefinition &report);
 
     const std::optional<ReportRun> &LastRun() const { return lastRun_; }
@@ -46,6 +62,8 @@ public:
     bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
 
 private:
+    void render(const ReportDefinition &report, ReportRun &run);
+
     std::optional<ReportRun> lastRun_;
     int runCount_ = 0;
 };

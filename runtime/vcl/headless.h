@@ -26,6 +26,10 @@ public:
     std::optional<std::string> PromptText(const std::string &caption, const std::string &prompt,
                                           const std::string &initial) override;
     void ShowBusy(bool on) override;
+    // Nothing is displayed and nothing reaches a printer: the documents are
+    // only listed.
+    void ShowDocument(const std::string &path) override { shownDocuments.push_back(path); }
+    void PrintDocument(const std::string &path) override { printedDocuments.push_back(path); }
 
     struct ShownMessage {
         std::string text;
@@ -43,6 +47,7 @@ public:
     int pickCount = 0;
     int busyDepth = 0;
     int busyShown = 0;
+    std::vector<std::string> shownDocuments, printedDocuments;
     // Set when a pick could not be answered (no answer queued, or a key the
     // list does not hold); the pick is then cancelled.
     std::optional<std::string> pickFailure;

@@ -54,6 +54,10 @@ public:
     virtual std::optional<std::string> PromptText(const std::string &caption, const std::string &prompt,
                                                   const std::string &initial) = 0;
     virtual void ShowBusy(bool on) = 0;
+    // A report's output (a PDF file): shown to the person, or sent to the
+    // printer. Raises Exception with the reason when it cannot.
+    virtual void ShowDocument(const std::string &path) = 0;
+    virtual void PrintDocument(const std::string &path) = 0;
 };
 
 // The widget set in use; a headless one until a front end installs another.
