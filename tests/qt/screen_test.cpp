@@ -1,4 +1,5 @@
 // The real screen, loaded as fishost-qt loads it, inside a main window's MDI area.
+#include "hostpkg.h"
 #include "hostsetup.h"
 #include "qt_fixture.h"
 #include "vcl/headless.h"
@@ -124,6 +125,32 @@ TEST_F(ScreenQtTest, WidgetsMirrorTheScreenState)
     auto *name = Control<TEdit>("edtNmImposto");
     EXPECT_FALSE(WidgetFor(*name)->isEnabled());
     EXPECT_EQ(WidgetFor(*Control("medCdEmpresa"))->palette().color(QPalette::Base), QtColor(clInfoBk));
+}
+
+TEST_F(ScreenQtTest, PrintingGoesThroughThePrintCommandOrSaysWhereTheFileIs)
+{
+    const std::string pdf = "/tmp/relatorio de teste.pdf";
+    struct Case {
+        const char *command;
+        std::string error;  // "" when the command starts
+    } cases[] = {
+        {"true", ""},
+        {"true --with an-argument", ""},
+        {"", "Nenhuma impressora configurada (print_command). O relatório foi gravado em '" + pdf + "'."},
+        {"/nao/existe/lp", "Não foi possível imprimir: '/nao/existe/lp' não pôde ser executado. O relatório foi "
+                           "gravado em '" + pdf + "'."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.command);
+        MutableHostSettings().printCommand = c.command;
+        std::string error;
+        try {
+            ws->PrintDocument(pdf);
+        } catch (const Exception &e) {
+            error = e.Message();
+        }
+        EXPECT_EQ(error, c.error);
+    }
 }
 
 } // namespace
