@@ -41,7 +41,7 @@ public:
     virtual void sbtReportEditClick(TObject *Sender);
 
     // The definitions behind the titles of cbbReportNames, in the same order.
-    const std::vector<ReportDefinition> &Reports() const { return *reports_; }
+    const std::vector<ReportDefinition> &Reports() const;
     // The folder a save-as wrote its copy to, for tests.
     const std::string &LastSavedFile() const { return lastSaved_; }
 
@@ -66,6 +66,6 @@ protected:
 private:
     void RunSelected(ReportAction action);
 
-    ReportList reports_ = std::make_shared<const std::vector<ReportDefinition>>();
+    ReportList reports_;  // null until the screen lists its reports
     std::string lastSaved_;
 };

@@ -114,12 +114,10 @@ void TfrmDadosGerRel::BuildForm()
 void TfrmDadosGerRel::FormCreate(TObject *)
 {
     cbbReportNames->ClearItems();
-    reports_ = std::make_shared<const std::vector<ReportDefinition>>();
-    const std::string code = lblCodRel->Caption();
-    const std::string dir = HostSettings().reportsDir;
     try {
-        reports_ = LoadReportDefinitions(dir, code);
+        reports_ = LoadReportDefinitions(HostSettings().reportsDir, lblCodRel->Caption());
     } catch (const ReportNotFound &nf) {
+        reports_.reset();
         // The screen still opens; it just has no report to run.
         WidgetSet().ShowMessage(FormatText(msgPadrao->Msg("Arq_Rel_Err"), {nf.code, nf.directory}),
                                 MessageKind::Error);
@@ -127,6 +125,12 @@ void TfrmDadosGerRel::FormCreate(TObject *)
     }
     for (const auto &r : *reports_)
         cbbReportNames->AddItem(r.title);
+}
+
+const std::vector<ReportDefinition> &TfrmDadosGerRel::Reports() const
+{
+    static const std::vector<ReportDefinition> none;
+    return reports_ ? *reports_ : none;
 }
 
 void TfrmDadosGerRel::FormActivate(TObject *) {}
@@ -141,19 +145,19 @@ void TfrmDadosGerRel::sbtReportEditClick(TObject *) { RunSelected(ReportAction::
 void TfrmDadosGerRel::RunSelected(ReportAction action)
 {
     const int index = cbbReportNames->ItemIndex();
-    if (index < 0 || index >= static_cast<int>(reports_->size()))
+    if (index < 0 || index >= static_cast<int>(Reports().size()))
         Consiste::MensErro("Nenhum relatório selecionado.", true);
     const std::string code = lblCodRel->Caption();
     const std::string dir = HostSettings().reportsDir;
     ReportDefinition report;
     {
         // Read afresh: a layout edited or a file removed since the screen opened counts.
-        std::ifstream in((*reports_)[static_cast<std::size_t>(index)].file, std::ios::binary);
+        std::ifstream in(Reports()[static_cast<std::size_t>(index)].file, std::ios::binary);
         if (!in)
             Consiste::MensErro(FormatText(msgPadrao->Msg("Arq_Rel_Err"), {code, dir}), true);
         std::stringstream text;
         text << in.rdbuf();
-        report = ParseReportDefinition(text.str(), (*reports_)[static_cast<std::size_t>(index)].file);
+        report = ParseReportDefinition(text.str(), Reports()[static_cast<std::size_t>(index)].file);
     }
     std::string newTitle;
     if (action == ReportAction::SaveAs) {

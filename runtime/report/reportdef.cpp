@@ -153,7 +153,12 @@ void watchFolder(CachedFolder &folder, const std::string &dir)
 
 ReportList LoadReportDefinitions(const std::string &reportsDir, const std::string &code)
 {
-    const std::string dir = (fs::path(reportsDir) / code).string();
+    // Plain concatenation: building a path object on every open costs more
+    // than the cached lookup it keys.
+    std::string dir = reportsDir;
+    if (!dir.empty() && dir.back() != '/')
+        dir += '/';
+    dir += code;
     {
         std::lock_guard<std::mutex> lock(cacheMutex);
         collectChanges();
