@@ -74,13 +74,19 @@ bool TADOIBQuery::SetProperty(const PropertyDesc &p, LoadContext &ctx)
             auto &query = static_cast<TADOIBQuery &>(self);
             if (query.preparePending_ || query.Query.SQL().empty())
                 query.Prepare();  // the statement's own fixup has not run yet
-            std::vector<std::string> parsed;
-            for (int i = 0; i < query.Query.Params().Count(); ++i)
-                parsed.push_back(query.Query.Params().Items(i)->Name);
-            std::vector<std::string> expected = PropStrings(prop);
-            std::sort(parsed.begin(), parsed.end());
-            std::sort(expected.begin(), expected.end());
-            if (parsed != expected)
+            // The same names, each once: the markers give distinct names, so
+            // equal counts and every declared name among them will do.
+            const TParams &parsed = query.Query.Params();
+            const std::vector<std::string> &expected = PropStrings(prop);
+            bool same = static_cast<std::size_t>(parsed.Count()) == expected.size();
+            for (std::size_t i = 0; same && i < expected.size(); ++i) {
+                same = std::count(expected.begin(), expected.end(), expected[i]) == 1;
+                bool found = false;
+                for (int k = 0; same && !found && k < parsed.Count(); ++k)
+                    found = parsed.Items(k)->Name == expected[i];
+                same = same && found;
+            }
+            if (!same)
                 throw EComponentError(self.Name() + ": os parâmetros declarados não são os do comando.");
         });
     } else if (n == "DataSource"sv) {

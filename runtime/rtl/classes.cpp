@@ -237,5 +237,7 @@ void TComponent::RecordBinding(const PropertyDesc &binding)
             b = &binding;
             return;
         }
+    if (bindings_.empty())
+        bindings_.reserve(4);  // a control binds a few events: one allocation
     bindings_.push_back(&binding);
 }
