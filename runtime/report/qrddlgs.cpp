@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -126,8 +127,12 @@ void TReportDesignerDialog::render(const ReportDefinition &report, ReportRun &ru
     const std::string stamp = std::to_string(local.tm_year + 1900) + twoDigits(local.tm_mon + 1) +
                               twoDigits(local.tm_mday) + "-" + twoDigits(local.tm_hour) + twoDigits(local.tm_min) +
                               twoDigits(local.tm_sec);
-    const std::string file = (doc.code.empty() ? std::string("relatorio") : doc.code) + "-" + stamp + "-" +
-                             std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".pdf";
+    std::string prefix = doc.code.empty() ? std::string("relatorio") : doc.code;
+    for (char &c : prefix)  // a code is a name, never a path
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_')
+            c = '_';
+    const std::string file = prefix + "-" + stamp + "-" + std::to_string(::getpid()) + "-" +
+                             std::to_string(++serial) + ".pdf";
     run.output = (std::filesystem::path(outputFolder(OutputDir)) / file).string();
     run.pages = WriteReportPdf(doc, run.output);
 }

@@ -119,3 +119,14 @@ TEST_F(ReportOutputTest, AReportWhoseQueryFailsSaysWhyAndLeavesNothing)
     EXPECT_TRUE(output.Files().empty());
     EXPECT_EQ(Screen->Cursor(), crDefault);
 }
+
+TEST_F(ReportOutputTest, TheReportCodeNeverTakesTheFileOutOfTheOutputFolder)
+{
+    TfrmResumoOficialCfop &screen = Filled();
+    screen.lblCodRel->SetCaption("../../fora/FIS 028");
+    Application->RunUserAction([&] { screen.sbtPreview->Click(); });
+    ASSERT_TRUE(ws->messages.empty()) << ws->messages.front().text;
+    const std::string written = screen.rpddPadrao->LastRun()->output;
+    EXPECT_EQ(fs::path(written).parent_path(), output.path);
+    EXPECT_EQ(fs::path(written).filename().string().rfind("______fora_FIS_028-", 0), 0u) << written;
+}
