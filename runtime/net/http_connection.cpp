@@ -161,7 +161,8 @@ bool HttpConnection::sendAll(const std::string &data, milliseconds timeout)
 long HttpConnection::fill(milliseconds timeout)
 {
     char buf[16 * 1024];
-    for (bool waited = false;;) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
         ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
         if (n > 0) {
             in_.append(buf, static_cast<std::size_t>(n));
@@ -175,9 +176,9 @@ long HttpConnection::fill(milliseconds timeout)
             return -1;
         // Try first and wait only when nothing is there: a reply that is
         // already in costs one system call.
-        if (waited || !waitFor(fd_, POLLIN, timeout))
-            return waited ? -1 : -2;
-        waited = true;
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || !waitFor(fd_, POLLIN, left))
+            return -2;
     }
 }
 
