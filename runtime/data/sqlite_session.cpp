@@ -8,7 +8,6 @@
 #include <soci/sqlite3/soci-sqlite3.h>
 
 #include <filesystem>
-#include <mutex>
 
 namespace {
 // SOCI does not export the backend's type information, so the sanitizer's
@@ -61,11 +60,6 @@ private:
 
 std::unique_ptr<DatabaseSession> OpenSqliteSession(const std::string &path, bool readOnly)
 {
-    // Memory statistics put every allocation of every connection behind one
-    // global mutex, which threads serving requests at once queue on. Nothing
-    // here reads them. This only takes effect before SQLite first starts.
-    static std::once_flag tuned;
-    std::call_once(tuned, [] { sqlite_api::sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
     std::error_code ec;
     if (readOnly && !std::filesystem::is_regular_file(path, ec))
         throw EDatabaseError("Banco de dados '" + path + "' não encontrado.");

@@ -24,10 +24,6 @@ std::atomic<unsigned> cachedCastGeneration{1};
 
 void ForgetCachedCasts() { cachedCastGeneration.fetch_add(1, std::memory_order_acq_rel); }
 
-namespace {
-std::size_t nameHash(std::string_view name) { return TComponent::NameHash(name); }
-} // namespace
-
 void TComponent::SetName(const std::string &name, std::size_t hash)
 {
     if (name == name_)
@@ -132,7 +128,7 @@ TComponent *TComponent::FindComponent(std::string_view name) const
 {
     if (name.empty() || named_ == 0)
         return nullptr;
-    return findNamed(name, nameHash(name));
+    return findNamed(name, NameHash(name));
 }
 
 void TComponent::Notification(TComponent *) {}
@@ -189,7 +185,7 @@ const MethodTable::Entry *MethodTable::lookup(std::string_view name) const
             size *= 2;
         index_.assign(size, nullptr);
         for (const Entry &e : entries_) {
-            std::size_t i = nameHash(e.name) & (size - 1);
+            std::size_t i = TComponent::NameHash(e.name) & (size - 1);
             while (index_[i] && index_[i]->name != e.name)
                 i = (i + 1) & (size - 1);
             index_[i] = &e;  // a later entry of a name takes its slot
@@ -199,7 +195,7 @@ const MethodTable::Entry *MethodTable::lookup(std::string_view name) const
     if (index_.empty())
         return nullptr;
     const std::size_t mask = index_.size() - 1;
-    for (std::size_t i = nameHash(name) & mask; index_[i]; i = (i + 1) & mask)
+    for (std::size_t i = TComponent::NameHash(name) & mask; index_[i]; i = (i + 1) & mask)
         if (index_[i]->name == name)
             return index_[i];
     return nullptr;

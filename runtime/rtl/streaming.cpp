@@ -4,13 +4,6 @@
 #include <unordered_map>
 #include <mutex>
 
-TComponent *LoadContext::Find(const std::string &name) const
-{
-    if (TComponent *c = root_.FindComponent(name))
-        return c;
-    throw EComponentError("Componente '" + name + "' não encontrado.");
-}
-
 TComponent *LoadContext::Find(const PropertyDesc &reference) const
 {
     const std::string &name = PropString(reference);

@@ -60,18 +60,8 @@ public:
 
     TComponent &Root() const { return root_; }
     const MethodTable &Methods() const { return methods_; }
-    // A component of the root by name; raises when there is none.
-    TComponent *Find(const std::string &name) const;
-    // The component a property's text value names.
+    // The component a property's text value names; raises when there is none.
     TComponent *Find(const PropertyDesc &reference) const;
-    template <class T>
-    T *FindAs(const std::string &name) const
-    {
-        T *t = CachedCast<T>(Find(name));
-        if (!t)
-            throw EComponentError("Componente '" + name + "' não é do tipo esperado.");
-        return t;
-    }
     template <class T>
     T *FindAs(const PropertyDesc &reference) const
     {
