@@ -32,4 +32,8 @@ set_target_properties(httplib::httplib PROPERTIES
   INTERFACE_LINK_LIBRARIES "${HTTPLIB_LIBRARY};Threads::Threads")
 
 # The desktop front end is optional so the headless build never needs a display stack.
-find_package(Qt6 COMPONENTS Widgets PrintSupport QUIET)
+find_package(Qt6 COMPONENTS Widgets PrintSupport Pdf PdfWidgets QUIET)
+
+# Spreadsheet export. Debian's libxlsxwriter-dev ships a pkg-config file.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(XLSXWRITER REQUIRED IMPORTED_TARGET xlsxwriter)
