@@ -44,6 +44,13 @@ public:
     virtual bool MakesPeers() const { return true; }
 
     virtual void ShowMessage(const std::string &text, MessageKind kind) = 0;
+    // A yes/no question whose default answer is No. Without a person to ask,
+    // the question is shown as a message and answered with the default.
+    virtual bool Confirm(const std::string &question)
+    {
+        ShowMessage(question, MessageKind::Warning);
+        return false;
+    }
     // The row picked, or nothing when the person cancels.
     virtual std::optional<int> PickRow(const std::string &title, const PickTable &table) = 0;
     virtual std::optional<int> PickTreeRow(const std::string &title, const PickTable &table,
