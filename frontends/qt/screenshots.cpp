@@ -69,6 +69,8 @@ void ScheduleScreenshot(QMainWindow &window, const QString &view, const QString 
             QTimer::singleShot(200, qApp, [file, rc] { Shoot(file, rc); });
         });
         if (view == "pick") {
+            if (auto *company = dynamic_cast<TWinControl *>(Find("medCdEmpresa")))
+                ws->Run([company] { company->SetFocus(); });
             Press(Find("medCdEmpresa"), Qt::Key_F2);
         } else if (view == "tree") {
             if (auto *reports = dynamic_cast<TComboBox *>(Find("cbbReportNames")))
