@@ -28,63 +28,15 @@ DataSetPickTree::DataSetPickTree(const TDataSet &dataSet, const std::string &cod
         nameColumn_ = f->Column();
     std::sort(groupNames_.begin(), groupNames_.end());
     const int rows = dataSet.Active() ? dataSet.RecordCount() : 0;
-
+    nodes_.reserve(static_cast<std::size_t>(rows) + static_cast<std::size_t>(rows) / 64 + 16);
     // The rows in code order: the data set's own when it already is (a
     // lookup is ordered by code), else an index sorted once.
-    std::vector<std::int32_t> order;
-    for (int r = 1; r < rows; ++r)
-        if (Cell(r, codeColumn_) < Cell(r - 1, codeColumn_)) {
-            order.resize(static_cast<std::size_t>(rows));
-            std::iota(order.begin(), order.end(), 0);
-            std::stable_sort(order.begin(), order.end(),
-                             [this](int a, int b) { return Cell(a, codeColumn_) < Cell(b, codeColumn_); });
-            break;
-        }
-
-    nodes_.reserve(static_cast<std::size_t>(rows) + static_cast<std::size_t>(rows) / 64 + 16);
-    std::vector<std::int32_t> open;  // the groups the last code went through, by depth
-    auto add = [this](int parent, Node n) {
-        n.parent = parent;
-        n.firstChild = 0;
-        n.childCount = 0;
-        if (parent >= 0) {
-            n.index = nodes_[Index(parent)].childCount++;
-        } else {
-            n.index = static_cast<std::int32_t>(roots_.size());
-            roots_.push_back(static_cast<std::int32_t>(nodes_.size()));
-        }
-        nodes_.push_back(n);
-        return static_cast<std::int32_t>(nodes_.size() - 1);
-    };
-    for (int i = 0; i < rows; ++i) {
-        const int row = order.empty() ? i : order[static_cast<std::size_t>(i)];
-        const std::string_view code = Cell(row, codeColumn_);
-        std::size_t start = 0, depth = 0;
-        for (std::size_t sep; (sep = code.find(separator_, start)) != std::string_view::npos; start = sep + 1, ++depth) {
-            const std::string_view prefix = code.substr(0, sep);
-            if (depth < open.size() && KeyView(open[depth]) == prefix)
-                continue;
-            open.resize(depth);
-            Node g{};
-            g.row = row;
-            g.codeLength = static_cast<std::uint16_t>(std::min<std::size_t>(sep, 0xFFFF));
-            g.segmentStart = static_cast<std::uint16_t>(std::min<std::size_t>(start, 0xFFFF));
-            g.leaf = false;
-            auto named = std::lower_bound(groupNames_.begin(), groupNames_.end(), prefix,
-                                          [](const auto &entry, std::string_view k) { return entry.first < k; });
-            g.groupName = named != groupNames_.end() && named->first == prefix
-                              ? static_cast<std::int32_t>(named - groupNames_.begin())
-                              : -1;
-            open.push_back(add(depth ? open[depth - 1] : -1, g));
-        }
-        open.resize(depth);
-        Node leaf{};
-        leaf.row = row;
-        leaf.codeLength = static_cast<std::uint16_t>(std::min<std::size_t>(code.size(), 0xFFFF));
-        leaf.segmentStart = static_cast<std::uint16_t>(std::min<std::size_t>(start, 0xFFFF));
-        leaf.groupName = -1;
-        leaf.leaf = true;
-        add(depth ? open[depth - 1] : -1, leaf);
+    if (!Build(rows, nullptr)) {
+        std::vector<std::int32_t> order(static_cast<std::size_t>(rows));
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(),
+                         [this](int a, int b) { return Cell(a, codeColumn_) < Cell(b, codeColumn_); });
+        Build(rows, &order);
     }
 
     // Each node's children side by side, so the n-th child is found at once.
@@ -100,13 +52,68 @@ DataSetPickTree::DataSetPickTree(const TDataSet &dataSet, const std::string &cod
                 static_cast<std::int32_t>(i);
 }
 
+bool DataSetPickTree::Build(int rows, const std::vector<std::int32_t> *order)
+{
+    nodes_.clear();
+    roots_.clear();
+    std::vector<std::int32_t> open;       // the groups the last code went through, by depth
+    std::vector<std::string_view> keys;  // and their codes
+    auto add = [this](int parent, Node n) {
+        n.parent = parent;
+        n.firstChild = 0;
+        n.childCount = 0;
+        if (parent >= 0) {
+            n.index = nodes_[Index(parent)].childCount++;
+        } else {
+            n.index = static_cast<std::int32_t>(roots_.size());
+            roots_.push_back(static_cast<std::int32_t>(nodes_.size()));
+        }
+        nodes_.push_back(n);
+        return static_cast<std::int32_t>(nodes_.size() - 1);
+    };
+    std::string_view previous;
+    for (int i = 0; i < rows; ++i) {
+        const int row = order ? (*order)[static_cast<std::size_t>(i)] : i;
+        const std::string_view code = Cell(row, codeColumn_);
+        if (!order && code < previous)
+            return false;
+        previous = code;
+        std::size_t start = 0, depth = 0;
+        for (std::size_t sep; (sep = code.find(separator_, start)) != std::string_view::npos; start = sep + 1, ++depth) {
+            const std::string_view prefix = code.substr(0, sep);
+            if (depth < keys.size() && keys[depth] == prefix)
+                continue;
+            open.resize(depth);
+            keys.resize(depth);
+            Node g{};
+            g.row = row;
+            g.codeLength = static_cast<std::uint16_t>(std::min<std::size_t>(sep, 0xFFFF));
+            g.segmentStart = static_cast<std::uint16_t>(std::min<std::size_t>(start, 0xFFFF));
+            g.leaf = false;
+            auto named = std::lower_bound(groupNames_.begin(), groupNames_.end(), prefix,
+                                          [](const auto &entry, std::string_view k) { return entry.first < k; });
+            g.groupName = named != groupNames_.end() && named->first == prefix
+                              ? static_cast<std::int32_t>(named - groupNames_.begin())
+                              : -1;
+            open.push_back(add(depth ? open[depth - 1] : -1, g));
+            keys.push_back(prefix);
+        }
+        open.resize(depth);
+        keys.resize(depth);
+        Node leaf{};
+        leaf.row = row;
+        leaf.codeLength = static_cast<std::uint16_t>(std::min<std::size_t>(code.size(), 0xFFFF));
+        leaf.segmentStart = static_cast<std::uint16_t>(std::min<std::size_t>(start, 0xFFFF));
+        leaf.groupName = -1;
+        leaf.leaf = true;
+        add(depth ? open[depth - 1] : -1, leaf);
+    }
+    return true;
+}
+
 std::string_view DataSetPickTree::Cell(int row, int column) const
 {
-    const auto *cells = dataSet_.RowAt(row);
-    if (!cells || column < 0 || static_cast<std::size_t>(column) >= cells->size())
-        return {};
-    const auto &value = (*cells)[static_cast<std::size_t>(column)];
-    return value ? std::string_view(*value) : std::string_view();
+    return dataSet_.CellAt(row, column).value_or(std::string_view());
 }
 
 std::string_view DataSetPickTree::KeyView(int node) const
@@ -213,9 +220,9 @@ DataSetPickTree::GroupNames ReadGroupNames(const TDataSet &dataSet, const std::s
                   " WHERE " + tree->levelField + " < (SELECT MAX(" + tree->levelField + ") FROM " + tree->table + ")");
     groups.Open();
     for (int r = 0; r < groups.RecordCount(); ++r) {
-        const auto &cells = *groups.RowAt(r);
-        if (cells.size() >= 2 && cells[0] && cells[1])
-            names.emplace_back(*cells[0], *cells[1]);
+        const auto code = groups.CellAt(r, 0), name = groups.CellAt(r, 1);
+        if (code && name)
+            names.emplace_back(*code, *name);
     }
     return names;
 }

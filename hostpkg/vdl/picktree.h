@@ -49,6 +49,9 @@ private:
         bool leaf;
     };
     static std::size_t Index(int node) { return static_cast<std::size_t>(node); }
+    // The nodes of the rows in `order` (nullptr: the data set's); false,
+    // leaving them half made, when that order is not by code.
+    bool Build(int rows, const std::vector<std::int32_t> *order);
     std::string_view Cell(int row, int column) const;
     bool Matches(int node, const std::string &code, const std::string &upperName) const;
 
