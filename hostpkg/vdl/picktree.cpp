@@ -4,11 +4,10 @@
 #include "rtl/utf8.h"
 
 #include <algorithm>
+#include <functional>
 #include <numeric>
 
 namespace {
-
-char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 
 // The host's code trees whose groups are rows of the table at a lower level.
 struct TreeTable {
@@ -156,25 +155,20 @@ int DataSetPickTree::LeafOfKey(const std::string &key) const
     return -1;
 }
 
-bool DataSetPickTree::Matches(int node, const std::string &code, const std::string &upperName) const
+bool DataSetPickTree::CodeMatches(int node, const std::string &digits) const
 {
-    if (!code.empty()) {
-        // The code as typed, with or without its separators.
-        std::size_t k = 0;
-        for (char c : KeyView(node)) {
-            if (k == code.size())
-                break;
-            if (c == separator_)
-                continue;
-            if (c != code[k])
-                return false;
-            ++k;
-        }
-        return k == code.size();
+    // The code as typed, with or without its separators.
+    std::size_t k = 0;
+    for (char c : KeyView(node)) {
+        if (k == digits.size())
+            break;
+        if (c == separator_)
+            continue;
+        if (c != digits[k])
+            return false;
+        ++k;
     }
-    const std::string_view name = NameView(node);
-    return std::search(name.begin(), name.end(), upperName.begin(), upperName.end(),
-                       [](char a, char b) { return upperAscii(a) == b; }) != name.end();
+    return k == digits.size();
 }
 
 int DataSetPickTree::Find(const std::string &text, int from) const
@@ -183,23 +177,35 @@ int DataSetPickTree::Find(const std::string &text, int from) const
     if (first == std::string::npos || nodes_.empty())
         return -1;
     const std::string query = text.substr(first, text.find_last_not_of(' ') - first + 1);
-    std::string code;
+    std::string digits;
     bool codeLike = true;
     for (char c : query) {
         if (c >= '0' && c <= '9')
-            code += c;
+            digits += c;
         else if (c != separator_)
             codeLike = false;
     }
-    const std::string upperName = utf8::upper(query);
+    // Names compare without case and accents: "agua" finds "Água".
+    std::string needle, name;
+    utf8::foldForSearch(query, needle);
+    const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end());
     const int n = NodeCount();
+    const int start = from < 0 ? -1 : from;
     // A code-like text looks for codes first, then for names that hold it.
-    for (int pass = codeLike && !code.empty() ? 0 : 1; pass < 2; ++pass)
-        for (int k = 1; k <= n; ++k) {
-            const int node = ((from < 0 ? -1 : from) + k) % n;
-            if (Matches(node, pass == 0 ? code : std::string(), upperName))
+    if (codeLike && !digits.empty())
+        for (int k = 1; k <= n; ++k)
+            if (const int node = (start + k) % n; CodeMatches(node, digits))
                 return node;
-        }
+    for (int k = 1; k <= n; ++k) {
+        const int node = (start + k) % n;
+        const std::string_view raw = NameView(node);
+        if (raw.size() < needle.size())
+            continue;
+        name.clear();
+        utf8::foldForSearch(raw, name);
+        if (std::search(name.begin(), name.end(), searcher) != name.end())
+            return node;
+    }
     return -1;
 }
 

@@ -53,7 +53,7 @@ private:
     // leaving them half made, when that order is not by code.
     bool Build(int rows, const std::vector<std::int32_t> *order);
     std::string_view Cell(int row, int column) const;
-    bool Matches(int node, const std::string &code, const std::string &upperName) const;
+    bool CodeMatches(int node, const std::string &digits) const;
 
     const TDataSet &dataSet_;
     int codeColumn_ = -1;

@@ -62,8 +62,8 @@ protected:
     ResultSet InternalOpen() override
     {
         const std::vector<std::optional<std::string>> rows[] = {
-            {"01.01.0001", "Cola 350 ml"}, {"01.01.0002", "Guarana 2 L"}, {"01.02.0001", "Agua 500 ml"},
-            {"02.01.0001", "Sabonete"}};
+            {"01.01.0001", "Cola 350 ml"}, {"01.01.0002", "Guaraná 2 L"}, {"01.02.0001", "Água 500 ml"},
+            {"02.01.0001", "Sabão em pó"}};
         ResultSet r{{"CDARVPROD", "NMPRODUTO"}, {}};
         for (int i : order_)
             r.rows.push_back(rows[i]);
@@ -121,8 +121,10 @@ TEST(PickTreeDialogTest, TheSearchFindsByCodeOrNameAnywhereInTheTree)
         const char *typed;
         const char *code;  // of the node it lands on; "" when none
     } cases[] = {
-        {"0102", "01.02"}, {"01.01.0002", "01.01.0002"}, {"02", "02"},
-        {"sabo", "02.01.0001"}, {"GUARANA", "01.01.0002"}, {"xyz", ""},
+        {"0102", "01.02"}, {"01.01.0002", "01.01.0002"}, {"02", "02"}, {"xyz", ""},
+        // Names without case and accents, on either side.
+        {"sabao", "02.01.0001"}, {"GUARANA", "01.01.0002"}, {"agua", "01.02.0001"},
+        {"ÁGUA 5", "01.02.0001"}, {"Em Pó", "02.01.0001"}, {"colá", "01.01.0001"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.typed);
