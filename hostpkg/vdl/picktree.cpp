@@ -31,44 +31,43 @@ DataSetPickTree::DataSetPickTree(const TDataSet &dataSet, const std::string &cod
     // The rows in code order: the data set's own when it already is (a
     // lookup is ordered by code), else an index sorted once.
     if (!Build(rows, nullptr)) {
-        std::vector<std::int32_t> order(static_cast<std::size_t>(rows));
+        Array<std::int32_t> order(static_cast<std::size_t>(rows));
         std::iota(order.begin(), order.end(), 0);
         std::stable_sort(order.begin(), order.end(),
                          [this](int a, int b) { return Cell(a, codeColumn_) < Cell(b, codeColumn_); });
         Build(rows, &order);
     }
 
-    // Each node's children side by side, so the n-th child is found at once.
+    // Each group's children side by side, so the n-th child is found at once.
     std::int32_t next = 0;
-    for (Node &n : nodes_) {
-        n.firstChild = next;
-        next += n.childCount;
+    for (Group &g : groups_) {
+        g.firstChild = next;
+        next += g.childCount;
     }
     children_.resize(static_cast<std::size_t>(next));
+    std::vector<std::int32_t> placed(groups_.size(), 0);
     for (std::size_t i = 0; i < nodes_.size(); ++i)
-        if (const Node &n = nodes_[i]; n.parent >= 0)
-            children_[static_cast<std::size_t>(nodes_[Index(n.parent)].firstChild + n.index)] =
-                static_cast<std::int32_t>(i);
+        if (const std::int32_t parent = nodes_[i].parent; parent >= 0) {
+            const auto g = static_cast<std::size_t>(~nodes_[Index(parent)].ref);
+            children_[static_cast<std::size_t>(groups_[g].firstChild + placed[g]++)] = static_cast<std::int32_t>(i);
+        }
 }
 
-bool DataSetPickTree::Build(int rows, const std::vector<std::int32_t> *order)
+bool DataSetPickTree::Build(int rows, const Array<std::int32_t> *order)
 {
     nodes_.clear();
+    groups_.clear();
     roots_.clear();
     std::vector<std::int32_t> open;       // the groups the last code went through, by depth
     std::vector<std::string_view> keys;  // and their codes
-    auto add = [this](int parent, Node n) {
-        n.parent = parent;
-        n.firstChild = 0;
-        n.childCount = 0;
-        if (parent >= 0) {
-            n.index = nodes_[Index(parent)].childCount++;
-        } else {
-            n.index = static_cast<std::int32_t>(roots_.size());
-            roots_.push_back(static_cast<std::int32_t>(nodes_.size()));
-        }
-        nodes_.push_back(n);
-        return static_cast<std::int32_t>(nodes_.size() - 1);
+    auto add = [this](std::int32_t parent, std::int32_t ref) {
+        const auto node = static_cast<std::int32_t>(nodes_.size());
+        if (parent >= 0)
+            ++groups_[static_cast<std::size_t>(~nodes_[Index(parent)].ref)].childCount;
+        else
+            roots_.push_back(node);
+        nodes_.push_back({parent, ref});
+        return node;
     };
     std::string_view previous;
     for (int i = 0; i < rows; ++i) {
@@ -84,28 +83,21 @@ bool DataSetPickTree::Build(int rows, const std::vector<std::int32_t> *order)
                 continue;
             open.resize(depth);
             keys.resize(depth);
-            Node g{};
+            Group g;
             g.row = row;
             g.codeLength = static_cast<std::uint16_t>(std::min<std::size_t>(sep, 0xFFFF));
             g.segmentStart = static_cast<std::uint16_t>(std::min<std::size_t>(start, 0xFFFF));
-            g.leaf = false;
             auto named = std::lower_bound(groupNames_.begin(), groupNames_.end(), prefix,
                                           [](const auto &entry, std::string_view k) { return entry.first < k; });
-            g.groupName = named != groupNames_.end() && named->first == prefix
-                              ? static_cast<std::int32_t>(named - groupNames_.begin())
-                              : -1;
-            open.push_back(add(depth ? open[depth - 1] : -1, g));
+            if (named != groupNames_.end() && named->first == prefix)
+                g.name = static_cast<std::int32_t>(named - groupNames_.begin());
+            groups_.push_back(g);
+            open.push_back(add(depth ? open[depth - 1] : -1, ~static_cast<std::int32_t>(groups_.size() - 1)));
             keys.push_back(prefix);
         }
         open.resize(depth);
         keys.resize(depth);
-        Node leaf{};
-        leaf.row = row;
-        leaf.codeLength = static_cast<std::uint16_t>(std::min<std::size_t>(code.size(), 0xFFFF));
-        leaf.segmentStart = static_cast<std::uint16_t>(std::min<std::size_t>(start, 0xFFFF));
-        leaf.groupName = -1;
-        leaf.leaf = true;
-        add(depth ? open[depth - 1] : -1, leaf);
+        add(depth ? open[depth - 1] : -1, row);
     }
     return true;
 }
@@ -117,40 +109,60 @@ std::string_view DataSetPickTree::Cell(int row, int column) const
 
 std::string_view DataSetPickTree::KeyView(int node) const
 {
-    const Node &n = nodes_[Index(node)];
-    return Cell(n.row, codeColumn_).substr(0, n.codeLength);
+    if (const Group *g = GroupOf(node))
+        return Cell(g->row, codeColumn_).substr(0, g->codeLength);
+    return Cell(nodes_[Index(node)].ref, codeColumn_);
 }
 
 std::string_view DataSetPickTree::NameView(int node) const
 {
-    const Node &n = nodes_[Index(node)];
-    if (n.leaf)
-        return Cell(n.row, nameColumn_);
-    return n.groupName >= 0 ? std::string_view(groupNames_[static_cast<std::size_t>(n.groupName)].second)
+    if (const Group *g = GroupOf(node))
+        return g->name >= 0 ? std::string_view(groupNames_[static_cast<std::size_t>(g->name)].second)
                             : std::string_view();
+    return Cell(nodes_[Index(node)].ref, nameColumn_);
 }
 
 int DataSetPickTree::ChildCount(int node) const
 {
-    return node < 0 ? static_cast<int>(roots_.size()) : nodes_[Index(node)].childCount;
+    if (node < 0)
+        return static_cast<int>(roots_.size());
+    const Group *g = GroupOf(node);
+    return g ? g->childCount : 0;
 }
 
 int DataSetPickTree::Child(int node, int index) const
 {
     if (node < 0)
         return roots_[static_cast<std::size_t>(index)];
-    return children_[static_cast<std::size_t>(nodes_[Index(node)].firstChild + index)];
+    return children_[static_cast<std::size_t>(GroupOf(node)->firstChild + index)];
+}
+
+int DataSetPickTree::IndexInParent(int node) const
+{
+    // Children lie in node order: a binary search finds the place.
+    const std::int32_t parent = nodes_[Index(node)].parent;
+    const std::int32_t *first = roots_.data(), *last = roots_.data() + roots_.size();
+    if (parent >= 0) {
+        const Group *g = GroupOf(parent);
+        first = children_.data() + g->firstChild;
+        last = first + g->childCount;
+    }
+    return static_cast<int>(std::lower_bound(first, last, node) - first);
 }
 
 std::string DataSetPickTree::Segment(int node) const
 {
-    return std::string(KeyView(node).substr(nodes_[Index(node)].segmentStart));
+    const std::string_view key = KeyView(node);
+    if (const Group *g = GroupOf(node))
+        return std::string(key.substr(g->segmentStart));
+    const auto sep = key.rfind(separator_);
+    return std::string(sep == std::string_view::npos ? key : key.substr(sep + 1));
 }
 
 int DataSetPickTree::LeafOfKey(const std::string &key) const
 {
     for (std::size_t i = 0; i < nodes_.size(); ++i)
-        if (nodes_[i].leaf && KeyView(static_cast<int>(i)) == key)
+        if (nodes_[i].ref >= 0 && KeyView(static_cast<int>(i)) == key)
             return static_cast<int>(i);
     return -1;
 }

@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 
 char *RowStore::Reserve(std::size_t bytes)
 {
     if (bytes > freeBytes_) {
         const std::size_t size = std::max(nextBlock_, bytes);
-        blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
-        free_ = blocks_.back().get();
+        blocks_.emplace_back(size);
+        free_ = blocks_.back().Data();
         freeBytes_ = size;
         nextBlock_ = std::min(kBlock, nextBlock_ * 2);
     }
@@ -19,55 +18,76 @@ char *RowStore::Reserve(std::size_t bytes)
     return at;
 }
 
+namespace {
+std::size_t lengthBytes(std::size_t n)
+{
+    std::size_t bytes = 1;
+    for (; n >= 0x80; n >>= 7)
+        ++bytes;
+    return bytes;
+}
+
+char *putLength(char *out, std::size_t n)
+{
+    for (; n >= 0x80; n >>= 7)
+        *out++ = static_cast<char>((n & 0x7F) | 0x80);
+    *out++ = static_cast<char>(n);
+    return out;
+}
+
+const char *getLength(const char *in, std::size_t &n)
+{
+    n = 0;
+    for (int shift = 0;; shift += 7) {
+        const auto byte = static_cast<unsigned char>(*in++);
+        n |= static_cast<std::size_t>(byte & 0x7F) << shift;
+        if (!(byte & 0x80))
+            return in;
+    }
+}
+} // namespace
+
 void RowStore::Append(const std::vector<std::optional<std::string>> &cells)
 {
-    std::size_t text = 0;
+    std::size_t bytes = 0;
     for (std::size_t c = 0; c < columns_; ++c)
-        if (c < cells.size() && cells[c])
-            text += cells[c]->size();
-    if (text >= kNull)
-        throw std::length_error("Linha grande demais para o conjunto de dados.");
-    if (rows_ % kPage == 0 && rows_ / kPage == pages_.size())
-        pages_.push_back(std::make_unique_for_overwrite<const char *[]>(kPage));
-    const std::size_t header = columns_ * sizeof(std::uint32_t);
-    char *row = Reserve(header + text);
-    char *out = row + header;
-    std::uint32_t end = 0;
+        bytes += c < cells.size() && cells[c] ? lengthBytes(cells[c]->size() + 1) + cells[c]->size() : 1;
+    // Room first, so that nothing fails once the row is half made.
+    if (rowStart_.size() == rowStart_.capacity())
+        rowStart_.reserve(std::max<std::size_t>(16, rowStart_.capacity() * 2));
+    char *const row = Reserve(bytes);
+    char *out = row;
     for (std::size_t c = 0; c < columns_; ++c) {
-        std::uint32_t mark = kNull;
         if (c < cells.size() && cells[c]) {
+            out = putLength(out, cells[c]->size() + 1);
             std::memcpy(out, cells[c]->data(), cells[c]->size());
             out += cells[c]->size();
-            end += static_cast<std::uint32_t>(cells[c]->size());
-            mark = 0;
+        } else {
+            *out++ = 0;
         }
-        const std::uint32_t stored = end | mark;
-        std::memcpy(row + c * sizeof stored, &stored, sizeof stored);
     }
-    pages_[rows_ >> kPageBits][rows_ & (kPage - 1)] = row;
-    ++rows_;
+    rowStart_.push_back(row);
 }
 
 std::optional<std::string_view> RowStore::Cell(std::size_t row, std::size_t column) const
 {
-    if (row >= rows_ || column >= columns_)
+    if (row >= rowStart_.size() || column >= columns_)
         return std::nullopt;
-    const char *start = RowStart(row);
-    std::uint32_t end, begin = 0;
-    std::memcpy(&end, start + column * sizeof end, sizeof end);
-    if (end & kNull)
-        return std::nullopt;
-    if (column > 0) {
-        std::memcpy(&begin, start + (column - 1) * sizeof begin, sizeof begin);
-        begin &= ~kNull;
+    const char *at = rowStart_[row];
+    for (std::size_t c = 0;; ++c) {
+        std::size_t n;
+        at = getLength(at, n);
+        if (c == column)
+            return n == 0 ? std::nullopt : std::optional<std::string_view>(std::string_view(at, n - 1));
+        if (n > 0)
+            at += n - 1;
     }
-    return std::string_view(start + columns_ * sizeof end + begin, end - begin);
 }
 
 void RowStore::KeepOnly(std::size_t row)
 {
     RowStore kept(columns_);
-    if (row < rows_) {
+    if (row < rowStart_.size()) {
         std::vector<std::optional<std::string>> cells(columns_);
         for (std::size_t c = 0; c < columns_; ++c)
             if (auto cell = Cell(row, c))

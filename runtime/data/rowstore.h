@@ -1,9 +1,11 @@
 #pragma once
 // Rows of text cells kept side by side: a data set of a million rows holds
-// their text plus a few bytes per cell, not a string object per cell.
+// their text, about a byte per cell and the row's address, not a string
+// object per cell.
+#include "rtl/mappedalloc.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,8 +16,8 @@ public:
     explicit RowStore(std::size_t columns = 0) : columns_(columns) {}
 
     std::size_t Columns() const { return columns_; }
-    std::size_t Rows() const { return rows_; }
-    bool Empty() const { return rows_ == 0; }
+    std::size_t Rows() const { return rowStart_.size(); }
+    bool Empty() const { return rowStart_.empty(); }
 
     // `cells` has one entry per column; nullopt is NULL.
     void Append(const std::vector<std::optional<std::string>> &cells);
@@ -29,24 +31,32 @@ public:
     void Clear();
 
 private:
-    // A row is the end of each cell's text (from the row's text, kNull
-    // marking NULL) followed by the text of its cells, in blocks that grow
-    // up to a few megabytes; the rows' starts go in pages of a fixed size.
-    // Neither moves once written, so growing copies nothing.
-    static constexpr std::uint32_t kNull = 0x80000000u;
+    // A row is its cells one after the other, each its length plus one
+    // (0 for NULL) in 7-bit groups, then its text; rows lie in blocks that
+    // grow up to a few megabytes and never move once written. Large blocks
+    // come from the system and go back to it when the rows go.
     static constexpr std::size_t kFirstBlock = 4096;
     static constexpr std::size_t kBlock = std::size_t(4) << 20;
-    static constexpr std::size_t kPageBits = 12;
-    static constexpr std::size_t kPage = std::size_t(1) << kPageBits;
+
+    class Block {
+    public:
+        explicit Block(std::size_t size) : data_(static_cast<char *>(mapped::Allocate(size))), size_(size) {}
+        Block(Block &&other) noexcept : data_(other.data_), size_(other.size_) { other.data_ = nullptr; }
+        Block &operator=(Block &&) = delete;
+        ~Block() { mapped::Free(data_, size_); }
+        char *Data() const { return data_; }
+
+    private:
+        char *data_;
+        std::size_t size_;
+    };
 
     char *Reserve(std::size_t bytes);
-    const char *RowStart(std::size_t row) const { return pages_[row >> kPageBits][row & (kPage - 1)]; }
 
     std::size_t columns_;
-    std::size_t rows_ = 0;
-    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<Block> blocks_;
     char *free_ = nullptr;
     std::size_t freeBytes_ = 0;
     std::size_t nextBlock_ = kFirstBlock;
-    std::vector<std::unique_ptr<const char *[]>> pages_;
+    std::vector<const char *, mapped::Allocator<const char *>> rowStart_;
 };

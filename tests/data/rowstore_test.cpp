@@ -11,13 +11,13 @@ using Cells = std::vector<std::optional<std::string>>;
 
 TEST(RowStoreTest, CellsReadBackAsStoredAcrossBlocks)
 {
-    // Enough rows to fill several blocks, NULLs beside empty texts, and a
-    // NUL byte inside a text.
+    // Enough rows to fill several blocks, NULLs beside empty texts, a NUL
+    // byte inside a text, lengths of one and two bytes.
     const Cells rows[] = {
         {"01", std::nullopt, ""},
         {std::nullopt, std::nullopt, std::nullopt},
         {"", "", ""},
-        {std::string("a\0b", 3), "Água", std::string(40, 'x')},
+        {std::string("a\0b", 3), "Água", std::string(200, 'x')},
         {"last", "é", "z"},
     };
     RowStore store(3);
