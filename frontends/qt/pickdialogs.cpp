@@ -67,6 +67,7 @@ void fillTable(QTableWidget *table, const PickTable &data, bool checkColumn)
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
     table->horizontalHeader()->setStretchLastSection(true);
     table->resizeColumnsToContents();
     if (table->rowCount() > 0)
