@@ -16,7 +16,8 @@
 //       {"label": "Tipos de operação", "param": "P_CDTIPOOPER", "format": "list", "all": "Todos"}
 //     ],
 //     "groups": [                           outermost first; the statement orders by them
-//       {"field": "IDENTRSAIDA", "header": "{DSENTRSAIDA}", "footer": "Total das {DSENTRSAIDA}"}
+//       {"field": "IDENTRSAIDA", "header": "{DSENTRSAIDA}", "footer": "Total das {DSENTRSAIDA}",
+//        "caption": "Entrada/Saída"}          the group's column in exports
 //     ],
 //     "columns": [
 //       {"caption": "CFOP", "field": "CDCFOP", "width": 38, "format": "cfop"},
@@ -74,6 +75,9 @@ struct LayoutGroup {
     std::string field;   // a group lasts while this field keeps its value
     std::string header;  // template of the header band; empty: no header band
     std::string footer;  // template of the footer caption; empty: no footer band
+    // The group's column title in exports ("Entrada/Saída"); empty: the
+    // caption of the column showing `field`, else "Grupo N".
+    std::string caption;
     bool operator==(const LayoutGroup &) const = default;
 };
 
