@@ -1,0 +1,120 @@
+#include "qt_reportui.h"
+
+#include "layout_editor.h"
+#include "print_support.h"
+#include "report_theme.h"
+#include "rtl/sysutils.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPdfDocument>
+#include <QProgressDialog>
+#include <QTranslator>
+
+#include <limits>
+
+QtReportProgress::QtReportProgress(const QString &title, QWidget *parent, int delayMs)
+    : title_(title), dialog_(new QProgressDialog(parent)), delayMs_(delayMs)
+{
+    dialog_->setWindowTitle(title);
+    dialog_->setWindowModality(Qt::ApplicationModal);
+    dialog_->setCancelButtonText(QStringLiteral("Cancelar"));
+    dialog_->setLabelText(QStringLiteral("Gerando o relatório…"));
+    dialog_->setRange(0, 0);  // the number of rows is not known ahead
+    dialog_->setAutoClose(false);
+    dialog_->setAutoReset(false);
+    dialog_->setMinimumWidth(360);
+    // Shown by Step, not by the dialog's own timer.
+    dialog_->setMinimumDuration(std::numeric_limits<int>::max());
+    dialog_->hide();
+    started_.start();
+}
+
+QtReportProgress::~QtReportProgress()
+{
+    dialog_->hide();
+    delete dialog_;
+}
+
+bool QtReportProgress::Step(std::size_t rowsSoFar)
+{
+    if (dialog_->wasCanceled())
+        return false;
+    dialog_->setLabelText(QStringLiteral("Gerando o relatório…\n%1 %2 lida%3")
+                              .arg(GroupedNumber(static_cast<long long>(rowsSoFar)),
+                                   rowsSoFar == 1 ? QStringLiteral("linha") : QStringLiteral("linhas"),
+                                   rowsSoFar == 1 ? QString() : QStringLiteral("s")));
+    if (!dialog_->isVisible() && started_.elapsed() >= delayMs_)
+        dialog_->show();
+    QApplication::processEvents(dialog_->isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    return !dialog_->wasCanceled();
+}
+
+QtReportUi::QtReportUi(QWidget *window, QMdiArea *area) : window_(window), area_(area) {}
+
+QWidget *QtReportUi::DialogParent() const
+{
+    if (QWidget *active = QApplication::activeModalWidget())
+        return active;
+    if (window_)
+        return window_;
+    return QApplication::activeWindow();
+}
+
+void QtReportUi::Preview(const std::string &pdfPath, const std::string &title, const ReportExport &exportTo)
+{
+    auto *preview = new ReportPreview(ToQString(pdfPath), ToQString(title), exportTo, services_);
+    preview->setAttribute(Qt::WA_DeleteOnClose);
+    lastPreview_ = preview;
+    if (area_) {
+        QMdiSubWindow *sub = area_->addSubWindow(preview);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        sub->setWindowIcon(preview->windowIcon());
+        // The pages get the whole work area; the screen stays one click away.
+        sub->setGeometry(QRect(QPoint(0, 0), area_->viewport()->size()));
+        sub->show();
+        area_->setActiveSubWindow(sub);
+    } else {
+        preview->setParent(window_, Qt::Window);
+        preview->show();
+    }
+    preview->setFocus();
+}
+
+bool QtReportUi::Print(const std::string &pdfPath, const std::string &title)
+{
+    QPdfDocument document;
+    OpenPdf(document, ToQString(pdfPath));
+    try {
+        return services_.print(document, ToQString(title), DialogParent(), -1);
+    } catch (const Exception &e) {
+        if (!HasPrinter())
+            throw Exception(e.Message() + " Use Visualizar para ver o relatório na tela ou exportá-lo.");
+        throw;
+    }
+}
+
+std::optional<ReportLayout> QtReportUi::EditLayout(const LayoutEditRequest &request)
+{
+    LayoutEditor editor(request, DialogParent());
+    if (editor.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return editor.Result();
+}
+
+std::unique_ptr<ReportProgress> QtReportUi::BeginProgress(const std::string &title)
+{
+    return std::make_unique<QtReportProgress>(ToQString(title), DialogParent(), progressDelayMs_);
+}
+
+void LoadQtTranslations()
+{
+    auto *translator = new QTranslator(qApp);
+    if (translator->load(QLocale(QLocale::Portuguese, QLocale::Brazil), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(translator);
+    else
+        delete translator;
+}
