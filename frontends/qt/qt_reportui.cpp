@@ -38,18 +38,38 @@ QtReportProgress::~QtReportProgress()
     delete dialog_;
 }
 
+namespace {
+int cancellations = 0;
+
+// The report framework keeps an hourglass up while it runs; a dialog waiting
+// for the person shows the ordinary pointer over it.
+struct ArrowWhileAsking {
+    ArrowWhileAsking() { QApplication::setOverrideCursor(Qt::ArrowCursor); }
+    ~ArrowWhileAsking() { QApplication::restoreOverrideCursor(); }
+    ArrowWhileAsking(const ArrowWhileAsking &) = delete;
+    ArrowWhileAsking &operator=(const ArrowWhileAsking &) = delete;
+};
+} // namespace
+
+int QtReportProgress::Cancellations() { return cancellations; }
+
 bool QtReportProgress::Step(std::size_t rowsSoFar)
 {
-    if (dialog_->wasCanceled())
-        return false;
-    dialog_->setLabelText(QStringLiteral("Gerando o relatório…\n%1 %2 lida%3")
-                              .arg(GroupedNumber(static_cast<long long>(rowsSoFar)),
-                                   rowsSoFar == 1 ? QStringLiteral("linha") : QStringLiteral("linhas"),
-                                   rowsSoFar == 1 ? QString() : QStringLiteral("s")));
-    if (!dialog_->isVisible() && started_.elapsed() >= delayMs_)
-        dialog_->show();
-    QApplication::processEvents(dialog_->isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-    return !dialog_->wasCanceled();
+    if (!dialog_->wasCanceled()) {
+        dialog_->setLabelText(QStringLiteral("Gerando o relatório…\n%1 %2")
+                                  .arg(GroupedNumber(static_cast<long long>(rowsSoFar)),
+                                       rowsSoFar == 1 ? QStringLiteral("linha lida") : QStringLiteral("linhas lidas")));
+        if (!dialog_->isVisible() && started_.elapsed() >= delayMs_)
+            dialog_->show();
+        QApplication::processEvents(dialog_->isVisible() ? QEventLoop::AllEvents
+                                                         : QEventLoop::ExcludeUserInputEvents);
+    }
+    if (!dialog_->wasCanceled())
+        return true;
+    if (!counted_)
+        ++cancellations;
+    counted_ = true;
+    return false;
 }
 
 QtReportUi::QtReportUi(QWidget *window, QMdiArea *area) : window_(window), area_(area) {}
@@ -87,6 +107,7 @@ bool QtReportUi::Print(const std::string &pdfPath, const std::string &title)
 {
     QPdfDocument document;
     OpenPdf(document, ToQString(pdfPath));
+    const ArrowWhileAsking arrow;
     try {
         return services_.print(document, ToQString(title), DialogParent(), -1);
     } catch (const Exception &e) {
@@ -99,6 +120,7 @@ bool QtReportUi::Print(const std::string &pdfPath, const std::string &title)
 std::optional<ReportLayout> QtReportUi::EditLayout(const LayoutEditRequest &request)
 {
     LayoutEditor editor(request, DialogParent());
+    const ArrowWhileAsking arrow;
     if (editor.exec() != QDialog::Accepted)
         return std::nullopt;
     return editor.Result();

@@ -20,12 +20,16 @@ public:
     ~QtReportProgress() override;
     bool Step(std::size_t rowsSoFar) override;
     QProgressDialog *Dialog() const { return dialog_; }
+    // Runs the person cancelled so far in this process: a caller whose run
+    // returns normally can still tell that it was cut short.
+    static int Cancellations();
 
 private:
     QString title_;
     QProgressDialog *dialog_;
     QElapsedTimer started_;
     int delayMs_;
+    bool counted_ = false;
 };
 
 class QtReportUi : public ReportUi {

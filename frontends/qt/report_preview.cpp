@@ -1,6 +1,7 @@
 #include "report_preview.h"
 
 #include "print_support.h"
+#include "qt_reportui.h"
 #include "report_theme.h"
 
 #include <QAction>
@@ -370,6 +371,7 @@ void ReportPreview::Export()
     const std::optional<ExportChoice> choice = services_.chooseExport(this, title_);
     if (!choice)
         return;
+    const int cancelledBefore = QtReportProgress::Cancellations();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     try {
         exportTo_(choice->format.toStdString(), choice->path.toStdString());
@@ -380,7 +382,11 @@ void ReportPreview::Export()
         return;
     }
     QApplication::restoreOverrideCursor();
-    status_->setText(QStringLiteral("Relatório exportado para %1").arg(QDir::toNativeSeparators(choice->path)));
+    // A cancelled export returns as a finished one does; only its progress knows.
+    if (QtReportProgress::Cancellations() != cancelledBefore)
+        status_->setText(QStringLiteral("Exportação cancelada; nada foi gravado."));
+    else
+        status_->setText(QStringLiteral("Relatório exportado para %1").arg(QDir::toNativeSeparators(choice->path)));
 }
 
 void ReportPreview::showEvent(QShowEvent *event)

@@ -11,6 +11,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPdfPageNavigator>
+#include <QProgressDialog>
 #include <QPdfView>
 #include <QSpinBox>
 #include <QTest>
@@ -199,6 +200,26 @@ TEST_F(ReportPreviewTest, ACancelledExportWritesNothingAndAFailedOneSaysWhy)
     EXPECT_TRUE(rec.errors[0].startsWith(QStringLiteral("Não foi possível exportar o relatório para")));
     EXPECT_TRUE(rec.errors[0].endsWith(QStringLiteral("disco cheio"))) << rec.errors[0].toStdString();
     EXPECT_FALSE(p->StatusText().contains(QStringLiteral("exportado")));
+}
+
+TEST_F(ReportPreviewTest, AnExportCancelledOnItsProgressIsNotCalledWritten)
+{
+    auto p = Open();
+    rec.answer = ExportChoice{QStringLiteral("xlsx"), dir.filePath(QStringLiteral("x.xlsx"))};
+    // As the report framework does: the run stops at the cancel and returns.
+    ReportExport cancelled = [](const std::string &, const std::string &) {
+        QtReportProgress progress(QStringLiteral("R"), nullptr, 0);
+        progress.Step(10);
+        progress.Dialog()->cancel();
+        EXPECT_FALSE(progress.Step(20));
+    };
+    ReportPreview q(pdf, QStringLiteral("R"), cancelled, Services());
+    q.Export();
+    EXPECT_EQ(q.StatusText(), QStringLiteral("Exportação cancelada; nada foi gravado."));
+    EXPECT_TRUE(rec.errors.empty());
+
+    p->Export();  // the next export is told as written again
+    EXPECT_TRUE(p->StatusText().startsWith(QStringLiteral("Relatório exportado para")));
 }
 
 TEST(ExportChoiceTest, TheFileNamesSuffixWinsElseTheFilterAddsOne)
