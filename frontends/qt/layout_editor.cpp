@@ -378,6 +378,7 @@ QWidget *LayoutEditor::BuildPageTab()
     });
 
     auto *form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);  // texts widen, the paper box does not
     form->addRow(QStringLiteral("Papel:"), pageSize_);
     form->addRow(QString(), summary_);
     form->addRow(QStringLiteral("Título dos totais:"), summaryCaption_);

@@ -1,7 +1,5 @@
 #include "print_support.h"
 
-#include "rtl/sysutils.h"
-
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
@@ -112,7 +110,7 @@ void PrintPages(QPdfDocument &document, QPrinter &printer, int currentPage)
 bool PrintWithDialog(QPdfDocument &document, const QString &title, QWidget *parent, int currentPage)
 {
     if (!HasPrinter())
-        throw Exception("Nenhuma impressora está instalada neste computador.");
+        throw NoPrinterError();
     QPrinter printer(QPrinter::HighResolution);
     SetUpPrinterFor(printer, document, title);
     QPrintDialog dialog(&printer, parent);

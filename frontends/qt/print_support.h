@@ -1,6 +1,8 @@
 #pragma once
 // Printing a report's PDF through the desktop's print dialog: each page is
 // rendered as an image at the printer's resolution and painted on its sheet.
+#include "rtl/sysutils.h"
+
 #include <QString>
 
 class QPdfDocument;
@@ -10,6 +12,12 @@ class QWidget;
 // Loads `path` into `document`; raises Exception (in Portuguese) naming the
 // file when it is missing or no readable PDF.
 void OpenPdf(QPdfDocument &document, const QString &path);
+
+// Printing was asked for on a machine with no printer installed.
+class NoPrinterError : public Exception {
+public:
+    NoPrinterError() : Exception("Nenhuma impressora está instalada neste computador.") {}
+};
 
 // True when the system knows at least one printer.
 bool HasPrinter();
@@ -25,6 +33,6 @@ void SetUpPrinterFor(QPrinter &printer, QPdfDocument &document, const QString &t
 void PrintPages(QPdfDocument &document, QPrinter &printer, int currentPage = -1);
 
 // The print dialog for `document`, then the pages; false when the person
-// cancelled. Raises Exception (in Portuguese) when there is no printer or
-// printing fails.
+// cancelled. Raises NoPrinterError without a printer, Exception (in
+// Portuguese) when printing fails.
 bool PrintWithDialog(QPdfDocument &document, const QString &title, QWidget *parent, int currentPage = -1);

@@ -110,10 +110,8 @@ bool QtReportUi::Print(const std::string &pdfPath, const std::string &title)
     const ArrowWhileAsking arrow;
     try {
         return services_.print(document, ToQString(title), DialogParent(), -1);
-    } catch (const Exception &e) {
-        if (!HasPrinter())
-            throw Exception(e.Message() + " Use Visualizar para ver o relatório na tela ou exportá-lo.");
-        throw;
+    } catch (const NoPrinterError &e) {
+        throw Exception(e.Message() + " Use Visualizar para ver o relatório na tela ou exportá-lo.");
     }
 }
 

@@ -3,6 +3,7 @@
 #include "print_support.h"
 #include "qt_reportui.h"
 #include "report_theme.h"
+#include "rtl/sysutils.h"
 
 #include <QAction>
 #include <QApplication>
@@ -359,6 +360,9 @@ void ReportPreview::Print()
     try {
         if (services_.print(*document_, title_, this, currentPage_))
             status_->setText(QStringLiteral("Relatório enviado para a impressora."));
+    } catch (const NoPrinterError &e) {
+        services_.showError(this, QString::fromStdString(e.Message()) +
+                                      QStringLiteral(" Para imprimi-lo em outro computador, use Exportar… e grave um PDF."));
     } catch (const std::exception &e) {
         services_.showError(this, QString::fromUtf8(e.what()));
     }

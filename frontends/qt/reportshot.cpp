@@ -1,7 +1,7 @@
 // fisreport-shot: pictures of the report windows as the desktop host shows
 // them, for the documentation and for looking at them without a person.
 //   fisreport-shot preview REPORT.pdf OUT.png [--title T] [--page N]
-//   fisreport-shot editor DEFINITION.json OUT.png [--first-page PAGE.pdf]
+//   fisreport-shot editor DEFINITION.json OUT.png [--first-page PAGE.pdf] [--tab N]
 #include "qt_reportui.h"
 #include "layout_editor.h"
 #include "report/layout.h"
@@ -12,6 +12,7 @@
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <fstream>
@@ -25,7 +26,7 @@ namespace {
 void usage(std::ostream &out)
 {
     out << "usage: fisreport-shot preview REPORT.pdf OUT.png [--title T] [--page N]\n"
-           "       fisreport-shot editor DEFINITION.json OUT.png [--first-page PAGE.pdf]\n"
+           "       fisreport-shot editor DEFINITION.json OUT.png [--first-page PAGE.pdf] [--tab N]\n"
            "Shows the report preview in a main window, or the layout editor of a report\n"
            "definition, and saves a picture of it.\n";
 }
@@ -87,6 +88,7 @@ int main(int argc, char **argv)
     std::string title = "Resumo não Oficial de CFOp";
     std::string firstPage;
     int page = 1;
+    int tab = 0;
     for (std::size_t i = 3; i + 1 < args.size(); i += 2) {
         if (args[i] == "--title")
             title = args[i + 1];
@@ -94,6 +96,8 @@ int main(int argc, char **argv)
             page = std::stoi(args[i + 1]);
         else if (args[i] == "--first-page")
             firstPage = args[i + 1];
+        else if (args[i] == "--tab")
+            tab = std::stoi(args[i + 1]);
     }
     const std::string &input = args[1];
     const std::string &out = args[2];
@@ -127,6 +131,8 @@ int main(int argc, char **argv)
             if (!firstPage.empty())
                 request.previewFirstPage = [firstPage](const ReportLayout &) { return firstPage; };
             LayoutEditor editor(request);
+            if (auto *tabs = editor.findChild<QTabWidget *>())
+                tabs->setCurrentIndex(tab);
             editor.show();
             QTimer::singleShot(500, &editor, [&] {
                 rc = Save(editor, out) ? 0 : 1;

@@ -1,5 +1,6 @@
 // The report preview: its pages, zoom, keys, and print and export handed to
 // the report framework with what the person chose.
+#include "print_support.h"
 #include "qt_reportui.h"
 #include "report_pdf_fixture.h"
 #include "report_preview.h"
@@ -251,13 +252,21 @@ TEST_F(ReportPreviewTest, PrintStartsFromThePageShownAndAFailureIsTold)
     EXPECT_EQ(p->StatusText(), QStringLiteral("Relatório enviado para a impressora."));
 
     PreviewServices failing = Services();
-    failing.print = [](QPdfDocument &, const QString &, QWidget *, int) -> bool {
-        throw Exception("Nenhuma impressora está instalada neste computador.");
+    bool printer = false;
+    failing.print = [&printer](QPdfDocument &, const QString &, QWidget *, int) -> bool {
+        if (!printer)
+            throw NoPrinterError();
+        throw Exception("A impressora 'sala 2' informou um erro; verifique se ela está ligada e tente de novo.");
     };
     ReportPreview q(pdf, QStringLiteral("R"), Exporter(), failing);
     q.Print();
-    ASSERT_EQ(rec.errors.size(), 1u);
-    EXPECT_EQ(rec.errors[0], QStringLiteral("Nenhuma impressora está instalada neste computador."));
+    printer = true;
+    q.Print();
+    ASSERT_EQ(rec.errors.size(), 2u);
+    EXPECT_EQ(rec.errors[0], QStringLiteral("Nenhuma impressora está instalada neste computador. Para imprimi-lo em "
+                                            "outro computador, use Exportar… e grave um PDF."));
+    EXPECT_EQ(rec.errors[1], QStringLiteral("A impressora 'sala 2' informou um erro; verifique se ela está ligada e "
+                                            "tente de novo."));
 }
 
 TEST_F(ReportPreviewTest, AFileThatIsNoPdfIsRefusedInWords)
