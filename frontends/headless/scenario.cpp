@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -268,6 +269,14 @@ private:
             NoMore(w, 1);
             TCustomForm &screen = RequireScreen();
             Person([&screen] { screen.SelectNext(true); });
+        } else if (cmd == "key") {
+            const std::string &name = Arg(w, 1, "key");
+            NoMore(w, 2);
+            const auto key = ParseKey(name);
+            if (!key)
+                fail("unknown key '" + name + "'");
+            TCustomForm &screen = RequireScreen();
+            Person([&screen, key] { screen.KeyDown(key->first, key->second); });
         } else if (cmd == "click") {
             const std::string &control = Arg(w, 1, "control");
             NoMore(w, 2);
@@ -329,6 +338,30 @@ private:
             ws_->pickFailure.reset();
             fail(why);
         }
+    }
+
+    // "Down", "Shift+Tab", "Alt+Down", "Ctrl+A", "F2".
+    static std::optional<std::pair<TKey, TShiftState>> ParseKey(const std::string &name)
+    {
+        static const std::map<std::string, TKey> keys = {
+            {"Tab", TKey::Tab},       {"Enter", TKey::Enter},   {"Escape", TKey::Escape}, {"Space", TKey::Space},
+            {"Left", TKey::Left},     {"Right", TKey::Right},   {"Up", TKey::Up},         {"Down", TKey::Down},
+            {"Home", TKey::Home},     {"End", TKey::End},       {"Delete", TKey::Delete}, {"Backspace", TKey::Backspace},
+            {"A", TKey::A},           {"F2", TKey::F2},         {"F3", TKey::F3},         {"F4", TKey::F4}};
+        TShiftState shift = ssNone;
+        std::string rest = name;
+        for (std::size_t plus; (plus = rest.find('+')) != std::string::npos && plus + 1 < rest.size();) {
+            const std::string mod = rest.substr(0, plus);
+            if (mod == "Shift") shift |= ssShift;
+            else if (mod == "Alt") shift |= ssAlt;
+            else if (mod == "Ctrl") shift |= ssCtrl;
+            else return std::nullopt;
+            rest = rest.substr(plus + 1);
+        }
+        auto it = keys.find(rest);
+        if (it == keys.end())
+            return std::nullopt;
+        return std::make_pair(it->second, shift);
     }
 
     static void Check(bool ok, const std::string &expected, const std::string &got)
