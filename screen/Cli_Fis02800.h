@@ -119,6 +119,8 @@ private:
     void Guarded(TWinControl *field, F &&check);
     void Vd_Produto(TMaskEdit *code, TEdit *name, AnsiString &internalCode);
     void CallGetInscEstaSt(const std::string &flag);
+    // Enables each registration group, or disables it and empties its edit.
+    void SetRegistrationGroups(bool state, bool municipal);
     void CallGetSerie(const std::string &series);
 };
 

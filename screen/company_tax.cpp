@@ -13,9 +13,7 @@ bool takesRegistrationsFromTheTax(const std::string &title)
 
 void TfrmResumoOficialCfop::btpEmpresaBeforePesq(TObject *, bool &)
 {
-    qryEmpresa->Close();
-    qryEmpresa->ParamByName("P_EMPRESA")->Clear();
-    qryEmpresa->Open();
+    qryEmpresa->Reopen({{"P_EMPRESA", std::nullopt}});
 }
 
 void TfrmResumoOficialCfop::btpEmpresaAfterPesq(TObject *)
@@ -46,9 +44,7 @@ void TfrmResumoOficialCfop::Vd_Empresa(bool required)
         if (required && ActiveControl() != medCdEmpresa)
             return;
         medCdEmpresa->SetText(Consiste::Ajusta(medCdEmpresa->Text(), 2));
-        qryEmpresa->Close();
-        qryEmpresa->ParamByName("P_EMPRESA")->SetAsString(medCdEmpresa->Text());
-        qryEmpresa->Open();
+        qryEmpresa->Reopen({{"P_EMPRESA", medCdEmpresa->Text()}});
         if (qryEmpresa->IsEmpty())
             Report("medCdEmpresa_Cad");
         edtNmEmpresa->SetText(qryEmpresaNMEMPRESA->AsString());
@@ -81,9 +77,7 @@ void TfrmResumoOficialCfop::Vd_Datas()
 
 void TfrmResumoOficialCfop::btpImpostoBeforePesq(TObject *, bool &)
 {
-    qryImposto->Close();
-    qryImposto->ParamByName("P_CDIMPOSTO")->Clear();
-    qryImposto->Open();
+    qryImposto->Reopen({{"P_CDIMPOSTO", std::nullopt}});
 }
 
 void TfrmResumoOficialCfop::btpImpostoAfterPesq(TObject *)
@@ -97,6 +91,20 @@ void TfrmResumoOficialCfop::medCdImpostoChange(TObject *)
     edtNmImposto->Clear();
     if (takesRegistrationsFromTheTax(ReportTitle()))
         edtInscricao->Clear();
+}
+
+void TfrmResumoOficialCfop::SetRegistrationGroups(bool state, bool municipal)
+{
+    // State first, then municipal; an edit is emptied once it is disabled.
+    const auto set = [](TLabel *label, TEdit *edit, TBtnPesquisa *button, bool on) {
+        label->SetEnabled(on);
+        edit->SetEnabled(on);
+        if (!on)
+            edit->Clear();
+        button->SetEnabled(on);
+    };
+    set(lblInscricao, edtInscricao, btpInscricao, state);
+    set(lblInscricaoM, edtInscricaoM, btpInscricaoM, municipal);
 }
 
 void TfrmResumoOficialCfop::medCdImpostoExit(TObject *)
@@ -119,40 +127,13 @@ void TfrmResumoOficialCfop::Vd_Imposto(bool required)
             return;
         }
         medCdImposto->SetText(Consiste::Ajusta(medCdImposto->Text(), qryImpostoCDIMPOSTONFE->Size));
-        qryImposto->Close();
-        qryImposto->ParamByName("P_CDIMPOSTO")->SetAsString(medCdImposto->Text());
-        qryImposto->Open();
+        qryImposto->Reopen({{"P_CDIMPOSTO", medCdImposto->Text()}});
         if (qryImposto->IsEmpty())
             Report("CDIMP_INV");
         if (takesRegistrationsFromTheTax(ReportTitle())) {
             // The body that collects the tax decides which registration it asks for.
             const std::string body = qryImpostoIDORGARRECADNFE->AsString();
-            if (body == "E") {
-                lblInscricao->SetEnabled(true);
-                edtInscricao->SetEnabled(true);
-                btpInscricao->SetEnabled(true);
-                lblInscricaoM->SetEnabled(false);
-                edtInscricaoM->SetEnabled(false);
-                edtInscricaoM->Clear();
-                btpInscricaoM->SetEnabled(false);
-            } else if (body == "M") {
-                lblInscricao->SetEnabled(false);
-                edtInscricao->SetEnabled(false);
-                edtInscricao->Clear();
-                btpInscricao->SetEnabled(false);
-                lblInscricaoM->SetEnabled(true);
-                edtInscricaoM->SetEnabled(true);
-                btpInscricaoM->SetEnabled(true);
-            } else {
-                lblInscricao->SetEnabled(false);
-                edtInscricao->SetEnabled(false);
-                edtInscricao->Clear();
-                btpInscricao->SetEnabled(false);
-                lblInscricaoM->SetEnabled(false);
-                edtInscricaoM->SetEnabled(false);
-                edtInscricaoM->Clear();
-                btpInscricaoM->SetEnabled(false);
-            }
+            SetRegistrationGroups(body == "E", body == "M");
         }
         edtNmImposto->SetText(qryImpostoSGIMPOSTONFE->AsString());
     });

@@ -6,16 +6,14 @@
 
 void TfrmResumoOficialCfop::btnModDocClick(TObject *)
 {
-    qryModDoc->Close();
-    qryModDoc->Open();
+    qryModDoc->Reopen({});
     const std::string title = msgPadrao->Msg("ModDoc") + "|" + msgPadrao->Msg("nao_ha_mod");
     PesquisaLista(dtsModDoc, "CDMODDOCFISC", title, false, stListaMod);
 }
 
 void TfrmResumoOficialCfop::btnTpOperacaoClick(TObject *)
 {
-    qrtTpOperacao->Close();
-    qrtTpOperacao->Open();
+    qrtTpOperacao->Reopen({});
     const std::string title = msgPadrao->Msg("TipoOper") + "|" + msgPadrao->Msg("nao_ha_tipo");
     PesquisaLista(dtsTpOperacao, "CHAVE", title, false, stListaTp);
 }
@@ -56,9 +54,7 @@ void TfrmResumoOficialCfop::Vd_TipoOper()
 
 void TfrmResumoOficialCfop::btnFiliOrigBeforePesq(TObject *, bool &)
 {
-    qryFiliOrig->Close();
-    qryFiliOrig->ParamByName("P_CDFILIAL")->Clear();
-    qryFiliOrig->Open();
+    qryFiliOrig->Reopen({{"P_CDFILIAL", std::nullopt}});
 }
 
 void TfrmResumoOficialCfop::btnFiliOrigAfterPesq(TObject *)
@@ -83,9 +79,7 @@ void TfrmResumoOficialCfop::Vd_FiliOrig()
         return;
     Guarded(medFiliOrig, [&] {
         medFiliOrig->SetText(Consiste::Ajusta(medFiliOrig->Text(), 4));
-        qryFiliOrig->Close();
-        qryFiliOrig->ParamByName("P_CDFILIAL")->SetAsString(medFiliOrig->Text());
-        qryFiliOrig->Open();
+        qryFiliOrig->Reopen({{"P_CDFILIAL", medFiliOrig->Text()}});
         if (qryFiliOrig->IsEmpty())
             Report("FiliOrig_Cad");
         edtNmFiliOrig->SetText(qryFiliOrigNMFILIAL->AsString());

@@ -15,10 +15,7 @@ struct Busy {
 void TfrmResumoOficialCfop::btnProdInicBeforePesq(TObject *, bool &)
 {
     Busy busy(this);
-    qryProduto->Close();
-    qryProduto->ParamByName("P_TCDPRODUTO")->SetAsString("T");
-    qryProduto->ParamByName("P_CDPRODUTO")->SetAsString("");
-    qryProduto->Open();
+    qryProduto->Reopen({{"P_TCDPRODUTO", "T"}, {"P_CDPRODUTO", ""}});
 }
 
 void TfrmResumoOficialCfop::btnProdFinBeforePesq(TObject *Sender, bool &Continue)
@@ -60,9 +57,7 @@ void TfrmResumoOficialCfop::Vd_Produto(TMaskEdit *code, TEdit *name, AnsiString 
             internalCode = qryProdutoCDPRODUTO->AsString();
             return;
         }
-        qryValidProd->Close();
-        qryValidProd->ParamByName("P_CDPRODUTO")->SetAsString(code->Text());
-        qryValidProd->Open();
+        qryValidProd->Reopen({{"P_CDPRODUTO", code->Text()}});
         if (qryValidProd->IsEmpty()) {
             code->SetFocus();
             Report("Prod_N_Cad");

@@ -28,11 +28,8 @@ void TfrmResumoOficialCfop::btpInscricaoBeforePesq(TObject *, bool &)
     if (!substituteRegistrations(ReportTitle())) {
         btpInscricao->Title = "Inscrição Estadual";
         btpInscricao->SetDataSource(dtsInscrEstad);
-        qryPesqInscEsta->Close();
-        qryPesqInscEsta->ParamByName("P_EMPRESA")->SetAsString(medCdEmpresa->Text());
-        qryPesqInscEsta->ParamByName("P_INSCESTA")->Clear();
-        qryPesqInscEsta->ParamByName("P_TINSCESTA")->SetAsString("T");
-        qryPesqInscEsta->Open();
+        qryPesqInscEsta->Reopen(
+            {{"P_EMPRESA", medCdEmpresa->Text()}, {"P_INSCESTA", std::nullopt}, {"P_TINSCESTA", "T"}});
     } else {
         btpInscricao->Title = "Inscrição do Substituto Tributário";
         btpInscricao->SetDataSource(dtsInscrEstadSt);
@@ -50,11 +47,7 @@ void TfrmResumoOficialCfop::btpInscricaoAfterPesq(TObject *)
 
 void TfrmResumoOficialCfop::btpInscricaoMBeforePesq(TObject *, bool &)
 {
-    qryInscrMuni->Close();
-    qryInscrMuni->ParamByName("P_EMPRESA")->SetAsString(medCdEmpresa->Text());
-    qryInscrMuni->ParamByName("P_INSCMUNI")->Clear();
-    qryInscrMuni->ParamByName("P_TINSCMUNI")->SetAsString("T");
-    qryInscrMuni->Open();
+    qryInscrMuni->Reopen({{"P_EMPRESA", medCdEmpresa->Text()}, {"P_INSCMUNI", std::nullopt}, {"P_TINSCMUNI", "T"}});
 }
 
 void TfrmResumoOficialCfop::btpInscricaoMAfterPesq(TObject *)
@@ -75,12 +68,10 @@ void TfrmResumoOficialCfop::Vd_InscEsta()
             if (Consiste::EmptyString(edtInscricao->Text()))
                 return;  // an empty registration is accepted here
             if (!substituteRegistrations(ReportTitle())) {
-                qryPesqInscEsta->Close();
-                qryPesqInscEsta->ParamByName("P_EMPRESA")->SetAsString(medCdEmpresa->Text());
-                qryPesqInscEsta->ParamByName("P_TINSCESTA")->Clear();
-                qryPesqInscEsta->ParamByName("P_INSCESTA")->SetAsString(edtInscricao->Text());
                 btpInscricao->Title = msgPadrao->Msg("qryPesqInscEsta");
-                qryPesqInscEsta->Open();
+                qryPesqInscEsta->Reopen({{"P_EMPRESA", medCdEmpresa->Text()},
+                                         {"P_TINSCESTA", std::nullopt},
+                                         {"P_INSCESTA", edtInscricao->Text()}});
                 if (qryPesqInscEsta->IsEmpty())
                     Report("InscEsta_cad");
             } else {
@@ -92,12 +83,10 @@ void TfrmResumoOficialCfop::Vd_InscEsta()
     }
     if (edtInscricaoM->Enabled() && !Consiste::EmptyString(edtInscricaoM->Text())) {
         Guarded(edtInscricaoM, [&] {
-            qryInscrMuni->Close();
-            qryInscrMuni->ParamByName("P_EMPRESA")->SetAsString(medCdEmpresa->Text());
-            qryInscrMuni->ParamByName("P_TINSCMUNI")->Clear();
-            qryInscrMuni->ParamByName("P_INSCMUNI")->SetAsString(edtInscricaoM->Text());
             btpInscricaoM->Title = msgPadrao->Msg("qryInscrMuni");
-            qryInscrMuni->Open();
+            qryInscrMuni->Reopen({{"P_EMPRESA", medCdEmpresa->Text()},
+                                  {"P_TINSCMUNI", std::nullopt},
+                                  {"P_INSCMUNI", edtInscricaoM->Text()}});
             if (qryInscrMuni->IsEmpty())
                 Report("InscMuni_Cad");
         });
@@ -106,25 +95,30 @@ void TfrmResumoOficialCfop::Vd_InscEsta()
 
 void TfrmResumoOficialCfop::cbbEntrSaidChange(TObject *) { edtCdSerie->Clear(); }
 
+namespace {
+// The company's exit series, narrowed by its registrations as they are typed
+// (an empty one is no filter): every series, or the one given.
+std::vector<QueryArg> exitSeriesArgs(const TfrmResumoOficialCfop &s, std::optional<std::string> series)
+{
+    return {{"P_CDEMPRESA", s.medCdEmpresa->Text()},
+            {"P_CDINSCESTA", s.edtInscricao->Text()},
+            {"P_CDINSCMUNI", s.edtInscricaoM->Text()},
+            {"P_CDSERIE", std::move(series)}};
+}
+} // namespace
+
 void TfrmResumoOficialCfop::btpSerieNFBeforePesq(TObject *, bool &)
 {
     switch (cbbEntrSaid->ItemIndex()) {
     case 0:
         btpSerieNF->SetDataSource(dtsSerieEntr);
-        qrySerieEntr->Close();
-        qrySerieEntr->ParamByName("P_CDSERIE")->Clear();
-        qrySerieEntr->Open();
+        qrySerieEntr->Reopen({{"P_CDSERIE", std::nullopt}});
         btpSerieNF->EmptyError = msgPadrao->Msg("serieNCadEntr");
         btpSerieNF->Title = msgPadrao->Msg("serieEntr");
         break;
     case 1:
         btpSerieNF->SetDataSource(dtsSerieNF);
-        qrySerieNF->Close();
-        qrySerieNF->ParamByName("P_CDEMPRESA")->SetAsString(medCdEmpresa->Text());
-        qrySerieNF->ParamByName("P_CDINSCESTA")->SetAsString(edtInscricao->Text());
-        qrySerieNF->ParamByName("P_CDINSCMUNI")->SetAsString(edtInscricaoM->Text());
-        qrySerieNF->ParamByName("P_CDSERIE")->Clear();
-        qrySerieNF->Open();
+        qrySerieNF->Reopen(exitSeriesArgs(*this, std::nullopt));
         btpSerieNF->EmptyError = msgPadrao->Msg("serieNCadSaid");
         btpSerieNF->Title = msgPadrao->Msg("serieSaid");
         break;
@@ -153,19 +147,12 @@ void TfrmResumoOficialCfop::Vd_Serie()
     Guarded(edtCdSerie, [&] {
         switch (cbbEntrSaid->ItemIndex()) {
         case 0:
-            qrySerieEntr->Close();
-            qrySerieEntr->ParamByName("P_CDSERIE")->SetAsString(edtCdSerie->Text());
-            qrySerieEntr->Open();
+            qrySerieEntr->Reopen({{"P_CDSERIE", edtCdSerie->Text()}});
             if (qrySerieEntr->IsEmpty())
                 Report("Serie_NCad");
             break;
         case 1:
-            qrySerieNF->Close();
-            qrySerieNF->ParamByName("P_CDEMPRESA")->SetAsString(medCdEmpresa->Text());
-            qrySerieNF->ParamByName("P_CDINSCESTA")->SetAsString(edtInscricao->Text());
-            qrySerieNF->ParamByName("P_CDINSCMUNI")->SetAsString(edtInscricaoM->Text());
-            qrySerieNF->ParamByName("P_CDSERIE")->SetAsString(edtCdSerie->Text());
-            qrySerieNF->Open();
+            qrySerieNF->Reopen(exitSeriesArgs(*this, edtCdSerie->Text()));
             if (qrySerieNF->IsEmpty())
                 Report("Serie_NCad");
             break;

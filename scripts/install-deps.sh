@@ -10,7 +10,7 @@ packages=(
   firebird-dev firebird3.0-server firebird3.0-utils
   libcpp-httplib-dev nlohmann-json3-dev libssl-dev zlib1g-dev libbrotli-dev
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
-  qt6-pdf-dev qt6-translations-l10n adwaita-icon-theme
+  qt6-pdf-dev qt6-translations-l10n adwaita-icon-theme libqt6svg6
   xvfb xauth fonts-dejavu-core
   libhpdf-dev libxlsxwriter-dev poppler-utils
   clang-14 libclang-rt-14-dev

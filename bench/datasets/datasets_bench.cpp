@@ -51,10 +51,7 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-struct Arg {
-    const char *name;
-    std::optional<std::string> value;  // nullopt: cleared
-};
+using Arg = QueryArg;  // nullopt: cleared
 
 struct Statement {
     const char *label;
@@ -202,14 +199,7 @@ volatile std::size_t readChars = 0;
 // Through the screen: as a handler opens a query and a lookup list reads it.
 std::size_t throughDataSet(TADOIBQuery &q, const std::vector<Arg> &args)
 {
-    q.Close();
-    for (const Arg &a : args) {
-        if (a.value)
-            q.ParamByName(a.name)->SetAsString(*a.value);
-        else
-            q.ParamByName(a.name)->Clear();
-    }
-    q.Open();
+    q.Reopen(args);
     std::size_t rows = 0, chars = 0;
     const std::vector<TField *> &fields = q.Query.Fields();
     for (q.Query.First(); !q.Query.Eof(); q.Query.Next(), ++rows)

@@ -6,8 +6,16 @@
 #include "data/sqlquery.h"
 #include "rtl/strings.h"
 
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
+
+// A parameter as a lookup or a check gives it: a text, or cleared (NULL).
+struct QueryArg {
+    const char *name;
+    std::optional<std::string> value;
+};
 
 class TADOIBQuery : public TComponent, public TDataSetProvider {
 public:
@@ -28,6 +36,11 @@ public:
 
     void Open();
     void Close();
+    // Close, give the named parameters their values, open: how every lookup
+    // and check runs its query, so nothing of an earlier opening is kept. A
+    // name the statement lacks raises before anything runs.
+    void Reopen(std::initializer_list<QueryArg> args);
+    void Reopen(const std::vector<QueryArg> &args);
     bool IsEmpty() const { return Query.IsEmpty(); }
     bool Active() const { return Query.Active(); }
     TParam *ParamByName(const std::string &name) { return Query.ParamByName(name); }
@@ -40,6 +53,7 @@ public:
     bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
 
 private:
+    void reopen(const QueryArg *args, std::size_t count);
     // Follows the host's dialect: picks the statement and how fields bind.
     void Prepare();
 

@@ -36,6 +36,8 @@ public:
     // handler, then the pick list (or EmptyError when there is no row), then
     // the after handler on the picked row.
     void Click() override;
+    // The lookup key in `Associate` clicks this button.
+    TWinControl *ServedControl() const override { return Associate; }
 
     bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
     void Notification(TComponent *component) override;

@@ -19,6 +19,8 @@ public:
     TDateTime GetDate() const;
     void SetDate(TDateTime date);
     bool IsEmpty() const;
+    // The colour the text is shown in: ValidDateColor while it holds a valid date.
+    TColor TextColor() const;
 
     TColor ValidDateColor = clBlue;
     bool SaveTime = false;

@@ -2,6 +2,7 @@
 
 #include "data/sqlquery.h"
 #include "hostsetup.h"
+#include "report/headless_reportui.h"
 #include "report/qrddlgs.h"
 #include "rtl/utf8.h"
 #include "vcl/forms.h"
@@ -9,10 +10,13 @@
 #include "vcl/stdctrls.h"
 #include "vdl/BtnPesquisa.h"
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <ostream>
+#include <set>
 #include <sstream>
 
 namespace {
@@ -47,6 +51,7 @@ public:
         auto headless = std::make_unique<HeadlessWidgetSet>();
         ws_ = headless.get();
         SetWidgetSet(std::move(headless));
+        SetReportUserInterface(std::make_unique<HeadlessReportUi>());
         std::istringstream in(text);
         std::string line;
         int number = 0;
@@ -54,8 +59,16 @@ public:
             HostRunOptions ho;
             ho.packagePath = options_.packagePath;
             ho.startServer = options_.startServer;
-            ho.temporaryReportOutput = true;  // runs never print, and leave nothing behind
-            host_ = std::make_unique<HostRun>(options_.config, ho);
+            // Runs never print, and leave nothing behind but what --output keeps.
+            ho.temporaryReportOutput = true;
+            HostConfig config = options_.config;
+            config.printCommand.clear();
+            if (!options_.reportOutputDir.empty())
+                config.reportOutputDir = options_.reportOutputDir;
+            // A folder named by the options or the configuration keeps the files.
+            outputDir_ = config.reportOutputDir;
+            before_ = filesIn(outputDir_);
+            host_ = std::make_unique<HostRun>(config, ho);
             while (std::getline(in, line)) {
                 ++number;
                 if (!line.empty() && line.back() == '\r')
@@ -76,8 +89,13 @@ public:
         } catch (const std::exception &e) {
             result.failures.push_back(name_ + ": the host could not start: " + e.what());
         }
+        if (!outputDir_.empty())
+            for (const std::string &f : filesIn(outputDir_))
+                if (!before_.count(f))
+                    result.written.push_back(f);
         host_.reset();
         SetWidgetSet(std::make_unique<HeadlessWidgetSet>());
+        SetReportUserInterface(nullptr);
         result.passed = result.failures.empty();
         return result;
     }
@@ -251,6 +269,14 @@ private:
             NoMore(w, 1);
             TCustomForm &screen = RequireScreen();
             Person([&screen] { screen.SelectNext(true); });
+        } else if (cmd == "key") {
+            const std::string &name = Arg(w, 1, "key");
+            NoMore(w, 2);
+            const auto key = ParseKey(name);
+            if (!key)
+                fail("unknown key '" + name + "'");
+            TCustomForm &screen = RequireScreen();
+            Person([&screen, key] { screen.KeyDown(key->first, key->second); });
         } else if (cmd == "click") {
             const std::string &control = Arg(w, 1, "control");
             NoMore(w, 2);
@@ -312,6 +338,30 @@ private:
             ws_->pickFailure.reset();
             fail(why);
         }
+    }
+
+    // "Down", "Shift+Tab", "Alt+Down", "Ctrl+A", "F2".
+    static std::optional<std::pair<TKey, TShiftState>> ParseKey(const std::string &name)
+    {
+        static const std::map<std::string, TKey> keys = {
+            {"Tab", TKey::Tab},       {"Enter", TKey::Enter},   {"Escape", TKey::Escape}, {"Space", TKey::Space},
+            {"Left", TKey::Left},     {"Right", TKey::Right},   {"Up", TKey::Up},         {"Down", TKey::Down},
+            {"Home", TKey::Home},     {"End", TKey::End},       {"Delete", TKey::Delete}, {"Backspace", TKey::Backspace},
+            {"A", TKey::A},           {"F2", TKey::F2},         {"F3", TKey::F3},         {"F4", TKey::F4}};
+        TShiftState shift = ssNone;
+        std::string rest = name;
+        for (std::size_t plus; (plus = rest.find('+')) != std::string::npos && plus + 1 < rest.size();) {
+            const std::string mod = rest.substr(0, plus);
+            if (mod == "Shift") shift |= ssShift;
+            else if (mod == "Alt") shift |= ssAlt;
+            else if (mod == "Ctrl") shift |= ssCtrl;
+            else return std::nullopt;
+            rest = rest.substr(plus + 1);
+        }
+        auto it = keys.find(rest);
+        if (it == keys.end())
+            return std::nullopt;
+        return std::make_pair(it->second, shift);
     }
 
     static void Check(bool ok, const std::string &expected, const std::string &got)
@@ -466,8 +516,23 @@ private:
         Check(p->AsString() == text, "param " + name + " " + quote(text), quote(p->AsString()));
     }
 
+    // The report files in a folder, by path.
+    static std::set<std::string> filesIn(const std::string &dir)
+    {
+        std::set<std::string> files;
+        std::error_code ec;
+        if (dir.empty())
+            return files;
+        for (const auto &e : std::filesystem::directory_iterator(dir, ec))
+            if (e.is_regular_file() && e.path().filename().string()[0] != '.')
+                files.insert(e.path().string());
+        return files;
+    }
+
     std::string name_;
     const ScenarioOptions &options_;
+    std::string outputDir_;
+    std::set<std::string> before_;
     std::unique_ptr<HostRun> host_;
     HeadlessWidgetSet *ws_ = nullptr;
     TForm *other_ = nullptr;
@@ -541,6 +606,8 @@ int RunScenarios(const std::vector<std::string> &files, const ScenarioOptions &o
         ScenarioResult r = RunScenarioFile(f, options);
         for (const auto &line : r.failures)
             out << line << '\n';
+        for (const auto &file : r.written)
+            out << f << ": wrote " << file << '\n';
         (r.passed ? passed : failed) += 1;
     }
     out << passed << " passed, " << failed << " failed" << std::endl;

@@ -1,13 +1,17 @@
 // fishost-qt: the host program on the desktop. A main window with the
 // screens inside it; the screen package and its host come from HostRun.
 #include "hostsetup.h"
+#include "qticons.h"
 #include "qtwidgetset.h"
+#include "screenshots.h"
 #include "vcl/forms.h"
 #include "vcl/headless.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QFileInfo>
 #include <QMainWindow>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -23,16 +27,36 @@ namespace {
 void usage(std::ostream &out)
 {
     out << "usage: fishost-qt [--package PATH] [--engine sqlite|firebird] [--dialect oracle|mssql|interbase]\n"
-           "                  [--no-server] [--screenshot FILE]\n"
+           "                  [--no-server] [--screenshot FILE [--show VIEW]]\n"
            "Opens the main window with the CFOP summary screen. --screenshot saves a picture\n"
-           "of the window once the screen is open, and exits.\n";
+           "of the display once the screen is open, and exits; --show opens one of its\n"
+           "dialogs first: screen (default), pick, tree, calendar or message.\n";
 }
 
 struct Options {
     HostConfig config;
     HostRunOptions run;
     std::string screenshot;
+    QString show = QStringLiteral("screen");
 };
+
+// Where the data come from, as the person knows it.
+QString StatusText(const HostConfig &config)
+{
+    QString base;
+    if (config.engine == "firebird")
+        base = QString::fromUtf8("Base de dados %1 em %2")
+                   .arg(QFileInfo(QString::fromStdString(config.database)).fileName(),
+                        QString::fromStdString(config.dbHost));
+    else if (config.database.empty())
+        base = QString::fromUtf8("Base de demonstração");
+    else
+        base = QString::fromUtf8("Base de dados %1").arg(QFileInfo(QString::fromStdString(config.database)).fileName());
+    const QString server = config.serverHost.empty()
+                               ? QString::fromUtf8("servidor de aplicação neste computador")
+                               : QString::fromUtf8("servidor de aplicação em %1").arg(QString::fromStdString(config.serverHost));
+    return base + QString::fromUtf8(" · ") + server;
+}
 
 int runWindow(QApplication &app, const Options &options)
 {
@@ -64,23 +88,15 @@ int runWindow(QApplication &app, const Options &options)
     tools->setMovable(false);
     tools->addAction(open);
 
-    const HostConfig &c = run.Config();
-    window.statusBar()->showMessage(QString::fromStdString("Banco " + c.engine + " (" + c.dialect + ") · servidor " +
-                                                           c.serverHost + ":" + std::to_string(c.serverPort)));
+    // A permanent label: menu hints shown in the bar do not wipe it.
+    window.statusBar()->addWidget(new QLabel(StatusText(options.config)));
     window.resize(1000, 720);
     window.show();
     open->trigger();
 
     int rc = 0;
-    if (!options.screenshot.empty()) {
-        // Let the windows lay out and paint once before taking the picture.
-        QTimer::singleShot(200, &window, [&] {
-            rc = window.grab().save(QString::fromStdString(options.screenshot)) ? 0 : 1;
-            if (rc)
-                std::cerr << "fishost-qt: could not write " << options.screenshot << '\n';
-            app.quit();
-        });
-    }
+    if (!options.screenshot.empty())
+        ScheduleScreenshot(window, options.show, QString::fromStdString(options.screenshot), &rc);
     const int loop = app.exec();
     // Screens go while their widgets and the widget set still exist.
     if (Application)
@@ -96,6 +112,8 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("Fiscal"));
+    UsePortugueseTexts();
+    UseDesktopIconTheme();
     std::vector<std::string> args(argv + 1, argv + argc);
     Options options;
     try {
@@ -108,6 +126,8 @@ int main(int argc, char **argv)
             } else if (TakeHostOption(args, i, options.config, options.run)) {
             } else if (a == "--screenshot" && i + 1 < args.size()) {
                 options.screenshot = args[++i];
+            } else if (a == "--show" && i + 1 < args.size() && IsScreenshotView(QString::fromStdString(args[i + 1]))) {
+                options.show = QString::fromStdString(args[++i]);
             } else {
                 throw Exception("unknown option " + a);
             }

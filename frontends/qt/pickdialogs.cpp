@@ -2,12 +2,16 @@
 
 #include "qtwidgetset.h"
 
+#include <QAbstractItemModel>
 #include <QDialogButtonBox>
-#include <functional>
+#include <QFont>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -104,44 +108,164 @@ std::optional<int> PickRowDialog::Picked() const
     return rowOf(table_, current);
 }
 
-PickTreeDialog::PickTreeDialog(const std::string &title, const PickTable &, const std::vector<PickTreeNode> &roots,
-                               QWidget *parent)
-    : QDialog(parent), tree_(new QTreeWidget(this)), buttons_(okCancel(this))
+// The tree as Qt's views see it: an index carries its node number.
+class PickTreeModel : public QAbstractItemModel {
+public:
+    explicit PickTreeModel(const PickTree &tree, QObject *parent) : QAbstractItemModel(parent), tree_(tree) {}
+
+    QModelIndex IndexOf(int node, int column = 0) const
+    {
+        return node < 0 ? QModelIndex() : createIndex(tree_.IndexInParent(node), column, static_cast<quintptr>(node));
+    }
+    static int NodeOf(const QModelIndex &index) { return index.isValid() ? static_cast<int>(index.internalId()) : -1; }
+
+    QModelIndex index(int row, int column, const QModelIndex &parent) const override
+    {
+        const int p = NodeOf(parent);
+        if (row < 0 || column < 0 || column > 1 || row >= tree_.ChildCount(p))
+            return {};
+        return createIndex(row, column, static_cast<quintptr>(tree_.Child(p, row)));
+    }
+    QModelIndex parent(const QModelIndex &child) const override
+    {
+        return child.isValid() ? IndexOf(tree_.Parent(NodeOf(child))) : QModelIndex();
+    }
+    int rowCount(const QModelIndex &parent) const override
+    {
+        if (parent.isValid() && parent.column() != 0)
+            return 0;
+        return tree_.ChildCount(NodeOf(parent));
+    }
+    int columnCount(const QModelIndex &) const override { return 2; }
+    bool hasChildren(const QModelIndex &parent) const override { return rowCount(parent) > 0; }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        const int node = NodeOf(index);
+        if (node < 0)
+            return {};
+        switch (role) {
+        case Qt::DisplayRole: return qs(index.column() == 0 ? tree_.Segment(node) : tree_.Name(node));
+        case Qt::ToolTipRole: return qs(tree_.Key(node));
+        case Qt::FontRole:
+            if (tree_.Row(node) < 0) {
+                QFont bold;
+                bold.setBold(true);
+                return bold;
+            }
+            return {};
+        default: return {};
+        }
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+            return {};
+        return section == 0 ? QString::fromUtf8("Código") : QStringLiteral("Nome");
+    }
+
+private:
+    const PickTree &tree_;
+};
+
+PickTreeDialog::PickTreeDialog(const std::string &title, const PickTree &tree, QWidget *parent)
+    : QDialog(parent), tree_(tree), model_(new PickTreeModel(tree, this)), search_(new QLineEdit(this)),
+      view_(new QTreeView(this)), buttons_(okCancel(this))
 {
     setWindowTitle(qs(title));
-    tree_->setColumnCount(1);
-    tree_->setHeaderHidden(true);
-    std::function<void(QTreeWidgetItem *, const PickTreeNode &)> add = [&](QTreeWidgetItem *item,
-                                                                          const PickTreeNode &node) {
-        item->setText(0, qs(node.caption));
-        item->setToolTip(0, qs(node.key));
-        item->setData(0, RowRole, node.row);
-        for (const auto &child : node.children)
-            add(new QTreeWidgetItem(item), child);
-    };
-    for (const auto &root : roots)
-        add(new QTreeWidgetItem(tree_), root);
-    tree_->expandAll();
-    connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { UpdateOk(); });
-    connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *item) {
-        if (item && item->data(0, RowRole).toInt() >= 0)
+    search_->setPlaceholderText(QString::fromUtf8("Pesquisar por código ou nome (Enter: próximo)"));
+    search_->setClearButtonEnabled(true);
+    view_->setModel(model_);
+    view_->setUniformRowHeights(true);  // no measuring of a million rows
+    view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view_->header()->setStretchLastSection(true);
+    view_->setColumnWidth(0, 140);
+    connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { UpdateOk(); });
+    connect(view_, &QTreeView::doubleClicked, this, [this](const QModelIndex &i) {
+        if (tree_.Row(PickTreeModel::NodeOf(i)) >= 0)
             accept();
     });
+    connect(search_, &QLineEdit::textEdited, this, [this] { FindNext(true); });
+    connect(search_, &QLineEdit::returnPressed, this, [this] { FindNext(false); });
+    search_->installEventFilter(this);
+    view_->installEventFilter(this);
+    if (tree_.ChildCount(-1) > 0)
+        view_->setCurrentIndex(model_->IndexOf(tree_.Child(-1, 0)));
     UpdateOk();
-    layOut(this, tree_, buttons_);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(search_);
+    layout->addWidget(view_);
+    layout->addWidget(buttons_);
+    resize(560, 440);
+    search_->setFocus();
 }
+
+int PickTreeDialog::CurrentNode() const { return PickTreeModel::NodeOf(view_->currentIndex()); }
 
 void PickTreeDialog::UpdateOk() { buttons_->button(QDialogButtonBox::Ok)->setEnabled(Picked().has_value()); }
 
+void PickTreeDialog::Reveal(int node)
+{
+    if (node < 0)
+        return;
+    std::vector<int> above;
+    for (int p = tree_.Parent(node); p >= 0; p = tree_.Parent(p))
+        above.push_back(p);
+    for (auto it = above.rbegin(); it != above.rend(); ++it)
+        view_->expand(model_->IndexOf(*it));
+    const QModelIndex index = model_->IndexOf(node);
+    view_->setCurrentIndex(index);
+    view_->scrollTo(index, QAbstractItemView::PositionAtCenter);
+}
+
+bool PickTreeDialog::FindNext(bool fromStart)
+{
+    const int node = tree_.Find(search_->text().toStdString(), fromStart ? -1 : CurrentNode());
+    if (node >= 0)
+        Reveal(node);
+    QPalette p = search_->palette();
+    p.setColor(QPalette::Text, node >= 0 || search_->text().isEmpty() ? palette().color(QPalette::Text) : Qt::red);
+    search_->setPalette(p);
+    return node >= 0;
+}
+
+bool PickTreeDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    auto *ke = static_cast<QKeyEvent *>(event);
+    if (watched == search_ && (ke->key() == Qt::Key_Down || ke->key() == Qt::Key_Up || ke->key() == Qt::Key_PageDown)) {
+        view_->setFocus();
+        return true;
+    }
+    if (watched == view_) {
+        if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) {
+            const int node = CurrentNode();
+            if (node >= 0 && tree_.Row(node) >= 0)
+                accept();
+            else if (node >= 0)
+                view_->setExpanded(view_->currentIndex().siblingAtColumn(0),
+                                   !view_->isExpanded(view_->currentIndex().siblingAtColumn(0)));
+            return true;
+        }
+        // Typing in the tree searches the whole of it, not the rows in sight.
+        const QString text = ke->text();
+        if (!text.isEmpty() && text.at(0).isPrint() && !(ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+            search_->setFocus();
+            search_->setText(search_->text() + text);
+            FindNext(true);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 std::optional<int> PickTreeDialog::Picked() const
 {
-    const auto *item = tree_->currentItem();
-    if (!item)
+    const int node = CurrentNode();
+    if (node < 0 || tree_.Row(node) < 0)
         return std::nullopt;
-    const int row = item->data(0, RowRole).toInt();
-    if (row < 0)
-        return std::nullopt;
-    return row;
+    return tree_.Row(node);
 }
 
 PickRowsDialog::PickRowsDialog(const std::string &title, const PickTable &table, const std::vector<int> &marked,
@@ -155,12 +279,37 @@ PickRowsDialog::PickRowsDialog(const std::string &title, const PickTable &table,
             table_->item(r, 0)->setCheckState(Qt::Checked);
     // A click anywhere on the row flips its box, as on a check list.
     connect(table_, &QTableWidget::cellClicked, this, [this](int row, int column) {
-        if (column == 0)
-            return;
-        auto *box = table_->item(row, 0);
-        box->setCheckState(box->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        if (column != 0)
+            Toggle(row);
     });
-    layOut(this, table_, okCancel(this));
+    table_->installEventFilter(this);
+    auto *hint = new QLabel(QString::fromUtf8("Espaço marca ou desmarca a linha; Enter confirma."), this);
+    auto *buttons = okCancel(this);
+    layOut(this, table_, buttons);
+    static_cast<QVBoxLayout *>(layout())->insertWidget(1, hint);
+}
+
+void PickRowsDialog::Toggle(int row)
+{
+    if (auto *box = table_->item(row, 0))
+        box->setCheckState(box->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+}
+
+bool PickRowsDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == table_ && event->type() == QEvent::KeyPress) {
+        auto *ke = static_cast<QKeyEvent *>(event);
+        if (ke->key() == Qt::Key_Space && ke->modifiers() == Qt::NoModifier) {
+            if (table_->currentRow() >= 0)
+                Toggle(table_->currentRow());
+            return true;
+        }
+        if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) {
+            accept();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 std::vector<int> PickRowsDialog::Checked() const

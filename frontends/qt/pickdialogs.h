@@ -9,8 +9,10 @@
 #include <vector>
 
 class QDialogButtonBox;
+class QLineEdit;
 class QTableWidget;
-class QTreeWidget;
+class QTreeView;
+class PickTreeModel;
 
 // One row out of a table; a double click or OK picks the current row.
 class PickRowDialog : public QDialog {
@@ -24,17 +26,30 @@ private:
     QTableWidget *table_;
 };
 
-// One leaf out of a tree; inner nodes only open and close.
+// One leaf out of a tree; inner nodes only open and close. The view reads
+// the tree where it is: no item per row, so a million rows open at once.
+// The search box finds by code or by name anywhere in the tree.
 class PickTreeDialog : public QDialog {
 public:
-    PickTreeDialog(const std::string &title, const PickTable &table, const std::vector<PickTreeNode> &roots,
-                   QWidget *parent = nullptr);
+    PickTreeDialog(const std::string &title, const PickTree &tree, QWidget *parent = nullptr);
     std::optional<int> Picked() const;
-    QTreeWidget *Tree() const { return tree_; }
+    QTreeView *Tree() const { return view_; }
+    QLineEdit *Search() const { return search_; }
+    // Shows and selects `node`, opening the groups above it.
+    void Reveal(int node);
+    // Finds the next node matching the search text after the current one.
+    bool FindNext(bool fromStart);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void UpdateOk();
-    QTreeWidget *tree_;
+    int CurrentNode() const;
+    const PickTree &tree_;
+    PickTreeModel *model_;
+    QLineEdit *search_;
+    QTreeView *view_;
     QDialogButtonBox *buttons_;
 };
 
@@ -47,6 +62,11 @@ public:
     std::vector<int> Checked() const;
     QTableWidget *Table() const { return table_; }
 
+protected:
+    // Space ticks the current row, Enter confirms.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void Toggle(int row);
     QTableWidget *table_;
 };

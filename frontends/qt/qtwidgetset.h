@@ -11,6 +11,7 @@
 
 #include <functional>
 
+class QCalendarWidget;
 class QMdiArea;
 class QWidget;
 class TCustomForm;
@@ -26,8 +27,7 @@ public:
     void ShowMessage(const std::string &text, MessageKind kind) override;
     bool Confirm(const std::string &question) override;  // in confirm.cpp
     std::optional<int> PickRow(const std::string &title, const PickTable &table) override;
-    std::optional<int> PickTreeRow(const std::string &title, const PickTable &table,
-                                   const std::vector<PickTreeNode> &roots) override;
+    std::optional<int> PickTreeRow(const std::string &title, const PickTree &tree) override;
     std::optional<std::vector<int>> PickRows(const std::string &title, const PickTable &table,
                                              const std::vector<int> &marked) override;
     std::optional<std::string> PromptText(const std::string &caption, const std::string &prompt,
@@ -48,6 +48,8 @@ public:
     static QWidget *WidgetOf(const TControl &control);
     // Where children of `control` are placed.
     static QWidget *ContainerOf(const TControl &control);
+    // The calendar popup of a date edit, once it has been opened.
+    static QCalendarWidget *CalendarOf(const TControl &control);
 
     // Called by peers: a mouse click put the Qt focus on `control`. The model
     // hears of it before the next forwarded action, or once events settle.
@@ -63,11 +65,17 @@ private:
 
     QMdiArea *area_;
     QPointer<QWidget> pendingFocus_;  // widget of the control clicked into
+    QPointer<QWidget> ring_;          // the focus mark
+    QPointer<QWidget> busy_;          // "please wait" while a long pick loads
     bool syncingFocus_ = false;
     bool moveByTab_ = false;
     bool running_ = false;
     int busyDepth_ = 0;
 };
+
+// Qt's own texts (dialog buttons, the calendar) in Brazilian Portuguese,
+// from the translations the system installs; once per application.
+void UsePortugueseTexts();
 
 // Model colours and fonts as Qt shows them.
 QColor QtColor(int tcolor);

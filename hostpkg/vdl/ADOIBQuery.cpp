@@ -59,6 +59,22 @@ void TADOIBQuery::Open()
 
 void TADOIBQuery::Close() { Query.Close(); }
 
+void TADOIBQuery::Reopen(std::initializer_list<QueryArg> args) { reopen(args.begin(), args.size()); }
+void TADOIBQuery::Reopen(const std::vector<QueryArg> &args) { reopen(args.data(), args.size()); }
+
+void TADOIBQuery::reopen(const QueryArg *args, std::size_t count)
+{
+    Close();
+    for (std::size_t i = 0; i < count; ++i) {
+        TParam *p = ParamByName(args[i].name);
+        if (args[i].value)
+            p->SetAsString(*args[i].value);
+        else
+            p->Clear();
+    }
+    Open();
+}
+
 bool TADOIBQuery::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     const std::string &n = p.name;

@@ -3,11 +3,24 @@
 #include "data/dataset.h"
 #include "rtl/streaming.h"
 #include "vdl/picktable.h"
+#include "vdl/picktree.h"
+
+#include <optional>
 
 // Property names compare by length first.
 using namespace std::string_view_literals;
 
 TBtnPesquisa::TBtnPesquisa(TComponent *owner) : TSpeedButton(owner) {}
+
+namespace {
+// The busy indicator for as long as it lives.
+struct Busy {
+    Busy() { WidgetSet().ShowBusy(true); }
+    ~Busy() { WidgetSet().ShowBusy(false); }
+    Busy(const Busy &) = delete;
+    Busy &operator=(const Busy &) = delete;
+};
+} // namespace
 
 void TBtnPesquisa::Click()
 {
@@ -15,6 +28,9 @@ void TBtnPesquisa::Click()
         OnClick(this);
         return;
     }
+    std::optional<Busy> busy;
+    if (PesqType == ptArvore)
+        busy.emplace();  // a tree can take a moment: busy from the click until it shows
     bool proceed = true;
     if (OnBeforePesq)
         OnBeforePesq(this, proceed);
@@ -22,6 +38,7 @@ void TBtnPesquisa::Click()
         return;
     TDataSet *ds = dataSource_ ? dataSource_->DataSet : nullptr;
     if (!ds || ds->IsEmpty()) {
+        busy.reset();
         WidgetSet().ShowMessage(EmptyError.empty() ? "Nenhum registro encontrado." : EmptyError,
                                 MessageKind::Information);
         return;
@@ -29,15 +46,11 @@ void TBtnPesquisa::Click()
     const std::string title = Title.empty() ? "Pesquisar" : Title;
     std::optional<int> row;
     if (PesqType == ptArvore) {
-        PickTable table = BuildPickTable(*ds, FieldCodigo);
-        std::vector<std::string> names;
-        if (TField *name = ds->FindField(FieldNome)) {
-            const int position = ds->RecNo();
-            for (ds->First(); !ds->Eof(); ds->Next())
-                names.push_back(name->AsString());
-            MoveToRow(*ds, position > 0 ? position - 1 : 0);
-        }
-        row = WidgetSet().PickTreeRow(title, table, BuildPickTree(table, names));
+        // Read in place: the tree holds positions, never copies of the rows,
+        // and goes when the list closes.
+        DataSetPickTree tree(*ds, FieldCodigo, FieldNome, ReadGroupNames(*ds, FieldCodigo, FieldNivel, FieldNome));
+        busy.reset();
+        row = WidgetSet().PickTreeRow(title, tree);
     } else {
         row = WidgetSet().PickRow(title, BuildPickTable(*ds, {}));
     }

@@ -20,6 +20,11 @@ void TDateEditPlus::CheckValidDate()
         Consiste::MensErro("'" + Text() + "' não é uma data válida.", true);
 }
 
+TColor TDateEditPlus::TextColor() const
+{
+    return !IsEmpty() && ParseDateBr(Text()) ? ValidDateColor : Font().Color;
+}
+
 TDateTime TDateEditPlus::GetDate() const
 {
     if (IsEmpty())

@@ -10,9 +10,5 @@
 // is `keyField`'s value, or the first visible field's when `keyField` is empty.
 // The cursor is back where it was afterwards.
 PickTable BuildPickTable(TDataSet &dataSet, const std::string &keyField);
-// Groups rows by the segments of their tree codes ("01", "01.01", "01.01.0001");
-// inner nodes show their segment only.
-std::vector<PickTreeNode> BuildPickTree(const PickTable &table, const std::vector<std::string> &names,
-                                        char separator = '.');
 // Moves the cursor to the row with that index.
 void MoveToRow(TDataSet &dataSet, int row);

@@ -265,6 +265,13 @@ const std::vector<std::optional<std::string>> *TDataSet::CurrentRow() const
     return IsEmpty() ? nullptr : &rows_[recNo_];
 }
 
+const std::vector<std::optional<std::string>> *TDataSet::RowAt(int index) const
+{
+    if (!active_ || index < 0 || static_cast<std::size_t>(index) >= rows_.size())
+        return nullptr;
+    return &rows_[static_cast<std::size_t>(index)];
+}
+
 bool TField::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     const std::string &n = p.name;

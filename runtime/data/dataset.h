@@ -49,6 +49,9 @@ public:
 
     bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
 
+    // The field's column in the rows of its open data set (-1 when closed).
+    int Column() const { return column_; }
+
 private:
     friend class TDataSet;
     const std::optional<std::string> *current() const;
@@ -108,6 +111,9 @@ public:
     const std::vector<std::string> &ColumnNames() const { return columns_; }
     // The current row, nullptr when closed or empty.
     const std::vector<std::optional<std::string>> *CurrentRow() const;
+    // Row `index` (0-based) where the data set keeps it, for readers of many
+    // rows that must not copy them; nullptr outside 0..RecordCount()-1.
+    const std::vector<std::optional<std::string>> *RowAt(int index) const;
 
 protected:
     // Produces the rows of an Open; the data set is still closed while it runs.

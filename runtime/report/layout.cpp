@@ -310,33 +310,51 @@ std::string SerializeLayout(const ReportLayout &l)
     }
 }
 
-void CheckLayoutFields(const ReportLayout &layout, const std::vector<std::string> &resultColumns)
+namespace {
+// Calls `use(field, where)` for every field the layout names.
+template <class Use>
+void eachField(const ReportLayout &layout, Use use)
 {
-    auto known = [&](const std::string &field) {
-        return std::any_of(resultColumns.begin(), resultColumns.end(),
-                           [&](const std::string &c) { return strcasecmp(c.c_str(), field.c_str()) == 0; });
-    };
-    auto require = [&](const std::string &field, const std::string &where) {
-        if (!known(field))
-            fail("O campo '" + field + "' (" + where + ") não está entre as colunas que o comando do relatório devolve.");
-    };
     for (std::size_t i = 0; i < layout.columns.size(); ++i) {
         const LayoutColumn &c = layout.columns[i];
-        if (!c.field.empty())
-            require(c.field, columnPlace(i, c.caption));
-        else {
+        if (!c.field.empty()) {
+            use(c.field, columnPlace(i, c.caption));
+        } else {
             const ColumnExpression expression = ColumnExpression::Compile(c.expression);
             for (const std::string &f : expression.Fields())
-                require(f, "expressão da " + columnPlace(i, c.caption));
+                use(f, "expressão da " + columnPlace(i, c.caption));
         }
     }
     for (std::size_t i = 0; i < layout.groups.size(); ++i) {
         const LayoutGroup &g = layout.groups[i];
         const std::string where = "grupo " + std::to_string(i + 1);
-        require(g.field, where);
+        use(g.field, where);
         for (const std::string &t : {g.header, g.footer})
             for (const TemplatePart &part : SplitTemplate(t))
                 if (part.field)
-                    require(part.text, "título do " + where);
+                    use(part.text, "título do " + where);
     }
+}
+} // namespace
+
+void CheckLayoutFields(const ReportLayout &layout, const std::vector<std::string> &resultColumns)
+{
+    eachField(layout, [&](const std::string &field, const std::string &where) {
+        const bool known = std::any_of(resultColumns.begin(), resultColumns.end(), [&](const std::string &c) {
+            return strcasecmp(c.c_str(), field.c_str()) == 0;
+        });
+        if (!known)
+            fail("O campo '" + field + "' (" + where + ") não está entre as colunas que o comando do relatório devolve.");
+    });
+}
+
+std::vector<std::string> LayoutFieldNames(const ReportLayout &layout)
+{
+    std::vector<std::string> names;
+    eachField(layout, [&](const std::string &field, const std::string &) {
+        if (std::none_of(names.begin(), names.end(),
+                         [&](const std::string &n) { return strcasecmp(n.c_str(), field.c_str()) == 0; }))
+            names.push_back(field);
+    });
+    return names;
 }

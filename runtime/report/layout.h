@@ -119,3 +119,6 @@ std::string SerializeLayout(const ReportLayout &layout);
 // templates) is one of the statement's result columns; raises LayoutError
 // naming the first that is not.
 void CheckLayoutFields(const ReportLayout &layout, const std::vector<std::string> &resultColumns);
+// Every field the layout names, each once, in the order CheckLayoutFields
+// looks at them (a layout whose expressions do not parse raises LayoutError).
+std::vector<std::string> LayoutFieldNames(const ReportLayout &layout);

@@ -12,6 +12,11 @@
 class TWinControl;
 class TCustomForm;
 
+// Keys other than the characters a person types (those go to TypeKey).
+enum class TKey { Tab, Enter, Escape, Space, Left, Right, Up, Down, Home, End, Delete, Backspace, A, F2, F3, F4 };
+enum TShiftFlag : unsigned { ssNone = 0, ssShift = 1, ssAlt = 2, ssCtrl = 4 };
+using TShiftState = unsigned;
+
 class TControl : public TComponent {
 public:
     explicit TControl(TComponent *owner);
@@ -53,6 +58,9 @@ public:
     // A person's click; runs the click event.
     virtual void Click();
 
+    // The control this one serves (a lookup button's edit), if any.
+    virtual TWinControl *ServedControl() const { return nullptr; }
+
     TCustomForm *GetParentForm() const;
     ControlPeer *Peer() const { return peer_.get(); }
     void AttachPeer(std::unique_ptr<ControlPeer> peer);
@@ -92,6 +100,13 @@ public:
     void SetTabOrder(int order) { tabOrder_ = order; }
     bool TabStop() const { return tabStop_; }
     void SetTabStop(bool stop) { tabStop_ = stop; }
+    // Whether Tab stops here now (a radio button only when it is the group's).
+    virtual bool IsTabStop() const { return tabStop_; }
+
+    // A key pressed while this control has the focus; true when it used it.
+    virtual bool KeyDown(TKey, TShiftState) { return false; }
+    // The focus arrived by Tab or Shift+Tab.
+    virtual void EnteredByKeyboard() {}
 
     void SetEnabled(bool enabled) override;
 

@@ -124,7 +124,7 @@ void collectFocusOrder(const TWinControl &parent, std::vector<TWinControl *> &ou
         if (!w->IsUsable())
             continue;
         if (w->AcceptsFocus()) {
-            if (w->TabStop())
+            if (w->IsTabStop())
                 out.push_back(w);
         } else {
             collectFocusOrder(*w, out);
@@ -153,7 +153,39 @@ void TCustomForm::SelectNext(bool forward)
         std::size_t i = static_cast<std::size_t>(it - order.begin());
         next = forward ? (i + 1) % order.size() : (i + order.size() - 1) % order.size();
     }
-    FocusControl(order[next]);
+    TWinControl *target = order[next];
+    FocusControl(target);
+    if (activeControl_ == target)
+        target->EnteredByKeyboard();
+}
+
+TControl *TCustomForm::LookupFor(const TWinControl *control) const
+{
+    if (!control)
+        return nullptr;
+    for (int i = 0; i < ComponentCount(); ++i)
+        if (auto *c = CachedCast<TControl>(Components(i)); c && c->ServedControl() == control && c->IsUsable())
+            return c;
+    return nullptr;
+}
+
+bool TCustomForm::KeyDown(TKey key, TShiftState shift)
+{
+    TWinControl *focused = activeControl_;
+    if (focused && focused->KeyDown(key, shift))
+        return true;
+    if (key == TKey::Tab && (shift & ~ssShift) == 0) {
+        SelectNext((shift & ssShift) == 0);
+        return true;
+    }
+    // The lookup key opens the list of the field that has the focus.
+    const bool lookupKey = (key == TKey::F2 && shift == ssNone) || (key == TKey::Down && shift == ssAlt);
+    if (lookupKey)
+        if (TControl *button = LookupFor(focused)) {
+            button->Click();
+            return true;
+        }
+    return false;
 }
 
 void TCustomForm::Activate()

@@ -29,8 +29,13 @@ public:
     void FocusControl(TWinControl *destination);
     // Forgets the focus without any event (a disabled control loses it).
     void DropFocus(TControl *leaving);
-    // Presses Tab (forward) or Shift+Tab.
+    // Presses Tab (forward) or Shift+Tab; an edit so entered selects its text.
     void SelectNext(bool forward = true);
+    // A key pressed in the form: first the focused control's, then Tab and
+    // the lookup key (F2 or Alt+Down). True when something used it.
+    bool KeyDown(TKey key, TShiftState shift) override;
+    // The usable control that serves `control` (its lookup button), if any.
+    TControl *LookupFor(const TWinControl *control) const;
     std::vector<TWinControl *> FocusOrder() const;
 
     bool Active() const { return active_; }

@@ -21,7 +21,6 @@ std::optional<int> HeadlessWidgetSet::PickRow(const std::string &title, const Pi
     ++pickCount;
     lastPickTitle = title;
     lastPickTable = table;
-    lastPickTree.clear();
     if (pickAnswers.empty()) {
         pickFailure = "a list \"" + title + "\" opened with no answer given";
         return std::nullopt;
@@ -38,12 +37,24 @@ std::optional<int> HeadlessWidgetSet::PickRow(const std::string &title, const Pi
     return static_cast<int>(it - table.keys.begin());
 }
 
-std::optional<int> HeadlessWidgetSet::PickTreeRow(const std::string &title, const PickTable &table,
-                                                  const std::vector<PickTreeNode> &roots)
+std::optional<int> HeadlessWidgetSet::PickTreeRow(const std::string &title, const PickTree &tree)
 {
-    auto row = PickRow(title, table);
-    lastPickTree = roots;
-    return row;
+    ++pickCount;
+    lastPickTitle = title;
+    if (pickAnswers.empty()) {
+        pickFailure = "a list \"" + title + "\" opened with no answer given";
+        return std::nullopt;
+    }
+    PickAnswer a = std::move(pickAnswers.front());
+    pickAnswers.pop_front();
+    if (a.cancel || a.keys.empty())
+        return std::nullopt;
+    const int leaf = tree.LeafOfKey(a.keys.front());
+    if (leaf < 0) {
+        pickFailure = "the list \"" + title + "\" holds no row \"" + a.keys.front() + "\"";
+        return std::nullopt;
+    }
+    return tree.Row(leaf);
 }
 
 std::optional<std::vector<int>> HeadlessWidgetSet::PickRows(const std::string &title, const PickTable &table,
@@ -88,8 +99,8 @@ std::optional<std::string> HeadlessWidgetSet::PromptText(const std::string &, co
 void HeadlessWidgetSet::ShowBusy(bool on)
 {
     if (on) {
-        ++busyDepth;
-        ++busyShown;
+        if (busyDepth++ == 0)
+            ++busyShown;  // nested requests keep the one indicator up
     } else if (busyDepth > 0) {
         --busyDepth;
     }

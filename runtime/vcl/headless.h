@@ -19,8 +19,7 @@ public:
     bool MakesPeers() const override { return false; }
     void ShowMessage(const std::string &text, MessageKind kind) override;
     std::optional<int> PickRow(const std::string &title, const PickTable &table) override;
-    std::optional<int> PickTreeRow(const std::string &title, const PickTable &table,
-                                   const std::vector<PickTreeNode> &roots) override;
+    std::optional<int> PickTreeRow(const std::string &title, const PickTree &tree) override;
     std::optional<std::vector<int>> PickRows(const std::string &title, const PickTable &table,
                                              const std::vector<int> &marked) override;
     std::optional<std::string> PromptText(const std::string &caption, const std::string &prompt,
@@ -41,12 +40,11 @@ public:
 
     // What the last pick showed, for tests.
     std::string lastPickTitle;
-    PickTable lastPickTable;
-    std::vector<PickTreeNode> lastPickTree;
+    PickTable lastPickTable;  // of a flat list
     std::vector<int> lastMarked;
     int pickCount = 0;
     int busyDepth = 0;
-    int busyShown = 0;
+    int busyShown = 0;  // times the indicator appeared
     std::vector<std::string> shownDocuments, printedDocuments;
     // Set when a pick could not be answered (no answer queued, or a key the
     // list does not hold); the pick is then cancelled.

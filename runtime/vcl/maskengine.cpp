@@ -124,8 +124,7 @@ bool MaskEngine::setMask(const std::string &editMask)
         fillFromCode(utf8::decode(before));
     else
         plain_ = utf8::decode(before);
-    caret_ = 0;
-    selected_ = false;
+    collapse(0);
     return text() != before;
 }
 
@@ -151,15 +150,22 @@ bool MaskEngine::accepts(const Position &p, char32_t key, char32_t &stored) cons
     return ok;
 }
 
-int MaskEngine::firstEditable() const
+int MaskEngine::nextEditable(int from) const
 {
-    int i = 0;
-    while (i < positionCount() && positions_[i].kind == Kind::Literal)
-        ++i;
-    return i;
+    while (from < positionCount() && !editable(from))
+        ++from;
+    return from;
 }
 
 void MaskEngine::blankAll() { cells_.assign(positions_.size(), 0); }
+
+void MaskEngine::blankRange(int from, int to)
+{
+    for (int i = from; i < to && i < positionCount(); ++i)
+        cells_[static_cast<std::size_t>(i)] = 0;
+}
+
+int MaskEngine::length() const { return hasMask() ? positionCount() : static_cast<int>(plain_.size()); }
 
 std::string MaskEngine::text() const
 {
@@ -251,82 +257,123 @@ void MaskEngine::fillFromCode(const std::u32string &t)
 bool MaskEngine::setText(const std::string &text)
 {
     const std::string before = this->text();
-    if (hasMask())
+    if (hasMask()) {
         fillFromCode(utf8::decode(text));
-    else
-        plain_ = utf8::decode(text);
-    caret_ = 0;
-    selected_ = false;
+    } else {
+        plain_.clear();
+        for (char32_t c : utf8::decode(text))
+            if (!isControl(c))
+                plain_ += c;
+    }
+    collapse(0);
     return this->text() != before;
 }
 
-void MaskEngine::selectAll()
+void MaskEngine::setSelection(int anchor, int caret)
 {
-    selected_ = true;
-    caret_ = hasMask() ? firstEditable() : 0;
+    const int n = length();
+    anchor_ = anchor < 0 ? 0 : (anchor > n ? n : anchor);
+    caret_ = caret < 0 ? 0 : (caret > n ? n : caret);
+}
+
+void MaskEngine::setCaret(int position, bool extend) { setSelection(extend ? anchor_ : position, position); }
+
+void MaskEngine::eraseSelection()
+{
+    const int from = selStart(), to = from + selLength();
+    if (hasMask())
+        blankRange(from, to);
+    else
+        plain_.erase(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
+    collapse(from);
 }
 
 bool MaskEngine::typeKey(char32_t key, bool *textChanged)
 {
     if (textChanged)
         *textChanged = false;
+    if (isControl(key))
+        return false;
     const std::string before = text();
     if (!hasMask()) {
-        if (isControl(key))
+        if (charCase_ == Case::Upper)
+            key = utf8::toUpper(key);
+        else if (charCase_ == Case::Lower)
+            key = toLower(key);
+        const int grown = static_cast<int>(plain_.size()) - selLength() + 1;
+        if (maxLength_ > 0 && grown > maxLength_)
             return false;
-        if (selected_) {
-            plain_.clear();
-            caret_ = 0;
-            selected_ = false;
-        }
+        eraseSelection();
         plain_.insert(plain_.begin() + caret_, key);
-        ++caret_;
-    } else if (selected_) {
-        // Replacing the selection is one change: blank, then fill.
-        const int pos = firstEditable();
+        collapse(caret_ + 1);
+    } else if (hasSelection()) {
+        // Replacing the selection is one change: blank it, then fill.
+        const int pos = nextEditable(selStart());
         char32_t stored = 0;
-        if (pos >= positionCount() || !accepts(positions_[pos], key, stored))
+        if (pos >= positionCount() || !accepts(positions_[static_cast<std::size_t>(pos)], key, stored))
             return false;
-        blankAll();
-        cells_[pos] = stored;
-        caret_ = pos + 1;
-        selected_ = false;
+        eraseSelection();
+        cells_[static_cast<std::size_t>(pos)] = stored;
+        collapse(pos + 1);
     } else {
         int pos = caret_;
-        for (; pos < positionCount() && positions_[pos].kind == Kind::Literal; ++pos) {
-            if (key == positions_[pos].literal) {
-                caret_ = pos + 1;
+        for (; pos < positionCount() && !editable(pos); ++pos) {
+            if (key == positions_[static_cast<std::size_t>(pos)].literal) {
+                collapse(pos + 1);
                 return true;
             }
         }
         char32_t stored = 0;
-        if (pos >= positionCount() || !accepts(positions_[pos], key, stored))
+        if (pos >= positionCount() || !accepts(positions_[static_cast<std::size_t>(pos)], key, stored))
             return false;
-        cells_[pos] = stored;
-        caret_ = pos + 1;
+        cells_[static_cast<std::size_t>(pos)] = stored;
+        collapse(pos + 1);
     }
     if (textChanged)
         *textChanged = text() != before;
     return true;
 }
 
+bool MaskEngine::paste(const std::string &text)
+{
+    const std::string before = this->text();
+    for (char32_t c : utf8::decode(text))
+        if (!isControl(c))
+            typeKey(c);
+    return this->text() != before;
+}
+
 bool MaskEngine::deleteSelection()
 {
     const std::string before = text();
+    if (hasSelection())
+        eraseSelection();
+    else if (!hasMask() && caret_ < static_cast<int>(plain_.size()))
+        plain_.erase(plain_.begin() + caret_);
+    else if (hasMask() && caret_ < positionCount())
+        cells_[static_cast<std::size_t>(caret_)] = 0;
+    return text() != before;
+}
+
+bool MaskEngine::backspace()
+{
+    if (hasSelection())
+        return deleteSelection();
+    const std::string before = text();
     if (!hasMask()) {
-        if (selected_) {
-            plain_.clear();
-            caret_ = 0;
-        } else if (caret_ < static_cast<int>(plain_.size())) {
-            plain_.erase(plain_.begin() + caret_);
+        if (caret_ > 0) {
+            plain_.erase(plain_.begin() + (caret_ - 1));
+            collapse(caret_ - 1);
         }
-    } else if (selected_) {
-        blankAll();
-        caret_ = firstEditable();
-    } else if (caret_ < positionCount()) {
-        cells_[caret_] = 0;
+    } else {
+        int pos = caret_ - 1;
+        while (pos >= 0 && !editable(pos))
+            --pos;
+        if (pos >= 0) {
+            cells_[static_cast<std::size_t>(pos)] = 0;
+            collapse(pos);
+        }
     }
-    selected_ = false;
     return text() != before;
 }
 
@@ -335,16 +382,8 @@ bool MaskEngine::clear()
     const std::string before = text();
     blankAll();
     plain_.clear();
-    caret_ = 0;
-    selected_ = false;
+    collapse(0);
     return text() != before;
-}
-
-void MaskEngine::setCaret(int position)
-{
-    const int limit = hasMask() ? positionCount() : static_cast<int>(plain_.size());
-    caret_ = position < 0 ? 0 : (position > limit ? limit : position);
-    selected_ = false;
 }
 
 int MaskEngine::editableCount() const

@@ -4,6 +4,8 @@
 #include "vcl/forms.h"
 #include "rtl/streaming.h"
 
+#include <algorithm>
+
 // Property names compare by length first.
 using namespace std::string_view_literals;
 
@@ -27,38 +29,84 @@ void TCustomEdit::NotifyChange()
 
 void TCustomEdit::SetText(const std::string &text)
 {
-    selectedAll_ = false;
-    Editing([&] { StoreText(text); });
+    Editing([&] { engine_.setText(text); });
+}
+
+void TCustomEdit::SetMaxLength(int n)
+{
+    maxLength_ = n;
+    engine_.setMaxLength(n);
+}
+
+void TCustomEdit::SetCharCase(TEditCharCase c)
+{
+    charCase_ = c;
+    engine_.setCharCase(c == ecUpperCase   ? MaskEngine::Case::Upper
+                        : c == ecLowerCase ? MaskEngine::Case::Lower
+                                           : MaskEngine::Case::Keep);
+}
+
+void TCustomEdit::SetSelection(int anchor, int caret)
+{
+    Editing([&] { engine_.setSelection(anchor, caret); });
+}
+
+void TCustomEdit::SelectAll()
+{
+    Editing([&] { engine_.selectAll(); });
 }
 
 bool TCustomEdit::TypeKey(char32_t key)
 {
+    // A mask keeps its own case rules; the edit's case applies on top.
     if (charCase_ == ecUpperCase)
         key = utf8::toUpper(key);
-    std::u32string current = selectedAll_ ? std::u32string() : utf8::decode(text_);
-    if (maxLength_ > 0 && static_cast<int>(current.size()) >= maxLength_)
-        return false;
-    current.push_back(key);
-    selectedAll_ = false;
-    Editing([&] { text_ = utf8::encode(current); });
-    return true;
+    bool accepted = false;
+    Editing([&] { accepted = engine_.typeKey(key); });
+    return accepted;
+}
+
+void TCustomEdit::Paste(const std::string &text)
+{
+    Editing([&] { engine_.paste(charCase_ == ecUpperCase ? utf8::upper(text) : text); });
 }
 
 void TCustomEdit::DeleteSelection()
 {
-    if (!selectedAll_)
-        return;
-    selectedAll_ = false;
-    Editing([&] { text_.clear(); });
+    Editing([&] { engine_.deleteSelection(); });
+}
+
+void TCustomEdit::Backspace()
+{
+    Editing([&] { engine_.backspace(); });
+}
+
+bool TCustomEdit::KeyDown(TKey key, TShiftState shift)
+{
+    const bool extend = (shift & ssShift) != 0;
+    switch (key) {
+    case TKey::Left: Editing([&] { engine_.setCaret(engine_.caret() - 1, extend); }); return true;
+    case TKey::Right: Editing([&] { engine_.setCaret(engine_.caret() + 1, extend); }); return true;
+    case TKey::Home: Editing([&] { engine_.setCaret(0, extend); }); return true;
+    case TKey::End: Editing([&] { engine_.setCaret(engine_.length(), extend); }); return true;
+    case TKey::Delete: DeleteSelection(); return true;
+    case TKey::Backspace: Backspace(); return true;
+    case TKey::A:
+        if (shift != ssCtrl)
+            return false;
+        SelectAll();
+        return true;
+    default: return false;
+    }
 }
 
 bool TCustomEdit::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
-    if (p.name == "Text"sv) StoreText(PropString(p));
-    else if (p.name == "MaxLength"sv) maxLength_ = PropInt(p);
+    if (p.name == "Text"sv) engine_.setText(PropString(p));
+    else if (p.name == "MaxLength"sv) SetMaxLength(PropInt(p));
     else if (p.name == "CharCase"sv) {
         const std::string &v = PropString(p);
-        charCase_ = v == "ecUpperCase" ? ecUpperCase : v == "ecLowerCase" ? ecLowerCase : ecNormal;
+        SetCharCase(v == "ecUpperCase" ? ecUpperCase : v == "ecLowerCase" ? ecLowerCase : ecNormal);
     } else if (p.name == "ReadOnly"sv) {
     } else if (p.name == "OnChange"sv) ctx.BindEvent(*this, p, OnChange);
     else return TWinControl::SetProperty(p, ctx);
@@ -69,58 +117,7 @@ TMaskEdit::TMaskEdit(TComponent *owner) : TCustomEdit(owner) {}
 
 void TMaskEdit::SetEditMask(const std::string &mask)
 {
-    if (mask == engine_.mask())
-        return;
-    if (!engine_.hasMask() && !mask.empty()) {
-        const std::string plain = TCustomEdit::Text();
-        Editing([&] {
-            engine_.setMask(mask);
-            engine_.setText(plain);
-        });
-        return;
-    }
     Editing([&] { engine_.setMask(mask); });
-}
-
-std::string TMaskEdit::Text() const { return engine_.hasMask() ? engine_.text() : TCustomEdit::Text(); }
-
-std::string TMaskEdit::DisplayText() const
-{
-    return engine_.hasMask() ? engine_.displayText() : TCustomEdit::DisplayText();
-}
-
-void TMaskEdit::StoreText(const std::string &text)
-{
-    if (engine_.hasMask())
-        engine_.setText(text);
-    else
-        TCustomEdit::StoreText(text);
-}
-
-void TMaskEdit::SelectAll()
-{
-    if (engine_.hasMask())
-        engine_.selectAll();
-    else
-        TCustomEdit::SelectAll();
-}
-
-bool TMaskEdit::TypeKey(char32_t key)
-{
-    if (!engine_.hasMask())
-        return TCustomEdit::TypeKey(key);
-    if (CharCase() == ecUpperCase)
-        key = utf8::toUpper(key);
-    bool accepted = false;
-    Editing([&] { accepted = engine_.typeKey(key); });
-    return accepted;
-}
-
-void TMaskEdit::DeleteSelection()
-{
-    if (!engine_.hasMask())
-        return TCustomEdit::DeleteSelection();
-    Editing([&] { engine_.deleteSelection(); });
 }
 
 bool TMaskEdit::SetProperty(const PropertyDesc &p, LoadContext &ctx)
@@ -209,6 +206,57 @@ void TRadioButton::Click()
 {
     SetChecked(true);
     TWinControl::Click();
+}
+
+std::vector<TRadioButton *> TRadioButton::Group() const
+{
+    std::vector<TRadioButton *> group;
+    if (Parent())
+        for (TWinControl *w : Parent()->TabList())
+            if (auto *r = dynamic_cast<TRadioButton *>(w))
+                group.push_back(r);
+    return group;
+}
+
+bool TRadioButton::IsTabStop() const
+{
+    if (!TabStop() && !checked_)
+        return false;
+    if (checked_)
+        return true;
+    // With nothing checked the first usable button of the group stands for it.
+    const std::vector<TRadioButton *> group = Group();
+    if (std::any_of(group.begin(), group.end(), [](const TRadioButton *r) { return r->checked_; }))
+        return false;
+    auto first = std::find_if(group.begin(), group.end(), [](const TRadioButton *r) { return r->IsUsable(); });
+    return first != group.end() && *first == this;
+}
+
+bool TRadioButton::KeyDown(TKey key, TShiftState shift)
+{
+    if (shift != ssNone)
+        return false;
+    int step = 0;
+    if (key == TKey::Down || key == TKey::Right) step = 1;
+    else if (key == TKey::Up || key == TKey::Left) step = -1;
+    else if (key == TKey::Space) {
+        Click();
+        return true;
+    } else return false;
+    std::vector<TRadioButton *> usable;
+    for (TRadioButton *r : Group())
+        if (r->IsUsable())
+            usable.push_back(r);
+    auto at = std::find(usable.begin(), usable.end(), this);
+    if (usable.size() < 2 || at == usable.end())
+        return true;
+    const auto n = static_cast<long>(usable.size());
+    TRadioButton *next = usable[static_cast<std::size_t>(((at - usable.begin()) + step + n) % n)];
+    // As on the desktop: the arrow moves the focus and checks, running the click.
+    next->SetFocus();
+    if (next->Focused())
+        next->Click();
+    return true;
 }
 
 bool TRadioButton::SetProperty(const PropertyDesc &p, LoadContext &ctx)

@@ -23,52 +23,70 @@ public:
 enum TEditCharCase { ecNormal, ecUpperCase, ecLowerCase };
 
 // An edit box. `Text` is what the program reads; `DisplayText` what the
-// person sees. The change event fires whenever the shown text really changes,
-// whether a person typed it or code set it.
+// person sees. The edit owns one MaskEngine (which also serves edits without
+// a mask): text, caret and selection live there and nowhere else, so a front
+// end only forwards keys and shows what the model holds. The change event
+// fires whenever the shown text really changes, whether a person typed it or
+// code set it.
 class TCustomEdit : public TWinControl {
 public:
     explicit TCustomEdit(TComponent *owner);
     const char *ClassName() const override { return "TCustomEdit"; }
 
-    virtual std::string Text() const { return text_; }
-    virtual std::string DisplayText() const { return text_; }
+    std::string Text() const { return engine_.text(); }
+    std::string DisplayText() const { return engine_.displayText(); }
     void SetText(const std::string &text);
     // The edit's clear operation: a change like any other.
     void Clear() { SetText(""); }
 
     int MaxLength() const { return maxLength_; }
-    void SetMaxLength(int n) { maxLength_ = n; }
+    void SetMaxLength(int n);
     TEditCharCase CharCase() const { return charCase_; }
-    void SetCharCase(TEditCharCase c) { charCase_ = c; }
+    void SetCharCase(TEditCharCase c);
 
-    // A person's keyboard: select everything, type one key, delete the selection.
-    virtual void SelectAll() { selectedAll_ = true; }
-    virtual bool TypeKey(char32_t key);
-    virtual void DeleteSelection();
+    // Caret and selection, in characters of DisplayText().
+    int CaretPos() const { return engine_.caret(); }
+    int SelStart() const { return engine_.selStart(); }
+    int SelLength() const { return engine_.selLength(); }
+    // A person's selection (mouse, Shift+arrows): from `anchor` to `caret`.
+    void SetSelection(int anchor, int caret);
+
+    // A person's keyboard.
+    void SelectAll();
+    bool TypeKey(char32_t key);
+    void Paste(const std::string &text);
+    void DeleteSelection();  // the Delete key
+    void Backspace();
+    // Arrows, Home and End (with Shift they select), Delete, Backspace, Ctrl+A.
+    bool KeyDown(TKey key, TShiftState shift) override;
+    // Entering by Tab selects everything, as desktop edits do.
+    void EnteredByKeyboard() override { SelectAll(); }
 
     TNotifyEvent OnChange;
 
     bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
 
 protected:
-    // Replaces the stored text; the caller reports the change.
-    virtual void StoreText(const std::string &text) { text_ = text; }
-    // Runs `edit` and fires the change event if the shown text changed.
+    // Runs `edit` on the engine; fires the change event if the shown text
+    // changed, and tells the peer when only the caret or selection moved.
     template <class F>
     void Editing(F &&edit)
     {
         const std::string before = DisplayText();
+        const int caret = engine_.caret(), anchor = engine_.anchor();
         edit();
         if (DisplayText() != before)
             NotifyChange();
+        else if (engine_.caret() != caret || engine_.anchor() != anchor)
+            Changed(ControlProperty::Selection);
     }
     void NotifyChange();
 
+    MaskEngine engine_;
+
 private:
-    std::string text_;
     int maxLength_ = 0;
     TEditCharCase charCase_ = ecNormal;
-    bool selectedAll_ = false;
 };
 
 class TEdit : public TCustomEdit {
@@ -83,22 +101,11 @@ public:
     const char *ClassName() const override { return "TMaskEdit"; }
 
     const std::string &EditMask() const { return engine_.mask(); }
-    // Setting the mask it already has does nothing.
+    // Setting the mask it already has does nothing; the text is kept as far
+    // as the new mask allows.
     void SetEditMask(const std::string &mask);
 
-    std::string Text() const override;
-    std::string DisplayText() const override;
-    void SelectAll() override;
-    bool TypeKey(char32_t key) override;
-    void DeleteSelection() override;
-
     bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
-
-protected:
-    void StoreText(const std::string &text) override;
-
-private:
-    MaskEngine engine_;
 };
 
 enum TComboBoxStyle { csDropDown, csSimple, csDropDownList };
@@ -147,9 +154,15 @@ public:
     // already checked.
     void Click() override;
 
+    // In a group of radio buttons only the checked one (or the first, when
+    // none is) is a tab stop; the arrows move within the group.
+    bool IsTabStop() const override;
+    bool KeyDown(TKey key, TShiftState shift) override;
+
     bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;
 
 private:
+    std::vector<TRadioButton *> Group() const;
     bool checked_ = false;
 };
 

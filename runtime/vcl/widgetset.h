@@ -8,7 +8,7 @@
 
 class TControl;
 
-enum class ControlProperty { Bounds, Enabled, Visible, Caption, Text, Color, Font, Hint, Checked, Items, ItemIndex, Focus, State };
+enum class ControlProperty { Bounds, Enabled, Visible, Caption, Text, Color, Font, Hint, Checked, Items, ItemIndex, Focus, State, Selection };
 
 // Mirrors one control. The model stays the truth: a peer never changes state
 // behind it, it forwards the person's input to the model instead.
@@ -27,11 +27,29 @@ struct PickTable {
     std::vector<std::string> keys;               // the row's key (first visible field, or a named key field)
 };
 
-struct PickTreeNode {
-    std::string key;      // the full tree code
-    std::string caption;  // inner nodes show their segment only
-    int row = -1;         // row of the table for a leaf, -1 for an inner node
-    std::vector<PickTreeNode> children;
+// A tree to pick one leaf from. Its rows stay where their owner keeps them
+// (a data set's rows), so a list over a million rows copies none of them:
+// nodes are numbered 0..NodeCount()-1, a parent before its children, and
+// every text is read when it is shown.
+class PickTree {
+public:
+    virtual ~PickTree() = default;
+    virtual int NodeCount() const = 0;
+    virtual int Parent(int node) const = 0;  // -1 for a root
+    // Children of `node`, in order; node -1 stands for the roots.
+    virtual int ChildCount(int node) const = 0;
+    virtual int Child(int node, int index) const = 0;
+    virtual int IndexInParent(int node) const = 0;
+    virtual std::string Key(int node) const = 0;      // the full tree code
+    virtual std::string Segment(int node) const = 0;  // its last part ("0001")
+    virtual std::string Name(int node) const = 0;     // "" for a group without one
+    virtual int Row(int node) const = 0;              // the leaf's data row; -1 for a group
+    // The leaf whose full code is `key`, -1 when none.
+    virtual int LeafOfKey(const std::string &key) const = 0;
+    // The first node after `from`, in node order and wrapping round, whose
+    // code starts with `text` (typed with or without its separators) or whose
+    // name contains it, ignoring case; -1 when none does.
+    virtual int Find(const std::string &text, int from) const = 0;
 };
 
 class TWidgetSet {
@@ -53,8 +71,8 @@ public:
     }
     // The row picked, or nothing when the person cancels.
     virtual std::optional<int> PickRow(const std::string &title, const PickTable &table) = 0;
-    virtual std::optional<int> PickTreeRow(const std::string &title, const PickTable &table,
-                                           const std::vector<PickTreeNode> &roots) = 0;
+    // The data row of the leaf picked, or nothing on cancel.
+    virtual std::optional<int> PickTreeRow(const std::string &title, const PickTree &tree) = 0;
     // The rows chosen, or nothing on cancel; `marked` rows start chosen.
     virtual std::optional<std::vector<int>> PickRows(const std::string &title, const PickTable &table,
                                                      const std::vector<int> &marked) = 0;

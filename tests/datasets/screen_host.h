@@ -139,25 +139,10 @@ private:
     } while (0)
 
 // A parameter as a handler sets it: a text, or cleared (NULL).
-struct Arg {
-    const char *name;
-    std::optional<std::string> value;
-};
+using Arg = QueryArg;
 inline Arg Set(const char *name, std::string value) { return {name, std::move(value)}; }
 inline Arg Null(const char *name) { return {name, std::nullopt}; }
-
-// Close, set or clear the parameters by name, Open: as the handlers do.
-inline void Reopen(TADOIBQuery &q, const std::vector<Arg> &args)
-{
-    q.Close();
-    for (const Arg &a : args) {
-        if (a.value)
-            q.ParamByName(a.name)->SetAsString(*a.value);
-        else
-            q.ParamByName(a.name)->Clear();
-    }
-    q.Open();
-}
+inline void Reopen(TADOIBQuery &q, const std::vector<Arg> &args) { q.Reopen(args); }
 
 // One field over every row, NULL shown as "(null)".
 inline std::vector<std::string> Column(TADOIBQuery &q, const TField &field)

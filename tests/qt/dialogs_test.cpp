@@ -1,10 +1,12 @@
 // The pick dialogs answer in the model's rows, whatever the person did to the view.
 #include "pickdialogs.h"
+#include "vdl/picktree.h"
 
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
-#include <QTreeWidget>
+#include <QLineEdit>
+#include <QTreeView>
 #include <QDialogButtonBox>
 
 #include <gtest/gtest.h>
@@ -45,26 +47,77 @@ TEST(PickRowDialogTest, AnEmptyTablePicksNothing)
     EXPECT_FALSE(d.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->isEnabled());
 }
 
-TEST(PickTreeDialogTest, OnlyLeavesArePickable)
+// Rows as a product lookup returns them: the deepest level, ordered by code.
+class Products : public TDataSet {
+public:
+    Products()
+    {
+        new TStringField(this, "CDARVPROD", 10, this);
+        new TStringField(this, "NMPRODUTO", 50, this);
+        Open();
+    }
+
+protected:
+    ResultSet InternalOpen() override
+    {
+        return {{"CDARVPROD", "NMPRODUTO"},
+                {{"01.01.0001", "Cola 350 ml"}, {"01.01.0002", "Guarana 2 L"}, {"01.02.0001", "Agua 500 ml"},
+                 {"02.01.0001", "Sabonete"}}};
+    }
+};
+
+TEST(PickTreeDialogTest, OnlyLeavesArePickableAndGroupsShowTheirNames)
 {
-    PickTable table{{"Código", "Nome"}, {{"01.01.0001", "Cola"}, {"01.01.0002", "Guaraná"}},
-                    {"01.01.0001", "01.01.0002"}};
-    std::vector<PickTreeNode> roots{{"01", "01 Bebidas", -1,
-                                     {{"01.01", "01 Refrigerantes", -1,
-                                       {{"01.01.0001", "0001 Cola", 0, {}}, {"01.01.0002", "0002 Guaraná", 1, {}}}}}}};
-    PickTreeDialog d("Produto", table, roots);
+    Products rows;
+    DataSetPickTree tree(rows, "CDARVPROD", "NMPRODUTO", {{"01", "Bebidas"}, {"01.02", "Aguas"}});
+    PickTreeDialog d("Produto", tree);
     auto *ok = d.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
-    QTreeWidgetItem *inner = d.Tree()->topLevelItem(0)->child(0);
-    d.Tree()->setCurrentItem(inner);
+    const QAbstractItemModel *model = d.Tree()->model();
+    ASSERT_EQ(model->rowCount({}), 2);
+    const QModelIndex drinks = model->index(0, 0, {});
+    EXPECT_EQ(model->index(0, 1, {}).data().toString(), "Bebidas");
+    EXPECT_EQ(model->index(1, 1, {}).data().toString(), "");  // no row names group 02
+    const QModelIndex sodas = model->index(0, 0, drinks);
+    d.Tree()->setCurrentIndex(sodas);
     EXPECT_EQ(d.Picked(), std::nullopt);
     EXPECT_FALSE(ok->isEnabled());
-    emit d.Tree()->itemDoubleClicked(inner, 0);
-    EXPECT_NE(d.result(), QDialog::Accepted);
-
-    QTreeWidgetItem *leaf = inner->child(1);
-    d.Tree()->setCurrentItem(leaf);
+    d.Tree()->setCurrentIndex(model->index(1, 0, sodas));
     EXPECT_TRUE(ok->isEnabled());
     EXPECT_EQ(d.Picked(), 1);
+}
+
+TEST(PickTreeDialogTest, TheSearchFindsByCodeOrNameAnywhereInTheTree)
+{
+    Products rows;
+    DataSetPickTree tree(rows, "CDARVPROD", "NMPRODUTO", {{"01", "Bebidas"}});
+    PickTreeDialog d("Produto", tree);
+    struct Case {
+        const char *typed;
+        const char *code;  // of the node it lands on; "" when none
+    } cases[] = {
+        {"0102", "01.02"}, {"01.01.0002", "01.01.0002"}, {"02", "02"},
+        {"sabo", "02.01.0001"}, {"GUARANA", "01.01.0002"}, {"xyz", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.typed);
+        d.Search()->setText(QString::fromUtf8(c.typed));
+        const bool found = d.FindNext(true);
+        EXPECT_EQ(found, *c.code != 0);
+        if (found) {
+            EXPECT_EQ(d.Tree()->currentIndex().data(Qt::ToolTipRole).toString().toStdString(), c.code);
+        }
+    }
+    // Enter in the box goes on to the next match.
+    d.Search()->setText("01.01");
+    d.FindNext(true);
+    EXPECT_EQ(d.Tree()->currentIndex().data(Qt::ToolTipRole).toString(), "01.01");
+    d.FindNext(false);
+    EXPECT_EQ(d.Tree()->currentIndex().data(Qt::ToolTipRole).toString(), "01.01.0001");
+    // Typing in the tree goes to the search box.
+    d.Search()->clear();
+    QTest::keyClicks(d.Tree(), "agua");
+    EXPECT_EQ(d.Search()->text(), "agua");
+    EXPECT_EQ(d.Picked(), 2);
 }
 
 TEST(PickRowsDialogTest, MarkedRowsStartCheckedAndRowClicksToggle)

@@ -121,9 +121,10 @@ TEST_F(PeersTest, KeysGoThroughTheModel)
     EXPECT_EQ(line->text(), "ABC");
     EXPECT_EQ(changes, 3);
 
-    QTest::keyClick(line, Qt::Key_Backspace);  // nothing selected: the model has no such edit
-    EXPECT_EQ(edit->Text(), "ABC");
-    line->selectAll();
+    QTest::keyClick(line, Qt::Key_Backspace);  // the character before the model's caret
+    EXPECT_EQ(edit->Text(), "AB");
+    EXPECT_EQ(line->cursorPosition(), edit->CaretPos());
+    line->selectAll();  // a person's selection reaches the model
     QTest::keyClick(line, Qt::Key_Backspace);
     EXPECT_EQ(edit->Text(), "");
     EXPECT_EQ(line->text(), "");

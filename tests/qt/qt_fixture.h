@@ -21,14 +21,23 @@ public:
         picks.push_back(title);
         return std::nullopt;
     }
-    std::optional<int> PickTreeRow(const std::string &title, const PickTable &t,
-                                   const std::vector<PickTreeNode> &) override
+    std::optional<int> PickTreeRow(const std::string &title, const PickTree &) override
     {
-        return PickRow(title, t);
+        picks.push_back(title);
+        return std::nullopt;
     }
+    std::optional<std::vector<int>> PickRows(const std::string &title, const PickTable &,
+                                             const std::vector<int> &) override
+    {
+        picks.push_back(title);
+        return std::nullopt;
+    }
+    void PrintDocument(const std::string &path) override { printed.push_back(path); }
+    void ShowDocument(const std::string &path) override { shown.push_back(path); }
 
     std::vector<std::string> messages;
     std::vector<std::string> picks;
+    std::vector<std::string> printed, shown;
 };
 
 inline ScriptedQtWidgetSet &InstallScripted(QMdiArea *area = nullptr)

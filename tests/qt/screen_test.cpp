@@ -136,16 +136,15 @@ TEST_F(ScreenQtTest, PrintingGoesThroughThePrintCommandOrSaysWhereTheFileIs)
     } cases[] = {
         {"true", ""},
         {"true --with an-argument", ""},
-        {"", "Nenhuma impressora configurada (print_command). O relatório foi gravado em '" + pdf + "'."},
-        {"/nao/existe/lp", "Não foi possível imprimir: '/nao/existe/lp' não pôde ser executado. O relatório foi "
-                           "gravado em '" + pdf + "'."},
+        {"", "Não há impressora configurada. O relatório foi gravado em '" + pdf + "'."},
+        {"/nao/existe/lp", "Não foi possível enviar o relatório à impressora. O relatório foi gravado em '" + pdf + "'."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.command);
         MutableHostSettings().printCommand = c.command;
         std::string error;
         try {
-            ws->PrintDocument(pdf);
+            ws->QtWidgetSet::PrintDocument(pdf);
         } catch (const Exception &e) {
             error = e.Message();
         }

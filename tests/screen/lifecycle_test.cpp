@@ -86,7 +86,7 @@ TEST_F(ScreenTest, TheGlobalsOutliveTheScreen)
     EXPECT_EQ(stProdIni, "3");
 }
 
-TEST_F(ScreenTest, ClosingDisconnectsAndReleasesAfterTheHandler)
+TEST_F(ScreenTest, ClosingReleasesTheScreenAfterItsOwnHandler)
 {
     TfrmResumoOficialCfop &screen = Open();
     bool stillThere = false;

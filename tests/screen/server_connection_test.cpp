@@ -40,6 +40,24 @@ protected:
     }
 };
 
+TEST_F(ServerConnectionTest, ClosingDisconnectsFromTheServerBeforeTheScreenGoes)
+{
+    auto server = Start();
+    TfrmResumoOficialCfop &screen = Open();
+    ASSERT_TRUE(screen.netResumoOficialCfop->Connected()) << "a listening server is found on open";
+    bool connectedAfterClose = true, stillThere = false;
+    Application->RunUserAction([&] {
+        screen.Close();
+        connectedAfterClose = screen.netResumoOficialCfop->Connected();
+        stillThere = ScreenCount() == 0 && Application->PendingMessages() > 0;
+    });
+    EXPECT_FALSE(connectedAfterClose);
+    EXPECT_TRUE(stillThere) << "disconnected within the close handler, released after it";
+    EXPECT_EQ(ScreenCount(), 0);
+    // The next screen connects afresh.
+    EXPECT_TRUE(Open().netResumoOficialCfop->Connected());
+}
+
 TEST_F(ServerConnectionTest, AnAbsentServerNeitherStopsTheScreenNorShowsAMessage)
 {
     TfrmResumoOficialCfop &screen = Open();  // the fixture points at a port nothing listens on

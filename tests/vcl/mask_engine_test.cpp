@@ -102,13 +102,15 @@ TEST(MaskEngine, FirstKeyOverSelectionReplacesEverythingAtOnce)
     EXPECT_EQ(e.text(), "01/01/2026");
 }
 
-TEST(MaskEngine, SelectAllPutsCaretOnFirstEditable)
+TEST(MaskEngine, KeyOverSelectAllGoesToFirstEditable)
 {
     MaskEngine e("(99) 9999-9999;1;_");
     e.setText("(11) 2345-6789");
     e.selectAll();
-    EXPECT_EQ(e.caret(), 1);
+    EXPECT_EQ(e.selStart(), 0);
+    EXPECT_EQ(e.selLength(), 14);
     e.typeKey(U'2');
+    EXPECT_EQ(e.caret(), 2);
     EXPECT_EQ(e.text(), "(2");
 }
 
@@ -123,7 +125,7 @@ TEST(MaskEngine, RefusedKeyOverSelectionChangesNothing)
     EXPECT_FALSE(e.typeKey(U'/'));
     EXPECT_EQ(e.text(), "31/12/2025");
     EXPECT_TRUE(e.hasSelection());
-    EXPECT_EQ(e.caret(), 0);
+    EXPECT_EQ(e.selLength(), 10);
 }
 
 TEST(MaskEngine, DeleteOverSelectionBlanksEveryPosition)

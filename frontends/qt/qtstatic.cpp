@@ -1,0 +1,145 @@
+// Controls that only show: labels, bevels, panels and group boxes.
+#include "qtpeer.h"
+
+#include "vcl/forms.h"
+
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+
+#include <algorithm>
+
+namespace {
+
+class LabelPeer : public QtPeer {
+public:
+    LabelPeer(TControl &c, QWidget *parent) : QtPeer(c, new QLabel(parent))
+    {
+        label()->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    }
+
+protected:
+    QLabel *label() const { return static_cast<QLabel *>(widget_.data()); }
+    void SyncBounds() override
+    {
+        // Labels are drawn from the top of their box; leave room for the descent.
+        QRect box(control_.Left(), control_.Top(), control_.Width(), std::max(control_.Height(), 16));
+        box = OutOfTheWay(box);
+        widget_->setGeometry(box);
+    }
+    void SyncOwn(ControlProperty what) override
+    {
+        if (what == ControlProperty::Caption) {
+            label()->setText(QtCaption(control_.Caption()));
+            SyncBounds();
+        }
+    }
+
+private:
+    // A label on the form itself paints under the windowed controls next to
+    // it; where it would show through one of their children (a screen code
+    // over a group's frame), it moves to the right end of its line.
+    QRect OutOfTheWay(const QRect &box) const
+    {
+        auto *form = dynamic_cast<TCustomForm *>(control_.Parent());
+        if (!form)
+            return box;
+        const QRect text(box.topLeft(), QSize(std::min(box.width(), label()->sizeHint().width()), box.height()));
+        bool covered = false;
+        for (TControl *sibling : form->Controls()) {
+            auto *w = dynamic_cast<TWinControl *>(sibling);
+            if (!w || sibling == &control_)
+                continue;
+            for (TControl *child : w->Controls()) {
+                const QRect r(w->Left() + child->Left(), w->Top() + child->Top(), child->Width(), child->Height());
+                if (child->Visible() && r.intersects(text))
+                    covered = true;
+            }
+        }
+        if (!covered)
+            return box;
+        const int width = form->ClientWidth() > 0 ? form->ClientWidth() : form->Width();
+        QRect moved = box;
+        moved.setWidth(text.width());
+        moved.moveLeft(width - text.width() - 6);
+        return moved;
+    }
+};
+
+class BevelPeer : public QtPeer {
+public:
+    BevelPeer(TControl &c, QWidget *parent) : QtPeer(c, new QFrame(parent)) {}
+
+protected:
+    void SyncBounds() override
+    {
+        QtPeer::SyncBounds();
+        auto *f = static_cast<QFrame *>(widget_.data());
+        // A flat bevel is a separator line, otherwise a sunken box.
+        if (control_.Height() <= 10)
+            f->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+        else if (control_.Width() <= 10)
+            f->setFrameStyle(QFrame::VLine | QFrame::Sunken);
+        else
+            f->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    }
+};
+
+class PanelPeer : public QtPeer {
+public:
+    PanelPeer(TControl &c, QWidget *parent) : QtPeer(c, new QFrame(parent))
+    {
+        auto *f = static_cast<QFrame *>(widget_.data());
+        f->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+        caption_ = new QLabel(f);
+        caption_->setAlignment(Qt::AlignCenter);
+        caption_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void SyncBounds() override
+    {
+        QtPeer::SyncBounds();
+        caption_->setGeometry(0, 0, control_.Width(), control_.Height());
+        caption_->lower();
+    }
+    void SyncOwn(ControlProperty what) override
+    {
+        if (what == ControlProperty::Caption)
+            caption_->setText(QtCaption(control_.Caption()));
+    }
+
+private:
+    QLabel *caption_;
+};
+
+class GroupBoxPeer : public QtPeer {
+public:
+    GroupBoxPeer(TControl &c, QWidget *parent) : QtPeer(c, new QGroupBox(parent)) {}
+
+protected:
+    void SyncOwn(ControlProperty what) override
+    {
+        if (what == ControlProperty::Caption)
+            static_cast<QGroupBox *>(widget_.data())->setTitle(QtCaption(control_.Caption()).trimmed());
+    }
+};
+
+} // namespace
+
+std::unique_ptr<QtPeer> MakeLabelPeer(TControl &c, QWidget *parent, QtWidgetSet &)
+{
+    return std::make_unique<LabelPeer>(c, parent);
+}
+std::unique_ptr<QtPeer> MakeBevelPeer(TControl &c, QWidget *parent, QtWidgetSet &)
+{
+    return std::make_unique<BevelPeer>(c, parent);
+}
+std::unique_ptr<QtPeer> MakePanelPeer(TControl &c, QWidget *parent, QtWidgetSet &)
+{
+    return std::make_unique<PanelPeer>(c, parent);
+}
+std::unique_ptr<QtPeer> MakeGroupBoxPeer(TControl &c, QWidget *parent, QtWidgetSet &)
+{
+    return std::make_unique<GroupBoxPeer>(c, parent);
+}

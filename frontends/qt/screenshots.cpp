@@ -1,0 +1,105 @@
+#include "screenshots.h"
+
+#include "pickdialogs.h"
+#include "qtwidgetset.h"
+#include "vcl/forms.h"
+#include "vcl/stdctrls.h"
+
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QScreen>
+#include <QTimer>
+
+#include <iostream>
+
+namespace {
+
+TControl *Find(const char *name)
+{
+    TCustomForm *screen = Application ? Application->ActiveChild() : nullptr;
+    return screen ? dynamic_cast<TControl *>(screen->FindComponent(name)) : nullptr;
+}
+
+void Press(TControl *control, int key, Qt::KeyboardModifiers mods = Qt::NoModifier)
+{
+    if (QWidget *w = control ? QtWidgetSet::WidgetOf(*control) : nullptr) {
+        QKeyEvent press(QEvent::KeyPress, key, mods);
+        QApplication::sendEvent(w, &press);
+    }
+}
+
+// Saves the display with whatever is open on it, closes the dialog, quits.
+void Shoot(const QString &file, int *rc)
+{
+    QApplication::processEvents();
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+    *rc = shot.save(file) ? 0 : 1;
+    if (*rc)
+        std::cerr << "fishost-qt: could not write " << file.toStdString() << '\n';
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *d = qobject_cast<QDialog *>(w); d && d->isVisible())
+            d->reject();
+    QTimer::singleShot(0, qApp, &QApplication::quit);
+}
+
+} // namespace
+
+bool IsScreenshotView(const QString &view)
+{
+    return view == "screen" || view == "pick" || view == "tree" || view == "calendar" || view == "message";
+}
+
+void ScheduleScreenshot(QMainWindow &window, const QString &view, const QString &file, int *rc)
+{
+    auto *ws = dynamic_cast<QtWidgetSet *>(&WidgetSet());
+    // Let the windows lay out and paint once before acting and taking the picture.
+    QTimer::singleShot(300, &window, [ws, view, file, rc] {
+        // A dialog runs its own loop: the picture is taken from inside it.
+        QTimer::singleShot(view == "tree" ? 900 : 400, qApp, [view, file, rc] {
+            if (view == "tree")
+                for (QWidget *w : QApplication::topLevelWidgets())
+                    if (auto *d = dynamic_cast<PickTreeDialog *>(w)) {
+                        d->Search()->setText(QStringLiteral("guarana"));
+                        d->FindNext(true);
+                    }
+            QTimer::singleShot(200, qApp, [file, rc] { Shoot(file, rc); });
+        });
+        if (view == "pick") {
+            if (auto *company = dynamic_cast<TWinControl *>(Find("medCdEmpresa")))
+                ws->Run([company] { company->SetFocus(); });
+            Press(Find("medCdEmpresa"), Qt::Key_F2);
+        } else if (view == "tree") {
+            if (auto *reports = dynamic_cast<TComboBox *>(Find("cbbReportNames")))
+                ws->Run([reports] {
+                    const auto &items = reports->Items();
+                    for (std::size_t i = 0; i < items.size(); ++i)
+                        if (items[i] == "Relação de Notas Fiscais")
+                            reports->PickItem(static_cast<int>(i));
+                });
+            if (auto *code = dynamic_cast<TWinControl *>(Find("medProdInic")))
+                ws->Run([code] { code->SetFocus(); });
+            Press(Find("medProdInic"), Qt::Key_F2);
+        } else if (view == "calendar") {
+            if (auto *date = dynamic_cast<TCustomEdit *>(Find("depDtInicial")))
+                ws->Run([date] {
+                    date->SetFocus();
+                    date->SelectAll();
+                    date->Paste("15/01/2026");
+                });
+            Press(Find("depDtInicial"), Qt::Key_F4);
+        } else if (view == "message") {
+            if (auto *tax = dynamic_cast<TCustomEdit *>(Find("medCdImposto")))
+                ws->Run([tax] {
+                    tax->SetFocus();
+                    tax->SelectAll();
+                    tax->TypeKey(U'9');
+                    tax->TypeKey(U'9');
+                });
+            Press(Find("medCdImposto"), Qt::Key_Tab);
+        }
+    });
+}

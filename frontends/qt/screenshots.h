@@ -1,0 +1,13 @@
+#pragma once
+// Pictures of the desktop host for people to look at: the screen, or the
+// screen with one of its dialogs open (a pick list, the product tree with a
+// search, the calendar, a message).
+#include <QString>
+
+class QMainWindow;
+
+// Known views: "screen", "pick", "tree", "calendar", "message".
+bool IsScreenshotView(const QString &view);
+// Once the screen is open, shows `view`, saves the whole display to `file`
+// and quits the application with `*rc` set to 0, or 1 when it could not.
+void ScheduleScreenshot(QMainWindow &window, const QString &view, const QString &file, int *rc);
