@@ -6,12 +6,11 @@
 #include "rtl/sysutils.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPdfDocument>
 #include <QProgressDialog>
-#include <QTranslator>
+#include <QTimer>
 
 #include <limits>
 
@@ -40,15 +39,6 @@ QtReportProgress::~QtReportProgress()
 
 namespace {
 int cancellations = 0;
-
-// The report framework keeps an hourglass up while it runs; a dialog waiting
-// for the person shows the ordinary pointer over it.
-struct ArrowWhileAsking {
-    ArrowWhileAsking() { QApplication::setOverrideCursor(Qt::ArrowCursor); }
-    ~ArrowWhileAsking() { QApplication::restoreOverrideCursor(); }
-    ArrowWhileAsking(const ArrowWhileAsking &) = delete;
-    ArrowWhileAsking &operator=(const ArrowWhileAsking &) = delete;
-};
 } // namespace
 
 int QtReportProgress::Cancellations() { return cancellations; }
@@ -95,19 +85,27 @@ void QtReportUi::Preview(const std::string &pdfPath, const std::string &title, c
         // The pages get the whole work area; the screen stays one click away.
         sub->setGeometry(QRect(QPoint(0, 0), area_->viewport()->size()));
         sub->show();
-        area_->setActiveSubWindow(sub);
+        // The action that asked for the preview gives the focus back to the
+        // screen when it ends; the pages come to the front after that.
+        QTimer::singleShot(0, sub, [area = area_, sub, preview] {
+            if (area)
+                area->setActiveSubWindow(sub);
+            preview->setFocus();
+        });
     } else {
         preview->setParent(window_, Qt::Window);
         preview->show();
+        QTimer::singleShot(0, preview, [preview] {
+            preview->activateWindow();
+            preview->setFocus();
+        });
     }
-    preview->setFocus();
 }
 
 bool QtReportUi::Print(const std::string &pdfPath, const std::string &title)
 {
     QPdfDocument document;
     OpenPdf(document, ToQString(pdfPath));
-    const ArrowWhileAsking arrow;
     try {
         return services_.print(document, ToQString(title), DialogParent(), -1);
     } catch (const NoPrinterError &e) {
@@ -118,7 +116,6 @@ bool QtReportUi::Print(const std::string &pdfPath, const std::string &title)
 std::optional<ReportLayout> QtReportUi::EditLayout(const LayoutEditRequest &request)
 {
     LayoutEditor editor(request, DialogParent());
-    const ArrowWhileAsking arrow;
     if (editor.exec() != QDialog::Accepted)
         return std::nullopt;
     return editor.Result();
@@ -127,14 +124,4 @@ std::optional<ReportLayout> QtReportUi::EditLayout(const LayoutEditRequest &requ
 std::unique_ptr<ReportProgress> QtReportUi::BeginProgress(const std::string &title)
 {
     return std::make_unique<QtReportProgress>(ToQString(title), DialogParent(), progressDelayMs_);
-}
-
-void LoadQtTranslations()
-{
-    auto *translator = new QTranslator(qApp);
-    if (translator->load(QLocale(QLocale::Portuguese, QLocale::Brazil), QStringLiteral("qtbase"),
-                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(translator);
-    else
-        delete translator;
 }

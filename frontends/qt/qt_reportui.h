@@ -58,6 +58,3 @@ private:
     QPointer<ReportPreview> lastPreview_;
     int progressDelayMs_ = 400;
 };
-
-// Qt's own dialogs (file, print) speak Portuguese from here on.
-void LoadQtTranslations();

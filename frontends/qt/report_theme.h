@@ -10,9 +10,6 @@
 // The theme's icon of the first of `names` ("zoom-fit-width|format-justify-fill")
 // it has; else the style's `fallback`, so a toolbar never shows an empty button.
 QIcon ThemeIcon(const char *names, QStyle::StandardPixmap fallback);
-// When the desktop names no icon theme of its own (a bare X server names only
-// "hicolor", the offscreen platform none), uses one installed on the machine.
-void UseInstalledIconTheme();
 
 // "1.234.567"
 QString GroupedNumber(long long n);

@@ -3,6 +3,8 @@
 //   fisreport-shot preview REPORT.pdf OUT.png [--title T] [--page N]
 //   fisreport-shot editor DEFINITION.json OUT.png [--first-page PAGE.pdf] [--tab N]
 #include "qt_reportui.h"
+#include "qticons.h"
+#include "qtwidgetset.h"
 #include "layout_editor.h"
 #include "report/layout.h"
 #include "report/reportdef.h"
@@ -78,8 +80,8 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("Fiscal"));
-    LoadQtTranslations();
-    UseInstalledIconTheme();
+    UsePortugueseTexts();
+    UseDesktopIconTheme();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() < 3 || (args[0] != "preview" && args[0] != "editor")) {
         usage(std::cerr);
