@@ -47,8 +47,10 @@ void InitializeHostPackages(const HostConfig &config, bool connect)
     RegisterComponentClass<TDateEditPlus>("TDateEditPlus");
     // A front end that shows reports has installed its own; the default
     // prints through the configured command.
-    if (auto *headless = dynamic_cast<HeadlessReportUi *>(&ReportUserInterface()))
+    if (auto *headless = dynamic_cast<HeadlessReportUi *>(&ReportUserInterface())) {
         headless->SetPrintCommand(config.printCommand);
+        headless->SetViewer([](const std::string &pdf) { WidgetSet().ShowDocument(pdf); });
+    }
     if (!dtmDBGeral)
         dtmDBGeral = new TdtmDBGeral(Application);
     if (connect)

@@ -196,18 +196,31 @@ void TfrmDadosGerRel::RunSelected(ReportAction action)
     rpddPadrao->Formats = ParseReportFormats(HostSettings().reportFormats);
     {
         // The report's own query may take a while on a large period; the
-        // cursor comes back however the run ends.
+        // cursor comes back however the run ends, and before the person
+        // is handed the pages.
         struct Hourglass {
             TCursor before = Screen->Cursor();
+            bool on = true;
             Hourglass() { Screen->SetCursor(crHourGlass); }
-            ~Hourglass() { Screen->SetCursor(before); }
+            ~Hourglass() { Off(); }
+            void Off()
+            {
+                if (on)
+                    Screen->SetCursor(before);
+                on = false;
+            }
         } hourglass;
+        struct HandOver {
+            TReportDesignerDialog *dialog;
+            ~HandOver() { dialog->BeforeHandOver = nullptr; }
+        } handOver{rpddPadrao};
+        rpddPadrao->BeforeHandOver = [&hourglass] { hourglass.Off(); };
         if (!rpddPadrao->Execute(action, report))
             return;
-        if (action == ReportAction::EditLayout)
-            EditLayout(report);
     }
-    if (action == ReportAction::SaveAs)
+    if (action == ReportAction::EditLayout)
+        EditLayout(report);
+    else if (action == ReportAction::SaveAs)
         SaveCopy(report, newTitle);
 }
 
@@ -255,7 +268,8 @@ void TfrmDadosGerRel::EditLayout(const ReportDefinition &report)
     try {
         // Without an editor (or when the person cancels) the layout as it
         // stands is checked against what the statement gives.
-        CheckLayoutFields(edited ? *edited : current, columns);
+        if (!columns.empty())  // without a database there is nothing to check against
+            CheckLayoutFields(edited ? *edited : current, columns);
         if (edited)
             ParseLayout(SerializeLayout(*edited));
     } catch (const LayoutError &e) {

@@ -1,10 +1,11 @@
 #pragma once
 // The report framework's front end where nothing is displayed: a preview
-// only lists its file, a print lists it and hands it to the configured
-// print command (none: it is only listed), there is no layout editor and a
-// run cannot be cancelled.
+// lists its file (and hands it to the viewer, when the host has one), a
+// print lists it and hands it to the configured print command (none: it is
+// only listed), there is no layout editor and a run cannot be cancelled.
 #include "report/reportui.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,11 +21,13 @@ public:
     std::unique_ptr<ReportProgress> BeginProgress(const std::string &title) override;
 
     void SetPrintCommand(std::string command) { printCommand_ = std::move(command); }
+    void SetViewer(std::function<void(const std::string &)> viewer) { viewer_ = std::move(viewer); }
     const std::vector<std::string> &Previewed() const { return previewed_; }
     const std::vector<std::string> &Printed() const { return printed_; }
 
 private:
     std::string printCommand_;
+    std::function<void(const std::string &)> viewer_;
     std::vector<std::string> previewed_, printed_;
 };
 

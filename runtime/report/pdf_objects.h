@@ -11,6 +11,7 @@
 #include "rtl/atomicfile.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,7 @@ public:
 private:
     void number(float v);
     std::string ops_;
+    float lineX_ = 0, lineY_ = 0;  // where the current text line starts
 };
 
 class PdfWriter {
@@ -89,5 +91,9 @@ private:
     std::vector<ObjectId> nodes_;  // the page tree's inner nodes, one per run of kids
     std::vector<ObjectId> kidsOfLastNode_;
     std::string compressed_;
+    struct EndDeflate {
+        void operator()(struct z_stream_s *z) const;
+    };
+    std::unique_ptr<struct z_stream_s, EndDeflate> deflater_;
     ObjectId catalog_, root_, regular_, bold_, info_;
 };

@@ -93,6 +93,11 @@ struct PdfReportSink::Impl {
     float width = 0, height = 0, y = 0;
     float left = kMarginX, contentWidth = 0, tableWidth = 0, captionHeight = 0;
     bool pageOpen = false, captionsOnPage = false, bandsOnPage = false;
+    // Headers of the groups still open, outermost first (Windows-1252; empty
+    // for a group without a header band), and how many of them a band placed
+    // on a new page repeats above itself.
+    std::vector<std::string> openGroups;
+    std::size_t repeatGroups = 0;
     std::string title, code, when;
     std::vector<std::pair<std::string, std::string>> header, parameters;  // Windows-1252
     std::vector<Column> columns;
@@ -234,19 +239,38 @@ struct PdfReportSink::Impl {
         captionsOnPage = true;
     }
 
-    // Room for a band of the table `h` high, with the captions above it.
+    void groupLine(std::size_t level, const std::string &cp1252)
+    {
+        const float h = 13, indent = static_cast<float>(level) * kIndent;
+        if (level == 0)
+            canvas.Fill(left, y - h + 2, tableWidth, h - 2, 0.93f);
+        canvas.Text(PdfFont::Bold, 8, left + kPad + indent, y - h + 5,
+                    fit(PdfFont::Bold, 8, cp1252, tableWidth - indent - 2 * kPad));
+        y -= h;
+    }
+
+    // Room for a band of the table `h` high, with the captions above it; on
+    // a new page the headers of the groups it belongs to come again first.
     void place(float h)
     {
+        bool fresh = false;
         if (!captionsOnPage) {
-            if (y - captionHeight - h < kBottom && bandsOnPage)
+            if (y - captionHeight - h < kBottom && bandsOnPage) {
                 newPage();
+                fresh = true;
+            }
         } else if (y - h < kBottom) {
             newPage();
+            fresh = true;
         }
         if (stopped)
             return;
         if (!captionsOnPage)
             drawCaptions();
+        if (fresh)
+            for (std::size_t l = 0; l < repeatGroups && l < openGroups.size(); ++l)
+                if (!openGroups[l].empty())
+                    groupLine(l, openGroups[l] + Utf8ToCp1252(" (continuação)"));
         bandsOnPage = true;
     }
 
@@ -373,16 +397,14 @@ void PdfReportSink::GroupHeader(std::size_t level, const std::string &text)
     Impl &m = *impl_;
     if (m.stopped)
         return;
-    const float h = 13;
-    m.place(h + kLine);  // never a header alone at the foot of a page
+    m.openGroups.resize(level);
+    m.repeatGroups = level;
+    m.place(13 + kLine);  // never a header alone at the foot of a page
     if (m.stopped)
         return;
-    const float indent = static_cast<float>(level) * kIndent;
-    if (level == 0)
-        m.canvas.Fill(m.left, m.y - h + 2, m.tableWidth, h - 2, 0.93f);
-    m.canvas.Text(PdfFont::Bold, 8, m.left + kPad + indent, m.y - h + 5,
-                  m.fit(PdfFont::Bold, 8, Utf8ToCp1252(text), m.tableWidth - indent - 2 * kPad));
-    m.y -= h;
+    const std::string shown = Utf8ToCp1252(text);
+    m.groupLine(level, shown);
+    m.openGroups.push_back(shown);
 }
 
 void PdfReportSink::Detail(const std::vector<BandCell> &cells, const std::vector<std::string> &)
@@ -403,6 +425,7 @@ void PdfReportSink::Detail(const std::vector<BandCell> &cells, const std::vector
         lines = std::max(lines, c.lines.size());
     }
     const float h = static_cast<float>(lines) * kLine;
+    m.repeatGroups = m.openGroups.size();
     m.place(h);
     if (m.stopped)
         return;
@@ -420,8 +443,10 @@ void PdfReportSink::GroupFooter(std::size_t level, const std::string &caption, c
     Impl &m = *impl_;
     if (m.stopped)
         return;
+    m.repeatGroups = level + 1;
     m.totalsBand(kLine + 2, static_cast<float>(level) * kIndent, caption, totals, 0.4f, 0.45f);
     m.y -= 4;
+    m.openGroups.resize(std::min(m.openGroups.size(), level));
 }
 
 void PdfReportSink::Summary(const std::string &caption, const std::vector<BandTotal> &totals)
@@ -429,6 +454,7 @@ void PdfReportSink::Summary(const std::string &caption, const std::vector<BandTo
     Impl &m = *impl_;
     if (m.stopped)
         return;
+    m.repeatGroups = 0;
     m.place(kLine + 6);
     if (m.stopped)
         return;

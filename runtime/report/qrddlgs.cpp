@@ -111,6 +111,8 @@ bool TReportDesignerDialog::Execute(ReportAction action, const ReportDefinition 
     lastRun_ = std::move(run);
     ++runCount_;
     ++totalRuns;
+    if ((action == ReportAction::Preview || action == ReportAction::Print) && BeforeHandOver)
+        BeforeHandOver();
     if (action == ReportAction::Preview)
         ReportUserInterface().Preview(lastRun_->output, report.title, exportTo);
     else if (action == ReportAction::Print)

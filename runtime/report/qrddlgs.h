@@ -51,6 +51,9 @@ public:
     std::string ProductMask;
     // What a print or preview writes besides the PDF ("csv", "xlsx").
     std::vector<std::string> Formats = {"pdf"};
+    // Called once the files are written, just before the PDF goes to the
+    // front end (whose print dialog or preview the person then uses).
+    std::function<void()> BeforeHandOver;
 
     // Takes the parameters from the statement, lets the handler fill them,
     // and for a print or a preview writes the report (its PDF and the other

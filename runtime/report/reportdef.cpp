@@ -208,6 +208,7 @@ void watchFolder(CachedFolder &folder, const std::string &dir)
 } // namespace
 
 namespace {
+// The folder's definitions; null when it is missing or holds none.
 ReportList loadFolder(const std::string &reportsDir, const std::string &code, bool saved)
 {
     // Plain concatenation: building a path object on every open costs more
@@ -225,7 +226,7 @@ ReportList loadFolder(const std::string &reportsDir, const std::string &code, bo
     }
     std::error_code ec;
     if (!fs::is_directory(dir, ec))
-        throw ReportNotFound(code, reportsDir);
+        return nullptr;
     {
         std::lock_guard<std::mutex> lock(cacheMutex);
         watchFolder(cache[dir], dir);
@@ -261,7 +262,7 @@ ReportList loadFolder(const std::string &reportsDir, const std::string &code, bo
         }
     }
     if (defs.empty())
-        throw ReportNotFound(code, reportsDir);
+        return nullptr;
     auto list = std::make_shared<const std::vector<ReportDefinition>>(std::move(defs));
     std::lock_guard<std::mutex> lock(cacheMutex);
     CachedFolder &folder = cache[dir];
@@ -273,17 +274,17 @@ ReportList loadFolder(const std::string &reportsDir, const std::string &code, bo
 
 ReportList LoadReportDefinitions(const std::string &reportsDir, const std::string &code)
 {
-    return loadFolder(reportsDir, code, false);
+    ReportList list = loadFolder(reportsDir, code, false);
+    if (!list)
+        throw ReportNotFound(code, reportsDir);
+    return list;
 }
 
 ReportList LoadSavedReports(const std::string &savedDir, const std::string &code)
 {
-    if (!savedDir.empty()) {
-        try {
-            return loadFolder(savedDir, code, true);
-        } catch (const ReportNotFound &) {
-        }
-    }
+    // Most people never save one: a missing folder costs one look, no error.
+    if (ReportList list = savedDir.empty() ? nullptr : loadFolder(savedDir, code, true))
+        return list;
     static const ReportList none = std::make_shared<const std::vector<ReportDefinition>>();
     return none;
 }

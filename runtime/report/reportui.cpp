@@ -33,6 +33,8 @@ void SetReportUserInterface(std::unique_ptr<ReportUi> ui)
 void HeadlessReportUi::Preview(const std::string &pdfPath, const std::string &, const ReportExport &)
 {
     previewed_.push_back(pdfPath);
+    if (viewer_)
+        viewer_(pdfPath);
 }
 
 bool HeadlessReportUi::Print(const std::string &pdfPath, const std::string &)

@@ -285,3 +285,40 @@ TEST(PdfReport, AFirstPageForAPreviewStopsReadingRows)
     EXPECT_LT(rows.given, 200u);
     EXPECT_NE(PdfText(pdf).find("Página 1 de 1"), std::string::npos);
 }
+
+TEST(PdfReport, AGroupGoingOnToTheNextPageIsNamedThereAgain)
+{
+    ReportJob job = SampleJob();
+    job.layout.groups = {{"GRUPO", "{GRUPO}", "Total {GRUPO}", ""}};
+    TableSession rows;
+    rows.columns = {"GRUPO", "NRNOTA", "NMEMITENTE", "VALOR"};
+    for (int i = 0; i < 120; ++i)
+        rows.rows.push_back({i < 100 ? "Entradas" : "Saídas", std::to_string(i), "x", "1"});
+    TempDir dir;
+    RenderPdf(rows, job, dir.file("r.pdf"));
+    const auto pages = PdfPageTexts(dir.file("r.pdf"));
+    ASSERT_GE(pages.size(), 2u);
+    EXPECT_EQ(pages[0].find("(continuação)"), std::string::npos);
+    EXPECT_NE(pages[1].find("Entradas (continuação)"), std::string::npos) << pages[1];
+    EXPECT_EQ(pages[1].find("Saídas (continuação)"), std::string::npos);
+}
+
+TEST(PdfReport, HundredsOfPagesMakeAValidPageTree)
+{
+    TableSession rows = SampleRows();
+    rows.rows.clear();
+    for (int i = 1; i <= 40000; ++i)
+        rows.rows.push_back({"NF" + std::to_string(100000 + i), "Emitente", "0.01"});
+    TempDir dir;
+    const std::string pdf = dir.file("r.pdf");
+    const int pages = RenderPdf(rows, SampleJob(), pdf).pages;
+    ASSERT_GT(pages, 512);  // more than two inner nodes of the page tree
+    EXPECT_EQ(PdfPages(pdf), pages);
+    const std::string last = RunCommand("pdftotext -layout -f " + std::to_string(pages) + " -l " +
+                                        std::to_string(pages) + " '" + pdf + "' - 2>&1");
+    EXPECT_NE(last.find("NF140000"), std::string::npos) << last;
+    EXPECT_NE(last.find("Página " + std::to_string(pages) + " de " + std::to_string(pages)), std::string::npos);
+    EXPECT_NE(last.find("Total geral"), std::string::npos) << last;
+    EXPECT_NE(last.find("400,00"), std::string::npos) << last;
+    EXPECT_EQ(RunCommand("pdfinfo '" + pdf + "' 2>&1 >/dev/null"), "");  // no complaint about the file's structure
+}

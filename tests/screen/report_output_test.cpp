@@ -74,12 +74,19 @@ public:
     std::size_t cancelAt = 0;  // 0: never
     std::vector<std::pair<std::string, std::string>> exports;  // format, path asked of the preview
     std::optional<LayoutEditRequest> lastRequest;
+    std::vector<TCursor> cursors;  // as the pages were handed over
 
     void Preview(const std::string &pdf, const std::string &title, const ReportExport &exportTo) override
     {
+        cursors.push_back(Screen->Cursor());
         HeadlessReportUi::Preview(pdf, title, exportTo);
         for (const auto &[format, path] : exports)
             exportTo(format, path);
+    }
+    bool Print(const std::string &pdf, const std::string &title) override
+    {
+        cursors.push_back(Screen->Cursor());
+        return HeadlessReportUi::Print(pdf, title);
     }
     std::optional<ReportLayout> EditLayout(const LayoutEditRequest &request) override
     {
@@ -160,6 +167,8 @@ TEST_F(ReportOutputTest, PrintAndPreviewWriteTheReportFromItsLayoutAndHandItOn)
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
     EXPECT_EQ(text.find("P_CDEMPRESA"), std::string::npos);
     EXPECT_EQ(output.Files().size(), 2u);  // one file per run
+    // The person gets the pages without the hourglass.
+    EXPECT_EQ(ui->cursors, (std::vector<TCursor>{crDefault, crDefault}));
 }
 
 TEST_F(ReportOutputTest, TheHostsFormatsAreWrittenOnEveryRun)
