@@ -21,6 +21,7 @@
 #include <QPdfView>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QTabWidget>
@@ -169,7 +170,6 @@ LayoutEditor::LayoutEditor(LayoutEditRequest request, QWidget *parent)
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
     splitter->setChildrenCollapsible(false);
-    splitter->setSizes({880, 380});
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
@@ -183,7 +183,12 @@ LayoutEditor::LayoutEditor(LayoutEditRequest request, QWidget *parent)
 
     FillColumns(0);
     FillGroups(0);
-    resize(1280, 680);
+    // Roomy where the desktop has the room, never larger than it.
+    QSize size(1280, 680);
+    if (const QScreen *desktop = screen())
+        size = size.boundedTo(desktop->availableGeometry().size() * 0.95);
+    resize(size);
+    splitter->setSizes({size.width() * 7 / 10, size.width() * 3 / 10});
     // The first page shows as soon as the dialog runs.
     QTimer::singleShot(0, this, [this] { RefreshPreview(); });
 }

@@ -31,7 +31,8 @@ void usage(std::ostream &out)
            "                  [--no-server] [--screenshot FILE [--show VIEW]]\n"
            "Opens the main window with the CFOP summary screen. --screenshot saves a picture\n"
            "of the display once the screen is open, and exits; --show opens one of its\n"
-           "dialogs first: screen (default), pick, tree, calendar or message.\n";
+           "dialogs first: screen (default), pick, tree, calendar or message; or a report:\n"
+           "preview or editor (FISHOST_SHOT_REPORT names which, by title).\n";
 }
 
 struct Options {
