@@ -37,7 +37,7 @@ struct ExportFilter {
     const char *filter;
 };
 constexpr std::array<ExportFilter, 3> ExportFilters{{
-    {"xlsx", "Planilha do Excel (*.xlsx)"},
+    {"xlsx", "Planilha XLSX (*.xlsx)"},
     {"csv", "Texto separado por vírgulas – CSV (*.csv)"},
     {"pdf", "Documento PDF (*.pdf)"},
 }};
