@@ -15,7 +15,7 @@
 #include <limits>
 
 QtReportProgress::QtReportProgress(const QString &title, QWidget *parent, int delayMs)
-    : title_(title), dialog_(new QProgressDialog(parent)), delayMs_(delayMs)
+    : dialog_(new QProgressDialog(parent)), delayMs_(delayMs)
 {
     dialog_->setWindowTitle(title);
     dialog_->setWindowModality(Qt::ApplicationModal);
@@ -31,11 +31,9 @@ QtReportProgress::QtReportProgress(const QString &title, QWidget *parent, int de
     started_.start();
 }
 
-QtReportProgress::~QtReportProgress()
-{
-    dialog_->hide();
-    delete dialog_;
-}
+QtReportProgress::~QtReportProgress() { delete dialog_.data(); }
+
+QProgressDialog *QtReportProgress::Dialog() const { return dialog_.data(); }
 
 namespace {
 int cancellations = 0;
@@ -45,6 +43,8 @@ int QtReportProgress::Cancellations() { return cancellations; }
 
 bool QtReportProgress::Step(std::size_t rowsSoFar)
 {
+    if (!dialog_)
+        return true;  // its window closed under it; the run goes on unseen
     if (!dialog_->wasCanceled()) {
         dialog_->setLabelText(QStringLiteral("Gerando o relatório…\n%1 %2")
                                   .arg(GroupedNumber(static_cast<long long>(rowsSoFar)),

@@ -19,14 +19,13 @@ public:
     QtReportProgress(const QString &title, QWidget *parent, int delayMs);
     ~QtReportProgress() override;
     bool Step(std::size_t rowsSoFar) override;
-    QProgressDialog *Dialog() const { return dialog_; }
+    QProgressDialog *Dialog() const;
     // Runs the person cancelled so far in this process: a caller whose run
     // returns normally can still tell that it was cut short.
     static int Cancellations();
 
 private:
-    QString title_;
-    QProgressDialog *dialog_;
+    QPointer<QProgressDialog> dialog_;  // gone with its parent, should that go first
     QElapsedTimer started_;
     int delayMs_;
     bool counted_ = false;

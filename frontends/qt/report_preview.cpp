@@ -120,7 +120,6 @@ PreviewServices PreviewServices::Desktop()
 ReportPreview::ReportPreview(const QString &pdfPath, const QString &title, ReportExport exportTo,
                              PreviewServices services, QWidget *parent)
     : QWidget(parent),
-      pdfPath_(pdfPath),
       title_(title),
       exportTo_(std::move(exportTo)),
       services_(std::move(services)),

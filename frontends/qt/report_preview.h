@@ -72,7 +72,6 @@ private:
     void ShowCurrentPage();
     void SetZoom(qreal factor);
 
-    QString pdfPath_;
     QString title_;
     ReportExport exportTo_;
     PreviewServices services_;
