@@ -19,7 +19,8 @@ void usage(std::ostream &out)
     out << "usage: fishost [--package PATH] [--engine sqlite|firebird] [--dialect oracle|mssql|interbase] [--no-server]\n"
            "       fishost script [options] FILE...\n"
            "Without a command it opens the screen on the configured database (the embedded\n"
-           "demo database by default), prints its controls and closes it.\n";
+           "demo database by default), prints its controls and closes it.\n\n"
+        << ScenarioHelp();
 }
 
 void printControl(const TControl &c, int depth, std::ostream &out)

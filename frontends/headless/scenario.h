@@ -33,5 +33,8 @@ struct ScenarioWord {
 };
 std::vector<ScenarioWord> SplitScenarioLine(const std::string &line);
 
+// The commands and expectations the runner knows, one per line, for --help.
+std::string ScenarioHelp();
+
 // Runs every file, prints failures and "N passed, N failed"; returns the exit code.
 int RunScenarios(const std::vector<std::string> &files, const ScenarioOptions &options, std::ostream &out);
