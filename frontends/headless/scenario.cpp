@@ -21,11 +21,12 @@ namespace {
 const char *const kScreenClass = "TfrmResumoOficialCfop";
 const char *const kScreenName = "frmResumoOficialCfop";
 
-struct LineFailure {
-    std::string message;
+// A line that does not hold; the runner reports it and stops the file.
+class LineFailure : public Exception {
+    using Exception::Exception;
 };
 
-[[noreturn]] void fail(const std::string &message) { throw LineFailure{message}; }
+[[noreturn]] void fail(const std::string &message) { throw LineFailure(message); }
 
 std::string quote(const std::string &s)
 {
@@ -67,7 +68,7 @@ public:
                 try {
                     Execute(SplitScenarioLine(line));
                 } catch (const LineFailure &f) {
-                    result.failures.push_back(name_ + ":" + std::to_string(number) + ": " + f.message);
+                    result.failures.push_back(name_ + ":" + std::to_string(number) + ": " + f.Message());
                     break;
                 } catch (const std::exception &e) {
                     result.failures.push_back(name_ + ":" + std::to_string(number) + ": " + e.what());
