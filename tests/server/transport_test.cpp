@@ -79,7 +79,7 @@ TEST(Client, RefusedOrInvalidRepliesRaise)
     int port = fake.bind_to_any_port("127.0.0.1");
     std::thread t([&] { fake.listen_after_bind(); });
     AppServerClientTimeouts quick;
-    quick.read = std::chrono::milliseconds(200);
+    quick.call = std::chrono::milliseconds(200);
     AppServerClient client("127.0.0.1", port, "", quick);
     const std::string where = "127.0.0.1:" + std::to_string(port);
     EXPECT_EQ(messageOf([&] { client.Call("Text", {}); }),
