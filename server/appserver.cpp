@@ -89,7 +89,16 @@ void AppServer::Run()
         d.ran = true;
     }
     boost::asio::post(d.io, [&d] { d.hub.Start(); });
-    d.io.run();  // until every connection has closed after Stop()
+    // Until every connection has closed after Stop(). A handler that throws
+    // (out of memory) costs its connection, not the server.
+    for (;;) {
+        try {
+            d.io.run();
+            break;
+        } catch (const std::exception &e) {
+            d.log.Write(std::string("fisappserver: erro interno: ") + e.what());
+        }
+    }
     d.workers.Join();
 }
 

@@ -13,9 +13,9 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/http/message.hpp>
-#include <boost/beast/http/write.hpp>
+#include <boost/beast/http/status.hpp>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <list>
@@ -47,7 +47,34 @@ constexpr std::size_t kDrainBytes = 1024 * 1024;
 constexpr milliseconds kDrainTime{1000};
 // When the server stops, a request still arriving gets this long.
 constexpr milliseconds kStopGrace{500};
+// Deadlines are checked by one sweep over the connections this often, rather
+// than by a timer each: moving a timer costs a system call per request.
+constexpr milliseconds kSweep{50};
 constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+
+// A whole reply in one buffer: it leaves in one segment.
+std::string serialise(HttpAnswer &answer, bool close, bool head)
+{
+    const auto reason = http::obsolete_reason(http::int_to_status(static_cast<unsigned>(answer.status)));
+    std::string out;
+    out.reserve(160 + answer.body.size());
+    out += "HTTP/1.1 ";
+    out += std::to_string(answer.status);
+    out += ' ';
+    out.append(reason.data(), reason.size());
+    out += "\r\nContent-Type: ";
+    out += appserver::kJsonType;
+    for (const auto &[name, value] : answer.headers)
+        out += "\r\n" + name + ": " + value;
+    out += "\r\nContent-Length: ";
+    out += std::to_string(answer.body.size());  // a HEAD reply keeps the length of the GET one
+    if (close)
+        out += "\r\nConnection: close";
+    out += "\r\n\r\n";
+    if (!head)
+        out += answer.body;
+    return out;
+}
 
 class Connection;
 } // namespace
@@ -56,7 +83,7 @@ struct ConnectionHub::Impl {
     Impl(asio::io_context &io, const AppServerSettings &settings, std::size_t maxConnections, const Routes &routes,
          WorkerPool &workers, RequestLog &log)
         : io(io), settings(settings), maxConnections(maxConnections), routes(routes), workers(workers), log(log),
-          acceptor(io), retry(io)
+          acceptor(io), retry(io), sweeper(io)
     {
     }
 
@@ -69,6 +96,7 @@ struct ConnectionHub::Impl {
 
     void added(Connection &c);
     void removed(Connection &c);
+    void sweep();
     void idleStart(Connection &c);
     void idleEnd(Connection &c);
 
@@ -80,10 +108,12 @@ struct ConnectionHub::Impl {
     RequestLog &log;
     tcp::acceptor acceptor;
     asio::steady_timer retry;  // accepting again after running out of descriptors
+    asio::steady_timer sweeper;
+    bool sweeping = false;
     // Held open so a connection can still be accepted, answered 503 and
     // closed when the process has no descriptor left.
     int reserveFd = -1;
-    bool stopping = false;
+    std::atomic<bool> stopping{false};  // read by workers too
     std::unordered_map<std::string, std::size_t> perAddress;
     std::unordered_set<Connection *> live;
     std::list<Connection *> idle;  // longest idle first
@@ -93,9 +123,17 @@ namespace {
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(ConnectionHub::Impl &hub, tcp::socket socket, std::string ip, std::string peer)
-        : hub_(hub), socket_(std::move(socket)), timer_(hub.io), ip_(std::move(ip)), peer_(std::move(peer)),
+        : hub_(hub), socket_(std::move(socket)), ip_(std::move(ip)), peer_(std::move(peer)),
           buffer_(kBufferLimit)
     {
+    }
+
+    // Only a handler that threw leaves a connection unclosed with nothing
+    // pending: the hub must not keep it.
+    ~Connection()
+    {
+        if (state_ != State::Closed)
+            hub_.removed(*this);
     }
 
     void Start()
@@ -121,8 +159,9 @@ public:
             break;
         }
         case State::Reading:
+        case State::Writing:
         case State::Draining:
-            setDeadline(std::min(deadline_, stopDeadline_));
+            deadline_ = std::min(deadline_, stopDeadline_);
             break;
         default:
             break;  // a request in hand is answered, with Connection: close
@@ -130,6 +169,27 @@ public:
     }
 
     const std::string &Ip() const { return ip_; }
+    Clock::time_point Deadline() const { return deadline_; }
+
+    // The sweep found the deadline passed.
+    void OnDeadline()
+    {
+        switch (state_) {
+        case State::Reading: {
+            // The pending read ends with an error, and onRead answers 408.
+            timedOut_ = true;
+            deadline_ = Clock::time_point::max();
+            error_code ignored;
+            socket_.cancel(ignored);
+            break;
+        }
+        case State::Working:
+        case State::Closed:
+            break;
+        default:
+            close();
+        }
+    }
 
     std::list<Connection *>::iterator idleAt;
     bool listedIdle = false;
@@ -149,8 +209,9 @@ private:
         }
         state_ = State::Idle;
         hub_.idleStart(*this);
+        buffer_.shrink_to_fit();  // a crowd of idle connections holds no buffers
         const AppServerSettings &s = hub_.settings;
-        setDeadline(Clock::now() + (served_ == 0 ? std::min(s.readTimeout, s.headerTimeout) : s.keepAliveTimeout));
+        deadline_ = Clock::now() + (served_ == 0 ? std::min(s.readTimeout, s.headerTimeout) : s.keepAliveTimeout);
         // Waiting for readiness rather than reading: an idle connection holds no buffer.
         socket_.async_wait(tcp::socket::wait_read,
                            [self = shared_from_this()](const error_code &ec) { self->onReadable(ec); });
@@ -223,7 +284,7 @@ private:
         auto deadline = std::min({requestDeadline_, Clock::now() + s.readTimeout, stopDeadline_});
         if (!headerChecked_)
             deadline = std::min(deadline, headerDeadline_);
-        setDeadline(deadline);
+        deadline_ = deadline;
         const std::size_t room = std::min(kReadSize, buffer_.max_size() - buffer_.size());
         if (room == 0) {
             refuse(400);
@@ -280,13 +341,13 @@ private:
         hub_.log.Write(RequestLogLine(peer_, answer.logMethod, answer.status, requestStart_));
         parser_.reset();
         buffer_.consume(buffer_.size());
-        write(std::move(answer), true, false);
+        finishReply(serialise(answer, true, false), 0, true);
     }
 
     void dispatch()
     {
         state_ = State::Working;
-        clearDeadline();
+        deadline_ = Clock::time_point::max();
         ++served_;
         auto &req = parser_->get();
         HttpCall call{std::string(req.method_string()), std::string(req.target()),
@@ -299,35 +360,40 @@ private:
             ConnectionHub::Impl &hub = self->hub_;
             HttpAnswer answer = hub.routes.Handle(call);
             hub.log.Write(RequestLogLine(self->peer_, answer.logMethod, answer.status, self->requestStart_));
-            asio::post(hub.io, [self = std::move(self), answer = std::move(answer), head]() mutable {
-                self->write(std::move(answer), false, head);
+            // The reply leaves from here rather than after a turn of the I/O
+            // thread. Until the post below the connection is this worker's
+            // alone: nothing on the I/O thread touches one that is working.
+            const bool close = !self->keepAlive_ || hub.stopping;
+            std::string out = serialise(answer, close, head);
+            const ssize_t n =
+                ::send(self->socket_.native_handle(), out.data(), out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            const std::size_t sent = n > 0 ? static_cast<std::size_t>(n) : 0;  // the rest, or the failure, below
+            asio::post(hub.io, [self = std::move(self), out = std::move(out), sent, close]() mutable {
+                self->finishReply(std::move(out), sent, close);
             });
         });
     }
 
-    void write(HttpAnswer answer, bool forceClose, bool head)
+    // Writes what is left of a reply (all of it for a refusal).
+    void finishReply(std::string out, std::size_t sent, bool close)
     {
         if (state_ == State::Closed)
             return;
         state_ = State::Writing;
-        closeAfter_ = forceClose || !keepAlive_ || hub_.stopping;
-        response_.emplace(static_cast<http::status>(answer.status), 11);
-        response_->set(http::field::content_type, appserver::kJsonType);
-        for (const auto &[name, value] : answer.headers)
-            response_->set(name, value);
-        response_->keep_alive(!closeAfter_);
-        response_->body() = std::move(answer.body);
-        response_->prepare_payload();
-        if (head)
-            response_->body().clear();  // the length stays that of the GET reply
-        setDeadline(Clock::now() + hub_.settings.writeTimeout);
-        http::async_write(socket_, *response_,
+        closeAfter_ = close || hub_.stopping;
+        if (sent == out.size()) {
+            onWritten({});
+            return;
+        }
+        out_ = std::move(out);
+        deadline_ = std::min(Clock::now() + hub_.settings.writeTimeout, stopDeadline_);
+        asio::async_write(socket_, asio::buffer(out_.data() + sent, out_.size() - sent),
                           [self = shared_from_this()](const error_code &ec, std::size_t) { self->onWritten(ec); });
     }
 
     void onWritten(const error_code &ec)
     {
-        response_.reset();
+        out_ = std::string();
         if (state_ == State::Closed)
             return;
         if (ec) {
@@ -347,7 +413,7 @@ private:
         socket_.shutdown(tcp::socket::shutdown_send, ignored);
         buffer_.consume(buffer_.size());
         drained_ = 0;
-        setDeadline(std::min(Clock::now() + kDrainTime, stopDeadline_));
+        deadline_ = std::min(Clock::now() + kDrainTime, stopDeadline_);
         drainMore();
     }
 
@@ -365,44 +431,6 @@ private:
         });
     }
 
-    // One timer per connection, moved only when a deadline comes earlier
-    // than the one it waits for; a later deadline is taken up when it fires.
-    void setDeadline(Clock::time_point at)
-    {
-        deadline_ = at;
-        if (timerArmed_ && timerAt_ <= at)
-            return;
-        timerArmed_ = true;
-        timerAt_ = at;
-        timer_.expires_at(at);
-        timer_.async_wait([self = shared_from_this(), generation = ++timerGeneration_](const error_code &ec) {
-            self->onTimer(ec, generation);
-        });
-    }
-
-    void clearDeadline() { deadline_ = Clock::time_point::max(); }
-
-    void onTimer(const error_code &ec, unsigned generation)
-    {
-        if (generation != timerGeneration_)
-            return;  // moved earlier meanwhile
-        timerArmed_ = false;
-        if (ec || state_ == State::Closed || deadline_ == Clock::time_point::max())
-            return;
-        if (Clock::now() < deadline_) {
-            setDeadline(deadline_);
-            return;
-        }
-        if (state_ == State::Reading) {
-            // The pending read ends with an error, and onRead answers 408.
-            timedOut_ = true;
-            error_code ignored;
-            socket_.cancel(ignored);
-        } else if (state_ != State::Working) {
-            close();
-        }
-    }
-
     void close()
     {
         if (state_ == State::Closed)
@@ -411,16 +439,14 @@ private:
         hub_.removed(*this);
         error_code ignored;
         socket_.close(ignored);
-        timer_.cancel();
     }
 
     ConnectionHub::Impl &hub_;
     tcp::socket socket_;
-    asio::steady_timer timer_;
     const std::string ip_, peer_;  // peer_: "ip:port", as the log names it
     beast::flat_buffer buffer_;
     std::optional<framing::RequestParser> parser_;
-    std::optional<http::response<http::string_body>> response_;
+    std::string out_;  // a reply the socket did not take at once
     State state_ = State::Idle;
     bool headerChecked_ = false;
     bool timedOut_ = false;
@@ -433,10 +459,7 @@ private:
     Clock::time_point requestStart_ = Clock::now();
     Clock::time_point requestDeadline_{}, headerDeadline_{};
     Clock::time_point stopDeadline_ = Clock::time_point::max();
-    Clock::time_point deadline_ = Clock::time_point::max();
-    Clock::time_point timerAt_{};
-    bool timerArmed_ = false;
-    unsigned timerGeneration_ = 0;
+    Clock::time_point deadline_ = Clock::time_point::max();  // see ConnectionHub::Impl::sweep
 };
 
 std::string peerText(const sockaddr_storage &addr)
@@ -460,6 +483,33 @@ void ConnectionHub::Impl::added(Connection &c)
 {
     live.insert(&c);
     ++perAddress[c.Ip()];
+    if (!sweeping) {
+        sweeping = true;
+        sweep();
+    }
+}
+
+void ConnectionHub::Impl::sweep()
+{
+    sweeper.expires_after(kSweep);
+    sweeper.async_wait([this](const error_code &ec) {
+        if (ec) {
+            sweeping = false;
+            return;
+        }
+        const auto now = Clock::now();
+        std::vector<Connection *> due;
+        for (Connection *c : live)
+            if (c->Deadline() <= now)
+                due.push_back(c);
+        // Each stays alive while a handler of its own is pending.
+        for (Connection *c : due)
+            c->OnDeadline();
+        if (live.empty())
+            sweeping = false;
+        else
+            sweep();
+    });
 }
 
 void ConnectionHub::Impl::removed(Connection &c)

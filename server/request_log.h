@@ -2,7 +2,8 @@
 // The one line per request the server writes. Lines are handed to a thread of
 // their own, so a stalled standard error (a terminal on hold, a pipe nobody
 // reads) never holds up the I/O thread or a worker; past a backlog, lines are
-// dropped and the drop is reported once the writer catches up.
+// dropped and the drop is reported once the writer catches up. A line is
+// written within a few tens of milliseconds.
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -25,7 +26,7 @@ public:
 
 private:
     void run();
-    void emit(const std::string &line);
+    void emit(const std::deque<std::string> &lines);
 
     std::function<void(const std::string &)> sink_;
     std::mutex mutex_;
