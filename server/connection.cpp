@@ -38,6 +38,9 @@ using std::chrono::milliseconds;
 
 namespace {
 constexpr std::size_t kReadSize = 16 * 1024;
+// The first read of a request, which usually holds all of it; a kept-alive
+// connection keeps a buffer of this size between requests, no more.
+constexpr std::size_t kFirstRead = 4 * 1024;
 // Unparsed input a connection holds: a header at its limit and a read more.
 constexpr std::size_t kBufferLimit = framing::kMaxHeaderBytes + 2 * kReadSize;
 // After a reply that ends the connection, what the client still sends is
@@ -209,10 +212,12 @@ private:
         }
         state_ = State::Idle;
         hub_.idleStart(*this);
-        buffer_.shrink_to_fit();  // a crowd of idle connections holds no buffers
+        if (buffer_.capacity() > kFirstRead)
+            buffer_.shrink_to_fit();
         const AppServerSettings &s = hub_.settings;
         deadline_ = Clock::now() + (served_ == 0 ? std::min(s.readTimeout, s.headerTimeout) : s.keepAliveTimeout);
-        // Waiting for readiness rather than reading: an idle connection holds no buffer.
+        // Waiting for readiness rather than reading: a connection that never
+        // sends a byte never gets a buffer.
         socket_.async_wait(tcp::socket::wait_read,
                            [self = shared_from_this()](const error_code &ec) { self->onReadable(ec); });
     }
@@ -285,7 +290,8 @@ private:
         if (!headerChecked_)
             deadline = std::min(deadline, headerDeadline_);
         deadline_ = deadline;
-        const std::size_t room = std::min(kReadSize, buffer_.max_size() - buffer_.size());
+        const std::size_t room =
+            std::min(requestBytes_ == 0 ? kFirstRead : kReadSize, buffer_.max_size() - buffer_.size());
         if (room == 0) {
             refuse(400);
             return;
