@@ -20,6 +20,7 @@ struct HostConfig {
     std::string serverHost;        // server_host: application server; empty starts one
     int serverPort = 0;            // server_port
     std::string serverToken;       // server_token: shared secret, optional
+    int serverTimeoutMs = 10000;   // server_timeout_ms: a call's whole deadline
     std::string engine = "sqlite"; // engine: sqlite | firebird
     std::string database;          // database: SQLite file, or Firebird database path/alias
     std::string dbHost = "127.0.0.1";  // db_host: Firebird server
