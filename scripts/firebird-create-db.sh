@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # (Re)creates the demo database on the local Firebird server: the reference data
-# of fixtures/reference.sql, the routines of fixtures/firebird-schema.sql and a
-# login that may only read (SELECT on every table, EXECUTE on PARAM and NVLSTR).
-# Starts the server first when it is not running. Safe to run again.
+# of fixtures/reference.sql, the fiscal documents of fixtures/fiscal.sql, the
+# routines of fixtures/firebird-schema.sql and a login that may only read
+# (SELECT on every table, EXECUTE on PARAM and NVLSTR). Starts the server first
+# when it is not running. Safe to run again.
 #
 # Environment (all optional):
 #   FIS_FB_DATABASE          database file (/var/lib/firebird/3.0/data/fis_demo.fdb)
@@ -45,7 +46,7 @@ if [ -z "$READ_PASSWORD" ]; then
   echo "firebird-create-db: FIS_FB_PASSWORD must not be empty" >&2
   exit 1
 fi
-for f in "$FIXTURES/reference.sql" "$FIXTURES/firebird-schema.sql"; do
+for f in "$FIXTURES/reference.sql" "$FIXTURES/fiscal.sql" "$FIXTURES/firebird-schema.sql"; do
   [ -r "$f" ] || { echo "firebird-create-db: $f is missing" >&2; exit 1; }
 done
 
@@ -89,6 +90,9 @@ echo "CREATE DATABASE $(sql_text "$TARGET") PAGE_SIZE 8192 DEFAULT CHARACTER SET
 
 {
   cat "$FIXTURES/reference.sql"
+  echo
+  echo "COMMIT;"
+  cat "$FIXTURES/fiscal.sql"
   echo
   echo "COMMIT;"
   cat "$FIXTURES/firebird-schema.sql"

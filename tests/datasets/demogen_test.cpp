@@ -52,7 +52,7 @@ class DemoGenTest : public testing::Test {
 protected:
     DemoCounts Build(long products, int companies)
     {
-        DemoCounts c = BuildDemoSqlite(path, {products, companies}, DefaultFixturePath());
+        DemoCounts c = BuildDemoSqlite(path, {products, companies}, DefaultFixturePaths());
         db = OpenSqliteSession(path, true);
         return c;
     }
@@ -164,7 +164,7 @@ class BadSizeTest : public DemoGenTest, public testing::WithParamInterface<BadRu
 
 TEST_P(BadSizeTest, IsRefusedAndLeavesNoFile)
 {
-    EXPECT_THROW(BuildDemoSqlite(path, {GetParam().products, GetParam().companies}, DefaultFixturePath()),
+    EXPECT_THROW(BuildDemoSqlite(path, {GetParam().products, GetParam().companies}, DefaultFixturePaths()),
                  std::invalid_argument);
     EXPECT_EQ(dir.Entries(), 0u);
 }
@@ -180,18 +180,18 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BadSizeTest,
 TEST_F(DemoGenTest, AnExistingFileIsKeptUnlessReplacing)
 {
     { std::ofstream(path) << "not a database"; }
-    EXPECT_THROW(BuildDemoSqlite(path, {10, 1}, DefaultFixturePath()), std::runtime_error);
+    EXPECT_THROW(BuildDemoSqlite(path, {10, 1}, DefaultFixturePaths()), std::runtime_error);
     std::ifstream in(path);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not a database");
 
-    BuildDemoSqlite(path, {10, 1}, DefaultFixturePath(), /*replace=*/true);
+    BuildDemoSqlite(path, {10, 1}, DefaultFixturePaths(), /*replace=*/true);
     EXPECT_EQ(scalar(*OpenSqliteSession(path, true), "SELECT COUNT(*) FROM EMPRESA"), "6");
     EXPECT_EQ(dir.Entries(), 1u);
 }
 
 TEST_F(DemoGenTest, AMissingFixtureLeavesNoFile)
 {
-    EXPECT_THROW(BuildDemoSqlite(path, {10, 1}, dir.File("absent.sql")), std::exception);
+    EXPECT_THROW(BuildDemoSqlite(path, {10, 1}, {dir.File("absent.sql")}), std::exception);
     EXPECT_EQ(dir.Entries(), 0u);
 }
 
