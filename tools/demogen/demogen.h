@@ -95,10 +95,10 @@ DemoCounts BuildDemoSqlite(const std::string &path, const DemoSize &size, const 
                            bool replace = false);
 
 // Adds the generated rows to a Firebird database that already holds the
-// fixtures (scripts/firebird-create-db.sh), `batchRows` (at most 255, the
-// server's limit of tables per statement) rows per statement, then refreshes
-// the index statistics the optimizer plans with. The project's session
-// commits each statement, so a run cut short keeps the batches sent; running
-// again completes the product tree but adds a further set of companies and
-// documents. Needs a login that may insert (SYSDBA).
-DemoCounts GrowDemoFirebird(const FirebirdConnection &connection, const DemoSize &size, int batchRows = 200);
+// fixtures (scripts/firebird-create-db.sh) through one prepared INSERT per
+// table, `batchRows` rows of a table per bulk execution, each batch committed,
+// then refreshes the index statistics the optimizer plans with. A run cut
+// short keeps the batches committed; running again completes the product tree
+// but adds a further set of companies and documents. Needs a login that may
+// insert (SYSDBA).
+DemoCounts GrowDemoFirebird(const FirebirdConnection &connection, const DemoSize &size, int batchRows = 2000);

@@ -28,7 +28,8 @@ const char kUsage[] =
     "                   fiscal.sql of the source tree)\n"
     "  --fb-database    also add the rows to this Firebird database, which must already hold\n"
     "                   the fixtures; the login must be allowed to insert (default SYSDBA,\n"
-    "                   password from --fb-password, else $ISC_PASSWORD, else masterkey)\n";
+    "                   password from --fb-password, else $ISC_PASSWORD, else masterkey)\n"
+    "  --fb-batch ROWS  rows of a table sent and committed together (default 2000)\n";
 
 // A whole number that fits its type; the generator checks the ranges it needs.
 template <typename T = int>
@@ -64,7 +65,7 @@ int main(int argc, char **argv)
         fb.user = "SYSDBA";
         const char *envPassword = std::getenv("ISC_PASSWORD");
         fb.password = envPassword && *envPassword ? envPassword : "masterkey";
-        int batch = 200;
+        int batch = 2000;
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
             if (arg == "--help" || arg == "-h") {
