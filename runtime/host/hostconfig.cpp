@@ -151,3 +151,7 @@ HostConfig HostConfig::Load(const std::string &path, const std::map<std::string,
 
 std::string DefaultReportsDir() { return std::string(FIS_SOURCE_DIR) + "/reports"; }
 std::string DefaultFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/reference.sql"; }
+std::vector<std::string> DefaultFixturePaths()
+{
+    return {DefaultFixturePath(), std::string(FIS_SOURCE_DIR) + "/fixtures/fiscal.sql"};
+}

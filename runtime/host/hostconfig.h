@@ -9,7 +9,10 @@
 // The folders shipped with the program, found in the source tree it was
 // built from (FIS_SOURCE_DIR at build time).
 std::string DefaultReportsDir();
-std::string DefaultFixturePath();
+std::string DefaultFixturePath();  // the reference data alone
+// Every fixture of the demo database, in loading order: the reference data,
+// then the fiscal documents that refer to it.
+std::vector<std::string> DefaultFixturePaths();
 
 struct HostConfig {
     std::string reportsDir = DefaultReportsDir();  // reports_dir: report definition files

@@ -76,7 +76,7 @@ TEST_F(ReportOutputTest, PrintAndPreviewWriteTheRowsAsPdfAndHandThemOn)
         Application->RunUserAction([&] { (screen.*c.button)->Click(); });
         ASSERT_TRUE(ws->messages.empty()) << ws->messages.front().text;
         const auto &run = *screen.rpddPadrao->LastRun();
-        EXPECT_EQ(run.rows, 1u);  // the company's row
+        EXPECT_EQ(run.rows, 8u);  // the CFOPs of company 01's January entries
         EXPECT_EQ(run.pages, 1);
         ASSERT_EQ((ws->*c.delivered).size(), 1u);
         EXPECT_TRUE((ws->*c.untouched).empty());
