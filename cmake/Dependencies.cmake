@@ -39,3 +39,4 @@ find_package(Qt6 COMPONENTS Widgets PrintSupport Pdf PdfWidgets QUIET)
 # Spreadsheet export. Debian's libxlsxwriter-dev ships a pkg-config file.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(XLSXWRITER REQUIRED IMPORTED_TARGET xlsxwriter)
+find_package(ZLIB REQUIRED)

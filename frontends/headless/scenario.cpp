@@ -2,6 +2,7 @@
 
 #include "data/sqlquery.h"
 #include "hostsetup.h"
+#include "report/headless_reportui.h"
 #include "report/qrddlgs.h"
 #include "rtl/utf8.h"
 #include "vcl/forms.h"
@@ -9,11 +10,13 @@
 #include "vcl/stdctrls.h"
 #include "vdl/BtnPesquisa.h"
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <sstream>
 
 namespace {
@@ -49,6 +52,7 @@ public:
         auto headless = std::make_unique<HeadlessWidgetSet>();
         ws_ = headless.get();
         SetWidgetSet(std::move(headless));
+        SetReportUserInterface(std::make_unique<HeadlessReportUi>());
         std::istringstream in(text);
         std::string line;
         int number = 0;
@@ -56,8 +60,16 @@ public:
             HostRunOptions ho;
             ho.packagePath = options_.packagePath;
             ho.startServer = options_.startServer;
-            ho.temporaryReportOutput = true;  // runs never print, and leave nothing behind
-            host_ = std::make_unique<HostRun>(options_.config, ho);
+            // Runs never print, and leave nothing behind but what --output keeps.
+            ho.temporaryReportOutput = true;
+            HostConfig config = options_.config;
+            config.printCommand.clear();
+            if (!options_.reportOutputDir.empty())
+                config.reportOutputDir = options_.reportOutputDir;
+            // A folder named by the options or the configuration keeps the files.
+            outputDir_ = config.reportOutputDir;
+            before_ = filesIn(outputDir_);
+            host_ = std::make_unique<HostRun>(config, ho);
             while (std::getline(in, line)) {
                 ++number;
                 if (!line.empty() && line.back() == '\r')
@@ -78,8 +90,13 @@ public:
         } catch (const std::exception &e) {
             result.failures.push_back(name_ + ": the host could not start: " + e.what());
         }
+        if (!outputDir_.empty())
+            for (const std::string &f : filesIn(outputDir_))
+                if (!before_.count(f))
+                    result.written.push_back(f);
         host_.reset();
         SetWidgetSet(std::make_unique<HeadlessWidgetSet>());
+        SetReportUserInterface(nullptr);
         result.passed = result.failures.empty();
         return result;
     }
@@ -588,8 +605,23 @@ private:
         Check(p->AsString() == text, "param " + name + " " + quote(text), quote(p->AsString()));
     }
 
+    // The report files in a folder, by path.
+    static std::set<std::string> filesIn(const std::string &dir)
+    {
+        std::set<std::string> files;
+        std::error_code ec;
+        if (dir.empty())
+            return files;
+        for (const auto &e : std::filesystem::directory_iterator(dir, ec))
+            if (e.is_regular_file() && e.path().filename().string()[0] != '.')
+                files.insert(e.path().string());
+        return files;
+    }
+
     std::string name_;
     const ScenarioOptions &options_;
+    std::string outputDir_;
+    std::set<std::string> before_;
     std::unique_ptr<HostRun> host_;
     HeadlessWidgetSet *ws_ = nullptr;
     TForm *other_ = nullptr;
@@ -724,6 +756,8 @@ int RunScenarios(const std::vector<std::string> &files, const ScenarioOptions &o
         ScenarioResult r = RunScenarioFile(f, options);
         for (const auto &line : r.failures)
             out << line << '\n';
+        for (const auto &file : r.written)
+            out << f << ": wrote " << file << '\n';
         (r.passed ? passed : failed) += 1;
     }
     out << passed << " passed, " << failed << " failed" << std::endl;

@@ -35,3 +35,13 @@ std::vector<BoundValue> ResolveBindings(const std::string &sql, const NamedValue
     }
     return bound;
 }
+
+void DatabaseSession::QueryRows(const std::string &sql, const NamedValues &params, RowReceiver &receiver)
+{
+    const ResultSet result = Query(sql, params);
+    if (!receiver.Columns(result.columns))
+        return;
+    for (const auto &row : result.rows)
+        if (!receiver.Row(row))
+            return;
+}

@@ -17,6 +17,18 @@ struct ResultSet {
 // Parameter values keyed by name, one entry per distinct name of the statement.
 using NamedValues = std::vector<std::pair<std::string, Variant>>;
 
+// Takes a statement's rows one at a time, as they are read.
+class RowReceiver {
+public:
+    virtual ~RowReceiver() = default;
+    // The result's columns, before any row. False stops there: the statement
+    // is only described, no row is read.
+    virtual bool Columns(const std::vector<std::string> &names) = 0;
+    // One row, valid during the call only (its buffers are reused). False
+    // stops reading.
+    virtual bool Row(const std::vector<std::optional<std::string>> &cells) = 0;
+};
+
 class DatabaseSession {
 public:
     virtual ~DatabaseSession() = default;
@@ -24,6 +36,12 @@ public:
     // is bound by value from `params` (a name the statement lacks, or a marker
     // without a value, is an error). An empty text is bound as NULL.
     virtual ResultSet Query(const std::string &sql, const NamedValues &params) = 0;
+    // Runs a statement that yields rows and hands them to `receiver` as they
+    // are read, holding none of them, so a report of a million rows needs no
+    // more memory than one of ten. Binding and errors as Query; an error
+    // raised by the receiver passes on after the statement is closed.
+    // Backends stream; this default reads the whole result first.
+    virtual void QueryRows(const std::string &sql, const NamedValues &params, RowReceiver &receiver);
     // Runs a statement without a result (schema and fixture loading only).
     virtual void Execute(const std::string &sql) = 0;
     virtual std::string EngineName() const = 0;

@@ -41,6 +41,11 @@ public:
         return statements_->Query(sql, ResolveBindings(sql, params));
     }
 
+    void QueryRows(const std::string &sql, const NamedValues &params, RowReceiver &receiver) override
+    {
+        statements_->QueryRows(sql, ResolveBindings(sql, params), receiver);
+    }
+
     void Execute(const std::string &sql) override
     {
         try {

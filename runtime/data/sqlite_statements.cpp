@@ -6,18 +6,71 @@
 
 #include <charconv>
 #include <list>
+#include <memory>
 #include <unordered_map>
 
 namespace {
-std::string numberText(double n)
-{
-    char buf[32];
-    auto res = std::to_chars(buf, buf + sizeof buf, n);
-    return std::string(buf, res.ptr);
-}
-
 // Few statements repeat; an unbounded cache would keep every ad-hoc one.
 constexpr std::size_t kCapacity = 64;
+
+// Binds by marker name; a null value binds NULL.
+void bindValues(sqlite3 *db, sqlite3_stmt *stmt, const std::vector<BoundValue> &bound)
+{
+    for (const BoundValue &b : bound) {
+        const std::string marker = ":" + b.name;
+        const int index = sqlite3_bind_parameter_index(stmt, marker.c_str());
+        if (index == 0)
+            throw EDatabaseError("Parâmetro '" + b.name + "' não encontrado no comando.");
+        int rc;
+        if (b.value.isNull())
+            rc = sqlite3_bind_null(stmt, index);
+        else if (b.value.kind() == Variant::Kind::Number)
+            rc = sqlite3_bind_double(stmt, index, b.value.asNumber());
+        else {
+            const std::string text = b.value.asString();
+            rc = sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        }
+        if (rc != SQLITE_OK)
+            throw EDatabaseError(sqlite3_errmsg(db));
+    }
+}
+
+void setCell(std::optional<std::string> &cell, const char *text, std::size_t size)
+{
+    if (cell)
+        cell->assign(text, size);  // keeps the buffer of the row before
+    else
+        cell.emplace(text, size);
+}
+
+// The cell as text: integers in full, reals in their shortest exact form.
+void readCell(sqlite3_stmt *stmt, int i, std::optional<std::string> &cell)
+{
+    switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_NULL:
+        cell.reset();
+        break;
+    case SQLITE_INTEGER: {
+        char buf[24];
+        auto r = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(sqlite3_column_int64(stmt, i)));
+        setCell(cell, buf, static_cast<std::size_t>(r.ptr - buf));
+        break;
+    }
+    case SQLITE_FLOAT: {
+        char buf[32];
+        auto r = std::to_chars(buf, buf + sizeof buf, sqlite3_column_double(stmt, i));
+        setCell(cell, buf, static_cast<std::size_t>(r.ptr - buf));
+        break;
+    }
+    case SQLITE_TEXT: {
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, i));
+        setCell(cell, text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, i)));
+        break;
+    }
+    default:
+        throw EDatabaseError(std::string("Tipo sem suporte na coluna '") + sqlite3_column_name(stmt, i) + "'.");
+    }
+}
 } // namespace
 
 struct SqliteStatementCache::Cache {
@@ -76,23 +129,7 @@ ResultSet SqliteStatementCache::Query(const std::string &sql, const std::vector<
         }
     } reset{stmt};
 
-    for (const BoundValue &b : bound) {
-        const std::string marker = ":" + b.name;
-        const int index = sqlite3_bind_parameter_index(stmt, marker.c_str());
-        if (index == 0)
-            throw EDatabaseError("Parâmetro '" + b.name + "' não encontrado no comando.");
-        int rc;
-        if (b.value.isNull())
-            rc = sqlite3_bind_null(stmt, index);
-        else if (b.value.kind() == Variant::Kind::Number)
-            rc = sqlite3_bind_double(stmt, index, b.value.asNumber());
-        else {
-            const std::string text = b.value.asString();
-            rc = sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-        }
-        if (rc != SQLITE_OK)
-            cache_->fail();
-    }
+    bindValues(cache_->db, stmt, bound);
 
     ResultSet result;
     const int columns = sqlite3_column_count(stmt);
@@ -105,28 +142,40 @@ ResultSet SqliteStatementCache::Query(const std::string &sql, const std::vector<
             break;
         if (rc != SQLITE_ROW)
             cache_->fail();
-        auto &cells = result.rows.emplace_back();
-        cells.reserve(static_cast<std::size_t>(columns));
-        for (int i = 0; i < columns; ++i) {
-            switch (sqlite3_column_type(stmt, i)) {
-            case SQLITE_NULL:
-                cells.emplace_back(std::nullopt);
-                break;
-            case SQLITE_INTEGER:
-                cells.emplace_back(std::to_string(sqlite3_column_int64(stmt, i)));
-                break;
-            case SQLITE_FLOAT:
-                cells.emplace_back(numberText(sqlite3_column_double(stmt, i)));
-                break;
-            case SQLITE_TEXT: {
-                const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, i));
-                cells.emplace_back(std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, i))));
-                break;
-            }
-            default:
-                throw EDatabaseError(std::string("Tipo sem suporte na coluna '") + sqlite3_column_name(stmt, i) + "'.");
-            }
-        }
+        auto &cells = result.rows.emplace_back(static_cast<std::size_t>(columns));
+        for (int i = 0; i < columns; ++i)
+            readCell(stmt, i, cells[static_cast<std::size_t>(i)]);
     }
     return result;
+}
+
+void SqliteStatementCache::QueryRows(const std::string &sql, const std::vector<BoundValue> &bound,
+                                     RowReceiver &receiver)
+{
+    sqlite3 *db = cache_->db;
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr) != SQLITE_OK)
+        throw EDatabaseError(sqlite3_errmsg(db));
+    if (!stmt)
+        throw EDatabaseError("Comando vazio.");
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> finalize(stmt, sqlite3_finalize);
+    bindValues(db, stmt, bound);
+    const int columns = sqlite3_column_count(stmt);
+    std::vector<std::string> names;
+    for (int i = 0; i < columns; ++i)
+        names.emplace_back(sqlite3_column_name(stmt, i));
+    if (!receiver.Columns(names))
+        return;
+    std::vector<std::optional<std::string>> cells(static_cast<std::size_t>(columns));
+    for (;;) {
+        const int rc = sqlite3_step(stmt);
+        if (rc == SQLITE_DONE)
+            return;
+        if (rc != SQLITE_ROW)
+            throw EDatabaseError(sqlite3_errmsg(db));
+        for (int i = 0; i < columns; ++i)
+            readCell(stmt, i, cells[static_cast<std::size_t>(i)]);
+        if (!receiver.Row(cells))
+            return;
+    }
 }

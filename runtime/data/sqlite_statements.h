@@ -19,6 +19,9 @@ public:
     // Runs `sql` with the values bound by marker name (NULL for a null
     // value); every column is read as text. Raises EDatabaseError.
     ResultSet Query(const std::string &sql, const std::vector<BoundValue> &bound);
+    // The same, handing each row to `receiver` as it is read. The statement
+    // is prepared for this run alone, so the receiver may run others.
+    void QueryRows(const std::string &sql, const std::vector<BoundValue> &bound, RowReceiver &receiver);
 
 private:
     struct Cache;

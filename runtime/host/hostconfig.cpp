@@ -45,8 +45,9 @@ std::string upper(std::string s)
 
 std::vector<std::string> HostConfig::Keys()
 {
-    return {"reports_dir", "saved_reports_dir", "report_output_dir", "print_command", "product_picture", "server_host", "server_port",
-            "server_token", "server_timeout_ms", "engine", "database", "db_host", "db_port", "db_user", "db_password", "dialect"};
+    return {"reports_dir", "saved_reports_dir", "report_output_dir", "report_formats", "print_command", "product_picture",
+            "server_host", "server_port", "server_token", "server_timeout_ms", "engine", "database", "db_host", "db_port",
+            "db_user", "db_password", "dialect"};
 }
 
 void HostConfig::Set(const std::string &key, const std::string &value)
@@ -54,6 +55,19 @@ void HostConfig::Set(const std::string &key, const std::string &value)
     if (key == "reports_dir") reportsDir = value;
     else if (key == "saved_reports_dir") savedReportsDir = value;
     else if (key == "report_output_dir") reportOutputDir = value;
+    else if (key == "report_formats") {
+        std::size_t start = 0;
+        while (start <= value.size()) {
+            std::size_t comma = value.find(',', start);
+            if (comma == std::string::npos)
+                comma = value.size();
+            const std::string name = Trim(value.substr(start, comma - start));
+            if (!name.empty() && name != "pdf" && name != "csv" && name != "xlsx")
+                throw Exception("Configuração: report_formats aceita pdf, csv e xlsx, não '" + name + "'.");
+            start = comma + 1;
+        }
+        reportFormats = value;
+    }
     else if (key == "print_command") printCommand = value;
     else if (key == "product_picture") productPicture = value;
     else if (key == "server_host") serverHost = value;
@@ -82,6 +96,7 @@ std::string HostConfig::Get(const std::string &key) const
     if (key == "reports_dir") return reportsDir;
     if (key == "saved_reports_dir") return savedReportsDir;
     if (key == "report_output_dir") return reportOutputDir;
+    if (key == "report_formats") return reportFormats;
     if (key == "print_command") return printCommand;
     if (key == "product_picture") return productPicture;
     if (key == "server_host") return serverHost;
@@ -96,6 +111,15 @@ std::string HostConfig::Get(const std::string &key) const
     if (key == "db_password") return dbPassword;
     if (key == "dialect") return dialect;
     throw Exception("Configuração: chave desconhecida '" + key + "'.");
+}
+
+std::string DefaultSavedReportsDir()
+{
+    if (const char *x = std::getenv("XDG_DATA_HOME"); x && *x)
+        return std::string(x) + "/fishost/saved-reports";
+    if (const char *h = std::getenv("HOME"); h && *h)
+        return std::string(h) + "/.local/share/fishost/saved-reports";
+    return "/tmp/fishost-saved-reports";
 }
 
 std::string HostConfig::DefaultPath()
