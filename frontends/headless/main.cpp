@@ -21,7 +21,8 @@ void usage(std::ostream &out)
            "       fishost script [options] [--output DIR] FILE...\n"
            "Without a command it opens the screen on the configured database (the embedded\n"
            "demo database by default), prints its controls and closes it. With --output, the report\n"
-           "files the scenarios write are kept in DIR instead of being removed.\n";
+           "files the scenarios write are kept in DIR instead of being removed.\n\n"
+        << ScenarioHelp();
 }
 
 void printControl(const TControl &c, int depth, std::ostream &out)

@@ -36,6 +36,9 @@ struct ScenarioWord {
 };
 std::vector<ScenarioWord> SplitScenarioLine(const std::string &line);
 
+// The commands and expectations the runner knows, one per line, for --help.
+std::string ScenarioHelp();
+
 // Runs every file, prints failures, the report files kept ("FILE: wrote PATH")
 // and "N passed, N failed"; returns the exit code.
 int RunScenarios(const std::vector<std::string> &files, const ScenarioOptions &options, std::ostream &out);

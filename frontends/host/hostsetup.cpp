@@ -69,9 +69,11 @@ HostRun::HostRun(HostConfig config, const HostRunOptions &options) : config_(std
         };
         if (config_.reportOutputDir.empty())
             config_.reportOutputDir = temporaryFolder("fishost-run-XXXXXX");
-        // Reports saved during the run are the run's own too.
+        // Reports saved during the run are the run's own too, and a run
+        // that keeps nothing prints nothing.
         if (config_.savedReportsDir.empty())
             config_.savedReportsDir = temporaryFolder("fishost-saved-XXXXXX");
+        config_.printCommand.clear();
     }
     if (config_.serverHost.empty()) {
         if (options.startServer) {

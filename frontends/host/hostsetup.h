@@ -17,7 +17,8 @@ struct HostRunOptions {
     bool freshDemoDatabase = true;  // SQLite without a configured file: a fresh copy of the demo data
     std::string serverLog;       // the server's request log; empty discards it
     // Report output and saved reports go to folders of this run's own,
-    // removed with it, unless report_output_dir and saved_reports_dir name them.
+    // removed with it, unless report_output_dir and saved_reports_dir name
+    // them; nothing is printed.
     bool temporaryReportOutput = false;
 };
 

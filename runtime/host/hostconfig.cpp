@@ -21,6 +21,19 @@ int toPort(const std::string &key, const std::string &value)
     throw Exception("Configuração: '" + key + "' deve ser uma porta (0 a 65535), não '" + value + "'.");
 }
 
+int toMilliseconds(const std::string &key, const std::string &value)
+{
+    try {
+        std::size_t used = 0;
+        int n = std::stoi(value, &used);
+        if (used == value.size() && n >= 100 && n <= 3600000)
+            return n;
+    } catch (const std::exception &) {
+    }
+    throw Exception("Configuração: '" + key + "' deve ser um tempo em milissegundos (100 a 3600000), não '" +
+                    value + "'.");
+}
+
 std::string upper(std::string s)
 {
     for (char &c : s)
@@ -32,8 +45,9 @@ std::string upper(std::string s)
 
 std::vector<std::string> HostConfig::Keys()
 {
-    return {"reports_dir", "saved_reports_dir", "report_output_dir", "report_formats", "print_command", "product_picture", "server_host", "server_port",
-            "server_token", "engine", "database", "db_host", "db_port", "db_user", "db_password", "dialect"};
+    return {"reports_dir", "saved_reports_dir", "report_output_dir", "report_formats", "print_command", "product_picture",
+            "server_host", "server_port", "server_token", "server_timeout_ms", "engine", "database", "db_host", "db_port",
+            "db_user", "db_password", "dialect"};
 }
 
 void HostConfig::Set(const std::string &key, const std::string &value)
@@ -59,6 +73,7 @@ void HostConfig::Set(const std::string &key, const std::string &value)
     else if (key == "server_host") serverHost = value;
     else if (key == "server_port") serverPort = value.empty() ? 0 : toPort(key, value);
     else if (key == "server_token") serverToken = value;
+    else if (key == "server_timeout_ms") serverTimeoutMs = toMilliseconds(key, value);
     else if (key == "engine") {
         if (value != "sqlite" && value != "firebird")
             throw Exception("Configuração: engine deve ser 'sqlite' ou 'firebird', não '" + value + "'.");
@@ -87,6 +102,7 @@ std::string HostConfig::Get(const std::string &key) const
     if (key == "server_host") return serverHost;
     if (key == "server_port") return std::to_string(serverPort);
     if (key == "server_token") return serverToken;
+    if (key == "server_timeout_ms") return std::to_string(serverTimeoutMs);
     if (key == "engine") return engine;
     if (key == "database") return database;
     if (key == "db_host") return dbHost;
@@ -159,3 +175,7 @@ HostConfig HostConfig::Load(const std::string &path, const std::map<std::string,
 
 std::string DefaultReportsDir() { return std::string(FIS_SOURCE_DIR) + "/reports"; }
 std::string DefaultFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/reference.sql"; }
+std::vector<std::string> DefaultFixturePaths()
+{
+    return {DefaultFixturePath(), std::string(FIS_SOURCE_DIR) + "/fixtures/fiscal.sql"};
+}

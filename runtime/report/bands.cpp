@@ -90,7 +90,7 @@ struct BandEngine::Impl {
             Part part;
             if (p.field) {
                 part.source = findColumn(names, p.text);
-                part.format = formatOfField(p.text);
+                part.format = p.format.empty() ? formatOfField(p.text) : ParseValueFormat(p.format);
             }
             part.text = std::move(p.text);
             out.push_back(std::move(part));

@@ -223,6 +223,16 @@ ReportLayout ParseLayout(const std::string &layoutJson)
                                   text(g, "caption", where)};
                 if (group.field.empty())
                     fail("Layout inválido " + where + ": falta o campo que forma o grupo (\"field\").");
+                for (const std::string &t : {group.header, group.footer})
+                    for (const TemplatePart &part : SplitTemplate(t))
+                        if (part.field && !part.format.empty()) {
+                            try {
+                                ParseValueFormat(part.format);
+                            } catch (const LayoutError &e) {
+                                fail("Layout inválido " + where + ": {" + part.text + ":" + part.format + "}: " +
+                                     e.Message());
+                            }
+                        }
                 l.groups.push_back(std::move(group));
             }
         const Json *cs = array(j, "columns");

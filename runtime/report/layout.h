@@ -34,7 +34,8 @@
 // shows its "all" text. "values" maps a raw value to its words; "lookup" runs
 // a one-column statement with the parameter and shows "value – name"; "to"
 // makes a range "first a last". Templates ({FIELD}) show a field of the
-// group's first row, formatted as the column showing that field.
+// group's first row, formatted as the column showing that field, or as a
+// format after a colon says ({CDCFOP:cfop}).
 #include "rtl/sysutils.h"
 
 #include <map>

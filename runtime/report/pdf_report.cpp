@@ -98,6 +98,18 @@ struct PdfReportSink::Impl {
     // on a new page repeats above itself.
     std::vector<std::string> openGroups;
     std::size_t repeatGroups = 0;
+    std::vector<bool> groupFooters;  // which levels end with a footer band
+
+    // Room kept under a detail line for the footers of its open groups, so
+    // a subtotal never starts a page alone.
+    float footerReserve() const
+    {
+        float reserve = 0;
+        for (std::size_t l = 0; l < groupFooters.size(); ++l)
+            if (groupFooters[l])
+                reserve += kLine + 6;
+        return reserve;
+    }
     std::string title, code, when;
     std::vector<std::pair<std::string, std::string>> header, parameters;  // Windows-1252
     std::vector<Column> columns;
@@ -362,6 +374,8 @@ void PdfReportSink::Begin(const ReportHeading &heading, const ReportLayout &layo
         m.columns.push_back(std::move(col));
     }
     m.tableWidth = x - m.left;
+    for (const LayoutGroup &g : layout.groups)
+        m.groupFooters.push_back(!g.footer.empty());
     m.captionHeight = static_cast<float>(captionLines) * 8 + 4;
 
     m.newPage();
@@ -426,7 +440,7 @@ void PdfReportSink::Detail(const std::vector<BandCell> &cells, const std::vector
     }
     const float h = static_cast<float>(lines) * kLine;
     m.repeatGroups = m.openGroups.size();
-    m.place(h);
+    m.place(h + m.footerReserve());
     if (m.stopped)
         return;
     m.canvas.BeginText(PdfFont::Regular, kBodySize);

@@ -49,7 +49,8 @@ std::string outputFolder(const std::string &configured)
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec)
-        throw Exception("Não foi possível criar a pasta de relatórios '" + dir.string() + "': " + ec.message());
+        throw Exception("Não foi possível criar a pasta de relatórios '" + dir.string() + "': " +
+                        SystemErrorText(ec.value()) + ".");
     return dir.string();
 }
 

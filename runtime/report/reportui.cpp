@@ -3,7 +3,6 @@
 #include "rtl/sysutils.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -52,8 +51,8 @@ bool HeadlessReportUi::Print(const std::string &pdfPath, const std::string &)
     pid_t child = 0;
     const int err = ::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ);
     if (err != 0)
-        throw Exception("Não foi possível imprimir: '" + args[0] + "' não pôde ser executado (" + std::strerror(err) +
-                        ")." + where);
+        throw Exception("Não foi possível imprimir: '" + args[0] + "' não pôde ser executado (" +
+                        SystemErrorText(err) + ")." + where);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }

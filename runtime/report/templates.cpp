@@ -15,12 +15,17 @@ std::vector<TemplatePart> SplitTemplate(const std::string &pattern)
             std::size_t end = i + 1;
             while (end < pattern.size() && isNameChar(pattern[end]))
                 ++end;
-            if (end < pattern.size() && pattern[end] == '}' && end > i + 1 &&
+            const std::size_t nameEnd = end;
+            if (end < pattern.size() && pattern[end] == ':')
+                for (++end; end < pattern.size() && (isNameChar(pattern[end]) || pattern[end] == ':');)
+                    ++end;
+            if (end < pattern.size() && pattern[end] == '}' && nameEnd > i + 1 &&
                 !std::isdigit(static_cast<unsigned char>(pattern[i + 1]))) {
                 if (!literal.empty())
-                    parts.push_back({std::move(literal), false});
+                    parts.push_back({std::move(literal), false, {}});
                 literal.clear();
-                parts.push_back({pattern.substr(i + 1, end - i - 1), true});
+                const std::string format = nameEnd < end ? pattern.substr(nameEnd + 1, end - nameEnd - 1) : "";
+                parts.push_back({pattern.substr(i + 1, nameEnd - i - 1), true, format});
                 i = end;
                 continue;
             }
@@ -28,6 +33,6 @@ std::vector<TemplatePart> SplitTemplate(const std::string &pattern)
         literal += pattern[i];
     }
     if (!literal.empty())
-        parts.push_back({std::move(literal), false});
+        parts.push_back({std::move(literal), false, {}});
     return parts;
 }

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -96,7 +95,7 @@ AtomicFile::~AtomicFile() { Discard(); }
 
 void AtomicFile::fail(int err) const
 {
-    throw Exception("Não foi possível gravar o arquivo \"" + path_ + "\": " + std::strerror(err) + ".");
+    throw Exception("Não foi possível gravar o arquivo \"" + path_ + "\": " + SystemErrorText(err) + ".");
 }
 
 void AtomicFile::CloseDescriptor()

@@ -2,6 +2,7 @@
 // every shipped layout survives the round trip, and a layout the engine
 // cannot use is refused with a message that says what and where.
 #include "report/layout.h"
+#include "report/templates.h"
 
 #include <nlohmann/json.hpp>
 
@@ -127,6 +128,8 @@ TEST(Layout, BrokenLayoutsSayWhatAndWhere)
         {"unknown overflow", layoutWith(R"({"columns":[{"field":"A","overflow":"clip"}]})"), "\"overflow\" desconhecido"},
         {"caption not a text", layoutWith(R"({"columns":[{"field":"A","caption":7}]})"), "\"caption\" da coluna 1 deve ser um texto"},
         {"group without a field", layoutWith(R"({"groups":[{"header":"x"}]})"), "grupo 1: falta o campo"},
+        {"template with an unknown format", layoutWith(R"({"groups":[{"field":"A","footer":"Total {A:moeda}"}]})"),
+         "grupo 1: {A:moeda}: formato desconhecido 'moeda'"},
         {"unknown page", layoutWith(R"({"page":"A3"})"), "tamanho de página desconhecido 'A3'"},
         {"unknown orientation", layoutWith(R"({"orientation":"sideways"})"), "orientação desconhecida"},
         {"parameter without a name", layoutWith(R"({"parameters":[{"label":"Empresa"}]})"), "parâmetro 1: falta o nome"},
@@ -172,6 +175,29 @@ TEST(Layout, FieldsAreCheckedAgainstTheResultColumns)
             ADD_FAILURE() << r.missing << " not missed";
         } catch (const LayoutError &e) {
             EXPECT_NE(e.Message().find(r.message), std::string::npos) << e.Message();
+        }
+    }
+}
+
+TEST(Layout, TemplatesNameFieldsAndTheirFormats)
+{
+    const struct {
+        const char *pattern;
+        std::vector<TemplatePart> parts;
+    } rows[] = {
+        {"Total das {DSES}", {{"Total das ", false, ""}, {"DSES", true, ""}}},
+        {"CFOP {CDCFOP:cfop} – {DS}", {{"CFOP ", false, ""}, {"CDCFOP", true, "cfop"}, {" – ", false, ""}, {"DS", true, ""}}},
+        {"{A:decimal:2}", {{"A", true, "decimal:2"}}},
+        {"{1} {a b} {} {", {{"{1} {a b} {} {", false, ""}}},
+        {"", {}},
+    };
+    for (const auto &r : rows) {
+        const auto parts = SplitTemplate(r.pattern);
+        ASSERT_EQ(parts.size(), r.parts.size()) << r.pattern;
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            EXPECT_EQ(parts[i].text, r.parts[i].text) << r.pattern;
+            EXPECT_EQ(parts[i].field, r.parts[i].field) << r.pattern;
+            EXPECT_EQ(parts[i].format, r.parts[i].format) << r.pattern;
         }
     }
 }

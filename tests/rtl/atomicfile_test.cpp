@@ -89,13 +89,18 @@ TEST(AtomicFile, FailuresNameTheTarget)
 {
     Folder f;
     fs::create_directory(f.file("pasta"));
-    for (const std::string &target : {f.file("não-existe/r.pdf"), f.file("pasta")}) {
+    const std::pair<std::string, const char *> cases[] = {
+        {f.file("não-existe/r.pdf"), "arquivo ou pasta inexistente"},
+        {f.file("pasta"), "é uma pasta"},
+    };
+    for (const auto &[target, reason] : cases) {
         try {
             ReplaceFileContents(target, "x");
             ADD_FAILURE() << target;
         } catch (const Exception &e) {
             EXPECT_NE(e.Message().find(target), std::string::npos) << e.Message();
             EXPECT_EQ(e.Message().find("Não foi possível gravar"), 0u) << e.Message();
+            EXPECT_NE(e.Message().find(reason), std::string::npos) << e.Message();  // the reason in Portuguese
         }
     }
     EXPECT_EQ(f.entries(), std::set<std::string>{"pasta"});
