@@ -24,6 +24,8 @@ set_target_properties(soci::firebird PROPERTIES
   INTERFACE_LINK_LIBRARIES "${SOCI_FIREBIRD_LIBRARY};soci::core")
 
 find_package(nlohmann_json 3 REQUIRED)
+# The application server's HTTP core: Beast over Asio, header-only.
+find_package(Boost 1.74 REQUIRED)
 find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
 find_library(HTTPLIB_LIBRARY cpp-httplib REQUIRED)
 add_library(httplib::httplib INTERFACE IMPORTED)
@@ -37,3 +39,4 @@ find_package(Qt6 COMPONENTS Widgets PrintSupport Pdf PdfWidgets QUIET)
 # Spreadsheet export. Debian's libxlsxwriter-dev ships a pkg-config file.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(XLSXWRITER REQUIRED IMPORTED_TARGET xlsxwriter)
+find_package(ZLIB REQUIRED)

@@ -3,6 +3,7 @@
 #include "data/dataset.h"
 #include "dbgeral/DBGeral.h"
 #include "frm/DadosGerRel.h"
+#include "report/headless_reportui.h"
 #include "report/qrddlgs.h"
 #include "vcl/forms.h"
 #include "vcl/stdctrls.h"
@@ -44,6 +45,12 @@ void InitializeHostPackages(const HostConfig &config, bool connect)
     RegisterComponentClass<TADOIBStringField>("TADOIBStringField");
     RegisterComponentClass<TBtnPesquisa>("TBtnPesquisa");
     RegisterComponentClass<TDateEditPlus>("TDateEditPlus");
+    // A front end that shows reports has installed its own; the default
+    // prints through the configured command.
+    if (auto *headless = dynamic_cast<HeadlessReportUi *>(&ReportUserInterface())) {
+        headless->SetPrintCommand(config.printCommand);
+        headless->SetViewer([](const std::string &pdf) { WidgetSet().ShowDocument(pdf); });
+    }
     if (!dtmDBGeral)
         dtmDBGeral = new TdtmDBGeral(Application);
     if (connect)

@@ -112,6 +112,8 @@ void TfrmResumoOficialCfop::rpddPadraoBeforeGetQueryParams(TParams *Params, bool
         if (declared(flag))
             set(flag, Consiste::EmptyString(value) ? "T" : "");
     };
-    list("P_CDTIPOOPER", "P_TCDTIPOOPER", stListaTp);
-    list("P_CDMODDOCFISC", "P_TCDMODDOCFISC", stListaMod);
+    // A list filters only while its "Lista" is checked: one held from an
+    // earlier screen must not narrow a report that shows "Todos".
+    list("P_CDTIPOOPER", "P_TCDTIPOOPER", rdbListaTp->Checked() ? stListaTp : std::string());
+    list("P_CDMODDOCFISC", "P_TCDMODDOCFISC", rdbListaMod->Checked() ? stListaMod : std::string());
 }

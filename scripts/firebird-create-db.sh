@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
 # (Re)creates the demo database on the local Firebird server: the reference data
-# of fixtures/reference.sql, the routines of fixtures/firebird-schema.sql and a
-# login that may only read (SELECT on every table, EXECUTE on PARAM and NVLSTR).
-# Starts the server first when it is not running. Safe to run again.
+# of fixtures/reference.sql, the fiscal documents of fixtures/fiscal.sql, the
+# routines of fixtures/firebird-schema.sql and a login that may only read
+# (SELECT on every table, EXECUTE on PARAM and NVLSTR). Starts the server first
+# when it is not running. Safe to run again.
+#
+# Any Firebird login may change its own password, so a login shared by several
+# hosts can be locked for all of them by one. Every run therefore sets the
+# login's password again, and `--login-only` gives a host a login of its own on
+# the existing database without recreating it:
+#   FIS_FB_USER=FISHOST_CAIXA1 FIS_FB_PASSWORD='...' scripts/firebird-create-db.sh --login-only
 #
 # Environment (all optional):
 #   FIS_FB_DATABASE          database file (/var/lib/firebird/3.0/data/fis_demo.fdb)
@@ -11,6 +18,13 @@
 #   FIS_FB_USER              read-only login (FISREAD)
 #   FIS_FB_PASSWORD          its password (fisread)
 set -euo pipefail
+
+LOGIN_ONLY=0
+case "${1:-}" in
+  "") ;;
+  --login-only) LOGIN_ONLY=1 ;;
+  *) echo "usage: firebird-create-db.sh [--login-only]" >&2; exit 2 ;;
+esac
 
 if [ "$(id -u)" -ne 0 ]; then
   if command -v sudo >/dev/null 2>&1; then
@@ -45,7 +59,7 @@ if [ -z "$READ_PASSWORD" ]; then
   echo "firebird-create-db: FIS_FB_PASSWORD must not be empty" >&2
   exit 1
 fi
-for f in "$FIXTURES/reference.sql" "$FIXTURES/firebird-schema.sql"; do
+for f in "$FIXTURES/reference.sql" "$FIXTURES/fiscal.sql" "$FIXTURES/firebird-schema.sql"; do
   [ -r "$f" ] || { echo "firebird-create-db: $f is missing" >&2; exit 1; }
 done
 
@@ -66,33 +80,9 @@ run_isql() {
   [ -z "$out" ] || printf '%s\n' "$out"
 }
 
-# The database directory must belong to the server, which creates the file.
-dir=$(dirname "$DATABASE")
-if [ ! -d "$dir" ]; then
-  install -d -o firebird -g firebird -m 0770 "$dir"
-fi
-
-if [ -e "$DATABASE" ]; then
-  # Disconnects every other attachment (tests, a running application) so the
-  # drop cannot fail on a database in use.
-  if ! gfix -shut single -force 0 "$TARGET" >/dev/null 2>&1; then
-    echo "firebird-create-db: note: could not shut $DATABASE down before dropping it" >&2
-  fi
-  if ! echo "DROP DATABASE;" | run_isql "$TARGET" >/dev/null; then
-    echo "firebird-create-db: could not drop the existing $DATABASE (see above)" >&2
-    exit 1
-  fi
-fi
-
-echo "CREATE DATABASE $(sql_text "$TARGET") PAGE_SIZE 8192 DEFAULT CHARACTER SET UTF8;" |
-  run_isql >/dev/null
-
-{
-  cat "$FIXTURES/reference.sql"
-  echo
-  echo "COMMIT;"
-  cat "$FIXTURES/firebird-schema.sql"
-  echo
+# The login and its rights: (re)set every run, so a password the login changed
+# itself (or a stale one) never outlives the setup.
+login_sql() {
   cat <<SQL
 CREATE OR ALTER USER $READ_USER PASSWORD $(sql_text "$READ_PASSWORD") USING PLUGIN Srp;
 COMMIT;
@@ -111,7 +101,48 @@ GRANT EXECUTE ON PROCEDURE PARAM TO USER $READ_USER;
 GRANT EXECUTE ON FUNCTION NVLSTR TO USER $READ_USER;
 COMMIT;
 SQL
-} | run_isql "$TARGET" >/dev/null
+}
+
+if [ "$LOGIN_ONLY" -eq 1 ]; then
+  if [ ! -e "$DATABASE" ]; then
+    echo "firebird-create-db: $DATABASE does not exist; run without --login-only first" >&2
+    exit 1
+  fi
+  login_sql | run_isql "$TARGET" >/dev/null
+else
+  # The database directory must belong to the server, which creates the file.
+  dir=$(dirname "$DATABASE")
+  if [ ! -d "$dir" ]; then
+    install -d -o firebird -g firebird -m 0770 "$dir"
+  fi
+
+  if [ -e "$DATABASE" ]; then
+    # Disconnects every other attachment (tests, a running application) so the
+    # drop cannot fail on a database in use.
+    if ! gfix -shut single -force 0 "$TARGET" >/dev/null 2>&1; then
+      echo "firebird-create-db: note: could not shut $DATABASE down before dropping it" >&2
+    fi
+    if ! echo "DROP DATABASE;" | run_isql "$TARGET" >/dev/null; then
+      echo "firebird-create-db: could not drop the existing $DATABASE (see above)" >&2
+      exit 1
+    fi
+  fi
+
+  echo "CREATE DATABASE $(sql_text "$TARGET") PAGE_SIZE 8192 DEFAULT CHARACTER SET UTF8;" |
+    run_isql >/dev/null
+
+  {
+    cat "$FIXTURES/reference.sql"
+    echo
+    echo "COMMIT;"
+    cat "$FIXTURES/fiscal.sql"
+    echo
+    echo "COMMIT;"
+    cat "$FIXTURES/firebird-schema.sql"
+    echo
+    login_sql
+  } | run_isql "$TARGET" >/dev/null
+fi
 
 # Proves the login works and sees the data through the routines.
 check=$(printf "SELECT COUNT(*) FROM EMPRESA, PARAM(NULL) P WHERE CDEMPRESA = NVLSTR(P.PARAM, CDEMPRESA);\n" |
@@ -122,7 +153,7 @@ if [ -z "$check" ] || [ "$check" -eq 0 ]; then
 fi
 
 cat <<EOF
-firebird-create-db: created $DATABASE (UTF8), $check companies visible to $READ_USER.
+firebird-create-db: $([ "$LOGIN_ONLY" -eq 1 ] && echo "login set on" || echo created) $DATABASE (UTF8), $check companies visible to $READ_USER.
 Connection:
   export FIS_FB_HOST=127.0.0.1
   export FIS_FB_PORT=$PORT

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the project needs, starts the Firebird server with the demo
 # database, builds and runs every test. `--asan` builds and tests the
-# AddressSanitizer + UndefinedBehaviorSanitizer preset instead.
+# AddressSanitizer + UndefinedBehaviorSanitizer preset instead. Last, each
+# fuzz target runs for a few seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,3 +23,6 @@ export FIS_FB_PASSWORD=${FIS_FB_PASSWORD:-fisread}
 cmake --preset "$preset"
 cmake --build --preset "$preset"
 ctest --preset "$preset"
+
+# A few seconds of fuzzing per target (longer runs: scripts/fuzz.sh 300).
+bash scripts/fuzz.sh 5

@@ -2,12 +2,12 @@
 // The application server: the HTTP transport of net/appserver_protocol.h in
 // front of the remote module. Runs in-process (tests) or in fisappserver.
 //
-// Each connection is served by one worker of a fixed pool, one request after
-// another (keep-alive). Every request gets a whole-request read deadline, so
-// slow or silent clients cannot hold a worker for long; a kept-alive
-// connection gives its worker up when other connections have waited for one
-// (see yieldAfter), and an idle one is closed at once when the server stops. Requests already received when the
-// server stops are still answered.
+// One I/O thread serves every connection event by event (connection.h); a
+// fixed pool of workers runs complete requests only (worker_pool.h), so slow,
+// silent or idle clients hold no worker; routes.h answers each request.
+// Every request is bounded in time and size, and the connections per client
+// address and in all are capped. Requests already received when the server
+// stops are still answered.
 #include "net/appserver_protocol.h"
 #include "session_pool.h"
 
@@ -20,16 +20,18 @@ struct AppServerSettings {
     std::string host = "127.0.0.1";
     int port = 0;        // 0: a free port, see Port()
     std::string token;   // empty: calls need no Authorization header
-    int threads = 8;     // workers, i.e. connections served at once
+    int threads = 8;     // workers, i.e. requests run at once
     std::size_t maxBodyBytes = appserver::kDefaultMaxBodyBytes;
     std::chrono::milliseconds readTimeout{5000};      // longest silence inside a request
+    std::chrono::milliseconds headerTimeout{3000};    // a request's header must arrive within this
     std::chrono::milliseconds requestTimeout{10000};  // a whole request must arrive within this
     std::chrono::milliseconds writeTimeout{5000};
     std::chrono::milliseconds keepAliveTimeout{5000}; // idle time before a kept connection closes
-    // When connections wait for a worker, one that held its worker this long
-    // closes after its current request (or at once when idle).
-    std::chrono::milliseconds yieldAfter{250};
     std::size_t keepAliveMaxRequests = 10000;
+    // Open connections in all (lowered to what the open-file limit allows)
+    // and from one client address; see connection.h for what happens beyond.
+    std::size_t maxConnections = 4096;
+    std::size_t maxConnectionsPerAddress = 2048;
     int backlog = 1024;
     // Receives one line per request (time, peer, method, status, ms);
     // unset writes to stderr.
@@ -56,6 +58,9 @@ public:
 
     int Port() const;
     SessionPool &Sessions();
+    // Connections the server may hold open at once (maxConnections, bounded
+    // by the process's open-file limit).
+    std::size_t ConnectionLimit() const;
 
 private:
     struct Impl;

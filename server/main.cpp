@@ -4,6 +4,7 @@
 #include "server_options.h"
 
 #include <sqlite3.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <csignal>
@@ -18,6 +19,17 @@ std::string oneLine(std::string text)
         if (c == '\n' || c == '\r')
             c = ' ';
     return text;
+}
+
+// Every open connection is a descriptor: take all the system allows this
+// process (the soft limit is often far below the hard one).
+void raiseOpenFileLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 // The first output line tells a parent process why the server did not start.
@@ -62,6 +74,7 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    raiseOpenFileLimit();
     const HostConfig config = launch.config;
     AppServer server(launch.settings, [config] { return OpenHostSession(config); });
     int port = 0;

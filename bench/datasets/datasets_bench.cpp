@@ -323,7 +323,7 @@ int main(int argc, char **argv)
             const long products = &c == &configs[0] ? 1000 : 1000000;
             c.path = tmp.path + "/" + std::to_string(products) + ".sqlite";
             const auto t0 = Clock::now();
-            BuildDemoSqlite(c.path, {products, 50}, DefaultFixturePath());
+            BuildDemoSqlite(c.path, {products, 50}, DefaultFixturePaths());
             std::printf("generated %s: %.2f s\n", c.label.c_str(), micros(Clock::now() - t0) / 1e6);
         }
 

@@ -214,7 +214,7 @@ int main(int argc, char **argv)
             tmp.path = pattern;
             path = tmp.path + "/1000000.sqlite";
             const auto t0 = Clock::now();
-            BuildDemoSqlite(path, {1000000, 50}, DefaultFixturePath());
+            BuildDemoSqlite(path, {1000000, 50}, {DefaultFixturePath()});
             std::printf("generated 1 M products: %.1f s\n", ms(Clock::now() - t0) / 1000);
         }
 

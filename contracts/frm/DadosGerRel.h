@@ -42,7 +42,7 @@ public:
 
     // The definitions behind the titles of cbbReportNames, in the same order.
     const std::vector<ReportDefinition> &Reports() const;
-    // The folder a save-as wrote its copy to, for tests.
+    // The file a save-as or a layout edit last wrote, for tests.
     const std::string &LastSavedFile() const { return lastSaved_; }
 
 protected:
@@ -64,7 +64,12 @@ protected:
     }
 
 private:
+    // Fills cbbReportNames with the code's reports and the person's own,
+    // keeping the selected title.
+    void ListReports(bool tellMissing);
     void RunSelected(ReportAction action);
+    void SaveCopy(const ReportDefinition &report, const std::string &title);
+    void EditLayout(const ReportDefinition &report);
 
     ReportList reports_;  // null until the screen lists its reports
     std::string lastSaved_;

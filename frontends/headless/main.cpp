@@ -8,6 +8,7 @@
 #include "vcl/stdctrls.h"
 
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -17,9 +18,11 @@ namespace {
 void usage(std::ostream &out)
 {
     out << "usage: fishost [--package PATH] [--engine sqlite|firebird] [--dialect oracle|mssql|interbase] [--no-server]\n"
-           "       fishost script [options] FILE...\n"
+           "       fishost script [options] [--output DIR] FILE...\n"
            "Without a command it opens the screen on the configured database (the embedded\n"
-           "demo database by default), prints its controls and closes it.\n";
+           "demo database by default), prints its controls and closes it. With --output, the report\n"
+           "files the scenarios write are kept in DIR instead of being removed.\n\n"
+        << ScenarioHelp();
 }
 
 void printControl(const TControl &c, int depth, std::ostream &out)
@@ -84,6 +87,11 @@ int main(int argc, char **argv)
                 return 0;
             } else if (a == "script" && !script && files.empty()) {
                 script = true;
+            } else if (a == "--output" && script) {
+                if (i + 1 >= args.size())
+                    throw Exception("option --output needs a folder");
+                so.reportOutputDir = args[++i];
+                std::filesystem::create_directories(so.reportOutputDir);
             } else if (TakeHostOption(args, i, so.config, run)) {
                 so.packagePath = run.packagePath;
                 so.startServer = run.startServer;

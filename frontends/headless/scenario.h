@@ -12,12 +12,15 @@ struct ScenarioOptions {
     HostConfig config;         // engine, database, dialect...
     bool startServer = true;
     std::string packagePath;
-    std::string reportOutputDir;  // where report runs render; empty: a temporary folder
+    // Where report runs write and their files stay (--output); empty: a
+    // folder of each run's own, removed with it.
+    std::string reportOutputDir;
 };
 
 struct ScenarioResult {
     bool passed = false;
     std::vector<std::string> failures;  // "FILE:LINE: ..." lines
+    std::vector<std::string> written;   // report files kept in the output folder
 };
 
 // Runs one file with a fresh database, server and package.
@@ -33,5 +36,9 @@ struct ScenarioWord {
 };
 std::vector<ScenarioWord> SplitScenarioLine(const std::string &line);
 
-// Runs every file, prints failures and "N passed, N failed"; returns the exit code.
+// The commands and expectations the runner knows, one per line, for --help.
+std::string ScenarioHelp();
+
+// Runs every file, prints failures, the report files kept ("FILE: wrote PATH")
+// and "N passed, N failed"; returns the exit code.
 int RunScenarios(const std::vector<std::string> &files, const ScenarioOptions &options, std::ostream &out);

@@ -59,11 +59,21 @@ HostRun::HostRun(HostConfig config, const HostRunOptions &options) : config_(std
         demo_ = std::make_unique<TemporaryDemoDatabase>();
         config_.database = demo_->Path();
     }
-    if (options.temporaryReportOutput && config_.reportOutputDir.empty()) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "fishost-run-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw Exception("Não foi possível criar uma pasta temporária para os relatórios.");
-        temporaryOutput_ = config_.reportOutputDir = pattern;
+    if (options.temporaryReportOutput) {
+        auto temporaryFolder = [this](const char *name) {
+            std::string pattern = (std::filesystem::temp_directory_path() / name).string();
+            if (!::mkdtemp(pattern.data()))
+                throw Exception("Não foi possível criar uma pasta temporária para os relatórios.");
+            temporaryFolders_.push_back(pattern);
+            return pattern;
+        };
+        if (config_.reportOutputDir.empty())
+            config_.reportOutputDir = temporaryFolder("fishost-run-XXXXXX");
+        // Reports saved during the run are the run's own too, and a run
+        // that keeps nothing prints nothing.
+        if (config_.savedReportsDir.empty())
+            config_.savedReportsDir = temporaryFolder("fishost-saved-XXXXXX");
+        config_.printCommand.clear();
     }
     if (config_.serverHost.empty()) {
         if (options.startServer) {
@@ -107,8 +117,8 @@ HostRun::~HostRun()
     if (packagesUp_)
         FinalizeHostPackages();
     server_.reset();
-    if (!temporaryOutput_.empty()) {
+    for (const std::string &folder : temporaryFolders_) {
         std::error_code ec;
-        std::filesystem::remove_all(temporaryOutput_, ec);
+        std::filesystem::remove_all(folder, ec);
     }
 }

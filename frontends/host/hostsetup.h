@@ -16,8 +16,9 @@ struct HostRunOptions {
     bool startServer = true;     // false: no server, calls find none
     bool freshDemoDatabase = true;  // SQLite without a configured file: a fresh copy of the demo data
     std::string serverLog;       // the server's request log; empty discards it
-    // Report output goes to a folder of this run's own, removed with it,
-    // unless report_output_dir names one.
+    // Report output and saved reports go to folders of this run's own,
+    // removed with it, unless report_output_dir and saved_reports_dir name
+    // them; nothing is printed.
     bool temporaryReportOutput = false;
 };
 
@@ -35,7 +36,7 @@ public:
 private:
     HostConfig config_;
     std::unique_ptr<TemporaryDemoDatabase> demo_;
-    std::string temporaryOutput_;
+    std::vector<std::string> temporaryFolders_;
     std::unique_ptr<AppServerProcess> server_;
     PackageLoader package_;
     bool packagesUp_ = false;

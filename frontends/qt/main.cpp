@@ -1,6 +1,7 @@
 // fishost-qt: the host program on the desktop. A main window with the
 // screens inside it; the screen package and its host come from HostRun.
 #include "hostsetup.h"
+#include "qt_reportui.h"
 #include "qticons.h"
 #include "qtwidgetset.h"
 #include "screenshots.h"
@@ -30,7 +31,8 @@ void usage(std::ostream &out)
            "                  [--no-server] [--screenshot FILE [--show VIEW]]\n"
            "Opens the main window with the CFOP summary screen. --screenshot saves a picture\n"
            "of the display once the screen is open, and exits; --show opens one of its\n"
-           "dialogs first: screen (default), pick, tree, calendar or message.\n";
+           "dialogs first: screen (default), pick, tree, calendar or message; or a report:\n"
+           "preview or editor (FISHOST_SHOT_REPORT names which, by title).\n";
 }
 
 struct Options {
@@ -69,6 +71,7 @@ int runWindow(QApplication &app, const Options &options)
     window.setCentralWidget(area);
     SetWidgetSet(std::make_unique<QtWidgetSet>(area));
     auto *ws = static_cast<QtWidgetSet *>(&WidgetSet());
+    SetReportUserInterface(std::make_unique<QtReportUi>(&window, area));
 
     auto *open = new QAction(QStringLiteral("Resumo não Oficial de CFOp"), &window);
     open->setStatusTip(QStringLiteral("Abre o resumo não oficial de CFOp"));
@@ -102,6 +105,7 @@ int runWindow(QApplication &app, const Options &options)
     if (Application)
         for (TCustomForm *form : std::vector<TCustomForm *>(Application->Children()))
             delete form;
+    SetReportUserInterface(nullptr);
     SetWidgetSet(std::make_unique<HeadlessWidgetSet>());
     return rc ? rc : loop;
 }

@@ -25,6 +25,7 @@ public:
 
     std::unique_ptr<ControlPeer> CreatePeer(TControl &control) override;
     void ShowMessage(const std::string &text, MessageKind kind) override;
+    bool Confirm(const std::string &question) override;  // in confirm.cpp
     std::optional<int> PickRow(const std::string &title, const PickTable &table) override;
     std::optional<int> PickTreeRow(const std::string &title, const PickTree &tree) override;
     std::optional<std::vector<int>> PickRows(const std::string &title, const PickTable &table,

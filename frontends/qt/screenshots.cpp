@@ -1,6 +1,7 @@
 #include "screenshots.h"
 
 #include "pickdialogs.h"
+#include "report_screenshots.h"
 #include "qtwidgetset.h"
 #include "vcl/forms.h"
 #include "vcl/stdctrls.h"
@@ -57,11 +58,14 @@ void Shoot(const QString &file, int *rc)
 
 bool IsScreenshotView(const QString &view)
 {
-    return view == "screen" || view == "pick" || view == "tree" || view == "calendar" || view == "message";
+    return view == "screen" || view == "pick" || view == "tree" || view == "calendar" || view == "message" ||
+           IsReportScreenshotView(view);
 }
 
 void ScheduleScreenshot(QMainWindow &window, const QString &view, const QString &file, int *rc)
 {
+    if (IsReportScreenshotView(view))
+        return ScheduleReportScreenshot(window, view, file, rc);
     auto *ws = dynamic_cast<QtWidgetSet *>(&WidgetSet());
     // Let the windows lay out and paint once before acting and taking the picture.
     QTimer::singleShot(300, &window, [ws, view, file, rc] {

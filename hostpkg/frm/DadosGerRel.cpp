@@ -5,9 +5,11 @@
 #include "rtl/describe.h"
 #include "vdl/Consiste.h"
 
+#include "report/report_output.h"
+#include "report/reportui.h"
+
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace {
 using namespace describe;
@@ -65,13 +67,14 @@ std::string msgOrDefault(const TMessages *m, const char *key, const char *fallba
     return text.empty() ? fallback : text;
 }
 
-std::string fileNameFor(const std::string &title)
+std::string savedReportsDir()
 {
-    std::string out;
-    for (unsigned char c : title)
-        out += (std::isalnum(c) || c >= 0x80) ? static_cast<char>(c) : '_';
-    return out.empty() ? std::string("relatorio") : out;
+    const std::string &configured = HostSettings().savedReportsDir;
+    return configured.empty() ? DefaultSavedReportsDir() : configured;
 }
+
+// Shows the message and ends the person's action.
+[[noreturn]] void refuse(const std::string &message) { Consiste::MensErro(message, true); throw EAbort(); }
 } // namespace
 
 TfrmDadosGerRel::TfrmDadosGerRel(TComponent *owner) : TForm(owner) {}
@@ -111,20 +114,34 @@ void TfrmDadosGerRel::BuildForm()
     BindMember(netQRDesign, "netQRDesign");
 }
 
-void TfrmDadosGerRel::FormCreate(TObject *)
+void TfrmDadosGerRel::FormCreate(TObject *) { ListReports(true); }
+
+void TfrmDadosGerRel::ListReports(bool tellMissing)
 {
+    const std::string selected = cbbReportNames->Text();
     cbbReportNames->ClearItems();
+    const std::string code = lblCodRel->Caption();
+    ReportList shipped;
     try {
-        reports_ = LoadReportDefinitions(HostSettings().reportsDir, lblCodRel->Caption());
+        shipped = LoadReportDefinitions(HostSettings().reportsDir, code);
     } catch (const ReportNotFound &nf) {
-        reports_.reset();
-        // The screen still opens; it just has no report to run.
-        WidgetSet().ShowMessage(FormatText(msgPadrao->Msg("Arq_Rel_Err"), {nf.code, nf.directory}),
-                                MessageKind::Error);
-        return;
+        // The screen still opens, with the person's own reports if any.
+        if (tellMissing)
+            WidgetSet().ShowMessage(FormatText(msgPadrao->Msg("Arq_Rel_Err"), {nf.code, nf.directory}),
+                                    MessageKind::Error);
     }
-    for (const auto &r : *reports_)
+    const ReportList saved = LoadSavedReports(savedReportsDir(), code);
+    if (saved->empty())
+        reports_ = shipped;  // the shared list as it is, no copy on every open
+    else
+        reports_ = std::make_shared<const std::vector<ReportDefinition>>(
+            MergeSavedReports(shipped ? *shipped : std::vector<ReportDefinition>{}, *saved));
+    for (const auto &r : Reports())
         cbbReportNames->AddItem(r.title);
+    if (!selected.empty())
+        for (std::size_t i = 0; i < Reports().size(); ++i)
+            if (Reports()[i].title == selected)
+                cbbReportNames->SetItemIndex(static_cast<int>(i));
 }
 
 const std::vector<ReportDefinition> &TfrmDadosGerRel::Reports() const
@@ -148,16 +165,12 @@ void TfrmDadosGerRel::RunSelected(ReportAction action)
     if (index < 0 || index >= static_cast<int>(Reports().size()))
         Consiste::MensErro("Nenhum relatório selecionado.", true);
     const std::string code = lblCodRel->Caption();
-    const std::string dir = HostSettings().reportsDir;
     ReportDefinition report;
-    {
+    try {
         // Read afresh: a layout edited or a file removed since the screen opened counts.
-        std::ifstream in(Reports()[static_cast<std::size_t>(index)].file, std::ios::binary);
-        if (!in)
-            Consiste::MensErro(FormatText(msgPadrao->Msg("Arq_Rel_Err"), {code, dir}), true);
-        std::stringstream text;
-        text << in.rdbuf();
-        report = ParseReportDefinition(text.str(), Reports()[static_cast<std::size_t>(index)].file);
+        report = ReadReportDefinition(Reports()[static_cast<std::size_t>(index)]);
+    } catch (const ReportNotFound &) {
+        refuse(FormatText(msgPadrao->Msg("Arq_Rel_Err"), {code, HostSettings().reportsDir}));
     }
     std::string newTitle;
     if (action == ReportAction::SaveAs) {
@@ -166,43 +179,115 @@ void TfrmDadosGerRel::RunSelected(ReportAction action)
                                              report.title);
         if (!answer || Consiste::EmptyString(*answer))
             return;
-        newTitle = *answer;
+        newTitle = Trim(*answer);
+        try {
+            CheckReportTitle(newTitle);
+        } catch (const Exception &e) {
+            refuse(e.Message());
+        }
     }
     if (dtmDBGeral) {
         rpddPadrao->Dialect = DialectName(dtmDBGeral->Dialect());
-        rpddPadrao->QueryRunner = [](const std::string &sql, const NamedValues &params) {
-            return dtmDBGeral->Session()->Query(sql, params);
-        };
+        rpddPadrao->Database = dtmDBGeral->Session();
     }
     rpddPadrao->OutputDir = HostSettings().reportOutputDir;
     rpddPadrao->Code = code;
+    rpddPadrao->ProductMask = HostSettings().productPicture;
+    rpddPadrao->Formats = ParseReportFormats(HostSettings().reportFormats);
     {
         // The report's own query may take a while on a large period; the
-        // cursor comes back however the run ends.
+        // cursor comes back however the run ends, and before the person
+        // is handed the pages.
         struct Hourglass {
             TCursor before = Screen->Cursor();
+            bool on = true;
             Hourglass() { Screen->SetCursor(crHourGlass); }
-            ~Hourglass() { Screen->SetCursor(before); }
+            ~Hourglass() { Off(); }
+            void Off()
+            {
+                if (on)
+                    Screen->SetCursor(before);
+                on = false;
+            }
         } hourglass;
+        struct HandOver {
+            TReportDesignerDialog *dialog;
+            ~HandOver() { dialog->BeforeHandOver = nullptr; }
+        } handOver{rpddPadrao};
+        rpddPadrao->BeforeHandOver = [&hourglass] { hourglass.Off(); };
         if (!rpddPadrao->Execute(action, report))
             return;
     }
-    const std::string &output = rpddPadrao->LastRun()->output;
-    if (action == ReportAction::Preview)
-        WidgetSet().ShowDocument(output);
-    else if (action == ReportAction::Print)
-        WidgetSet().PrintDocument(output);
-    if (action == ReportAction::SaveAs) {
-        const std::string saved = HostSettings().savedReportsDir.empty()
-                                      ? (std::filesystem::temp_directory_path() / "fishost-saved").string()
-                                      : HostSettings().savedReportsDir;
-        std::filesystem::create_directories(saved);
-        ReportDefinition copy = report;
-        copy.title = newTitle;
-        lastSaved_ = (std::filesystem::path(saved) / (fileNameFor(newTitle) + ".json")).string();
-        std::ofstream out(lastSaved_, std::ios::binary | std::ios::trunc);
-        out << SerializeReportDefinition(copy);
-        if (!out)
-            throw Exception("Não foi possível gravar o relatório em " + lastSaved_ + ".");
+    if (action == ReportAction::EditLayout)
+        EditLayout(report);
+    else if (action == ReportAction::SaveAs)
+        SaveCopy(report, newTitle);
+}
+
+void TfrmDadosGerRel::SaveCopy(const ReportDefinition &report, const std::string &title)
+{
+    const std::string code = lblCodRel->Caption();
+    const std::string savedDir = savedReportsDir();
+    ReportDefinition copy = report;
+    copy.title = title;
+    copy.code = code;
+    copy.saved = true;
+    const bool exists = std::filesystem::exists(SavedReportPath(savedDir, code, title)) ||
+                        std::any_of(Reports().begin(), Reports().end(),
+                                    [&](const ReportDefinition &r) { return r.title == title; });
+    if (exists &&
+        !WidgetSet().Confirm("Já existe um relatório com o título '" + title + "'. Deseja substituí-lo?"))
+        return;
+    try {
+        lastSaved_ = SaveReportDefinition(savedDir, copy, exists ? AtomicFile::Replace::Always : AtomicFile::Replace::Never);
+    } catch (const EFileExists &) {
+        refuse("Já existe um relatório com o título '" + title + "'; ele não foi substituído.");
+    } catch (const Exception &e) {
+        refuse("O relatório '" + title + "' não foi salvo: " + e.Message());
     }
+    ListReports(false);
+}
+
+void TfrmDadosGerRel::EditLayout(const ReportDefinition &report)
+{
+    ReportLayout current;
+    try {
+        current = ParseLayout(report.layoutJson.empty() ? "{}" : report.layoutJson);
+    } catch (const LayoutError &e) {
+        refuse("O layout do relatório '" + report.title + "' não pode ser usado: " + e.Message());
+    }
+    const std::vector<std::string> columns = rpddPadrao->ResultColumns(report);
+    LayoutEditRequest request;
+    request.title = report.title;
+    request.layout = current;
+    request.fields = columns;
+    request.previewFirstPage = [this, report](const ReportLayout &layout) {
+        return rpddPadrao->RenderFirstPage(report, layout);
+    };
+    const std::optional<ReportLayout> edited = ReportUserInterface().EditLayout(request);
+    try {
+        // Without an editor (or when the person cancels) the layout as it
+        // stands is checked against what the statement gives.
+        if (!columns.empty())  // without a database there is nothing to check against
+            CheckLayoutFields(edited ? *edited : current, columns);
+        if (edited)
+            ParseLayout(SerializeLayout(*edited));
+    } catch (const LayoutError &e) {
+        refuse(std::string(edited ? "O layout não foi salvo: " : "O layout do relatório '" + report.title +
+                                                                    "' não pode ser usado: ") +
+               e.Message());
+    }
+    if (!edited || *edited == current)
+        return;
+    // The person's copy, in place of the shipped one; the shipped folder stays as delivered.
+    ReportDefinition copy = report;
+    copy.code = lblCodRel->Caption();
+    copy.layoutJson = SerializeLayout(*edited);
+    copy.saved = true;
+    try {
+        lastSaved_ = SaveReportDefinition(savedReportsDir(), copy, AtomicFile::Replace::Always);
+    } catch (const Exception &e) {
+        refuse("O layout não foi salvo: " + e.Message());
+    }
+    ListReports(false);
 }

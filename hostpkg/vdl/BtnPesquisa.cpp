@@ -83,12 +83,9 @@ bool TBtnPesquisa::SetProperty(const PropertyDesc &p, LoadContext &ctx)
         });
     } else if (n == "Title"sv) Title = PropString(p);
     else if (n == "EmptyError"sv) EmptyError = PropString(p);
-    else if (n == "PesqType"sv) {
-        const std::string &v = PropString(p);
-        if (v != "ptArvore" && v != "ptLista")
-            throw EComponentError("PesqType desconhecido '" + v + "'.");
-        PesqType = v == "ptArvore" ? ptArvore : ptLista;
-    } else if (n == "FieldNivel"sv) FieldNivel = PropString(p);
+    else if (n == "PesqType"sv)
+        PesqType = PropEnum<TPesqType>(p, {{"ptLista", ptLista}, {"ptArvore", ptArvore}});
+    else if (n == "FieldNivel"sv) FieldNivel = PropString(p);
     else if (n == "FieldCodigo"sv) FieldCodigo = PropString(p);
     else if (n == "FieldNome"sv) FieldNome = PropString(p);
     else if (n == "PesqChave"sv) PesqChave = PropBool(p);

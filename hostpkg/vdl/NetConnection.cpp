@@ -4,10 +4,33 @@
 #include "net/appserver_client.h"
 #include "net/http_connection.h"
 #include "rtl/streaming.h"
+#include "vcl/widgetset.h"
+
+#include <algorithm>
 
 
 // Property names compare by length first.
 using namespace std::string_view_literals;
+
+namespace {
+// The busy cursor while a call waits for the server, and back however the call ends.
+class BusyCursor {
+public:
+    BusyCursor() { WidgetSet().ShowBusy(true); }
+    ~BusyCursor() { WidgetSet().ShowBusy(false); }
+    BusyCursor(const BusyCursor &) = delete;
+    BusyCursor &operator=(const BusyCursor &) = delete;
+};
+
+// The host's call deadline; connecting alone gives up within a second.
+AppServerClientTimeouts hostTimeouts()
+{
+    AppServerClientTimeouts t;
+    t.call = std::chrono::milliseconds(HostSettings().serverTimeoutMs);
+    t.connect = std::min(t.connect, t.call);
+    return t;
+}
+} // namespace
 
 TNetConnection::TNetConnection(TComponent *owner) : TComponent(owner) {}
 
@@ -29,12 +52,14 @@ bool TNetConnection::TryConnect()
     // Opening the screen only needs to know the server is there: a kept
     // connection to it answers at once, else the new one is kept for the
     // first call.
-    if (!ServerReachable(Host, Port, std::chrono::milliseconds(1000)))
+    const AppServerClientTimeouts timeouts = hostTimeouts();
+    if (!ServerReachable(Host, Port, timeouts.connect))
         return false;
     const std::string &token = HostSettings().serverToken;
-    if (!client_ || client_->Host() != Host || client_->Port() != Port || token != token_) {
+    if (!client_ || client_->Host() != Host || client_->Port() != Port || token != token_ ||
+        client_->Timeouts().call != timeouts.call) {
         token_ = token;
-        client_ = std::make_unique<AppServerClient>(Host, Port, token);
+        client_ = std::make_unique<AppServerClient>(Host, Port, token, timeouts);
         if (!ServerName.empty())
             client_->SetServerName(ServerName);
     }
@@ -64,6 +89,7 @@ void TNetConnection::SetConnected(bool connected)
 
 AnsiString TNetConnection::Server::Call(const AnsiString &method, const std::vector<AnsiString> &args)
 {
+    BusyCursor busy;
     if (!c_.connected_) {
         // A server absent when the screen opened may be up by now.
         if (!c_.TryConnect())

@@ -212,6 +212,26 @@ public:
 
     ResultSet Query(const std::string &sql, const NamedValues &params) override
     {
+        // The whole result, gathered by the streaming read.
+        struct Gather : RowReceiver {
+            ResultSet result;
+            bool Columns(const std::vector<std::string> &names) override
+            {
+                result.columns = names;
+                return true;
+            }
+            bool Row(const std::vector<std::optional<std::string>> &cells) override
+            {
+                result.rows.push_back(cells);
+                return true;
+            }
+        } gather;
+        QueryRows(sql, params, gather);
+        return std::move(gather.result);
+    }
+
+    void QueryRows(const std::string &sql, const NamedValues &params, RowReceiver &receiver) override
+    {
         const std::vector<BoundValue> bound = ResolveBindings(sql, params);
         const FirebirdStatementText text = PrepareFirebirdStatement(sql);
         // SOCI keeps pointers to the bound values: they must not move before execution.
@@ -220,7 +240,6 @@ public:
         try {
             // A transaction left open would pin the snapshot of its start.
             sql_.commit();
-            ResultSet result;
             {
                 soci::row row;
                 soci::statement st(sql_);
@@ -228,25 +247,30 @@ public:
                 st.prepare(text.sql);
                 bindParams(st, text, bound, values, indicators);
                 const std::vector<ColumnType> columns = readColumnsAsText(st);
-                st.exchange(soci::into(row));
-                st.define_and_bind();
-                // Firebird leaves the nullable flag off where it derives a parameter's
-                // type from a literal or a function argument, and then ignores the NULL
-                // indicator: the value would arrive as whatever the buffer holds.
-                XSQLDA *in = inputArea(st);
-                for (int i = 0; i < in->sqld; ++i)
-                    in->sqlvar[i].sqltype |= 1;
-                bool more = st.execute(true);
-                for (std::size_t i = 0; i < row.size(); ++i)
-                    result.columns.push_back(row.get_properties(i).get_name());
-                for (; more; more = st.fetch()) {
-                    auto &cells = result.rows.emplace_back();
-                    for (std::size_t i = 0; i < row.size(); ++i)
-                        cells.push_back(cellText(row, i, columns.at(i)));
+                std::vector<std::string> names;
+                XSQLDA *out = outputArea(st);
+                for (int i = 0; i < out->sqld; ++i)
+                    names.emplace_back(out->sqlvar[i].aliasname,
+                                       static_cast<std::size_t>(out->sqlvar[i].aliasname_length));
+                if (receiver.Columns(names)) {
+                    st.exchange(soci::into(row));
+                    st.define_and_bind();
+                    // Firebird leaves the nullable flag off where it derives a parameter's
+                    // type from a literal or a function argument, and then ignores the NULL
+                    // indicator: the value would arrive as whatever the buffer holds.
+                    XSQLDA *in = inputArea(st);
+                    for (int i = 0; i < in->sqld; ++i)
+                        in->sqlvar[i].sqltype |= 1;
+                    std::vector<std::optional<std::string>> cells(names.size());
+                    for (bool more = st.execute(true); more; more = st.fetch()) {
+                        for (std::size_t i = 0; i < row.size() && i < cells.size(); ++i)
+                            cells[i] = cellText(row, i, columns.at(i));
+                        if (!receiver.Row(cells))
+                            break;
+                    }
                 }
             }
             sql_.commit();
-            return result;
         } catch (const soci::soci_error &e) {
             rollbackQuietly();
             throw EDatabaseError(e.get_error_message());

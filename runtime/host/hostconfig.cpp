@@ -21,6 +21,19 @@ int toPort(const std::string &key, const std::string &value)
     throw Exception("Configuração: '" + key + "' deve ser uma porta (0 a 65535), não '" + value + "'.");
 }
 
+int toMilliseconds(const std::string &key, const std::string &value)
+{
+    try {
+        std::size_t used = 0;
+        int n = std::stoi(value, &used);
+        if (used == value.size() && n >= 100 && n <= 3600000)
+            return n;
+    } catch (const std::exception &) {
+    }
+    throw Exception("Configuração: '" + key + "' deve ser um tempo em milissegundos (100 a 3600000), não '" +
+                    value + "'.");
+}
+
 std::string upper(std::string s)
 {
     for (char &c : s)
@@ -32,8 +45,9 @@ std::string upper(std::string s)
 
 std::vector<std::string> HostConfig::Keys()
 {
-    return {"reports_dir", "saved_reports_dir", "report_output_dir", "print_command", "product_picture", "server_host", "server_port",
-            "server_token", "engine", "database", "db_host", "db_port", "db_user", "db_password", "dialect"};
+    return {"reports_dir", "saved_reports_dir", "report_output_dir", "report_formats", "print_command", "product_picture",
+            "server_host", "server_port", "server_token", "server_timeout_ms", "engine", "database", "db_host", "db_port",
+            "db_user", "db_password", "dialect"};
 }
 
 void HostConfig::Set(const std::string &key, const std::string &value)
@@ -41,11 +55,25 @@ void HostConfig::Set(const std::string &key, const std::string &value)
     if (key == "reports_dir") reportsDir = value;
     else if (key == "saved_reports_dir") savedReportsDir = value;
     else if (key == "report_output_dir") reportOutputDir = value;
+    else if (key == "report_formats") {
+        std::size_t start = 0;
+        while (start <= value.size()) {
+            std::size_t comma = value.find(',', start);
+            if (comma == std::string::npos)
+                comma = value.size();
+            const std::string name = Trim(value.substr(start, comma - start));
+            if (!name.empty() && name != "pdf" && name != "csv" && name != "xlsx")
+                throw Exception("Configuração: report_formats aceita pdf, csv e xlsx, não '" + name + "'.");
+            start = comma + 1;
+        }
+        reportFormats = value;
+    }
     else if (key == "print_command") printCommand = value;
     else if (key == "product_picture") productPicture = value;
     else if (key == "server_host") serverHost = value;
     else if (key == "server_port") serverPort = value.empty() ? 0 : toPort(key, value);
     else if (key == "server_token") serverToken = value;
+    else if (key == "server_timeout_ms") serverTimeoutMs = toMilliseconds(key, value);
     else if (key == "engine") {
         if (value != "sqlite" && value != "firebird")
             throw Exception("Configuração: engine deve ser 'sqlite' ou 'firebird', não '" + value + "'.");
@@ -68,11 +96,13 @@ std::string HostConfig::Get(const std::string &key) const
     if (key == "reports_dir") return reportsDir;
     if (key == "saved_reports_dir") return savedReportsDir;
     if (key == "report_output_dir") return reportOutputDir;
+    if (key == "report_formats") return reportFormats;
     if (key == "print_command") return printCommand;
     if (key == "product_picture") return productPicture;
     if (key == "server_host") return serverHost;
     if (key == "server_port") return std::to_string(serverPort);
     if (key == "server_token") return serverToken;
+    if (key == "server_timeout_ms") return std::to_string(serverTimeoutMs);
     if (key == "engine") return engine;
     if (key == "database") return database;
     if (key == "db_host") return dbHost;
@@ -81,6 +111,15 @@ std::string HostConfig::Get(const std::string &key) const
     if (key == "db_password") return dbPassword;
     if (key == "dialect") return dialect;
     throw Exception("Configuração: chave desconhecida '" + key + "'.");
+}
+
+std::string DefaultSavedReportsDir()
+{
+    if (const char *x = std::getenv("XDG_DATA_HOME"); x && *x)
+        return std::string(x) + "/fishost/saved-reports";
+    if (const char *h = std::getenv("HOME"); h && *h)
+        return std::string(h) + "/.local/share/fishost/saved-reports";
+    return "/tmp/fishost-saved-reports";
 }
 
 std::string HostConfig::DefaultPath()
@@ -136,3 +175,7 @@ HostConfig HostConfig::Load(const std::string &path, const std::map<std::string,
 
 std::string DefaultReportsDir() { return std::string(FIS_SOURCE_DIR) + "/reports"; }
 std::string DefaultFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/reference.sql"; }
+std::vector<std::string> DefaultFixturePaths()
+{
+    return {DefaultFixturePath(), std::string(FIS_SOURCE_DIR) + "/fixtures/fiscal.sql"};
+}

@@ -9,17 +9,25 @@
 // The folders shipped with the program, found in the source tree it was
 // built from (FIS_SOURCE_DIR at build time).
 std::string DefaultReportsDir();
-std::string DefaultFixturePath();
+std::string DefaultFixturePath();  // the reference data alone
+// Every fixture of the demo database, in loading order: the reference data,
+// then the fiscal documents that refer to it.
+std::vector<std::string> DefaultFixturePaths();
+// Where the person's own reports go when saved_reports_dir is not set:
+// $XDG_DATA_HOME/fishost/saved-reports (~/.local/share/... by default).
+std::string DefaultSavedReportsDir();
 
 struct HostConfig {
     std::string reportsDir = DefaultReportsDir();  // reports_dir: report definition files
-    std::string savedReportsDir;   // saved_reports_dir: where save-as writes
-    std::string reportOutputDir;   // report_output_dir: where prints and previews write their PDF
+    std::string savedReportsDir;   // saved_reports_dir: the person's own reports; empty: DefaultSavedReportsDir()
+    std::string reportOutputDir;   // report_output_dir: where prints and previews write their files
+    std::string reportFormats = "pdf";  // report_formats: what a print or preview writes ("pdf,csv,xlsx")
     std::string printCommand = "lp";  // print_command: takes the PDF's path; empty: no printer
     std::string productPicture;    // product_picture: edit mask of product tree codes
     std::string serverHost;        // server_host: application server; empty starts one
     int serverPort = 0;            // server_port
     std::string serverToken;       // server_token: shared secret, optional
+    int serverTimeoutMs = 10000;   // server_timeout_ms: a call's whole deadline
     std::string engine = "sqlite"; // engine: sqlite | firebird
     std::string database;          // database: SQLite file, or Firebird database path/alias
     std::string dbHost = "127.0.0.1";  // db_host: Firebird server

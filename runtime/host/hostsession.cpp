@@ -35,19 +35,30 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
     throw EDatabaseError("Motor de banco de dados não disponível: '" + config.engine + "'.");
 }
 
-void BuildDemoDatabase(const std::string &path, const std::string &fixturePath)
+void BuildDemoDatabase(const std::string &path, const std::vector<std::string> &fixturePaths)
 {
-    std::ifstream in(fixturePath, std::ios::binary);
-    if (!in)
-        throw EDatabaseError("Arquivo de dados de referência não encontrado: " + fixturePath);
-    std::stringstream script;
-    script << in.rdbuf();
+    // Every file is read before the old database goes.
+    std::vector<std::string> scripts;
+    for (const std::string &fixture : fixturePaths) {
+        std::ifstream in(fixture, std::ios::binary);
+        if (!in)
+            throw EDatabaseError("Arquivo de dados de demonstração não encontrado: " + fixture);
+        std::stringstream script;
+        script << in.rdbuf();
+        scripts.push_back(script.str());
+    }
     std::error_code ec;
     std::filesystem::remove(path, ec);
     auto session = OpenSqliteSession(path, false);
     // One transaction: a commit per row would cost a disk flush each.
     session->Execute("BEGIN");
-    LoadSqlScript(*session, script.str());
+    for (std::size_t i = 0; i < scripts.size(); ++i) {
+        try {
+            LoadSqlScript(*session, scripts[i]);
+        } catch (const Exception &e) {
+            throw EDatabaseError(fixturePaths[i] + ": " + e.Message());
+        }
+    }
     session->Execute("COMMIT");
 }
 

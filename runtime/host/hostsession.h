@@ -6,13 +6,15 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 // Opens the configured database read only. Raises EDatabaseError.
 std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config);
 
-// Builds a fresh SQLite demo database at `path` from the reference fixture
-// (replacing any file there). Raises on failure.
-void BuildDemoDatabase(const std::string &path, const std::string &fixturePath = DefaultFixturePath());
+// Builds a fresh SQLite demo database at `path` from the fixtures, loaded in
+// order (replacing any file there). Raises on failure.
+void BuildDemoDatabase(const std::string &path,
+                       const std::vector<std::string> &fixturePaths = DefaultFixturePaths());
 
 // A demo database in a new temporary folder, removed when this goes away.
 class TemporaryDemoDatabase {

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -80,19 +81,23 @@ std::string AppServerClient::Call(const std::string &method, const std::vector<s
     request += "\r\n\r\n";
     request += body;
 
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + timeouts_.call;
     for (int attempt = 0;; ++attempt) {
         bool reused = true;
         if (!connection_)
             connection_ = idle_connections::Take(host_, port_);
         if (!connection_) {
             reused = false;
-            connection_ = HttpConnection::Open(host_, port_, timeouts_.connect);
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() > 0)
+                connection_ = HttpConnection::Open(host_, port_, std::min(timeouts_.connect, left));
             if (!connection_)
                 throw Exception(unavailable());
         }
         HttpReply reply;
         bool received = false;
-        const HttpFailure failure = connection_->Exchange(request, reply, timeouts_.write, timeouts_.read, received);
+        const HttpFailure failure = connection_->Exchange(request, reply, deadline, received);
         if (failure == HttpFailure::None) {
             if (!reply.keepAlive)
                 connection_.reset();

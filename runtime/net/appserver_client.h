@@ -10,9 +10,12 @@ class HttpConnection;
 struct HttpReply;
 
 struct AppServerClientTimeouts {
+    // A call's one deadline: connecting, sending and the whole reply (a
+    // reconnection included) end within it.
+    std::chrono::milliseconds call{10000};
+    // Connecting alone gives up sooner: a server that accepts nothing is
+    // not there.
     std::chrono::milliseconds connect{1000};
-    std::chrono::milliseconds read{10000};
-    std::chrono::milliseconds write{10000};
 };
 
 // One keep-alive connection to a server, reopened when it breaks, so a call
@@ -35,8 +38,8 @@ public:
     // SetServerName) and returns the reply body: a data packet, or an error
     // reply {"error":..} when the method failed (TClientDataSet::SetData
     // raises it). Raises Exception with "Servidor de aplicação indisponível em
-    // HOST:PORT." when the server cannot be reached (refused, reset, timed
-    // out), and with a message naming the status when the server refuses the
+    // HOST:PORT." when the server cannot be reached (refused, reset, or no
+    // whole reply within the call's deadline), and with a message naming the status when the server refuses the
     // request (bad token, malformed call) or answers something not JSON.
     std::string Call(const std::string &method, const std::vector<std::string> &args);
 
@@ -47,6 +50,7 @@ public:
     void SetServerName(const std::string &name);
     const std::string &Host() const { return host_; }
     int Port() const { return port_; }
+    const AppServerClientTimeouts &Timeouts() const { return timeouts_; }
 
 private:
     std::string unavailable() const;

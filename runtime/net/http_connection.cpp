@@ -24,13 +24,13 @@ int pollMs(milliseconds timeout)
     return static_cast<int>(std::clamp<long long>(timeout.count(), 0, 1 << 30));
 }
 
-bool waitFor(int fd, short events, milliseconds timeout)
+bool waitUntil(int fd, short events, Clock::time_point deadline)
 {
-    const auto deadline = Clock::now() + timeout;
     for (;;) {
         pollfd p{fd, events, 0};
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-        int r = ::poll(&p, 1, pollMs(left));
+        // Rounded up: poll never wakes before the deadline only to find it unmet.
+        int r = ::poll(&p, 1, left.count() < 0 ? 0 : pollMs(left + milliseconds(1)));
         if (r < 0 && errno == EINTR)
             continue;
         return r > 0;
@@ -90,6 +90,7 @@ IdlePool &pool()
 
 std::unique_ptr<HttpConnection> HttpConnection::Open(const std::string &host, int port, milliseconds timeout)
 {
+    const auto deadline = Clock::now() + timeout;  // for every address tried
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -103,7 +104,7 @@ std::unique_ptr<HttpConnection> HttpConnection::Open(const std::string &host, in
         if (fd < 0)
             continue;
         bool ok = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0;
-        if (!ok && errno == EINPROGRESS && waitFor(fd, POLLOUT, timeout)) {
+        if (!ok && errno == EINPROGRESS && waitUntil(fd, POLLOUT, deadline)) {
             int error = 0;
             socklen_t len = sizeof error;
             ok = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
@@ -137,7 +138,7 @@ bool HttpConnection::Alive() const
     return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
 }
 
-bool HttpConnection::sendAll(const std::string &data, milliseconds timeout)
+bool HttpConnection::sendAll(const std::string &data, Deadline deadline)
 {
     const char *p = data.data();
     std::size_t left = data.size();
@@ -149,7 +150,7 @@ bool HttpConnection::sendAll(const std::string &data, milliseconds timeout)
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!waitFor(fd_, POLLOUT, timeout))
+            if (!waitUntil(fd_, POLLOUT, deadline))
                 return false;
         } else {
             return false;
@@ -158,10 +159,9 @@ bool HttpConnection::sendAll(const std::string &data, milliseconds timeout)
     return true;
 }
 
-long HttpConnection::fill(milliseconds timeout)
+long HttpConnection::fill(Deadline deadline)
 {
     char buf[16 * 1024];
-    const auto deadline = Clock::now() + timeout;
     for (;;) {
         ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
         if (n > 0) {
@@ -176,28 +176,27 @@ long HttpConnection::fill(milliseconds timeout)
             return -1;
         // Try first and wait only when nothing is there: a reply that is
         // already in costs one system call.
-        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0 || !waitFor(fd_, POLLIN, left))
+        if (Clock::now() >= deadline || !waitUntil(fd_, POLLIN, deadline))
             return -2;
     }
 }
 
-HttpFailure HttpConnection::Exchange(const std::string &request, HttpReply &reply, milliseconds writeTimeout,
-                                     milliseconds readTimeout, bool &received)
+HttpFailure HttpConnection::Exchange(const std::string &request, HttpReply &reply, Deadline deadline,
+                                     bool &received)
 {
     received = false;
     in_.clear();
-    if (!sendAll(request, writeTimeout))
-        return HttpFailure::Send;
-    return readReply(reply, readTimeout, received);
+    if (!sendAll(request, deadline))
+        return Clock::now() >= deadline ? HttpFailure::Timeout : HttpFailure::Send;
+    return readReply(reply, deadline, received);
 }
 
-HttpFailure HttpConnection::readReply(HttpReply &reply, milliseconds timeout, bool &received)
+HttpFailure HttpConnection::readReply(HttpReply &reply, Deadline deadline, bool &received)
 {
     auto more = [&]() -> HttpFailure {
         if (in_.size() > kMaxReplyBytes)
             return HttpFailure::TooLarge;
-        long n = fill(timeout);
+        long n = fill(deadline);
         if (n > 0) {
             received = true;
             return HttpFailure::None;
@@ -302,7 +301,7 @@ HttpFailure HttpConnection::readReply(HttpReply &reply, milliseconds timeout, bo
         for (;;) {
             if (in_.size() > kMaxReplyBytes)
                 return HttpFailure::TooLarge;
-            long n = fill(timeout);
+            long n = fill(deadline);
             if (n == 0)
                 break;
             if (n < 0)

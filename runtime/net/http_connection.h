@@ -7,6 +7,10 @@
 // calls as the data allows: a call costs the client a send and a receive
 // (and a wait only when the reply is not there yet), which the general
 // client library spent nine system calls and two segments on.
+//
+// An exchange has one deadline for sending and for the whole reply: a
+// server that stops answering, or answers a byte at a time, cannot hold the
+// caller past it.
 #include <chrono>
 #include <memory>
 #include <string>
@@ -21,13 +25,15 @@ enum class HttpFailure {
     None,
     Send,       // the request could not be written (the server closed or reset)
     Closed,     // the connection ended before the whole reply arrived
-    Timeout,    // the server took longer than the timeout to answer
+    Timeout,    // the reply was not all in by the deadline
     Malformed,  // what arrived is not an HTTP reply
     TooLarge,   // the reply is over the client's limit
 };
 
 class HttpConnection {
 public:
+    using Deadline = std::chrono::steady_clock::time_point;
+
     // A connection to host:port, or nullptr when nothing accepts there
     // within `timeout`.
     static std::unique_ptr<HttpConnection> Open(const std::string &host, int port,
@@ -40,21 +46,21 @@ public:
     // the server closed reads its end at once.
     bool Alive() const;
 
-    // Sends `request` (a whole HTTP/1.1 request) and reads its reply.
-    // `received` tells whether any byte of a reply arrived, so a caller knows
-    // whether the request may be sent again on a fresh connection.
-    HttpFailure Exchange(const std::string &request, HttpReply &reply, std::chrono::milliseconds writeTimeout,
-                         std::chrono::milliseconds readTimeout, bool &received);
+    // Sends `request` (a whole HTTP/1.1 request) and reads its reply, all
+    // by `deadline`. `received` tells whether any byte of a reply arrived, so
+    // a caller knows whether the request may be sent again on a fresh
+    // connection.
+    HttpFailure Exchange(const std::string &request, HttpReply &reply, Deadline deadline, bool &received);
 
     static constexpr std::size_t kMaxReplyBytes = 64u * 1024 * 1024;
 
 private:
     explicit HttpConnection(int fd) : fd_(fd) {}
-    bool sendAll(const std::string &data, std::chrono::milliseconds timeout);
-    // Appends what the socket has to in_, waiting at most `timeout` for it:
-    // >0 bytes read, 0 end of connection, -1 error, -2 timeout.
-    long fill(std::chrono::milliseconds timeout);
-    HttpFailure readReply(HttpReply &reply, std::chrono::milliseconds timeout, bool &received);
+    bool sendAll(const std::string &data, Deadline deadline);
+    // Appends what the socket has to in_, waiting until `deadline` at most:
+    // >0 bytes read, 0 end of connection, -1 error, -2 deadline passed.
+    long fill(Deadline deadline);
+    HttpFailure readReply(HttpReply &reply, Deadline deadline, bool &received);
 
     int fd_;
     std::string in_;

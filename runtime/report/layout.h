@@ -16,7 +16,8 @@
 //       {"label": "Tipos de operação", "param": "P_CDTIPOOPER", "format": "list", "all": "Todos"}
 //     ],
 //     "groups": [                           outermost first; the statement orders by them
-//       {"field": "IDENTRSAIDA", "header": "{DSENTRSAIDA}", "footer": "Total das {DSENTRSAIDA}"}
+//       {"field": "IDENTRSAIDA", "header": "{DSENTRSAIDA}", "footer": "Total das {DSENTRSAIDA}",
+//        "caption": "Entrada/Saída"}          the group's column in exports
 //     ],
 //     "columns": [
 //       {"caption": "CFOP", "field": "CDCFOP", "width": 38, "format": "cfop"},
@@ -33,7 +34,8 @@
 // shows its "all" text. "values" maps a raw value to its words; "lookup" runs
 // a one-column statement with the parameter and shows "value – name"; "to"
 // makes a range "first a last". Templates ({FIELD}) show a field of the
-// group's first row, formatted as the column showing that field.
+// group's first row, formatted as the column showing that field, or as a
+// format after a colon says ({CDCFOP:cfop}).
 #include "rtl/sysutils.h"
 
 #include <map>
@@ -74,6 +76,9 @@ struct LayoutGroup {
     std::string field;   // a group lasts while this field keeps its value
     std::string header;  // template of the header band; empty: no header band
     std::string footer;  // template of the footer caption; empty: no footer band
+    // The group's column title in exports ("Entrada/Saída"); empty: the
+    // caption of the column showing `field`, else "Grupo N".
+    std::string caption;
     bool operator==(const LayoutGroup &) const = default;
 };
 
@@ -115,3 +120,6 @@ std::string SerializeLayout(const ReportLayout &layout);
 // templates) is one of the statement's result columns; raises LayoutError
 // naming the first that is not.
 void CheckLayoutFields(const ReportLayout &layout, const std::vector<std::string> &resultColumns);
+// Every field the layout names, each once, in the order CheckLayoutFields
+// looks at them (a layout whose expressions do not parse raises LayoutError).
+std::vector<std::string> LayoutFieldNames(const ReportLayout &layout);

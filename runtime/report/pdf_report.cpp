@@ -1,22 +1,13 @@
 #include "report/pdf_report.h"
 
-#include "rtl/sysutils.h"
-
-#include <hpdf.h>
+#include "report/pdf_objects.h"
+#include "report/values.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <memory>
-#include <random>
-
-#include <fcntl.h>
 #include <strings.h>
-#include <unistd.h>
 
 namespace {
+
 
 // Windows-1252 0x80..0x9F; zero where the code page has no character.
 constexpr char16_t kCp1252High[32] = {
@@ -63,407 +54,451 @@ void AppendCodePoint(std::string &out, char32_t cp)
     }
 }
 
-constexpr float kMargin = 36;
-constexpr float kTitleSize = 14;
-constexpr float kInfoSize = 9;
-constexpr float kSectionSize = 10;
-constexpr float kBodySize = 8;
-constexpr float kRowHeight = 11;
-constexpr float kCellPad = 3;
-constexpr float kFooterSpace = 16; // kept free above the bottom margin
-constexpr size_t kMaxValueLines = 6;
-constexpr size_t kMaxInfoTitle = 1000; // a PDF string holds at most 64K bytes
-
-struct HpdfError {
-    HPDF_STATUS code = HPDF_OK;
-    HPDF_STATUS detail = 0;
-};
-
-// Only records the first error: libharu's C frames cannot be unwound through
-// safely, and after an error every later call fails on its own.
-void OnHpdfError(HPDF_STATUS code, HPDF_STATUS detail, void *data)
-{
-    auto *e = static_cast<HpdfError *>(data);
-    if (e->code == HPDF_OK) {
-        e->code = code;
-        e->detail = detail;
-    }
-}
-
-std::string TrimSpaces(const std::string &s)
-{
-    size_t b = s.find_first_not_of(' ');
-    return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
-
-class PdfBuilder {
-public:
-    PdfBuilder(const ReportDocument &doc, const std::string &path) : doc_(doc), path_(path) {}
-
-    std::vector<char> Render()
-    {
-        pdf_.reset(HPDF_New(OnHpdfError, &error_));
-        if (!pdf_)
-            throw Exception("Sem memória para gerar o relatório \"" + path_ + "\".");
-        // Compression is optional: a library built without zlib still writes.
-        if (HPDF_SetCompressionMode(Doc(), HPDF_COMP_ALL) != HPDF_OK) {
-            HPDF_ResetError(Doc());
-            error_ = {};
-        }
-        // Nested page trees keep a huge report under the PDF array limit.
-        HPDF_SetPagesConfiguration(Doc(), 1024);
-        regular_ = HPDF_GetFont(Doc(), "Helvetica", "WinAnsiEncoding");
-        bold_ = HPDF_GetFont(Doc(), "Helvetica-Bold", "WinAnsiEncoding");
-        title_ = Utf8ToCp1252(doc_.title);
-        HPDF_SetInfoAttr(Doc(), HPDF_INFO_TITLE, title_.substr(0, kMaxInfoTitle).c_str());
-        Check();
-
-        NewPage();
-        DrawParameters();
-        DrawTable();
-        DrawFooters();
-        Check();
-
-        HPDF_SaveToStream(Doc());
-        Check();
-        std::vector<char> bytes(HPDF_GetStreamSize(Doc()));
-        size_t done = 0;
-        while (done < bytes.size()) {
-            HPDF_UINT32 n = static_cast<HPDF_UINT32>(bytes.size() - done);
-            HPDF_STATUS st = HPDF_ReadFromStream(Doc(), reinterpret_cast<HPDF_BYTE *>(bytes.data() + done), &n);
-            done += n;
-            if (st != HPDF_OK || n == 0)
-                break;
-        }
-        Check();
-        if (done != bytes.size())
-            throw Exception("Falha ao gerar o relatório \"" + path_ + "\": documento incompleto.");
-        return bytes;
-    }
-
-    int PageCount() const { return static_cast<int>(pages_.size()); }
-
-private:
-    HPDF_Doc Doc() const { return pdf_.get(); }
-
-    void Check() const
-    {
-        if (error_.code == HPDF_OK)
-            return;
-        char code[32];
-        std::snprintf(code, sizeof code, "0x%04X/%u", static_cast<unsigned>(error_.code),
-                      static_cast<unsigned>(error_.detail));
-        throw Exception("Falha ao gerar o relatório \"" + path_ + "\" (erro " + code + " na montagem do PDF).");
-    }
-
-    float ContentWidth() const { return width_ - 2 * kMargin; }
-
-    // Measured in pieces: libharu refuses to measure more than 64K bytes at once.
-    static float Width(HPDF_Font font, float size, std::string_view s)
-    {
-        double units = 0;
-        for (size_t at = 0; at < s.size(); at += HPDF_LIMIT_MAX_STRING_LEN) {
-            std::string_view piece = s.substr(at, HPDF_LIMIT_MAX_STRING_LEN);
-            units += HPDF_Font_TextWidth(font, reinterpret_cast<const HPDF_BYTE *>(piece.data()),
-                                         static_cast<HPDF_UINT>(piece.size()))
-                         .width;
-        }
-        return static_cast<float>(units * size / 1000);
-    }
-
-    // Length of the longest prefix of `s` no wider than `width`.
-    static size_t FitCount(HPDF_Font font, float size, std::string_view s, float width)
-    {
-        size_t lo = 0, hi = s.size();
-        while (lo < hi) {
-            size_t mid = lo + (hi - lo + 1) / 2;
-            if (Width(font, size, s.substr(0, mid)) <= width)
-                lo = mid;
-            else
-                hi = mid - 1;
-        }
-        return lo;
-    }
-
-    // `s` itself when it fits, else as much as fits followed by "...".
-    static std::string Fit(HPDF_Font font, float size, const std::string &s, float width)
-    {
-        if (Width(font, size, s) <= width)
-            return s;
-        float room = width - Width(font, size, "...");
-        if (room < 0)
-            return std::string();
-        std::string cut = s.substr(0, FitCount(font, size, s, room));
-        cut.erase(cut.find_last_not_of(' ') + 1);
-        return cut + "...";
-    }
-
-    // Word-wrapped lines of `s`; the last allowed line is cut with "...".
-    static std::vector<std::string> Wrap(HPDF_Font font, float size, std::string rest, float width)
-    {
-        std::vector<std::string> lines;
-        rest = TrimSpaces(rest);
-        while (!rest.empty()) {
-            if (lines.size() + 1 == kMaxValueLines || Width(font, size, rest) <= width) {
-                lines.push_back(Fit(font, size, rest, width));
-                break;
-            }
-            size_t cut = std::max<size_t>(1, FitCount(font, size, rest, width));
-            if (rest[cut] != ' ') {
-                size_t space = rest.rfind(' ', cut);
-                if (space != std::string::npos && space > 0)
-                    cut = space;
-            }
-            lines.push_back(TrimSpaces(rest.substr(0, cut)));
-            rest = TrimSpaces(rest.substr(cut));
-        }
-        if (lines.empty())
-            lines.emplace_back();
-        return lines;
-    }
-
-    void Text(HPDF_Font font, float size, float x, float y, const std::string &s)
-    {
-        if (s.empty())
-            return;
-        HPDF_Page_BeginText(page_);
-        HPDF_Page_SetFontAndSize(page_, font, size);
-        HPDF_Page_TextOut(page_, x, y, s.c_str());
-        HPDF_Page_EndText(page_);
-    }
-
-    void Rule(float y, float gray)
-    {
-        HPDF_Page_SetGrayStroke(page_, gray);
-        HPDF_Page_SetLineWidth(page_, 0.5f);
-        HPDF_Page_MoveTo(page_, kMargin, y);
-        HPDF_Page_LineTo(page_, width_ - kMargin, y);
-        HPDF_Page_Stroke(page_);
-    }
-
-    void NewPage()
-    {
-        page_ = HPDF_AddPage(Doc());
-        Check();
-        pages_.push_back(page_);
-        bool letter = doc_.pageSize.size() == 6 && strncasecmp(doc_.pageSize.c_str(), "letter", 6) == 0;
-        HPDF_Page_SetSize(page_, letter ? HPDF_PAGE_SIZE_LETTER : HPDF_PAGE_SIZE_A4,
-                          doc_.landscape ? HPDF_PAGE_LANDSCAPE : HPDF_PAGE_PORTRAIT);
-        width_ = HPDF_Page_GetWidth(page_);
-        height_ = HPDF_Page_GetHeight(page_);
-
-        float y = height_ - kMargin - kTitleSize;
-        Text(bold_, kTitleSize, kMargin, y, Fit(bold_, kTitleSize, title_, ContentWidth()));
-        y -= kInfoSize + 6;
-        float half = ContentWidth() / 2 - 6;
-        Text(regular_, kInfoSize, kMargin, y, Fit(regular_, kInfoSize, Utf8ToCp1252(doc_.code), half));
-        std::string when = Fit(regular_, kInfoSize, Utf8ToCp1252(doc_.generatedAt), half);
-        Text(regular_, kInfoSize, width_ - kMargin - Width(regular_, kInfoSize, when), y, when);
-        Rule(y - 5, 0);
-        y_ = y - 5 - 12;
-        if (inTable_)
-            DrawTableHeader();
-    }
-
-    // Starts a new page unless `height` still fits above the footer.
-    void Room(float height)
-    {
-        if (y_ - height < kMargin + kFooterSpace)
-            NewPage();
-    }
-
-    void DrawParameters()
-    {
-        if (doc_.parameters.empty())
-            return;
-        Room(kSectionSize + 4 + kRowHeight);
-        Text(bold_, kSectionSize, kMargin, y_ - kSectionSize, Utf8ToCp1252("Parâmetros"));
-        y_ -= kSectionSize + 6;
-        const std::string colon = ": ";
-        float labelMax = ContentWidth() / 3;
-        for (const auto &[name, value] : doc_.parameters) {
-            std::string label =
-                Fit(bold_, kBodySize, Utf8ToCp1252(name), labelMax - Width(bold_, kBodySize, colon)) + colon;
-            float indent = Width(bold_, kBodySize, label);
-            auto lines = Wrap(regular_, kBodySize, Utf8ToCp1252(value), ContentWidth() - indent);
-            for (size_t i = 0; i < lines.size(); ++i) {
-                Room(kRowHeight);
-                float base = y_ - kRowHeight + 3;
-                if (i == 0)
-                    Text(bold_, kBodySize, kMargin, base, label);
-                Text(regular_, kBodySize, kMargin + indent, base, lines[i]);
-                y_ -= kRowHeight;
-            }
-        }
-        y_ -= 8;
-    }
-
-    static std::string Cell(const std::vector<std::optional<std::string>> &row, size_t col)
-    {
-        return col < row.size() && row[col] ? Utf8ToCp1252(*row[col]) : std::string();
-    }
-
-    // Widths follow the content; when they do not fit, the widest columns are
-    // capped at one common width so the narrow ones keep theirs.
-    void LayoutColumns()
-    {
-        const auto &t = doc_.table;
-        size_t n = t.columns.size();
-        for (const auto &c : t.columns)
-            headers_.push_back(Utf8ToCp1252(c));
-        widths_.assign(n, 0);
-        for (size_t c = 0; c < n; ++c)
-            widths_[c] = Width(bold_, kBodySize, headers_[c]);
-        for (const auto &row : t.rows)
-            for (size_t c = 0; c < n && c < row.size(); ++c)
-                if (row[c])
-                    widths_[c] = std::max(widths_[c], Width(regular_, kBodySize, Utf8ToCp1252(*row[c])));
-        for (float &w : widths_)
-            w += 2 * kCellPad;
-
-        float avail = ContentWidth(), total = 0;
-        for (float w : widths_)
-            total += w;
-        if (total > avail) {
-            std::vector<float> sorted = widths_;
-            std::sort(sorted.begin(), sorted.end());
-            float remaining = avail, cap = avail / n;
-            size_t left = n;
-            for (float w : sorted) {
-                if (w * left > remaining) {
-                    cap = remaining / left;
-                    break;
-                }
-                remaining -= w;
-                --left;
-            }
-            for (float &w : widths_)
-                w = std::min(w, cap);
-        } else {
-            for (float &w : widths_)
-                w *= avail / total;
-        }
-    }
-
-    void DrawRow(HPDF_Font font, const std::vector<std::string> &cells)
-    {
-        HPDF_Page_BeginText(page_);
-        HPDF_Page_SetFontAndSize(page_, font, kBodySize);
-        float x = kMargin, base = y_ - kRowHeight + 3;
-        for (size_t c = 0; c < widths_.size(); ++c) {
-            std::string text = Fit(font, kBodySize, cells[c], widths_[c] - 2 * kCellPad);
-            if (!text.empty())
-                HPDF_Page_TextOut(page_, x + kCellPad, base, text.c_str());
-            x += widths_[c];
-        }
-        HPDF_Page_EndText(page_);
-        y_ -= kRowHeight;
-    }
-
-    void DrawTableHeader()
-    {
-        HPDF_Page_SetGrayFill(page_, 0.88f);
-        HPDF_Page_Rectangle(page_, kMargin, y_ - kRowHeight, ContentWidth(), kRowHeight);
-        HPDF_Page_Fill(page_);
-        HPDF_Page_SetGrayFill(page_, 0);
-        DrawRow(bold_, headers_);
-        Rule(y_, 0.4f);
-    }
-
-    void DrawTable()
-    {
-        const auto &t = doc_.table;
-        if (t.columns.empty())
-            return;
-        LayoutColumns();
-        Room(2 * kRowHeight); // never a header alone at the bottom of a page
-        inTable_ = true;
-        DrawTableHeader();
-        if (t.rows.empty()) {
-            Text(regular_, kBodySize, kMargin + kCellPad, y_ - kRowHeight + 3, "Nenhum registro.");
-            y_ -= kRowHeight;
-        }
-        std::vector<std::string> cells(t.columns.size());
-        for (const auto &row : t.rows) {
-            Room(kRowHeight);
-            for (size_t c = 0; c < cells.size(); ++c)
-                cells[c] = Cell(row, c);
-            DrawRow(regular_, cells);
-        }
-        inTable_ = false;
-    }
-
-    void DrawFooters()
-    {
-        for (size_t i = 0; i < pages_.size(); ++i) {
-            page_ = pages_[i];
-            std::string text = Utf8ToCp1252("Página " + std::to_string(i + 1) + " de " +
-                                            std::to_string(pages_.size()));
-            Text(regular_, kBodySize, width_ - kMargin - Width(regular_, kBodySize, text), kMargin, text);
-        }
-    }
-
-    const ReportDocument &doc_;
-    const std::string &path_;
-    HpdfError error_;
-    std::unique_ptr<std::remove_pointer_t<HPDF_Doc>, decltype(&HPDF_Free)> pdf_{nullptr, HPDF_Free};
-    HPDF_Font regular_ = nullptr, bold_ = nullptr;
-    std::string title_;
-    std::vector<HPDF_Page> pages_;
-    HPDF_Page page_ = nullptr;
-    float width_ = 0, height_ = 0, y_ = 0;
-    std::vector<std::string> headers_;
-    std::vector<float> widths_;
-    bool inTable_ = false;
-};
-
-[[noreturn]] void FailWrite(const std::string &path, int err)
-{
-    throw Exception("Não foi possível gravar o relatório em \"" + path + "\": " + std::strerror(err) + ".");
-}
-
-// Writes beside the target and renames over it, so readers never see a
-// half-written report and a failure leaves the old one in place.
-void ReplaceFile(const std::string &path, const std::vector<char> &bytes)
-{
-    std::filesystem::path dir = std::filesystem::path(path).parent_path();
-    if (dir.empty())
-        dir = ".";
-    std::random_device random;
-    std::string tmp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        char name[40];
-        std::snprintf(name, sizeof name, ".~relatorio-%08x%08x.tmp", random(), random());
-        tmp = (dir / name).string();
-        fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0)
-        FailWrite(path, errno);
-
-    int err = 0;
-    for (size_t done = 0; done < bytes.size() && !err;) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0)
-            done += static_cast<size_t>(n);
-        else if (n < 0 && errno != EINTR)
-            err = errno;
-    }
-    if (!err && fsync(fd) != 0)
-        err = errno;
-    if (close(fd) != 0 && !err)
-        err = errno;
-    if (!err && std::rename(tmp.c_str(), path.c_str()) != 0)
-        err = errno;
-    if (err) {
-        unlink(tmp.c_str());
-        FailWrite(path, err);
-    }
-}
+constexpr float kMarginX = 36;
+constexpr float kMarginTop = 30;
+constexpr float kFooterBaseline = 18;  // "Página N de M"
+constexpr float kBottom = 34;          // the lowest a band may reach
+constexpr float kTitleSize = 13;
+constexpr float kInfoSize = 8;
+constexpr float kBodySize = 7.5f;
+constexpr float kCaptionSize = 7;
+constexpr float kLine = 9.5f;  // a line of body text
+constexpr float kPad = 2.5f;   // inside a cell, left and right
+constexpr float kIndent = 10;  // per group level
+constexpr std::size_t kMaxLines = 20;
+constexpr std::size_t kMaxCaptionLines = 3;
+const std::string kEllipsis = "\x85";
 
 } // namespace
+
+struct PdfReportSink::Impl {
+    struct Column {
+        float x = 0, w = 0;
+        ColumnAlign align = ColumnAlign::Left;
+        ColumnOverflow overflow = ColumnOverflow::Ellipsis;
+        int places = -1;
+        bool percent = false;
+        std::vector<std::string> caption;  // lines, Windows-1252
+        std::vector<std::string> lines;    // of the row being drawn
+    };
+
+    Impl(AtomicFile &f, bool first) : file(f), firstPageOnly(first) {}
+
+    AtomicFile &file;
+    bool firstPageOnly;
+    bool stopped = false;
+    std::unique_ptr<PdfWriter> writer;
+    PdfCanvas canvas;
+    const PdfMetrics &metrics = PdfMetrics::Get();
+    float width = 0, height = 0, y = 0;
+    float left = kMarginX, contentWidth = 0, tableWidth = 0, captionHeight = 0;
+    bool pageOpen = false, captionsOnPage = false, bandsOnPage = false;
+    // Headers of the groups still open, outermost first (Windows-1252; empty
+    // for a group without a header band), and how many of them a band placed
+    // on a new page repeats above itself.
+    std::vector<std::string> openGroups;
+    std::size_t repeatGroups = 0;
+    std::vector<bool> groupFooters;  // which levels end with a footer band
+
+    // Room kept under a detail line for the footers of its open groups, so
+    // a subtotal never starts a page alone.
+    float footerReserve() const
+    {
+        float reserve = 0;
+        for (std::size_t l = 0; l < groupFooters.size(); ++l)
+            if (groupFooters[l])
+                reserve += kLine + 6;
+        return reserve;
+    }
+    std::string title, code, when;
+    std::vector<std::pair<std::string, std::string>> header, parameters;  // Windows-1252
+    std::vector<Column> columns;
+    std::string scratch;
+
+    float measure(PdfFont f, float size, std::string_view s) const { return metrics.Width(f, size, s); }
+
+    // `s` when it fits, else as much of it as fits followed by "…".
+    std::string fit(PdfFont f, float size, std::string_view s, float w) const
+    {
+        w += 0.01f;  // a width measured before stays a fit after float arithmetic
+        if (measure(f, size, s) <= w)
+            return std::string(s);
+        const float room = w - measure(f, size, kEllipsis);
+        std::size_t n = 0;
+        float used = 0;
+        while (n < s.size()) {
+            const float c = measure(f, size, s.substr(n, 1));
+            if (used + c > room)
+                break;
+            used += c;
+            ++n;
+        }
+        while (n > 0 && s[n - 1] == ' ')
+            --n;
+        return room < 0 ? std::string() : std::string(s.substr(0, n)) + kEllipsis;
+    }
+
+    // Word-wrapped lines; a word wider than the column is broken; the last
+    // allowed line ends in "…" when text is left over.
+    void wrap(PdfFont f, float size, std::string_view s, float w, std::size_t maxLines,
+              std::vector<std::string> &out) const
+    {
+        out.clear();
+        while (!s.empty() && s.front() == ' ')
+            s.remove_prefix(1);
+        while (!s.empty()) {
+            if (out.size() + 1 == maxLines || measure(f, size, s) <= w) {
+                out.push_back(fit(f, size, s, w));
+                return;
+            }
+            std::size_t n = 0, lastSpace = 0;
+            float used = 0;
+            while (n < s.size()) {
+                const float c = measure(f, size, s.substr(n, 1));
+                if (used + c > w)
+                    break;
+                if (s[n] == ' ')
+                    lastSpace = n;
+                used += c;
+                ++n;
+            }
+            std::size_t cut = n < s.size() && s[n] == ' ' ? n : lastSpace > 0 ? lastSpace : std::max<std::size_t>(n, 1);
+            std::string_view line = s.substr(0, cut);
+            while (!line.empty() && line.back() == ' ')
+                line.remove_suffix(1);
+            out.emplace_back(line);
+            s.remove_prefix(cut);
+            while (!s.empty() && s.front() == ' ')
+                s.remove_prefix(1);
+        }
+        if (out.empty())
+            out.emplace_back();
+    }
+
+    float alignedX(const Column &c, PdfFont f, float size, std::string_view s) const
+    {
+        switch (c.align) {
+        case ColumnAlign::Right: return c.x + c.w - kPad - measure(f, size, s);
+        case ColumnAlign::Center: return c.x + (c.w - measure(f, size, s)) / 2;
+        default: return c.x + kPad;
+        }
+    }
+
+    // Label-and-value pairs on one line, cut with "…" where the room ends.
+    void pairs(float x, float baseline, float room, const std::vector<std::pair<std::string, std::string>> &items)
+    {
+        for (std::size_t i = 0; i < items.size() && room > 0; ++i) {
+            const std::string label = (i ? "    " : "") + items[i].first + ": ";
+            const std::string shownLabel = fit(PdfFont::Bold, kInfoSize, label, room);
+            canvas.Text(PdfFont::Bold, kInfoSize, x, baseline, shownLabel);
+            const float lw = measure(PdfFont::Bold, kInfoSize, shownLabel);
+            x += lw;
+            room -= lw;
+            if (shownLabel != label)
+                return;
+            const std::string value = fit(PdfFont::Regular, kInfoSize, items[i].second, room);
+            canvas.Text(PdfFont::Regular, kInfoSize, x, baseline, value);
+            const float vw = measure(PdfFont::Regular, kInfoSize, value);
+            x += vw;
+            room -= vw;
+            if (value != items[i].second)
+                return;
+        }
+    }
+
+    void endPage()
+    {
+        if (!pageOpen)
+            return;
+        writer->AddPage(width, height, canvas, width - kMarginX, kFooterBaseline);
+        pageOpen = false;
+        if (firstPageOnly)
+            stopped = true;
+    }
+
+    void newPage()
+    {
+        endPage();
+        if (stopped)
+            return;
+        canvas.Clear();
+        pageOpen = true;
+        captionsOnPage = false;
+        bandsOnPage = false;
+        const float top = height - kMarginTop;
+        float base = top - kTitleSize + 2;
+        const float codeWidth = measure(PdfFont::Bold, 10, code);
+        canvas.Text(PdfFont::Bold, kTitleSize, left, base, fit(PdfFont::Bold, kTitleSize, title, contentWidth - codeWidth - 16));
+        canvas.Text(PdfFont::Bold, 10, left + contentWidth - codeWidth, base, code);
+        base -= 13;
+        const float whenWidth = measure(PdfFont::Regular, kInfoSize, when);
+        canvas.Text(PdfFont::Regular, kInfoSize, left + contentWidth - whenWidth, base, when);
+        pairs(left, base, contentWidth - whenWidth - 16, header);
+        canvas.Line(left, base - 5, left + contentWidth, base - 5, 0.8f, 0);
+        y = base - 5 - 8;
+    }
+
+    void drawCaptions()
+    {
+        canvas.Fill(left, y - captionHeight, tableWidth, captionHeight, 0.88f);
+        canvas.BeginText(PdfFont::Bold, kCaptionSize);
+        for (const Column &c : columns)
+            for (std::size_t i = 0; i < c.caption.size(); ++i)
+                canvas.TextAt(alignedX(c, PdfFont::Bold, kCaptionSize, c.caption[i]), y - 2 - (i + 1) * 8 + 1.5f,
+                              c.caption[i]);
+        canvas.EndText();
+        y -= captionHeight + 2;
+        captionsOnPage = true;
+    }
+
+    void groupLine(std::size_t level, const std::string &cp1252)
+    {
+        const float h = 13, indent = static_cast<float>(level) * kIndent;
+        if (level == 0)
+            canvas.Fill(left, y - h + 2, tableWidth, h - 2, 0.93f);
+        canvas.Text(PdfFont::Bold, 8, left + kPad + indent, y - h + 5,
+                    fit(PdfFont::Bold, 8, cp1252, tableWidth - indent - 2 * kPad));
+        y -= h;
+    }
+
+    // Room for a band of the table `h` high, with the captions above it; on
+    // a new page the headers of the groups it belongs to come again first.
+    void place(float h)
+    {
+        bool fresh = false;
+        if (!captionsOnPage) {
+            if (y - captionHeight - h < kBottom && bandsOnPage) {
+                newPage();
+                fresh = true;
+            }
+        } else if (y - h < kBottom) {
+            newPage();
+            fresh = true;
+        }
+        if (stopped)
+            return;
+        if (!captionsOnPage)
+            drawCaptions();
+        if (fresh)
+            for (std::size_t l = 0; l < repeatGroups && l < openGroups.size(); ++l)
+                if (!openGroups[l].empty())
+                    groupLine(l, openGroups[l] + Utf8ToCp1252(" (continuação)"));
+        bandsOnPage = true;
+    }
+
+    std::string totalText(const Column &c, const BandTotal &t) const
+    {
+        if (t.count)
+            return FormatScaled(t.value, 0);
+        std::string s = FormatScaled(t.value, c.places < 0 ? 0 : c.places);
+        return c.percent ? s + " %" : s;
+    }
+
+    // Totals under their columns; the caption fills the room before the first.
+    void totalsBand(float h, float indent, const std::string &caption, const std::vector<BandTotal> &totals,
+                    float ruleWidth, float ruleGray)
+    {
+        place(h);
+        if (stopped)
+            return;
+        // The caption may run up to where the first total's text starts.
+        float captionRoom = tableWidth;
+        std::vector<std::string> texts(columns.size());
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            if (!totals[i].present)
+                continue;
+            const Column &c = columns[i];
+            texts[i] = fit(PdfFont::Bold, kBodySize, totalText(c, totals[i]), c.w - 2 * kPad);
+            if (captionRoom == tableWidth)
+                captionRoom = alignedX(c, PdfFont::Bold, kBodySize, texts[i]) - left - 6;
+        }
+        const float base = y - kLine + 1;
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            if (totals[i].present)
+                canvas.Line(columns[i].x + kPad, y - 0.5f, columns[i].x + columns[i].w - kPad, y - 0.5f, ruleWidth,
+                            ruleGray);
+        canvas.BeginText(PdfFont::Bold, kBodySize);
+        canvas.TextAt(left + kPad + indent, base,
+                      fit(PdfFont::Bold, kBodySize, Utf8ToCp1252(caption), captionRoom - indent - kPad));
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            if (totals[i].present)
+                canvas.TextAt(alignedX(columns[i], PdfFont::Bold, kBodySize, texts[i]), base, texts[i]);
+        canvas.EndText();
+        y -= h;
+    }
+};
+
+PdfReportSink::PdfReportSink(AtomicFile &file, bool firstPageOnly) : impl_(std::make_unique<Impl>(file, firstPageOnly)) {}
+
+PdfReportSink::~PdfReportSink() = default;
+
+int PdfReportSink::Pages() const { return impl_->writer ? static_cast<int>(impl_->writer->PageCount()) : 0; }
+
+void PdfReportSink::Begin(const ReportHeading &heading, const ReportLayout &layout,
+                          const std::vector<BandColumn> &columns, const std::vector<BandGroup> &)
+{
+    Impl &m = *impl_;
+    m.writer = std::make_unique<PdfWriter>(m.file, heading.title);
+    const bool letter = strcasecmp(layout.page.c_str(), "Letter") == 0;
+    float w = letter ? 612 : 595.28f, h = letter ? 792 : 841.89f;
+    if (layout.landscape)
+        std::swap(w, h);
+    m.width = w;
+    m.height = h;
+    m.contentWidth = w - 2 * kMarginX;
+    m.title = Utf8ToCp1252(heading.title);
+    m.code = Utf8ToCp1252(heading.code);
+    m.when = Utf8ToCp1252("Emitido em " + heading.generatedAt);
+    for (const auto &[label, value] : heading.header)
+        m.header.emplace_back(Utf8ToCp1252(label), Utf8ToCp1252(value));
+    for (const auto &[label, value] : heading.parameters)
+        m.parameters.emplace_back(Utf8ToCp1252(label), Utf8ToCp1252(value));
+
+    double total = 0;
+    for (const BandColumn &c : columns)
+        total += c.width;
+    const float scale = total > m.contentWidth ? static_cast<float>(m.contentWidth / total) : 1.0f;
+    float x = m.left;
+    std::size_t captionLines = 1;
+    for (const BandColumn &c : columns) {
+        Impl::Column col;
+        col.x = x;
+        col.w = static_cast<float>(c.width) * scale;
+        col.align = c.align;
+        col.overflow = c.overflow;
+        col.places = c.places;
+        col.percent = c.format.kind == ValueFormat::Kind::Percent;
+        m.wrap(PdfFont::Bold, kCaptionSize, Utf8ToCp1252(c.caption), col.w - 2 * kPad, kMaxCaptionLines, col.caption);
+        captionLines = std::max(captionLines, col.caption.size());
+        x += col.w;
+        m.columns.push_back(std::move(col));
+    }
+    m.tableWidth = x - m.left;
+    for (const LayoutGroup &g : layout.groups)
+        m.groupFooters.push_back(!g.footer.empty());
+    m.captionHeight = static_cast<float>(captionLines) * 8 + 4;
+
+    m.newPage();
+    if (m.parameters.empty())
+        return;
+    // The parameters block, first page only: labels in a column of their own.
+    float labelWidth = 0;
+    for (const auto &p : m.parameters)
+        labelWidth = std::max(labelWidth, m.measure(PdfFont::Bold, kInfoSize, p.first + ":"));
+    labelWidth = std::min(labelWidth + 8, m.contentWidth / 3);
+    std::vector<std::string> lines;
+    for (const auto &[label, value] : m.parameters) {
+        m.wrap(PdfFont::Regular, kInfoSize, value, m.contentWidth - labelWidth, kMaxLines, lines);
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (m.y - kLine < kBottom)
+                m.newPage();
+            if (m.stopped)
+                return;
+            const float base = m.y - kLine + 2;
+            if (i == 0)
+                m.canvas.Text(PdfFont::Bold, kInfoSize, m.left, base,
+                              m.fit(PdfFont::Bold, kInfoSize, label + ":", labelWidth - 8));
+            m.canvas.Text(PdfFont::Regular, kInfoSize, m.left + labelWidth, base, lines[i]);
+            m.y -= kLine;
+        }
+    }
+    m.canvas.Line(m.left, m.y - 3, m.left + m.contentWidth, m.y - 3, 0.4f, 0.6f);
+    m.y -= 10;
+}
+
+void PdfReportSink::GroupHeader(std::size_t level, const std::string &text)
+{
+    Impl &m = *impl_;
+    if (m.stopped)
+        return;
+    m.openGroups.resize(level);
+    m.repeatGroups = level;
+    m.place(13 + kLine);  // never a header alone at the foot of a page
+    if (m.stopped)
+        return;
+    const std::string shown = Utf8ToCp1252(text);
+    m.groupLine(level, shown);
+    m.openGroups.push_back(shown);
+}
+
+void PdfReportSink::Detail(const std::vector<BandCell> &cells, const std::vector<std::string> &)
+{
+    Impl &m = *impl_;
+    if (m.stopped)
+        return;
+    std::size_t lines = 1;
+    for (std::size_t i = 0; i < m.columns.size(); ++i) {
+        Impl::Column &c = m.columns[i];
+        m.scratch = Utf8ToCp1252(cells[i].text);
+        if (c.overflow == ColumnOverflow::Wrap) {
+            m.wrap(PdfFont::Regular, kBodySize, m.scratch, c.w - 2 * kPad, kMaxLines, c.lines);
+        } else {
+            c.lines.resize(1);
+            c.lines[0] = m.fit(PdfFont::Regular, kBodySize, m.scratch, c.w - 2 * kPad);
+        }
+        lines = std::max(lines, c.lines.size());
+    }
+    const float h = static_cast<float>(lines) * kLine;
+    m.repeatGroups = m.openGroups.size();
+    m.place(h + m.footerReserve());
+    if (m.stopped)
+        return;
+    m.canvas.BeginText(PdfFont::Regular, kBodySize);
+    for (const Impl::Column &c : m.columns)
+        for (std::size_t l = 0; l < c.lines.size(); ++l)
+            m.canvas.TextAt(m.alignedX(c, PdfFont::Regular, kBodySize, c.lines[l]), m.y - (l + 1) * kLine + 2.5f,
+                            c.lines[l]);
+    m.canvas.EndText();
+    m.y -= h;
+}
+
+void PdfReportSink::GroupFooter(std::size_t level, const std::string &caption, const std::vector<BandTotal> &totals)
+{
+    Impl &m = *impl_;
+    if (m.stopped)
+        return;
+    m.repeatGroups = level + 1;
+    m.totalsBand(kLine + 2, static_cast<float>(level) * kIndent, caption, totals, 0.4f, 0.45f);
+    m.y -= 4;
+    m.openGroups.resize(std::min(m.openGroups.size(), level));
+}
+
+void PdfReportSink::Summary(const std::string &caption, const std::vector<BandTotal> &totals)
+{
+    Impl &m = *impl_;
+    if (m.stopped)
+        return;
+    m.repeatGroups = 0;
+    m.place(kLine + 6);
+    if (m.stopped)
+        return;
+    m.canvas.Line(m.left, m.y - 1, m.left + m.tableWidth, m.y - 1, 0.8f, 0);
+    m.y -= 3;
+    m.totalsBand(kLine + 2, 0, caption, totals, 0, 1);
+}
+
+void PdfReportSink::Empty(const std::string &text)
+{
+    Impl &m = *impl_;
+    if (m.stopped)
+        return;
+    std::vector<std::string> lines;
+    m.wrap(PdfFont::Regular, 9, Utf8ToCp1252(text), m.contentWidth, kMaxLines, lines);
+    m.y -= 6;
+    for (const std::string &line : lines) {
+        m.canvas.Text(PdfFont::Regular, 9, m.left, m.y - 9, line);
+        m.y -= 12;
+    }
+}
+
+void PdfReportSink::Finish()
+{
+    Impl &m = *impl_;
+    m.endPage();
+    m.writer->Finish();
+}
+
+bool PdfReportSink::Done() const { return impl_->stopped; }
 
 std::string Utf8ToCp1252(std::string_view s)
 {
@@ -508,12 +543,4 @@ std::string Utf8ToCp1252(std::string_view s)
             AppendCodePoint(out, cp);
     }
     return out;
-}
-
-int WriteReportPdf(const ReportDocument &doc, const std::string &path)
-{
-    PdfBuilder builder(doc, path);
-    std::vector<char> bytes = builder.Render();
-    ReplaceFile(path, bytes);
-    return builder.PageCount();
 }

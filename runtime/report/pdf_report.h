@@ -1,32 +1,41 @@
 #pragma once
-// A report's output as a PDF document.
-#include <optional>
+// A report's pages as a PDF file, drawn from its layout band by band: the
+// page header on every page (title, code, the header parameters, date and
+// time), the parameters block under it on the first page, the column
+// captions on every page, group headers and footers with their subtotals,
+// the detail lines, the summary, and "Página N de M" at the foot. Pages go
+// to the file as they are finished.
+#include "report/bands.h"
+#include "rtl/atomicfile.h"
+
+#include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
-struct ReportTable {
-    std::vector<std::string> columns;                           // column headers
-    std::vector<std::vector<std::optional<std::string>>> rows;  // cells; nullopt is NULL (printed empty)
+class PdfReportSink : public ReportSink {
+public:
+    // Writes into `file` (committed by the caller once the run succeeds).
+    // `firstPageOnly` stops drawing after the first page, for previews of a
+    // layout being edited.
+    explicit PdfReportSink(AtomicFile &file, bool firstPageOnly = false);
+    ~PdfReportSink() override;
+
+    void Begin(const ReportHeading &heading, const ReportLayout &layout, const std::vector<BandColumn> &columns,
+               const std::vector<BandGroup> &groups) override;
+    void GroupHeader(std::size_t level, const std::string &text) override;
+    void Detail(const std::vector<BandCell> &cells, const std::vector<std::string> &keys) override;
+    void GroupFooter(std::size_t level, const std::string &caption, const std::vector<BandTotal> &totals) override;
+    void Summary(const std::string &caption, const std::vector<BandTotal> &totals) override;
+    void Empty(const std::string &text) override;
+    void Finish() override;
+
+    bool Done() const override;
+    int Pages() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
-
-struct ReportDocument {
-    std::string title;        // the report's title
-    std::string code;         // the screen's report code, e.g. "FIS028"
-    std::string generatedAt;  // shown in the header as given, e.g. "08/12/2026 04:05"
-    std::vector<std::pair<std::string, std::string>> parameters;  // name, value as text
-    ReportTable table;
-    std::string pageSize = "A4";  // "A4" or "Letter"; anything else is A4
-    bool landscape = false;
-};
-
-// Writes `doc` as a PDF file at `path` (replaced if it exists) and returns
-// the number of pages. Raises Exception (rtl/sysutils.h) with a clear
-// Portuguese message naming the path when the file cannot be written.
-// A row with fewer cells than columns prints the missing ones empty; extra
-// cells are ignored.
-int WriteReportPdf(const ReportDocument &doc, const std::string &path);
 
 // UTF-8 text as Windows-1252 bytes, the encoding of the PDF's standard fonts.
 // Characters it lacks and invalid UTF-8 become '?'; control characters

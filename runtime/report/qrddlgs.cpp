@@ -1,10 +1,11 @@
 #include "report/qrddlgs.h"
 
-#include "report/pdf_report.h"
+#include "report/parameters.h"
+#include "report/report_output.h"
+#include "report/reportui.h"
+#include "rtl/atomicfile.h"
 #include "rtl/streaming.h"
 #include "rtl/sysutils.h"
-
-#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <cctype>
@@ -29,34 +30,16 @@ const char *ReportActionName(ReportAction action)
 
 namespace {
 long totalRuns = 0;
-}
+std::atomic<unsigned> serial{0};
 
-long TReportDesignerDialog::TotalRunCount() { return totalRuns; }
-
-TReportDesignerDialog::TReportDesignerDialog(TComponent *owner) : TComponent(owner) {}
-
-namespace {
 std::string twoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
 
-// A parameter as the person reads it: dates day first, NULL empty.
-std::string shownValue(const Variant &v)
+std::tm localNow()
 {
-    if (v.kind() != Variant::Kind::DateTime)
-        return v.asString();
-    const std::string iso = v.asString();  // YYYY-MM-DD[ HH:MM:SS]
-    return iso.size() >= 10 ? iso.substr(8, 2) + "/" + iso.substr(5, 2) + "/" + iso.substr(0, 4) + iso.substr(10)
-                            : iso;
-}
-
-void pageFromLayout(const std::string &layoutJson, ReportDocument &doc)
-{
-    auto layout = nlohmann::json::parse(layoutJson.empty() ? "{}" : layoutJson, nullptr, false);
-    if (!layout.is_object())
-        return;
-    if (auto page = layout.find("page"); page != layout.end() && page->is_string())
-        doc.pageSize = page->get<std::string>();
-    if (auto o = layout.find("orientation"); o != layout.end() && o->is_string())
-        doc.landscape = o->get<std::string>() == "landscape";
+    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
 }
 
 std::string outputFolder(const std::string &configured)
@@ -66,10 +49,45 @@ std::string outputFolder(const std::string &configured)
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec)
-        throw Exception("Não foi possível criar a pasta de relatórios '" + dir.string() + "': " + ec.message());
+        throw Exception("Não foi possível criar a pasta de relatórios '" + dir.string() + "': " +
+                        SystemErrorText(ec.value()) + ".");
     return dir.string();
 }
+
+// A code is a name, never a path.
+std::string filePrefix(const std::string &code)
+{
+    std::string prefix = code.empty() ? std::string("relatorio") : code;
+    for (char &c : prefix)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_')
+            c = '_';
+    return prefix;
+}
+
+NamedValues valuesOf(const TParams &params)
+{
+    NamedValues values;
+    for (int i = 0; i < params.Count(); ++i)
+        values.emplace_back(params.Items(i)->Name, params.Items(i)->AsVariant());
+    return values;
+}
+
+ReportLayout layoutOf(const ReportDefinition &report)
+{
+    if (report.layoutJson.empty() || report.layoutJson == "{}")
+        throw LayoutError("o relatório não tem layout.");
+    return ParseLayout(report.layoutJson);
+}
+
+[[noreturn]] void failRun(const std::string &title, const std::string &reason)
+{
+    throw Exception("Não foi possível gerar o relatório '" + title + "': " + reason);
+}
 } // namespace
+
+long TReportDesignerDialog::TotalRunCount() { return totalRuns; }
+
+TReportDesignerDialog::TReportDesignerDialog(TComponent *owner) : TComponent(owner) {}
 
 bool TReportDesignerDialog::Execute(ReportAction action, const ReportDefinition &report)
 {
@@ -83,58 +101,153 @@ bool TReportDesignerDialog::Execute(ReportAction action, const ReportDefinition 
         BeforeGetQueryParams(&run.params, proceed);
     if (!proceed)
         return false;
-    if (action == ReportAction::Print || action == ReportAction::Preview)
-        render(report, run);
+    ReportExport exportTo;
+    if (action == ReportAction::Print || action == ReportAction::Preview) {
+        RenderOptions options;
+        options.formats = Formats;
+        options.exportTo = &exportTo;
+        if (!render(report, run, options))
+            return false;
+    }
     lastRun_ = std::move(run);
     ++runCount_;
     ++totalRuns;
+    if ((action == ReportAction::Preview || action == ReportAction::Print) && BeforeHandOver)
+        BeforeHandOver();
+    if (action == ReportAction::Preview)
+        ReportUserInterface().Preview(lastRun_->output, report.title, exportTo);
+    else if (action == ReportAction::Print)
+        ReportUserInterface().Print(lastRun_->output, report.title);
     return true;
 }
 
-void TReportDesignerDialog::render(const ReportDefinition &report, ReportRun &run)
+bool TReportDesignerDialog::render(const ReportDefinition &report, ReportRun &run, const RenderOptions &options)
 {
-    ReportDocument doc;
-    doc.title = report.title;
-    doc.code = Code.empty() ? report.code : Code;
-    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm local{};
-    localtime_r(&now, &local);
-    doc.generatedAt = twoDigits(local.tm_mday) + "/" + twoDigits(local.tm_mon + 1) + "/" +
-                      std::to_string(local.tm_year + 1900) + " " + twoDigits(local.tm_hour) + ":" +
-                      twoDigits(local.tm_min);
-    pageFromLayout(report.layoutJson, doc);
-
-    NamedValues values;
-    for (int i = 0; i < run.params.Count(); ++i) {
-        const TParam *p = run.params.Items(i);
-        values.emplace_back(p->Name, p->AsVariant());
-        doc.parameters.emplace_back(p->Name, shownValue(p->AsVariant()));
+    ReportJob job;
+    DatabaseSession *db = Database;
+    const std::tm now = localNow();
+    try {
+        job.layout = layoutOf(report);
+        job.statement = run.statement;
+        job.values = valuesOf(run.params);
+        job.productMask = ProductMask;
+        job.heading.title = report.title;
+        job.heading.code = Code.empty() ? report.code : Code;
+        job.heading.generatedAt = twoDigits(now.tm_mday) + "/" + twoDigits(now.tm_mon + 1) + "/" +
+                                  std::to_string(now.tm_year + 1900) + " " + twoDigits(now.tm_hour) + ":" +
+                                  twoDigits(now.tm_min);
+        ParameterLookup lookup;
+        if (db)
+            lookup = [db](const std::string &sql, const NamedValues &values) -> std::optional<std::string> {
+                const ResultSet rs = db->Query(sql, values);
+                if (rs.rows.empty() || rs.rows[0].empty())
+                    return std::nullopt;
+                return rs.rows[0][0];
+            };
+        ParameterWords words = DescribeParameters(job.layout.parameters, run.params, lookup, ProductMask);
+        job.heading.header = std::move(words.header);
+        job.heading.parameters = std::move(words.block);
+    } catch (const Exception &e) {
+        failRun(report.title, e.Message());
     }
-    if (QueryRunner) {
-        ResultSet rows;
-        try {
-            rows = QueryRunner(run.statement, values);
-        } catch (const Exception &e) {
-            throw Exception("Não foi possível gerar o relatório '" + report.title + "': " + e.Message());
+
+    // One set of files per run, never one a viewer may still have open.
+    const std::string dir = outputFolder(OutputDir);
+    RemoveStaleTemporaries(dir);
+    const std::string stem =
+        filePrefix(job.heading.code) + "-" +
+        (options.stem.empty()
+             ? std::to_string(now.tm_year + 1900) + twoDigits(now.tm_mon + 1) + twoDigits(now.tm_mday) + "-" +
+                   twoDigits(now.tm_hour) + twoDigits(now.tm_min) + twoDigits(now.tm_sec) + "-" +
+                   std::to_string(::getpid()) + "-" + std::to_string(++serial)
+             : options.stem);
+    std::vector<ReportOutput> outputs = {{"pdf", (std::filesystem::path(dir) / (stem + ".pdf")).string()}};
+    for (const std::string &f : options.formats)
+        if (f != "pdf")
+            outputs.push_back({f, (std::filesystem::path(dir) / (stem + "." + f)).string()});
+
+    ReportResult result;
+    try {
+        std::unique_ptr<ReportProgress> progress = ReportUserInterface().BeginProgress(report.title);
+        result = WriteReport(db, job, outputs, progress.get(), options.firstPageOnly);
+    } catch (const ReportCancelled &) {
+        return false;
+    } catch (const Exception &e) {
+        failRun(report.title, e.Message());
+    }
+    run.rows = result.rows;
+    run.pages = result.pages;
+    run.output = outputs.front().path;
+    for (const ReportOutput &o : outputs)
+        run.outputs.push_back(o.path);
+
+    if (options.exportTo) {
+        // The same report again in another format, for the preview's export.
+        const std::string title = report.title;
+        *options.exportTo = [db, job, title](const std::string &format, const std::string &path) {
+            const std::vector<std::string> formats = ParseReportFormats(format);
+            if (formats.size() != 1)
+                throw Exception("Formato de exportação inválido: '" + format + "'.");
+            try {
+                std::unique_ptr<ReportProgress> progress = ReportUserInterface().BeginProgress(title);
+                WriteReport(db, job, {{formats.front(), path}}, progress.get());
+            } catch (const ReportCancelled &) {
+                // Cancelled: nothing was written.
+            } catch (const Exception &e) {
+                throw Exception("Não foi possível exportar o relatório '" + title + "': " + e.Message());
+            }
+        };
+    }
+    return true;
+}
+
+std::vector<std::string> TReportDesignerDialog::ResultColumns(const ReportDefinition &report)
+{
+    struct Describe : RowReceiver {
+        std::vector<std::string> names;
+        bool Columns(const std::vector<std::string> &n) override
+        {
+            names = n;
+            return false;
         }
-        doc.table.columns = std::move(rows.columns);
-        doc.table.rows = std::move(rows.rows);
+        bool Row(const std::vector<std::optional<std::string>> &) override { return false; }
+    } describe;
+    if (!Database)
+        return {};
+    const std::string statement = report.StatementFor(Dialect);
+    TParams params;
+    if (lastRun_ && lastRun_->statement == statement) {
+        params = lastRun_->params;
+    } else {
+        params.ParseSQL(statement);
     }
-    run.rows = doc.table.rows.size();
+    try {
+        Database->QueryRows(statement, valuesOf(params), describe);
+    } catch (const Exception &e) {
+        failRun(report.title, e.Message());
+    }
+    return describe.names;
+}
 
-    // One file per run, never one a viewer may still have open.
-    static std::atomic<unsigned> serial{0};
-    const std::string stamp = std::to_string(local.tm_year + 1900) + twoDigits(local.tm_mon + 1) +
-                              twoDigits(local.tm_mday) + "-" + twoDigits(local.tm_hour) + twoDigits(local.tm_min) +
-                              twoDigits(local.tm_sec);
-    std::string prefix = doc.code.empty() ? std::string("relatorio") : doc.code;
-    for (char &c : prefix)  // a code is a name, never a path
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_')
-            c = '_';
-    const std::string file = prefix + "-" + stamp + "-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(++serial) + ".pdf";
-    run.output = (std::filesystem::path(outputFolder(OutputDir)) / file).string();
-    run.pages = WriteReportPdf(doc, run.output);
+std::string TReportDesignerDialog::RenderFirstPage(const ReportDefinition &report, const ReportLayout &layout)
+{
+    ReportDefinition shown = report;
+    shown.layoutJson = SerializeLayout(layout);
+    ReportRun run;
+    run.action = ReportAction::Preview;
+    run.title = report.title;
+    run.statement = report.StatementFor(Dialect);
+    if (lastRun_ && lastRun_->statement == run.statement)
+        run.params = lastRun_->params;
+    else
+        run.params.ParseSQL(run.statement);
+    RenderOptions options;
+    options.firstPageOnly = true;
+    options.formats = {"pdf"};
+    options.stem = "previa-" + std::to_string(::getpid());  // replaced by each new preview
+    if (!render(shown, run, options))
+        return {};
+    return run.output;
 }
 
 bool TReportDesignerDialog::SetProperty(const PropertyDesc &p, LoadContext &ctx)

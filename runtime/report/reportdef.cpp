@@ -5,6 +5,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <map>
 #include <tuple>
 
@@ -21,6 +24,30 @@
 namespace fs = std::filesystem;
 
 namespace {
+bool validUtf8(const std::string &s)
+{
+    for (std::size_t i = 0; i < s.size();) {
+        const unsigned char b = static_cast<unsigned char>(s[i]);
+        std::size_t len;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (b < 0x80) len = 1;
+        else if (b >= 0xC2 && b <= 0xDF) len = 2;
+        else if (b >= 0xE0 && b <= 0xEF) len = 3, lo = b == 0xE0 ? 0xA0 : 0x80, hi = b == 0xED ? 0x9F : 0xBF;
+        else if (b >= 0xF0 && b <= 0xF4) len = 4, lo = b == 0xF0 ? 0x90 : 0x80, hi = b == 0xF4 ? 0x8F : 0xBF;
+        else return false;
+        if (i + len > s.size())
+            return false;
+        for (std::size_t k = 1; k < len; ++k) {
+            const unsigned char c = static_cast<unsigned char>(s[i + k]);
+            if (c < lo || c > hi)
+                return false;
+            lo = 0x80, hi = 0xBF;
+        }
+        i += len;
+    }
+    return true;
+}
+
 std::string joinLines(const nlohmann::json &lines)
 {
     if (lines.is_string())
@@ -55,41 +82,70 @@ const std::string &ReportDefinition::StatementFor(const std::string &dialect) co
 
 ReportDefinition ParseReportDefinition(const std::string &jsonText, const std::string &file)
 {
-    auto j = nlohmann::json::parse(jsonText, nullptr, false);
-    if (j.is_discarded() || !j.is_object())
-        throw Exception("Definição de relatório inválida: " + file);
+    auto fail = [&](const std::string &why) -> ReportDefinition {
+        throw Exception("Definição de relatório inválida em '" + file + "': " + why + ".");
+    };
+    nlohmann::json j;
     try {
-        ReportDefinition d;
-        d.file = file;
-        d.code = j.value("code", "");
-        d.title = j.at("title").get<std::string>();
-        if (auto q = j.find("query"); q != j.end()) {
-            if (q->contains("sql")) d.sql = joinLines((*q)["sql"]);
-            if (q->contains("oracle")) d.oracle = joinLines((*q)["oracle"]);
-            if (q->contains("mssql")) d.mssql = joinLines((*q)["mssql"]);
-            if (q->contains("interbase")) d.interbase = joinLines((*q)["interbase"]);
-        }
-        if (auto l = j.find("layout"); l != j.end())
-            d.layoutJson = l->dump();
-        return d;
-    } catch (const nlohmann::json::exception &e) {
-        throw Exception("Definição de relatório inválida: " + file + " (" + e.what() + ")");
+        j = nlohmann::json::parse(jsonText);
+    } catch (const nlohmann::json::parse_error &e) {
+        return fail("o texto não é JSON válido (erro perto do caractere " + std::to_string(e.byte) + ")");
     }
+    if (!j.is_object())
+        return fail("o conteúdo deve ser um objeto JSON");
+    auto lines = [&](const nlohmann::json &value, const char *key) -> std::string {
+        if (value.is_string())
+            return value.get<std::string>();
+        if (!value.is_array())
+            fail(std::string("\"") + key + "\" deve ser um texto ou uma lista de linhas");
+        for (const auto &l : value)
+            if (!l.is_string())
+                fail(std::string("as linhas de \"") + key + "\" devem ser textos");
+        return joinLines(value);
+    };
+    ReportDefinition d;
+    d.file = file;
+    if (auto c = j.find("code"); c != j.end() && !c->is_null()) {
+        if (!c->is_string())
+            return fail("\"code\" deve ser um texto");
+        d.code = c->get<std::string>();
+    }
+    auto t = j.find("title");
+    if (t == j.end() || !t->is_string() || Trim(t->get<std::string>()).empty())
+        return fail("falta o título (\"title\")");
+    d.title = t->get<std::string>();
+    if (auto q = j.find("query"); q != j.end() && !q->is_null()) {
+        if (!q->is_object())
+            return fail("\"query\" deve ser um objeto");
+        if (q->contains("sql")) d.sql = lines((*q)["sql"], "sql");
+        if (q->contains("oracle")) d.oracle = lines((*q)["oracle"], "oracle");
+        if (q->contains("mssql")) d.mssql = lines((*q)["mssql"], "mssql");
+        if (q->contains("interbase")) d.interbase = lines((*q)["interbase"], "interbase");
+    }
+    if (auto l = j.find("layout"); l != j.end() && !l->is_null())
+        d.layoutJson = l->dump();
+    return d;
 }
 
 std::string SerializeReportDefinition(const ReportDefinition &d)
 {
-    nlohmann::ordered_json j;
-    j["code"] = d.code;
-    j["title"] = d.title;
-    nlohmann::ordered_json q;
-    if (!d.sql.empty()) q["sql"] = splitLines(d.sql);
-    if (!d.oracle.empty()) q["oracle"] = splitLines(d.oracle);
-    if (!d.mssql.empty()) q["mssql"] = splitLines(d.mssql);
-    if (!d.interbase.empty()) q["interbase"] = splitLines(d.interbase);
-    j["query"] = q;
-    j["layout"] = d.layoutJson.empty() ? nlohmann::ordered_json::object() : nlohmann::ordered_json::parse(d.layoutJson);
-    return j.dump(2) + "\n";
+    try {
+        nlohmann::ordered_json j;
+        j["code"] = d.code;
+        j["title"] = d.title;
+        nlohmann::ordered_json q;
+        if (!d.sql.empty()) q["sql"] = splitLines(d.sql);
+        if (!d.oracle.empty()) q["oracle"] = splitLines(d.oracle);
+        if (!d.mssql.empty()) q["mssql"] = splitLines(d.mssql);
+        if (!d.interbase.empty()) q["interbase"] = splitLines(d.interbase);
+        j["query"] = q;
+        j["layout"] = d.layoutJson.empty() ? nlohmann::ordered_json::object() : nlohmann::ordered_json::parse(d.layoutJson);
+        return j.dump(2) + "\n";
+    } catch (const nlohmann::json::type_error &) {
+        throw Exception("O relatório '" + d.title + "' tem texto com caracteres inválidos e não pode ser gravado.");
+    } catch (const nlohmann::json::exception &) {
+        throw Exception("O layout do relatório '" + d.title + "' não é um JSON válido e não pode ser gravado.");
+    }
 }
 
 namespace {
@@ -151,7 +207,9 @@ void watchFolder(CachedFolder &folder, const std::string &dir)
 }
 } // namespace
 
-ReportList LoadReportDefinitions(const std::string &reportsDir, const std::string &code)
+namespace {
+// The folder's definitions; null when it is missing or holds none.
+ReportList loadFolder(const std::string &reportsDir, const std::string &code, bool saved)
 {
     // Plain concatenation: building a path object on every open costs more
     // than the cached lookup it keys.
@@ -168,7 +226,7 @@ ReportList LoadReportDefinitions(const std::string &reportsDir, const std::strin
     }
     std::error_code ec;
     if (!fs::is_directory(dir, ec))
-        throw ReportNotFound{code, reportsDir};
+        return nullptr;
     {
         std::lock_guard<std::mutex> lock(cacheMutex);
         watchFolder(cache[dir], dir);
@@ -195,14 +253,133 @@ ReportList LoadReportDefinitions(const std::string &reportsDir, const std::strin
         std::ifstream in(f, std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();
-        defs.push_back(ParseReportDefinition(text.str(), f.string()));
+        try {
+            defs.push_back(ParseReportDefinition(text.str(), f.string()));
+            defs.back().saved = saved;
+        } catch (const Exception &) {
+            if (!saved)
+                throw;  // a shipped definition must be sound; a person's broken copy is only skipped
+        }
     }
     if (defs.empty())
-        throw ReportNotFound{code, reportsDir};
+        return nullptr;
     auto list = std::make_shared<const std::vector<ReportDefinition>>(std::move(defs));
     std::lock_guard<std::mutex> lock(cacheMutex);
     CachedFolder &folder = cache[dir];
     folder.signature = std::move(signature);
     folder.definitions = list;
     return list;
+}
+} // namespace
+
+ReportList LoadReportDefinitions(const std::string &reportsDir, const std::string &code)
+{
+    ReportList list = loadFolder(reportsDir, code, false);
+    if (!list)
+        throw ReportNotFound(code, reportsDir);
+    return list;
+}
+
+ReportList LoadSavedReports(const std::string &savedDir, const std::string &code)
+{
+    // Most people never save one: a missing folder costs one look, no error.
+    if (ReportList list = savedDir.empty() ? nullptr : loadFolder(savedDir, code, true))
+        return list;
+    static const ReportList none = std::make_shared<const std::vector<ReportDefinition>>();
+    return none;
+}
+
+std::vector<ReportDefinition> MergeSavedReports(const std::vector<ReportDefinition> &shipped,
+                                                const std::vector<ReportDefinition> &saved)
+{
+    std::vector<ReportDefinition> out = shipped;
+    for (const ReportDefinition &s : saved) {
+        auto same = std::find_if(out.begin(), out.end(), [&](const ReportDefinition &d) { return d.title == s.title; });
+        if (same != out.end())
+            *same = s;
+        else
+            out.push_back(s);
+    }
+    return out;
+}
+
+ReportDefinition ReadReportDefinition(const ReportDefinition &listed)
+{
+    std::ifstream in(listed.file, std::ios::binary);
+    if (!in) {
+        const fs::path file(listed.file);
+        throw ReportNotFound(listed.code, file.parent_path().parent_path().string());
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    ReportDefinition d = ParseReportDefinition(text.str(), listed.file);
+    d.saved = listed.saved;
+    return d;
+}
+
+void CheckReportTitle(const std::string &title)
+{
+    if (Trim(title).empty())
+        throw Exception("Informe o título do relatório.");
+    if (!validUtf8(title))
+        throw Exception("O título do relatório tem caracteres inválidos. Digite-o novamente, só com letras, "
+                        "números e sinais comuns.");
+    for (unsigned char c : title)
+        if (c < 0x20 || c == 0x7F)
+            throw Exception("O título do relatório não pode ter quebras de linha nem caracteres de controle.");
+}
+
+std::string ReportFileName(const std::string &title)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string name;
+    std::vector<std::size_t> cuts;  // where a character starts, for shortening
+    for (std::size_t i = 0; i < title.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(title[i]);
+        if ((c & 0xC0) != 0x80)
+            cuts.push_back(name.size());
+        const bool plain = std::isalnum(c) || c == ' ' || c == '-' || c == '_' || c >= 0x80;
+        // A leading blank or dash would make an awkward file name.
+        if (plain && !(name.empty() && (c == ' ' || c == '-'))) {
+            name += static_cast<char>(c);
+        } else {
+            name += '%';
+            name += hex[c >> 4];
+            name += hex[c & 15];
+        }
+    }
+    constexpr std::size_t kLong = 180;
+    if (name.size() > kLong) {
+        std::size_t keep = 0;
+        for (std::size_t at : cuts)
+            if (at <= kLong - 20)
+                keep = at;
+        std::uint64_t digest = 1469598103934665603ULL;  // FNV-1a of the whole title
+        for (unsigned char c : title)
+            digest = (digest ^ c) * 1099511628211ULL;
+        char tail[24];
+        std::snprintf(tail, sizeof tail, "~%016llx", static_cast<unsigned long long>(digest));
+        name = name.substr(0, keep) + tail;  // '~' is always escaped in a short name
+    }
+    return name + ".json";
+}
+
+std::string SavedReportPath(const std::string &savedDir, const std::string &code, const std::string &title)
+{
+    return (fs::path(savedDir) / fs::path(ReportFileName(code)).stem() / ReportFileName(title)).string();
+}
+
+std::string SaveReportDefinition(const std::string &savedDir, const ReportDefinition &def, AtomicFile::Replace replace)
+{
+    CheckReportTitle(def.title);
+    const std::string text = SerializeReportDefinition(def);
+    const std::string path = SavedReportPath(savedDir, def.code, def.title);
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    if (ec)
+        throw Exception("Não foi possível criar a pasta '" + fs::path(path).parent_path().string() +
+                        "' para o relatório.");
+    RemoveStaleTemporaries(fs::path(path).parent_path().string());
+    ReplaceFileContents(path, text, replace);
+    return path;
 }

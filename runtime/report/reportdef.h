@@ -7,6 +7,14 @@
 //    "query": {"sql": [lines], "oracle": [lines], "mssql": [lines], "interbase": [lines]},
 //    "layout": {...}}
 // "sql" is the plain statement; a dialect's own lines, when present, take its place.
+//
+// The person's own reports (saved under a new title, or a shipped report
+// whose layout they edited) live in the saved-reports folder, one folder per
+// report code as well. They are listed after the shipped ones, except that
+// one titled like a shipped report takes that report's place.
+#include "rtl/atomicfile.h"
+#include "rtl/sysutils.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +29,7 @@ struct ReportDefinition {
     std::string mssql;
     std::string interbase;
     std::string layoutJson; // the layout, kept as JSON text
+    bool saved = false;     // one of the person's own, from the saved-reports folder
 
     // The statement run on `dialect` ("oracle", "mssql", "interbase").
     const std::string &StatementFor(const std::string &dialect) const;
@@ -30,10 +39,46 @@ using ReportList = std::shared_ptr<const std::vector<ReportDefinition>>;
 // Raises ReportNotFound when the code's folder is missing or holds no report.
 // The list is shared: it stays as it is while its files do not change.
 ReportList LoadReportDefinitions(const std::string &reportsDir, const std::string &code);
+// The person's reports of the code, marked `saved`; none when the folder is
+// missing. A file that cannot be read as a definition is left out.
+ReportList LoadSavedReports(const std::string &savedDir, const std::string &code);
+// The shipped reports with the saved ones in their places and after them.
+std::vector<ReportDefinition> MergeSavedReports(const std::vector<ReportDefinition> &shipped,
+                                                const std::vector<ReportDefinition> &saved);
+// The definition as its file holds it now; raises ReportNotFound when the
+// file is gone, Exception when it cannot be read as a definition.
+ReportDefinition ReadReportDefinition(const ReportDefinition &listed);
+
+// Raise Exception with a Portuguese message naming the file, never a
+// library's text.
 ReportDefinition ParseReportDefinition(const std::string &jsonText, const std::string &file);
 std::string SerializeReportDefinition(const ReportDefinition &def);
 
-struct ReportNotFound {
+// A title the person may give a report: not empty, valid UTF-8, no control
+// characters. Raises Exception saying what is wrong.
+void CheckReportTitle(const std::string &title);
+// The file name a title is saved under: letters, digits, blanks, '-' and
+// '_' as they are, every other character escaped ("a/b" is "a%2Fb.json",
+// never the name of "a_b"), a long title shortened with a digest of the
+// whole. Different titles never share a name.
+std::string ReportFileName(const std::string &title);
+// Where a report of `code` titled `title` is saved.
+std::string SavedReportPath(const std::string &savedDir, const std::string &code, const std::string &title);
+// Writes `def` into its place in the saved folder (creating the folders)
+// through an AtomicFile and returns the path. With Replace::Never an
+// existing file is kept and EFileExists raised. Raises Exception for a bad
+// title or a failed write; nothing half-written is ever left in place.
+std::string SaveReportDefinition(const std::string &savedDir, const ReportDefinition &def,
+                                 AtomicFile::Replace replace);
+
+// The code's folder is missing or holds no report.
+class ReportNotFound : public Exception {
+public:
+    ReportNotFound(std::string reportCode, std::string dir)
+        : Exception("Relatórios de código '" + reportCode + "' não encontrados em '" + dir + "'."),
+          code(std::move(reportCode)), directory(std::move(dir))
+    {
+    }
     std::string code;
     std::string directory;
 };

@@ -96,6 +96,11 @@ void ThrowPropertyType(const PropertyDesc &p, const char *expected)
     throw EComponentError("Propriedade '" + p.name + "' espera " + expected + ".");
 }
 
+void ThrowUnknownValue(const PropertyDesc &p, const std::string &value)
+{
+    throw EComponentError("Valor desconhecido '" + value + "' para a propriedade '" + p.name + "'.");
+}
+
 void ClassRegistry::Register(const std::string &className, ComponentFactory factory)
 {
     registry()[className] = std::move(factory);  // in place: pointers to factories stay valid

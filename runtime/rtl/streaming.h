@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <functional>
+#include <initializer_list>
+#include <string_view>
 #include <map>
 #include <string>
 #include <variant>
@@ -130,6 +132,19 @@ inline const std::string &PropString(const PropertyDesc &p) { return PropAs<std:
 inline const std::vector<std::string> &PropStrings(const PropertyDesc &p)
 {
     return PropAs<std::vector<std::string>>(p, "uma lista de textos");
+}
+
+// An enumerated property by its value's name. A name the table lacks is an
+// error everywhere: a description with a typo must not load as the default.
+[[noreturn]] void ThrowUnknownValue(const PropertyDesc &p, const std::string &value);
+template <class E>
+E PropEnum(const PropertyDesc &p, std::initializer_list<std::pair<std::string_view, E>> values)
+{
+    const std::string &v = PropString(p);
+    for (const auto &[name, e] : values)
+        if (v == name)
+            return e;
+    ThrowUnknownValue(p, v);
 }
 
 using ComponentFactory = std::function<TComponent *(TComponent *owner)>;

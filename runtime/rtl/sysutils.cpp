@@ -1,5 +1,7 @@
 #include "rtl/sysutils.h"
 
+#include <cerrno>
+
 void Abort() { throw EAbort(); }
 
 std::string FormatText(const std::string &pattern, const std::vector<std::string> &args)
@@ -37,4 +39,29 @@ std::string Trim(const std::string &s)
     if (begin == std::string::npos)
         return {};
     return TrimRight(s.substr(begin));
+}
+
+std::string SystemErrorText(int errorNumber)
+{
+    switch (errorNumber) {
+    case ENOENT: return "arquivo ou pasta inexistente";
+    case EACCES:
+    case EPERM: return "sem permissão";
+    case ENOSPC: return "disco cheio";
+    case EDQUOT: return "cota de disco esgotada";
+    case EROFS: return "sistema de arquivos somente para leitura";
+    case EISDIR: return "é uma pasta";
+    case ENOTDIR: return "parte do caminho não é uma pasta";
+    case EEXIST: return "já existe";
+    case ENAMETOOLONG: return "nome longo demais";
+    case EIO: return "erro de entrada e saída";
+    case EMFILE:
+    case ENFILE: return "arquivos abertos demais";
+    case ENOMEM: return "memória insuficiente";
+    case EXDEV: return "origem e destino em sistemas de arquivos diferentes";
+    case EBUSY:
+    case ETXTBSY: return "arquivo em uso";
+    case ENOEXEC: return "não é um programa executável";
+    default: return "erro do sistema " + std::to_string(errorNumber);
+    }
 }

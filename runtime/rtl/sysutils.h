@@ -34,5 +34,9 @@ class EComponentError : public Exception { using Exception::Exception; };
 // Replaces each "%s" in order with the next argument; "%%" stands for "%".
 std::string FormatText(const std::string &pattern, const std::vector<std::string> &args);
 
+// What a system error number means, in Portuguese (the C library's own
+// text is English): "arquivo ou pasta inexistente", "sem permissão", ...
+std::string SystemErrorText(int errorNumber);
+
 std::string TrimRight(const std::string &s);
 std::string Trim(const std::string &s);

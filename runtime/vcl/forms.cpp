@@ -288,20 +288,12 @@ bool TCustomForm::SetProperty(const PropertyDesc &p, LoadContext &ctx)
     else if (n == "ClientHeight"sv) clientHeight_ = PropInt(p);
     else if (n == "HelpContext"sv) helpContext_ = PropInt(p);
     else if (n == "HelpFile"sv) helpFile_ = PropString(p);
-    else if (n == "FormStyle"sv) {
-        const std::string &v = PropString(p);
-        if (v == "fsMDIChild") formStyle_ = fsMDIChild;
-        else if (v == "fsNormal") formStyle_ = fsNormal;
-        else if (v == "fsMDIForm") formStyle_ = fsMDIForm;
-        else throw EComponentError("FormStyle desconhecido '" + v + "'.");
-    } else if (n == "BorderStyle"sv) {
-        const std::string &v = PropString(p);
-        if (v == "bsSingle") borderStyle_ = bsSingle;
-        else if (v == "bsSizeable") borderStyle_ = bsSizeable;
-        else if (v == "bsDialog") borderStyle_ = bsDialog;
-        else if (v == "bsNone") borderStyle_ = bsNone;
-        else throw EComponentError("BorderStyle desconhecido '" + v + "'.");
-    } else if (n == "ActiveControl"sv) {
+    else if (n == "FormStyle"sv)
+        formStyle_ = PropEnum<TFormStyle>(p, {{"fsNormal", fsNormal}, {"fsMDIChild", fsMDIChild}, {"fsMDIForm", fsMDIForm}, {"fsStayOnTop", fsStayOnTop}});
+    else if (n == "BorderStyle"sv)
+        borderStyle_ = PropEnum<TFormBorderStyle>(
+            p, {{"bsSingle", bsSingle}, {"bsSizeable", bsSizeable}, {"bsDialog", bsDialog}, {"bsNone", bsNone}, {"bsToolWindow", bsToolWindow}, {"bsSizeToolWin", bsSizeToolWin}});
+    else if (n == "ActiveControl"sv) {
         ctx.Defer(*this, p, [](TComponent &self, const PropertyDesc &prop, LoadContext &c) {
             static_cast<TCustomForm &>(self).activeControl_ = c.FindAs<TWinControl>(prop);
         });

@@ -104,10 +104,9 @@ bool TCustomEdit::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     if (p.name == "Text"sv) engine_.setText(PropString(p));
     else if (p.name == "MaxLength"sv) SetMaxLength(PropInt(p));
-    else if (p.name == "CharCase"sv) {
-        const std::string &v = PropString(p);
-        SetCharCase(v == "ecUpperCase" ? ecUpperCase : v == "ecLowerCase" ? ecLowerCase : ecNormal);
-    } else if (p.name == "ReadOnly"sv) {
+    else if (p.name == "CharCase"sv)
+        SetCharCase(PropEnum<TEditCharCase>(p, {{"ecNormal", ecNormal}, {"ecUpperCase", ecUpperCase}, {"ecLowerCase", ecLowerCase}}));
+    else if (p.name == "ReadOnly"sv) {
     } else if (p.name == "OnChange"sv) ctx.BindEvent(*this, p, OnChange);
     else return TWinControl::SetProperty(p, ctx);
     return true;
@@ -178,10 +177,9 @@ bool TComboBox::SetProperty(const PropertyDesc &p, LoadContext &ctx)
     if (p.name == "Items"sv) items_ = PropStrings(p);
     else if (p.name == "ItemIndex"sv) itemIndex_ = PropInt(p);
     else if (p.name == "ItemHeight"sv) itemHeight_ = PropInt(p);
-    else if (p.name == "Style"sv) {
-        const std::string &v = PropString(p);
-        style_ = v == "csDropDownList" ? csDropDownList : v == "csSimple" ? csSimple : csDropDown;
-    } else if (p.name == "OnChange"sv) ctx.BindEvent(*this, p, OnChange);
+    else if (p.name == "Style"sv)
+        style_ = PropEnum<TComboBoxStyle>(p, {{"csDropDown", csDropDown}, {"csSimple", csSimple}, {"csDropDownList", csDropDownList}});
+    else if (p.name == "OnChange"sv) ctx.BindEvent(*this, p, OnChange);
     else return TWinControl::SetProperty(p, ctx);
     return true;
 }

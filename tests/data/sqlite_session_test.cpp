@@ -1,5 +1,6 @@
 #include "data/dberrors.h"
 #include "data/sqlquery.h"
+#include "row_stream.h"
 #include "testdb.h"
 
 #include <gtest/gtest.h>
@@ -183,3 +184,11 @@ TEST(LoadSqlScript, NamesTheFailingStatement)
     }
 }
 } // namespace
+
+TEST_F(SqliteTest, RowsStreamAsTheWholeResultReads)
+{
+    CheckRowStreaming(*db,
+                      "SELECT CDEMPRESA, NMEMPRESA, NULL AS NADA, 1.5 AS NUM, 7 AS INTEIRO FROM EMPRESA "
+                      "WHERE CDEMPRESA <> :P ORDER BY CDEMPRESA",
+                      {{"P", "zz"}});
+}

@@ -117,3 +117,30 @@ TEST(SplitSqlScript, StatementsCommentsAndLiterals)
                      "INSERT INTO T VALUES ('it''s')", "SELECT 1"}));
 }
 } // namespace
+
+namespace {
+
+// Statements' parameter names are remembered; past a few thousand the memory
+// starts again. Lists handed out before that must stay whole, and every
+// statement must still give its own names afterwards.
+TEST(TParams, NamesStayRightWhenTheRememberedStatementsTurnOver)
+{
+    TParams early;
+    early.ParseSQL("SELECT 1 FROM T WHERE A = :P_FIRST AND B = :P_SECOND");
+    for (int i = 0; i < 5000; ++i) {
+        TParams p;
+        const std::string name = "P_" + std::to_string(i);
+        p.ParseSQL("SELECT :" + name + " FROM T" + std::to_string(i) + " WHERE X = :Q");
+        ASSERT_EQ(p.Count(), 2) << i;
+        EXPECT_EQ(p.Items(0)->Name, name);
+    }
+    ASSERT_EQ(early.Count(), 2);
+    EXPECT_EQ(early.Items(0)->Name, "P_FIRST");
+    EXPECT_EQ(early.Items(1)->Name, "P_SECOND");
+    TParams again;
+    again.ParseSQL("SELECT 1 FROM T WHERE A = :P_FIRST AND B = :P_SECOND");
+    EXPECT_NE(again.FindParam("P_SECOND"), nullptr);
+    EXPECT_EQ(again.Count(), 2);
+}
+
+} // namespace

@@ -14,8 +14,10 @@ namespace {
 namespace fs = std::filesystem;
 using Rows = std::vector<std::vector<std::optional<std::string>>>;
 
-const char *const kTables[] = {"EMPRESA",    "IMPOSTONFE", "IMPOSTO",  "INSCRESTAD", "INSCRESTADST", "INSCRMUNICIP",
-                               "PRODUTO",    "SERIENF",    "SERIEENTR", "MODDOCFISC", "TIPOOPERAC",   "FILIAL"};
+const char *const kTables[] = {"EMPRESA",    "IMPOSTONFE", "IMPOSTO",    "INSCRESTAD", "INSCRESTADST",
+                               "INSCRMUNICIP", "PRODUTO",  "SERIENF",    "SERIEENTR",  "MODDOCFISC",
+                               "TIPOOPERAC", "FILIAL",     "CFOP",       "NOTAFISCAL", "ITEMNOTAFISC",
+                               "IMPOSTOITEMNF"};
 
 class TempDir {
 public:
@@ -50,9 +52,9 @@ std::string scalar(DatabaseSession &db, const std::string &sql)
 
 class DemoGenTest : public testing::Test {
 protected:
-    DemoCounts Build(long products, int companies)
+    DemoCounts Build(long products, int companies, long items = 0)
     {
-        DemoCounts c = BuildDemoSqlite(path, {products, companies}, DefaultFixturePath());
+        DemoCounts c = BuildDemoSqlite(path, {products, companies, items}, DefaultFixturePaths());
         db = OpenSqliteSession(path, true);
         return c;
     }
@@ -65,7 +67,7 @@ protected:
 
 TEST_F(DemoGenTest, FixtureRowsSurviveAndFixtureCompaniesGainNothing)
 {
-    Build(1000, 5);
+    Build(1000, 5, 500);
     for (const char *table : kTables) {
         SCOPED_TRACE(table);
         const Rows before = all(*ref, table), after = all(*db, table);
@@ -157,6 +159,7 @@ struct BadRun {
     const char *label;
     long products;
     int companies;
+    long items = 0;
 };
 std::ostream &operator<<(std::ostream &os, const BadRun &c) { return os << c.label; }
 
@@ -164,7 +167,8 @@ class BadSizeTest : public DemoGenTest, public testing::WithParamInterface<BadRu
 
 TEST_P(BadSizeTest, IsRefusedAndLeavesNoFile)
 {
-    EXPECT_THROW(BuildDemoSqlite(path, {GetParam().products, GetParam().companies}, DefaultFixturePath()),
+    EXPECT_THROW(BuildDemoSqlite(path, {GetParam().products, GetParam().companies, GetParam().items},
+                                 DefaultFixturePaths()),
                  std::invalid_argument);
     EXPECT_EQ(dir.Entries(), 0u);
 }
@@ -173,6 +177,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BadSizeTest,
                          testing::Values(BadRun{"noProducts", 0, 1}, BadRun{"negativeProducts", -5, 1},
                                          BadRun{"beyondTheTree", kMaxDemoProducts + 1, 1},
                                          BadRun{"negativeCompanies", 10, -1},
+                                         BadRun{"negativeItems", 10, 1, -1},
+                                         BadRun{"tooManyItems", 10, 1, kMaxDemoItems + 1},
                                          // 36 x 36 two-character codes, five taken by the fixture
                                          BadRun{"moreCompaniesThanCodes", 10, 36 * 36 - 4}),
                          [](const testing::TestParamInfo<BadRun> &info) { return std::string(info.param.label); });
@@ -180,18 +186,18 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BadSizeTest,
 TEST_F(DemoGenTest, AnExistingFileIsKeptUnlessReplacing)
 {
     { std::ofstream(path) << "not a database"; }
-    EXPECT_THROW(BuildDemoSqlite(path, {10, 1}, DefaultFixturePath()), std::runtime_error);
+    EXPECT_THROW(BuildDemoSqlite(path, {10, 1}, DefaultFixturePaths()), std::runtime_error);
     std::ifstream in(path);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not a database");
 
-    BuildDemoSqlite(path, {10, 1}, DefaultFixturePath(), /*replace=*/true);
+    BuildDemoSqlite(path, {10, 1}, DefaultFixturePaths(), /*replace=*/true);
     EXPECT_EQ(scalar(*OpenSqliteSession(path, true), "SELECT COUNT(*) FROM EMPRESA"), "6");
     EXPECT_EQ(dir.Entries(), 1u);
 }
 
 TEST_F(DemoGenTest, AMissingFixtureLeavesNoFile)
 {
-    EXPECT_THROW(BuildDemoSqlite(path, {10, 1}, dir.File("absent.sql")), std::exception);
+    EXPECT_THROW(BuildDemoSqlite(path, {10, 1}, {dir.File("absent.sql")}), std::exception);
     EXPECT_EQ(dir.Entries(), 0u);
 }
 
@@ -201,6 +207,78 @@ TEST_F(DemoGenTest, AllFreeCompanyCodesCanBeUsed)
     EXPECT_EQ(c.companies, 36 * 36 - 5);
     EXPECT_EQ(scalar(*db, "SELECT COUNT(*) FROM EMPRESA"), std::to_string(36 * 36));
     EXPECT_EQ(c.branches, c.companies * kBranchesPerCompany);
+}
+
+// Generated documents: exactly the items asked for, booked over the whole
+// year under their company's own registrations and branches, on leaf
+// products, with every kind the reports tell apart.
+TEST_F(DemoGenTest, DocumentsFillTheYearWithTheMixTheReportsTellApart)
+{
+    const DemoCounts c = Build(200, 0, 3000);
+    EXPECT_EQ(c.items, 3000);
+    auto count = [&](const std::string &sql) { return std::stol(scalar(*db, sql)); };
+    const std::string generated = " FROM NOTAFISCAL N WHERE N.CDNOTAFISC > 59";
+    const std::string items = " FROM ITEMNOTAFISC I JOIN NOTAFISCAL N ON N.CDNOTAFISC = I.CDNOTAFISC"
+                              " WHERE N.CDNOTAFISC > 59";
+    EXPECT_EQ(count("SELECT COUNT(*)" + items), 3000);
+    EXPECT_EQ(count("SELECT COUNT(*)" + generated), c.documents);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM IMPOSTOITEMNF WHERE CDNOTAFISC > 59"), c.taxRows);
+    EXPECT_EQ(count("SELECT COUNT(DISTINCT SUBSTR(DTENTRSAIDA, 1, 7))" + generated + " AND DTENTRSAIDA LIKE '2026-%'"),
+              12);
+    EXPECT_EQ(scalar(*db, "SELECT MAX(DTENTRSAIDA)" + generated), "2026-12-31");
+    EXPECT_EQ(count("SELECT COUNT(*)" + generated + " AND DTEMISSAO > DTENTRSAIDA"), 0);
+    // Everything a document names exists, and belongs to its company.
+    EXPECT_EQ(count("SELECT COUNT(*)" + generated +
+                    " AND (N.CDEMPRESA NOT IN ('01', '02')"
+                    " OR NOT EXISTS (SELECT 1 FROM FILIAL F WHERE F.CDFILIAL = N.CDFILIAL AND F.CDEMPRESA = N.CDEMPRESA)"
+                    " OR (N.CDINSCESTA IS NOT NULL AND NOT EXISTS (SELECT 1 FROM INSCRESTAD R"
+                    "     WHERE R.CDINSCESTA = N.CDINSCESTA AND R.CDEMPRESA = N.CDEMPRESA))"
+                    " OR (N.CDINSCMUNI IS NOT NULL AND NOT EXISTS (SELECT 1 FROM INSCRMUNICIP M"
+                    "     WHERE M.CDINSCMUNI = N.CDINSCMUNI AND M.CDEMPRESA = N.CDEMPRESA))"
+                    " OR NOT EXISTS (SELECT 1 FROM TIPOOPERAC T"
+                    "     WHERE T.IDENTRSAIDOP = N.IDENTRSAIDA AND T.CDTIPOOPER = N.CDTIPOOPER)"
+                    " OR NOT EXISTS (SELECT 1 FROM MODDOCFISC D WHERE D.CDMODDOCFISC = N.CDMODDOCFISC))"),
+              0);
+    EXPECT_EQ(count("SELECT COUNT(*)" + items +
+                    " AND (NOT EXISTS (SELECT 1 FROM PRODUTO P WHERE P.CDPRODUTO = I.CDPRODUTO AND P.CDNVPRODUTO = '3')"
+                    " OR NOT EXISTS (SELECT 1 FROM CFOP C WHERE C.CDCFOP = I.CDCFOP)"
+                    " OR SUBSTR(I.CDCFOP, 1, 1) NOT IN"
+                    "    (CASE N.IDENTRSAIDA WHEN 'E' THEN '1' ELSE '5' END,"
+                    "     CASE N.IDENTRSAIDA WHEN 'E' THEN '2' ELSE '6' END,"
+                    "     CASE N.IDENTRSAIDA WHEN 'E' THEN '3' ELSE '7' END))"),
+              0);
+    // Valor Contábil holds the goods, their IPI and ST.
+    EXPECT_EQ(count("SELECT COUNT(*)" + items +
+                    " AND ABS(I.VLCONTABIL - ROUND(I.QTITEM * I.VLUNITARIO, 2)"
+                    " - COALESCE((SELECT VLIMPOSTO FROM IMPOSTOITEMNF T WHERE T.CDNOTAFISC = I.CDNOTAFISC"
+                    "             AND T.NRITEM = I.NRITEM AND T.CDIMPOSTONFE = '03'), 0)"
+                    " - COALESCE((SELECT VLIMPOSTOST FROM IMPOSTOITEMNF T WHERE T.CDNOTAFISC = I.CDNOTAFISC"
+                    "             AND T.NRITEM = I.NRITEM AND T.CDIMPOSTONFE = '01'), 0)) > 0.005"),
+              0);
+    // The mix: every origin on each side, cancelled documents, ST, IPI, ISS
+    // under a municipal registration alone, and items without an ICMS row.
+    for (const char *digit : {"1", "2", "3", "5", "6", "7"})
+        EXPECT_GT(count(std::string("SELECT COUNT(*)") + items + " AND I.CDCFOP LIKE '" + digit + "%'"), 0) << digit;
+    EXPECT_GT(count("SELECT COUNT(*)" + generated + " AND IDSITUACAO = 'C'"), 0);
+    EXPECT_GT(count("SELECT COUNT(*) FROM IMPOSTOITEMNF WHERE CDNOTAFISC > 59 AND VLIMPOSTOST > 0"), 0);
+    EXPECT_GT(count("SELECT COUNT(*) FROM IMPOSTOITEMNF WHERE CDNOTAFISC > 59 AND CDIMPOSTONFE = '03'"), 0);
+    EXPECT_GT(count("SELECT COUNT(*)" + generated + " AND CDINSCESTA IS NULL AND CDINSCMUNI IS NOT NULL"
+                    " AND EXISTS (SELECT 1 FROM IMPOSTOITEMNF T WHERE T.CDNOTAFISC = N.CDNOTAFISC AND T.CDIMPOSTONFE = '02')"),
+              0);
+    EXPECT_GT(count("SELECT COUNT(*)" + items + " AND NOT EXISTS (SELECT 1 FROM IMPOSTOITEMNF T"
+                    " WHERE T.CDNOTAFISC = I.CDNOTAFISC AND T.NRITEM = I.NRITEM AND T.CDIMPOSTONFE = '01')"),
+              0);
+    EXPECT_GT(count("SELECT COUNT(*)" + generated + " AND CDEMPRESA = '02'"), 0);
+}
+
+TEST_F(DemoGenTest, TheSameSizeGivesTheSameDocuments)
+{
+    Build(50, 0, 400);
+    const Rows first = db->Query("SELECT * FROM ITEMNOTAFISC ORDER BY CDNOTAFISC, NRITEM", {}).rows;
+    db.reset();
+    std::filesystem::remove(path);
+    Build(50, 0, 400);
+    EXPECT_EQ(db->Query("SELECT * FROM ITEMNOTAFISC ORDER BY CDNOTAFISC, NRITEM", {}).rows, first);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // (scripts/firebird-create-db.sh). Server tests skip unless FIS_FB_DATABASE is set.
 #include "data/dberrors.h"
 #include "data/firebird_session.h"
+#include "../data/row_stream.h"
 #include "rtl/datetime.h"
 
 #include <gtest/gtest.h>
@@ -324,3 +325,11 @@ TEST_F(FirebirdTest, ValuesThatCannotBeTakenSafelyAreRefused)
                  EDatabaseError);
 }
 } // namespace
+
+TEST_F(FirebirdTest, RowsStreamAsTheWholeResultReads)
+{
+    CheckRowStreaming(*db,
+                      "SELECT CDEMPRESA, NMEMPRESA, CAST(NULL AS VARCHAR(5)) AS NADA, CAST(1.5 AS NUMERIC(9,2)) AS NUM "
+                      "FROM EMPRESA WHERE CDEMPRESA <> CAST(:P AS VARCHAR(2)) ORDER BY CDEMPRESA",
+                      {{"P", "zz"}});
+}

@@ -25,6 +25,7 @@ protected:
         config.database = demo->Path();
         config.serverHost = "127.0.0.1";
         config.serverPort = UnusedLoopbackPort();
+        config.printCommand.clear();  // a print only lists its file
         InitializeHostPackages(config);
         Initialize();
     }

@@ -6,6 +6,9 @@
 #include "net/appserver_process.h"
 #include "vdl/Consiste.h"
 
+#include <chrono>
+#include <csignal>
+
 namespace {
 
 class ServerConnectionTest : public ScreenTest {
@@ -100,6 +103,39 @@ TEST_F(ServerConnectionTest, AServerKilledMidSessionIsFoundAgainAfterARestart)
     EXPECT_EQ(Series(screen), before) << "a failed call must keep the rows already loaded";
 
     server = Start(port, token);
+    LoadSeries(screen, "02");
+    EXPECT_NE(Series(screen), before);
+}
+
+TEST_F(ServerConnectionTest, AFrozenServerFailsWithinTheHostDeadlineUnderTheBusyCursor)
+{
+    auto server = Start();
+    MutableHostSettings().serverTimeoutMs = 600;
+    TfrmResumoOficialCfop &screen = Open();
+    LoadSeries(screen, "01");
+    const auto before = Series(screen);
+    const int busyBefore = ws->busyShown;
+
+    struct Thaw {
+        pid_t pid;
+        ~Thaw() { kill(pid, SIGCONT); }
+    } thaw{server->Pid()};
+    ASSERT_EQ(kill(server->Pid(), SIGSTOP), 0);
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        LoadSeries(screen, "02");
+        FAIL() << "a frozen server answered";
+    } catch (const Exception &e) {
+        EXPECT_EQ(e.Message(),
+                  "Servidor de aplicação indisponível em 127.0.0.1:" + std::to_string(server->Port()) + ".");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1500));
+    EXPECT_GT(ws->busyShown, busyBefore) << "no busy cursor while the call waited";
+    EXPECT_EQ(ws->busyDepth, 0) << "the busy cursor outlived the call";
+    EXPECT_EQ(Series(screen), before);
+
+    // Thawed, the next call goes through without reopening the screen.
+    kill(server->Pid(), SIGCONT);
     LoadSeries(screen, "02");
     EXPECT_NE(Series(screen), before);
 }

@@ -17,10 +17,10 @@ namespace {
 using std::chrono::milliseconds;
 
 // Accepts one connection, reads one request and answers it with `pieces`,
-// sent apart so the client sees them arrive in separate reads.
+// sent `gap` apart so the client sees them arrive in separate reads.
 class CannedServer {
 public:
-    CannedServer(std::vector<std::string> pieces, bool closeAfter)
+    CannedServer(std::vector<std::string> pieces, bool closeAfter, milliseconds gap = milliseconds(5))
     {
         if (::pipe(stop_) != 0)
             throw std::runtime_error("pipe");
@@ -33,7 +33,7 @@ public:
         socklen_t len = sizeof a;
         ::getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len);
         port = ntohs(a.sin_port);
-        thread_ = std::thread([this, pieces = std::move(pieces), closeAfter] {
+        thread_ = std::thread([this, pieces = std::move(pieces), closeAfter, gap] {
             int c = ::accept(fd_, nullptr, nullptr);
             if (c < 0)
                 return;
@@ -47,7 +47,9 @@ public:
             }
             for (const std::string &p : pieces) {
                 ::send(c, p.data(), p.size(), MSG_NOSIGNAL);
-                std::this_thread::sleep_for(milliseconds(5));
+                pollfd stop{stop_[0], POLLIN, 0};
+                if (::poll(&stop, 1, static_cast<int>(gap.count())) > 0)
+                    break;
             }
             if (!closeAfter) {
                 pollfd p{stop_[0], POLLIN, 0};
@@ -125,13 +127,34 @@ TEST(HttpConnection, ReadsEveryShapeOfReply)
         ASSERT_TRUE(conn);
         HttpReply reply;
         bool received = false;
-        EXPECT_EQ(conn->Exchange(kRequest, reply, milliseconds(1000), milliseconds(300), received), c.failure);
+        EXPECT_EQ(conn->Exchange(kRequest, reply, std::chrono::steady_clock::now() + milliseconds(300), received),
+                  c.failure);
         if (c.failure == HttpFailure::None) {
             EXPECT_EQ(reply.status, c.status);
             EXPECT_EQ(reply.body, c.body);
             EXPECT_EQ(reply.keepAlive, c.keepAlive);
         }
     }
+}
+
+TEST(HttpConnection, AReplyThatTricklesInEndsAtTheDeadline)
+{
+    // Every read is quick, a byte every 40 ms; the whole would take seconds.
+    const std::string whole = "HTTP/1.1 200 OK\r\nContent-Length: 60\r\n\r\n" + std::string(60, 'x');
+    std::vector<std::string> bytes;
+    for (char c : whole)
+        bytes.emplace_back(1, c);
+    CannedServer server(bytes, false, milliseconds(40));
+    auto conn = HttpConnection::Open("127.0.0.1", server.port, milliseconds(1000));
+    ASSERT_TRUE(conn);
+    HttpReply reply;
+    bool received = false;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(conn->Exchange(kRequest, reply, started + milliseconds(400), received), HttpFailure::Timeout);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_TRUE(received);
+    EXPECT_GE(took, milliseconds(400));
+    EXPECT_LT(took, milliseconds(1500));
 }
 
 TEST(HttpConnection, NothingListeningOpensNothing)

@@ -135,3 +135,38 @@ TEST(ServerProcess, ClientRecoversWhenAKilledServerIsRestarted)
     EXPECT_EQ(second.Port(), port);
     EXPECT_NE(client.Call("getInscEstaSt", {"", "02", "T"}).find("0030900003"), std::string::npos);
 }
+
+TEST(ServerProcess, AFrozenServerFailsCallsWithinTheirDeadlineAndIsFoundAgain)
+{
+    TemporaryDemoDatabase db;
+    AppServerProcess server(optionsFor(db.Path()));
+    AppServerClientTimeouts deadline;
+    deadline.call = std::chrono::milliseconds(700);
+    AppServerClient kept(server.Host(), server.Port(), server.Token(), deadline);
+    ASSERT_TRUE(kept.Ping());
+    const std::string unavailable =
+        "Servidor de aplicação indisponível em 127.0.0.1:" + std::to_string(server.Port()) + ".";
+    struct Thaw {
+        pid_t pid;
+        ~Thaw() { kill(pid, SIGCONT); }
+    } thaw{server.Pid()};
+    ASSERT_EQ(kill(server.Pid(), SIGSTOP), 0);
+    // The kernel still takes new connections for the stopped process: a
+    // fresh client fails on its deadline too, not only the kept connection.
+    AppServerClient fresh(server.Host(), server.Port(), server.Token(), deadline);
+    for (AppServerClient *client : {&kept, &fresh}) {
+        const auto started = std::chrono::steady_clock::now();
+        try {
+            client->Call("GetSerie", {"01", "", "", ""});
+            ADD_FAILURE() << "a frozen server answered";
+        } catch (const Exception &e) {
+            EXPECT_EQ(e.Message(), unavailable);
+        }
+        const auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_GE(took, std::chrono::milliseconds(700));
+        EXPECT_LT(took, std::chrono::milliseconds(2000));
+    }
+    kill(server.Pid(), SIGCONT);
+    EXPECT_NE(kept.Call("GetSerie", {"01", "", "", "U"}).find("Serie unica"), std::string::npos);
+    EXPECT_TRUE(fresh.Ping());
+}

@@ -14,7 +14,9 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -94,6 +96,14 @@ struct RawSocket {
     }
     ~RawSocket() { ::close(fd); }
     void Send(const std::string &s) { (void)::send(fd, s.data(), s.size(), MSG_NOSIGNAL); }
+    // Says the request is all sent (the server still answers).
+    void EndOfInput() { ::shutdown(fd, SHUT_WR); }
+    // Neither closed nor reset by the server, and nothing unread.
+    bool StillOpen() const
+    {
+        char c;
+        return ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
     // Everything until the server closes or `seconds` pass.
     std::string ReadAll(int seconds)
     {
@@ -111,6 +121,21 @@ struct RawSocket {
     bool connected = false;
     bool closedByPeer = false;
 };
+
+// This process may hold `wanted` descriptors (the soft limit raised toward
+// the hard one); false when the system does not allow that many.
+inline bool RaiseOpenFileLimit(rlim_t wanted)
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return false;
+    if (limit.rlim_cur >= wanted)
+        return true;
+    if (limit.rlim_max < wanted)
+        return false;
+    limit.rlim_cur = wanted;
+    return setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
 
 // A port nothing listens on.
 inline int FreePort()

@@ -79,7 +79,7 @@ TEST(Client, RefusedOrInvalidRepliesRaise)
     int port = fake.bind_to_any_port("127.0.0.1");
     std::thread t([&] { fake.listen_after_bind(); });
     AppServerClientTimeouts quick;
-    quick.read = std::chrono::milliseconds(200);
+    quick.call = std::chrono::milliseconds(200);
     AppServerClient client("127.0.0.1", port, "", quick);
     const std::string where = "127.0.0.1:" + std::to_string(port);
     EXPECT_EQ(messageOf([&] { client.Call("Text", {}); }),
@@ -125,9 +125,8 @@ TEST(Server, IdleConnectionsDoNotStarveOthers)
 {
     AppServerSettings settings;
     settings.threads = 2;
-    settings.yieldAfter = std::chrono::milliseconds(100);
     TestServer s(settings);
-    // Two clients keep the only workers, idle between calls.
+    // Two kept-alive clients, idle between calls, as many as there are workers.
     AppServerClient a("127.0.0.1", s.port), b("127.0.0.1", s.port);
     a.Call("Ping", {});
     b.Call("Ping", {});
@@ -136,14 +135,13 @@ TEST(Server, IdleConnectionsDoNotStarveOthers)
     AppServerClient c("127.0.0.1", s.port);
     EXPECT_EQ(c.Call("Ping", {}), kPingReply);
     EXPECT_LT(secondsSince(started), 1.0);
-    EXPECT_EQ(a.Call("Ping", {}), kPingReply);  // reconnects after giving its worker up
+    EXPECT_EQ(a.Call("Ping", {}), kPingReply);
 }
 
 TEST(Server, BusyClientsShareFewWorkers)
 {
     AppServerSettings settings;
     settings.threads = 2;
-    settings.yieldAfter = std::chrono::milliseconds(20);
     TestServer s(settings);
     std::atomic<int> wrong{0};
     std::vector<std::thread> clients;
@@ -180,11 +178,10 @@ TEST(Server, PipelinedRequestsAreAllAnswered)
 
 TEST(Server, StopsPromptlyAnsweringWhatItReceived)
 {
-    // The one worker keeps an idle connection; a second one waits, its request sent.
+    // An idle kept-alive connection, and a second one with its request sent.
     AppServerSettings settings;
     settings.threads = 1;
     settings.keepAliveTimeout = std::chrono::seconds(30);
-    settings.yieldAfter = std::chrono::seconds(30);
     auto s = std::make_unique<TestServer>(settings);
     AppServerClient idle("127.0.0.1", s->port);
     idle.Call("Ping", {});

@@ -163,6 +163,18 @@ TEST(DescriptionTest, BuildingFiresNoEventAndUnknownNamesAreRefused)
         {"unknown method", {"", "", {}, {{"TEdit", "edt", {{"OnChange", std::string("nope")}}, {}}}}, false},
         {"unknown property", {"", "", {}, {{"TEdit", "edt", {{"Colour", std::string("x")}}, {}}}}, false},
         {"unknown class", {"", "", {}, {{"TWidget", "w", {}, {}}}}, false},
+        // An enumerated value with a typo never loads as the default.
+        {"unknown form style", {"", "", {{"FormStyle", std::string("fsMdiChild")}}, {}}, false},
+        {"unknown border style", {"", "", {{"BorderStyle", std::string("bsFixed")}}, {}}, false},
+        {"unknown char case", {"", "", {}, {{"TEdit", "edt", {{"CharCase", std::string("ecUpper")}}, {}}}}, false},
+        {"unknown combo style", {"", "", {}, {{"TComboBox", "cbb", {{"Style", std::string("csList")}}, {}}}}, false},
+        {"known values",
+         {"", "", {{"FormStyle", std::string("fsMDIChild")}, {"BorderStyle", std::string("bsSingle")}},
+          {{"TEdit", "edt",
+            {{"Text", std::string("x")}, {"CharCase", std::string("ecNormal")}, {"OnChange", std::string("edtChange")}},
+            {}},
+           {"TComboBox", "cbb", {{"Style", std::string("csDropDownList")}}, {}}}},
+         true},
     };
     for (const auto &tc : cases) {
         pendingDesc = &tc.desc;

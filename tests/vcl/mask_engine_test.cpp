@@ -253,3 +253,30 @@ TEST(MaskEngine, WithoutMaskKeysInsertAtCaret)
 }
 
 } // namespace
+
+namespace {
+
+// Parsed masks are remembered a few at a time: a mask pushed out and set again
+// must behave exactly as it did the first time.
+TEST(MaskEngine, MasksRememberedAndForgottenBehaveTheSame)
+{
+    auto shown = [](const std::string &mask, const std::string &text) {
+        MaskEngine e(mask);
+        e.setText(text);
+        return e.text() + "|" + e.displayText();
+    };
+    std::vector<std::string> masks;
+    for (int i = 1; i <= 40; ++i)
+        masks.push_back(std::string(static_cast<std::size_t>(i % 7 + 1), '9') + "." +
+                        std::string(static_cast<std::size_t>(i % 5 + 1), 'a') + (i % 2 ? ";1;_" : ";0; "));
+    std::vector<std::string> first;
+    for (const auto &m : masks)
+        first.push_back(shown(m, "12345A7"));
+    // Twice round more masks than are kept: each is parsed afresh, then found again.
+    for (int round = 0; round < 2; ++round)
+        for (std::size_t i = 0; i < masks.size(); ++i)
+            EXPECT_EQ(shown(masks[i], "12345A7"), first[i]) << masks[i] << " round " << round;
+    EXPECT_EQ(shown("9.999;0; ", "5102"), "5102|5.102");
+}
+
+} // namespace

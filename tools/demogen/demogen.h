@@ -11,6 +11,13 @@
 // Extra companies take two-character codes the database does not use; each
 // gets state and municipal registrations, exit series (some without a
 // municipal registration, like the fixture's edge row) and branches.
+//
+// Fiscal documents (NOTAFISCAL, ITEMNOTAFISC, IMPOSTOITEMNF) go to the
+// fixture's companies 01 and 02 (nine in ten to 01), spread evenly over one
+// year under their registrations and branches, over every leaf product: a
+// mix of entries and exits within the state, from other states and abroad,
+// ICMS with and without ST, IPI, ISS services, cancelled documents and items
+// without an ICMS row. Keys follow the largest one present.
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,10 +26,21 @@ struct FirebirdConnection;
 
 constexpr long kMaxDemoProducts = 1000000;
 
+constexpr long kMaxDemoItems = 10000000;
+
 struct DemoSize {
     long products = 1000;  // leaves to add, 1 .. kMaxDemoProducts
     int companies = 50;    // extra companies
+    long items = 0;        // document items to add, 0 .. kMaxDemoItems
+    int year = 2026;       // the year the documents are booked in
 };
+
+// Companies that receive the generated documents, with their shares in ten.
+struct DocumentCompany {
+    const char *code;
+    int share;
+};
+constexpr DocumentCompany kDocumentCompanies[] = {{"01", 9}, {"02", 1}};
 
 // What each company gets.
 constexpr int kStateRegistrationsPerCompany = 40;
@@ -40,6 +58,9 @@ struct DemoCounts {
     long municipalRegistrations = 0;
     long seriesRows = 0;
     long branches = 0;
+    long documents = 0;
+    long items = 0;
+    long taxRows = 0;
 };
 
 struct DemoTable {
@@ -52,8 +73,10 @@ using DemoRow = std::vector<std::optional<std::string>>;  // nullopt is NULL
 class DemoSink {
 public:
     virtual ~DemoSink() = default;
-    // Every value of one column, so generated keys stay clear of them.
-    virtual std::vector<std::string> Existing(const std::string &table, const std::string &column) = 0;
+    // Every value of one column (of the rows `where` selects, when given), so
+    // generated keys stay clear of them.
+    virtual std::vector<std::string> Existing(const std::string &table, const std::string &column,
+                                              const std::string &where = {}) = 0;
     virtual void Insert(const DemoTable &table, const DemoRow &row) = 0;
     // After the last row: makes them durable.
     virtual void Finish() = 0;
@@ -65,16 +88,17 @@ void CheckDemoSize(const DemoSize &size);
 // free codes, before any row is sent.
 DemoCounts GenerateDemoData(DemoSink &sink, const DemoSize &size);
 
-// A new SQLite file holding the fixture and the generated rows, written in one
-// transaction under a temporary name and renamed into place on success.
-// Refuses an existing file unless `replace`. Raises std::runtime_error.
-DemoCounts BuildDemoSqlite(const std::string &path, const DemoSize &size, const std::string &fixturePath,
+// A new SQLite file holding the fixtures (in order) and the generated rows,
+// written in one transaction under a temporary name and renamed into place on
+// success. Refuses an existing file unless `replace`. Raises std::runtime_error.
+DemoCounts BuildDemoSqlite(const std::string &path, const DemoSize &size, const std::vector<std::string> &fixturePaths,
                            bool replace = false);
 
 // Adds the generated rows to a Firebird database that already holds the
-// fixture (scripts/firebird-create-db.sh), `batchRows` (at most 255, the
-// server's limit of tables per statement) rows per statement. The project's
-// session commits each statement, so a run cut short keeps the batches sent;
-// running again completes the product tree but adds a further set of
-// companies. Needs a login that may insert (SYSDBA).
-DemoCounts GrowDemoFirebird(const FirebirdConnection &connection, const DemoSize &size, int batchRows = 200);
+// fixtures (scripts/firebird-create-db.sh) through one prepared INSERT per
+// table, `batchRows` rows of a table per bulk execution, each batch committed,
+// then refreshes the index statistics the optimizer plans with. A run cut
+// short keeps the batches committed; running again completes the product tree
+// but adds a further set of companies and documents. Needs a login that may
+// insert (SYSDBA).
+DemoCounts GrowDemoFirebird(const FirebirdConnection &connection, const DemoSize &size, int batchRows = 2000);

@@ -11,25 +11,31 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <vector>
 
 namespace {
 const char kUsage[] =
-    "usage: fisdemogen [--out FILE [--replace]] [--products N] [--companies N] [--fixture FILE]\n"
-    "                  [--fb-database PATH [--fb-host HOST] [--fb-port PORT] [--fb-user USER]\n"
-    "                   [--fb-password PASSWORD] [--fb-batch ROWS]]\n"
-    "  --out FILE       new SQLite file: the reference fixture plus the generated rows\n"
+    "usage: fisdemogen [--out FILE [--replace]] [--products N] [--companies N] [--items N] [--year YYYY]\n"
+    "                  [--fixture FILE]... [--fb-database PATH [--fb-host HOST] [--fb-port PORT]\n"
+    "                   [--fb-user USER] [--fb-password PASSWORD] [--fb-batch ROWS]]\n"
+    "  --out FILE       new SQLite file: the fixtures plus the generated rows\n"
     "  --replace        overwrite FILE if it exists\n"
     "  --products N     leaf products to add, 1..1000000 (default 1000)\n"
     "  --companies N    extra companies with registrations, series and branches (default 50)\n"
-    "  --fixture FILE   reference fixture (default: the one in the source tree)\n"
+    "  --items N        fiscal document items to add over one year, 0..10000000 (default 0)\n"
+    "  --year YYYY      the year those documents are booked in (default 2026)\n"
+    "  --fixture FILE   a fixture to load, once per file in order (default: reference.sql and\n"
+    "                   fiscal.sql of the source tree)\n"
     "  --fb-database    also add the rows to this Firebird database, which must already hold\n"
-    "                   the fixture; the login must be allowed to insert (default SYSDBA,\n"
-    "                   password from --fb-password, else $ISC_PASSWORD, else masterkey)\n";
+    "                   the fixtures; the login must be allowed to insert (default SYSDBA,\n"
+    "                   password from --fb-password, else $ISC_PASSWORD, else masterkey)\n"
+    "  --fb-batch ROWS  rows of a table sent and committed together (default 2000)\n";
 
-// A whole number that fits an int; the generator checks the ranges it needs.
-int number(const std::string &option, const char *text)
+// A whole number that fits its type; the generator checks the ranges it needs.
+template <typename T = int>
+T number(const std::string &option, const char *text)
 {
-    int value = 0;
+    T value = 0;
     const std::string s = text;
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
     if (s.empty() || ec != std::errc() || end != s.data() + s.size())
@@ -42,23 +48,24 @@ double seconds(std::chrono::steady_clock::duration d) { return std::chrono::dura
 void print(const char *target, const DemoCounts &c, double elapsed)
 {
     std::printf("%s: %ld products and %ld groups, %ld companies with %ld state and %ld municipal registrations, "
-                "%ld series rows, %ld branches added in %.2f s\n",
+                "%ld series rows, %ld branches, %ld documents with %ld items and %ld tax rows added in %.2f s\n",
                 target, c.products, c.productGroups, c.companies, c.stateRegistrations, c.municipalRegistrations,
-                c.seriesRows, c.branches, elapsed);
+                c.seriesRows, c.branches, c.documents, c.items, c.taxRows, elapsed);
 }
 } // namespace
 
 int main(int argc, char **argv)
 {
     try {
-        std::string out, fixture = DefaultFixturePath();
+        std::string out;
+        std::vector<std::string> fixtures;
         bool replace = false;
         DemoSize size;
         FirebirdConnection fb;
         fb.user = "SYSDBA";
         const char *envPassword = std::getenv("ISC_PASSWORD");
         fb.password = envPassword && *envPassword ? envPassword : "masterkey";
-        int batch = 200;
+        int batch = 2000;
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
             if (arg == "--help" || arg == "-h") {
@@ -73,9 +80,11 @@ int main(int argc, char **argv)
                 throw std::invalid_argument(arg.rfind("--", 0) == 0 ? arg + " needs a value" : "unknown argument " + arg);
             const char *value = argv[++i];
             if (arg == "--out") out = value;
-            else if (arg == "--products") size.products = number(arg, value);
+            else if (arg == "--products") size.products = number<long>(arg, value);
+            else if (arg == "--items") size.items = number<long>(arg, value);
+            else if (arg == "--year") size.year = number(arg, value);
             else if (arg == "--companies") size.companies = number(arg, value);
-            else if (arg == "--fixture") fixture = value;
+            else if (arg == "--fixture") fixtures.push_back(value);
             else if (arg == "--fb-database") fb.database = value;
             else if (arg == "--fb-host") fb.host = value;
             else if (arg == "--fb-port") fb.port = number(arg, value);
@@ -86,11 +95,13 @@ int main(int argc, char **argv)
         }
         if (out.empty() && fb.database.empty())
             throw std::invalid_argument("give --out, --fb-database or both");
+        if (fixtures.empty())
+            fixtures = DefaultFixturePaths();
 
         using Clock = std::chrono::steady_clock;
         if (!out.empty()) {
             const auto t0 = Clock::now();
-            const DemoCounts c = BuildDemoSqlite(out, size, fixture, replace);
+            const DemoCounts c = BuildDemoSqlite(out, size, fixtures, replace);
             print(out.c_str(), c, seconds(Clock::now() - t0));
         }
         if (!fb.database.empty()) {

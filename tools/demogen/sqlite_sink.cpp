@@ -35,10 +35,12 @@ public:
         sqlite3_close(db_);
     }
 
-    std::vector<std::string> Existing(const std::string &table, const std::string &column) override
+    std::vector<std::string> Existing(const std::string &table, const std::string &column,
+                                      const std::string &where) override
     {
         std::vector<std::string> out;
-        sqlite3_stmt *st = prepare("SELECT " + column + " FROM " + table + " WHERE " + column + " IS NOT NULL");
+        sqlite3_stmt *st = prepare("SELECT " + column + " FROM " + table + " WHERE " + column + " IS NOT NULL" +
+                                   (where.empty() ? "" : " AND (" + where + ")"));
         int rc;
         while ((rc = sqlite3_step(st)) == SQLITE_ROW)
             out.emplace_back(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
@@ -98,7 +100,7 @@ private:
 };
 } // namespace
 
-DemoCounts BuildDemoSqlite(const std::string &path, const DemoSize &size, const std::string &fixturePath,
+DemoCounts BuildDemoSqlite(const std::string &path, const DemoSize &size, const std::vector<std::string> &fixturePaths,
                            bool replace)
 {
     namespace fs = std::filesystem;
@@ -114,7 +116,7 @@ DemoCounts BuildDemoSqlite(const std::string &path, const DemoSize &size, const 
         throw std::runtime_error("cannot create a file beside " + path);
     close(fd);
     try {
-        BuildDemoDatabase(partial, fixturePath);
+        BuildDemoDatabase(partial, fixturePaths);
         DemoCounts counts;
         {
             SqliteSink sink(partial);

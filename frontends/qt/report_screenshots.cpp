@@ -1,0 +1,81 @@
+#include "report_screenshots.h"
+
+#include "qtwidgetset.h"
+#include "vcl/forms.h"
+#include "vcl/stdctrls.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QMainWindow>
+#include <QTimer>
+
+#include <iostream>
+
+namespace {
+
+TControl *Find(const char *name)
+{
+    TCustomForm *screen = Application ? Application->ActiveChild() : nullptr;
+    return screen ? dynamic_cast<TControl *>(screen->FindComponent(name)) : nullptr;
+}
+
+void Fill(QtWidgetSet &ws, const char *field, const char *text)
+{
+    if (auto *edit = dynamic_cast<TCustomEdit *>(Find(field)))
+        ws.Run([edit, text] {
+            edit->SetFocus();
+            edit->SelectAll();
+            edit->Paste(text);
+        });
+}
+
+// Saves a picture of `target` (the window the person looks at, without the
+// empty display around it), closes the dialogs, quits.
+void Shoot(QWidget *target, const QString &file, int *rc)
+{
+    QApplication::processEvents();
+    *rc = target && target->grab().save(file) ? 0 : 1;
+    if (*rc)
+        std::cerr << "fishost-qt: could not write " << file.toStdString() << '\n';
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *d = qobject_cast<QDialog *>(w); d && d->isVisible())
+            d->reject();
+    QTimer::singleShot(0, qApp, &QApplication::quit);
+}
+
+} // namespace
+
+bool IsReportScreenshotView(const QString &view) { return view == "preview" || view == "editor"; }
+
+void ScheduleReportScreenshot(QMainWindow &window, const QString &view, const QString &file, int *rc)
+{
+    auto *ws = dynamic_cast<QtWidgetSet *>(&WidgetSet());
+    QTimer::singleShot(300, &window, [&window, ws, view, file, rc] {
+        // The report chosen by title in FISHOST_SHOT_REPORT, else the first.
+        const QByteArray wanted = qgetenv("FISHOST_SHOT_REPORT");
+        if (auto *reports = dynamic_cast<TComboBox *>(Find("cbbReportNames")); reports && !wanted.isEmpty())
+            ws->Run([reports, wanted] {
+                const auto &items = reports->Items();
+                for (std::size_t i = 0; i < items.size(); ++i)
+                    if (items[i] == wanted.toStdString())
+                        reports->PickItem(static_cast<int>(i));
+            });
+        Fill(*ws, "medCdImposto", "01");
+        Fill(*ws, "medCdEmpresa", "01");
+        Fill(*ws, "depDtInicial", "01/01/2026");
+        Fill(*ws, "depDtFinal", "31/12/2026");
+        auto *button = Find(view == "preview" ? "sbtPreview" : "sbtReportEdit");
+        if (!button) {
+            *rc = 1;
+            QTimer::singleShot(0, qApp, &QApplication::quit);
+            return;
+        }
+        // The editor runs its own loop: the picture is taken from inside it,
+        // once its first page is drawn. The preview is there when the action ends.
+        if (view == "editor")
+            QTimer::singleShot(1500, qApp, [file, rc] { Shoot(QApplication::activeModalWidget(), file, rc); });
+        ws->Run([button] { button->Click(); });
+        if (view == "preview")
+            QTimer::singleShot(1500, qApp, [&window, file, rc] { Shoot(&window, file, rc); });
+    });
+}

@@ -1,0 +1,341 @@
+// The layout editor: each edit a person makes lands in the layout given
+// back, a layout that cannot be used is refused, and cancel gives nothing.
+#include "layout_editor.h"
+#include "qt_reportui.h"
+#include "report_pdf_fixture.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Cell = LayoutEditor::ColumnCell;
+
+LayoutColumn Column(const char *caption, const char *field, double width, ColumnAlign align = ColumnAlign::Left,
+                    ValueFormat::Kind format = ValueFormat::Kind::Text, ColumnTotal total = ColumnTotal::None)
+{
+    LayoutColumn c;
+    c.caption = caption;
+    c.field = field;
+    c.width = width;
+    c.align = align;
+    c.format.kind = format;
+    c.total = total;
+    return c;
+}
+
+ReportLayout Sample()
+{
+    using K = ValueFormat::Kind;
+    ReportLayout l;
+    l.groups = {{"IDENTRSAIDA", "{DSENTRSAIDA}", "Total das {DSENTRSAIDA}", "Entrada/Saída"}};
+    l.columns = {Column("CFOP", "CDCFOP", 38, ColumnAlign::Left, K::Cfop),
+                 Column("Descrição", "DSCFOP", 190),
+                 Column("Valor Contábil", "VLCONTABIL", 70, ColumnAlign::Right, K::Money, ColumnTotal::Sum),
+                 Column("Imposto", "VLIMPOSTO", 70, ColumnAlign::Right, K::Money, ColumnTotal::Sum)};
+    l.summary = false;
+    return l;
+}
+
+const std::vector<std::string> Fields{"IDENTRSAIDA", "DSENTRSAIDA", "CDCFOP", "DSCFOP", "VLCONTABIL", "VLIMPOSTO", "QTITENS"};
+
+LayoutEditRequest Request(ReportLayout layout = Sample())
+{
+    return {"Resumo de CFOP", std::move(layout), Fields, nullptr};
+}
+
+template <class W>
+W *CellWidget(QTableWidget *t, int row, int column)
+{
+    return qobject_cast<W *>(t->cellWidget(row, column));
+}
+
+void Pick(QComboBox *box, const QString &text)
+{
+    const int index = box->findText(text);
+    ASSERT_GE(index, 0) << text.toStdString();
+    box->setCurrentIndex(index);
+}
+
+struct Edit {
+    const char *what;
+    std::function<void(LayoutEditor &)> act;        // as the person does it
+    std::function<void(ReportLayout &)> expected;   // what it does to the layout
+};
+
+const std::vector<Edit> &Edits()
+{
+    static const std::vector<Edit> edits{
+        {"hide a column",
+         [](LayoutEditor &e) { e.ColumnTable()->item(1, Cell::ColShow)->setCheckState(Qt::Unchecked); },
+         [](ReportLayout &l) { l.columns[1].visible = false; }},
+        {"move a column up",
+         [](LayoutEditor &e) {
+             e.ColumnTable()->selectRow(2);
+             e.Button("columnUp")->click();
+         },
+         [](ReportLayout &l) { std::swap(l.columns[1], l.columns[2]); }},
+        {"move a column down",
+         [](LayoutEditor &e) {
+             e.ColumnTable()->selectRow(0);
+             e.Button("columnDown")->click();
+         },
+         [](ReportLayout &l) { std::swap(l.columns[0], l.columns[1]); }},
+        {"change a caption",
+         [](LayoutEditor &e) { e.ColumnTable()->item(0, Cell::ColCaption)->setText(QStringLiteral("Código")); },
+         [](ReportLayout &l) { l.columns[0].caption = "Código"; }},
+        {"change a width", [](LayoutEditor &e) { CellWidget<QDoubleSpinBox>(e.ColumnTable(), 3, Cell::ColWidth)->setValue(85); },
+         [](ReportLayout &l) { l.columns[3].width = 85; }},
+        {"change a format",
+         [](LayoutEditor &e) {
+             Pick(CellWidget<QComboBox>(e.ColumnTable(), 3, Cell::ColFormat), QStringLiteral("Decimal, 4 casas (0,0000)"));
+         },
+         [](ReportLayout &l) { l.columns[3].format = {ValueFormat::Kind::Decimal, 4}; }},
+        {"count a column",
+         [](LayoutEditor &e) { Pick(CellWidget<QComboBox>(e.ColumnTable(), 1, Cell::ColTotal), QStringLiteral("Contagem")); },
+         [](ReportLayout &l) { l.columns[1].total = ColumnTotal::Count; }},
+        {"no total",
+         [](LayoutEditor &e) { Pick(CellWidget<QComboBox>(e.ColumnTable(), 2, Cell::ColTotal), QStringLiteral("Nenhum")); },
+         [](ReportLayout &l) { l.columns[2].total = ColumnTotal::None; }},
+        {"centre a column",
+         [](LayoutEditor &e) { Pick(CellWidget<QComboBox>(e.ColumnTable(), 0, Cell::ColAlign), QStringLiteral("Centro")); },
+         [](ReportLayout &l) { l.columns[0].align = ColumnAlign::Center; }},
+        {"wrap long texts",
+         [](LayoutEditor &e) {
+             Pick(CellWidget<QComboBox>(e.ColumnTable(), 1, Cell::ColOverflow), QStringLiteral("Quebrar linha"));
+         },
+         [](ReportLayout &l) { l.columns[1].overflow = ColumnOverflow::Wrap; }},
+        {"add a column", [](LayoutEditor &e) { e.AddColumn("QTITENS"); },
+         [](ReportLayout &l) {
+             LayoutColumn c = Column("QTITENS", "QTITENS", 60, ColumnAlign::Right, ValueFormat::Kind::Quantity);
+             l.columns.push_back(c);
+         }},
+        {"remove a column",
+         [](LayoutEditor &e) {
+             e.ColumnTable()->selectRow(1);
+             e.Button("columnRemove")->click();
+         },
+         [](ReportLayout &l) { l.columns.erase(l.columns.begin() + 1); }},
+        {"add a group and pick its field",
+         [](LayoutEditor &e) {
+             e.Button("groupAdd")->click();
+             Pick(CellWidget<QComboBox>(e.GroupTable(), 1, LayoutEditor::GroupField), QStringLiteral("CDCFOP"));
+         },
+         [](ReportLayout &l) { l.groups.push_back({"CDCFOP", "{DSENTRSAIDA}", "Total de {DSENTRSAIDA}", ""}); }},
+        {"add a group and make it the outermost",
+         [](LayoutEditor &e) {
+             e.Button("groupAdd")->click();
+             e.Button("groupUp")->click();
+         },
+         [](ReportLayout &l) {
+             l.groups.insert(l.groups.begin(), {"DSENTRSAIDA", "{DSENTRSAIDA}", "Total de {DSENTRSAIDA}", ""});
+         }},
+        {"change a group's footer",
+         [](LayoutEditor &e) { e.GroupTable()->item(0, LayoutEditor::GroupFooter)->setText(QStringLiteral("Subtotal")); },
+         [](ReportLayout &l) { l.groups[0].footer = "Subtotal"; }},
+        {"change a group's export title",
+         [](LayoutEditor &e) { e.GroupTable()->item(0, LayoutEditor::GroupCaption)->setText(QStringLiteral("Operação")); },
+         [](ReportLayout &l) { l.groups[0].caption = "Operação"; }},
+        {"remove the group",
+         [](LayoutEditor &e) {
+             e.GroupTable()->selectRow(0);
+             e.Button("groupRemove")->click();
+         },
+         [](ReportLayout &l) { l.groups.clear(); }},
+        {"switch to landscape", [](LayoutEditor &e) { e.LandscapeButton()->click(); },
+         [](ReportLayout &l) { l.landscape = true; }},
+        {"letter paper", [](LayoutEditor &e) { Pick(e.PageSizeBox(), QStringLiteral("Carta (216 × 279 mm)")); },
+         [](ReportLayout &l) { l.page = "Letter"; }},
+    };
+    return edits;
+}
+
+TEST(LayoutEditorTest, EachEditLandsInTheLayoutGivenBack)
+{
+    for (const Edit &edit : Edits()) {
+        SCOPED_TRACE(edit.what);
+        LayoutEditor editor(Request());
+        std::vector<QString> errors;
+        editor.SetErrorSink([&](const QString &text) { errors.push_back(text); });
+        edit.act(editor);
+        ReportLayout expected = Sample();
+        edit.expected(expected);
+        EXPECT_EQ(editor.Layout(), expected);
+        editor.accept();
+        EXPECT_TRUE(errors.empty()) << errors.front().toStdString();
+        ASSERT_TRUE(editor.Result().has_value());
+        EXPECT_EQ(*editor.Result(), expected);
+        // What is saved reads back the same.
+        EXPECT_EQ(ParseLayout(SerializeLayout(*editor.Result())), expected);
+    }
+}
+
+TEST(LayoutEditorTest, EditsAddUpAndTheTableFollowsAMove)
+{
+    LayoutEditor editor(Request());
+    editor.SetErrorSink([](const QString &text) { ADD_FAILURE() << text.toStdString(); });
+    ReportLayout expected = Sample();
+    for (const Edit &edit : Edits()) {
+        const std::string what = edit.what;
+        if (what.find("remove") != std::string::npos || what.find("outermost") != std::string::npos)
+            continue;  // they take rows the other edits name
+        edit.act(editor);
+        edit.expected(expected);
+    }
+    EXPECT_EQ(editor.Layout(), expected);
+    // The table shows the layout's order, captions and widths after the moves.
+    for (int row = 0; row < editor.ColumnTable()->rowCount(); ++row) {
+        const LayoutColumn &c = expected.columns[static_cast<std::size_t>(row)];
+        EXPECT_EQ(editor.ColumnTable()->item(row, Cell::ColCaption)->text().toStdString(), c.caption);
+        EXPECT_EQ(CellWidget<QDoubleSpinBox>(editor.ColumnTable(), row, Cell::ColWidth)->value(), c.width);
+    }
+    editor.accept();
+    ASSERT_TRUE(editor.Result().has_value());
+    EXPECT_EQ(*editor.Result(), expected);
+}
+
+TEST(LayoutEditorTest, ALayoutThatCannotBeUsedIsRefusedAndNothingGivenBack)
+{
+    ReportLayout unknownGroup = Sample();
+    unknownGroup.groups[0].field = "NAOEXISTE";
+    struct Case {
+        const char *what;
+        ReportLayout start;
+        std::function<void(LayoutEditor &)> act;
+        std::string named;  // a word the message must name ("" for none)
+    } cases[] = {
+        {"every column hidden", Sample(),
+         [](LayoutEditor &e) {
+             for (int row = 0; row < e.ColumnTable()->rowCount(); ++row)
+                 e.ColumnTable()->item(row, Cell::ColShow)->setCheckState(Qt::Unchecked);
+         },
+         ""},
+        {"a group on a field the statement lacks", unknownGroup, [](LayoutEditor &) {}, "NAOEXISTE"},
+        {"a header naming a field the statement lacks", Sample(),
+         [](LayoutEditor &e) { e.GroupTable()->item(0, LayoutEditor::GroupHeader)->setText(QStringLiteral("{NMTIPO}")); },
+         "NMTIPO"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        LayoutEditor editor(Request(c.start));
+        std::vector<QString> errors;
+        editor.SetErrorSink([&](const QString &text) { errors.push_back(text); });
+        c.act(editor);
+        ASSERT_TRUE(editor.Problem().has_value());
+        editor.accept();
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_TRUE(errors[0].startsWith(QStringLiteral("O layout não pode ser usado e não foi salvo.")));
+        if (!c.named.empty()) {
+            EXPECT_TRUE(errors[0].contains(QString::fromStdString(c.named))) << errors[0].toStdString();
+        }
+        EXPECT_FALSE(editor.Result().has_value());
+        EXPECT_NE(editor.result(), QDialog::Accepted);
+    }
+}
+
+TEST(LayoutEditorTest, CancelGivesNothingBack)
+{
+    LayoutEditor editor(Request());
+    editor.LandscapeButton()->click();
+    editor.reject();
+    EXPECT_FALSE(editor.Result().has_value());
+}
+
+// Answers the editor the host opens modally, once its loop runs.
+void WhenTheEditorOpens(const std::function<void(LayoutEditor &)> &answer)
+{
+    QTimer::singleShot(0, [answer] {
+        auto *editor = dynamic_cast<LayoutEditor *>(QApplication::activeModalWidget());
+        ASSERT_NE(editor, nullptr);
+        answer(*editor);
+    });
+}
+
+TEST(LayoutEditorTest, TheHostGivesTheEditedLayoutOnOkAndNothingOnCancel)
+{
+    QtReportUi ui;
+    WhenTheEditorOpens([](LayoutEditor &e) {
+        e.LandscapeButton()->click();
+        e.accept();
+    });
+    std::optional<ReportLayout> edited = ui.EditLayout(Request());
+    ASSERT_TRUE(edited.has_value());
+    EXPECT_TRUE(edited->landscape);
+
+    WhenTheEditorOpens([](LayoutEditor &e) {
+        e.LandscapeButton()->click();
+        e.reject();
+    });
+    EXPECT_FALSE(ui.EditLayout(Request()).has_value());
+}
+
+TEST(LayoutEditorTest, TheFirstPageShowsAtOnceAndAgainOnRequest)
+{
+    QTemporaryDir dir;
+    const QString page = WriteTestPdf(dir, QStringLiteral("primeira.pdf"), 1, true);
+    std::vector<ReportLayout> asked;
+    std::string failure;
+    LayoutEditRequest request = Request();
+    request.previewFirstPage = [&](const ReportLayout &layout) {
+        asked.push_back(layout);
+        if (!failure.empty())
+            throw LayoutError(failure);
+        return page.toStdString();
+    };
+    LayoutEditor editor(request);
+    QApplication::processEvents();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], Sample());
+    EXPECT_EQ(editor.PreviewDocument()->pageCount(), 1);
+    EXPECT_EQ(editor.PreviewStatus(), QStringLiteral("Primeira página com o layout atual."));
+
+    editor.LandscapeButton()->click();
+    EXPECT_TRUE(editor.PreviewStatus().startsWith(QStringLiteral("O layout mudou")));
+    EXPECT_EQ(asked.size(), 1u);  // only on request
+    editor.Button("refresh")->click();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_TRUE(asked[1].landscape);
+
+    failure = "A coluna 'Total' não tem campo.";
+    editor.RefreshPreview();
+    EXPECT_EQ(editor.PreviewStatus(),
+              QStringLiteral("Não foi possível mostrar a primeira página: A coluna 'Total' não tem campo."));
+
+    // A layout that cannot be used is not sent to the report at all.
+    for (int row = 0; row < editor.ColumnTable()->rowCount(); ++row)
+        editor.ColumnTable()->item(row, Cell::ColShow)->setCheckState(Qt::Unchecked);
+    editor.RefreshPreview();
+    EXPECT_EQ(asked.size(), 3u);
+    EXPECT_TRUE(editor.PreviewStatus().startsWith(QStringLiteral("O layout ainda não pode ser usado")));
+}
+
+TEST(LayoutEditorTest, ButtonsOnlyOfferWhatTheSelectionAllows)
+{
+    LayoutEditor editor(Request());
+    editor.ColumnTable()->selectRow(0);
+    EXPECT_FALSE(editor.Button("columnUp")->isEnabled());
+    EXPECT_TRUE(editor.Button("columnDown")->isEnabled());
+    editor.ColumnTable()->selectRow(3);
+    EXPECT_TRUE(editor.Button("columnUp")->isEnabled());
+    EXPECT_FALSE(editor.Button("columnDown")->isEnabled());
+
+    LayoutEditRequest noFields = Request();
+    noFields.fields.clear();
+    LayoutEditor blind(noFields);
+    EXPECT_FALSE(blind.Button("groupAdd")->isEnabled());
+    EXPECT_FALSE(blind.Button("columnAdd")->isEnabled());
+    EXPECT_FALSE(blind.Button("refresh")->isEnabled());
+}
+
+} // namespace

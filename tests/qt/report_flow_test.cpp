@@ -1,0 +1,296 @@
+// The whole way from the screen's buttons to the report windows: the real
+// screen, the report engine on the demo database, and the desktop's preview,
+// print dialog, progress and layout editor.
+#include "hostpkg.h"
+#include "hostsetup.h"
+#include "layout_editor.h"
+#include "print_support.h"
+#include "qt_fixture.h"
+#include "qt_reportui.h"
+#include "report_pdf_fixture.h"
+#include "report_preview.h"
+#include "vcl/headless.h"
+#include "vcl/stdctrls.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPdfView>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+
+// The first summary's title (the screen's catalogue knows it), over rows the
+// demo database can give: every product a hundred times, so the report has
+// many pages and the run reports progress.
+const char *const Definition = R"json({
+  "code": "FIS028",
+  "title": "Resumo não Oficial de CFOp",
+  "query": {"sql": [
+    "WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < 100)",
+    "SELECT P.CDPRODUTO, P.NMPRODUTO, N.I AS NRLOTE, N.I * 12.5 AS VLTOTAL",
+    "  FROM PRODUTO P, N",
+    " WHERE :P_CDEMPRESA IS NOT NULL",
+    " ORDER BY P.CDPRODUTO, N.I"]},
+  "layout": {
+    "parameters": [{"label": "Empresa", "param": "P_CDEMPRESA",
+                    "lookup": "SELECT NMEMPRESA FROM EMPRESA WHERE CDEMPRESA = :P_CDEMPRESA", "header": true}],
+    "groups": [{"field": "CDPRODUTO", "header": "{CDPRODUTO} {NMPRODUTO}", "footer": "Total do produto"}],
+    "columns": [
+      {"caption": "Produto", "field": "CDPRODUTO", "width": 60},
+      {"caption": "Descrição", "field": "NMPRODUTO", "width": 200},
+      {"caption": "Lote", "field": "NRLOTE", "width": 40, "align": "right", "format": "integer"},
+      {"caption": "Valor", "field": "VLTOTAL", "width": 80, "align": "right", "format": "money", "total": "sum"}
+    ]
+  }
+})json";
+
+class ReportFlowQtTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(QDir().mkpath(Path("reports/FIS028")));
+        std::ofstream(Path("reports/FIS028/010-resumo.json").toStdString()) << Definition;
+
+        HostConfig config;
+        config.reportsDir = Path("reports").toStdString();
+        config.savedReportsDir = Path("saved").toStdString();
+        config.reportOutputDir = Path("out").toStdString();
+        config.printCommand.clear();
+        HostRunOptions options;
+        options.packagePath = FIS_PACKAGE_PATH;
+        options.startServer = false;
+        run = std::make_unique<HostRun>(config, options);
+        window = std::make_unique<QMainWindow>();
+        area = new QMdiArea(window.get());
+        window->setCentralWidget(area);
+        window->resize(1000, 720);
+        window->show();
+        ws = &InstallScripted(area);
+        auto desktop = std::make_unique<QtReportUi>(window.get(), area);
+        ui = desktop.get();
+        PreviewServices services;
+        services.chooseExport = [this](QWidget *, const QString &) { return exportChoice; };
+        services.print = [this](QPdfDocument &doc, const QString &, QWidget *, int) {
+            printedPages = doc.pageCount();
+            return true;
+        };
+        services.showError = [this](QWidget *, const QString &text) { errors.push_back(text); };
+        ui->SetPreviewServices(services);
+        SetReportUserInterface(std::move(desktop));
+
+        ws->Run([this] { run->Package().IniProc(); });
+        Settle();
+        screen = Application->ActiveChild();
+        ASSERT_NE(screen, nullptr);
+        Type("medCdImposto", "01");
+        Type("medCdEmpresa", "01");
+        Type("depDtInicial", "01012026");
+        Type("depDtFinal", "31012026");
+    }
+    void TearDown() override
+    {
+        SetReportUserInterface(nullptr);
+        run.reset();
+        Settle();
+        SetWidgetSet(std::make_unique<HeadlessWidgetSet>());
+        window.reset();
+    }
+
+    QString Path(const char *relative) const { return dir.filePath(QString::fromLatin1(relative)); }
+    template <class T = TWinControl>
+    T *Control(const char *name)
+    {
+        auto *c = dynamic_cast<T *>(screen->FindComponent(name));
+        EXPECT_NE(c, nullptr) << name;
+        return c;
+    }
+    // As a person types: into the field's widget, key by key.
+    void Type(const char *field, const char *keys)
+    {
+        auto *edit = Control<TWinControl>(field);
+        ws->Run([edit] { edit->SetFocus(); });
+        Settle();
+        QTest::keyClicks(WidgetFor(*edit), QString::fromLatin1(keys));
+        Settle();
+    }
+    void Click(const char *button)
+    {
+        QTest::mouseClick(WidgetFor(*Control<TControl>(button)), Qt::LeftButton);
+        Settle();
+    }
+    QStringList Files(const char *folder) const
+    {
+        return QDir(Path(folder)).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    }
+    QStringList Messages() const
+    {
+        QStringList out;
+        for (const std::string &m : ws->messages)
+            out << QString::fromStdString(m);
+        return out;
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<HostRun> run;
+    std::unique_ptr<QMainWindow> window;
+    QMdiArea *area = nullptr;
+    ScriptedQtWidgetSet *ws = nullptr;
+    QtReportUi *ui = nullptr;
+    TCustomForm *screen = nullptr;
+    std::optional<ExportChoice> exportChoice;
+    std::vector<QString> errors;
+    int printedPages = -1;
+};
+
+TEST_F(ReportFlowQtTest, PreviewOpensInTheMainWindowPagesNavigateAndExportsWrite)
+{
+    Click("sbtPreview");
+    ASSERT_TRUE(Messages().isEmpty()) << Messages().join('\n').toStdString();
+    ReportPreview *preview = ui->LastPreview();
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(area->activeSubWindow()->widget(), preview);
+    EXPECT_EQ(preview->windowTitle(), QStringLiteral("Visualizar – Resumo não Oficial de CFOp"));
+    ASSERT_GT(preview->PageCount(), 10);
+    preview->Action("last")->trigger();
+    EXPECT_EQ(preview->CurrentPage(), preview->PageCount() - 1);
+    preview->Action("first")->trigger();
+    EXPECT_EQ(preview->CurrentPage(), 0);
+
+    struct Case {
+        const char *format, *file;
+        QByteArray starts;  // what the written file begins with
+    } cases[] = {{"csv", "copia.csv", "Produto"}, {"xlsx", "copia.xlsx", "PK"}, {"pdf", "copia.pdf", "%PDF"}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.format);
+        exportChoice = ExportChoice{QString::fromLatin1(c.format), Path(c.file)};
+        preview->Export();
+        EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.back().toStdString());
+        QFile written(Path(c.file));
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(written.read(64).contains(c.starts));
+        EXPECT_TRUE(preview->StatusText().startsWith(QStringLiteral("Relatório exportado para")));
+    }
+    EXPECT_EQ(PdfPageCount(Path("copia.pdf")), preview->PageCount());
+
+    preview->Print();
+    EXPECT_EQ(printedPages, preview->PageCount());
+}
+
+TEST_F(ReportFlowQtTest, PrintHandsThePagesToThePrintDialogAndWithoutAPrinterSaysSo)
+{
+    Click("sbtPrint");
+    EXPECT_TRUE(Messages().isEmpty()) << Messages().join('\n').toStdString();
+    EXPECT_GT(printedPages, 10);  // the report's pages, not a preview
+    EXPECT_EQ(ui->LastPreview(), nullptr);
+
+    if (HasPrinter())
+        GTEST_SKIP() << "this machine has a printer: the dialog would wait for a person";
+    ui->SetPreviewServices(PreviewServices::Desktop());
+    Click("sbtPrint");
+    ASSERT_EQ(Messages().size(), 1);
+    EXPECT_EQ(Messages()[0], QStringLiteral("Nenhuma impressora está instalada neste computador. Use Visualizar para "
+                                            "ver o relatório na tela ou exportá-lo."));
+}
+
+TEST_F(ReportFlowQtTest, ACancelledRunShowsNothingAndLeavesNoFile)
+{
+    ui->SetProgressDelay(0);
+    bool sawProgress = false;
+    // The progress is modal; the person cancels it once it shows.
+    QTimer cancel;
+    QObject::connect(&cancel, &QTimer::timeout, [&] {
+        if (auto *progress = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget())) {
+            sawProgress = true;
+            progress->cancel();
+        }
+    });
+    cancel.start(0);
+    Click("sbtPreview");
+    cancel.stop();
+    EXPECT_TRUE(sawProgress);
+    EXPECT_EQ(ui->LastPreview(), nullptr);
+    EXPECT_TRUE(Messages().isEmpty()) << Messages().join('\n').toStdString();
+    EXPECT_TRUE(Files("out").filter(QStringLiteral(".pdf")).isEmpty()) << Files("out").join(' ').toStdString();
+}
+
+// Answers the layout editor the screen opens modally.
+void WhenTheEditorOpens(const std::function<void(LayoutEditor &)> &answer)
+{
+    QTimer::singleShot(0, [answer] {
+        auto *editor = dynamic_cast<LayoutEditor *>(QApplication::activeModalWidget());
+        ASSERT_NE(editor, nullptr);
+        answer(*editor);
+    });
+}
+
+TEST_F(ReportFlowQtTest, TheEditorEditsAndSavesAndACancelOrARefusalWritesNothing)
+{
+    // Cancel: nothing written.
+    WhenTheEditorOpens([](LayoutEditor &e) {
+        e.LandscapeButton()->click();
+        e.reject();
+    });
+    Click("sbtReportEdit");
+    EXPECT_TRUE(Messages().isEmpty()) << Messages().join('\n').toStdString();
+    EXPECT_TRUE(Files("saved/FIS028").isEmpty());
+
+    // A layout that cannot be used: refused, and nothing written.
+    std::vector<QString> refusals;
+    WhenTheEditorOpens([&refusals](LayoutEditor &e) {
+        e.SetErrorSink([&refusals](const QString &text) { refusals.push_back(text); });
+        for (int row = 0; row < e.ColumnTable()->rowCount(); ++row)
+            e.ColumnTable()->item(row, LayoutEditor::ColShow)->setCheckState(Qt::Unchecked);
+        e.accept();
+        e.reject();
+    });
+    Click("sbtReportEdit");
+    EXPECT_EQ(refusals.size(), 1u);
+    EXPECT_TRUE(Files("saved/FIS028").isEmpty());
+
+    // Edited: the first page shows the edit on request, and OK saves the person's copy.
+    QSizeF firstPage;
+    QString firstPageStatus;
+    WhenTheEditorOpens([&](LayoutEditor &e) {
+        e.ColumnTable()->item(1, LayoutEditor::ColCaption)->setText(QStringLiteral("Nome do produto"));
+        e.LandscapeButton()->click();
+        e.Button("refresh")->click();
+        firstPageStatus = e.PreviewStatus();
+        if (e.PreviewDocument()->pageCount() == 1)
+            firstPage = e.PreviewDocument()->pagePointSize(0);
+        e.accept();
+    });
+    Click("sbtReportEdit");
+    EXPECT_TRUE(Messages().isEmpty()) << Messages().join('\n').toStdString();
+    EXPECT_GT(firstPage.width(), firstPage.height()) << firstPageStatus.toStdString();
+    const QStringList saved = Files("saved/FIS028");
+    ASSERT_EQ(saved.size(), 1) << saved.join(' ').toStdString();
+    QFile file(Path("saved/FIS028") + QLatin1Char('/') + saved[0]);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray json = file.readAll();
+    EXPECT_TRUE(json.contains("Nome do produto"));
+    EXPECT_TRUE(json.contains("landscape"));
+    EXPECT_FALSE(json.contains("\"Descrição\""));
+
+    // The next preview uses the saved layout.
+    Click("sbtPreview");
+    ASSERT_NE(ui->LastPreview(), nullptr);
+    const QSizeF page = ui->LastPreview()->View()->document()->pagePointSize(0);
+    EXPECT_GT(page.width(), page.height());
+}
+
+} // namespace

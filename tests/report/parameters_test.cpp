@@ -1,0 +1,118 @@
+// The parameters block speaks the person's words: labels, names looked up,
+// ranges, "Todos" for an empty filter or its all-flag, never a P_ name.
+#include "report/parameters.h"
+
+#include "data/dberrors.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+const char *const kEntries = R"({"columns": [{"field": "X"}], "parameters": [
+    {"label": "Empresa", "param": "P_CDEMPRESA", "lookup": "SELECT NM FROM E WHERE CD = :P_CDEMPRESA", "header": true},
+    {"label": "Período", "param": "P_DTINICIAL", "to": "P_DTFINAL", "format": "date", "header": true},
+    {"label": "Entrada/Saída", "param": "P_IDENTRSAIDOP", "values": {"E": "Entrada", "S": "Saída"}, "all": "Ambos"},
+    {"label": "CFOP", "param": "P_CDCFOP", "format": "cfop"},
+    {"label": "Produtos", "param": "P_PRODUTOINI", "to": "P_PRODUTOFIN", "format": "product"},
+    {"label": "Tipos de operação", "param": "P_CDTIPOOPER", "format": "list"},
+    {"label": "Série", "param": "P_CDSERIE", "all": "Todas"}]})";
+
+struct Given {
+    const char *name;
+    Variant value;
+};
+
+ParameterWords describe(const std::vector<Given> &given, const ParameterLookup &lookup = {})
+{
+    TParams params;
+    for (const Given &g : given)
+        params.CreateParam(ftString, g.name, ptInput)->SetAsVariant(g.value);
+    return DescribeParameters(ParseLayout(kEntries).parameters, params, lookup, "99.99.9999;0;_");
+}
+
+using Words = std::vector<std::pair<std::string, std::string>>;
+} // namespace
+
+TEST(ReportParameters, ShownInThePersonsWords)
+{
+    const struct {
+        const char *what;
+        std::vector<Given> given;
+        Words block;
+    } rows[] = {
+        {"declared and filled",
+         {{"P_CDEMPRESA", "01"},
+          {"P_DTINICIAL", Variant(EncodeDate(2026, 1, 1))},
+          {"P_DTFINAL", Variant(EncodeDate(2026, 1, 31))},
+          {"P_IDENTRSAIDOP", "E"},
+          {"P_TIDENTRSAIDOP", ""},
+          {"P_CDCFOP", "5102"},
+          {"P_TCDCFOP", ""},
+          {"P_PRODUTOINI", "01010001"},
+          {"P_PRODUTOFIN", "01010009"},
+          {"P_CDTIPOOPER", "E01,S02"},
+          {"P_TCDTIPOOPER", ""},
+          {"P_CDSERIE", "U"}},
+         {{"Empresa", "01 – Comercial Andorinha Ltda"},
+          {"Período", "01/01/2026 a 31/01/2026"},
+          {"Entrada/Saída", "Entrada"},
+          {"CFOP", "5.102"},
+          {"Produtos", "01.01.0001 a 01.01.0009"},
+          {"Tipos de operação", "E01, S02"},
+          {"Série", "U"}}},
+        {"empty filters and all-flags",
+         {{"P_CDEMPRESA", "01"},
+          {"P_IDENTRSAIDOP", ""},
+          {"P_TIDENTRSAIDOP", "T"},
+          {"P_CDCFOP", ""},
+          {"P_TCDCFOP", "T"},
+          {"P_PRODUTOINI", ""},
+          {"P_PRODUTOFIN", ""},
+          {"P_CDTIPOOPER", ""},
+          {"P_TCDTIPOOPER", "T"},
+          {"P_CDSERIE", ""}},
+         {{"Empresa", "01 – Comercial Andorinha Ltda"},
+          {"Entrada/Saída", "Ambos"},
+          {"CFOP", "Todos"},
+          {"Produtos", "Todos"},
+          {"Tipos de operação", "Todos"},
+          {"Série", "Todas"}}},
+        {"an all-flag wins over a value", {{"P_CDTIPOOPER", "E01"}, {"P_TCDTIPOOPER", "T"}}, {{"Tipos de operação", "Todos"}}},
+        {"half a range",
+         {{"P_DTINICIAL", Variant(EncodeDate(2026, 3, 1))}, {"P_DTFINAL", Variant(TDateTime())},
+          {"P_PRODUTOINI", ""}, {"P_PRODUTOFIN", "0101"}},
+         {{"Período", "a partir de 01/03/2026"}, {"Produtos", "até 01.01"}}},
+        {"the same both ends", {{"P_DTINICIAL", Variant(EncodeDate(2026, 3, 1))}, {"P_DTFINAL", Variant(EncodeDate(2026, 3, 1))}},
+         {{"Período", "01/03/2026"}}},
+        {"a value the words do not know", {{"P_IDENTRSAIDOP", "X"}}, {{"Entrada/Saída", "X"}}},
+        {"a company the lookup does not find", {{"P_CDEMPRESA", "77"}}, {{"Empresa", "77"}}},
+        {"nothing declared", {{"P_OUTRO", "1"}}, {}},
+    };
+    const ParameterLookup lookup = [](const std::string &sql, const NamedValues &values) -> std::optional<std::string> {
+        EXPECT_EQ(sql, "SELECT NM FROM E WHERE CD = :P_CDEMPRESA");
+        EXPECT_EQ(values.size(), 1u);
+        if (values.at(0).second.asString() == "01")
+            return " Comercial Andorinha Ltda ";
+        return std::nullopt;
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        const ParameterWords words = describe(r.given, lookup);
+        EXPECT_EQ(words.block, r.block);
+        Words header;
+        for (const auto &w : r.block)
+            if (w.first == "Empresa" || w.first == "Período")
+                header.push_back(w);
+        EXPECT_EQ(words.header, header);
+        for (const auto &w : words.block)
+            EXPECT_EQ(w.second.find("P_"), std::string::npos);
+    }
+}
+
+TEST(ReportParameters, AFailedLookupLeavesTheCode)
+{
+    const ParameterLookup failing = [](const std::string &, const NamedValues &) -> std::optional<std::string> {
+        throw EDatabaseError("no such table: E");
+    };
+    EXPECT_EQ(describe({{"P_CDEMPRESA", "01"}}, failing).block, (Words{{"Empresa", "01"}}));
+    EXPECT_EQ(describe({{"P_CDEMPRESA", "01"}}).block, (Words{{"Empresa", "01"}}));  // no database at all
+}

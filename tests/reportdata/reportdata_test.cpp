@@ -1,0 +1,490 @@
+// The six fiscal reports on the demo data, on SQLite with both dialects and on
+// the Firebird server: each report's own statement against the same figures
+// worked out from the raw rows (fiscal_model.cpp), for parameter sets that
+// reach every edge row of fixtures/fiscal.sql; then a few figures read off the
+// fixture by hand.
+#include "fiscal_model.h"
+#include "report_runner.h"
+
+#include "data/firebird_session.h"
+#include "data/sqlite_session.h"
+#include "host/hostsession.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <set>
+
+namespace {
+std::string env(const char *name)
+{
+    const char *v = std::getenv(name);
+    return v ? v : "";
+}
+
+// The demo database of the setup: a fresh SQLite copy, or the server's.
+class DemoData {
+public:
+    explicit DemoData(const DbSetup &setup)
+    {
+        if (setup.engine == Engine::Sqlite) {
+            demo_ = std::make_unique<TemporaryDemoDatabase>();
+            session_ = OpenSqliteSession(demo_->Path(), /*readOnly=*/true);
+        } else {
+            FirebirdConnection c;
+            c.host = env("FIS_FB_HOST").empty() ? "127.0.0.1" : env("FIS_FB_HOST");
+            c.port = env("FIS_FB_PORT").empty() ? 3050 : std::atoi(env("FIS_FB_PORT").c_str());
+            c.database = env("FIS_FB_DATABASE");
+            c.user = env("FIS_FB_USER").empty() ? "FISREAD" : env("FIS_FB_USER");
+            c.password = env("FIS_FB_PASSWORD").empty() ? "fisread" : env("FIS_FB_PASSWORD");
+            session_ = OpenFirebirdSession(c);
+        }
+        model_ = std::make_unique<FiscalModel>(*session_);
+    }
+    DatabaseSession &Session() { return *session_; }
+    const FiscalModel &Model() const { return *model_; }
+
+private:
+    std::unique_ptr<TemporaryDemoDatabase> demo_;
+    std::unique_ptr<DatabaseSession> session_;
+    std::unique_ptr<FiscalModel> model_;
+};
+
+// One parameter set: the fields as they stand when the report runs.
+struct Case {
+    const char *label;
+    std::function<void(ReportInputs &)> fill;
+    bool empty = false;  // the report has no line for it
+};
+
+ReportInputs inputs(const Case &c)
+{
+    ReportInputs in;
+    c.fill(in);
+    return in;
+}
+
+const std::vector<std::string> kCfopSummaryColumns{
+    "IDENTRSAIDA", "DSENTRSAIDA", "IDORIGEM", "DSORIGEM", "CDCFOP",   "DSCFOP",     "VLCONTABIL",
+    "VLBASECALC",  "VLIMPOSTO",   "VLISENTO", "VLOUTROS", "VLBASEST", "VLIMPOSTOST"};
+const std::vector<std::string> kCfopProductColumns{
+    "IDENTRSAIDA", "DSENTRSAIDA", "IDORIGEM", "DSORIGEM",   "CDCFOP",     "DSCFOP",
+    "CDARVPROD",   "NMPRODUTO",   "QTITEM",   "VLCONTABIL", "VLBASECALC", "VLIMPOSTO"};
+const std::vector<std::string> kInvoiceColumns{"DTENTRSAIDA", "NRNOTAFISC",     "CDSERIE", "CDMODDOCFISC",
+                                               "IDENTRSAIDA", "CDTIPOOPER",     "CDFILIAL", "NMPARTICIPANTE",
+                                               "SGUF",        "VLCONTABIL",     "VLBASECALC", "VLIMPOSTO"};
+const std::vector<std::string> kStColumns{"CDARVPROD", "NMPRODUTO", "DTENTRSAIDA", "NRNOTAFISC",
+                                          "CDSERIE",   "NMPARTICIPANTE", "SGUF", "CDCFOP",
+                                          "QTITEM",    "VLBASEST",  "VLIMPOSTOST"};
+const std::vector<std::string> kRefundColumns{"CDARVPROD",    "NMPRODUTO", "QTENTRADA", "VLSTENTRADA",
+                                              "VLSTMEDIO",    "QTSAIDAINTER", "VLRESSARC"};
+const std::vector<std::string> kMapColumns{"CDINSCESTA", "SGESTADO",  "VLCONTABILENT", "VLBASEENT", "VLCREDITO",
+                                           "VLCONTABILSAI", "VLBASESAI", "VLDEBITO",   "VLSALDO",   "DSSITUACAO"};
+
+// The period and sides of every report; then each report's own filters.
+const Case kJanuary{"januaryBothSides", [](ReportInputs &in) { in.side = 'A'; }};
+const Case kQuarter{"firstQuarter", [](ReportInputs &in) {
+                        in.side = 'A';
+                        in.to = "2026-03-31";
+                    }};
+const Case kCommonCases[] = {
+    kJanuary,
+    kQuarter,
+    {"januaryEntries", [](ReportInputs &in) { in.side = 'E'; }},
+    {"januaryExits", [](ReportInputs &in) { in.side = 'S'; }},
+    // Both ends of the period count, the days beyond them do not.
+    {"februaryOnly", [](ReportInputs &in) {
+         in.side = 'A';
+         in.from = "2026-02-01";
+         in.to = "2026-02-28";
+     }},
+    {"lastDayOfJanuary", [](ReportInputs &in) {
+         in.side = 'A';
+         in.from = in.to = "2026-01-31";
+     }},
+    {"secondCompany", [](ReportInputs &in) {
+         in.side = 'A';
+         in.company = "02";
+         in.to = "2026-03-31";
+     }},
+    {"companyWithoutDocuments", [](ReportInputs &in) {
+         in.side = 'A';
+         in.company = "03";
+         in.to = "2026-12-31";
+     }, true},
+    {"emptyCompany", [](ReportInputs &in) { in.company = ""; }, true},
+    {"periodReversed", [](ReportInputs &in) {
+         in.side = 'A';
+         in.from = "2026-01-31";
+         in.to = "2026-01-01";
+     }, true},
+};
+
+// Another tax: the Valor Contábil stays, the tax columns follow that tax's rows.
+const Case kTaxCases[] = {
+    {"issTax", [](ReportInputs &in) {
+         in.side = 'A';
+         in.tax = "02";
+         in.to = "2026-03-31";
+     }},
+    {"ipiTax", [](ReportInputs &in) {
+         in.side = 'A';
+         in.tax = "03";
+     }},
+    {"taxWithoutRows", [](ReportInputs &in) {
+         in.side = 'A';
+         in.tax = "07";
+     }},
+};
+
+const Case kRegistrationCases[] = {
+    {"stateRegistrationSP", [](ReportInputs &in) {
+         in.side = 'A';
+         in.registration = "110042490114";
+     }},
+    {"stateRegistrationMG", [](ReportInputs &in) {
+         in.side = 'A';
+         in.registration = "0623079040081";
+     }},
+    {"stateRegistrationOfAnotherCompany", [](ReportInputs &in) {
+         in.side = 'A';
+         in.registration = "244123456119";
+     }, true},
+    {"municipalRegistration", [](ReportInputs &in) {
+         in.side = 'A';
+         in.municipal = "7654321";
+         in.to = "2026-03-31";
+     }},
+    {"bothRegistrations", [](ReportInputs &in) {
+         in.side = 'S';
+         in.registration = "110042490114";
+         in.municipal = "1234567";
+     }},
+};
+
+const Case kCfopCases[] = {
+    // The cancelled document's 5405 item never counts.
+    {"cfop5405", [](ReportInputs &in) {
+         in.side = 'A';
+         in.cfop = "5405";
+     }},
+    {"cfopOfTheOtherSide", [](ReportInputs &in) {
+         in.side = 'E';
+         in.cfop = "5102";
+     }, true},
+};
+
+const Case kProductRangeCases[] = {
+    {"productRange", [](ReportInputs &in) {
+         in.side = 'A';
+         in.productFrom = "01.01.0002";
+         in.productTo = "01.02.0001";
+     }},
+    {"productRangeStartOnly", [](ReportInputs &in) {
+         in.side = 'A';
+         in.to = "2026-03-31";
+         in.productFrom = "02.01.0001";
+     }},
+    {"productRangeEndOnly", [](ReportInputs &in) {
+         in.side = 'A';
+         in.productTo = "01.01.0001";
+     }},
+    {"productRangeOfOneProduct", [](ReportInputs &in) {
+         in.side = 'A';
+         in.to = "2026-03-31";
+         in.productFrom = in.productTo = "01.01.0003";
+     }},
+};
+
+struct ReportCases {
+    const char *file;
+    const std::vector<std::string> *columns;
+    std::vector<ModelRow> (FiscalModel::*model)(const ReportInputs &) const;
+    std::vector<Case> cases;
+    // Cases whose emptiness is the other way round for this report.
+    std::set<std::string> otherwise = {};
+};
+
+std::vector<Case> join(std::initializer_list<std::vector<Case>> parts)
+{
+    std::vector<Case> out;
+    for (const auto &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+template <std::size_t N>
+std::vector<Case> all(const Case (&cases)[N])
+{
+    return std::vector<Case>(cases, cases + N);
+}
+
+std::vector<ReportCases> Reports()
+{
+    return {
+        {kCfopSummary, &kCfopSummaryColumns, &FiscalModel::CfopSummary,
+         join({all(kCommonCases), all(kTaxCases), all(kRegistrationCases), all(kCfopCases)})},
+        {kCfopProducts, &kCfopProductColumns, &FiscalModel::CfopProducts,
+         join({all(kCommonCases), all(kTaxCases), all(kRegistrationCases), all(kCfopCases),
+               all(kProductRangeCases),
+               {
+                   // Two documents share the number in two series.
+                   {"number", [](ReportInputs &in) {
+                        in.side = 'S';
+                        in.number = "3003";
+                    }},
+                   {"numberWithLeadingZeros", [](ReportInputs &in) {
+                        in.side = 'S';
+                        in.number = "000154";
+                    }},
+                   {"numberNotBooked", [](ReportInputs &in) {
+                        in.side = 'A';
+                        in.number = "99999999999999999999";
+                    }, true},
+                   {"series", [](ReportInputs &in) {
+                        in.side = 'S';
+                        in.series = "2";
+                        in.to = "2026-03-31";
+                    }},
+                   {"seriesAndRange", [](ReportInputs &in) {
+                        in.side = 'A';
+                        in.series = "1";
+                        in.productFrom = "01.01.0001";
+                        in.productTo = "01.01.0003";
+                    }},
+               }})},
+        {kInvoiceList, &kInvoiceColumns, &FiscalModel::InvoiceList,
+         join({all(kCommonCases), all(kTaxCases), all(kRegistrationCases), all(kProductRangeCases),
+               {
+                   {"branch", [](ReportInputs &in) {
+                        in.side = 'A';
+                        in.branch = "0002";
+                    }},
+                   {"operationTypes", [](ReportInputs &in) {
+                        in.side = 'A';
+                        in.operationTypes = "E02,S04";
+                        in.to = "2026-03-31";
+                    }},
+                   // "S01" must not take the entries of type 01.
+                   {"operationTypeOfOneSide", [](ReportInputs &in) {
+                        in.side = 'A';
+                        in.operationTypes = "S01";
+                    }},
+                   {"models", [](ReportInputs &in) {
+                        in.side = 'A';
+                        in.models = "01,06,57";
+                    }},
+                   {"modelsAndTypes", [](ReportInputs &in) {
+                        in.side = 'A';
+                        in.models = "65";
+                        in.operationTypes = "S01,S03";
+                        in.to = "2026-03-31";
+                    }},
+                   {"modelNotUsed", [](ReportInputs &in) {
+                        in.side = 'A';
+                        in.models = "04";
+                    }, true},
+               }})},
+        {kStByProduct, &kStColumns, &FiscalModel::StByProduct,
+         join({all(kCommonCases), all(kTaxCases), all(kCfopCases), all(kProductRangeCases),
+               {
+                   // Both substitute registrations stand for the SP registration.
+                   {"substituteRegistration", [](ReportInputs &in) {
+                        in.side = 'A';
+                        in.registration = "0010500001";
+                        in.to = "2026-03-31";
+                    }},
+                   {"otherSubstituteRegistration", [](ReportInputs &in) {
+                        in.side = 'E';
+                        in.registration = "0020700002";
+                    }},
+                   {"substituteRegistrationOfTheSecondCompany", [](ReportInputs &in) {
+                        in.side = 'A';
+                        in.company = "02";
+                        in.registration = "0030900003";
+                        in.to = "2026-03-31";
+                    }},
+                   // A state registration is no substitute registration.
+                   {"stateRegistrationGiven", [](ReportInputs &in) {
+                        in.side = 'A';
+                        in.registration = "110042490114";
+                    }, true},
+                   {"cfop1403", [](ReportInputs &in) {
+                        in.side = 'A';
+                        in.cfop = "1403";
+                        in.to = "2026-03-31";
+                    }},
+                   {"operationTypes", [](ReportInputs &in) {
+                        in.side = 'A';
+                        in.operationTypes = "S01";
+                        in.to = "2026-03-31";
+                    }},
+               }}),
+         // No ST on the last day, on 5405 sales, on the soaps, nor on any other tax.
+         {"lastDayOfJanuary", "cfop5405", "productRangeStartOnly", "issTax", "ipiTax", "taxWithoutRows"}},
+        {kStRefund, &kRefundColumns, &FiscalModel::StRefund,
+         join({all(kCommonCases), all(kTaxCases), all(kProductRangeCases),
+               {
+                   {"stateRegistration", [](ReportInputs &in) {
+                        in.registration = "110042490114";
+                        in.to = "2026-03-31";
+                    }},
+                   {"operationTypes", [](ReportInputs &in) {
+                        in.operationTypes = "E01,S01";
+                        in.to = "2026-03-31";
+                    }},
+                   {"entryTypesOnly", [](ReportInputs &in) {
+                        in.operationTypes = "E01";
+                        in.to = "2026-03-31";
+                    }},
+               }}),
+         {"lastDayOfJanuary"}},
+        {kStateMap, &kMapColumns, &FiscalModel::StateRegistrationMap,
+         join({all(kCommonCases), all(kTaxCases),
+               {
+                   {"stateRegistration", [](ReportInputs &in) { in.registration = "0623079040081"; }},
+                   {"registrationWithoutMovement", [](ReportInputs &in) {
+                        in.registration = "77452130";
+                        in.from = in.to = "2026-02-01";
+                    }},
+                   {"registrationOfAnotherCompany", [](ReportInputs &in) { in.registration = "244123456119"; },
+                    true},
+                   {"registrationsOfACompanyWithoutDocuments", [](ReportInputs &in) { in.company = "10"; }},
+               }}),
+         // Every registration of the company has its line, movement or not.
+         {"companyWithoutDocuments", "periodReversed"}},
+    };
+}
+
+class ReportDataTest : public testing::TestWithParam<DbSetup> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam().engine == Engine::Firebird && env("FIS_FB_DATABASE").empty())
+            GTEST_SKIP() << "FIS_FB_DATABASE is not set; run scripts/firebird-create-db.sh";
+        data_ = std::make_unique<DemoData>(GetParam());
+    }
+    ResultSet Run(const char *file, const ReportInputs &in)
+    {
+        return RunReport(data_->Session(), GetParam(), LoadReport(file), in);
+    }
+    std::unique_ptr<DemoData> data_;
+};
+
+TEST_P(ReportDataTest, EachReportGivesTheLinesWorkedOutFromTheRawRows)
+{
+    ASSERT_GT(data_->Model().Documents(), 50u);
+    for (const ReportCases &report : Reports()) {
+        for (const Case &c : report.cases) {
+            SCOPED_TRACE(std::string(report.file) + " / " + c.label);
+            const ReportInputs in = inputs(c);
+            const std::vector<ModelRow> want = (data_->Model().*report.model)(in);
+            // A case meant to find something must find something, or it proves nothing.
+            EXPECT_EQ(want.empty(), c.empty != report.otherwise.count(c.label));
+            ResultSet got;
+            ASSERT_NO_THROW(got = Run(report.file, in));
+            EXPECT_EQ(CompareRows(got, *report.columns, want), "");
+        }
+    }
+}
+
+TEST_P(ReportDataTest, CfopSummaryTotalsEachSideAsItsItemsSum)
+{
+    for (const Case &c : join({all(kCommonCases), all(kTaxCases), all(kRegistrationCases), all(kCfopCases)})) {
+        SCOPED_TRACE(c.label);
+        const ReportInputs in = inputs(c);
+        const ResultSet got = Run(kCfopSummary, in);
+        for (char side : {'E', 'S'}) {
+            const bool shown = in.side == 'A' || in.side == side;
+            const FiscalModel::Totals t = shown ? data_->Model().CountedItems(in, side, false, true)
+                                                : FiscalModel::Totals{};
+            const std::string key(1, side);
+            EXPECT_EQ(SumColumn(got, "VLCONTABIL", 2, "IDENTRSAIDA", key), t.value) << side;
+            EXPECT_EQ(SumColumn(got, "VLBASECALC", 2, "IDENTRSAIDA", key), t.base) << side;
+            EXPECT_EQ(SumColumn(got, "VLIMPOSTO", 2, "IDENTRSAIDA", key), t.tax) << side;
+        }
+    }
+}
+
+// Figures read off fixtures/fiscal.sql by hand, for the rows at the edges.
+TEST_P(ReportDataTest, EdgeRowsOfTheDemoData)
+{
+    ReportInputs january;
+    january.side = 'A';
+
+    // The invoice list of January: from the 1st to the 31st, without the
+    // cancelled 3008; the number tie on the 9th in key order.
+    const ResultSet invoices = Run(kInvoiceList, january);
+    ASSERT_EQ(invoices.rows.size(), 22u);
+    EXPECT_EQ(invoices.rows.front()[0], "2026-01-01");
+    EXPECT_EQ(invoices.rows.front()[1], "1501");
+    EXPECT_EQ(invoices.rows.back()[0], "2026-01-31");
+    EXPECT_EQ(invoices.rows.back()[1], "7002");
+    EXPECT_EQ(invoices.rows[4][2], "1");  // 3003 of series 1, then of series 2
+    EXPECT_EQ(invoices.rows[5][2], "2");
+    for (const auto &row : invoices.rows)
+        EXPECT_NE(row[1], "3008");
+    // An item without ICMS row adds its value, not its tax.
+    const ResultSet itemWithoutIcms = Run(kInvoiceList, [] {
+        ReportInputs in;
+        in.side = 'E';
+        in.branch = "0002";
+        return in;
+    }());
+    ASSERT_EQ(itemWithoutIcms.rows.size(), 1u);
+    EXPECT_EQ(SumColumn(itemWithoutIcms, "VLCONTABIL", 2), 114450);
+    EXPECT_EQ(SumColumn(itemWithoutIcms, "VLBASECALC", 2), 54000);
+    EXPECT_EQ(SumColumn(itemWithoutIcms, "VLIMPOSTO", 2), 9720);
+
+    // CFOP 5405 of January: 1173.40, not the cancelled document's 4000.00 more.
+    ReportInputs stSales = january;
+    stSales.cfop = "5405";
+    EXPECT_EQ(SumColumn(Run(kCfopSummary, stSales), "VLCONTABIL", 2), 117340);
+    // The energy bill is under no registration: in the summary, not under one.
+    ReportInputs energy = january;
+    energy.cfop = "1253";
+    EXPECT_EQ(SumColumn(Run(kCfopSummary, energy), "VLCONTABIL", 2), 234055);
+    energy.registration = "110042490114";
+    EXPECT_TRUE(Run(kCfopSummary, energy).rows.empty());
+    // The service is under the municipal registration only, taxed by ISS.
+    ReportInputs service = january;
+    service.tax = "02";
+    service.municipal = "1234567";
+    service.cfop = "5933";
+    const ResultSet iss = Run(kCfopSummary, service);
+    EXPECT_EQ(SumColumn(iss, "VLBASECALC", 2), 150000);
+    EXPECT_EQ(SumColumn(iss, "VLIMPOSTO", 2), 7500);
+
+    // The fiscal map of January: the SP registration owes, the others carry credit.
+    const ResultSet map = Run(kStateMap, january);
+    ASSERT_EQ(map.rows.size(), 3u);
+    EXPECT_EQ(map.rows[1][0], "110042490114");
+    EXPECT_EQ(SumColumn(map, "VLSALDO", 2, "CDINSCESTA", "110042490114"), 8687);
+    EXPECT_EQ(map.rows[1][9], "a recolher");
+    EXPECT_EQ(SumColumn(map, "VLSALDO", 2, "CDINSCESTA", "0623079040081"), -27486);
+    EXPECT_EQ(map.rows[0][9], "saldo credor");
+
+    // The refund of January: cola entered 360 units with 138.24 of ST, 0.3840
+    // a unit, and left to other states 156 units: 59.90.
+    ReportInputs refund = january;
+    refund.side = 'E';  // the disabled box's choice narrows nothing
+    const ResultSet cola = Run(kStRefund, refund);
+    ASSERT_FALSE(cola.rows.empty());
+    EXPECT_EQ(cola.rows[0][0], "01.01.0001");
+    EXPECT_EQ(SumColumn(cola, "VLSTMEDIO", 4, "CDARVPROD", "01.01.0001"), 3840);
+    EXPECT_EQ(SumColumn(cola, "VLRESSARC", 2, "CDARVPROD", "01.01.0001"), 5990);
+
+    // The substitute registration selects the SP documents, never the MG ones.
+    ReportInputs substitute = january;
+    substitute.registration = "0010500001";
+    const ResultSet st = Run(kStByProduct, substitute);
+    ASSERT_EQ(st.rows.size(), 3u);
+    for (const auto &row : st.rows)
+        EXPECT_NE(row[3], "88390");
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ReportDataTest,
+                         testing::Values(kSqliteOracle, kSqliteInterBase, kFirebirdInterBase),
+                         [](const testing::TestParamInfo<DbSetup> &info) { return std::string(info.param.label); });
+} // namespace
