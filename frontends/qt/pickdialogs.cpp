@@ -3,18 +3,23 @@
 #include "qtwidgetset.h"
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFont>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTableView>
 #include <QTableWidget>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -62,6 +67,7 @@ void fillTable(QTableWidget *table, const PickTable &data, bool checkColumn)
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
     table->horizontalHeader()->setStretchLastSection(true);
     table->resizeColumnsToContents();
     if (table->rowCount() > 0)
@@ -320,4 +326,69 @@ std::vector<int> PickRowsDialog::Checked() const
             rows.push_back(table_->item(r, 0)->data(RowRole).toInt());
     std::sort(rows.begin(), rows.end());
     return rows;
+}
+
+namespace {
+// Paints the calendar's row of weekday headings with the calendar's own
+// texts, and hands every other cell to the calendar's painter.
+class WeekdayHeadings : public QStyledItemDelegate {
+public:
+    WeekdayHeadings(const DateCalendar &calendar, QAbstractItemDelegate *cells)
+        : QStyledItemDelegate(const_cast<DateCalendar *>(&calendar)), calendar_(calendar), cells_(cells)
+    {
+    }
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        if (index.row() != 0 && cells_) {
+            cells_->paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem o(option);
+        initStyleOption(&o, index);
+        o.text = calendar_.Heading(index.column());
+        const QStyle *style = o.widget ? o.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &o, painter, o.widget);
+    }
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return cells_ ? cells_->sizeHint(option, index) : QStyledItemDelegate::sizeHint(option, index);
+    }
+
+private:
+    const DateCalendar &calendar_;
+    QPointer<QAbstractItemDelegate> cells_;
+};
+} // namespace
+
+DateCalendar::DateCalendar(const std::vector<std::string> &weekdayNames, QWidget *parent) : QCalendarWidget(parent)
+{
+    setLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    setFirstDayOfWeek(Qt::Sunday);
+    setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
+    setGridVisible(true);
+    if (weekdayNames.size() != 7)
+        return;
+    for (const auto &name : weekdayNames)
+        names_ << qs(name);
+    // The headings are a row of the calendar's own table (Qt names its view).
+    auto *view = findChild<QTableView *>(QStringLiteral("qt_calendar_calendarview"));
+    if (!view) {
+        names_.clear();
+        return;
+    }
+    view->setItemDelegate(new WeekdayHeadings(*this, view->itemDelegate()));
+    // Columns wide enough for the longest name.
+    int widest = 0;
+    for (const QString &name : std::as_const(names_))
+        widest = std::max(widest, view->fontMetrics().horizontalAdvance(name));
+    setMinimumWidth(7 * (widest + 12));
+}
+
+QString DateCalendar::Heading(int column) const
+{
+    // Qt numbers the days from Monday (1) to Sunday (7).
+    const int day = (static_cast<int>(firstDayOfWeek()) - 1 + column) % 7 + 1;
+    if (names_.size() == 7)
+        return names_[day % 7];
+    return locale().dayName(day, QLocale::ShortFormat);
 }

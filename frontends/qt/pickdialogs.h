@@ -3,9 +3,11 @@
 // modal run so a test can drive them.
 #include "vcl/widgetset.h"
 
+#include <QCalendarWidget>
 #include <QDialog>
 
 #include <optional>
+#include <string>
 #include <vector>
 
 class QDialogButtonBox;
@@ -69,4 +71,17 @@ protected:
 private:
     void Toggle(int row);
     QTableWidget *table_;
+};
+
+// The calendar popup of a date edit, Sunday first: the headings of its days
+// are the edit's weekday names when it gives all seven (Sunday first), else
+// Qt's own in Brazilian Portuguese.
+class DateCalendar : public QCalendarWidget {
+public:
+    explicit DateCalendar(const std::vector<std::string> &weekdayNames, QWidget *parent = nullptr);
+    // What heads a column of days.
+    QString Heading(int column) const;
+
+private:
+    QStringList names_;
 };

@@ -2,6 +2,7 @@
 // and hands every key, paste, click and drag to the model.
 #include "qtpeer.h"
 
+#include "pickdialogs.h"
 #include "qticons.h"
 #include "vcl/forms.h"
 #include "vcl/stdctrls.h"
@@ -14,7 +15,6 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QLocale>
 
 namespace {
 
@@ -216,12 +216,8 @@ private:
         if (!control_.IsUsable())
             return;
         if (!calendar_) {
-            calendar_ = new QCalendarWidget(nullptr);
+            calendar_ = new DateCalendar(date_.NomeSemana);
             calendar_->setWindowFlags(Qt::Popup);
-            calendar_->setLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
-            calendar_->setFirstDayOfWeek(Qt::Sunday);
-            calendar_->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
-            calendar_->setGridVisible(true);
             Connect(calendar_.data(), &QCalendarWidget::activated, [this](QDate d) { Picked(d); });
             Connect(calendar_.data(), &QCalendarWidget::clicked, [this](QDate d) { Picked(d); });
         }

@@ -33,11 +33,18 @@ void Press(TControl *control, int key, Qt::KeyboardModifiers mods = Qt::NoModifi
     }
 }
 
-// Saves the display with whatever is open on it, closes the dialog, quits.
+// Saves the part of the display the windows cover, with whatever is open
+// on it, closes the dialog, quits.
 void Shoot(const QString &file, int *rc)
 {
     QApplication::processEvents();
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+    QRect covered;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->isVisible())
+            covered |= w->frameGeometry();
+    QScreen *screen = QGuiApplication::primaryScreen();
+    covered &= screen->geometry();
+    const QPixmap shot = screen->grabWindow(0, covered.x(), covered.y(), covered.width(), covered.height());
     *rc = shot.save(file) ? 0 : 1;
     if (*rc)
         std::cerr << "fishost-qt: could not write " << file.toStdString() << '\n';

@@ -46,18 +46,27 @@ void TBtnPesquisa::Click()
     const std::string title = Title.empty() ? "Pesquisar" : Title;
     std::optional<int> row;
     if (PesqType == ptArvore) {
-        // Read in place: the tree holds positions, never copies of the rows,
-        // and goes when the list closes.
-        DataSetPickTree tree(*ds, FieldCodigo, FieldNome, ReadGroupNames(*ds, FieldCodigo, FieldNivel, FieldNome));
-        busy.reset();
-        row = WidgetSet().PickTreeRow(title, tree);
+        {
+            // Read in place: the tree holds positions, never copies of the
+            // rows, and goes when the list closes.
+            DataSetPickTree tree(*ds, FieldCodigo, FieldNome,
+                                 ReadGroupNames(*ds, FieldCodigo, FieldNivel, FieldNome));
+            busy.reset();
+            row = WidgetSet().PickTreeRow(title, tree);
+        }
+        if (row)
+            MoveToRow(*ds, *row);
+        // A tree may stand on a million rows. Once its list has closed, only
+        // the row left current is read again (the code is checked against it
+        // when its field is left) before the next lookup reopens the data
+        // set, so the others go now, picked or cancelled.
+        ds->KeepCurrentRowOnly();
     } else {
         row = WidgetSet().PickRow(title, BuildPickTable(*ds, {}));
+        if (row)
+            MoveToRow(*ds, *row);
     }
-    if (!row)
-        return;
-    MoveToRow(*ds, *row);
-    if (OnAfterPesq)
+    if (row && OnAfterPesq)
         OnAfterPesq(this);
 }
 

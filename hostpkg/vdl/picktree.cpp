@@ -4,11 +4,10 @@
 #include "rtl/utf8.h"
 
 #include <algorithm>
+#include <functional>
 #include <numeric>
 
 namespace {
-
-char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 
 // The host's code trees whose groups are rows of the table at a lower level.
 struct TreeTable {
@@ -28,146 +27,160 @@ DataSetPickTree::DataSetPickTree(const TDataSet &dataSet, const std::string &cod
         nameColumn_ = f->Column();
     std::sort(groupNames_.begin(), groupNames_.end());
     const int rows = dataSet.Active() ? dataSet.RecordCount() : 0;
-
+    nodes_.reserve(static_cast<std::size_t>(rows) + static_cast<std::size_t>(rows) / 64 + 16);
     // The rows in code order: the data set's own when it already is (a
     // lookup is ordered by code), else an index sorted once.
-    std::vector<std::int32_t> order;
-    for (int r = 1; r < rows; ++r)
-        if (Cell(r, codeColumn_) < Cell(r - 1, codeColumn_)) {
-            order.resize(static_cast<std::size_t>(rows));
-            std::iota(order.begin(), order.end(), 0);
-            std::stable_sort(order.begin(), order.end(),
-                             [this](int a, int b) { return Cell(a, codeColumn_) < Cell(b, codeColumn_); });
-            break;
-        }
+    if (!Build(rows, nullptr)) {
+        Array<std::int32_t> order(static_cast<std::size_t>(rows));
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(),
+                         [this](int a, int b) { return Cell(a, codeColumn_) < Cell(b, codeColumn_); });
+        Build(rows, &order);
+    }
 
-    nodes_.reserve(static_cast<std::size_t>(rows) + static_cast<std::size_t>(rows) / 64 + 16);
-    std::vector<std::int32_t> open;  // the groups the last code went through, by depth
-    auto add = [this](int parent, Node n) {
-        n.parent = parent;
-        n.firstChild = 0;
-        n.childCount = 0;
-        if (parent >= 0) {
-            n.index = nodes_[Index(parent)].childCount++;
-        } else {
-            n.index = static_cast<std::int32_t>(roots_.size());
-            roots_.push_back(static_cast<std::int32_t>(nodes_.size()));
+    // Each group's children side by side, so the n-th child is found at once.
+    std::int32_t next = 0;
+    for (Group &g : groups_) {
+        g.firstChild = next;
+        next += g.childCount;
+    }
+    children_.resize(static_cast<std::size_t>(next));
+    std::vector<std::int32_t> placed(groups_.size(), 0);
+    for (std::size_t i = 0; i < nodes_.size(); ++i)
+        if (const std::int32_t parent = nodes_[i].parent; parent >= 0) {
+            const auto g = static_cast<std::size_t>(~nodes_[Index(parent)].ref);
+            children_[static_cast<std::size_t>(groups_[g].firstChild + placed[g]++)] = static_cast<std::int32_t>(i);
         }
-        nodes_.push_back(n);
-        return static_cast<std::int32_t>(nodes_.size() - 1);
+}
+
+bool DataSetPickTree::Build(int rows, const Array<std::int32_t> *order)
+{
+    nodes_.clear();
+    groups_.clear();
+    roots_.clear();
+    std::vector<std::int32_t> open;       // the groups the last code went through, by depth
+    std::vector<std::string_view> keys;  // and their codes
+    auto add = [this](std::int32_t parent, std::int32_t ref) {
+        const auto node = static_cast<std::int32_t>(nodes_.size());
+        if (parent >= 0)
+            ++groups_[static_cast<std::size_t>(~nodes_[Index(parent)].ref)].childCount;
+        else
+            roots_.push_back(node);
+        nodes_.push_back({parent, ref});
+        return node;
     };
+    std::string_view previous;
     for (int i = 0; i < rows; ++i) {
-        const int row = order.empty() ? i : order[static_cast<std::size_t>(i)];
+        const int row = order ? (*order)[static_cast<std::size_t>(i)] : i;
         const std::string_view code = Cell(row, codeColumn_);
+        if (!order && code < previous)
+            return false;
+        previous = code;
         std::size_t start = 0, depth = 0;
         for (std::size_t sep; (sep = code.find(separator_, start)) != std::string_view::npos; start = sep + 1, ++depth) {
             const std::string_view prefix = code.substr(0, sep);
-            if (depth < open.size() && KeyView(open[depth]) == prefix)
+            if (depth < keys.size() && keys[depth] == prefix)
                 continue;
             open.resize(depth);
-            Node g{};
+            keys.resize(depth);
+            Group g;
             g.row = row;
             g.codeLength = static_cast<std::uint16_t>(std::min<std::size_t>(sep, 0xFFFF));
             g.segmentStart = static_cast<std::uint16_t>(std::min<std::size_t>(start, 0xFFFF));
-            g.leaf = false;
             auto named = std::lower_bound(groupNames_.begin(), groupNames_.end(), prefix,
                                           [](const auto &entry, std::string_view k) { return entry.first < k; });
-            g.groupName = named != groupNames_.end() && named->first == prefix
-                              ? static_cast<std::int32_t>(named - groupNames_.begin())
-                              : -1;
-            open.push_back(add(depth ? open[depth - 1] : -1, g));
+            if (named != groupNames_.end() && named->first == prefix)
+                g.name = static_cast<std::int32_t>(named - groupNames_.begin());
+            groups_.push_back(g);
+            open.push_back(add(depth ? open[depth - 1] : -1, ~static_cast<std::int32_t>(groups_.size() - 1)));
+            keys.push_back(prefix);
         }
         open.resize(depth);
-        Node leaf{};
-        leaf.row = row;
-        leaf.codeLength = static_cast<std::uint16_t>(std::min<std::size_t>(code.size(), 0xFFFF));
-        leaf.segmentStart = static_cast<std::uint16_t>(std::min<std::size_t>(start, 0xFFFF));
-        leaf.groupName = -1;
-        leaf.leaf = true;
-        add(depth ? open[depth - 1] : -1, leaf);
+        keys.resize(depth);
+        add(depth ? open[depth - 1] : -1, row);
     }
-
-    // Each node's children side by side, so the n-th child is found at once.
-    std::int32_t next = 0;
-    for (Node &n : nodes_) {
-        n.firstChild = next;
-        next += n.childCount;
-    }
-    children_.resize(static_cast<std::size_t>(next));
-    for (std::size_t i = 0; i < nodes_.size(); ++i)
-        if (const Node &n = nodes_[i]; n.parent >= 0)
-            children_[static_cast<std::size_t>(nodes_[Index(n.parent)].firstChild + n.index)] =
-                static_cast<std::int32_t>(i);
+    return true;
 }
 
 std::string_view DataSetPickTree::Cell(int row, int column) const
 {
-    const auto *cells = dataSet_.RowAt(row);
-    if (!cells || column < 0 || static_cast<std::size_t>(column) >= cells->size())
-        return {};
-    const auto &value = (*cells)[static_cast<std::size_t>(column)];
-    return value ? std::string_view(*value) : std::string_view();
+    return dataSet_.CellAt(row, column).value_or(std::string_view());
 }
 
 std::string_view DataSetPickTree::KeyView(int node) const
 {
-    const Node &n = nodes_[Index(node)];
-    return Cell(n.row, codeColumn_).substr(0, n.codeLength);
+    if (const Group *g = GroupOf(node))
+        return Cell(g->row, codeColumn_).substr(0, g->codeLength);
+    return Cell(nodes_[Index(node)].ref, codeColumn_);
 }
 
 std::string_view DataSetPickTree::NameView(int node) const
 {
-    const Node &n = nodes_[Index(node)];
-    if (n.leaf)
-        return Cell(n.row, nameColumn_);
-    return n.groupName >= 0 ? std::string_view(groupNames_[static_cast<std::size_t>(n.groupName)].second)
+    if (const Group *g = GroupOf(node))
+        return g->name >= 0 ? std::string_view(groupNames_[static_cast<std::size_t>(g->name)].second)
                             : std::string_view();
+    return Cell(nodes_[Index(node)].ref, nameColumn_);
 }
 
 int DataSetPickTree::ChildCount(int node) const
 {
-    return node < 0 ? static_cast<int>(roots_.size()) : nodes_[Index(node)].childCount;
+    if (node < 0)
+        return static_cast<int>(roots_.size());
+    const Group *g = GroupOf(node);
+    return g ? g->childCount : 0;
 }
 
 int DataSetPickTree::Child(int node, int index) const
 {
     if (node < 0)
         return roots_[static_cast<std::size_t>(index)];
-    return children_[static_cast<std::size_t>(nodes_[Index(node)].firstChild + index)];
+    return children_[static_cast<std::size_t>(GroupOf(node)->firstChild + index)];
+}
+
+int DataSetPickTree::IndexInParent(int node) const
+{
+    // Children lie in node order: a binary search finds the place.
+    const std::int32_t parent = nodes_[Index(node)].parent;
+    const std::int32_t *first = roots_.data(), *last = roots_.data() + roots_.size();
+    if (parent >= 0) {
+        const Group *g = GroupOf(parent);
+        first = children_.data() + g->firstChild;
+        last = first + g->childCount;
+    }
+    return static_cast<int>(std::lower_bound(first, last, node) - first);
 }
 
 std::string DataSetPickTree::Segment(int node) const
 {
-    return std::string(KeyView(node).substr(nodes_[Index(node)].segmentStart));
+    const std::string_view key = KeyView(node);
+    if (const Group *g = GroupOf(node))
+        return std::string(key.substr(g->segmentStart));
+    const auto sep = key.rfind(separator_);
+    return std::string(sep == std::string_view::npos ? key : key.substr(sep + 1));
 }
 
 int DataSetPickTree::LeafOfKey(const std::string &key) const
 {
     for (std::size_t i = 0; i < nodes_.size(); ++i)
-        if (nodes_[i].leaf && KeyView(static_cast<int>(i)) == key)
+        if (nodes_[i].ref >= 0 && KeyView(static_cast<int>(i)) == key)
             return static_cast<int>(i);
     return -1;
 }
 
-bool DataSetPickTree::Matches(int node, const std::string &code, const std::string &upperName) const
+bool DataSetPickTree::CodeMatches(int node, const std::string &digits) const
 {
-    if (!code.empty()) {
-        // The code as typed, with or without its separators.
-        std::size_t k = 0;
-        for (char c : KeyView(node)) {
-            if (k == code.size())
-                break;
-            if (c == separator_)
-                continue;
-            if (c != code[k])
-                return false;
-            ++k;
-        }
-        return k == code.size();
+    // The code as typed, with or without its separators.
+    std::size_t k = 0;
+    for (char c : KeyView(node)) {
+        if (k == digits.size())
+            break;
+        if (c == separator_)
+            continue;
+        if (c != digits[k])
+            return false;
+        ++k;
     }
-    const std::string_view name = NameView(node);
-    return std::search(name.begin(), name.end(), upperName.begin(), upperName.end(),
-                       [](char a, char b) { return upperAscii(a) == b; }) != name.end();
+    return k == digits.size();
 }
 
 int DataSetPickTree::Find(const std::string &text, int from) const
@@ -176,23 +189,35 @@ int DataSetPickTree::Find(const std::string &text, int from) const
     if (first == std::string::npos || nodes_.empty())
         return -1;
     const std::string query = text.substr(first, text.find_last_not_of(' ') - first + 1);
-    std::string code;
+    std::string digits;
     bool codeLike = true;
     for (char c : query) {
         if (c >= '0' && c <= '9')
-            code += c;
+            digits += c;
         else if (c != separator_)
             codeLike = false;
     }
-    const std::string upperName = utf8::upper(query);
+    // Names compare without case and accents: "agua" finds "Água".
+    std::string needle, name;
+    utf8::foldForSearch(query, needle);
+    const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end());
     const int n = NodeCount();
+    const int start = from < 0 ? -1 : from;
     // A code-like text looks for codes first, then for names that hold it.
-    for (int pass = codeLike && !code.empty() ? 0 : 1; pass < 2; ++pass)
-        for (int k = 1; k <= n; ++k) {
-            const int node = ((from < 0 ? -1 : from) + k) % n;
-            if (Matches(node, pass == 0 ? code : std::string(), upperName))
+    if (codeLike && !digits.empty())
+        for (int k = 1; k <= n; ++k)
+            if (const int node = (start + k) % n; CodeMatches(node, digits))
                 return node;
-        }
+    for (int k = 1; k <= n; ++k) {
+        const int node = (start + k) % n;
+        const std::string_view raw = NameView(node);
+        if (raw.size() < needle.size())
+            continue;
+        name.clear();
+        utf8::foldForSearch(raw, name);
+        if (std::search(name.begin(), name.end(), searcher) != name.end())
+            return node;
+    }
     return -1;
 }
 
@@ -213,9 +238,9 @@ DataSetPickTree::GroupNames ReadGroupNames(const TDataSet &dataSet, const std::s
                   " WHERE " + tree->levelField + " < (SELECT MAX(" + tree->levelField + ") FROM " + tree->table + ")");
     groups.Open();
     for (int r = 0; r < groups.RecordCount(); ++r) {
-        const auto &cells = *groups.RowAt(r);
-        if (cells.size() >= 2 && cells[0] && cells[1])
-            names.emplace_back(*cells[0], *cells[1]);
+        const auto code = groups.CellAt(r, 0), name = groups.CellAt(r, 1);
+        if (code && name)
+            names.emplace_back(*code, *name);
     }
     return names;
 }

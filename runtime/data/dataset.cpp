@@ -34,32 +34,25 @@ void TField::SetDataSet(TDataSet *dataSet)
     dataSet_ = dataSet;
 }
 
-const std::optional<std::string> *TField::current() const
+std::optional<std::string_view> TField::current() const
 {
-    if (!dataSet_ || column_ < 0)
-        return nullptr;
-    const auto *row = dataSet_->CurrentRow();
-    if (!row || static_cast<std::size_t>(column_) >= row->size())
-        return nullptr;
-    return &(*row)[static_cast<std::size_t>(column_)];
+    if (!dataSet_ || column_ < 0 || dataSet_->IsEmpty())
+        return std::nullopt;
+    return dataSet_->CellAt(dataSet_->RecNo() - 1, column_);
 }
 
 std::string TField::AsString() const
 {
-    const auto *value = current();
-    return value && *value ? **value : std::string();
+    const auto value = current();
+    return value ? std::string(*value) : std::string();
 }
 
-bool TField::IsNull() const
-{
-    const auto *value = current();
-    return !value || !*value;
-}
+bool TField::IsNull() const { return !current(); }
 
 Variant TField::AsVariant() const
 {
-    const auto *value = current();
-    return value && *value ? Variant(**value) : Variant::Null();
+    const auto value = current();
+    return value ? Variant(std::string(*value)) : Variant::Null();
 }
 
 // --- TDataSet -------------------------------------------------------------
@@ -93,7 +86,18 @@ void TDataSet::detach(TField *field)
     field->column_ = -1;
 }
 
-int TDataSet::FindColumn(const std::vector<std::string> &columns, const std::string &name)
+void TDataSet::InternalOpenRows(RowReceiver &rows)
+{
+    const ResultSet result = InternalOpen();
+    if (!rows.Columns(result.columns))
+        return;
+    for (const auto &row : result.rows)
+        if (!rows.Row(row))
+            return;
+}
+
+namespace {
+int findColumn(const std::vector<std::string> &columns, const std::string &name)
 {
     for (std::size_t i = 0; i < columns.size(); ++i)
         if (columns[i] == name)
@@ -104,47 +108,88 @@ int TDataSet::FindColumn(const std::vector<std::string> &columns, const std::str
     return -1;
 }
 
+// Takes an Open's rows as they are read: the columns bind the persistent
+// fields before any row is read, each row goes into the store.
+class OpenReader : public RowReceiver {
+public:
+    OpenReader(const std::vector<TField *> &fields, TFieldBinding binding, std::string name, std::string prefix)
+        : fields_(fields), fieldBinding_(binding), name_(std::move(name)), prefix_(std::move(prefix))
+    {
+    }
+
+    bool Columns(const std::vector<std::string> &names) override
+    {
+        binding.clear();
+        for (TField *f : fields_) {
+            int column = findColumn(names, f->FieldName);
+            const std::size_t position = binding.size();
+            if (column < 0 && fieldBinding_ == TFieldBinding::ByNameOrPosition && position < names.size())
+                column = static_cast<int>(position);
+            if (column < 0)
+                throw EDatabaseError(prefix_ + "Campo '" + f->FieldName +
+                                     "' não encontrado no resultado do conjunto de dados" +
+                                     (name_.empty() ? "." : " '" + name_ + "'."));
+            binding.push_back(column);
+        }
+        columns = names;
+        rows = RowStore(names.size());
+        described = true;
+        return true;
+    }
+    bool Row(const std::vector<std::optional<std::string>> &cells) override
+    {
+        if (cells.size() != columns.size())
+            throw EDatabaseError(prefix_ + "Linha com número de colunas diferente do resultado.");
+        rows.Append(cells);
+        return true;
+    }
+
+    std::vector<std::string> columns;
+    std::vector<int> binding;
+    RowStore rows;
+    bool described = false;
+
+private:
+    const std::vector<TField *> &fields_;
+    TFieldBinding fieldBinding_;
+    std::string name_, prefix_;
+};
+} // namespace
+
+int TDataSet::FindColumn(const std::vector<std::string> &columns, const std::string &name)
+{
+    return findColumn(columns, name);
+}
+
 void TDataSet::Open()
 {
     if (active_)
         return;
     DoBeforeOpen();
-    ResultSet result = InternalOpen();
-    for (const auto &row : result.rows)
-        if (row.size() != result.columns.size())
-            throw EDatabaseError(Prefix() + "Linha com número de colunas diferente do resultado.");
-
-    // Bind everything before changing any state, so a failure leaves the data set closed.
-    std::vector<int> binding;
-    for (TField *f : persistent_) {
-        int column = FindColumn(result.columns, f->FieldName);
-        const std::size_t position = binding.size();
-        if (column < 0 && FieldBinding == TFieldBinding::ByNameOrPosition && position < result.columns.size())
-            column = static_cast<int>(position);
-        if (column < 0)
-            throw EDatabaseError(Prefix() + "Campo '" + f->FieldName +
-                                 "' não encontrado no resultado do conjunto de dados" +
-                                 (Name().empty() ? "." : " '" + Name() + "'."));
-        binding.push_back(column);
-    }
+    // Everything is read and bound before any state changes, so a failure
+    // leaves the data set closed.
+    OpenReader reader(persistent_, FieldBinding, Name(), Prefix());
+    InternalOpenRows(reader);
+    if (!reader.described)
+        reader.Columns({});
     for (std::size_t i = 0; i < persistent_.size(); ++i)
-        persistent_[i]->column_ = binding[i];
+        persistent_[i]->column_ = reader.binding[i];
     if (persistent_.empty()) {
-        for (std::size_t i = 0; i < result.columns.size(); ++i) {
-            auto field = std::make_unique<TStringField>(nullptr, result.columns[i],
-                                                        DefaultFieldSize(i));
+        for (std::size_t i = 0; i < reader.columns.size(); ++i) {
+            auto field = std::make_unique<TStringField>(nullptr, reader.columns[i], DefaultFieldSize(i));
             field->dataSet_ = this;  // owned here, not in the persistent list
             field->column_ = static_cast<int>(i);
             defaultFields_.push_back(field.get());
             defaultOwned_.push_back(std::move(field));
         }
     }
-    columns_ = std::move(result.columns);
-    rows_ = std::move(result.rows);
+    columns_ = std::move(reader.columns);
+    rows_ = std::move(reader.rows);
+    copied_ = false;
     active_ = true;
     recNo_ = 0;
     bof_ = true;
-    eof_ = rows_.empty();
+    eof_ = rows_.Empty();
     DoAfterOpen();
 }
 
@@ -155,7 +200,9 @@ void TDataSet::Close()
     DoBeforeClose();
     active_ = false;
     columns_.clear();
-    rows_.clear();
+    rows_.Clear();
+    currentCopy_ = {};
+    copied_ = false;
     for (TField *f : persistent_)
         f->column_ = -1;
     defaultFields_.clear();
@@ -184,15 +231,15 @@ void TDataSet::First()
     CheckActive();
     recNo_ = 0;
     bof_ = true;
-    eof_ = rows_.empty();
+    eof_ = rows_.Empty();
     DoAfterScroll();
 }
 
 void TDataSet::Last()
 {
     CheckActive();
-    recNo_ = rows_.empty() ? 0 : rows_.size() - 1;
-    bof_ = rows_.empty();
+    recNo_ = rows_.Empty() ? 0 : rows_.Rows() - 1;
+    bof_ = rows_.Empty();
     eof_ = true;
     DoAfterScroll();
 }
@@ -201,7 +248,7 @@ void TDataSet::Next()
 {
     CheckActive();
     bof_ = false;
-    if (recNo_ + 1 < rows_.size()) {
+    if (recNo_ + 1 < rows_.Rows()) {
         ++recNo_;
         eof_ = false;
     } else {
@@ -213,7 +260,7 @@ void TDataSet::Next()
 void TDataSet::Prior()
 {
     CheckActive();
-    eof_ = rows_.empty();
+    eof_ = rows_.Empty();
     if (recNo_ > 0) {
         --recNo_;
         bof_ = false;
@@ -228,9 +275,10 @@ bool TDataSet::Locate(const std::string &fieldName, const Variant &value)
     CheckActive();
     const TField *field = FieldByName(fieldName);
     const std::size_t column = static_cast<std::size_t>(field->column_);
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-        const auto &cell = rows_[i][column];
-        if (value.isNull() ? !cell : cell && *cell == value.asString()) {
+    const std::string text = value.isNull() ? std::string() : value.asString();
+    for (std::size_t i = 0; i < rows_.Rows(); ++i) {
+        const auto cell = rows_.Cell(i, column);
+        if (value.isNull() ? !cell : cell && *cell == text) {
             recNo_ = i;
             bof_ = eof_ = false;
             DoAfterScroll();
@@ -262,14 +310,33 @@ TField *TDataSet::FieldByName(const std::string &fieldName) const
 
 const std::vector<std::optional<std::string>> *TDataSet::CurrentRow() const
 {
-    return IsEmpty() ? nullptr : &rows_[recNo_];
+    if (IsEmpty())
+        return nullptr;
+    if (!copied_ || copiedRow_ != recNo_) {
+        currentCopy_.assign(columns_.size(), std::nullopt);
+        for (std::size_t c = 0; c < columns_.size(); ++c)
+            if (auto cell = rows_.Cell(recNo_, c))
+                currentCopy_[c].emplace(*cell);
+        copiedRow_ = recNo_;
+        copied_ = true;
+    }
+    return &currentCopy_;
 }
 
-const std::vector<std::optional<std::string>> *TDataSet::RowAt(int index) const
+std::optional<std::string_view> TDataSet::CellAt(int row, int column) const
 {
-    if (!active_ || index < 0 || static_cast<std::size_t>(index) >= rows_.size())
-        return nullptr;
-    return &rows_[static_cast<std::size_t>(index)];
+    if (!active_ || row < 0 || column < 0)
+        return std::nullopt;
+    return rows_.Cell(static_cast<std::size_t>(row), static_cast<std::size_t>(column));
+}
+
+void TDataSet::KeepCurrentRowOnly()
+{
+    if (IsEmpty() || rows_.Rows() == 1)
+        return;
+    rows_.KeepOnly(recNo_);
+    recNo_ = 0;
+    copied_ = false;
 }
 
 bool TField::SetProperty(const PropertyDesc &p, LoadContext &ctx)

@@ -1,6 +1,8 @@
 #pragma once
 // Client-side data sets: every row is fetched when the data set opens, and a
-// cursor walks them. Fields expose the current row's values.
+// cursor walks them. Fields expose the current row's values. The rows are
+// kept compactly (their text side by side, see RowStore), read as they
+// arrive from the database.
 //
 // Field ownership: persistent fields are owned by whoever declares them (a
 // form keeps them as members) and attach to a data set by pointer; the data
@@ -9,12 +11,14 @@
 // fields, Open creates default string fields that the data set owns and
 // destroys on Close.
 #include "data/params.h"
+#include "data/rowstore.h"
 #include "data/session.h"
 #include "rtl/classes.h"
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TDataSet;
@@ -54,7 +58,7 @@ public:
 
 private:
     friend class TDataSet;
-    const std::optional<std::string> *current() const;
+    std::optional<std::string_view> current() const;
 
     TDataSet *dataSet_ = nullptr;
     int column_ = -1;  // result column, set on Open
@@ -82,20 +86,21 @@ public:
     TFieldBinding FieldBinding = TFieldBinding::ByName;
 
     // Fetches every row and moves to the first. Raises EDatabaseError (and
-    // stays closed) when a persistent field has no column of its name.
+    // stays closed) when a persistent field has no column of its name; then
+    // no row is read.
     void Open();
     void Close();
     bool Active() const { return active_; }
     void SetActive(bool value) { value ? Open() : Close(); }
 
-    bool IsEmpty() const { return !active_ || rows_.empty(); }
+    bool IsEmpty() const { return !active_ || rows_.Empty(); }
     bool Eof() const { return !active_ || eof_; }
     bool Bof() const { return !active_ || bof_; }
     void First();
     void Next();
     void Prior();
     void Last();
-    int RecordCount() const { return active_ ? static_cast<int>(rows_.size()) : 0; }
+    int RecordCount() const { return active_ ? static_cast<int>(rows_.Rows()) : 0; }
     int RecNo() const { return IsEmpty() ? 0 : static_cast<int>(recNo_) + 1; }
     // Moves to the first row whose field equals `value` (NULL matches NULL
     // only); the cursor stays put when nothing matches.
@@ -109,15 +114,26 @@ public:
 
     // Raw access for code that reads columns without fields.
     const std::vector<std::string> &ColumnNames() const { return columns_; }
-    // The current row, nullptr when closed or empty.
+    // A copy of the current row, nullptr when closed or empty; valid until
+    // the cursor moves or the data set closes.
     const std::vector<std::optional<std::string>> *CurrentRow() const;
-    // Row `index` (0-based) where the data set keeps it, for readers of many
-    // rows that must not copy them; nullptr outside 0..RecordCount()-1.
-    const std::vector<std::optional<std::string>> *RowAt(int index) const;
+    // A cell of row `row` (0-based) where the data set keeps it, for readers
+    // of many rows that must not copy them; nullopt for NULL, for a closed
+    // data set and outside the rows and columns. Valid until the data set
+    // closes or drops the row.
+    std::optional<std::string_view> CellAt(int row, int column) const;
+    // Drops every row but the current one, which stays current as the only
+    // row. For an owner done with a large result that still reads where the
+    // cursor stood; the memory of the other rows goes back at once.
+    void KeepCurrentRowOnly();
 
 protected:
     // Produces the rows of an Open; the data set is still closed while it runs.
     virtual ResultSet InternalOpen() = 0;
+    // Hands the rows of an Open to `rows` as they are read; by default those
+    // of InternalOpen. A data set that reads a database overrides it, so a
+    // large result is never held twice.
+    virtual void InternalOpenRows(RowReceiver &rows);
     virtual int DefaultFieldSize(std::size_t /*column*/) const { return 20; }
     virtual void DoBeforeOpen() {}
     virtual void DoAfterOpen() {}
@@ -141,7 +157,10 @@ private:
     std::vector<std::unique_ptr<TField>> defaultOwned_;
     std::vector<TField *> defaultFields_;
     std::vector<std::string> columns_;
-    std::vector<std::vector<std::optional<std::string>>> rows_;
+    RowStore rows_;
+    mutable std::vector<std::optional<std::string>> currentCopy_;
+    mutable std::size_t copiedRow_ = 0;
+    mutable bool copied_ = false;
     bool active_ = false;
     std::size_t recNo_ = 0;
     bool bof_ = true;

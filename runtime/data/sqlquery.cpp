@@ -37,14 +37,28 @@ void TSQLQuery::SetSession(DatabaseSession *session)
     session_ = session;
 }
 
-ResultSet TSQLQuery::InternalOpen()
+NamedValues TSQLQuery::Values() const
 {
     if (!session_)
         throw EDatabaseError(Prefix() + "Consulta sem sessão de banco de dados.");
     NamedValues values;
     for (const std::string &name : ParamNames(sql_))
         values.emplace_back(name, params_.ParamByName(name)->AsVariant());
+    return values;
+}
+
+ResultSet TSQLQuery::InternalOpen()
+{
+    const NamedValues values = Values();
     if (CountStatements)
         StatementCounter::Increment();
     return session_->Query(sql_, values);
+}
+
+void TSQLQuery::InternalOpenRows(RowReceiver &rows)
+{
+    const NamedValues values = Values();
+    if (CountStatements)
+        StatementCounter::Increment();
+    session_->QueryRows(sql_, values, rows);
 }

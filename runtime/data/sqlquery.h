@@ -36,8 +36,12 @@ public:
 protected:
     // Values are always bound by name, never pasted into the text.
     ResultSet InternalOpen() override;
+    // The rows as the database hands them over, none held twice.
+    void InternalOpenRows(RowReceiver &rows) override;
 
 private:
+    NamedValues Values() const;
+
     DatabaseSession *session_ = nullptr;
     std::string sql_;
     TParams params_;

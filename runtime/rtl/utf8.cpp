@@ -94,4 +94,35 @@ std::string upper(const std::string &text)
     return encode(s);
 }
 
+// The base letter of U+00C0..U+00FF in upper case; 0 where there is none
+// (Æ, Ð, ×, Þ, ß, ÷...), which stays as it is.
+namespace {
+constexpr char kLatin1Base[64 + 1] =
+    "AAAAAA\0CEEEEIIII\0NOOOOO\0OUUUUY\0\0"
+    "AAAAAA\0CEEEEIIII\0NOOOOO\0OUUUUY\0Y";
+} // namespace
+
+void foldForSearch(std::string_view text, std::string &out)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            out += c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : static_cast<char>(c);
+            continue;
+        }
+        // Two bytes from U+00C0 to U+00FF: 0xC3 and 0x80..0xBF.
+        if (c == 0xC3 && i + 1 < text.size()) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            if (next >= 0x80 && next <= 0xBF) {
+                if (const char base = kLatin1Base[next - 0x80]) {
+                    out += base;
+                    ++i;
+                    continue;
+                }
+            }
+        }
+        out += static_cast<char>(c);
+    }
+}
+
 } // namespace utf8

@@ -2,6 +2,7 @@
 // Conversions between UTF-8 text and code points. Controls count and edit
 // characters, not bytes ("Nº", "Saída").
 #include <string>
+#include <string_view>
 
 namespace utf8 {
 std::u32string decode(const std::string &text);
@@ -12,4 +13,8 @@ char32_t toUpper(char32_t c);
 bool isLetter(char32_t c);
 bool isDigit(char32_t c);
 std::string upper(const std::string &text);
+// `text` as a search compares it, appended to `out`: letters in upper case
+// and Latin letters without their accents ("Água" -> "AGUA", "ç" -> "C").
+// Everything else is copied as it is.
+void foldForSearch(std::string_view text, std::string &out);
 } // namespace utf8

@@ -48,7 +48,7 @@ public:
     virtual int LeafOfKey(const std::string &key) const = 0;
     // The first node after `from`, in node order and wrapping round, whose
     // code starts with `text` (typed with or without its separators) or whose
-    // name contains it, ignoring case; -1 when none does.
+    // name contains it, ignoring case and accents; -1 when none does.
     virtual int Find(const std::string &text, int from) const = 0;
 };
 

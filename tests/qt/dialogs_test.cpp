@@ -47,10 +47,11 @@ TEST(PickRowDialogTest, AnEmptyTablePicksNothing)
     EXPECT_FALSE(d.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->isEnabled());
 }
 
-// Rows as a product lookup returns them: the deepest level, ordered by code.
+// Rows as a product lookup returns them: the deepest level, ordered by code
+// (or in the order given).
 class Products : public TDataSet {
 public:
-    Products()
+    explicit Products(std::vector<int> order = {0, 1, 2, 3}) : order_(std::move(order))
     {
         new TStringField(this, "CDARVPROD", 10, this);
         new TStringField(this, "NMPRODUTO", 50, this);
@@ -60,11 +61,36 @@ public:
 protected:
     ResultSet InternalOpen() override
     {
-        return {{"CDARVPROD", "NMPRODUTO"},
-                {{"01.01.0001", "Cola 350 ml"}, {"01.01.0002", "Guarana 2 L"}, {"01.02.0001", "Agua 500 ml"},
-                 {"02.01.0001", "Sabonete"}}};
+        const std::vector<std::optional<std::string>> rows[] = {
+            {"01.01.0001", "Cola 350 ml"}, {"01.01.0002", "Guaraná 2 L"}, {"01.02.0001", "Água 500 ml"},
+            {"02.01.0001", "Sabão em pó"}};
+        ResultSet r{{"CDARVPROD", "NMPRODUTO"}, {}};
+        for (int i : order_)
+            r.rows.push_back(rows[i]);
+        return r;
     }
+
+private:
+    std::vector<int> order_;
 };
+
+// Rows out of code order make the same tree, each leaf still naming its row.
+TEST(PickTreeTest, RowsOutOfCodeOrderMakeTheSameTree)
+{
+    Products sorted, shuffled({3, 1, 0, 2});
+    DataSetPickTree a(sorted, "CDARVPROD", "NMPRODUTO"), b(shuffled, "CDARVPROD", "NMPRODUTO");
+    ASSERT_EQ(a.NodeCount(), b.NodeCount());
+    for (int node = 0; node < a.NodeCount(); ++node) {
+        EXPECT_EQ(a.Key(node), b.Key(node));
+        EXPECT_EQ(a.Name(node), b.Name(node));
+        EXPECT_EQ(a.ChildCount(node), b.ChildCount(node));
+    }
+    const int leaf = b.LeafOfKey("01.02.0001");
+    ASSERT_GE(leaf, 0);
+    EXPECT_EQ(b.Row(leaf), 3);
+    EXPECT_EQ(b.Segment(leaf), "0001");
+    EXPECT_EQ(b.Key(b.Parent(leaf)), "01.02");
+}
 
 TEST(PickTreeDialogTest, OnlyLeavesArePickableAndGroupsShowTheirNames)
 {
@@ -95,8 +121,10 @@ TEST(PickTreeDialogTest, TheSearchFindsByCodeOrNameAnywhereInTheTree)
         const char *typed;
         const char *code;  // of the node it lands on; "" when none
     } cases[] = {
-        {"0102", "01.02"}, {"01.01.0002", "01.01.0002"}, {"02", "02"},
-        {"sabo", "02.01.0001"}, {"GUARANA", "01.01.0002"}, {"xyz", ""},
+        {"0102", "01.02"}, {"01.01.0002", "01.01.0002"}, {"02", "02"}, {"xyz", ""},
+        // Names without case and accents, on either side.
+        {"sabao", "02.01.0001"}, {"GUARANA", "01.01.0002"}, {"agua", "01.02.0001"},
+        {"ÁGUA 5", "01.02.0001"}, {"Em Pó", "02.01.0001"}, {"colá", "01.01.0001"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.typed);

@@ -7,6 +7,7 @@
 #include "report/qrddlgs.h"
 #include "vcl/headless.h"
 #include "vcl/stdctrls.h"
+#include "vdl/DateEditPlus.h"
 
 #include <QAbstractButton>
 #include <QCalendarWidget>
@@ -14,6 +15,7 @@
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QComboBox>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMdiArea>
@@ -24,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -253,32 +256,62 @@ TEST_F(ScreenKeysTest, ControlCharactersNeverReachAnEdit)
     EXPECT_EQ(series->Text(), "AB");
 }
 
-TEST_F(ScreenKeysTest, TheLookupKeyOpensTheFocusedFieldsList)
+// F2 and Alt+Down on a field do what a click on its lookup button does, for
+// every field that has one on each report.
+TEST_F(ScreenKeysTest, TheLookupKeyOnEveryFieldDoesWhatItsButtonDoes)
 {
-    struct Case {
-        const char *field;
-        int key;
-        Qt::KeyboardModifiers mods;
-        const char *list;
-    } cases[] = {
-        {"medCdEmpresa", Qt::Key_Down, Qt::AltModifier, "Empresa"},
-        {"medCdImposto", Qt::Key_Down, Qt::AltModifier, "Imposto"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.field);
-        s->Widgets()->picks.clear();
-        s->Act([this, &c] { s->Control(c.field)->SetFocus(); });
-        QTest::keyClick(s->Widget(c.field), c.key, c.mods);
-        Settle();
-        EXPECT_EQ(s->Widgets()->picks, std::vector<std::string>{c.list});
-        EXPECT_EQ(s->Screen()->ActiveControl(), s->Control(c.field));
+    std::set<std::string> tried;
+    for (const char *report : {kReport, "Relação de Notas Fiscais"}) {
+        s->Report(report);
+        s->Act([this] { s->Control<TCustomEdit>("medCdEmpresa")->SetText("01"); });
+        TCustomForm *screen = s->Screen();
+        for (int i = 0; i < screen->ComponentCount(); ++i) {
+            auto *button = dynamic_cast<TControl *>(screen->Components(i));
+            TWinControl *field = button ? button->ServedControl() : nullptr;
+            if (!field || !button->IsUsable() || !field->CanFocus())
+                continue;
+            tried.insert(field->Name());
+            const auto outcome = [this] {
+                auto picks = std::exchange(s->Widgets()->picks, {});
+                auto messages = std::exchange(s->Widgets()->messages, {});
+                picks.insert(picks.end(), messages.begin(), messages.end());
+                return picks;
+            };
+            s->Act([button] { button->Click(); });
+            const std::vector<std::string> clicked = outcome();
+            ASSERT_FALSE(clicked.empty()) << button->Name();
+            for (const QKeyCombination keys : {QKeyCombination(Qt::Key_F2), QKeyCombination(Qt::AltModifier, Qt::Key_Down)}) {
+                SCOPED_TRACE(field->Name() + " " + QKeySequence(keys).toString().toStdString());
+                s->Act([field] { field->SetFocus(); });
+                ASSERT_EQ(screen->ActiveControl(), field);
+                QTest::keyClick(s->Widget(field->Name()), keys.key(), keys.keyboardModifiers());
+                Settle();
+                EXPECT_EQ(outcome(), clicked);
+            }
+        }
     }
-    // A date edit's lookup key is its calendar.
-    s->Act([this] { s->Control("depDtFinal")->SetFocus(); });
-    QTest::keyClick(s->Widget("depDtFinal"), Qt::Key_F4);
-    QCalendarWidget *calendar = QtWidgetSet::CalendarOf(*s->Control<TControl>("depDtFinal"));
+    EXPECT_EQ(tried, (std::set<std::string>{"medCdEmpresa", "medCdImposto", "edtInscricao", "edtInscricaoM",
+                                            "medProdInic", "medProdFina", "edtCdSerie", "medFiliOrig"}));
+
+    // A date edit's lookup key is its calendar, headed by the edit's weekday names.
+    for (const QKeyCombination keys : {QKeyCombination(Qt::Key_F2), QKeyCombination(Qt::Key_F4),
+                                       QKeyCombination(Qt::AltModifier, Qt::Key_Down)}) {
+        SCOPED_TRACE(QKeySequence(keys).toString().toStdString());
+        s->Act([this] { s->Control("depDtFinal")->SetFocus(); });
+        QTest::keyClick(s->Widget("depDtFinal"), keys.key(), keys.keyboardModifiers());
+        QCalendarWidget *calendar = QtWidgetSet::CalendarOf(*s->Control<TControl>("depDtFinal"));
+        ASSERT_NE(calendar, nullptr);
+        EXPECT_TRUE(calendar->isVisible());
+        calendar->hide();
+    }
+    auto *calendar = dynamic_cast<DateCalendar *>(QtWidgetSet::CalendarOf(*s->Control<TControl>("depDtFinal")));
     ASSERT_NE(calendar, nullptr);
-    EXPECT_TRUE(calendar->isVisible());
+    const auto &names = s->Control<TDateEditPlus>("depDtFinal")->NomeSemana;
+    ASSERT_EQ(names.size(), 7u);
+    EXPECT_EQ(names[0], "Domingo");
+    for (int column = 0; column < 7; ++column)
+        EXPECT_EQ(calendar->Heading(column).toStdString(), names[static_cast<std::size_t>(column)]);
+    QTest::keyClick(s->Widget("depDtFinal"), Qt::Key_F4);
     emit calendar->clicked(QDate(2026, 3, 5));
     Settle();
     EXPECT_EQ(s->Control<TCustomEdit>("depDtFinal")->Text(), "05/03/2026");

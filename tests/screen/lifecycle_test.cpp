@@ -198,4 +198,40 @@ TEST_F(ScreenTest, TheBusyIndicatorGoesAwayWhenLoadingTheProductsFails)
     EXPECT_EQ(ws->messages.front().text, "Banco de dados não conectado.");
 }
 
+// Once the product list has closed, the lookup query keeps only the row the
+// check reads when the code edit is left: picked or cancelled, the check
+// still takes that row without a statement.
+TEST_F(ScreenTest, AfterTheProductListClosesOnlyTheRowTheCheckReadsStays)
+{
+    struct Case {
+        const char *name;
+        PickAnswer answer;
+        const char *current;  // the code of the row left current
+        const char *productName;
+    } cases[] = {
+        {"pick", {false, {"01.01.0002"}}, "01.01.0002", "Refrigerante guarana 2 L"},
+        {"cancel", {true, {}}, "01.01.0001", "Refrigerante cola 2 L"},
+    };
+    TfrmResumoOficialCfop &screen = Open();
+    Application->RunUserAction([&screen] { screen.cbbReportNames->PickItem(2); });  // a report with products
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Application->RunUserAction([&screen] {
+            screen.medProdInic->SetFocus();
+            screen.medProdInic->SetText("");
+        });
+        ws->pickAnswers.push_back(c.answer);
+        Application->RunUserAction([&screen] { screen.btnProdInic->Click(); });
+        EXPECT_EQ(screen.qryProduto->Query.RecordCount(), 1);
+        EXPECT_EQ(screen.qryProdutoCDARVPROD->AsString(), c.current);
+        Application->RunUserAction([&screen, &c] { screen.medProdInic->SetText(c.current); });
+        StatementCounter::Reset();
+        Application->RunUserAction([&screen] { screen.medProdFina->SetFocus(); });
+        EXPECT_EQ(StatementCounter::Count(), 0);
+        EXPECT_EQ(screen.edtProdInic->Text(), c.productName);
+        EXPECT_EQ(stProdIni, screen.qryProdutoCDPRODUTO->AsString());
+    }
+    EXPECT_TRUE(ws->messages.empty());
+}
+
 } // namespace
