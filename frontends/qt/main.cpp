@@ -42,21 +42,30 @@ struct Options {
     QString show = QStringLiteral("screen");
 };
 
+// Where a machine is, as the person knows it.
+QString Place(const std::string &host)
+{
+    const QString h = QString::fromStdString(host);
+    if (h.isEmpty() || h == "127.0.0.1" || h == "::1" || h.compare("localhost", Qt::CaseInsensitive) == 0)
+        return QString::fromUtf8("neste computador");
+    return QString::fromUtf8("em %1").arg(h);
+}
+
 // Where the data come from, as the person knows it.
-QString StatusText(const HostConfig &config)
+QString StatusText(const HostConfig &config, bool startServer)
 {
     QString base;
     if (config.engine == "firebird")
-        base = QString::fromUtf8("Base de dados %1 em %2")
-                   .arg(QFileInfo(QString::fromStdString(config.database)).fileName(),
-                        QString::fromStdString(config.dbHost));
+        base = QString::fromUtf8("Base de dados %1 %2")
+                   .arg(QFileInfo(QString::fromStdString(config.database)).fileName(), Place(config.dbHost));
     else if (config.database.empty())
         base = QString::fromUtf8("Base de demonstração");
     else
         base = QString::fromUtf8("Base de dados %1").arg(QFileInfo(QString::fromStdString(config.database)).fileName());
-    const QString server = config.serverHost.empty()
-                               ? QString::fromUtf8("servidor de aplicação neste computador")
-                               : QString::fromUtf8("servidor de aplicação em %1").arg(QString::fromStdString(config.serverHost));
+    // Without a server of its own or one named, lookups that need it find nothing.
+    const QString server = config.serverHost.empty() && !startServer
+                               ? QString::fromUtf8("sem servidor de aplicação")
+                               : QString::fromUtf8("servidor de aplicação %1").arg(Place(config.serverHost));
     return base + QString::fromUtf8(" · ") + server;
 }
 
@@ -92,7 +101,7 @@ int runWindow(QApplication &app, const Options &options)
     tools->addAction(open);
 
     // A permanent label: menu hints shown in the bar do not wipe it.
-    window.statusBar()->addWidget(new QLabel(StatusText(options.config)));
+    window.statusBar()->addWidget(new QLabel(StatusText(options.config, options.run.startServer)));
     window.resize(1000, 720);
     window.show();
     open->trigger();

@@ -305,6 +305,8 @@ void QtWidgetSet::FollowModelFocus(TCustomForm &form)
     syncingFocus_ = was;
 }
 
+QWidget *QtWidgetSet::FocusMark() const { return ring_.data(); }
+
 void QtWidgetSet::ShowMessage(const std::string &text, MessageKind kind)
 {
     QMessageBox box(kind == MessageKind::Error     ? QMessageBox::Critical

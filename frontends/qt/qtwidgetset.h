@@ -57,6 +57,8 @@ public:
     // Gives the Qt focus to the model's focused control of `form`.
     void FollowModelFocus(TCustomForm &form);
     bool SyncingFocus() const { return syncingFocus_; }
+    // The mark drawn around the control that has the focus.
+    QWidget *FocusMark() const;
     void SetMoveByTab(bool tab) { moveByTab_ = tab; }
 
 private:

@@ -326,6 +326,10 @@ TEST_F(ScreenKeysTest, ShortcutsRunTheActionsAndShowInTheHints)
         const char *hint;
     } cases[] = {
         {"sbtPrint", QKeyCombination(Qt::ControlModifier, Qt::Key_P), "Imprimir (Ctrl+P)"},
+        {"sbtPreview", QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_P),
+         "Visualizar (Ctrl+Shift+P)"},
+        {"sbtSalvarComo", QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_S),
+         "Salvar como (Ctrl+Shift+S)"},
         {"sbtReportEdit", QKeyCombination(Qt::ControlModifier, Qt::Key_E), "Editar relatório (Ctrl+E)"},
     };
     for (const Case &c : cases) {
@@ -342,6 +346,34 @@ TEST_F(ScreenKeysTest, ShortcutsRunTheActionsAndShowInTheHints)
         EXPECT_TRUE(!s->Widgets()->messages.empty() || TReportDesignerDialog::TotalRunCount() != runs);
         (void)dialog;
     }
+}
+
+// Tab walks every control of the screen; wherever the focus lands, the
+// mark surrounds that control, and Qt's focus is there too.
+TEST_F(ScreenKeysTest, TheFocusMarkSurroundsEveryControlTabReaches)
+{
+    s->Report("Relação de Notas Fiscais");
+    s->Act([this] { s->Control("cbbReportNames")->SetFocus(); });
+    std::set<std::string> visited;
+    for (int guard = 0; guard < 40; ++guard) {
+        TWinControl *focused = s->Screen()->ActiveControl();
+        ASSERT_NE(focused, nullptr);
+        if (!visited.insert(focused->Name()).second)
+            break;  // round the whole screen
+        SCOPED_TRACE(focused->Name());
+        QWidget *w = QtWidgetSet::WidgetOf(*focused);
+        QWidget *mark = s->Widgets()->FocusMark();
+        ASSERT_NE(mark, nullptr);
+        EXPECT_TRUE(mark->isVisible());
+        EXPECT_EQ(mark->parentWidget(), w->parentWidget());
+        EXPECT_TRUE(mark->geometry().contains(w->geometry()));
+        EXPECT_EQ(QApplication::focusWidget(), w);
+        QTest::keyClick(w, Qt::Key_Tab);
+        Settle();
+    }
+    // The report combo, the edits, a date edit, a radio group.
+    for (const char *name : {"cbbReportNames", "medCdEmpresa", "depDtInicial", "cbbEntrSaid", "rdbTodosTp"})
+        EXPECT_TRUE(visited.count(name)) << name;
 }
 
 TEST_F(ScreenKeysTest, TabStopsOnceInEachRadioGroupAndArrowsMoveWithin)
