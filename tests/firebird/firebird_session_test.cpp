@@ -1,7 +1,7 @@
 // The Firebird session against a real server with the demo database
 // (scripts/firebird-create-db.sh). Server tests skip unless FIS_FB_DATABASE is set.
 #include "data/dberrors.h"
-#include "data/firebird_session.h"
+#include "data/firebird/session.h"
 #include "../data/row_stream.h"
 #include "rtl/datetime.h"
 

@@ -6,8 +6,8 @@
 #include "fiscal_model.h"
 #include "report_runner.h"
 
-#include "data/firebird_session.h"
-#include "data/sqlite_session.h"
+#include "data/firebird/session.h"
+#include "data/sqlite/session.h"
 #include "host/hostsession.h"
 
 #include <gtest/gtest.h>

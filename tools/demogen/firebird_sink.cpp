@@ -5,7 +5,7 @@
 // Reads go through the project's session.
 #include "demogen.h"
 
-#include "data/firebird_session.h"
+#include "data/firebird/session.h"
 
 #include <soci/firebird/soci-firebird.h>
 #include <soci/soci.h>

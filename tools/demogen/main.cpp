@@ -2,7 +2,7 @@
 // trials of the lookups on big data.
 #include "demogen.h"
 
-#include "data/firebird_session.h"
+#include "data/firebird/session.h"
 #include "host/hostconfig.h"
 
 #include <charconv>
