@@ -2,6 +2,7 @@
 // the Firebird server when FIS_FB_DATABASE names the demo database
 // (scripts/firebird-create-db.sh), skipped otherwise. Where the engines differ
 // in spelling or in what they refuse, the engine says so through a named hook.
+#include "../support/firebird_env.h"
 #include "data/dberrors.h"
 #include "data/firebird/session.h"
 #include "data/sqlite/statements.h"
@@ -29,23 +30,6 @@ Column firstColumn(const ResultSet &rs)
     for (const auto &row : rs.rows)
         out.push_back(row.at(0));
     return out;
-}
-
-std::string env(const char *name, const char *fallback)
-{
-    const char *v = std::getenv(name);
-    return v && *v ? v : fallback;
-}
-
-FirebirdConnection firebirdFromEnv()
-{
-    FirebirdConnection c;
-    c.host = env("FIS_FB_HOST", "127.0.0.1");
-    c.port = std::atoi(env("FIS_FB_PORT", "3050").c_str());
-    c.database = env("FIS_FB_DATABASE", "");
-    c.user = env("FIS_FB_USER", "FISREAD");
-    c.password = env("FIS_FB_PASSWORD", "fisread");
-    return c;
 }
 
 struct Engine {
@@ -84,11 +68,11 @@ const Engine kFirebird{
 #if !FIS_WITH_FIREBIRD
         return "built without FIS_WITH_FIREBIRD";
 #endif
-        if (env("FIS_FB_DATABASE", "").empty())
+        if (EnvOr("FIS_FB_DATABASE").empty())
             return "FIS_FB_DATABASE is not set; run scripts/firebird-create-db.sh";
         return {};
     },
-    [] { return OpenFirebirdSession(firebirdFromEnv()); },
+    [] { return OpenFirebirdSession(FirebirdFromEnv()); },
     [](const std::string &marker) { return "CAST(" + marker + " AS VARCHAR(40))"; },
     [](const std::string &expr) { return "CAST(" + expr + " AS DATE)"; },
     " FROM RDB$DATABASE",
@@ -506,14 +490,14 @@ protected:
     {
         if (const std::string why = kFirebird.unavailable(); !why.empty())
             GTEST_SKIP() << why;
-        db = OpenFirebirdSession(firebirdFromEnv());
+        db = OpenFirebirdSession(FirebirdFromEnv());
     }
     std::unique_ptr<DatabaseSession> db;
 };
 
 TEST_F(FirebirdTest, WrongPasswordIsRefused)
 {
-    FirebirdConnection c = firebirdFromEnv();
+    FirebirdConnection c = FirebirdFromEnv();
     c.password += "-wrong";
     EXPECT_THROW(OpenFirebirdSession(c), EDatabaseError);
 }
@@ -533,7 +517,7 @@ TEST_F(FirebirdTest, EachQuerySeesAFreshSnapshot)
     const std::string count =
         "SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$USER = CURRENT_USER";
     const std::string before = *db->Query(count, {}).rows.at(0).at(0);
-    auto other = OpenFirebirdSession(firebirdFromEnv());
+    auto other = OpenFirebirdSession(FirebirdFromEnv());
     other->Query("SELECT 1 FROM RDB$DATABASE", {});
     const std::string after = *db->Query(count, {}).rows.at(0).at(0);
     EXPECT_GT(std::stoi(after), std::stoi(before));  // other test runs may connect too
