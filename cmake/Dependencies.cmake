@@ -37,6 +37,9 @@ if(FIS_WITH_FIREBIRD)
     INTERFACE_INCLUDE_DIRECTORIES "${FIREBIRD_INCLUDE_DIR}"
     INTERFACE_LINK_LIBRARIES "${SOCI_FIREBIRD_LIBRARY};soci::core")
 endif()
+# For the few sources that say whether the backend is there; not a definition of
+# fis_data's, so the rest of the tree compiles the same either way.
+set(FIS_FIREBIRD_DEFINITION $<$<BOOL:${FIS_WITH_FIREBIRD}>:FIS_WITH_FIREBIRD=1>)
 
 find_package(nlohmann_json 3 REQUIRED)
 # The application server's HTTP core: Beast over Asio, header-only.

@@ -50,7 +50,7 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-std::string env(const char *name)
+[[maybe_unused]] std::string env(const char *name)  // only the Firebird run reads it
 {
     const char *v = std::getenv(name);
     return v ? v : "";

@@ -111,6 +111,7 @@ int main(int argc, char **argv)
             print(fb.database.c_str(), c, seconds(Clock::now() - t0));
 #else
             (void)t0;
+            (void)batch;
             throw Exception("built without FIS_WITH_FIREBIRD: --fb-database is not available");
 #endif
         }
