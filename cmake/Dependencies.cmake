@@ -5,10 +5,8 @@ find_package(GTest REQUIRED)
 find_path(SOCI_INCLUDE_DIR soci/soci.h REQUIRED)
 find_library(SOCI_CORE_LIBRARY soci_core REQUIRED)
 find_library(SOCI_SQLITE3_LIBRARY soci_sqlite3 REQUIRED)
-find_library(SOCI_FIREBIRD_LIBRARY soci_firebird REQUIRED)
 find_path(SQLITE3_INCLUDE_DIR sqlite3.h REQUIRED)
 find_library(SQLITE3_LIBRARY sqlite3 REQUIRED)
-find_path(FIREBIRD_INCLUDE_DIR ibase.h PATHS /usr/include/firebird REQUIRED)
 
 add_library(soci::core INTERFACE IMPORTED)
 set_target_properties(soci::core PROPERTIES
@@ -18,10 +16,30 @@ add_library(soci::sqlite3 INTERFACE IMPORTED)
 set_target_properties(soci::sqlite3 PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${SQLITE3_INCLUDE_DIR}"
   INTERFACE_LINK_LIBRARIES "${SOCI_SQLITE3_LIBRARY};${SQLITE3_LIBRARY};soci::core")
-add_library(soci::firebird INTERFACE IMPORTED)
-set_target_properties(soci::firebird PROPERTIES
-  INTERFACE_INCLUDE_DIRECTORIES "${FIREBIRD_INCLUDE_DIR}"
-  INTERFACE_LINK_LIBRARIES "${SOCI_FIREBIRD_LIBRARY};soci::core")
+
+# The Firebird backend is built when SOCI's Firebird backend and the client
+# headers are there; -DFIS_WITH_FIREBIRD=OFF leaves it out on purpose.
+find_library(SOCI_FIREBIRD_LIBRARY soci_firebird)
+find_path(FIREBIRD_INCLUDE_DIR ibase.h PATHS /usr/include/firebird)
+if(SOCI_FIREBIRD_LIBRARY AND FIREBIRD_INCLUDE_DIR)
+  set(FIS_FIREBIRD_FOUND ON)
+else()
+  set(FIS_FIREBIRD_FOUND OFF)
+endif()
+option(FIS_WITH_FIREBIRD "Build the Firebird database backend" ${FIS_FIREBIRD_FOUND})
+if(FIS_WITH_FIREBIRD)
+  if(NOT FIS_FIREBIRD_FOUND)
+    message(FATAL_ERROR "FIS_WITH_FIREBIRD is ON but SOCI's Firebird backend (libsoci-firebird) "
+                        "or the Firebird client headers (firebird-dev) are missing")
+  endif()
+  add_library(soci::firebird INTERFACE IMPORTED)
+  set_target_properties(soci::firebird PROPERTIES
+    INTERFACE_INCLUDE_DIRECTORIES "${FIREBIRD_INCLUDE_DIR}"
+    INTERFACE_LINK_LIBRARIES "${SOCI_FIREBIRD_LIBRARY};soci::core")
+endif()
+# For the few sources that say whether the backend is there; not a definition of
+# fis_data's, so the rest of the tree compiles the same either way.
+set(FIS_FIREBIRD_DEFINITION $<$<BOOL:${FIS_WITH_FIREBIRD}>:FIS_WITH_FIREBIRD=1>)
 
 find_package(nlohmann_json 3 REQUIRED)
 # The application server's HTTP core: Beast over Asio, header-only.

@@ -14,8 +14,8 @@
 // folder first (and removed at the end).
 #include "Cli_Fis02800.h"
 #include "Pkg_Fis02800.h"
-#include "data/sqlite_functions.h"
-#include "data/sqlite_session.h"
+#include "data/sqlite/functions.h"
+#include "data/sqlite/session.h"
 #include "data/sqlparams.h"
 #include "dbgeral/DBGeral.h"
 #include "demogen.h"

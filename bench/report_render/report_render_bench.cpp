@@ -7,7 +7,7 @@
 // 2. A listing of `big rows` (1 M by default) streamed from a SQLite statement
 //    through the engine, with the process's peak memory against its memory
 //    at the start of that run.
-#include "data/sqlite_session.h"
+#include "data/sqlite/session.h"
 #include "report/pdf_report.h"
 #include "report/report_output.h"
 #include "report/reportdef.h"

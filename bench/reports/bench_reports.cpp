@@ -14,14 +14,16 @@
 // too, with the login of FIS_FB_USER / FIS_FB_PASSWORD (FIS_FB_HOST, FIS_FB_PORT).
 #include "demogen.h"
 
-#include "data/firebird_session.h"
-#include "data/sqlite_session.h"
+#include "data/firebird/session.h"
+#include "data/sqlite/session.h"
 #include "data/params.h"
 #include "host/hostconfig.h"
 #include "report/reportdef.h"
 #include "rtl/datetime.h"
 
+#if FIS_WITH_FIREBIRD
 #include <soci/firebird/soci-firebird.h>
+#endif
 #include <soci/soci.h>
 
 #include <algorithm>
@@ -48,7 +50,7 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-std::string env(const char *name)
+[[maybe_unused]] std::string env(const char *name)  // only the Firebird run reads it
 {
     const char *v = std::getenv(name);
     return v ? v : "";
@@ -185,6 +187,7 @@ std::string sqlitePlan(DatabaseSession &db, const std::string &sql, const NamedV
     return out;
 }
 
+#if FIS_WITH_FIREBIRD
 // Firebird prepares the statement and reports its plan through the client
 // library; the project's session does not expose it.
 class FirebirdPlanner {
@@ -222,6 +225,7 @@ public:
 private:
     soci::session sql_;
 };
+#endif
 
 struct Timing {
     double report = 0, base = 0;
@@ -338,6 +342,7 @@ int main(int argc, char **argv)
         if (!temp.empty())
             fs::remove_all(temp);
 
+#if FIS_WITH_FIREBIRD
         if (!env("FIS_BENCH_FB_DATABASE").empty()) {
             FirebirdConnection c;
             c.host = env("FIS_FB_HOST").empty() ? "127.0.0.1" : env("FIS_FB_HOST");
@@ -355,6 +360,9 @@ int main(int argc, char **argv)
         } else {
             std::printf("\nFirebird: skipped (FIS_BENCH_FB_DATABASE names no database)\n");
         }
+#else
+        std::printf("\nFirebird: skipped (built without FIS_WITH_FIREBIRD)\n");
+#endif
         return same ? 0 : 1;
     } catch (const std::exception &e) {
         std::fprintf(stderr, "bench_reports: %s\n", e.what());

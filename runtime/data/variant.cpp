@@ -1,5 +1,6 @@
 #include "data/variant.h"
 
+#include "data/numbertext.h"
 #include "rtl/sysutils.h"
 
 #include <charconv>
@@ -7,13 +8,6 @@
 #include <cstdio>
 
 namespace {
-std::string numberText(double n)
-{
-    char buf[32];
-    auto res = std::to_chars(buf, buf + sizeof buf, n);
-    return std::string(buf, res.ptr);
-}
-
 std::string dateTimeText(TDateTime d)
 {
     double day = std::floor(d.Val);
@@ -38,7 +32,7 @@ std::string Variant::asString() const
     case Kind::Null: return {};
     case Kind::Text: return std::get<std::string>(value_);
     case Kind::DateTime: return dateTimeText(std::get<TDateTime>(value_));
-    case Kind::Number: return numberText(std::get<double>(value_));
+    case Kind::Number: return NumberText(std::get<double>(value_));
     }
     return {};
 }

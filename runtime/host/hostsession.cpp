@@ -1,12 +1,9 @@
 #include "host/hostsession.h"
 
 #include "data/dberrors.h"
-#include "data/sqlite_session.h"
+#include "data/firebird/session.h"
+#include "data/sqlite/session.h"
 #include "data/sqlscript.h"
-#if __has_include("data/firebird_session.h")
-#include "data/firebird_session.h"
-#define FIS_HAVE_FIREBIRD 1
-#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +18,6 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
             throw EDatabaseError("Nenhum banco de dados SQLite configurado (chave 'database').");
         return OpenSqliteSession(config.database, true);
     }
-#ifdef FIS_HAVE_FIREBIRD
     if (config.engine == "firebird") {
         FirebirdConnection c;
         c.host = config.dbHost;
@@ -31,7 +27,6 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
         c.password = config.dbPassword;
         return OpenFirebirdSession(c);
     }
-#endif
     throw EDatabaseError("Motor de banco de dados não disponível: '" + config.engine + "'.");
 }
 

@@ -8,6 +8,28 @@ std::unique_ptr<TWidgetSet> &current()
     static std::unique_ptr<TWidgetSet> ws = std::make_unique<HeadlessWidgetSet>();
     return ws;
 }
+
+// The next answer queued for the list `title`; nothing when the list is
+// cancelled, or when no answer was queued (a failure the runner reports).
+std::optional<PickAnswer> takeAnswer(HeadlessWidgetSet &ws, const std::string &title)
+{
+    ++ws.pickCount;
+    ws.lastPickTitle = title;
+    if (ws.pickAnswers.empty()) {
+        ws.pickFailure = "a list \"" + title + "\" opened with no answer given";
+        return std::nullopt;
+    }
+    PickAnswer a = std::move(ws.pickAnswers.front());
+    ws.pickAnswers.pop_front();
+    if (a.cancel)
+        return std::nullopt;
+    return a;
+}
+
+void noSuchRow(HeadlessWidgetSet &ws, const std::string &title, const std::string &key)
+{
+    ws.pickFailure = "the list \"" + title + "\" holds no row \"" + key + "\"";
+}
 } // namespace
 
 TWidgetSet &WidgetSet() { return *current(); }
@@ -18,20 +40,13 @@ void HeadlessWidgetSet::ShowMessage(const std::string &text, MessageKind kind) {
 
 std::optional<int> HeadlessWidgetSet::PickRow(const std::string &title, const PickTable &table)
 {
-    ++pickCount;
-    lastPickTitle = title;
     lastPickTable = table;
-    if (pickAnswers.empty()) {
-        pickFailure = "a list \"" + title + "\" opened with no answer given";
+    const std::optional<PickAnswer> a = takeAnswer(*this, title);
+    if (!a || a->keys.empty())
         return std::nullopt;
-    }
-    PickAnswer a = std::move(pickAnswers.front());
-    pickAnswers.pop_front();
-    if (a.cancel || a.keys.empty())
-        return std::nullopt;
-    auto it = std::find(table.keys.begin(), table.keys.end(), a.keys.front());
+    auto it = std::find(table.keys.begin(), table.keys.end(), a->keys.front());
     if (it == table.keys.end()) {
-        pickFailure = "the list \"" + title + "\" holds no row \"" + a.keys.front() + "\"";
+        noSuchRow(*this, title, a->keys.front());
         return std::nullopt;
     }
     return static_cast<int>(it - table.keys.begin());
@@ -39,19 +54,12 @@ std::optional<int> HeadlessWidgetSet::PickRow(const std::string &title, const Pi
 
 std::optional<int> HeadlessWidgetSet::PickTreeRow(const std::string &title, const PickTree &tree)
 {
-    ++pickCount;
-    lastPickTitle = title;
-    if (pickAnswers.empty()) {
-        pickFailure = "a list \"" + title + "\" opened with no answer given";
+    const std::optional<PickAnswer> a = takeAnswer(*this, title);
+    if (!a || a->keys.empty())
         return std::nullopt;
-    }
-    PickAnswer a = std::move(pickAnswers.front());
-    pickAnswers.pop_front();
-    if (a.cancel || a.keys.empty())
-        return std::nullopt;
-    const int leaf = tree.LeafOfKey(a.keys.front());
+    const int leaf = tree.LeafOfKey(a->keys.front());
     if (leaf < 0) {
-        pickFailure = "the list \"" + title + "\" holds no row \"" + a.keys.front() + "\"";
+        noSuchRow(*this, title, a->keys.front());
         return std::nullopt;
     }
     return tree.Row(leaf);
@@ -60,23 +68,16 @@ std::optional<int> HeadlessWidgetSet::PickTreeRow(const std::string &title, cons
 std::optional<std::vector<int>> HeadlessWidgetSet::PickRows(const std::string &title, const PickTable &table,
                                                             const std::vector<int> &marked)
 {
-    ++pickCount;
-    lastPickTitle = title;
     lastPickTable = table;
     lastMarked = marked;
-    if (pickAnswers.empty()) {
-        pickFailure = "a list \"" + title + "\" opened with no answer given";
-        return std::nullopt;
-    }
-    PickAnswer a = std::move(pickAnswers.front());
-    pickAnswers.pop_front();
-    if (a.cancel)
+    const std::optional<PickAnswer> a = takeAnswer(*this, title);
+    if (!a)
         return std::nullopt;
     std::vector<int> rows;
-    for (const auto &key : a.keys) {
+    for (const auto &key : a->keys) {
         auto it = std::find(table.keys.begin(), table.keys.end(), key);
         if (it == table.keys.end()) {
-            pickFailure = "the list \"" + title + "\" holds no row \"" + key + "\"";
+            noSuchRow(*this, title, key);
             return std::nullopt;
         }
         rows.push_back(static_cast<int>(it - table.keys.begin()));

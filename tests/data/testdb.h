@@ -1,6 +1,6 @@
 #pragma once
 // The demo database, built in memory from the reference fixture.
-#include "data/sqlite_session.h"
+#include "data/sqlite/session.h"
 #include "data/sqlscript.h"
 
 #include <fstream>

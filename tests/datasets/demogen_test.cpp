@@ -169,7 +169,7 @@ TEST_P(BadSizeTest, IsRefusedAndLeavesNoFile)
 {
     EXPECT_THROW(BuildDemoSqlite(path, {GetParam().products, GetParam().companies, GetParam().items},
                                  DefaultFixturePaths()),
-                 std::invalid_argument);
+                 EDemoArgument);
     EXPECT_EQ(dir.Entries(), 0u);
 }
 
@@ -186,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BadSizeTest,
 TEST_F(DemoGenTest, AnExistingFileIsKeptUnlessReplacing)
 {
     { std::ofstream(path) << "not a database"; }
-    EXPECT_THROW(BuildDemoSqlite(path, {10, 1}, DefaultFixturePaths()), std::runtime_error);
+    EXPECT_THROW(BuildDemoSqlite(path, {10, 1}, DefaultFixturePaths()), Exception);
     std::ifstream in(path);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not a database");
 

@@ -5,8 +5,9 @@
 #include "Cli_Fis02800.h"
 #include "Pkg_Fis02800.h"
 #include "data/dberrors.h"
-#include "data/firebird_session.h"
-#include "data/sqlite_session.h"
+#include "../support/firebird_env.h"
+#include "data/firebird/session.h"
+#include "data/sqlite/session.h"
 #include "dbgeral/DBGeral.h"
 #include "host/hostsession.h"
 #include "hostpkg.h"
@@ -46,24 +47,6 @@ inline const DbSetup kFirebirdInterBase{"FirebirdInterBase", Engine::Firebird, T
 inline const std::vector<DbSetup> kSetups{kSqliteOracle, kSqliteInterBase, kFirebirdInterBase};
 
 inline std::ostream &operator<<(std::ostream &os, const DbSetup &s) { return os << s.label; }
-
-inline std::string Env(const char *name)
-{
-    const char *v = std::getenv(name);
-    return v ? v : "";
-}
-
-// The demo database on the Firebird server, as scripts/test.sh exports it.
-inline FirebirdConnection FirebirdFromEnv()
-{
-    FirebirdConnection c;
-    c.host = Env("FIS_FB_HOST").empty() ? "127.0.0.1" : Env("FIS_FB_HOST");
-    c.port = Env("FIS_FB_PORT").empty() ? 3050 : std::atoi(Env("FIS_FB_PORT").c_str());
-    c.database = Env("FIS_FB_DATABASE");
-    c.user = Env("FIS_FB_USER").empty() ? "FISREAD" : Env("FIS_FB_USER");
-    c.password = Env("FIS_FB_PASSWORD").empty() ? "fisread" : Env("FIS_FB_PASSWORD");
-    return c;
-}
 
 // Host packages, data module and screen around a session; torn down in reverse.
 class ScreenHost {
@@ -134,7 +117,7 @@ private:
 // Skips a Firebird setup when no server is configured.
 #define SKIP_WITHOUT_SERVER(setup)                                                                  \
     do {                                                                                            \
-        if ((setup).engine == Engine::Firebird && Env("FIS_FB_DATABASE").empty())                   \
+        if ((setup).engine == Engine::Firebird && EnvOr("FIS_FB_DATABASE").empty())                   \
             GTEST_SKIP() << "FIS_FB_DATABASE is not set; run scripts/firebird-create-db.sh";       \
     } while (0)
 

@@ -66,19 +66,12 @@ class Session {
 public:
     explicit Session(bool desktop) : desktop_(desktop)
     {
-        HostConfig config;
-        HostRunOptions options;
-        options.packagePath = FIS_PACKAGE_PATH;
-        options.startServer = false;
-        options.temporaryReportOutput = true;
-        run_ = std::make_unique<HostRun>(config, options);
+        run_ = StartTestHost(HostConfig(), true);
         if (desktop_) {
-            window_ = std::make_unique<QMainWindow>();
-            area_ = new QMdiArea(window_.get());
-            window_->setCentralWidget(area_);
-            window_->resize(900, 650);
-            window_->show();
-            ws_ = &InstallScripted(area_);
+            DesktopWindow opened = OpenDesktopWindow(900, 650);
+            window_ = std::move(opened.window);
+            area_ = opened.area;
+            ws_ = opened.ws;
             ws_->Run([this] { run_->Package().IniProc(); });
             Settle();
         } else {

@@ -1,10 +1,13 @@
 #pragma once
 // A desktop widget set whose person answers from queues instead of modal
 // dialogs, so tests never block on a message box.
+#include "hostsetup.h"
 #include "qtwidgetset.h"
 #include "vcl/forms.h"
 
 #include <QApplication>
+#include <QMainWindow>
+#include <QMdiArea>
 #include <QWidget>
 
 #include <deque>
@@ -44,6 +47,36 @@ inline ScriptedQtWidgetSet &InstallScripted(QMdiArea *area = nullptr)
 {
     SetWidgetSet(std::make_unique<ScriptedQtWidgetSet>(area));
     return static_cast<ScriptedQtWidgetSet &>(WidgetSet());
+}
+
+// The host as the desktop tests run it: the package from the build, no server.
+inline std::unique_ptr<HostRun> StartTestHost(const HostConfig &config, bool temporaryReportOutput = false)
+{
+    HostRunOptions options;
+    options.packagePath = FIS_PACKAGE_PATH;
+    options.startServer = false;
+    options.temporaryReportOutput = temporaryReportOutput;
+    return std::make_unique<HostRun>(config, options);
+}
+
+// A main window shown with an MDI area for the screens, and the scripted
+// widget set on it, as fishost-qt sets up its desktop.
+struct DesktopWindow {
+    std::unique_ptr<QMainWindow> window;
+    QMdiArea *area = nullptr;
+    ScriptedQtWidgetSet *ws = nullptr;
+};
+
+inline DesktopWindow OpenDesktopWindow(int width, int height)
+{
+    DesktopWindow d;
+    d.window = std::make_unique<QMainWindow>();
+    d.area = new QMdiArea(d.window.get());
+    d.window->setCentralWidget(d.area);
+    d.window->resize(width, height);
+    d.window->show();
+    d.ws = &InstallScripted(d.area);
+    return d;
 }
 
 // Runs deferred work: focus requests and widgets deleted later.

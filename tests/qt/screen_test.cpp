@@ -19,17 +19,11 @@ class ScreenQtTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        HostConfig config;
-        HostRunOptions options;
-        options.packagePath = FIS_PACKAGE_PATH;
-        options.startServer = false;
-        run = std::make_unique<HostRun>(config, options);
-        window = std::make_unique<QMainWindow>();
-        area = new QMdiArea(window.get());
-        window->setCentralWidget(area);
-        window->resize(800, 600);
-        window->show();
-        ws = &InstallScripted(area);
+        run = StartTestHost(HostConfig());
+        DesktopWindow opened = OpenDesktopWindow(800, 600);
+        window = std::move(opened.window);
+        area = opened.area;
+        ws = opened.ws;
         ws->Run([this] { run->Package().IniProc(); });
         Settle();
         screen = Application->ActiveChild();

@@ -4,6 +4,8 @@
 // its reader would.
 #include "report/report_output.h"
 #include "rtl/sysutils.h"
+#include "../support/run_command.h"
+#include "../support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -17,37 +19,9 @@
 
 namespace fs = std::filesystem;
 
-struct TempDir {
-    TempDir()
-    {
-        char tmpl[] = "/tmp/fis-report-XXXXXX";
-        root = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(root); }
-    std::string file(const std::string &name) const { return (root / name).string(); }
-    std::set<std::string> entries() const
-    {
-        std::set<std::string> out;
-        for (const auto &e : fs::directory_iterator(root))
-            out.insert(e.path().filename().string());
-        return out;
-    }
-    fs::path root;
+struct TempDir : TempFolder {
+    TempDir() : TempFolder("fis-report") {}
 };
-
-inline std::string RunCommand(const std::string &command)
-{
-    std::string out;
-    FILE *p = popen(command.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
 
 inline std::string PdfInfo(const std::string &pdf) { return RunCommand("pdfinfo '" + pdf + "' 2>&1"); }
 

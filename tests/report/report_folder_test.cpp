@@ -1,6 +1,7 @@
 // The report folder is read once and read again only after something in it
 // changed, however it changed.
 #include "report/reportdef.h"
+#include "../support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,14 +15,8 @@
 namespace fs = std::filesystem;
 
 namespace {
-struct Folder {
-    Folder()
-    {
-        char tmpl[] = "/tmp/fis-reports-XXXXXX";
-        root = mkdtemp(tmpl);
-        fs::create_directory(root / "FIS028");
-    }
-    ~Folder() { fs::remove_all(root); }
+struct Folder : TempFolder {
+    Folder() : TempFolder("fis-reports") { fs::create_directory(root / "FIS028"); }
     void write(const std::string &file, const std::string &title) const
     {
         std::ofstream(root / "FIS028" / file) << R"({"code":"FIS028","title":")" << title
@@ -35,7 +30,6 @@ struct Folder {
         return out;
     }
     fs::path dir() const { return root / "FIS028"; }
-    fs::path root;
 };
 } // namespace
 

@@ -6,8 +6,9 @@
 #include "fiscal_model.h"
 #include "report_runner.h"
 
-#include "data/firebird_session.h"
-#include "data/sqlite_session.h"
+#include "../support/firebird_env.h"
+#include "data/firebird/session.h"
+#include "data/sqlite/session.h"
 #include "host/hostsession.h"
 
 #include <gtest/gtest.h>
@@ -18,12 +19,6 @@
 #include <set>
 
 namespace {
-std::string env(const char *name)
-{
-    const char *v = std::getenv(name);
-    return v ? v : "";
-}
-
 // The demo database of the setup: a fresh SQLite copy, or the server's.
 class DemoData {
 public:
@@ -33,13 +28,7 @@ public:
             demo_ = std::make_unique<TemporaryDemoDatabase>();
             session_ = OpenSqliteSession(demo_->Path(), /*readOnly=*/true);
         } else {
-            FirebirdConnection c;
-            c.host = env("FIS_FB_HOST").empty() ? "127.0.0.1" : env("FIS_FB_HOST");
-            c.port = env("FIS_FB_PORT").empty() ? 3050 : std::atoi(env("FIS_FB_PORT").c_str());
-            c.database = env("FIS_FB_DATABASE");
-            c.user = env("FIS_FB_USER").empty() ? "FISREAD" : env("FIS_FB_USER");
-            c.password = env("FIS_FB_PASSWORD").empty() ? "fisread" : env("FIS_FB_PASSWORD");
-            session_ = OpenFirebirdSession(c);
+            session_ = OpenFirebirdSession(FirebirdFromEnv());
         }
         model_ = std::make_unique<FiscalModel>(*session_);
     }
@@ -361,7 +350,7 @@ class ReportDataTest : public testing::TestWithParam<DbSetup> {
 protected:
     void SetUp() override
     {
-        if (GetParam().engine == Engine::Firebird && env("FIS_FB_DATABASE").empty())
+        if (GetParam().engine == Engine::Firebird && EnvOr("FIS_FB_DATABASE").empty())
             GTEST_SKIP() << "FIS_FB_DATABASE is not set; run scripts/firebird-create-db.sh";
         data_ = std::make_unique<DemoData>(GetParam());
     }

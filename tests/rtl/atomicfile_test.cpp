@@ -1,5 +1,6 @@
 // Files appear whole or not at all, and temporaries of dead writers go away.
 #include "rtl/atomicfile.h"
+#include "../support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,31 +15,11 @@
 namespace fs = std::filesystem;
 
 namespace {
-struct Folder {
-    Folder()
-    {
-        char tmpl[] = "/tmp/fis-atomic-XXXXXX";
-        root = mkdtemp(tmpl);
-    }
-    ~Folder() { fs::remove_all(root); }
-    std::string file(const std::string &name) const { return (root / name).string(); }
-    std::set<std::string> entries() const
-    {
-        std::set<std::string> out;
-        for (const auto &e : fs::directory_iterator(root))
-            out.insert(e.path().filename().string());
-        return out;
-    }
-    fs::path root;
+struct Folder : TempFolder {
+    Folder() : TempFolder("fis-atomic") {}
 };
 
-std::string read(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string read(const std::string &path) { return ReadWholeFile(path); }
 } // namespace
 
 TEST(AtomicFile, TheTargetChangesOnlyAtTheCommit)

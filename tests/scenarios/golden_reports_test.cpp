@@ -3,6 +3,8 @@
 // it), the CSV and the spreadsheet's cells with their formats are compared
 // with the expected files in tests/golden/FIS028. Run with
 // FIS_UPDATE_GOLDEN=1 to write those files anew from what the reports give.
+#include "../support/run_command.h"
+#include "../support/temp_folder.h"
 #include "scenario.h"
 
 #include <gtest/gtest.h>
@@ -20,25 +22,8 @@ namespace fs = std::filesystem;
 namespace {
 const fs::path kGolden = fs::path(FIS_SOURCE_DIR) / "tests" / "golden" / "FIS028";
 
-std::string run(const std::string &command)
-{
-    std::string out;
-    FILE *p = popen(command.c_str(), "r");
-    char buf[4096];
-    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;)
-        out.append(buf, n);
-    if (p)
-        pclose(p);
-    return out;
-}
-
-std::string read(const fs::path &file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string run(const std::string &command) { return RunCommand(command); }
+std::string read(const fs::path &file) { return ReadWholeFile(file); }
 
 // The time of the run is the one thing that changes between runs.
 std::string timeless(const std::string &text)

@@ -2,6 +2,8 @@
 // from its layout and hand it to the front end; save as and the layout
 // editor write the person's own copy, atomically and never over another
 // without consent; a failure says why and leaves no file.
+#include "../support/run_command.h"
+#include "../support/temp_folder.h"
 #include "report/headless_reportui.h"
 #include "screen_fixture.h"
 
@@ -36,25 +38,8 @@ struct Folder {
     fs::path path;
 };
 
-std::string read(const fs::path &file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string pdfText(const std::string &pdf)
-{
-    std::string out;
-    FILE *p = popen(("pdftotext -layout '" + pdf + "' - 2>&1").c_str(), "r");
-    char buf[4096];
-    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;)
-        out.append(buf, n);
-    if (p)
-        pclose(p);
-    return out;
-}
+std::string read(const fs::path &file) { return ReadWholeFile(file); }
+std::string pdfText(const std::string &pdf) { return RunCommand("pdftotext -layout '" + pdf + "' - 2>&1"); }
 
 // A listing over the reference data, with the company's parameter.
 const char *const kCompanies = R"({"code": "FIS028", "title": "Empresas",

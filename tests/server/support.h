@@ -2,7 +2,7 @@
 // An application server on a fresh demo database, served in-process, and raw
 // HTTP helpers to reach it below the client's error handling.
 #include "appserver.h"
-#include "data/sqlite_session.h"
+#include "data/sqlite/session.h"
 #include "host/hostsession.h"
 
 #include <httplib.h>

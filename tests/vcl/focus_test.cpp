@@ -1,4 +1,5 @@
 // Focus moves, exit events, redirection and cancellation.
+#include "form_fixture.h"
 #include "vcl/forms.h"
 #include "vcl/headless.h"
 #include "vcl/stdctrls.h"
@@ -63,23 +64,7 @@ private:
     }
 };
 
-class FocusTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        InitializeApplication();
-        Application->CreateForm(form);
-        form->Show();
-    }
-    void TearDown() override
-    {
-        delete form;
-        FinalizeApplication();
-        HeadlessWidgets()->messages.clear();
-    }
-    std::string focused() const { return form->ActiveControl() ? form->ActiveControl()->Name() : "none"; }
-    FocusForm *form = nullptr;
-};
+using FocusTest = FormTest<FocusForm>;
 
 struct MoveCase {
     const char *name;

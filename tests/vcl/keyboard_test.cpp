@@ -1,5 +1,6 @@
 // The keyboard in the model: edits with their caret and selection, radio
 // groups as one tab stop, and the lookup key.
+#include "form_fixture.h"
 #include "vcl/forms.h"
 #include "vcl/headless.h"
 #include "vcl/stdctrls.h"
@@ -173,22 +174,7 @@ private:
     }
 };
 
-class KeyFormTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        InitializeApplication();
-        Application->CreateForm(form);
-        form->Show();
-    }
-    void TearDown() override
-    {
-        delete form;
-        FinalizeApplication();
-    }
-    std::string focused() const { return form->ActiveControl() ? form->ActiveControl()->Name() : "none"; }
-    KeyForm *form = nullptr;
-};
+using KeyFormTest = FormTest<KeyForm>;
 
 TEST_F(KeyFormTest, TabStopsOnceInEachRadioGroupAtItsCheckedButton)
 {

@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
-#include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -83,7 +82,7 @@ void addCompanies(DemoSink &sink, int count, DemoCounts &counts)
 {
     const auto companies = existingSet(sink, "EMPRESA", "CDEMPRESA");
     if (count > freeCompanyCodes(companies))
-        throw std::invalid_argument("only " + std::to_string(freeCompanyCodes(companies)) +
+        throw EDemoArgument("only " + std::to_string(freeCompanyCodes(companies)) +
                                     " two-character company codes are free");
     auto branches = existingSet(sink, "FILIAL", "CDFILIAL");
     int made = 0;
@@ -289,7 +288,7 @@ std::vector<CompanyData> documentCompanies(DemoSink &sink)
         c.municipal = sorted(sink.Existing("INSCRMUNICIP", "CDINSCMUNI", where));
         c.branches = sorted(sink.Existing("FILIAL", "CDFILIAL", where));
         if (c.state.empty() || c.branches.empty())
-            throw std::runtime_error(std::string("company ") + dc.code +
+            throw Exception(std::string("company ") + dc.code +
                                      " needs a state registration and a branch to receive documents");
         companies.push_back(std::move(c));
     }
@@ -301,7 +300,7 @@ void addDocuments(DemoSink &sink, const DemoSize &size, std::vector<CompanyData>
     std::vector<std::string> leaves = sorted(sink.Existing("PRODUTO", "CDPRODUTO", "CDNVPRODUTO = '3'"));
     const std::vector<std::string> generic = sink.Existing("PRODUTO", "CDPRODUTO", "CDARVPROD = '09.99.9999'");
     if (leaves.empty())
-        throw std::runtime_error("the product tree has no leaf to put on documents");
+        throw Exception("the product tree has no leaf to put on documents");
     const std::string service = generic.empty() ? leaves.front() : generic.front();
     long key = 0;
     for (const std::string &k : sink.Existing("NOTAFISCAL", "CDNOTAFISC")) {
@@ -402,13 +401,13 @@ void addDocuments(DemoSink &sink, const DemoSize &size, std::vector<CompanyData>
 void CheckDemoSize(const DemoSize &size)
 {
     if (size.products < 1 || size.products > kMaxDemoProducts)
-        throw std::invalid_argument("products must be between 1 and " + std::to_string(kMaxDemoProducts));
+        throw EDemoArgument("products must be between 1 and " + std::to_string(kMaxDemoProducts));
     if (size.companies < 0)
-        throw std::invalid_argument("companies must not be negative");
+        throw EDemoArgument("companies must not be negative");
     if (size.items < 0 || size.items > kMaxDemoItems)
-        throw std::invalid_argument("items must be between 0 and " + std::to_string(kMaxDemoItems));
+        throw EDemoArgument("items must be between 0 and " + std::to_string(kMaxDemoItems));
     if (size.year < 1900 || size.year > 9999)
-        throw std::invalid_argument("year must be between 1900 and 9999");
+        throw EDemoArgument("year must be between 1900 and 9999");
 }
 
 DemoCounts GenerateDemoData(DemoSink &sink, const DemoSize &size)

@@ -18,11 +18,16 @@
 // mix of entries and exits within the state, from other states and abroad,
 // ICMS with and without ST, IPI, ISS services, cancelled documents and items
 // without an ICMS row. Keys follow the largest one present.
+#include "rtl/sysutils.h"
+
 #include <optional>
 #include <string>
 #include <vector>
 
 struct FirebirdConnection;
+
+// A size or an option the generator cannot take; fisdemogen shows its usage again.
+class EDemoArgument : public Exception { using Exception::Exception; };
 
 constexpr long kMaxDemoProducts = 1000000;
 
@@ -82,15 +87,15 @@ public:
     virtual void Finish() = 0;
 };
 
-// Raises std::invalid_argument for sizes out of range.
+// Raises EDemoArgument for sizes out of range.
 void CheckDemoSize(const DemoSize &size);
-// Raises std::invalid_argument for sizes out of range, or more companies than
+// Raises EDemoArgument for sizes out of range, or more companies than
 // free codes, before any row is sent.
 DemoCounts GenerateDemoData(DemoSink &sink, const DemoSize &size);
 
 // A new SQLite file holding the fixtures (in order) and the generated rows,
 // written in one transaction under a temporary name and renamed into place on
-// success. Refuses an existing file unless `replace`. Raises std::runtime_error.
+// success. Refuses an existing file unless `replace`. Raises Exception.
 DemoCounts BuildDemoSqlite(const std::string &path, const DemoSize &size, const std::vector<std::string> &fixturePaths,
                            bool replace = false);
 

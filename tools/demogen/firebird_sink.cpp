@@ -5,13 +5,12 @@
 // Reads go through the project's session.
 #include "demogen.h"
 
-#include "data/firebird_session.h"
+#include "data/firebird/session.h"
 
 #include <soci/firebird/soci-firebird.h>
 #include <soci/soci.h>
 
 #include <map>
-#include <stdexcept>
 
 namespace {
 // Values for SOCI's connect string: quoted when they hold blanks.
@@ -20,7 +19,7 @@ std::string connectValue(const std::string &value)
     if (value.find_first_of(" \t") == std::string::npos)
         return value;
     if (value.find('"') != std::string::npos)
-        throw std::invalid_argument("a Firebird login value with blanks cannot also hold a double quote");
+        throw EDemoArgument("a Firebird login value with blanks cannot also hold a double quote");
     return '"' + value + '"';
 }
 
@@ -29,17 +28,17 @@ public:
     FirebirdSink(const FirebirdConnection &c, int batchRows) : batchRows_(batchRows)
     {
         if (batchRows_ < 1 || batchRows_ > kMaxBatch)
-            throw std::invalid_argument("batch size must be between 1 and " + std::to_string(kMaxBatch));
+            throw EDemoArgument("batch size must be between 1 and " + std::to_string(kMaxBatch));
         session_ = OpenFirebirdSession(c);
         // Refuses a database without the fixture: the rows would be orphans.
         if (session_->Query("SELECT CDEMPRESA FROM EMPRESA WHERE CDEMPRESA = '01'", {}).rows.empty())
-            throw std::runtime_error("the Firebird database does not hold the reference data");
+            throw Exception("the Firebird database does not hold the reference data");
         const std::string service = c.host.empty() ? c.database : c.host + "/" + std::to_string(c.port) + ":" + c.database;
         try {
             writer_.open(soci::firebird, "service=" + connectValue(service) + " user=" + connectValue(c.user) +
                                              " password=" + connectValue(c.password) + " charset=UTF8");
         } catch (const soci::soci_error &e) {
-            throw std::runtime_error(std::string("cannot open the Firebird database for writing: ") +
+            throw Exception(std::string("cannot open the Firebird database for writing: ") +
                                      e.get_error_message());
         }
     }
@@ -118,7 +117,7 @@ private:
             st.execute(true);
             writer_.commit();
         } catch (const soci::soci_error &e) {
-            throw std::runtime_error(std::string("inserting into ") + b.table->name + ": " + e.get_error_message());
+            throw Exception(std::string("inserting into ") + b.table->name + ": " + e.get_error_message());
         }
         for (auto &column : b.values)
             column.clear();

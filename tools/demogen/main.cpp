@@ -2,7 +2,7 @@
 // trials of the lookups on big data.
 #include "demogen.h"
 
-#include "data/firebird_session.h"
+#include "data/firebird/session.h"
 #include "host/hostconfig.h"
 
 #include <charconv>
@@ -39,7 +39,7 @@ T number(const std::string &option, const char *text)
     const std::string s = text;
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
     if (s.empty() || ec != std::errc() || end != s.data() + s.size())
-        throw std::invalid_argument(option + " needs a whole number, got '" + s + "'");
+        throw EDemoArgument(option + " needs a whole number, got '" + s + "'");
     return value;
 }
 
@@ -77,7 +77,7 @@ int main(int argc, char **argv)
                 continue;
             }
             if (i + 1 >= argc)
-                throw std::invalid_argument(arg.rfind("--", 0) == 0 ? arg + " needs a value" : "unknown argument " + arg);
+                throw EDemoArgument(arg.rfind("--", 0) == 0 ? arg + " needs a value" : "unknown argument " + arg);
             const char *value = argv[++i];
             if (arg == "--out") out = value;
             else if (arg == "--products") size.products = number<long>(arg, value);
@@ -91,10 +91,10 @@ int main(int argc, char **argv)
             else if (arg == "--fb-user") fb.user = value;
             else if (arg == "--fb-password") fb.password = value;
             else if (arg == "--fb-batch") batch = number(arg, value);
-            else throw std::invalid_argument("unknown option " + arg);
+            else throw EDemoArgument("unknown option " + arg);
         }
         if (out.empty() && fb.database.empty())
-            throw std::invalid_argument("give --out, --fb-database or both");
+            throw EDemoArgument("give --out, --fb-database or both");
         if (fixtures.empty())
             fixtures = DefaultFixturePaths();
 
@@ -106,11 +106,17 @@ int main(int argc, char **argv)
         }
         if (!fb.database.empty()) {
             const auto t0 = Clock::now();
+#if FIS_WITH_FIREBIRD
             const DemoCounts c = GrowDemoFirebird(fb, size, batch);
             print(fb.database.c_str(), c, seconds(Clock::now() - t0));
+#else
+            (void)t0;
+            (void)batch;
+            throw Exception("built without FIS_WITH_FIREBIRD: --fb-database is not available");
+#endif
         }
         return 0;
-    } catch (const std::invalid_argument &e) {
+    } catch (const EDemoArgument &e) {
         std::fprintf(stderr, "fisdemogen: %s\n%s", e.what(), kUsage);
         return 2;
     } catch (const std::exception &e) {

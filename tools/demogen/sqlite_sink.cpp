@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <stdexcept>
 #include <unistd.h>
 
 namespace {
@@ -20,7 +19,7 @@ public:
         if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
             const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
             sqlite3_close(db_);
-            throw std::runtime_error("cannot open " + path + ": " + why);
+            throw Exception("cannot open " + path + ": " + why);
         }
         // The file is discarded unless everything succeeds, so no journal is needed.
         exec("PRAGMA journal_mode=OFF");
@@ -93,7 +92,7 @@ private:
             fail("preparing " + sql);
         return st;
     }
-    [[noreturn]] void fail(const std::string &what) { throw std::runtime_error(what + ": " + sqlite3_errmsg(db_)); }
+    [[noreturn]] void fail(const std::string &what) { throw Exception(what + ": " + sqlite3_errmsg(db_)); }
 
     sqlite3 *db_ = nullptr;
     std::map<std::string, sqlite3_stmt *> inserts_;
@@ -107,13 +106,13 @@ DemoCounts BuildDemoSqlite(const std::string &path, const DemoSize &size, const 
     CheckDemoSize(size);
     std::error_code ec;
     if (!replace && fs::exists(path, ec))
-        throw std::runtime_error(path + " already exists (pass --replace to overwrite it)");
+        throw Exception(path + " already exists (pass --replace to overwrite it)");
     // A temporary name beside the target, so a failed run leaves nothing behind
     // and a successful one appears whole.
     std::string partial = path + ".partial-XXXXXX";
     const int fd = mkstemp(partial.data());
     if (fd < 0)
-        throw std::runtime_error("cannot create a file beside " + path);
+        throw Exception("cannot create a file beside " + path);
     close(fd);
     try {
         BuildDemoDatabase(partial, fixturePaths);

@@ -1,18 +1,10 @@
-#include "data/firebird_session.h"
+#include "data/firebird/session.h"
 
 #include "data/dberrors.h"
-#include "data/sqlparams.h"
-#include "rtl/utf8.h"
-
-#include <soci/firebird/soci-firebird.h>
-#include <soci/soci.h>
+#include "data/firebird/values.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cstdio>
-#include <ctime>
 #include <deque>
-#include <set>
 
 namespace {
 // SOCI does not export the Firebird backend's type information, so the
@@ -24,149 +16,6 @@ __attribute__((no_sanitize("vptr"))) XSQLDA *inputArea(soci::statement &st)
 __attribute__((no_sanitize("vptr"))) XSQLDA *outputArea(soci::statement &st)
 {
     return static_cast<soci::firebird_statement_backend *>(st.get_backend())->sqldap_;
-}
-
-int baseType(const XSQLVAR &v) { return v.sqltype & ~1; }
-bool isText(int type) { return type == SQL_TEXT || type == SQL_VARYING; }
-bool isInteger(int type) { return type == SQL_SHORT || type == SQL_LONG || type == SQL_INT64; }
-
-bool isAsciiName(const std::string &s)
-{
-    if (s.empty() || (s[0] >= '0' && s[0] <= '9'))
-        return false;
-    for (char c : s)
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_'))
-            return false;
-    return true;
-}
-
-void blank(std::string &s, std::size_t from, std::size_t to)
-{
-    for (std::size_t i = from; i < to; ++i)
-        if (s[i] != '\n')
-            s[i] = ' ';
-}
-
-std::string numberText(double n)
-{
-    char buf[32];
-    auto res = std::to_chars(buf, buf + sizeof buf, n);
-    return std::string(buf, res.ptr);
-}
-
-std::string floatText(float n)
-{
-    char buf[32];
-    auto res = std::to_chars(buf, buf + sizeof buf, n);
-    return std::string(buf, res.ptr);
-}
-
-// "1.50" -> "1.5", "2.00" -> "2": the form the other engines give a number.
-std::string decimalText(std::string s)
-{
-    if (s.find('.') == std::string::npos)
-        return s;
-    while (!s.empty() && s.back() == '0')
-        s.pop_back();
-    if (!s.empty() && s.back() == '.')
-        s.pop_back();
-    return s == "-0" ? "0" : s;
-}
-
-std::string dateText(const std::tm &t, int type)
-{
-    char buf[80];
-    if (type == SQL_TYPE_TIME)
-        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.tm_hour, t.tm_min, t.tm_sec);
-    else if (type == SQL_TIMESTAMP && (t.tm_hour || t.tm_min || t.tm_sec))
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900,
-                      t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-    else
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
-    return buf;
-}
-
-// True when `s` has the shape of `pattern`, where '9' stands for a digit; the
-// optional tail of `pattern` starts at each '|'.
-bool hasShape(const std::string &s, const std::string &pattern)
-{
-    std::size_t i = 0;
-    for (std::size_t p = 0; p < pattern.size(); ++p) {
-        if (pattern[p] == '|') {
-            if (i == s.size())
-                return true;
-            continue;
-        }
-        if (i == s.size())
-            return false;
-        const bool ok = pattern[p] == '9' ? (s[i] >= '0' && s[i] <= '9') : s[i] == pattern[p];
-        if (!ok)
-            return false;
-        ++i;
-    }
-    return i == s.size();
-}
-
-// The text a parameter of the given Firebird type receives; the server converts it.
-std::string paramText(const Variant &v, int type)
-{
-    const bool isDate = type == SQL_TYPE_DATE || type == SQL_TYPE_TIME || type == SQL_TIMESTAMP;
-    if (isDate && v.kind() == Variant::Kind::Text) {
-        // The server would also take "01/02/2024", as month first: only the ISO
-        // form the other engines compare is let through.
-        std::string text = v.asString();
-        if (text.size() > 10 && text[10] == 'T')
-            text[10] = ' ';
-        const bool ok = type == SQL_TYPE_TIME ? hasShape(text, "99:99|:99|.9|9|9|9")
-                                              : hasShape(text, "9999-99-99| 99:99|:99|.9|9|9|9");
-        if (!ok)
-            throw EDatabaseError("Data ou hora fora do formato AAAA-MM-DD HH:MM:SS: '" + text + "'.");
-        return text;
-    }
-    if (!isDate)
-        return v.asString();
-    const std::string full = Variant(v.asDateTime()).asString();  // "YYYY-MM-DD[ HH:MM:SS]"
-    if (type == SQL_TYPE_DATE)
-        return full.substr(0, 10);
-    if (type == SQL_TYPE_TIME)
-        return full.size() > 11 ? full.substr(11) : "00:00:00";
-    return full;
-}
-
-// What a column held before its type was changed for reading.
-struct ColumnType {
-    int type = 0;
-    int scale = 0;
-    int charset = 0;  // of text columns
-};
-
-constexpr int kCharsetOctets = 1;
-
-std::optional<std::string> cellText(const soci::row &row, std::size_t i, const ColumnType &col)
-{
-    if (row.get_indicator(i) == soci::i_null)
-        return std::nullopt;
-    switch (row.get_properties(i).get_data_type()) {
-    case soci::dt_string: {
-        std::string s = row.get<std::string>(i);
-        // CHAR pads to its length; VARCHAR blanks are data, and so is every byte of a
-        // binary CHAR (OCTETS pads with zero bytes, and a trailing 0x20 is data).
-        if (col.type == SQL_TEXT && col.charset != kCharsetOctets)
-            s.erase(s.find_last_not_of(' ') + 1);
-        else if (isInteger(col.type) && col.scale < 0)
-            s = decimalText(std::move(s));
-        return s;
-    }
-    case soci::dt_double:
-        if (col.type == SQL_FLOAT)
-            return floatText(static_cast<float>(row.get<double>(i)));
-        return numberText(row.get<double>(i));
-    case soci::dt_integer: return std::to_string(row.get<int>(i));
-    case soci::dt_long_long: return std::to_string(row.get<long long>(i));
-    case soci::dt_date: return dateText(row.get<std::tm>(i), col.type);
-    default:
-        throw EDatabaseError("Tipo sem suporte na coluna '" + row.get_properties(i).get_name() + "'.");
-    }
 }
 
 // SOCI reads a value up to the first blank unless it is double-quoted, and a
@@ -246,7 +95,7 @@ public:
                 st.alloc();
                 st.prepare(text.sql);
                 bindParams(st, text, bound, values, indicators);
-                const std::vector<ColumnType> columns = readColumnsAsText(st);
+                const std::vector<FirebirdColumnType> columns = readColumnsAsText(st);
                 std::vector<std::string> names;
                 XSQLDA *out = outputArea(st);
                 for (int i = 0; i < out->sqld; ++i)
@@ -264,7 +113,7 @@ public:
                     std::vector<std::optional<std::string>> cells(names.size());
                     for (bool more = st.execute(true); more; more = st.fetch()) {
                         for (std::size_t i = 0; i < row.size() && i < cells.size(); ++i)
-                            cells[i] = cellText(row, i, columns.at(i));
+                            cells[i] = FirebirdCellText(row, i, columns.at(i));
                         if (!receiver.Row(cells))
                             break;
                     }
@@ -320,7 +169,7 @@ private:
                 throw EDatabaseError("Parâmetro '" + text.markers[i] + "' sem valor.");
             XSQLVAR &var = in->sqlvar[i];
             const int type = baseType(var);
-            values.push_back(value->isNull() ? std::string() : paramText(*value, type));
+            values.push_back(value->isNull() ? std::string() : FirebirdParamText(*value, type));
             indicators.push_back(value->isNull() ? soci::i_null : soci::i_ok);
             if (!value->isNull() && !isText(type)) {
                 if (values.back().size() > 32765)
@@ -336,10 +185,10 @@ private:
 
     // Integer, decimal, boolean and text-blob columns are fetched as text the
     // server formats, which keeps every digit. Returns the types as declared.
-    static std::vector<ColumnType> readColumnsAsText(soci::statement &st)
+    static std::vector<FirebirdColumnType> readColumnsAsText(soci::statement &st)
     {
         XSQLDA *out = outputArea(st);
-        std::vector<ColumnType> columns;
+        std::vector<FirebirdColumnType> columns;
         for (int i = 0; i < out->sqld; ++i) {
             XSQLVAR &var = out->sqlvar[i];
             columns.push_back({baseType(var), var.sqlscale, var.sqlsubtype});
@@ -372,64 +221,6 @@ private:
     soci::session sql_;
 };
 } // namespace
-
-FirebirdStatementText PrepareFirebirdStatement(const std::string &sql)
-{
-    FirebirdStatementText out;
-    std::string text = sql;
-    for (std::size_t i = 0; i < text.size();) {
-        const char c = text[i];
-        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
-        if (c == '\'') {
-            i = SkipQuotedRun(text, i);
-        } else if (c == '"') {
-            const std::size_t end = SkipQuotedRun(text, i);
-            if (text.substr(i + 1, end - i - 1).find_first_of("':") != std::string::npos)
-                throw EDatabaseError("Identificador entre aspas com apóstrofo ou dois-pontos não é "
-                                     "suportado no Firebird: " + text.substr(i, end - i));
-            i = end;
-        } else if (c == '-' && next == '-') {
-            std::size_t end = text.find('\n', i);
-            end = end == std::string::npos ? text.size() : end;
-            blank(text, i, end);
-            i = end;
-        } else if (c == '/' && next == '*') {
-            std::size_t end = text.find("*/", i + 2);
-            end = end == std::string::npos ? text.size() : end + 2;
-            blank(text, i, end);
-            i = end;
-        } else {
-            ++i;
-        }
-    }
-
-    const std::vector<ParamMarker> markers = FindParamMarkers(sql);
-    std::set<std::string> taken;  // every spelling, so a new name never meets a real one
-    for (const ParamMarker &m : markers)
-        taken.insert(utf8::upper(m.name));
-    std::set<std::string> used;
-    std::size_t copied = 0;
-    for (const ParamMarker &m : markers) {
-        std::string name = m.name;
-        if (!isAsciiName(name) || used.count(utf8::upper(name))) {
-            const std::string base = isAsciiName(m.name) ? m.name : "P";
-            for (int n = 2;; ++n) {
-                name = base + "__" + std::to_string(n);
-                const std::string key = utf8::upper(name);
-                if (!used.count(key) && !taken.count(key))
-                    break;
-            }
-        }
-        used.insert(utf8::upper(name));
-        out.markers.push_back(m.name);
-        out.bindNames.push_back(name);
-        out.sql.append(text, copied, m.offset - copied);
-        out.sql += ':' + name;
-        copied = m.offset + m.length;
-    }
-    out.sql.append(text, copied, std::string::npos);
-    return out;
-}
 
 std::unique_ptr<DatabaseSession> OpenFirebirdSession(const FirebirdConnection &c)
 {

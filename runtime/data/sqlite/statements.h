@@ -4,12 +4,17 @@
 // SQLite header wraps <sqlite3.h> in a namespace of its own.
 #include "data/session.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
 class SqliteStatementCache {
 public:
+    // Few statements repeat; an unbounded cache would keep every ad-hoc one.
+    // Past this many, the least recently used statement is finalized.
+    static constexpr std::size_t kCapacity = 64;
+
     // `db` is the raw sqlite3 handle; it must outlive the cache.
     explicit SqliteStatementCache(void *db);
     ~SqliteStatementCache();

@@ -1,8 +1,8 @@
-#include "data/sqlite_session.h"
+#include "data/sqlite/session.h"
 
 #include "data/dberrors.h"
-#include "data/sqlite_functions.h"
-#include "data/sqlite_statements.h"
+#include "data/sqlite/functions.h"
+#include "data/sqlite/statements.h"
 
 #include <soci/soci.h>
 #include <soci/sqlite3/soci-sqlite3.h>

@@ -1,6 +1,7 @@
-#include "data/sqlite_statements.h"
+#include "data/sqlite/statements.h"
 
 #include "data/dberrors.h"
+#include "data/numbertext.h"
 
 #include <sqlite3.h>
 
@@ -10,9 +11,6 @@
 #include <unordered_map>
 
 namespace {
-// Few statements repeat; an unbounded cache would keep every ad-hoc one.
-constexpr std::size_t kCapacity = 64;
-
 // Binds by marker name; a null value binds NULL.
 void bindValues(sqlite3 *db, sqlite3_stmt *stmt, const std::vector<BoundValue> &bound)
 {
@@ -43,7 +41,7 @@ void setCell(std::optional<std::string> &cell, const char *text, std::size_t siz
         cell.emplace(text, size);
 }
 
-// The cell as text: integers in full, reals in their shortest exact form.
+// The cell as text: integers in full, reals as NumberText gives them.
 void readCell(sqlite3_stmt *stmt, int i, std::optional<std::string> &cell)
 {
     switch (sqlite3_column_type(stmt, i)) {
@@ -57,9 +55,8 @@ void readCell(sqlite3_stmt *stmt, int i, std::optional<std::string> &cell)
         break;
     }
     case SQLITE_FLOAT: {
-        char buf[32];
-        auto r = std::to_chars(buf, buf + sizeof buf, sqlite3_column_double(stmt, i));
-        setCell(cell, buf, static_cast<std::size_t>(r.ptr - buf));
+        const std::string text = NumberText(sqlite3_column_double(stmt, i));
+        setCell(cell, text.data(), text.size());
         break;
     }
     case SQLITE_TEXT: {
@@ -100,7 +97,7 @@ struct SqliteStatementCache::Cache {
             throw EDatabaseError("Comando vazio.");
         order.emplace_front(sql, stmt);
         index.emplace(sql, order.begin());
-        if (order.size() > kCapacity) {
+        if (order.size() > SqliteStatementCache::kCapacity) {
             sqlite3_finalize(order.back().second);
             index.erase(order.back().first);
             order.pop_back();

@@ -1,4 +1,4 @@
-#include "data/sqlite_functions.h"
+#include "data/sqlite/functions.h"
 
 #include "data/dberrors.h"
 

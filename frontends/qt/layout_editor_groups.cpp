@@ -1,0 +1,122 @@
+// The groups page: the fields the rows are grouped by, outermost first.
+#include "layout_editor.h"
+
+#include "layout_editor_parts.h"
+#include "report_theme.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QSignalBlocker>
+
+#include <algorithm>
+
+QWidget *LayoutEditor::BuildGroupsTab()
+{
+    auto *page = new QWidget;
+    groups_ = RowTable("groups",
+                       {QStringLiteral("Agrupar por"), QStringLiteral("Cabeçalho do grupo"),
+                        QStringLiteral("Rodapé do grupo"), QStringLiteral("Título na exportação")},
+                       page);
+    groups_->horizontalHeader()->setSectionResizeMode(GroupField, QHeaderView::ResizeToContents);
+    groups_->horizontalHeader()->setSectionResizeMode(GroupHeader, QHeaderView::Stretch);
+    groups_->horizontalHeader()->setSectionResizeMode(GroupFooter, QHeaderView::Stretch);
+    groups_->horizontalHeader()->setSectionResizeMode(GroupCaption, QHeaderView::ResizeToContents);
+    groups_->horizontalHeaderItem(GroupCaption)
+        ->setToolTip(QStringLiteral("Título da coluna do grupo em planilhas e CSV; vazio: o da coluna do campo"));
+    connect(groups_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
+        const auto row = static_cast<std::size_t>(item->row());
+        if (row >= layout_.groups.size())
+            return;
+        if (item->column() == GroupHeader)
+            layout_.groups[row].header = item->text().toStdString();
+        else if (item->column() == GroupFooter)
+            layout_.groups[row].footer = item->text().toStdString();
+        else if (item->column() == GroupCaption)
+            layout_.groups[row].caption = item->text().toStdString();
+        else
+            return;
+        Changed();
+    });
+    connect(groups_, &QTableWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
+
+    const RowButtons buttons = MakeRowButtons("group", QStringLiteral("Incluir grupo"), QStringLiteral("Excluir grupo"));
+    connect(buttons.up, &QPushButton::clicked, this, [this] { MoveGroup(-1); });
+    connect(buttons.down, &QPushButton::clicked, this, [this] { MoveGroup(+1); });
+    connect(buttons.add, &QPushButton::clicked, this, [this] { AddGroup(); });
+    connect(buttons.remove, &QPushButton::clicked, this, [this] { RemoveGroup(); });
+    if (request_.fields.empty())
+        buttons.add->setToolTip(QStringLiteral("Os campos do relatório não são conhecidos."));
+
+    auto *hint = new QLabel(
+        QStringLiteral("O primeiro grupo é o mais externo. Um grupo dura enquanto o campo mantém o mesmo valor, "
+                       "por isso agrupe por campos pelos quais as linhas já vêm ordenadas. No cabeçalho e no "
+                       "rodapé, {CAMPO} mostra o valor do campo na primeira linha do grupo."),
+        page);
+    hint->setWordWrap(true);
+    LayOutRowPage(page, groups_, buttons, hint);
+    return page;
+}
+
+void LayoutEditor::FillGroups(int selectRow)
+{
+    QObject *guard = wheelGuard_;
+    const QSignalBlocker block(groups_);
+    groups_->setRowCount(0);
+    groups_->setRowCount(static_cast<int>(layout_.groups.size()));
+    for (int row = 0; row < groups_->rowCount(); ++row) {
+        const LayoutGroup &g = layout_.groups[static_cast<std::size_t>(row)];
+        auto *field = Guarded(new QComboBox, guard);
+        for (const std::string &f : request_.fields)
+            field->addItem(ToQString(f));
+        if (field->findText(ToQString(g.field)) < 0)
+            field->addItem(ToQString(g.field));  // kept as it is; OK says what is wrong with it
+        field->setCurrentIndex(field->findText(ToQString(g.field)));
+        connect(field, &QComboBox::currentTextChanged, this, [this, row](const QString &text) {
+            layout_.groups[static_cast<std::size_t>(row)].field = text.toStdString();
+            Changed();
+        });
+        groups_->setCellWidget(row, GroupField, field);
+        groups_->setItem(row, GroupHeader, new QTableWidgetItem(ToQString(g.header)));
+        groups_->setItem(row, GroupFooter, new QTableWidgetItem(ToQString(g.footer)));
+        groups_->setItem(row, GroupCaption, new QTableWidgetItem(ToQString(g.caption)));
+    }
+    if (selectRow >= 0 && selectRow < groups_->rowCount())
+        groups_->selectRow(selectRow);
+    UpdateButtons();
+}
+
+void LayoutEditor::MoveGroup(int delta)
+{
+    const int to = MoveRow(layout_.groups, SelectedRow(groups_), delta);
+    if (to < 0)
+        return;
+    FillGroups(to);
+    Changed();
+}
+
+void LayoutEditor::AddGroup()
+{
+    if (request_.fields.empty())
+        return;
+    // The first field no group uses yet; the person picks another in the row.
+    std::string field = request_.fields.front();
+    for (const std::string &f : request_.fields) {
+        if (std::none_of(layout_.groups.begin(), layout_.groups.end(), [&](const LayoutGroup &g) { return g.field == f; })) {
+            field = f;
+            break;
+        }
+    }
+    layout_.groups.push_back({field, "{" + field + "}", "Total de {" + field + "}", {}});
+    FillGroups(static_cast<int>(layout_.groups.size()) - 1);
+    Changed();
+}
+
+void LayoutEditor::RemoveGroup()
+{
+    const int row = SelectedRow(groups_);
+    if (row < 0)
+        return;
+    layout_.groups.erase(layout_.groups.begin() + row);
+    FillGroups(std::min(row, static_cast<int>(layout_.groups.size()) - 1));
+    Changed();
+}

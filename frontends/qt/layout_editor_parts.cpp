@@ -1,0 +1,81 @@
+#include "layout_editor_parts.h"
+
+#include "report_theme.h"
+
+#include <QBoxLayout>
+#include <QHeaderView>
+
+bool WheelGuard::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Wheel) {
+        auto *w = static_cast<QWidget *>(watched);
+        if (!w->hasFocus()) {
+            event->ignore();
+            return true;
+        }
+    }
+    return false;
+}
+
+QComboBox *ChoiceBox(const QStringList &labels, int current, QObject *guard)
+{
+    auto *box = Guarded(new QComboBox, guard);
+    box->addItems(labels);
+    box->setCurrentIndex(current);
+    return box;
+}
+
+QPushButton *NamedButton(const char *name, const QString &text, const char *icon, QStyle::StandardPixmap fallback)
+{
+    auto *b = new QPushButton(ThemeIcon(icon, fallback), text);
+    b->setObjectName(QLatin1String(name));
+    b->setAutoDefault(false);
+    return b;
+}
+
+QTableWidget *RowTable(const char *name, const QStringList &headers, QWidget *page)
+{
+    auto *table = new QTableWidget(0, static_cast<int>(headers.size()), page);
+    table->setObjectName(QLatin1String(name));
+    table->setHorizontalHeaderLabels(headers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->verticalHeader()->setVisible(false);
+    return table;
+}
+
+RowButtons MakeRowButtons(const std::string &list, const QString &addText, const QString &removeText)
+{
+    const auto name = [&](const char *what) { return list + what; };
+    return {NamedButton(name("Up").c_str(), QStringLiteral("Para cima"), "go-up", QStyle::SP_ArrowUp),
+            NamedButton(name("Down").c_str(), QStringLiteral("Para baixo"), "go-down", QStyle::SP_ArrowDown),
+            NamedButton(name("Add").c_str(), addText, "list-add", QStyle::SP_FileDialogNewFolder),
+            NamedButton(name("Remove").c_str(), removeText, "list-remove", QStyle::SP_TrashIcon)};
+}
+
+void LayOutRowPage(QWidget *page, QTableWidget *table, const RowButtons &buttons, QWidget *note)
+{
+    auto *row = new QHBoxLayout;
+    row->addWidget(buttons.up);
+    row->addWidget(buttons.down);
+    row->addStretch(1);
+    row->addWidget(buttons.add);
+    row->addWidget(buttons.remove);
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(table, 1);
+    layout->addLayout(row);
+    layout->addWidget(note);
+}
+
+void EnableRowButtons(const QWidget &dialog, const std::string &list, int selected, int count, int keep,
+                      bool canAdd)
+{
+    const auto enable = [&](const char *what, bool on) {
+        if (auto *b = dialog.findChild<QPushButton *>(QString::fromStdString(list + what)))
+            b->setEnabled(on);
+    };
+    enable("Up", selected > 0);
+    enable("Down", selected >= 0 && selected < count - 1);
+    enable("Remove", selected >= 0 && count > keep);
+    enable("Add", canAdd);
+}

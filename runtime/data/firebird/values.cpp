@@ -1,0 +1,111 @@
+#include "data/firebird/values.h"
+
+#include "data/dberrors.h"
+#include "data/numbertext.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+constexpr int kCharsetOctets = 1;
+
+// "1.50" -> "1.5", "2.00" -> "2": the form the other engines give a number.
+std::string decimalText(std::string s)
+{
+    if (s.find('.') == std::string::npos)
+        return s;
+    while (!s.empty() && s.back() == '0')
+        s.pop_back();
+    if (!s.empty() && s.back() == '.')
+        s.pop_back();
+    return s == "-0" ? "0" : s;
+}
+
+std::string dateText(const std::tm &t, int type)
+{
+    char buf[80];
+    if (type == SQL_TYPE_TIME)
+        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.tm_hour, t.tm_min, t.tm_sec);
+    else if (type == SQL_TIMESTAMP && (t.tm_hour || t.tm_min || t.tm_sec))
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900,
+                      t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    else
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+    return buf;
+}
+
+// True when `s` has the shape of `pattern`, where '9' stands for a digit; the
+// optional tail of `pattern` starts at each '|'.
+bool hasShape(const std::string &s, const std::string &pattern)
+{
+    std::size_t i = 0;
+    for (std::size_t p = 0; p < pattern.size(); ++p) {
+        if (pattern[p] == '|') {
+            if (i == s.size())
+                return true;
+            continue;
+        }
+        if (i == s.size())
+            return false;
+        const bool ok = pattern[p] == '9' ? (s[i] >= '0' && s[i] <= '9') : s[i] == pattern[p];
+        if (!ok)
+            return false;
+        ++i;
+    }
+    return i == s.size();
+}
+
+} // namespace
+
+std::string FirebirdParamText(const Variant &v, int type)
+{
+    const bool isDate = type == SQL_TYPE_DATE || type == SQL_TYPE_TIME || type == SQL_TIMESTAMP;
+    if (isDate && v.kind() == Variant::Kind::Text) {
+        // The server would also take "01/02/2024", as month first: only the ISO
+        // form the other engines compare is let through.
+        std::string text = v.asString();
+        if (text.size() > 10 && text[10] == 'T')
+            text[10] = ' ';
+        const bool ok = type == SQL_TYPE_TIME ? hasShape(text, "99:99|:99|.9|9|9|9")
+                                              : hasShape(text, "9999-99-99| 99:99|:99|.9|9|9|9");
+        if (!ok)
+            throw EDatabaseError("Data ou hora fora do formato AAAA-MM-DD HH:MM:SS: '" + text + "'.");
+        return text;
+    }
+    if (!isDate)
+        return v.asString();
+    const std::string full = Variant(v.asDateTime()).asString();  // "YYYY-MM-DD[ HH:MM:SS]"
+    if (type == SQL_TYPE_DATE)
+        return full.substr(0, 10);
+    if (type == SQL_TYPE_TIME)
+        return full.size() > 11 ? full.substr(11) : "00:00:00";
+    return full;
+}
+
+std::optional<std::string> FirebirdCellText(const soci::row &row, std::size_t i, const FirebirdColumnType &col)
+{
+    if (row.get_indicator(i) == soci::i_null)
+        return std::nullopt;
+    switch (row.get_properties(i).get_data_type()) {
+    case soci::dt_string: {
+        std::string s = row.get<std::string>(i);
+        // CHAR pads to its length; VARCHAR blanks are data, and so is every byte of a
+        // binary CHAR (OCTETS pads with zero bytes, and a trailing 0x20 is data).
+        if (col.type == SQL_TEXT && col.charset != kCharsetOctets)
+            s.erase(s.find_last_not_of(' ') + 1);
+        else if (isInteger(col.type) && col.scale < 0)
+            s = decimalText(std::move(s));
+        return s;
+    }
+    case soci::dt_double:
+        if (col.type == SQL_FLOAT)
+            return NumberText(static_cast<float>(row.get<double>(i)));
+        return NumberText(row.get<double>(i));
+    case soci::dt_integer: return std::to_string(row.get<int>(i));
+    case soci::dt_long_long: return std::to_string(row.get<long long>(i));
+    case soci::dt_date: return dateText(row.get<std::tm>(i), col.type);
+    default:
+        throw EDatabaseError("Tipo sem suporte na coluna '" + row.get_properties(i).get_name() + "'.");
+    }
+}
+

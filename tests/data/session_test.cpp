@@ -1,0 +1,600 @@
+// What every database session promises, checked on each engine: SQLite always,
+// the Firebird server when FIS_FB_DATABASE names the demo database
+// (scripts/firebird-create-db.sh), skipped otherwise. Where the engines differ
+// in spelling or in what they refuse, the engine says so through a named hook.
+#include "../support/firebird_env.h"
+#include "data/dberrors.h"
+#include "data/firebird/session.h"
+#include "data/sqlite/statements.h"
+#include "data/sqlquery.h"
+#include "row_stream.h"
+#include "testdb.h"
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <ostream>
+#include <set>
+#include <unistd.h>
+
+namespace {
+using Column = std::vector<std::optional<std::string>>;
+
+Column firstColumn(const ResultSet &rs)
+{
+    Column out;
+    for (const auto &row : rs.rows)
+        out.push_back(row.at(0));
+    return out;
+}
+
+struct Engine {
+    const char *label;
+    std::string name;  // as EngineName() gives it
+    // Why the engine cannot run here, or empty.
+    std::function<std::string()> unavailable;
+    std::function<std::unique_ptr<DatabaseSession>()> open;
+    // A parameter read back as text: Firebird must be told the type of a
+    // parameter it cannot derive from its context.
+    std::function<std::string(const std::string &marker)> textParam;
+    // A text in ISO form taken as a date.
+    std::function<std::string(const std::string &expr)> asDate;
+    // What a SELECT of expressions only needs after it.
+    std::string fromNothing;
+    // A text longer than the column it is compared with is refused rather
+    // than matching nothing.
+    bool refusesTextLongerThanColumn;
+};
+
+const Engine kSqlite{
+    "Sqlite",
+    "sqlite",
+    [] { return std::string(); },
+    [] { return ReferenceDb(); },
+    [](const std::string &marker) { return marker; },
+    [](const std::string &expr) { return "DATE(" + expr + ")"; },
+    "",
+    false,
+};
+
+const Engine kFirebird{
+    "Firebird",
+    "firebird",
+    []() -> std::string {
+#if !FIS_WITH_FIREBIRD
+        return "built without FIS_WITH_FIREBIRD";
+#endif
+        if (EnvOr("FIS_FB_DATABASE").empty())
+            return "FIS_FB_DATABASE is not set; run scripts/firebird-create-db.sh";
+        return {};
+    },
+    [] { return OpenFirebirdSession(FirebirdFromEnv()); },
+    [](const std::string &marker) { return "CAST(" + marker + " AS VARCHAR(40))"; },
+    [](const std::string &expr) { return "CAST(" + expr + " AS DATE)"; },
+    " FROM RDB$DATABASE",
+    true,
+};
+
+std::ostream &operator<<(std::ostream &os, const Engine &e) { return os << e.label; }
+
+// Names a table row by its label in test output.
+template <class Case>
+    requires requires(const Case &c) { c.label; }
+std::ostream &operator<<(std::ostream &os, const Case &c)
+{
+    return os << c.label;
+}
+
+template <class Param> class EngineTestBase : public testing::TestWithParam<Param> {
+protected:
+    void SetUp() override
+    {
+        if (const std::string why = engine().unavailable(); !why.empty())
+            GTEST_SKIP() << why;
+        db = engine().open();
+    }
+    const Engine &engine() const
+    {
+        if constexpr (std::is_same_v<Param, Engine>)
+            return this->GetParam();
+        else
+            return std::get<0>(this->GetParam());
+    }
+    ResultSet select(const std::string &exprs, const NamedValues &params)
+    {
+        return db->Query("SELECT " + exprs + engine().fromNothing, params);
+    }
+    std::unique_ptr<DatabaseSession> db;
+};
+
+using SessionTest = EngineTestBase<Engine>;
+
+std::string engineName(const testing::TestParamInfo<Engine> &info) { return info.param.label; }
+
+template <class Case> std::string engineAndCase(const testing::TestParamInfo<std::tuple<Engine, Case>> &info)
+{
+    return std::string(std::get<0>(info.param).label) + "_" + std::get<1>(info.param).label;
+}
+
+// ---- binding ----
+
+struct BindCase {
+    const char *label;
+    std::function<std::string(const Engine &)> expr;  // uses :P
+    Variant value;
+    std::optional<std::string> arrives;  // as read back; nullopt is NULL
+};
+
+std::string asText(const Engine &e) { return e.textParam(":P"); }
+
+const BindCase kBindCases[] = {
+    {"emptyTextIsNull", asText, Variant(""), std::nullopt},
+    {"null", asText, Variant::Null(), std::nullopt},
+    {"text", asText, Variant("ção"), "ção"},
+    {"blankIsNotNull", asText, Variant(" "), " "},
+    {"number", asText, Variant(2.5), "2.5"},
+    {"millionInPlainDigits", asText, Variant(1000000.0), "1000000"},
+    {"date", asText, Variant(EncodeDate(2024, 3, 1)), "2024-03-01"},
+    {"nullInCoalesce", [](const Engine &e) { return "COALESCE(" + asText(e) + ", 'none')"; }, Variant::Null(),
+     "none"},
+    {"emptyInCoalesce", [](const Engine &e) { return "COALESCE(" + asText(e) + ", 'none')"; }, Variant(""),
+     "none"},
+    {"numberToInteger", [](const Engine &) { return std::string("CAST(:P AS INTEGER) + 1"); }, Variant(41.0),
+     "42"},
+    {"textToDate", [](const Engine &e) { return e.asDate(":P"); }, Variant("2024-02-29"), "2024-02-29"},
+    {"dateToDate", [](const Engine &e) { return e.asDate(":P"); }, Variant(EncodeDate(2024, 3, 1)),
+     "2024-03-01"},
+    {"nullToDate", [](const Engine &e) { return e.asDate(":P"); }, Variant::Null(), std::nullopt},
+};
+
+class BindTest : public EngineTestBase<std::tuple<Engine, BindCase>> {};
+
+TEST_P(BindTest, ValueArrivesAs)
+{
+    const BindCase &c = std::get<1>(GetParam());
+    TSQLQuery qry(db.get());
+    qry.SetSQL("SELECT " + c.expr(engine()) + " AS V" + engine().fromNothing);
+    qry.ParamByName("P")->SetAsVariant(c.value);
+    EXPECT_EQ(qry.ParamByName("P")->AsVariant(), c.value);  // the parameter keeps ""
+    qry.Open();
+    ASSERT_EQ(qry.RecordCount(), 1);
+    EXPECT_EQ((*qry.CurrentRow())[0], c.arrives);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, BindTest,
+                         testing::Combine(testing::Values(kSqlite, kFirebird), testing::ValuesIn(kBindCases)),
+                         engineAndCase<BindCase>);
+
+TEST_P(SessionTest, BindingNamesMustMatchTheStatement)
+{
+    EXPECT_THROW(select(engine().textParam(":A"), {}), EDatabaseError);
+    EXPECT_THROW(select("1", {{"A", "x"}}), EDatabaseError);
+    EXPECT_THROW(select(engine().textParam(":A"), {{"A", "x"}, {"a", "y"}}), EDatabaseError);
+    const auto rs =
+        select(engine().textParam(":A") + " || " + engine().textParam(":a") + " || ':A'", {{"a", "x"}});
+    EXPECT_EQ(firstColumn(rs), (Column{"xx:A"}));
+}
+
+TEST_P(SessionTest, RepeatedNameGetsTheSameValueEachTime)
+{
+    // The second use sits in a function argument, where a lost NULL would show.
+    const std::string sql = "SELECT CDEMPRESA FROM EMPRESA WHERE CDEMPRESA = :P_EMPRESA "
+                            "OR CDEMPRESA = NVLSTR(:p_empresa, '10') ORDER BY CDEMPRESA";
+    EXPECT_EQ(firstColumn(db->Query(sql, {{"P_EMPRESA", "02"}})), (Column{"02"}));
+    EXPECT_EQ(firstColumn(db->Query(sql, {{"P_EMPRESA", Variant::Null()}})), (Column{"10"}));
+}
+
+TEST_P(SessionTest, ValuesHoldingSqlAreData)
+{
+    for (const char *hostile : {"01' OR '1'='1", "' OR 1=1 --", "x'; DROP TABLE EMPRESA; --", "01\"",
+                                ":P_EMPRESA"}) {
+        TSQLQuery qry(db.get());
+        qry.SetSQL("SELECT CDEMPRESA FROM EMPRESA WHERE CDEMPRESA = :P_EMPRESA");
+        qry.ParamByName("P_EMPRESA")->SetAsString(hostile);
+        if (engine().refusesTextLongerThanColumn) {
+            EXPECT_THROW(qry.Open(), EDatabaseError) << hostile;
+            continue;
+        }
+        qry.Open();
+        EXPECT_TRUE(qry.IsEmpty()) << hostile;
+    }
+    EXPECT_EQ(firstColumn(db->Query("SELECT COUNT(*) FROM EMPRESA", {})), (Column{"5"}));
+}
+
+// ---- the fixture's statements ----
+
+struct FilterCase {
+    const char *label;
+    Variant value;
+    Column codes;
+};
+
+// Optional filter through PARAM/NVLSTR: NULL (or empty text) keeps every row
+// whose column is not NULL; a value keeps the matching rows.
+class ParamFilterTest : public EngineTestBase<std::tuple<Engine, FilterCase>> {};
+
+TEST_P(ParamFilterTest, SeriesByMunicipalRegistration)
+{
+    auto rs = db->Query("SELECT CDSERIE FROM SERIENF, PARAM(:P_INSCMUNI) P_INSCMUNI "
+                        "WHERE (CDINSCMUNI = NVLSTR(P_INSCMUNI.PARAM, CDINSCMUNI)) "
+                        "ORDER BY CDEMPRESA, CDINSCESTA, CDSERIE, CDINSCMUNI",
+                        {{"P_INSCMUNI", std::get<1>(GetParam()).value}});
+    EXPECT_EQ(firstColumn(rs), std::get<1>(GetParam()).codes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ParamFilterTest,
+    testing::Combine(testing::Values(kSqlite, kFirebird),
+                     testing::Values(FilterCase{"null", Variant::Null(), {"3", "U", "1", "1", "2", "1", "A"}},
+                                     FilterCase{"emptyTextIsNull", Variant(""), {"3", "U", "1", "1", "2", "1", "A"}},
+                                     FilterCase{"value", Variant("55501"), {"1", "A"}},
+                                     FilterCase{"sqlInValue", Variant("' OR 1=1 --"), {}})),
+    engineAndCase<FilterCase>);
+
+TEST_P(SessionTest, CompanyLookupThroughParam)
+{
+    const std::string sql = "SELECT CDEMPRESA, NMEMPRESA FROM EMPRESA, PARAM(:P_EMPRESA) P_EMPRESA "
+                            "WHERE (CDEMPRESA = NVLSTR(P_EMPRESA.PARAM, CDEMPRESA)) ORDER BY CDEMPRESA";
+    for (const Variant &all : {Variant::Null(), Variant("")}) {
+        auto rs = db->Query(sql, {{"P_EMPRESA", all}});
+        EXPECT_EQ(rs.columns, (std::vector<std::string>{"CDEMPRESA", "NMEMPRESA"}));
+        EXPECT_EQ(firstColumn(rs), (Column{"01", "02", "03", "09", "10"}));
+        EXPECT_EQ(rs.rows.at(3).at(1), std::nullopt);  // company without a name reads NULL, not ""
+    }
+    auto one = db->Query(sql, {{"P_EMPRESA", "01"}});
+    ASSERT_EQ(one.rows.size(), 1u);
+    EXPECT_EQ(one.rows[0][1], "Comercial Andorinha Ltda");
+    EXPECT_TRUE(db->Query(sql, {{"P_EMPRESA", "99"}}).rows.empty());
+}
+
+struct AllFlagCase {
+    const char *label;
+    Variant code;
+    Variant all;
+    std::size_t rows;
+};
+
+class AllFlagTest : public EngineTestBase<std::tuple<Engine, AllFlagCase>> {};
+
+TEST_P(AllFlagTest, FlagTakesEveryRow)
+{
+    const AllFlagCase &c = std::get<1>(GetParam());
+    auto rs = db->Query("SELECT CDEMPRESA, CDINSCMUNI FROM INSCRMUNICIP "
+                        "WHERE (CDINSCMUNI = :P_INSCMUNI OR :P_TINSCMUNI = 'T')",
+                        {{"P_INSCMUNI", c.code}, {"P_TINSCMUNI", c.all}});
+    EXPECT_EQ(rs.rows.size(), c.rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, AllFlagTest,
+    testing::Combine(testing::Values(kSqlite, kFirebird),
+                     testing::Values(AllFlagCase{"nullFlagFilters", "55501", Variant::Null(), 1},
+                                     AllFlagCase{"emptyFlagFilters", "55501", "", 1},
+                                     AllFlagCase{"flagT", "55501", "T", 4},
+                                     AllFlagCase{"flagTWithoutCode", Variant::Null(), "T", 4},
+                                     AllFlagCase{"neither", Variant::Null(), Variant::Null(), 0},
+                                     AllFlagCase{"otherFlag", "55501", "F", 1})),
+    engineAndCase<AllFlagCase>);
+
+TEST_P(SessionTest, ConcatenatedKeyIsNamedByItsAlias)
+{
+    auto rs = db->Query("SELECT IDENTRSAIDOP||CDTIPOOPER AS CHAVE, NMTIPOOPER FROM TIPOOPERAC "
+                        "WHERE IDENTRSAIDOP = :P_ES ORDER BY 1",
+                        {{"P_ES", "S"}});
+    EXPECT_EQ(rs.columns, (std::vector<std::string>{"CHAVE", "NMTIPOOPER"}));
+    EXPECT_EQ(firstColumn(rs), (Column{"S01", "S02", "S03", "S04"}));
+}
+
+TEST_P(SessionTest, CommentWithApostropheBeforeAMarker)
+{
+    auto rs = db->Query("SELECT CDEMPRESA -- the company's code\n"
+                        "FROM EMPRESA /* it's */ WHERE CDEMPRESA = :P AND NMEMPRESA <> ':P'",
+                        {{"P", "03"}});
+    EXPECT_EQ(firstColumn(rs), (Column{"03"}));
+}
+
+TEST_P(SessionTest, FixtureLoaded)
+{
+    EXPECT_EQ(db->EngineName(), engine().name);
+    EXPECT_EQ(firstColumn(db->Query("SELECT COUNT(*) FROM PRODUTO", {})), (Column{"16"}));
+    EXPECT_EQ(firstColumn(db->Query("SELECT NMEMPRESA FROM EMPRESA WHERE CDEMPRESA = '09'", {})),
+              (Column{std::nullopt}));
+    EXPECT_EQ(db->Query("SELECT CDEMPRESA FROM EMPRESA WHERE 1 = 0", {}).columns,
+              (std::vector<std::string>{"CDEMPRESA"}));
+}
+
+// ---- errors and streaming ----
+
+TEST_P(SessionTest, DatabaseErrorsCarryTheMessageAndTheSessionGoesOn)
+{
+    try {
+        db->Query("SELECT NOPE FROM EMPRESA", {});
+        FAIL();
+    } catch (const EDatabaseError &e) {
+        EXPECT_NE(std::string(e.what()).find("NOPE"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(db->Execute("INSERT INTO EMPRESA VALUES ('01', 'dup')"), EDatabaseError);
+    EXPECT_THROW(db->Query("SELECT CDEMPRESA FROM EMPRESA WHERE CDEMPRESA = :P", {}), EDatabaseError);
+    EXPECT_EQ(select("1", {}).rows.size(), 1u);
+}
+
+TEST_P(SessionTest, RowsStreamAsTheWholeResultReads)
+{
+    CheckRowStreaming(*db,
+                      "SELECT CDEMPRESA, NMEMPRESA, CAST(NULL AS VARCHAR(5)) AS NADA, "
+                      "CAST(1.5 AS NUMERIC(9,2)) AS NUM, 7 AS INTEIRO "
+                      "FROM EMPRESA WHERE CDEMPRESA <> CAST(:P AS VARCHAR(2)) ORDER BY CDEMPRESA",
+                      {{"P", "zz"}});
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, SessionTest, testing::Values(kSqlite, kFirebird), engineName);
+
+// ---- SQLite's own ----
+
+class SqliteTest : public testing::Test {
+protected:
+    std::unique_ptr<DatabaseSession> db = ReferenceDb();
+};
+
+TEST_F(SqliteTest, FunctionsKeepNullsAndValues)
+{
+    auto rs = db->Query("SELECT NVL(NULL, 'b'), NVLSTR('a', 'b'), NVL(NULL, NULL), P.PARAM "
+                        "FROM PARAM(NULL) P",
+                        {});
+    ASSERT_EQ(rs.rows.size(), 1u);
+    EXPECT_EQ(rs.rows[0], (Column{"b", "a", std::nullopt, std::nullopt}));
+    EXPECT_EQ(firstColumn(db->Query("SELECT PARAM FROM PARAM(7)", {})), (Column{"7"}));
+    const std::string nvl = "SELECT CDEMPRESA FROM EMPRESA WHERE CDEMPRESA = NVL(:P, CDEMPRESA) "
+                            "ORDER BY CDEMPRESA";
+    EXPECT_EQ(firstColumn(db->Query(nvl, {{"P", Variant::Null()}})), (Column{"01", "02", "03", "09", "10"}));
+    EXPECT_EQ(firstColumn(db->Query(nvl, {{"P", "09"}})), (Column{"09"}));
+}
+
+TEST_F(SqliteTest, ColumnTypesReadAsText)
+{
+    db->Execute("CREATE TABLE TIPOS (I INTEGER, R REAL, N NUMERIC(10,2), D DATE, T TEXT)");
+    db->Execute("INSERT INTO TIPOS VALUES (42, 1.5, 3, '2024-05-06', 'ok')");
+    db->Execute("INSERT INTO TIPOS VALUES (41, 1000000.0, 1234.5, NULL, NULL)");
+    db->Execute("INSERT INTO TIPOS VALUES (NULL, NULL, NULL, NULL, NULL)");
+    auto rs = db->Query("SELECT I, R, N, D, T FROM TIPOS ORDER BY I DESC", {});
+    ASSERT_EQ(rs.rows.size(), 3u);
+    EXPECT_EQ(rs.rows[0], (Column{"42", "1.5", "3", "2024-05-06", "ok"}));
+    EXPECT_EQ(rs.rows[1], (Column{"41", "1000000", "1234.5", std::nullopt, std::nullopt}));
+    EXPECT_EQ(rs.rows[2], Column(5, std::nullopt));
+}
+
+TEST(SqliteSession, ReadOnlyRefusesWritesAndMissingFiles)
+{
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("fis_data_ro_" + std::to_string(getpid()) + ".db")).string();
+    {
+        auto rw = OpenSqliteSession(path, false);
+        rw->Execute("CREATE TABLE T (A TEXT)");
+    }
+    {
+        auto ro = OpenSqliteSession(path, true);
+        EXPECT_THROW(ro->Execute("INSERT INTO T VALUES ('x')"), EDatabaseError);
+        EXPECT_EQ(ro->Query("SELECT COUNT(*) FROM T", {}).rows.at(0).at(0), "0");
+    }
+    std::filesystem::remove(path);
+    const std::string mistyped = path + ".typo";
+    EXPECT_THROW(OpenSqliteSession(mistyped, true), EDatabaseError);
+    EXPECT_FALSE(std::filesystem::exists(mistyped));
+}
+
+TEST(LoadSqlScript, NamesTheFailingStatement)
+{
+    auto db = OpenSqliteSession(":memory:", false);
+    try {
+        LoadSqlScript(*db, "CREATE TABLE T (A TEXT);\nINSERT INTO NOPE VALUES (1);\n");
+        FAIL();
+    } catch (const EDatabaseError &e) {
+        EXPECT_NE(std::string(e.what()).find("2"), std::string::npos) << e.what();
+    }
+}
+
+// The statements the cache holds prepared, as the connection lists them.
+std::set<std::string> preparedStatements(sqlite3 *db)
+{
+    std::set<std::string> out;
+    for (sqlite3_stmt *s = sqlite3_next_stmt(db, nullptr); s; s = sqlite3_next_stmt(db, s))
+        out.insert(sqlite3_sql(s));
+    return out;
+}
+
+TEST(SqliteStatementCache, KeepsTheMostRecentlyUsedAndFinalizesTheRest)
+{
+    sqlite3 *raw = nullptr;
+    ASSERT_EQ(sqlite3_open(":memory:", &raw), SQLITE_OK);
+    const std::unique_ptr<sqlite3, int (*)(sqlite3 *)> close(raw, sqlite3_close);
+    const auto statement = [](std::size_t i) { return "SELECT " + std::to_string(i); };
+    {
+        SqliteStatementCache cache(raw);
+        const std::size_t capacity = SqliteStatementCache::kCapacity;
+        for (std::size_t i = 0; i < capacity; ++i)
+            cache.Query(statement(i), {});
+        EXPECT_EQ(preparedStatements(raw).size(), capacity);
+        cache.Query(statement(0), {});  // the oldest becomes the most recent
+        EXPECT_EQ(preparedStatements(raw).size(), capacity);  // found, not prepared again
+
+        cache.Query(statement(capacity), {});
+        const std::set<std::string> kept = preparedStatements(raw);
+        EXPECT_EQ(kept.size(), capacity);
+        EXPECT_TRUE(kept.count(statement(0)));
+        EXPECT_FALSE(kept.count(statement(1)));  // the least recently used went
+        EXPECT_TRUE(kept.count(statement(capacity)));
+        // An evicted statement is prepared again and still answers.
+        EXPECT_EQ(cache.Query(statement(1), {}).rows.at(0).at(0), "1");
+        EXPECT_FALSE(preparedStatements(raw).count(statement(2)));
+    }
+    EXPECT_TRUE(preparedStatements(raw).empty());  // all go with the cache
+}
+
+// ---- Firebird's own ----
+
+// The statement text handed to SOCI (no server needed).
+struct RewriteCase {
+    const char *label;
+    std::string sql;
+    std::string sent;
+    std::vector<std::string> markers;
+};
+
+class RewriteTest : public testing::TestWithParam<RewriteCase> {};
+
+TEST_P(RewriteTest, MarkersAreDistinctAndCommentsBlank)
+{
+    const FirebirdStatementText t = PrepareFirebirdStatement(GetParam().sql);
+    EXPECT_EQ(t.sql, GetParam().sent);
+    EXPECT_EQ(t.markers, GetParam().markers);
+    ASSERT_EQ(t.bindNames.size(), t.markers.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statements, RewriteTest,
+    testing::Values(
+        RewriteCase{"repeatedName", "A = :P_X OR B = :P_X", "A = :P_X OR B = :P_X__2", {"P_X", "P_X"}},
+        RewriteCase{"otherSpelling", ":a || :A", ":a || :A__2", {"a", "A"}},
+        // A new name must not take the spelling of a marker still to come.
+        RewriteCase{"newNameAvoidsRealOne", ":P :P :P__2", ":P :P__3 :P__2", {"P", "P", "P__2"}},
+        RewriteCase{"nonAsciiName", ":DATA_INÍCIO = 1", ":P__2 = 1", {"DATA_INÍCIO"}},
+        RewriteCase{"quoteInLineComment", "SELECT 1 -- don't\nFROM T WHERE A = :A",
+                    "SELECT 1         \nFROM T WHERE A = :A", {"A"}},
+        RewriteCase{"markerInBlockComment", "/* :X it's */ :Y", "              :Y", {"Y"}},
+        RewriteCase{"colonInLiteral", "A = ':B -- x' AND C = :C", "A = ':B -- x' AND C = :C", {"C"}}),
+    [](const testing::TestParamInfo<RewriteCase> &info) { return std::string(info.param.label); });
+
+TEST(RewriteTest, QuotedIdentifierSociWouldMisreadIsRefused)
+{
+    EXPECT_THROW(PrepareFirebirdStatement("SELECT \"A:B\" FROM T WHERE X = :X"), EDatabaseError);
+    EXPECT_THROW(PrepareFirebirdStatement("SELECT \"it's\" FROM T"), EDatabaseError);
+    EXPECT_NO_THROW(PrepareFirebirdStatement("SELECT \"Name\" FROM T WHERE X = :X"));
+}
+
+TEST(FirebirdConnectTest, UnusableConnectionValuesAreRefusedBeforeConnecting)
+{
+    FirebirdConnection c;
+    EXPECT_THROW(OpenFirebirdSession(c), EDatabaseError);  // no database
+    c.database = "/tmp/x.fdb";
+    c.password = "a \"b";  // SOCI cannot carry a double quote together with a blank
+    EXPECT_THROW(OpenFirebirdSession(c), EDatabaseError);
+}
+
+class FirebirdTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (const std::string why = kFirebird.unavailable(); !why.empty())
+            GTEST_SKIP() << why;
+        db = OpenFirebirdSession(FirebirdFromEnv());
+    }
+    std::unique_ptr<DatabaseSession> db;
+};
+
+TEST_F(FirebirdTest, WrongPasswordIsRefused)
+{
+    FirebirdConnection c = FirebirdFromEnv();
+    c.password += "-wrong";
+    EXPECT_THROW(OpenFirebirdSession(c), EDatabaseError);
+}
+
+TEST_F(FirebirdTest, ReadOnlyLoginCannotWrite)
+{
+    EXPECT_THROW(db->Query("UPDATE EMPRESA SET NMEMPRESA = 'x'", {}), EDatabaseError);
+    // The session survives the refusal and nothing was written.
+    auto rs = db->Query("SELECT COUNT(*) FROM EMPRESA WHERE NMEMPRESA = 'x'", {});
+    EXPECT_EQ(firstColumn(rs), (Column{"0"}));
+}
+
+TEST_F(FirebirdTest, EachQuerySeesAFreshSnapshot)
+{
+    // Monitoring tables stay frozen for the life of a transaction, so a second
+    // attachment shows up only if the next query runs in a new one.
+    const std::string count =
+        "SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$USER = CURRENT_USER";
+    const std::string before = *db->Query(count, {}).rows.at(0).at(0);
+    auto other = OpenFirebirdSession(FirebirdFromEnv());
+    other->Query("SELECT 1 FROM RDB$DATABASE", {});
+    const std::string after = *db->Query(count, {}).rows.at(0).at(0);
+    EXPECT_GT(std::stoi(after), std::stoi(before));  // other test runs may connect too
+}
+
+struct CellCase {
+    const char *label;
+    std::string expr;
+    std::optional<std::string> text;
+};
+
+class FirebirdCellTest : public FirebirdTest, public testing::WithParamInterface<CellCase> {};
+
+TEST_P(FirebirdCellTest, ColumnReadsAs)
+{
+    auto rs = db->Query("SELECT " + GetParam().expr + " AS V FROM RDB$DATABASE", {});
+    ASSERT_EQ(rs.rows.size(), 1u);
+    EXPECT_EQ(rs.rows[0][0], GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, FirebirdCellTest,
+    testing::Values(CellCase{"varcharKeepsBlanks", "CAST('ab  ' AS VARCHAR(10))", "ab  "},
+                    CellCase{"charLosesPadding", "CAST('ab' AS CHAR(5))", "ab"},
+                    CellCase{"charMultiByte", "CAST('ção' AS CHAR(6))", "ção"},
+                    CellCase{"literalIsChar", "'T'", "T"},
+                    CellCase{"binaryCharKeepsBytes", "x'6120'", "a "},
+                    CellCase{"nullStaysNull", "CAST(NULL AS VARCHAR(5))", std::nullopt},
+                    CellCase{"integer", "CAST(-42 AS INTEGER)", "-42"},
+                    CellCase{"bigintEveryDigit", "CAST(9007199254740993 AS BIGINT)", "9007199254740993"},
+                    CellCase{"decimal", "CAST(1.50 AS NUMERIC(15,2))", "1.5"},
+                    CellCase{"negativeDecimal", "CAST(-0.5 AS NUMERIC(9,2))", "-0.5"},
+                    CellCase{"double", "CAST(2.5 AS DOUBLE PRECISION)", "2.5"},
+                    CellCase{"doubleMillionInPlainDigits", "CAST(1000000 AS DOUBLE PRECISION)", "1000000"},
+                    CellCase{"float", "CAST(0.1 AS FLOAT)", "0.1"},
+                    CellCase{"date", "DATE '2024-03-01'", "2024-03-01"},
+                    CellCase{"timestamp", "TIMESTAMP '2024-03-01 10:20:30'", "2024-03-01 10:20:30"},
+                    CellCase{"midnight", "TIMESTAMP '2024-03-01 00:00:00'", "2024-03-01"},
+                    CellCase{"time", "TIME '10:20:30'", "10:20:30"},
+                    CellCase{"boolean", "TRUE", "TRUE"},
+                    CellCase{"textBlob", "CAST('ção ' AS BLOB SUB_TYPE TEXT)", "ção "}),
+    [](const testing::TestParamInfo<CellCase> &info) { return std::string(info.param.label); });
+
+struct FirebirdBindCase {
+    const char *label;
+    std::string expr;  // uses :P
+    Variant value;
+    std::optional<std::string> text;  // nullopt: NULL
+};
+
+class FirebirdBindTest : public FirebirdTest, public testing::WithParamInterface<FirebirdBindCase> {};
+
+TEST_P(FirebirdBindTest, ValueArrivesAs)
+{
+    auto rs = db->Query("SELECT " + GetParam().expr + " AS V FROM RDB$DATABASE", {{"P", GetParam().value}});
+    ASSERT_EQ(rs.rows.size(), 1u);
+    EXPECT_EQ(rs.rows[0][0], GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, FirebirdBindTest,
+    testing::Values(FirebirdBindCase{"textThroughParam", "(SELECT PARAM FROM PARAM(:P))", "ção", "ção"},
+                    FirebirdBindCase{"numberToDouble", "CAST(:P AS DOUBLE PRECISION) * 2", 1.25, "2.5"},
+                    FirebirdBindCase{"numberToDecimal", "CAST(:P AS NUMERIC(15,2))", 0.29, "0.29"},
+                    FirebirdBindCase{"millionToInteger", "CAST(:P AS INTEGER)", 1000000.0, "1000000"},
+                    FirebirdBindCase{"textToTimestamp", "CAST(:P AS TIMESTAMP)", "2024-02-29T08:00:05",
+                                     "2024-02-29 08:00:05"},
+                    FirebirdBindCase{"textToTime", "CAST(:P AS TIME)", "08:00", "08:00:00"},
+                    FirebirdBindCase{"dateToTimestamp", "CAST(:P AS TIMESTAMP)",
+                                     Variant(TDateTime(EncodeDate(2024, 3, 1).Val + 0.5)), "2024-03-01 12:00:00"}),
+    [](const testing::TestParamInfo<FirebirdBindCase> &info) { return std::string(info.param.label); });
+
+TEST_F(FirebirdTest, ValuesThatCannotBeTakenSafelyAreRefused)
+{
+    for (const char *date : {"2024-02-30", "01/02/2024", "TODAY", "2024-3-1"})
+        EXPECT_THROW(db->Query("SELECT CAST(:P AS DATE) FROM RDB$DATABASE", {{"P", date}}), EDatabaseError)
+            << date;
+    EXPECT_THROW(db->Query("SELECT CAST(:P AS INTEGER) FROM RDB$DATABASE", {{"P", "12x"}}), EDatabaseError);
+}
+} // namespace
