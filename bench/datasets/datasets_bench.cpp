@@ -200,7 +200,6 @@ volatile std::size_t readChars = 0;
 std::size_t throughDataSet(TADOIBQuery &q, const std::vector<Arg> &args)
 {
     q.Reopen(args);
-    fprintf(stderr, "DBG count %d active %d eof %d\n", q.Query.RecordCount(), q.Query.Active(), q.Query.Eof());
     std::size_t rows = 0, chars = 0;
     const std::vector<TField *> &fields = q.Query.Fields();
     for (q.Query.First(); !q.Query.Eof(); q.Query.Next(), ++rows)
