@@ -1,15 +1,14 @@
 #include "report_screenshots.h"
 
 #include "qtwidgetset.h"
+#include "screenshots.h"
 #include "vcl/forms.h"
 #include "vcl/stdctrls.h"
 
 #include <QApplication>
-#include <QDialog>
 #include <QMainWindow>
 #include <QTimer>
 
-#include <iostream>
 
 namespace {
 
@@ -34,13 +33,7 @@ void Fill(QtWidgetSet &ws, const char *field, const char *text)
 void Shoot(QWidget *target, const QString &file, int *rc)
 {
     QApplication::processEvents();
-    *rc = target && target->grab().save(file) ? 0 : 1;
-    if (*rc)
-        std::cerr << "fishost-qt: could not write " << file.toStdString() << '\n';
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *d = qobject_cast<QDialog *>(w); d && d->isVisible())
-            d->reject();
-    QTimer::singleShot(0, qApp, &QApplication::quit);
+    FinishScreenshot(target ? target->grab() : QPixmap(), file, rc);
 }
 
 } // namespace

@@ -44,8 +44,14 @@ void Shoot(const QString &file, int *rc)
             covered |= w->frameGeometry();
     QScreen *screen = QGuiApplication::primaryScreen();
     covered &= screen->geometry();
-    const QPixmap shot = screen->grabWindow(0, covered.x(), covered.y(), covered.width(), covered.height());
-    *rc = shot.save(file) ? 0 : 1;
+    FinishScreenshot(screen->grabWindow(0, covered.x(), covered.y(), covered.width(), covered.height()), file, rc);
+}
+
+} // namespace
+
+void FinishScreenshot(const QPixmap &shot, const QString &file, int *rc)
+{
+    *rc = !shot.isNull() && shot.save(file) ? 0 : 1;
     if (*rc)
         std::cerr << "fishost-qt: could not write " << file.toStdString() << '\n';
     for (QWidget *w : QApplication::topLevelWidgets())
@@ -53,8 +59,6 @@ void Shoot(const QString &file, int *rc)
             d->reject();
     QTimer::singleShot(0, qApp, &QApplication::quit);
 }
-
-} // namespace
 
 bool IsScreenshotView(const QString &view)
 {
