@@ -9,17 +9,13 @@
 
 #include <boost/beast/http/error.hpp>
 
+#include "fuzz_require.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 namespace {
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
 struct Server {
     Server(const std::string &token)
         : sessions([]() -> std::unique_ptr<DatabaseSession> { throw EDatabaseError("sem banco de dados"); }),

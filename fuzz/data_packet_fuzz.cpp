@@ -3,17 +3,11 @@
 #include "data/clientdataset.h"
 #include "data/dberrors.h"
 
+#include "fuzz_require.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-
-namespace {
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

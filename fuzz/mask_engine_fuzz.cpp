@@ -6,17 +6,13 @@
 #include "rtl/utf8.h"
 #include "vcl/maskengine.h"
 
+#include "fuzz_require.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 namespace {
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
 // A code point from the input, never a surrogate or past the last one.
 char32_t codePoint(const uint8_t *&p, const uint8_t *end)
 {

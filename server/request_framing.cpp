@@ -1,5 +1,7 @@
 #include "request_framing.h"
 
+#include "rtl/sysutils.h"
+
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/error.hpp>
 
@@ -7,13 +9,11 @@ namespace framing {
 namespace http = boost::beast::http;
 
 namespace {
-boost::beast::string_view trimmed(boost::beast::string_view s)
+// A header's value without the optional blanks around it.
+boost::beast::string_view trimmed(boost::beast::string_view v)
 {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
+    const std::string_view t = TrimBlanks(std::string_view(v.data(), v.size()));
+    return {t.data(), t.size()};
 }
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "report/values.h"
 
+#include "rtl/sysutils.h"
 #include "rtl/utf8.h"
 
 #include <climits>
@@ -27,14 +28,6 @@ constexpr unsigned long long kPowers[] = {1ULL,
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
 } // namespace
 
 int DecimalPlaces(const ValueFormat &format)
@@ -52,7 +45,7 @@ int DecimalPlaces(const ValueFormat &format)
 
 std::optional<long long> ParseScaled(std::string_view text, int places)
 {
-    text = trimmed(text);
+    text = TrimBlanks(text);
     std::size_t i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+'))
@@ -212,13 +205,13 @@ std::string FormatValue(std::string_view raw, const ValueFormat &format, std::st
         return text;
     }
     case K::Cfop: {
-        const std::string_view t = trimmed(raw);
+        const std::string_view t = TrimBlanks(raw);
         if (t.size() == 4 && isDigit(t[0]) && isDigit(t[1]) && isDigit(t[2]) && isDigit(t[3]))
             return std::string(t.substr(0, 1)) + "." + std::string(t.substr(1));
         return std::string(raw);
     }
-    case K::Date: return FormatIsoDate(trimmed(raw));
-    case K::Product: return FormatProductCode(trimmed(raw), productMask);
+    case K::Date: return FormatIsoDate(TrimBlanks(raw));
+    case K::Product: return FormatProductCode(TrimBlanks(raw), productMask);
     case K::List: {
         std::string out;
         std::size_t start = 0;
@@ -226,7 +219,7 @@ std::string FormatValue(std::string_view raw, const ValueFormat &format, std::st
             std::size_t comma = raw.find(',', start);
             if (comma == std::string_view::npos)
                 comma = raw.size();
-            const std::string_view item = trimmed(raw.substr(start, comma - start));
+            const std::string_view item = TrimBlanks(raw.substr(start, comma - start));
             if (!item.empty())
                 out.append(out.empty() ? "" : ", ").append(item);
             start = comma + 1;

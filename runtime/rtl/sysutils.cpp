@@ -41,6 +41,15 @@ std::string Trim(const std::string &s)
     return TrimRight(s.substr(begin));
 }
 
+std::string_view TrimBlanks(std::string_view s)
+{
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
 std::string SystemErrorText(int errorNumber)
 {
     switch (errorNumber) {

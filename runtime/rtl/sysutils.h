@@ -3,6 +3,7 @@
 // hierarchy and small formatting helpers.
 #include <exception>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Texts are UTF-8 byte strings throughout the system.
@@ -40,3 +41,5 @@ std::string SystemErrorText(int errorNumber);
 
 std::string TrimRight(const std::string &s);
 std::string Trim(const std::string &s);
+// Without the spaces and tabs at either end (a header value, a cell's text).
+std::string_view TrimBlanks(std::string_view s);
