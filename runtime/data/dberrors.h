@@ -7,3 +7,10 @@ class EDatabaseError : public Exception {
 public:
     using Exception::Exception;
 };
+
+// A statement stopped by DatabaseSession::Interrupt (a person's "Cancelar" or
+// a deadline), not by a fault of the database.
+class EDatabaseCancelled : public EDatabaseError {
+public:
+    using EDatabaseError::EDatabaseError;
+};

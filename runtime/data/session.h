@@ -45,6 +45,11 @@ public:
     // Runs a statement without a result (schema and fixture loading only).
     virtual void Execute(const std::string &sql) = 0;
     virtual std::string EngineName() const = 0;
+    // Asks the statement running on this session to stop as soon as it can;
+    // safe from any thread. The statement then fails with EDatabaseCancelled.
+    // Does nothing when no statement runs; a backend that cannot interrupt
+    // keeps this default.
+    virtual void Interrupt() {}
 };
 
 class EDatabaseError;  // data/dberrors.h
