@@ -5,6 +5,7 @@
 #include "qticons.h"
 #include "qtwidgetset.h"
 #include "screenshots.h"
+#include "window_arrangement.h"
 #include "vcl/forms.h"
 #include "vcl/headless.h"
 
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -93,17 +95,17 @@ int runWindow(QApplication &app, const Options &options)
     reports->addAction(open);
     reports->addSeparator();
     reports->addAction(quit);
-    QMenu *windows = window.menuBar()->addMenu(QStringLiteral("&Janelas"));
-    windows->addAction(QStringLiteral("Lado a lado"), area, &QMdiArea::tileSubWindows);
-    windows->addAction(QStringLiteral("Em cascata"), area, &QMdiArea::cascadeSubWindows);
+    FillWindowMenu(*window.menuBar()->addMenu(QStringLiteral("&Janelas")), *area);
     QToolBar *tools = window.addToolBar(QStringLiteral("Relatórios"));
     tools->setMovable(false);
     tools->addAction(open);
 
     // A permanent label: menu hints shown in the bar do not wipe it.
     window.statusBar()->addWidget(new QLabel(StatusText(options.config, options.run.startServer)));
-    window.resize(1000, 720);
-    window.show();
+    // The whole desktop: previews need the room to be read.
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        window.setGeometry(screen->availableGeometry());
+    window.showMaximized();
     open->trigger();
 
     int rc = 0;
