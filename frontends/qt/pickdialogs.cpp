@@ -178,7 +178,7 @@ PickTreeDialog::PickTreeDialog(const std::string &title, const PickTree &tree, Q
       view_(new QTreeView(this)), buttons_(okCancel(this))
 {
     setWindowTitle(qs(title));
-    search_->setPlaceholderText(QString::fromUtf8("Pesquisar por código ou nome (Enter: próximo)"));
+    search_->setPlaceholderText(QString::fromUtf8("Pesquisar por código ou nome (F3: próximo)"));
     search_->setClearButtonEnabled(true);
     view_->setModel(model_);
     view_->setUniformRowHeights(true);  // no measuring of a million rows
@@ -192,7 +192,6 @@ PickTreeDialog::PickTreeDialog(const std::string &title, const PickTree &tree, Q
             accept();
     });
     connect(search_, &QLineEdit::textEdited, this, [this] { FindNext(true); });
-    connect(search_, &QLineEdit::returnPressed, this, [this] { FindNext(false); });
     search_->installEventFilter(this);
     view_->installEventFilter(this);
     if (tree_.ChildCount(-1) > 0)
@@ -240,20 +239,29 @@ bool PickTreeDialog::eventFilter(QObject *watched, QEvent *event)
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     auto *ke = static_cast<QKeyEvent *>(event);
+    if (watched != search_ && watched != view_)
+        return QDialog::eventFilter(watched, event);
+    if (ke->key() == Qt::Key_F3) {
+        FindNext(false);
+        return true;
+    }
+    // Enter acts on the row highlighted, wherever the focus is: a product is
+    // picked, a group opens or closes. Never the default button's accept,
+    // which would take whatever the search moved to.
+    if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) {
+        const int node = CurrentNode();
+        if (node >= 0 && tree_.Row(node) >= 0)
+            accept();
+        else if (node >= 0)
+            view_->setExpanded(view_->currentIndex().siblingAtColumn(0),
+                               !view_->isExpanded(view_->currentIndex().siblingAtColumn(0)));
+        return true;
+    }
     if (watched == search_ && (ke->key() == Qt::Key_Down || ke->key() == Qt::Key_Up || ke->key() == Qt::Key_PageDown)) {
         view_->setFocus();
         return true;
     }
     if (watched == view_) {
-        if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) {
-            const int node = CurrentNode();
-            if (node >= 0 && tree_.Row(node) >= 0)
-                accept();
-            else if (node >= 0)
-                view_->setExpanded(view_->currentIndex().siblingAtColumn(0),
-                                   !view_->isExpanded(view_->currentIndex().siblingAtColumn(0)));
-            return true;
-        }
         // Typing in the tree searches the whole of it, not the rows in sight.
         const QString text = ke->text();
         if (!text.isEmpty() && text.at(0).isPrint() && !(ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {

@@ -135,17 +135,55 @@ TEST(PickTreeDialogTest, TheSearchFindsByCodeOrNameAnywhereInTheTree)
             EXPECT_EQ(d.Tree()->currentIndex().data(Qt::ToolTipRole).toString().toStdString(), c.code);
         }
     }
-    // Enter in the box goes on to the next match.
+    // F3 in the box goes on to the next match.
     d.Search()->setText("01.01");
     d.FindNext(true);
     EXPECT_EQ(d.Tree()->currentIndex().data(Qt::ToolTipRole).toString(), "01.01");
-    d.FindNext(false);
+    QTest::keyClick(d.Search(), Qt::Key_F3);
     EXPECT_EQ(d.Tree()->currentIndex().data(Qt::ToolTipRole).toString(), "01.01.0001");
     // Typing in the tree goes to the search box.
     d.Search()->clear();
     QTest::keyClicks(d.Tree(), "agua");
     EXPECT_EQ(d.Search()->text(), "agua");
     EXPECT_EQ(d.Picked(), 2);
+}
+
+// Enter acts on the row the person sees highlighted, from the search box as
+// from the tree: a product is picked as it is, a group only opens or closes.
+TEST(PickTreeDialogTest, EnterPicksTheHighlightedRowNeverTheNextMatch)
+{
+    Products rows;
+    DataSetPickTree tree(rows, "CDARVPROD", "NMPRODUTO", {{"01", "Bebidas"}});
+    struct Case {
+        const char *typed;
+        bool fromTree;
+        bool accepted;
+        std::optional<int> picked;
+        bool groupOpen;
+    } cases[] = {
+        {"guarana", false, true, 1, false},
+        {"guarana", true, true, 1, false},
+        {"0101", false, false, std::nullopt, true},
+        {"0101", true, false, std::nullopt, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.typed) + (c.fromTree ? " from the tree" : " from the box"));
+        PickTreeDialog d("Produto", tree);
+        d.show();
+        QTest::keyClicks(d.Search(), c.typed);
+        const QModelIndex highlighted = d.Tree()->currentIndex();
+        const bool wasOpen = d.Tree()->isExpanded(highlighted);
+        QWidget *from = c.fromTree ? static_cast<QWidget *>(d.Tree()) : d.Search();
+        from->setFocus();
+        QTest::keyClick(from, Qt::Key_Return);
+        EXPECT_EQ(d.result() == QDialog::Accepted, c.accepted);
+        EXPECT_EQ(d.isVisible(), !c.accepted);
+        EXPECT_EQ(d.Tree()->currentIndex(), highlighted);
+        EXPECT_EQ(d.Picked(), c.picked);
+        if (c.groupOpen) {
+            EXPECT_NE(d.Tree()->isExpanded(highlighted), wasOpen);
+        }
+    }
 }
 
 TEST(PickRowsDialogTest, MarkedRowsStartCheckedAndRowClicksToggle)
