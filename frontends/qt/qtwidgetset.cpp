@@ -135,6 +135,13 @@ QFont QtFont(const std::string &name, int size, bool bold)
     if (family == "MS Sans Serif" || family.isEmpty()) {
         if (QFontDatabase::hasFamily("DejaVu Sans Condensed"))
             f.setFamily("DejaVu Sans Condensed");
+        // A bitmap font has a few sizes and draws a size between them at the
+        // one below: a 9-point caption looks like its 8-point neighbours.
+        int drawn = size;
+        for (int s : {8, 10, 12, 14, 18, 24})
+            if (s <= size)
+                drawn = s;
+        size = drawn;
     } else {
         f.setFamily(family);
     }
@@ -211,8 +218,12 @@ std::unique_ptr<ControlPeer> QtWidgetSet::CreatePeer(TControl &control)
         return nullptr;  // nothing to show it in
     std::unique_ptr<QtPeer> peer = make(control, parent, *this);
     peer->SyncAll();
-    // Graphic controls paint on their parent, under its windowed children.
-    if (dynamic_cast<TGraphicControl *>(&control))
+    // Graphic controls paint on their parent, under its windowed children;
+    // a button among them must take its clicks, so it lies on top of a group
+    // box drawn over it instead.
+    if (dynamic_cast<TSpeedButton *>(&control))
+        peer->Widget()->raise();
+    else if (dynamic_cast<TGraphicControl *>(&control))
         peer->Widget()->lower();
     return peer;
 }
@@ -230,11 +241,20 @@ void QtWidgetSet::Run(const std::function<void()> &action)
 {
     const bool outer = !running_;
     running_ = true;
-    if (outer)
+    if (outer) {
+        messageShown_ = false;
         FlushPendingFocus();
+    }
     Application->RunUserAction(action);
     if (outer) {
         running_ = false;
+        // After a message the focus is back on the field to correct: all of
+        // its text selected, or what is typed next would be dropped at the end.
+        if (messageShown_ && Application)
+            if (TCustomForm *form = Application->ActiveChild())
+                if (auto *edit = dynamic_cast<TCustomEdit *>(form->ActiveControl()))
+                    Application->RunUserAction([edit] { edit->SelectAll(); });
+        messageShown_ = false;
         Sync();
     }
 }
@@ -308,6 +328,12 @@ void QtWidgetSet::FollowModelFocus(TCustomForm &form)
 QWidget *QtWidgetSet::FocusMark() const { return ring_.data(); }
 
 void QtWidgetSet::ShowMessage(const std::string &text, MessageKind kind)
+{
+    messageShown_ = true;
+    ShowMessageBox(text, kind);
+}
+
+void QtWidgetSet::ShowMessageBox(const std::string &text, MessageKind kind)
 {
     QMessageBox box(kind == MessageKind::Error     ? QMessageBox::Critical
                     : kind == MessageKind::Warning ? QMessageBox::Warning

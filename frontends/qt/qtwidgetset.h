@@ -24,7 +24,9 @@ public:
     ~QtWidgetSet() override;
 
     std::unique_ptr<ControlPeer> CreatePeer(TControl &control) override;
-    void ShowMessage(const std::string &text, MessageKind kind) override;
+    // Shows the message; the edit the person is sent back to afterwards has
+    // its text selected, so what they type next replaces it.
+    void ShowMessage(const std::string &text, MessageKind kind) final;
     bool Confirm(const std::string &question) override;  // in confirm.cpp
     std::optional<int> PickRow(const std::string &title, const PickTable &table) override;
     std::optional<int> PickTreeRow(const std::string &title, const PickTree &tree) override;
@@ -61,6 +63,10 @@ public:
     QWidget *FocusMark() const;
     void SetMoveByTab(bool tab) { moveByTab_ = tab; }
 
+protected:
+    // The message box itself; tests answer it.
+    virtual void ShowMessageBox(const std::string &text, MessageKind kind);
+
 private:
     void FlushPendingFocus();
     void AttachMissingPeers(TControl &control);
@@ -72,6 +78,7 @@ private:
     bool syncingFocus_ = false;
     bool moveByTab_ = false;
     bool running_ = false;
+    bool messageShown_ = false;
     int busyDepth_ = 0;
 };
 

@@ -110,6 +110,107 @@ TEST_F(ScreenQtTest, ALookupButtonClickOpensItsListAndNeverMovesTheFocus)
     EXPECT_EQ(QtFocus(), WidgetFor(*company));
 }
 
+// A click lands where the person sees the button: nothing drawn over it
+// (the company's lies on the form, under the parameters' group box).
+TEST_F(ScreenQtTest, EveryLookupButtonTakesTheClickAtItsCentre)
+{
+    QWidget *form = WidgetFor(*screen);
+    for (const char *name : {"btpImposto", "btpEmpresa", "btpInscricao", "btpInscricaoM", "btnProdInic", "btnProdFin",
+                             "btpSerieNF", "btnFiliOrig", "btnTpOperacao", "btnModDoc"}) {
+        QWidget *button = WidgetFor(*Control<TControl>(name));
+        ASSERT_NE(button, nullptr) << name;
+        EXPECT_EQ(form->childAt(button->mapTo(form, button->rect().center())), button) << name;
+    }
+    auto *company = Control<TMaskEdit>("medCdEmpresa");
+    Focus(company);
+    QWidget *button = WidgetFor(*Control<TControl>("btpEmpresa"));
+    const QPoint centre = button->mapTo(form, button->rect().center());
+    QWidget *hit = form->childAt(centre);
+    ASSERT_NE(hit, nullptr);
+    QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(form, centre));
+    Settle();
+    EXPECT_EQ(ws->picks, std::vector<std::string>{"Empresa"});
+}
+
+// After a message the field to correct has the focus with all of its text
+// selected: what the person types next replaces the wrong value.
+TEST_F(ScreenQtTest, AfterAnErrorMessageTheFieldIsSelectedForRetyping)
+{
+    struct Case {
+        const char *field;
+        const char *typed;
+        const char *leaveBy;  // "tab" or a button clicked
+        const char *retyped;
+        const char *text;  // the field's text after retyping
+    } cases[] = {
+        {"medCdImposto", "99", "tab", "01", "01"},
+        {"medCdEmpresa", "99", "tab", "01", "01"},
+        {"depDtInicial", "32132026", "tab", "01012026", "01/01/2026"},
+        {"depDtInicial", "32132026", "sbtPreview", "01012026", "01/01/2026"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.field) + " left by " + c.leaveBy);
+        if (std::string(c.field) != "medCdImposto") {
+            Focus(Control("medCdImposto"));
+            QTest::keyClicks(WidgetFor(*Control("medCdImposto")), "01");
+            QTest::keyClick(WidgetFor(*Control("medCdImposto")), Qt::Key_Tab);
+            Settle();
+        }
+        auto *edit = Control<TCustomEdit>(c.field);
+        Focus(edit);
+        auto *line = WidgetFor<QLineEdit>(*edit);
+        line->selectAll();
+        QTest::keyClicks(line, c.typed);
+        ws->messages.clear();
+        if (std::string(c.leaveBy) == "tab")
+            QTest::keyClick(line, Qt::Key_Tab);
+        else
+            QTest::mouseClick(WidgetFor(*Control<TControl>(c.leaveBy)), Qt::LeftButton);
+        Settle();
+        ASSERT_FALSE(ws->messages.empty());
+        ASSERT_EQ(screen->ActiveControl(), edit) << ws->messages.front();
+        EXPECT_EQ(QtFocus(), line);
+        EXPECT_EQ(edit->SelLength(), static_cast<int>(QString::fromStdString(edit->DisplayText()).size()));
+        EXPECT_EQ(line->selectedText(), line->text());
+        QTest::keyClicks(line, c.retyped);
+        EXPECT_EQ(edit->DisplayText(), c.text);
+    }
+}
+
+// What can be used looks it: a disabled field is drawn as the style draws
+// one, only the focused edit shows a selection, captions share one size.
+TEST_F(ScreenQtTest, StatesShowAsTheDesktopDrawsThem)
+{
+    for (const char *name : {"edtInscricao", "medProdInic", "edtCdSerie", "medFiliOrig"}) {
+        SCOPED_TRACE(name);
+        QWidget *w = WidgetFor(*Control(name));
+        ASSERT_FALSE(w->isEnabled());
+        const QPalette style = QApplication::palette(w);
+        EXPECT_EQ(w->palette().color(QPalette::Disabled, QPalette::Base), style.color(QPalette::Disabled, QPalette::Base));
+        EXPECT_NE(w->palette().color(QPalette::Disabled, QPalette::Base), QColor(Qt::white));
+    }
+    // Tab selects the whole of each edit it enters; only the one left with the focus shows it.
+    Focus(Control("medCdImposto"));
+    QTest::keyClicks(WidgetFor(*Control("medCdImposto")), "01");
+    for (const char *name : {"medCdImposto", "medCdEmpresa", "depDtInicial"}) {
+        Focus(Control(name));
+        QTest::keyClick(WidgetFor(*Control(name)), Qt::Key_Tab);
+        Settle();
+    }
+    int selected = 0;
+    for (QLineEdit *line : WidgetFor(*screen)->findChildren<QLineEdit *>())
+        if (line->hasSelectedText()) {
+            ++selected;
+            EXPECT_EQ(line, QtFocus()) << line->objectName().toStdString();
+        }
+    EXPECT_LE(selected, 1);
+    // The product captions are designed a point larger; drawn like their neighbours.
+    const QFont product = WidgetFor(*Control<TControl>("lblProdInic"))->font();
+    const QFont company = WidgetFor(*Control<TControl>("lblEmpresa"))->font();
+    EXPECT_EQ(product.pointSize(), company.pointSize());
+    EXPECT_EQ(product.family(), company.family());
+}
+
 TEST_F(ScreenQtTest, WidgetsMirrorTheScreenState)
 {
     auto *entryExit = Control<TComboBox>("cbbEntrSaid");
