@@ -2,6 +2,7 @@
 
 #include "vcl/forms.h"
 
+#include <QApplication>
 #include <QFocusEvent>
 #include <QTimer>
 
@@ -98,6 +99,19 @@ bool QtPeer::Event(QObject *watched, QEvent *e)
         return false;
     if (e->type() == QEvent::FocusIn)
         return FocusIn(static_cast<QFocusEvent *>(e));
+    if (e->type() == QEvent::ShortcutOverride) {
+        // Ctrl and Alt combinations are the window's shortcuts and
+        // accelerators (Ctrl+E edits the layout, it is no end of line here),
+        // except the editing keys the control itself hands to the model.
+        auto *ke = static_cast<QKeyEvent *>(e);
+        const bool own = ke->matches(QKeySequence::Copy) || ke->matches(QKeySequence::Paste) ||
+                         ke->matches(QKeySequence::Cut) || ke->matches(QKeySequence::SelectAll);
+        if ((ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && !own) {
+            ke->ignore();
+            return true;
+        }
+        return false;
+    }
     if (e->type() == QEvent::KeyPress) {
         if (auto key = ModelKey(static_cast<QKeyEvent *>(e))) {
             const auto [k, shift] = *key;
@@ -161,8 +175,13 @@ void QtPeer::SyncFocus()
 
 void QtPeer::SetRoleColor(QPalette::ColorRole role, TColor c)
 {
+    // The model's colour while the control can be used; a disabled one is
+    // drawn as the desktop's style draws it, so nobody types into nothing.
     QPalette p = widget_->palette();
-    p.setColor(role, QtColor(c));
+    const QPalette style = QApplication::palette(widget_);
+    p.setColor(QPalette::Active, role, QtColor(c));
+    p.setColor(QPalette::Inactive, role, QtColor(c));
+    p.setColor(QPalette::Disabled, role, style.color(QPalette::Disabled, role));
     widget_->setPalette(p);
 }
 
