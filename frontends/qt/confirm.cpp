@@ -10,8 +10,8 @@ bool QtWidgetSet::Confirm(const std::string &question)
 {
     QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), QString::fromStdString(question),
                     QMessageBox::NoButton, QApplication::activeWindow());
-    QPushButton *yes = box.addButton(QStringLiteral("Sim"), QMessageBox::YesRole);
-    QPushButton *no = box.addButton(QStringLiteral("Não"), QMessageBox::NoRole);
+    QPushButton *yes = box.addButton(QStringLiteral("&Sim"), QMessageBox::YesRole);
+    QPushButton *no = box.addButton(QStringLiteral("&Não"), QMessageBox::NoRole);
     box.setDefaultButton(no);
     box.setEscapeButton(no);
     box.exec();

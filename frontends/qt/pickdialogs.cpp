@@ -27,6 +27,18 @@ constexpr int RowRole = Qt::UserRole + 1;
 
 QString qs(const std::string &s) { return QString::fromStdString(s); }
 
+// Text as a search compares it: no case, no accents ("agua" finds "Água").
+QString Folded(const QString &text)
+{
+    const QString split = text.normalized(QString::NormalizationForm_D);
+    QString out;
+    out.reserve(split.size());
+    for (QChar c : split)
+        if (c.category() != QChar::Mark_NonSpacing)
+            out += c;
+    return out.toCaseFolded();
+}
+
 QDialogButtonBox *okCancel(QDialog *dialog)
 {
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
@@ -93,25 +105,74 @@ void layOut(QDialog *dialog, QWidget *view, QDialogButtonBox *buttons)
 } // namespace
 
 PickRowDialog::PickRowDialog(const std::string &title, const PickTable &table, QWidget *parent)
-    : QDialog(parent), table_(new QTableWidget(this))
+    : QDialog(parent), table_(new QTableWidget(this)), search_(new QLineEdit(this))
 {
     setWindowTitle(qs(title));
     fillTable(table_, table, false);
     // The model's order until a header is clicked.
     table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     table_->setSortingEnabled(true);
-    auto *buttons = okCancel(this);
-    buttons->button(QDialogButtonBox::Ok)->setEnabled(table_->rowCount() > 0);
+    buttons_ = okCancel(this);
     connect(table_, &QTableWidget::cellDoubleClicked, this, [this] { accept(); });
-    layOut(this, table_, buttons);
+    connect(table_, &QTableWidget::currentCellChanged, this, [this] { UpdateOk(); });
+    search_->setPlaceholderText(QString::fromUtf8("Pesquisar em qualquer coluna (Enter: escolher)"));
+    search_->setClearButtonEnabled(true);
+    connect(search_, &QLineEdit::textEdited, this, [this](const QString &text) { Filter(text); });
+    search_->installEventFilter(this);
+    layOut(this, table_, buttons_);
+    static_cast<QVBoxLayout *>(layout())->insertWidget(0, search_);
+    search_->setFocus();
+    UpdateOk();
 }
 
 std::optional<int> PickRowDialog::Picked() const
 {
     const int current = table_->currentRow();
-    if (current < 0)
+    if (current < 0 || table_->isRowHidden(current))
         return std::nullopt;
     return rowOf(table_, current);
+}
+
+void PickRowDialog::UpdateOk() { buttons_->button(QDialogButtonBox::Ok)->setEnabled(Picked().has_value()); }
+
+int PickRowDialog::Filter(const QString &text)
+{
+    const QString wanted = Folded(text.trimmed());
+    int shown = 0, first = -1;
+    for (int r = 0; r < table_->rowCount(); ++r) {
+        bool match = wanted.isEmpty();
+        for (int c = 0; c < table_->columnCount() && !match; ++c)
+            if (const auto *item = table_->item(r, c))
+                match = Folded(item->text()).contains(wanted);
+        table_->setRowHidden(r, !match);
+        if (match) {
+            ++shown;
+            if (first < 0)
+                first = r;
+        }
+    }
+    const int current = table_->currentRow();
+    if (first >= 0 && (current < 0 || table_->isRowHidden(current)))
+        table_->setCurrentCell(first, 0);
+    UpdateOk();
+    return shown;
+}
+
+bool PickRowDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == search_ && event->type() == QEvent::KeyPress) {
+        auto *ke = static_cast<QKeyEvent *>(event);
+        if (ke->key() == Qt::Key_Down || ke->key() == Qt::Key_Up || ke->key() == Qt::Key_PageDown) {
+            table_->setFocus();
+            return true;
+        }
+        if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) {
+            if (Picked())
+                accept();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 // The tree as Qt's views see it: an index carries its node number.

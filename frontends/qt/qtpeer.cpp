@@ -115,7 +115,11 @@ bool QtPeer::Event(QObject *watched, QEvent *e)
     if (e->type() == QEvent::KeyPress) {
         if (auto key = ModelKey(static_cast<QKeyEvent *>(e))) {
             const auto [k, shift] = *key;
-            const bool lookup = (k == TKey::F2 && shift == ssNone) || (k == TKey::Down && shift == ssAlt);
+            bool lookup = (k == TKey::F2 && shift == ssNone) || (k == TKey::Down && shift == ssAlt);
+            // Without a lookup of its own, Alt+Down is the control's: a combo box opens its list.
+            TCustomForm *form = control_.GetParentForm();
+            if (lookup && k == TKey::Down && form && !form->LookupFor(static_cast<TWinControl *>(&control_)))
+                lookup = false;
             if (k == TKey::Tab || lookup || WantsKey(k, shift)) {
                 SendKey(k, shift);
                 return true;
@@ -200,11 +204,15 @@ bool QtPeer::FocusIn(QFocusEvent *fe)
     if (fe->reason() == Qt::MouseFocusReason) {
         ws->FocusRequested(static_cast<TWinControl &>(control_));
     } else if (TCustomForm *form = control_.GetParentForm()) {
-        QTimer::singleShot(0, widget_, [form, ws] {
+        QTimer::singleShot(0, widget_, [form] {
             // Qt moved the focus on its own; the model decides where it is.
+            // The host may have closed in between.
+            QtWidgetSet *now = QtSet();
+            if (!Application || !now)
+                return;
             const auto &open = Application->Children();
             if (std::find(open.begin(), open.end(), form) != open.end())
-                ws->FollowModelFocus(*form);
+                now->FollowModelFocus(*form);
         });
     }
     return false;

@@ -24,6 +24,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QProcess>
+#include <QStyle>
 #include <QTimer>
 #include <QTranslator>
 #include <QUrl>
@@ -370,12 +371,29 @@ std::optional<std::vector<int>> QtWidgetSet::PickRows(const std::string &title, 
 std::optional<std::string> QtWidgetSet::PromptText(const std::string &caption, const std::string &prompt,
                                                    const std::string &initial)
 {
-    bool ok = false;
-    const QString text = QInputDialog::getText(QApplication::activeWindow(), qs(caption), qs(prompt),
-                                               QLineEdit::Normal, qs(initial), &ok);
-    if (!ok)
+    QInputDialog dialog(QApplication::activeWindow());
+    ConfigurePrompt(dialog, caption, prompt, initial);
+    if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    return text.toStdString();
+    return dialog.textValue().toStdString();
+}
+
+void ConfigurePrompt(QInputDialog &dialog, const std::string &caption, const std::string &prompt,
+                     const std::string &initial)
+{
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setWindowTitle(qs(caption));
+    dialog.setLabelText(qs(prompt));
+    dialog.setTextValue(qs(initial));
+    dialog.setOkButtonText(QStringLiteral("OK"));
+    dialog.setCancelButtonText(QStringLiteral("Cancelar"));
+    // Wide enough for its title in the frame and for a long report title.
+    const QFontMetrics metrics(dialog.font());
+    const int wanted = std::max({460, metrics.horizontalAdvance(qs(caption)) + 200,
+                                 metrics.horizontalAdvance(qs(initial)) + 120});
+    // The dialog's layout sets its size from its parts: the text box asks for the room.
+    if (auto *line = dialog.findChild<QLineEdit *>())
+        line->setMinimumWidth(std::min(wanted, 900) - 2 * dialog.style()->pixelMetric(QStyle::PM_LayoutLeftMargin));
 }
 
 void QtWidgetSet::ShowDocument(const std::string &path)

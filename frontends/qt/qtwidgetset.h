@@ -12,6 +12,7 @@
 #include <functional>
 
 class QCalendarWidget;
+class QInputDialog;
 class QMdiArea;
 class QWidget;
 class TCustomForm;
@@ -85,6 +86,11 @@ private:
 // Qt's own texts (dialog buttons, the calendar) in Brazilian Portuguese,
 // from the translations the system installs; once per application.
 void UsePortugueseTexts();
+
+// The text prompt as PromptText shows it: titled, its buttons in Portuguese,
+// wide enough for its title and the text.
+void ConfigurePrompt(QInputDialog &dialog, const std::string &caption, const std::string &prompt,
+                     const std::string &initial);
 
 // Model colours and fonts as Qt shows them.
 QColor QtColor(int tcolor);

@@ -39,7 +39,7 @@ struct ExportFilter {
 };
 constexpr std::array<ExportFilter, 3> ExportFilters{{
     {"xlsx", "Planilha XLSX (*.xlsx)"},
-    {"csv", "Texto separado por vírgulas – CSV (*.csv)"},
+    {"csv", "Texto separado por ponto e vírgula – CSV (*.csv)"},
     {"pdf", "Documento PDF (*.pdf)"},
 }};
 

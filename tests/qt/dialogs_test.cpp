@@ -2,7 +2,9 @@
 #include "pickdialogs.h"
 #include "vdl/picktree.h"
 
+#include <QInputDialog>
 #include <QPushButton>
+#include "qtwidgetset.h"
 #include <QTableWidget>
 #include <QTest>
 #include <QLineEdit>
@@ -45,6 +47,31 @@ TEST(PickRowDialogTest, AnEmptyTablePicksNothing)
     PickRowDialog d("Empresa", PickTable{{"Código"}, {}, {}});
     EXPECT_EQ(d.Picked(), std::nullopt);
     EXPECT_FALSE(d.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->isEnabled());
+}
+
+// The search box keeps the rows with the text anywhere; Enter picks what is left current.
+TEST(PickRowDialogTest, TheSearchKeepsMatchingRowsAndEnterPicks)
+{
+    struct Case {
+        const char *typed;
+        int shown;
+        std::optional<int> picked;  // by Enter in the box
+    } cases[] = {
+        {"comercio", 1, 1}, {"BOM", 1, 2}, {"0", 3, 0}, {"03", 1, 0}, {"nada", 0, std::nullopt}, {"", 3, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.typed);
+        PickRowDialog d("Empresa", Companies());
+        d.show();
+        QTest::keyClicks(d.Search(), QString::fromUtf8(c.typed));
+        int shown = 0;
+        for (int r = 0; r < d.Table()->rowCount(); ++r)
+            shown += d.Table()->isRowHidden(r) ? 0 : 1;
+        EXPECT_EQ(shown, c.shown);
+        QTest::keyClick(d.Search(), Qt::Key_Return);
+        EXPECT_EQ(d.result() == QDialog::Accepted, c.picked.has_value());
+        EXPECT_EQ(d.Picked(), c.picked);
+    }
 }
 
 // Rows as a product lookup returns them: the deepest level, ordered by code
@@ -184,6 +211,23 @@ TEST(PickTreeDialogTest, EnterPicksTheHighlightedRowNeverTheNextMatch)
             EXPECT_NE(d.Tree()->isExpanded(highlighted), wasOpen);
         }
     }
+}
+
+TEST(PromptTest, TheSaveAsPromptShowsItsWholeTitleAndText)
+{
+    QInputDialog dialog;
+    ConfigurePrompt(dialog, "Título do relatório", "Informe o título do relatório:",
+                    "Relação de Notas Fiscais com ICMS ST – cópia");
+    dialog.show();
+    const QFontMetrics metrics(dialog.font());
+    EXPECT_GE(dialog.width(), metrics.horizontalAdvance(QStringLiteral("Título do relatório")) + 200);
+    auto *line = dialog.findChild<QLineEdit *>();
+    ASSERT_NE(line, nullptr);
+    EXPECT_GE(line->width(), metrics.horizontalAdvance(line->text()));
+    QStringList buttons;
+    for (QPushButton *b : dialog.findChildren<QPushButton *>())
+        buttons << b->text();
+    EXPECT_TRUE(buttons.contains(QStringLiteral("Cancelar"))) << buttons.join(',').toStdString();
 }
 
 TEST(PickRowsDialogTest, MarkedRowsStartCheckedAndRowClicksToggle)

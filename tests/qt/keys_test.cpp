@@ -10,6 +10,7 @@
 #include "vdl/DateEditPlus.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QCalendarWidget>
 #include <QClipboard>
 #include <QDialogButtonBox>
@@ -351,6 +352,17 @@ TEST_F(ScreenKeysTest, ShortcutsRunTheActionsAndShowInTheHints)
             EXPECT_TRUE(!s->Widgets()->messages.empty() || TReportDesignerDialog::TotalRunCount() != runs);
         }
     }
+}
+
+// A combo box without a lookup opens its own list on Alt+Down, as on any desktop.
+TEST_F(ScreenKeysTest, AltDownOpensTheReportList)
+{
+    s->Act([this] { s->Control("cbbReportNames")->SetFocus(); });
+    auto *box = qobject_cast<QComboBox *>(s->Widget("cbbReportNames"));
+    ASSERT_NE(box, nullptr);
+    QTest::keyClick(box, Qt::Key_Down, Qt::AltModifier);
+    EXPECT_TRUE(box->view()->isVisible());
+    box->hidePopup();
 }
 
 // Tab walks every control of the screen; wherever the focus lands, the
