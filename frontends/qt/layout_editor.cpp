@@ -200,7 +200,7 @@ QWidget *LayoutEditor::BuildPreview()
 
     auto zoomButton = [this](const char *name, const QString &text, const char *icon, QStyle::StandardPixmap fallback,
                              QKeySequence keys, auto &&slot) {
-        auto *b = NamedButton(name, QString(), icon, fallback);
+        auto *b = NamedButton(name, text, icon, fallback);
         b->setToolTip(QStringLiteral("%1 (%2)").arg(text, keys.toString(QKeySequence::NativeText)));
         b->setAccessibleName(text);
         b->setShortcut(keys);

@@ -34,7 +34,9 @@ void usage(std::ostream &out)
            "Opens the main window with the CFOP summary screen. --screenshot saves a picture\n"
            "of the display once the screen is open, and exits; --show opens one of its\n"
            "dialogs first: screen (default), pick, tree, calendar or message; or a report:\n"
-           "preview or editor (FISHOST_SHOT_REPORT names which, by title).\n";
+           "preview or editor (FISHOST_SHOT_REPORT names which, by title).\n"
+           "--first-paint prints \"painted\" once the screen has painted and exits (with\n"
+           "--empty-window: a bare main window instead), for bench_first_paint.\n";
 }
 
 struct Options {
@@ -42,7 +44,53 @@ struct Options {
     HostRunOptions run;
     std::string screenshot;
     QString show = QStringLiteral("screen");
+    // For the start-up benchmark: say "painted" once the screen (or, with
+    // emptyWindow, a bare main window) has painted, and quit.
+    bool firstPaint = false;
+    bool emptyWindow = false;
 };
+
+// Tells the benchmark reading our output the moment `target` first paints, then quits.
+class FirstPaint : public QObject {
+public:
+    explicit FirstPaint(QObject *parent) : QObject(parent) {}
+    void Watch(QWidget *target)
+    {
+        if (target)
+            target->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && !told_) {
+            told_ = true;
+            watched->removeEventFilter(this);
+            // After the paint itself has run.
+            QTimer::singleShot(0, qApp, [] {
+                std::cout << "painted" << std::endl;
+                QApplication::quit();
+            });
+        }
+        return false;
+    }
+
+private:
+    bool told_ = false;
+};
+
+int runEmptyWindow(QApplication &app)
+{
+    QMainWindow window;
+    window.setWindowTitle(QStringLiteral("Fiscal"));
+    auto *watch = new FirstPaint(&window);
+    window.setCentralWidget(new QWidget);
+    watch->Watch(window.centralWidget());
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        window.setGeometry(screen->availableGeometry());
+    window.showMaximized();
+    return app.exec();
+}
 
 // Where a machine is, as the person knows it.
 QString Place(const std::string &host)
@@ -107,6 +155,11 @@ int runWindow(QApplication &app, const Options &options)
         window.setGeometry(screen->availableGeometry());
     window.showMaximized();
     open->trigger();
+    if (options.firstPaint) {
+        auto *watch = new FirstPaint(&window);
+        if (TCustomForm *screen = Application ? Application->ActiveChild() : nullptr)
+            watch->Watch(QtWidgetSet::WidgetOf(*screen));
+    }
 
     int rc = 0;
     if (!options.screenshot.empty())
@@ -139,6 +192,10 @@ int main(int argc, char **argv)
                 usage(std::cout);
                 return 0;
             } else if (TakeHostOption(args, i, options.config, options.run)) {
+            } else if (a == "--first-paint") {
+                options.firstPaint = true;
+            } else if (a == "--empty-window") {
+                options.emptyWindow = true;
             } else if (a == "--screenshot" && i + 1 < args.size()) {
                 options.screenshot = args[++i];
             } else if (a == "--show" && i + 1 < args.size() && IsScreenshotView(QString::fromStdString(args[i + 1]))) {
@@ -147,6 +204,8 @@ int main(int argc, char **argv)
                 throw Exception("unknown option " + a);
             }
         }
+        if (options.firstPaint && options.emptyWindow)
+            return runEmptyWindow(app);
         return runWindow(app, options);
     } catch (const std::exception &e) {
         std::cerr << "fishost-qt: " << e.what() << '\n';
