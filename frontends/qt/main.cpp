@@ -16,12 +16,15 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,8 +38,9 @@ void usage(std::ostream &out)
            "of the display once the screen is open, and exits; --show opens one of its\n"
            "dialogs first: screen (default), pick, tree, calendar or message; or a report:\n"
            "preview or editor (FISHOST_SHOT_REPORT names which, by title).\n"
-           "--first-paint prints \"painted\" once the screen has painted and exits (with\n"
-           "--empty-window: a bare main window instead), for bench_first_paint.\n";
+           "--first-paint prints \"painted\" once the main window has painted, \"screen\" once\n"
+           "the screen has, and exits (with --empty-window: a bare main window only), for\n"
+           "bench_first_paint.\n";
 }
 
 struct Options {
@@ -50,42 +54,60 @@ struct Options {
     bool emptyWindow = false;
 };
 
-// Tells the benchmark reading our output the moment `target` first paints, then quits.
-class FirstPaint : public QObject {
+// Runs `then` once `target` has painted for the first time (after that
+// paint and what else was queued with it), or after `latest` ms should it
+// never paint (a minimised window).
+class AfterFirstPaint : public QObject {
 public:
-    explicit FirstPaint(QObject *parent) : QObject(parent) {}
-    void Watch(QWidget *target)
+    AfterFirstPaint(QWidget *target, int latest, std::function<void()> then, int turns = 1)
+        : QObject(target), then_(std::move(then)), turns_(turns)
     {
-        if (target)
-            target->installEventFilter(this);
+        target->installEventFilter(this);
+        QTimer::singleShot(latest, this, [this] { Fire(); });
     }
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
+    bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::Paint && !told_) {
-            told_ = true;
-            watched->removeEventFilter(this);
-            // After the paint itself has run.
-            QTimer::singleShot(0, qApp, [] {
-                std::cout << "painted" << std::endl;
-                QApplication::quit();
-            });
-        }
+        if (event->type() == QEvent::Paint)
+            Later(turns_);
         return false;
     }
 
 private:
-    bool told_ = false;
+    void Later(int turns)
+    {
+        QTimer::singleShot(0, this, [this, turns] { turns > 1 ? Later(turns - 1) : Fire(); });
+    }
+    void Fire()
+    {
+        if (!then_)
+            return;
+        parent()->removeEventFilter(this);
+        std::function<void()> then = std::move(then_);
+        then_ = nullptr;
+        then();
+    }
+    std::function<void()> then_;
+    int turns_;
 };
+
+// Tells the benchmark reading our output the moment `target` has painted.
+void SayWhenPainted(QWidget *target, const char *word, bool quit)
+{
+    new AfterFirstPaint(target, 60'000, [word, quit] {
+        std::cout << word << std::endl;
+        if (quit)
+            QApplication::quit();
+    });
+}
 
 int runEmptyWindow(QApplication &app)
 {
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("Fiscal"));
-    auto *watch = new FirstPaint(&window);
     window.setCentralWidget(new QWidget);
-    watch->Watch(window.centralWidget());
+    SayWhenPainted(window.centralWidget(), "painted", true);
     if (QScreen *screen = QGuiApplication::primaryScreen())
         window.setGeometry(screen->availableGeometry());
     window.showMaximized();
@@ -121,7 +143,8 @@ QString StatusText(const HostConfig &config, bool startServer)
 
 int runWindow(QApplication &app, const Options &options)
 {
-    HostRun run(options.config, options.run);
+    // The host (package, database, server) starts once the window shows.
+    std::unique_ptr<HostRun> run;
 
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("Fiscal"));
@@ -134,7 +157,10 @@ int runWindow(QApplication &app, const Options &options)
 
     auto *open = new QAction(QStringLiteral("Resumo não Oficial de CFOp"), &window);
     open->setStatusTip(QStringLiteral("Abre o resumo não oficial de CFOp"));
-    QObject::connect(open, &QAction::triggered, &window, [&run, ws] { ws->Run([&run] { run.Package().IniProc(); }); });
+    QObject::connect(open, &QAction::triggered, &window, [&run, ws] {
+        if (run)
+            ws->Run([&run] { run->Package().IniProc(); });
+    });
     auto *quit = new QAction(QStringLiteral("Sair"), &window);
     quit->setShortcut(QKeySequence::Quit);
     QObject::connect(quit, &QAction::triggered, &window, &QMainWindow::close);
@@ -154,14 +180,28 @@ int runWindow(QApplication &app, const Options &options)
     if (QScreen *screen = QGuiApplication::primaryScreen())
         window.setGeometry(screen->availableGeometry());
     window.showMaximized();
-    open->trigger();
-    if (options.firstPaint) {
-        auto *watch = new FirstPaint(&window);
-        if (TCustomForm *screen = Application ? Application->ActiveChild() : nullptr)
-            watch->Watch(QtWidgetSet::WidgetOf(*screen));
-    }
-
+    if (options.firstPaint)
+        SayWhenPainted(area->viewport(), "painted", false);
     int rc = 0;
+    // The window paints first: the person sees the desktop at once, the
+    // screen a moment later (two turns: what the paint queued goes first).
+    new AfterFirstPaint(area->viewport(), 500, [&run, &options, &window, &rc, open] {
+        try {
+            run = std::make_unique<HostRun>(options.config, options.run);
+        } catch (const std::exception &e) {
+            std::cerr << "fishost-qt: " << e.what() << '\n';
+            if (options.screenshot.empty() && !options.firstPaint)
+                QMessageBox::critical(&window, QApplication::applicationDisplayName(), QString::fromUtf8(e.what()));
+            rc = 2;
+            QApplication::exit(2);
+            return;
+        }
+        open->trigger();
+        if (options.firstPaint)
+            if (TCustomForm *screen = Application ? Application->ActiveChild() : nullptr)
+                SayWhenPainted(QtWidgetSet::WidgetOf(*screen), "screen", true);
+    }, 2);
+
     if (!options.screenshot.empty())
         ScheduleScreenshot(window, options.show, QString::fromStdString(options.screenshot), &rc);
     const int loop = app.exec();
@@ -171,6 +211,7 @@ int runWindow(QApplication &app, const Options &options)
             delete form;
     SetReportUserInterface(nullptr);
     SetWidgetSet(std::make_unique<HeadlessWidgetSet>());
+    run.reset();
     return rc ? rc : loop;
 }
 
