@@ -22,6 +22,7 @@
 #include "host/hostsession.h"
 #include "hostpkg.h"
 #include "hostsetup.h"
+#include "temp_folder.h"
 #include "vcl/headless.h"
 
 #include <soci/soci.h>
@@ -280,17 +281,6 @@ void printTable(const Config &c)
     }
 }
 
-// Removed with everything in it when the run ends, however it ends.
-struct TempFolder {
-    std::string path;
-    ~TempFolder()
-    {
-        std::error_code ec;
-        if (!path.empty())
-            fs::remove_all(path, ec);
-    }
-};
-
 std::string option(int argc, char **argv, const std::string &name, const std::string &fallback)
 {
     for (int i = 1; i + 1 < argc; ++i)
@@ -309,18 +299,14 @@ int main(int argc, char **argv)
                                        {"1 M products", option(argc, argv, "--db1m", ""), {}}};
 
         // Generated databases go to a temporary folder removed at the end.
-        TempFolder tmp;
+        std::optional<TempFolder> tmp;
         for (Config &c : configs) {
             if (!c.path.empty())
                 continue;
-            if (tmp.path.empty()) {
-                std::string pattern = (fs::temp_directory_path() / "fisbench-XXXXXX").string();
-                if (!mkdtemp(pattern.data()))
-                    throw std::runtime_error("cannot create a temporary folder");
-                tmp.path = pattern;
-            }
+            if (!tmp)
+                tmp.emplace("fisbench");
             const long products = &c == &configs[0] ? 1000 : 1000000;
-            c.path = tmp.path + "/" + std::to_string(products) + ".sqlite";
+            c.path = tmp->file(std::to_string(products) + ".sqlite");
             const auto t0 = Clock::now();
             BuildDemoSqlite(c.path, {products, 50}, DefaultFixturePaths());
             std::printf("generated %s: %.2f s\n", c.label.c_str(), micros(Clock::now() - t0) / 1e6);

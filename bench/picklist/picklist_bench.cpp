@@ -30,6 +30,7 @@
 #include "hostsetup.h"
 #include "pickdialogs.h"
 #include "qtwidgetset.h"
+#include "temp_folder.h"
 #include "vcl/headless.h"
 
 #include <QApplication>
@@ -46,6 +47,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -187,16 +189,6 @@ std::string option(int argc, char **argv, const std::string &name, const std::st
     return fallback;
 }
 
-struct TempFolder {
-    std::string path;
-    ~TempFolder()
-    {
-        std::error_code ec;
-        if (!path.empty())
-            fs::remove_all(path, ec);
-    }
-};
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -207,13 +199,9 @@ int main(int argc, char **argv)
     try {
         const TDialect dialect = DialectFromName(option(argc, argv, "--dialect", "oracle"));
         std::string path = option(argc, argv, "--db", "");
-        TempFolder tmp;
+        std::optional<TempFolder> tmp;
         if (path.empty()) {
-            std::string pattern = (fs::temp_directory_path() / "fisbench-XXXXXX").string();
-            if (!mkdtemp(pattern.data()))
-                throw std::runtime_error("cannot create a temporary folder");
-            tmp.path = pattern;
-            path = tmp.path + "/1000000.sqlite";
+            path = tmp.emplace("fisbench").file("1000000.sqlite");
             const auto t0 = Clock::now();
             BuildDemoSqlite(path, {1000000, 50}, {DefaultFixturePath()});
             std::printf("generated 1 M products: %.1f s\n", ms(Clock::now() - t0) / 1000);
