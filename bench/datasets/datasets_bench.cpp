@@ -13,6 +13,7 @@
 // Without --db1k/--db1m the two databases are generated into a temporary
 // folder first (and removed at the end).
 #include "Cli_Fis02800.h"
+#include "bench_options.h"
 #include "Pkg_Fis02800.h"
 #include "data/sqlite/functions.h"
 #include "data/sqlite/session.h"
@@ -280,23 +281,15 @@ void printTable(const Config &c)
                     r.dataSet <= 1.5 * r.raw ? "" : "  over 1.5x", r.rows == r.rawRows ? "" : "  ROW COUNTS DIFFER");
     }
 }
-
-std::string option(int argc, char **argv, const std::string &name, const std::string &fallback)
-{
-    for (int i = 1; i + 1 < argc; ++i)
-        if (argv[i] == name)
-            return argv[i + 1];
-    return fallback;
-}
 } // namespace
 
 int main(int argc, char **argv)
 {
     try {
-        const TDialect dialect = DialectFromName(option(argc, argv, "--dialect", "oracle"));
-        const double budget = 1000.0 * std::atof(option(argc, argv, "--budget-ms", "120").c_str());
-        std::vector<Config> configs = {{"1 k products", option(argc, argv, "--db1k", ""), {}},
-                                       {"1 M products", option(argc, argv, "--db1m", ""), {}}};
+        const TDialect dialect = DialectFromName(BenchOption(argc, argv, "--dialect", "oracle"));
+        const double budget = 1000.0 * std::atof(BenchOption(argc, argv, "--budget-ms", "120").c_str());
+        std::vector<Config> configs = {{"1 k products", BenchOption(argc, argv, "--db1k", ""), {}},
+                                       {"1 M products", BenchOption(argc, argv, "--db1m", ""), {}}};
 
         // Generated databases go to a temporary folder removed at the end.
         std::optional<TempFolder> tmp;

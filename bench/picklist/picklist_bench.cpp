@@ -18,6 +18,7 @@
 // Without --db a database of 1 M products is generated into a temporary
 // folder first (and removed at the end).
 #include "Cli_Fis02800.h"
+#include "bench_options.h"
 #include "Pkg_Fis02800.h"
 #include "data/sqlite/functions.h"
 #include "data/sqlite/session.h"
@@ -181,14 +182,6 @@ public:
     }
 };
 
-std::string option(int argc, char **argv, const std::string &name, const std::string &fallback)
-{
-    for (int i = 1; i + 1 < argc; ++i)
-        if (argv[i] == name)
-            return argv[i + 1];
-    return fallback;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -197,8 +190,8 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     try {
-        const TDialect dialect = DialectFromName(option(argc, argv, "--dialect", "oracle"));
-        std::string path = option(argc, argv, "--db", "");
+        const TDialect dialect = DialectFromName(BenchOption(argc, argv, "--dialect", "oracle"));
+        std::string path = BenchOption(argc, argv, "--db", "");
         std::optional<TempFolder> tmp;
         if (path.empty()) {
             path = tmp.emplace("fisbench").file("1000000.sqlite");
