@@ -13,7 +13,7 @@
 extern char **environ;
 
 namespace {
-// A key's text as its member holds it; raises naming the key on a bad value.
+// Parsers: a key's text as its member holds it, or an Exception naming the key.
 std::string anyText(const std::string &, const std::string &value) { return value; }
 
 int number(const std::string &key, const std::string &value, int least, int most, const std::string &what)
