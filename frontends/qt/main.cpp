@@ -153,6 +153,7 @@ int runWindow(QApplication &app, const Options &options)
     window.setCentralWidget(area);
     SetWidgetSet(std::make_unique<QtWidgetSet>(area));
     auto *ws = static_cast<QtWidgetSet *>(&WidgetSet());
+    ws->SetAcceleratorsTaken(QStringLiteral("RJ"));  // &Relatórios, &Janelas
     SetReportUserInterface(std::make_unique<QtReportUi>(&window, area));
 
     auto *open = new QAction(QStringLiteral("Resumo não Oficial de CFOp"), &window);

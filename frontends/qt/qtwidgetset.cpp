@@ -269,6 +269,10 @@ void QtWidgetSet::Sync()
         if (!form->Peer())
             continue;
         AttachMissingPeers(*form);
+        if (QWidget *w = WidgetOf(*form); w && !w->property("fisAccelerators").toBool()) {
+            w->setProperty("fisAccelerators", true);
+            AssignAccelerators(*form, acceleratorsTaken_);
+        }
         std::function<void(TControl &)> sync = [&](TControl &c) {
             if (auto *p = dynamic_cast<QtPeer *>(c.Peer()))
                 p->SyncAll();

@@ -63,6 +63,8 @@ public:
     // The mark drawn around the control that has the focus.
     QWidget *FocusMark() const;
     void SetMoveByTab(bool tab) { moveByTab_ = tab; }
+    // Letters the host's own menus answer to with Alt; captions use others.
+    void SetAcceleratorsTaken(const QString &letters) { acceleratorsTaken_ = letters; }
 
 protected:
     // The message box itself; tests answer it.
@@ -80,6 +82,7 @@ private:
     bool moveByTab_ = false;
     bool running_ = false;
     bool messageShown_ = false;
+    QString acceleratorsTaken_;
     int busyDepth_ = 0;
 };
 

@@ -5,7 +5,9 @@
 #include "vcl/headless.h"
 #include "vcl/stdctrls.h"
 
+#include <QLabel>
 #include <QLineEdit>
+#include <QSet>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -209,6 +211,40 @@ TEST_F(ScreenQtTest, StatesShowAsTheDesktopDrawsThem)
     const QFont company = WidgetFor(*Control<TControl>("lblEmpresa"))->font();
     EXPECT_EQ(product.pointSize(), company.pointSize());
     EXPECT_EQ(product.family(), company.family());
+}
+
+// Each caption underlines a letter of its own; Alt with it moves the focus
+// to the field on its right, through the model.
+TEST_F(ScreenQtTest, AltAndACaptionsLetterFocusesItsField)
+{
+    // Valid values, so that leaving a field never sends the focus back to it.
+    for (auto [field, typed] : {std::pair{"medCdImposto", "01"}, {"medCdEmpresa", "01"}, {"depDtInicial", "01012026"},
+                                {"depDtFinal", "31012026"}}) {
+        Focus(Control(field));
+        QTest::keyClicks(WidgetFor(*Control(field)), typed);
+    }
+    Focus(Control("medCdImposto"));
+    Settle();
+    ASSERT_TRUE(ws->messages.empty()) << ws->messages.front();
+    QSet<QChar> letters;
+    for (auto [label, field] : {std::pair{"lblImposto", "medCdImposto"}, {"lblEmpresa", "medCdEmpresa"},
+                                {"Label2", "depDtInicial"}, {"Label3", "depDtFinal"}, {"Label4", "cbbEntrSaid"},
+                                {"lblCFOP", "medCFOp"}}) {
+        SCOPED_TRACE(label);
+        auto *caption = WidgetFor<QLabel>(*Control<TControl>(label));
+        ASSERT_NE(caption, nullptr);
+        const QString text = caption->text();
+        const qsizetype at = text.indexOf(QLatin1Char('&'));
+        ASSERT_GE(at, 0) << text.toStdString();
+        const QChar letter = text[at + 1].toUpper();
+        EXPECT_FALSE(letters.contains(letter)) << "the letter is another caption's";
+        letters.insert(letter);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(letter.unicode()), Qt::AltModifier);
+        Settle();
+        EXPECT_EQ(screen->ActiveControl(), Control(field))
+            << "Alt+" << letter.toLatin1() << " went to " << screen->ActiveControl()->Name();
+        EXPECT_EQ(QtFocus(), WidgetFor(*Control(field)));
+    }
 }
 
 TEST_F(ScreenQtTest, WidgetsMirrorTheScreenState)
