@@ -177,7 +177,7 @@ std::vector<ComponentDesc> ParameterControls()
           {P("Left", 100), P("Top", 251), P("Width", 55), P("Height", 21), P("TabOrder", 11), P("Enabled", false),
            P("Color", "clWindow"), P("MaxLength", 5), P("CharCase", "ecUpperCase"), P("OnExit", "edtCdSerieExit")}),
         LookupButton("btpSerieNF", "edtCdSerie", 162, 251, 21, false,
-                     {P("Title", "Série"), P("DataSource", "dtsSerieNF"), P("OnBeforePesq", "btpSerieNFBeforePesq"),
+                     {P("DataSource", "dtsSerieNF"), P("OnBeforePesq", "btpSerieNFBeforePesq"),
                       P("OnAfterPesq", "btpSerieNFAfterPesq")}),
         // Invoice number; shares the origin-branch handlers
         Label("llblNrNota", "Nº NF", 245, 254, 35, false, 8, true),
@@ -192,8 +192,7 @@ std::vector<ComponentDesc> ParameterControls()
            P("Color", "clWindow"), P("EditMask", ">aaaa;0; "), P("MaxLength", 4), P("OnChange", "medFiliOrigChange"),
            P("OnExit", "medFiliOrigExit")}),
         LookupButton("btnFiliOrig", "medFiliOrig", 162, 275, 21, false,
-                     {P("Title", "Filial de Origem"), P("DataSource", "dtsFiliOrig"),
-                      P("EmptyError", "Não há empresa cadastrada."),
+                     {P("DataSource", "dtsFiliOrig"), P("EmptyError", "Não há empresa cadastrada."),
                       P("OnBeforePesq", "btnFiliOrigBeforePesq"), P("OnAfterPesq", "btnFiliOrigAfterPesq")}),
         C("TEdit", "edtNmFiliOrig",
           {P("Left", 187), P("Top", 275), P("Width", 282), P("Height", 21), P("TabOrder", 27), P("Enabled", false),

@@ -3,6 +3,7 @@
 #include "layout_editor_parts.h"
 #include "print_support.h"
 #include "report_theme.h"
+#include "yes_no.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -45,15 +46,7 @@ LayoutEditor::LayoutEditor(LayoutEditRequest request, QWidget *parent)
     setWindowTitle(QStringLiteral("Editar relatório – ") + ToQString(request_.title));
     setWindowIcon(ThemeIcon("document-properties", QStyle::SP_FileDialogDetailedView));
     showError_ = [this](const QString &text) { QMessageBox::warning(this, windowTitle(), text); };
-    ask_ = [this](const QString &question) {
-        QMessageBox box(QMessageBox::Question, windowTitle(), question, QMessageBox::NoButton, this);
-        QPushButton *yes = box.addButton(QStringLiteral("&Sim"), QMessageBox::YesRole);
-        QPushButton *no = box.addButton(QStringLiteral("&Não"), QMessageBox::NoRole);
-        box.setDefaultButton(no);
-        box.setEscapeButton(no);
-        box.exec();
-        return box.clickedButton() == yes;
-    };
+    ask_ = [this](const QString &question) { return AskYesNo(this, windowTitle(), question); };
 
     auto *tabs = new QTabWidget;
     tabs->addTab(BuildColumnsTab(), QStringLiteral("Colunas"));

@@ -233,3 +233,14 @@ void AssignAccelerators(TCustomForm &form, const QString &taken)
         peer->SetAccelerator(letter, *buddy, formWidget);
     }
 }
+
+QString CaptionOf(const TWinControl &field)
+{
+    std::vector<TLabel *> labels;
+    if (TCustomForm *form = field.GetParentForm())
+        CollectLabels(*form, labels);
+    for (TLabel *label : labels)
+        if (BuddyOf(*label) == &field)
+            return QtCaption(label->Caption()).trimmed();
+    return {};
+}

@@ -347,9 +347,20 @@ void QtWidgetSet::ShowMessageBox(const std::string &text, MessageKind kind)
     box.exec();
 }
 
+std::string QtWidgetSet::ListTitle(const std::string &title) const
+{
+    // A list the model leaves untitled is named after the field it fills.
+    if (title != "Pesquisar" || !Application)
+        return title;
+    TCustomForm *form = Application->ActiveChild();
+    TWinControl *field = form ? form->ActiveControl() : nullptr;
+    const QString caption = field ? CaptionOf(*field) : QString();
+    return caption.isEmpty() ? title : caption.toStdString();
+}
+
 std::optional<int> QtWidgetSet::PickRow(const std::string &title, const PickTable &table)
 {
-    PickRowDialog dialog(title, table, QApplication::activeWindow());
+    PickRowDialog dialog(ListTitle(title), table, QApplication::activeWindow());
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.Picked();
@@ -357,7 +368,7 @@ std::optional<int> QtWidgetSet::PickRow(const std::string &title, const PickTabl
 
 std::optional<int> QtWidgetSet::PickTreeRow(const std::string &title, const PickTree &tree)
 {
-    PickTreeDialog dialog(title, tree, QApplication::activeWindow());
+    PickTreeDialog dialog(ListTitle(title), tree, QApplication::activeWindow());
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.Picked();
@@ -366,7 +377,7 @@ std::optional<int> QtWidgetSet::PickTreeRow(const std::string &title, const Pick
 std::optional<std::vector<int>> QtWidgetSet::PickRows(const std::string &title, const PickTable &table,
                                                       const std::vector<int> &marked)
 {
-    PickRowsDialog dialog(title, table, marked, QApplication::activeWindow());
+    PickRowsDialog dialog(ListTitle(title), table, marked, QApplication::activeWindow());
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.Checked();

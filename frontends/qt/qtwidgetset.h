@@ -65,6 +65,9 @@ public:
     void SetMoveByTab(bool tab) { moveByTab_ = tab; }
     // Letters the host's own menus answer to with Alt; captions use others.
     void SetAcceleratorsTaken(const QString &letters) { acceleratorsTaken_ = letters; }
+    // The title a list shows: the model's, or for a list it leaves untitled
+    // ("Pesquisar") the caption of the field it fills.
+    std::string ListTitle(const std::string &title) const;
 
 protected:
     // The message box itself; tests answer it.

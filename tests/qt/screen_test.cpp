@@ -247,6 +247,16 @@ TEST_F(ScreenQtTest, AltAndACaptionsLetterFocusesItsField)
     }
 }
 
+// A list the screen leaves untitled is named after the field it fills.
+TEST_F(ScreenQtTest, AnUntitledListTakesItsFieldsCaption)
+{
+    Focus(Control("medCdEmpresa"));
+    EXPECT_EQ(ws->ListTitle("Pesquisar"), "Empresa");
+    EXPECT_EQ(ws->ListTitle("Tipos de operação"), "Tipos de operação");  // titled by the screen: as it is
+    Focus(Control("depDtFinal"));
+    EXPECT_EQ(ws->ListTitle("Pesquisar"), "Data Final");
+}
+
 TEST_F(ScreenQtTest, WidgetsMirrorTheScreenState)
 {
     auto *entryExit = Control<TComboBox>("cbbEntrSaid");
