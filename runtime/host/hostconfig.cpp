@@ -47,7 +47,7 @@ std::vector<std::string> HostConfig::Keys()
 {
     return {"reports_dir", "saved_reports_dir", "report_output_dir", "report_formats", "print_command", "product_picture",
             "server_host", "server_port", "server_token", "server_timeout_ms", "engine", "database", "db_host", "db_port",
-            "db_user", "db_password", "dialect"};
+            "db_user", "db_password", "import_user", "import_password", "dialect"};
 }
 
 void HostConfig::Set(const std::string &key, const std::string &value)
@@ -83,6 +83,8 @@ void HostConfig::Set(const std::string &key, const std::string &value)
     else if (key == "db_port") dbPort = toPort(key, value);
     else if (key == "db_user") dbUser = value;
     else if (key == "db_password") dbPassword = value;
+    else if (key == "import_user") importUser = value;
+    else if (key == "import_password") importPassword = value;
     else if (key == "dialect") {
         if (value != "oracle" && value != "mssql" && value != "interbase")
             throw Exception("Configuração: dialect deve ser 'oracle', 'mssql' ou 'interbase', não '" + value + "'.");
@@ -109,6 +111,8 @@ std::string HostConfig::Get(const std::string &key) const
     if (key == "db_port") return std::to_string(dbPort);
     if (key == "db_user") return dbUser;
     if (key == "db_password") return dbPassword;
+    if (key == "import_user") return importUser;
+    if (key == "import_password") return importPassword;
     if (key == "dialect") return dialect;
     throw Exception("Configuração: chave desconhecida '" + key + "'.");
 }
@@ -175,6 +179,7 @@ HostConfig HostConfig::Load(const std::string &path, const std::map<std::string,
 
 std::string DefaultReportsDir() { return std::string(FIS_SOURCE_DIR) + "/reports"; }
 std::string DefaultFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/reference.sql"; }
+std::string DefaultImportFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/import.sql"; }
 std::vector<std::string> DefaultFixturePaths()
 {
     return {DefaultFixturePath(), std::string(FIS_SOURCE_DIR) + "/fixtures/fiscal.sql"};

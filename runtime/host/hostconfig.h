@@ -13,6 +13,8 @@ std::string DefaultFixturePath();  // the reference data alone
 // Every fixture of the demo database, in loading order: the reference data,
 // then the fiscal documents that refer to it.
 std::vector<std::string> DefaultFixturePaths();
+// The NF-e import's own tables and shipped rows.
+std::string DefaultImportFixturePath();
 // Where the person's own reports go when saved_reports_dir is not set:
 // $XDG_DATA_HOME/fishost/saved-reports (~/.local/share/... by default).
 std::string DefaultSavedReportsDir();
@@ -34,6 +36,8 @@ struct HostConfig {
     int dbPort = 3050;             // db_port
     std::string dbUser;            // db_user
     std::string dbPassword;        // db_password
+    std::string importUser;        // import_user: Firebird login with write rights, for imports
+    std::string importPassword;    // import_password
     std::string dialect = "oracle";    // dialect: oracle | mssql | interbase
 
     // Where the file is looked for: $FISHOST_CONFIG, else the default location.

@@ -10,6 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
+
+#include "rtl/sysutils.h"
 
 std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
 {
@@ -55,6 +58,75 @@ void BuildDemoDatabase(const std::string &path, const std::vector<std::string> &
         }
     }
     session->Execute("COMMIT");
+}
+
+namespace {
+// The statements of a fixture a database of one's own takes: every table
+// and index, and the rows of the tables everyone shares.
+bool sharedStatement(const std::string &statement)
+{
+    static const char *const shared[] = {"IMPOSTONFE", "IMPOSTO", "MODDOCFISC", "TIPOOPERAC", "CFOP"};
+    std::string s = Trim(statement);
+    for (char &c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (s.rfind("CREATE ", 0) == 0)
+        return true;
+    for (const char *table : shared) {
+        const std::string prefix = std::string("INSERT INTO ") + table;
+        if (s.rfind(prefix, 0) == 0 && (s[prefix.size()] == ' ' || s[prefix.size()] == '('))
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+void CreateOwnDatabase(const std::string &path)
+{
+    namespace fs = std::filesystem;
+    if (fs::exists(path))
+        throw EDatabaseError("O banco de dados já existe: " + path);
+    std::vector<std::string> statements;
+    std::vector<std::string> fixtures = DefaultFixturePaths();
+    fixtures.push_back(DefaultImportFixturePath());
+    for (const std::string &fixture : fixtures) {
+        std::ifstream in(fixture, std::ios::binary);
+        if (!in)
+            throw EDatabaseError("Arquivo de dados de referência não encontrado: " + fixture);
+        std::stringstream script;
+        script << in.rdbuf();
+        const bool own = fixture == DefaultImportFixturePath();
+        for (std::string &statement : SplitSqlScript(script.str()))
+            if (own || sharedStatement(statement))
+                statements.push_back(std::move(statement));
+    }
+    const fs::path target(path);
+    if (target.has_parent_path())
+        fs::create_directories(target.parent_path());
+    const std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".new-" +
+                                                           std::to_string(::getpid()))).string();
+    fs::remove(temporary);
+    try {
+        {
+            auto session = OpenSqliteSession(temporary, false);
+            session->Execute("BEGIN");
+            for (const std::string &statement : statements)
+                session->Execute(statement);
+            session->Execute("COMMIT");
+        }
+        fs::rename(temporary, target);
+    } catch (const std::exception &e) {
+        std::error_code ec;
+        fs::remove(temporary, ec);
+        throw EDatabaseError("Não foi possível criar o banco de dados " + path + ": " + e.what());
+    }
+}
+
+bool CreateConfiguredDatabase(const HostConfig &config)
+{
+    if (config.engine != "sqlite" || config.database.empty() || std::filesystem::exists(config.database))
+        return false;
+    CreateOwnDatabase(config.database);
+    return true;
 }
 
 TemporaryDemoDatabase::TemporaryDemoDatabase()
