@@ -116,9 +116,14 @@ public:
         return n > 0;
     }
 
+    // Outside Begin/Commit a statement is committed at once, as on SQLite.
     void Execute(const std::string &text) override
     {
-        guard([&] { sql_ << text; });
+        guard([&] {
+            sql_ << text;
+            if (!inTransaction_)
+                sql_.commit();
+        });
     }
 
     void Begin() override
