@@ -5,9 +5,9 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstring>
+#include <strings.h>
 
 namespace {
 
@@ -28,29 +28,32 @@ std::string lower(std::string s)
 // Words that templates and schema samples leave where a value belongs.
 bool placeholder(const std::string &value)
 {
-    static const std::array<const char *, 12> words = {"string", "texto", "text", "valor", "value", "exemplo",
-                                                       "example", "placeholder", "preencher", "token", "null", "?"};
-    const std::string v = lower(value);
-    if (std::find(words.begin(), words.end(), v) != words.end())
+    // Real values mostly start with a digit; no placeholder does.
+    if (value.empty() || std::isdigit(static_cast<unsigned char>(value[0])))
+        return false;
+    static const char *const words[] = {"string", "texto", "text", "valor", "value", "exemplo",
+                                        "example", "placeholder", "preencher", "token", "null", "?"};
+    for (const char *w : words)
+        if (strcasecmp(value.c_str(), w) == 0)
+            return true;
+    if (value.size() >= 3 && std::all_of(value.begin(), value.end(), [](char c) { return c == 'x' || c == 'X'; }))
         return true;
-    if (v.size() >= 3 && std::all_of(v.begin(), v.end(), [](char c) { return c == 'x'; }))
-        return true;
-    return v.rfind("${", 0) == 0 || v.rfind("{{", 0) == 0;
+    return value.rfind("${", 0) == 0 || value.rfind("{{", 0) == 0;
 }
 
 class Fields {
 public:
-    Fields(pugi::xml_node node, std::string path) : node_(node), path_(std::move(path)) {}
+    Fields(pugi::xml_node node, std::string path) : node_(node), root_(std::move(path)) {}
 
     pugi::xml_node Node() const { return node_; }
-    std::string Path(const char *child) const { return path_ + "/" + child; }
+    std::string Path(const char *child) const { return path() + "/" + child; }
 
     Fields Child(const char *name, bool required = true) const
     {
         pugi::xml_node c = node_.child(name);
         if (!c && required)
             throw Refused{Path(name), "campo obrigatório ausente"};
-        return Fields(c, Path(name));
+        return Fields(c, this, name);
     }
 
     std::optional<std::string> Optional(const char *name) const
@@ -98,8 +101,13 @@ public:
     }
 
 private:
+    Fields(pugi::xml_node node, const Fields *parent, const char *name) : node_(node), parent_(parent), name_(name) {}
+    std::string path() const { return parent_ ? parent_->Path(name_) : root_; }
+
     pugi::xml_node node_;
-    std::string path_;
+    const Fields *parent_ = nullptr;  // lives longer: children are used inside their parent's scope
+    const char *name_ = nullptr;
+    std::string root_;
 };
 
 // "2026-01-15T10:30:00-03:00" or "2026-01-15": the day as written.
@@ -221,7 +229,8 @@ NfeItem item(const Fields &det, bool v4)
 
 NfeDocument document(pugi::xml_node nfe, pugi::xml_node protocol)
 {
-    Fields inf = Fields(nfe, "NFe").Child("infNFe");
+    const Fields root(nfe, "NFe");
+    const Fields inf = root.Child("infNFe");
     NfeDocument d;
     d.version = inf.Node().attribute("versao").value();
     if (d.version != "3.10" && d.version != "4.00")
@@ -264,7 +273,8 @@ NfeDocument document(pugi::xml_node nfe, pugi::xml_node protocol)
     d.total = inf.Child("total").Child("ICMSTot").Amount("vNF", 2, true);
 
     if (protocol) {
-        Fields prot = Fields(protocol, "protNFe").Child("infProt");
+        const Fields protRoot(protocol, "protNFe");
+        const Fields prot = protRoot.Child("infProt");
         const std::string status = prot.Text("cStat");
         if (status != "100" && status != "150")
             throw Refused{"protNFe/infProt/cStat", "documento não autorizado (situação " + status + ")"};
@@ -278,7 +288,8 @@ NfeContent event(pugi::xml_node root)
 {
     const bool withReturn = std::strcmp(root.name(), "procEventoNFe") == 0;
     pugi::xml_node ev = withReturn ? root.child("evento") : root;
-    Fields inf = Fields(ev, "evento").Child("infEvento");
+    const Fields evRoot(ev, "evento");
+    const Fields inf = evRoot.Child("infEvento");
     const std::string type = inf.Text("tpEvento");
     const std::string key = inf.Text("chNFe");
     if (!AccessKeyValid(key))
@@ -287,7 +298,9 @@ NfeContent event(pugi::xml_node root)
         return NfeOtherEvent{type, key};
     if (!withReturn)
         throw Refused{"procEventoNFe", "cancelamento sem o registro de autorização do evento"};
-    Fields ret = Fields(root, "procEventoNFe").Child("retEvento").Child("infEvento");
+    const Fields procRoot(root, "procEventoNFe");
+    const Fields retEvento = procRoot.Child("retEvento");
+    const Fields ret = retEvento.Child("infEvento");
     const std::string status = ret.Text("cStat");
     if (status != "135" && status != "136" && status != "155")
         throw Refused{"retEvento/infEvento/cStat", "cancelamento não homologado (situação " + status + ")"};
