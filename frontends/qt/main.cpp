@@ -1,6 +1,7 @@
 // fishost-qt: the host program on the desktop. A main window with the
 // screens inside it; the screen package and its host come from HostRun.
 #include "hostsetup.h"
+#include "import_dialog.h"
 #include "qt_reportui.h"
 #include "qticons.h"
 #include "qtwidgetset.h"
@@ -96,6 +97,7 @@ int runWindow(QApplication &app, const Options &options)
     QMenu *windows = window.menuBar()->addMenu(QStringLiteral("&Janelas"));
     windows->addAction(QStringLiteral("Lado a lado"), area, &QMdiArea::tileSubWindows);
     windows->addAction(QStringLiteral("Em cascata"), area, &QMdiArea::cascadeSubWindows);
+    AddImportAction(window, run.Config(), run.UsesDemoCopy());
     QToolBar *tools = window.addToolBar(QStringLiteral("Relatórios"));
     tools->setMovable(false);
     tools->addAction(open);
