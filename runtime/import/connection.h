@@ -34,6 +34,11 @@ public:
     virtual void Mark() = 0;
     virtual void Release() = 0;
     virtual void Undo() = 0;
+
+    // After many documents: refreshes what the query planner knows of the
+    // tables, so the reports keep choosing their covering indexes. Engines
+    // that keep their own statistics leave this empty.
+    virtual void RefreshStatistics() {}
 };
 
 // Opens an existing SQLite file for writing. Raises EDatabaseError.

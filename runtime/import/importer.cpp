@@ -426,6 +426,9 @@ void EnsureImportTables(ImportConnection &db)
     }
 }
 
+// Documents after which the planner's statistics are worth refreshing.
+constexpr long kStatisticsAfter = 1000;
+
 ImportReport ImportNfeFiles(ImportConnection &db, const std::vector<std::string> &paths, const ImportOptions &options)
 {
     EnsureImportTables(db);
@@ -476,6 +479,8 @@ ImportReport ImportNfeFiles(ImportConnection &db, const std::vector<std::string>
         db.Rollback();
         throw;
     }
+    if (report.imported >= kStatisticsAfter)
+        db.RefreshStatistics();
     if (options.progress && !report.cancelled)
         options.progress(progress);
     return report;
