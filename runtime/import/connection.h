@@ -21,6 +21,12 @@ public:
     // Prepares once; the handle stays valid while the connection lives.
     virtual int Prepare(const std::string &sql) = 0;
     virtual void Run(int statement, const Values &values) = 0;
+    // The same statement for several rows; a server may take them in one go.
+    virtual void RunMany(int statement, const std::vector<Values> &rows)
+    {
+        for (const Values &row : rows)
+            Run(statement, row);
+    }
     // Every column of a select must come back as text (cast it otherwise).
     virtual std::vector<Values> Select(int statement, const Values &values) = 0;
     virtual bool HasTable(const std::string &name) = 0;

@@ -80,6 +80,42 @@ public:
         });
     }
 
+    // One round trip for a document's items (or tax rows) instead of one each.
+    void RunMany(int statement, const std::vector<Values> &rows) override
+    {
+        if (rows.size() < 2) {
+            ImportConnection::RunMany(statement, rows);
+            return;
+        }
+        Prepared &p = *statements_.at(static_cast<std::size_t>(statement));
+        const std::size_t columns = p.values.size();
+        p.bulkValues.resize(columns);
+        p.bulkNulls.resize(columns);
+        for (std::size_t c = 0; c < columns; ++c) {
+            p.bulkValues[c].resize(rows.size());
+            p.bulkNulls[c].resize(rows.size());
+        }
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            if (rows[r].size() != columns)
+                throw EDatabaseError("número de valores diferente do de marcadores em '" + p.sql + "'");
+            for (std::size_t c = 0; c < columns; ++c) {
+                p.bulkValues[c][r] = rows[r][c].value_or("");
+                p.bulkNulls[c][r] = rows[r][c] ? soci::i_ok : soci::i_null;
+            }
+        }
+        guard([&] {
+            if (!p.bulk) {
+                p.bulk = std::make_unique<soci::statement>(sql_);
+                for (std::size_t c = 0; c < columns; ++c)
+                    p.bulk->exchange(soci::use(p.bulkValues[c], p.bulkNulls[c]));
+                p.bulk->alloc();
+                p.bulk->prepare(p.sql);
+                p.bulk->define_and_bind();
+            }
+            p.bulk->execute(true);
+        });
+    }
+
     std::vector<Values> Select(int statement, const Values &values) override
     {
         Prepared &p = prepared(statement, values);
@@ -155,6 +191,9 @@ private:
         std::vector<std::string> values;
         std::vector<soci::indicator> nulls;
         std::unique_ptr<soci::statement> statement;
+        std::vector<std::vector<std::string>> bulkValues;
+        std::vector<std::vector<soci::indicator>> bulkNulls;
+        std::unique_ptr<soci::statement> bulk;
     };
 
     Prepared &prepared(int statement, const Values &values)

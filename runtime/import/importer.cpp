@@ -216,15 +216,16 @@ public:
                               std::to_string(d.number), d.model, d.purpose == 4 ? "02" : "01", d.issueDate, d.moveDate,
                               reg.registration, municipal, name.empty() ? std::nullopt : std::optional(clip(name, 60)),
                               clip(state, 2), cancelled ? "C" : "N"});
+            std::vector<Values> itemRows, taxRows;
             for (std::size_t i = 0; i < d.items.size(); ++i) {
                 const NfeItem &it = d.items[i];
                 const std::string item = std::to_string(i + 1);
-                db_.Run(insItem_, {id, item, product(d, it, issued), cfops[i], DecimalText(it.quantity, 3),
-                                   money(it.unitValue), money(values[i])});
+                itemRows.push_back({id, item, product(d, it, issued), cfops[i], DecimalText(it.quantity, 3),
+                                    money(it.unitValue), money(values[i])});
                 const Cents ipi = it.ipi ? it.ipi->tax : 0;
                 const Cents st = it.icms ? it.icms->stTax : 0;
                 if (it.icms)
-                    tax(id, item, icmsRow(*it.icms, values[i], ipi, side == 'E' && withoutIcmsCredit(cfops[i])));
+                    taxRows.push_back(tax(id, item, icmsRow(*it.icms, values[i], ipi, side == 'E' && withoutIcmsCredit(cfops[i]))));
                 if (it.ipi) {
                     TaxRow r{"03"};
                     if (it.ipi->taxed) {
@@ -235,7 +236,7 @@ public:
                     } else {
                         r.exempt = std::max<Cents>(0, values[i] - st);
                     }
-                    tax(id, item, r);
+                    taxRows.push_back(tax(id, item, r));
                 }
                 if (it.iss) {
                     TaxRow r{"02"};
@@ -243,9 +244,11 @@ public:
                     r.rate = it.iss->rate;
                     r.value = it.iss->tax;
                     r.other = std::max<Cents>(0, values[i] - it.iss->base);
-                    tax(id, item, r);
+                    taxRows.push_back(tax(id, item, r));
                 }
             }
+            db_.RunMany(insItem_, itemRows);
+            db_.RunMany(insTax_, taxRows);
             if (present.empty())
                 db_.Run(insKey_, {d.key, id, "N"});
             else
@@ -328,10 +331,10 @@ private:
         return std::string(1, static_cast<char>(exit[0] - 4)) + exit.substr(1);
     }
 
-    void tax(const std::string &id, const std::string &item, const TaxRow &r)
+    static Values tax(const std::string &id, const std::string &item, const TaxRow &r)
     {
-        db_.Run(insTax_, {id, item, r.tax, money(r.base), DecimalText(r.rate, 2), money(r.value), money(r.exempt),
-                          money(r.other), money(r.stBase), money(r.stValue)});
+        return {id, item, r.tax, money(r.base), DecimalText(r.rate, 2), money(r.value), money(r.exempt),
+                money(r.other), money(r.stBase), money(r.stValue)};
     }
 
     // The company's product for an item: through the issuer's link, else (a

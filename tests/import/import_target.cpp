@@ -75,6 +75,7 @@ void ImportTarget::clean() const
     db->Execute("DELETE FROM NFECHAVE");
     db->Execute("DELETE FROM PRODUTOPARTIC");
     db->Execute("DELETE FROM PRODUTO WHERE CDARVPROD LIKE '99%'");
+    db->Execute("DELETE FROM PRODUTO WHERE CDPRODUTO IN ('7001', '7002')");  // the products test's own
     db->Execute("DELETE FROM CFOPCONVERSAO WHERE CDCFOPSAIDA = '5101'");
 }
 
