@@ -36,6 +36,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -302,6 +303,24 @@ struct Measure {
     long documents = 0;
 };
 
+// The baseline's time, from making its writer to its commit.
+template <typename MakeWriter>
+Measure timeBaseline(const std::vector<SourceFile> &files, long firstId, MakeWriter make)
+{
+    Measure m;
+    m.startMb = memory("VmRSS:");
+    const auto t0 = Clock::now();
+    const double c0 = cpu();
+    {
+        auto writer = make();
+        m.documents = baseline(files, *writer, firstId);
+    }
+    m.seconds = seconds(t0);
+    m.cpu = cpu() - c0;
+    m.endMb = m.peakMb = memory("VmRSS:");
+    return m;
+}
+
 Measure timeImport(ImportConnection &db, const std::string &dir)
 {
     Measure m;
@@ -414,18 +433,8 @@ int main(int argc, char **argv)
         if (sqlite) {
             std::printf("\nSQLite\n");
             // Baseline first, then the import, each into a new database of its own.
-            Measure base;
-            {
-                const std::string path = newDatabase(work + "/baseline.sqlite");
-                base.startMb = memory("VmRSS:");
-                const auto t0 = Clock::now();
-                const double c0 = cpu();
-                BareSqlite w(path);
-                base.documents = baseline(list, w, 1);
-                base.seconds = seconds(t0);
-                base.cpu = cpu() - c0;
-                base.endMb = base.peakMb = memory("VmRSS:");
-            }
+            const std::string basePath = newDatabase(work + "/baseline.sqlite");
+            const Measure base = timeBaseline(list, 1, [&] { return std::make_unique<BareSqlite>(basePath); });
             print("baseline: pugixml + bare INSERTs", base);
             const std::string path = newDatabase(work + "/import.sqlite");
             Measure imp;
@@ -460,17 +469,7 @@ int main(int argc, char **argv)
             c.user = env("FIS_FB_IMPORT_USER", "FISIMPORT");
             c.password = env("FIS_FB_IMPORT_PASSWORD", "fisimport");
             std::printf("\nFirebird %s\n", fb);
-            Measure fbase;
-            {
-                fbase.startMb = memory("VmRSS:");
-                const auto t0 = Clock::now();
-                const double c0 = cpu();
-                BareFirebird w(c);
-                fbase.documents = baseline(list, w, 50000000);
-                fbase.seconds = seconds(t0);
-                fbase.cpu = cpu() - c0;
-                fbase.endMb = fbase.peakMb = memory("VmRSS:");
-            }
+            const Measure fbase = timeBaseline(list, 50000000, [&] { return std::make_unique<BareFirebird>(c); });
             print("baseline: pugixml + bare INSERTs", fbase);
             Measure fimp;
             {

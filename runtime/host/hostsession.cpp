@@ -4,6 +4,7 @@
 #include "data/firebird/session.h"
 #include "data/sqlite/session.h"
 #include "data/sqlscript.h"
+#include "rtl/sysutils.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +13,16 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "rtl/sysutils.h"
+FirebirdConnection HostFirebirdConnection(const HostConfig &config)
+{
+    FirebirdConnection c;
+    c.host = config.dbHost;
+    c.port = config.dbPort;
+    c.database = config.database;
+    c.user = config.dbUser;
+    c.password = config.dbPassword;
+    return c;
+}
 
 std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
 {
@@ -21,15 +31,8 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
             throw EDatabaseError("Nenhum banco de dados SQLite configurado (chave 'database').");
         return OpenSqliteSession(config.database, true);
     }
-    if (config.engine == "firebird") {
-        FirebirdConnection c;
-        c.host = config.dbHost;
-        c.port = config.dbPort;
-        c.database = config.database;
-        c.user = config.dbUser;
-        c.password = config.dbPassword;
-        return OpenFirebirdSession(c);
-    }
+    if (config.engine == "firebird")
+        return OpenFirebirdSession(HostFirebirdConnection(config));
     throw EDatabaseError("Motor de banco de dados não disponível: '" + config.engine + "'.");
 }
 

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+struct FirebirdConnection;
+// The configured Firebird server, database and (reading) login.
+FirebirdConnection HostFirebirdConnection(const HostConfig &config);
+
 // Opens the configured database read only. Raises EDatabaseError.
 std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config);
 

@@ -2,6 +2,7 @@
 
 #include "data/firebird/session.h"
 #include "host/hostconfig.h"
+#include "host/hostsession.h"
 
 #if !FIS_WITH_FIREBIRD
 std::unique_ptr<ImportConnection> OpenFirebirdImport(const FirebirdConnection &)
@@ -21,10 +22,7 @@ std::unique_ptr<ImportConnection> OpenImportConnection(const HostConfig &config)
         if (config.importUser.empty())
             throw EDatabaseError("A importação no Firebird usa um usuário com direito de gravação: "
                                  "configure 'import_user' e 'import_password'.");
-        FirebirdConnection c;
-        c.host = config.dbHost;
-        c.port = config.dbPort;
-        c.database = config.database;
+        FirebirdConnection c = HostFirebirdConnection(config);
         c.user = config.importUser;
         c.password = config.importPassword;
         return OpenFirebirdImport(c);

@@ -2,6 +2,7 @@
 // is held beyond the document being written.
 #include "nfe_files.h"
 
+#include "import/nfe.h"
 #include "rtl/sysutils.h"
 
 #include <pugixml.hpp>
@@ -86,17 +87,6 @@ std::string quantity(long long thousandths)
     return buf;
 }
 long long percentOf(long long cents, int hundredths) { return (cents * hundredths + 5000) / 10000; }
-
-int checkDigit(const std::string &first43)
-{
-    int sum = 0, weight = 2;
-    for (auto it = first43.rbegin(); it != first43.rend(); ++it) {
-        sum += (*it - '0') * weight;
-        weight = weight == 9 ? 2 : weight + 1;
-    }
-    const int rest = sum % 11;
-    return rest < 2 ? 0 : 11 - rest;
-}
 
 void text(pugi::xml_node parent, const char *name, const std::string &value)
 {
@@ -341,7 +331,7 @@ NfeFileCounts WriteNfeFiles(const NfeFileOptions &o)
         std::snprintf(first43, sizeof first43, "%02d%02d%02d%014lld%s%03d%09ld%d%08ld", stateCode(issuer.state),
                       o.year % 100, month + 1, std::stoll(std::string(issuer.taxId)), model.c_str(),
                       std::stoi(series), number, 1, cNF);
-        const std::string key = std::string(first43) + std::to_string(checkDigit(first43));
+        const std::string key = std::string(first43) + std::to_string(AccessKeyCheckDigit(first43));
 
         pugi::xml_document doc;
         auto decl = doc.append_child(pugi::node_declaration);
