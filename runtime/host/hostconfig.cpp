@@ -47,7 +47,7 @@ std::vector<std::string> HostConfig::Keys()
 {
     return {"reports_dir", "saved_reports_dir", "report_output_dir", "report_formats", "print_command", "product_picture",
             "server_host", "server_port", "server_token", "server_timeout_ms", "engine", "database", "db_host", "db_port",
-            "db_user", "db_password", "dialect"};
+            "db_user", "db_password", "db_timeout_ms", "dialect"};
 }
 
 void HostConfig::Set(const std::string &key, const std::string &value)
@@ -83,6 +83,7 @@ void HostConfig::Set(const std::string &key, const std::string &value)
     else if (key == "db_port") dbPort = toPort(key, value);
     else if (key == "db_user") dbUser = value;
     else if (key == "db_password") dbPassword = value;
+    else if (key == "db_timeout_ms") dbTimeoutMs = toMilliseconds(key, value);
     else if (key == "dialect") {
         if (value != "oracle" && value != "mssql" && value != "interbase")
             throw Exception("Configuração: dialect deve ser 'oracle', 'mssql' ou 'interbase', não '" + value + "'.");
@@ -109,6 +110,7 @@ std::string HostConfig::Get(const std::string &key) const
     if (key == "db_port") return std::to_string(dbPort);
     if (key == "db_user") return dbUser;
     if (key == "db_password") return dbPassword;
+    if (key == "db_timeout_ms") return std::to_string(dbTimeoutMs);
     if (key == "dialect") return dialect;
     throw Exception("Configuração: chave desconhecida '" + key + "'.");
 }

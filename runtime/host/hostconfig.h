@@ -34,6 +34,7 @@ struct HostConfig {
     int dbPort = 3050;             // db_port
     std::string dbUser;            // db_user
     std::string dbPassword;        // db_password
+    int dbTimeoutMs = 30000;       // db_timeout_ms: how long the database may keep silent in a call
     std::string dialect = "oracle";    // dialect: oracle | mssql | interbase
 
     // Where the file is looked for: $FISHOST_CONFIG, else the default location.

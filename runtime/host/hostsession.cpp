@@ -16,7 +16,7 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
     if (config.engine == "sqlite") {
         if (config.database.empty())
             throw EDatabaseError("Nenhum banco de dados SQLite configurado (chave 'database').");
-        return OpenSqliteSession(config.database, true);
+        return OpenSqliteSession(config.database, true, config.dbTimeoutMs);
     }
     if (config.engine == "firebird") {
         FirebirdConnection c;
@@ -25,6 +25,7 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
         c.database = config.database;
         c.user = config.dbUser;
         c.password = config.dbPassword;
+        c.timeoutMs = config.dbTimeoutMs;
         return OpenFirebirdSession(c);
     }
     throw EDatabaseError("Motor de banco de dados não disponível: '" + config.engine + "'.");
