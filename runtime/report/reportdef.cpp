@@ -1,5 +1,7 @@
 #include "report/reportdef.h"
 
+#include "report/layout.h"
+
 #include "rtl/sysutils.h"
 
 #include <nlohmann/json.hpp>
@@ -85,6 +87,8 @@ ReportDefinition ParseReportDefinition(const std::string &jsonText, const std::s
     auto fail = [&](const std::string &why) -> ReportDefinition {
         throw Exception("Definição de relatório inválida em '" + file + "': " + why + ".");
     };
+    if (JsonNestingDepth(jsonText) > kMaxJsonDepth)
+        return fail("o JSON aninha listas ou objetos em mais de " + std::to_string(kMaxJsonDepth) + " níveis");
     nlohmann::json j;
     try {
         j = nlohmann::json::parse(jsonText);
