@@ -43,7 +43,10 @@ public:
     using EDatabaseError::EDatabaseError;
 };
 
-// What the person reads for each.
+// What the person reads for each, and for a statement that would write where
+// only reading is allowed (reports and lookups).
+inline constexpr const char *kWriteRefusedText =
+    "O comando não é uma consulta: relatórios e pesquisas só podem ler dados, nunca alterá-los.";
 inline constexpr const char *kConnectionLostText =
     "A conexão com o banco de dados foi perdida. A próxima ação tentará conectar de novo.";
 std::string DatabaseTimeoutText(long long milliseconds);

@@ -56,6 +56,11 @@ struct Engine {
     std::string slowQuery;
     // The same database with a deadline for the server's answers.
     std::function<std::unique_ptr<DatabaseSession>(int timeoutMs)> openWithDeadline;
+    // The same database through a login that may write.
+    std::function<std::unique_ptr<DatabaseSession>()> openWriter;
+    // Statements that would write, each harmless should it run: it rewrites
+    // one company with the name it has.
+    std::vector<std::string> writers;
 };
 
 const Engine kSqlite{
@@ -79,6 +84,10 @@ const Engine kSqlite{
         }();
         return OpenSqliteSession(path, true, timeoutMs);
     },
+    [] { return ReferenceDb(); },
+    {"UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
+     "WITH T AS (SELECT 1) UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
+     "CREATE TABLE NOVA (X INT)", "ATTACH DATABASE ':memory:' AS OUTRO", "PRAGMA user_version = 7"},
 };
 
 const Engine kFirebird{
@@ -103,6 +112,17 @@ const Engine kFirebird{
         c.timeoutMs = timeoutMs;
         return OpenFirebirdSession(c);
     },
+    [] {
+        FirebirdConnection c = FirebirdFromEnv();
+        c.user = "SYSDBA";
+        c.password = EnvOr("FIS_FB_SYSDBA_PASSWORD", "masterkey");
+        return OpenFirebirdSession(c);
+    },
+    {"UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
+     "EXECUTE BLOCK RETURNS (N INTEGER) AS BEGIN UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA "
+     "WHERE CDEMPRESA = '01'; N = ROW_COUNT; SUSPEND; END",
+     "SELECT CDEMPRESA FROM EMPRESA WHERE CDEMPRESA = '01' FOR UPDATE WITH LOCK",
+     "EXECUTE PROCEDURE PARAM('a')", "CREATE TABLE NOVA (X INTEGER)"},
 };
 
 std::ostream &operator<<(std::ostream &os, const Engine &e) { return os << e.label; }
@@ -355,6 +375,30 @@ TEST_P(SessionTest, RowsStreamAsTheWholeResultReads)
                       "CAST(1.5 AS NUMERIC(9,2)) AS NUM, 7 AS INTEIRO "
                       "FROM EMPRESA WHERE CDEMPRESA <> CAST(:P AS VARCHAR(2)) ORDER BY CDEMPRESA",
                       {{"P", "zz"}});
+}
+
+// ---- reading only ----
+
+TEST_P(SessionTest, StatementsThatWouldWriteAreRefusedWhateverTheLogin)
+{
+    std::unique_ptr<DatabaseSession> writer;
+    try {
+        writer = engine().openWriter();
+    } catch (const EDatabaseError &e) {
+        GTEST_SKIP() << "no login that may write: " << e.what();
+    }
+    for (const std::string &sql : engine().writers) {
+        SCOPED_TRACE(sql);
+        try {
+            RowCollector rows;
+            writer->QueryRows(sql, {}, rows);
+            ADD_FAILURE() << "ran";
+        } catch (const EDatabaseError &e) {
+            EXPECT_EQ(std::string(e.what()), kWriteRefusedText);
+        }
+        EXPECT_THROW(writer->Query(sql, {}), EDatabaseError);
+    }
+    EXPECT_EQ(writer->Query("SELECT CDEMPRESA FROM EMPRESA", {}).rows.size(), 5u);  // still reads
 }
 
 // ---- interrupting ----

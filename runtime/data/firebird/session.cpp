@@ -27,6 +27,36 @@ __attribute__((no_sanitize("vptr"))) isc_db_handle attachmentOf(soci::session &s
     return static_cast<soci::firebird_session_backend *>(session.get_backend())->dbhp_;
 }
 
+// SOCI keeps its transaction handle private and does not export the accessor
+// its header declares; an explicit instantiation may name a private member,
+// which is how the handle is reached to start a read-only transaction in it.
+isc_tr_handle soci::firebird_session_backend::*transactionMember();
+template <isc_tr_handle soci::firebird_session_backend::*Member> struct TransactionMember {
+    friend isc_tr_handle soci::firebird_session_backend::*transactionMember() { return Member; }
+};
+template struct TransactionMember<&soci::firebird_session_backend::trhp_>;
+
+__attribute__((no_sanitize("vptr"))) isc_tr_handle *transactionOf(soci::session &session)
+{
+    return &(static_cast<soci::firebird_session_backend *>(session.get_backend())->*transactionMember());
+}
+
+__attribute__((no_sanitize("vptr"))) isc_stmt_handle statementOf(soci::statement &st)
+{
+    return static_cast<soci::firebird_statement_backend *>(st.get_backend())->stmtp_;
+}
+
+// The client library's words for a failure.
+std::string statusText(const ISC_STATUS *status)
+{
+    std::string text;
+    char line[512];
+    const ISC_STATUS *at = status;
+    while (fb_interpret(line, sizeof line, &at) > 0)
+        text += (text.empty() ? "" : "\n") + std::string(line);
+    return text;
+}
+
 bool hasCode(const soci::soci_error &e, ISC_STATUS code)
 {
     const auto *fb = dynamic_cast<const soci::firebird_soci_error *>(&e);
@@ -156,9 +186,11 @@ public:
             sql_->commit();
             {
                 soci::row row;
+                beginReading();
                 Statement st(*sql_);
                 st->alloc();
                 st->prepare(text.sql);
+                refuseUnlessSelect(*st);
                 bindParams(*st, text, bound, values, indicators);
                 const std::vector<FirebirdColumnType> columns = readColumnsAsText(*st);
                 std::vector<std::string> names;
@@ -306,15 +338,45 @@ private:
     void attach()
     {
         auto session = std::make_unique<soci::session>();
+        isc_tr_handle *transaction = nullptr;
         try {
             session->open(soci::firebird, connect_);
+            transaction = transactionOf(*session);
         } catch (const soci::soci_error &e) {
             throw EDatabaseError("Não foi possível abrir o banco de dados '" + service_ + "': " +
                                  e.get_error_message());
         }
         std::lock_guard lock(attachmentMutex_);
         sql_ = std::move(session);
+        transaction_ = transaction;
         attachment_ = attachmentOf(*sql_);
+    }
+
+    // A read-only transaction in SOCI's handle, so whatever the statement
+    // calls (a procedure, a block) cannot write either.
+    void beginReading()
+    {
+        static const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_concurrency, isc_tpb_wait};
+        ISC_STATUS_ARRAY status;
+        if (isc_start_transaction(status, transaction_, 1, &attachment_, static_cast<short>(sizeof tpb), tpb))
+            throw soci::firebird_soci_error(statusText(status), status);
+    }
+
+    // A report or lookup must be a plain select: not an update, a procedure
+    // call, nor a select that locks rows.
+    static void refuseUnlessSelect(soci::statement &st)
+    {
+        const char item[] = {isc_info_sql_stmt_type};
+        char answer[16] = {};
+        ISC_STATUS_ARRAY status;
+        isc_stmt_handle handle = statementOf(st);
+        if (isc_dsql_sql_info(status, &handle, sizeof item, item, sizeof answer, answer))
+            throw soci::firebird_soci_error(statusText(status), status);
+        if (answer[0] != isc_info_sql_stmt_type)
+            throw EDatabaseError(kWriteRefusedText);
+        const short length = static_cast<short>(isc_vax_integer(answer + 1, 2));
+        if (isc_vax_integer(answer + 3, length) != isc_info_sql_stmt_select)
+            throw EDatabaseError(kWriteRefusedText);
     }
 
     // Lets the attachment go without throwing, whatever state it is in. The
@@ -360,6 +422,8 @@ private:
         rollbackQuietly();
         if (hasCode(e, isc_cancelled))
             throw EDatabaseCancelled(kCancelled);
+        if (hasCode(e, isc_read_only_trans))
+            throw EDatabaseError(kWriteRefusedText, engineText);
         throw EDatabaseError(engineText);
     }
 
@@ -376,6 +440,7 @@ private:
     std::string service_;
     std::string connect_;
     std::unique_ptr<soci::session> sql_;  // none after a loss, until the next call
+    isc_tr_handle *transaction_ = nullptr;  // SOCI's, inside sql_
     std::mutex attachmentMutex_;          // the handle Interrupt cancels on
     isc_db_handle attachment_ = 0;
     std::atomic<bool> interrupted_{false};

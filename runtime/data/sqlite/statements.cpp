@@ -76,15 +76,45 @@ void readCell(sqlite3_stmt *stmt, int i, std::optional<std::string> &cell)
         throw EDatabaseError(std::string("Tipo sem suporte na coluna '") + sqlite3_column_name(stmt, i) + "'.");
     }
 }
+// Statements that read may still attach another file (which creates it) or
+// detach one; those are refused while such a statement is prepared.
+int authorize(void *reading, int action, const char *, const char *, const char *, const char *)
+{
+    if (*static_cast<bool *>(reading) && (action == SQLITE_ATTACH || action == SQLITE_DETACH))
+        return SQLITE_DENY;
+    return SQLITE_OK;
+}
+
+// Prepares a statement that may only read; raises EDatabaseError otherwise.
+sqlite3_stmt *prepareReading(sqlite3 *db, const std::string &sql, unsigned flags, bool &reading)
+{
+    sqlite3_stmt *stmt = nullptr;
+    reading = true;
+    const int rc = sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), flags, &stmt, nullptr);
+    reading = false;
+    if (rc == SQLITE_AUTH)
+        throw EDatabaseError(kWriteRefusedText, sqlite3_errmsg(db));
+    if (rc != SQLITE_OK)
+        FailSqlite(db);
+    if (!stmt)
+        throw EDatabaseError("Comando vazio.");
+    if (!sqlite3_stmt_readonly(stmt)) {
+        sqlite3_finalize(stmt);
+        throw EDatabaseError(kWriteRefusedText);
+    }
+    return stmt;
+}
 } // namespace
 
 struct SqliteStatementCache::Cache {
     sqlite3 *db = nullptr;
+    bool reading = false;  // a statement that may only read is being prepared
     std::list<std::pair<std::string, sqlite3_stmt *>> order;  // most recently used first
     std::unordered_map<std::string, decltype(order)::iterator> index;
 
     ~Cache()
     {
+        sqlite3_set_authorizer(db, nullptr, nullptr);
         for (auto &entry : order)
             sqlite3_finalize(entry.second);
     }
@@ -97,12 +127,7 @@ struct SqliteStatementCache::Cache {
             order.splice(order.begin(), order, it->second);
             return it->second->second;
         }
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt,
-                               nullptr) != SQLITE_OK)
-            fail();
-        if (!stmt)
-            throw EDatabaseError("Comando vazio.");
+        sqlite3_stmt *stmt = prepareReading(db, sql, SQLITE_PREPARE_PERSISTENT, reading);
         order.emplace_front(sql, stmt);
         index.emplace(sql, order.begin());
         if (order.size() > SqliteStatementCache::kCapacity) {
@@ -117,6 +142,7 @@ struct SqliteStatementCache::Cache {
 SqliteStatementCache::SqliteStatementCache(void *db) : cache_(std::make_unique<Cache>())
 {
     cache_->db = static_cast<sqlite3 *>(db);
+    sqlite3_set_authorizer(cache_->db, authorize, &cache_->reading);
 }
 
 SqliteStatementCache::~SqliteStatementCache() = default;
@@ -158,11 +184,7 @@ void SqliteStatementCache::QueryRows(const std::string &sql, const std::vector<B
                                      RowReceiver &receiver)
 {
     sqlite3 *db = cache_->db;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr) != SQLITE_OK)
-        FailSqlite(db);
-    if (!stmt)
-        throw EDatabaseError("Comando vazio.");
+    sqlite3_stmt *stmt = prepareReading(db, sql, 0, cache_->reading);
     const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> finalize(stmt, sqlite3_finalize);
     bindValues(db, stmt, bound);
     const int columns = sqlite3_column_count(stmt);

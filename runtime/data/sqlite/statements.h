@@ -26,7 +26,8 @@ public:
     SqliteStatementCache &operator=(const SqliteStatementCache &) = delete;
 
     // Runs `sql` with the values bound by marker name (NULL for a null
-    // value); every column is read as text. Raises EDatabaseError.
+    // value); every column is read as text. Raises EDatabaseError, also for
+    // a statement that would write or attach a file: these only read.
     ResultSet Query(const std::string &sql, const std::vector<BoundValue> &bound);
     // The same, handing each row to `receiver` as it is read. The statement
     // is prepared for this run alone, so the receiver may run others.
