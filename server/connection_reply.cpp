@@ -64,6 +64,16 @@ void Connection::dispatch()
     const bool head = req.method() == http::verb::head;
     keepAlive_ = req.keep_alive() && served_ < hub_.settings.keepAliveMaxRequests;
     parser_.reset();
+    // What needs no database is answered here: handing it to a worker and
+    // back would cost more than the answer.
+    if (std::optional<HttpAnswer> answer = hub_.routes.Immediate(call)) {
+        hub_.log.Write(RequestLogLine(peer_, answer->logMethod, answer->status, requestStart_));
+        const bool close = !keepAlive_ || hub_.stopping;
+        std::string out = serialise(*answer, close, head);
+        const ssize_t n = ::send(socket_.native_handle(), out.data(), out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        finishReply(std::move(out), n > 0 ? static_cast<std::size_t>(n) : 0, close);
+        return;
+    }
     hub_.workers.Run([self = shared_from_this(), call = std::move(call), head,
                       work = asio::make_work_guard(hub_.io)]() mutable {
         ConnectionHub::Impl &hub = self->hub_;

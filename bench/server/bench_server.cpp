@@ -26,7 +26,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -287,15 +286,6 @@ UnderLoad measureUnderLoad(const AppServerProcess &server, double seconds, int r
     return out;
 }
 
-void raiseOpenFileLimit()
-{
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
 void print(const char *name, int clients, const Figures &x)
 {
     std::printf("%-10s %7d %10.0f %9.3f %9.3f %9ld %8ld\n", name, clients, x.rps, x.p50, x.p99, x.requests,
@@ -307,7 +297,7 @@ int main(int argc, char **argv)
 {
     const double seconds = argc > 1 ? std::max(0.2, std::atof(argv[1])) : 2.0;
     const int maxClients = 16;
-    raiseOpenFileLimit();  // the load below holds over a thousand connections
+    RaiseOpenFileLimit();  // the load below holds over a thousand connections
     TemporaryDemoDatabase db;
     AppServerProcessOptions options;
     options.executable = argc > 2 ? argv[2] : "";

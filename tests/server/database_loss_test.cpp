@@ -33,6 +33,7 @@ TEST_P(DatabaseLossTest, CallEndsWithTheMessageAndTheNextOneWorks)
     c.timeoutMs = kDeadlineMs;
     AppServerSettings settings;
     settings.threads = 1;  // the one worker must come free again
+    settings.lookupCacheTime = std::chrono::milliseconds(0);  // every call reaches the database
     TestServer server(settings, [c] { return OpenFirebirdSession(c); });
     const std::string lookup = CallBody("GetSerie", {"01", "", "", ""});
 
