@@ -127,8 +127,8 @@ void ConnectionHub::Impl::admit(tcp::socket socket)
     std::string peer = ip + ":" + std::to_string(remote.port());
     auto it = perAddress.find(ip);
     const std::size_t fromAddress = it == perAddress.end() ? 0 : it->second;
-    if ((fromAddress >= settings.maxConnectionsPerAddress && !evictIdle(&ip)) ||
-        (live.size() >= maxConnections && !evictIdle(nullptr))) {
+    if ((fromAddress >= settings.maxConnectionsPerAddress && !evictIdle(&ip) && !evictSlowest(&ip)) ||
+        (live.size() >= maxConnections && !evictIdle(nullptr) && !evictSlowest(nullptr))) {
         refuse(socket.native_handle(), peer);
         return;  // the socket closes as it goes
     }
@@ -143,6 +143,20 @@ bool ConnectionHub::Impl::evictIdle(const std::string *ip)
             return true;
         }
     return false;
+}
+
+bool ConnectionHub::Impl::evictSlowest(const std::string *ip)
+{
+    const auto since = Clock::now() - kYieldAfter;
+    Connection *slowest = nullptr;
+    for (Connection *c : live)
+        if ((!ip || c->Ip() == *ip) && c->ArrivingSince(since) &&
+            (!slowest || c->RequestStart() < slowest->RequestStart()))
+            slowest = c;
+    if (!slowest)
+        return false;
+    slowest->Yield();
+    return true;
 }
 
 bool ConnectionHub::Impl::refuseWithReserve()

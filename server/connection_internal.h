@@ -41,6 +41,10 @@ inline constexpr std::size_t kBufferLimit = framing::kMaxHeaderBytes + 2 * kRead
 // reset the connection, which can destroy the reply before the client reads it.
 inline constexpr std::size_t kDrainBytes = 1024 * 1024;
 inline constexpr milliseconds kDrainTime{1000};
+// A request still arriving after this long yields its connection to a
+// newcomer when its address (or the server) is full: a flood of slow senders
+// from one address cannot keep that address's other clients out.
+inline constexpr milliseconds kYieldAfter{1000};
 // When the server stops, a request still arriving gets this long.
 inline constexpr milliseconds kStopGrace{500};
 // Deadlines are checked by one sweep over the connections this often, rather
@@ -67,6 +71,7 @@ struct ConnectionHub::Impl {
     void onAccept(const error_code &ec, tcp::socket socket);
     void admit(tcp::socket socket);
     bool evictIdle(const std::string *ip);
+    bool evictSlowest(const std::string *ip);
     bool refuseWithReserve();
     void refuse(int fd, const std::string &peer);
 
@@ -108,6 +113,11 @@ public:
 
     // Closed to make room for a newcomer (only while idle).
     void CloseNow() { close(); }
+    // A request arriving since `since`, or none.
+    bool ArrivingSince(Clock::time_point since) const { return state_ == State::Reading && requestStart_ <= since; }
+    Clock::time_point RequestStart() const { return requestStart_; }
+    // Refused (503) to make room for a newcomer.
+    void Yield() { refuse(503); }
 
     void BeginStop();
 

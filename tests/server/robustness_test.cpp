@@ -184,17 +184,27 @@ TEST(Server, ConnectionsPerAddressAreCapped)
     a.reset();
     std::this_thread::sleep_for(milliseconds(100));  // the served client's close is seen
 
-    // Requests on their way are never closed to make room: the newcomer is refused.
+    // Requests on their way are not closed to make room while young: the
+    // newcomer is refused.
     const std::string partial = "POST /call HTTP/1.1\r\nHost: x\r\n";
     auto d = std::make_unique<RawSocket>(s.port);
-    for (RawSocket *sock : {&b, &c, d.get()})
+    for (RawSocket *sock : {&b, &c, d.get()}) {
         sock->Send(partial);
+        std::this_thread::sleep_for(milliseconds(20));
+    }
     std::this_thread::sleep_for(milliseconds(100));
     RawSocket refused(s.port);
     const std::string reply = refused.ReadAll(2);
     EXPECT_EQ(statusOf(reply), 503) << reply;
     EXPECT_EQ(errorText(reply), "Servidor de aplicação sem conexões livres; tente novamente em instantes.");
     EXPECT_TRUE(refused.closedByPeer);
+
+    // Held over a second, the oldest yields: slow senders from one address
+    // cannot keep its other clients out.
+    std::this_thread::sleep_for(milliseconds(1100));
+    EXPECT_EQ(RawPost(s.port, CallBody("Ping", {})).body, kPong);
+    EXPECT_EQ(statusOf(b.ReadAll(2)), 503);
+    EXPECT_TRUE(c.StillOpen());
 
     // One of them gone, the address has room again.
     d.reset();
