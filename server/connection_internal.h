@@ -39,7 +39,6 @@ inline constexpr std::size_t kBufferLimit = framing::kMaxHeaderBytes + 2 * kRead
 // After a reply that ends the connection, what the client still sends is
 // read and dropped for a while: closing with unread input makes the kernel
 // reset the connection, which can destroy the reply before the client reads it.
-inline constexpr std::size_t kDrainBytes = 1024 * 1024;
 inline constexpr milliseconds kDrainTime{1000};
 // A request still arriving after this long yields its connection to a
 // newcomer when its address (or the server) is full: a flood of slow senders
@@ -170,7 +169,6 @@ private:
     std::size_t served_ = 0;
     std::size_t requestBytes_ = 0;  // received
     std::size_t consumed_ = 0;      // taken by the parser
-    std::size_t drained_ = 0;
     Clock::time_point requestStart_ = Clock::now();
     Clock::time_point requestDeadline_{}, headerDeadline_{};
     Clock::time_point stopDeadline_ = Clock::time_point::max();

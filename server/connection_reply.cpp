@@ -130,7 +130,6 @@ void Connection::drain()
     error_code ignored;
     socket_.shutdown(tcp::socket::shutdown_send, ignored);
     buffer_.consume(buffer_.size());
-    drained_ = 0;
     deadline_ = std::min(Clock::now() + kDrainTime, stopDeadline_);
     drainMore();
 }
@@ -138,11 +137,13 @@ void Connection::drain()
 void Connection::drainMore()
 {
     socket_.async_read_some(buffer_.prepare(4096), [self = shared_from_this()](const error_code &ec,
-                                                                               std::size_t n) {
+                                                                               std::size_t) {
         if (self->state_ == State::Closed)
             return;
-        self->drained_ += n;
-        if (ec || self->drained_ >= kDrainBytes)
+        // Until the client ends or the drain time is up, however much it
+        // sends: closing with input unread resets the connection, and the
+        // reset can take replies the client has not read yet with it.
+        if (ec)
             self->close();
         else
             self->drainMore();
