@@ -4,11 +4,13 @@
 #include "routes.h"
 #include "rtl/sysutils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,6 +37,7 @@ std::string peerText(const sockaddr_storage &addr)
 void ConnectionHub::Impl::added(Connection &c)
 {
     live.insert(&c);
+    peakLive = std::max(peakLive, live.size());
     ++perAddress[c.Ip()];
     if (!sweeping) {
         sweeping = true;
@@ -72,6 +75,17 @@ void ConnectionHub::Impl::removed(Connection &c)
     auto it = perAddress.find(c.Ip());
     if (it != perAddress.end() && --it->second == 0)
         perAddress.erase(it);
+    // After a flood the allocator keeps the freed buffers of its connections
+    // for the process's life; hand them back once most are gone, and the
+    // rest when the last goes.
+    if (peakLive >= kTrimAfterPeak && live.size() <= peakLive / 4) {
+        malloc_trim(0);
+        peakLive = live.size();
+        trimWhenEmpty = true;
+    } else if (trimWhenEmpty && live.empty()) {
+        malloc_trim(0);
+        trimWhenEmpty = false;
+    }
 }
 
 void ConnectionHub::Impl::idleStart(Connection &c)

@@ -96,6 +96,9 @@ struct ConnectionHub::Impl {
     std::atomic<bool> stopping{false};  // read by workers too
     std::unordered_map<std::string, std::size_t> perAddress;
     std::unordered_set<Connection *> live;
+    std::size_t peakLive = 0;  // most connections open since memory was last handed back
+    bool trimWhenEmpty = false;
+    static constexpr std::size_t kTrimAfterPeak = 256;
     std::list<Connection *> idle;  // longest idle first
 };
 
