@@ -67,7 +67,7 @@ void Connection::dispatch()
     // What needs no database is answered here: handing it to a worker and
     // back would cost more than the answer.
     if (std::optional<HttpAnswer> answer = hub_.routes.Immediate(call)) {
-        hub_.log.Write(RequestLogLine(peer_, answer->logMethod, answer->status, requestStart_));
+        hub_.log.Write(RequestLogLine(peer_, answer->logMethod, answer->status, requestStart_, answer->logDetail));
         const bool close = !keepAlive_ || hub_.stopping;
         std::string out = serialise(*answer, close, head);
         const ssize_t n = ::send(socket_.native_handle(), out.data(), out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -78,7 +78,8 @@ void Connection::dispatch()
                       work = asio::make_work_guard(hub_.io)]() mutable {
         ConnectionHub::Impl &hub = self->hub_;
         HttpAnswer answer = hub.routes.Handle(call);
-        hub.log.Write(RequestLogLine(self->peer_, answer.logMethod, answer.status, self->requestStart_));
+        hub.log.Write(
+            RequestLogLine(self->peer_, answer.logMethod, answer.status, self->requestStart_, answer.logDetail));
         // The reply leaves from here rather than after a turn of the I/O
         // thread. Until the post below the connection is this worker's
         // alone: nothing on the I/O thread touches one that is working.

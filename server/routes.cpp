@@ -71,12 +71,15 @@ std::string LogSafe(const std::string &text, std::size_t maxLength)
 }
 
 std::string RequestLogLine(const std::string &peer, const std::string &method, int status,
-                           std::chrono::steady_clock::time_point start)
+                           std::chrono::steady_clock::time_point start, const std::string &detail)
 {
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     char tail[64];
     std::snprintf(tail, sizeof tail, " %d %.2fms", status, ms);
-    return utcTimestamp() + " " + peer + " " + LogSafe(method) + tail;
+    std::string line = utcTimestamp() + " " + peer + " " + LogSafe(method) + tail;
+    if (!detail.empty())
+        line += " [" + LogSafe(detail, 300) + "]";
+    return line;
 }
 
 Routes::Routes(const AppServerSettings &settings, SessionPool &sessions)
@@ -188,7 +191,9 @@ HttpAnswer Routes::call(const HttpCall &req, bool immediate) const
     } catch (const EDatabaseError &e) {
         if (lease)
             lease->Discard();
-        return error(200, e.Message(), std::move(label));
+        HttpAnswer a = error(200, e.Message(), std::move(label));
+        a.logDetail = e.EngineText();
+        return a;
     } catch (const Exception &e) {
         return error(200, e.Message(), std::move(label));
     } catch (const std::exception &) {

@@ -27,6 +27,7 @@ struct HttpAnswer {
     std::string body;  // always JSON
     std::vector<std::pair<std::string, std::string>> headers;
     std::string logMethod;  // what the request's log line names
+    std::string logDetail;  // the engine's own words for a failure, for the log alone
 };
 
 class Routes {
@@ -56,4 +57,4 @@ private:
 
 // The log line of one request: UTC time, peer, method, status, milliseconds.
 std::string RequestLogLine(const std::string &peer, const std::string &method, int status,
-                           std::chrono::steady_clock::time_point start);
+                           std::chrono::steady_clock::time_point start, const std::string &detail = {});

@@ -17,6 +17,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <ostream>
 #include <atomic>
@@ -522,6 +523,38 @@ TEST(SqliteSession, ReadOnlyRefusesWritesAndMissingFiles)
     const std::string mistyped = path + ".typo";
     EXPECT_THROW(OpenSqliteSession(mistyped, true), EDatabaseError);
     EXPECT_FALSE(std::filesystem::exists(mistyped));
+}
+
+TEST(SqliteSession, EngineFailuresReachThePersonInPortugueseAndTheLogInFull)
+{
+    TempFolder folder("fis-sqlite-failures");
+    const std::string locked = folder.file("locked.db"), damaged = folder.file("damaged.db");
+    LoadSqlScript(*OpenSqliteSession(locked, false), "CREATE TABLE T (A TEXT);");
+    auto holder = OpenSqliteSession(locked, false);
+    holder->Execute("BEGIN EXCLUSIVE");
+    {
+        std::ofstream out(damaged, std::ios::binary);
+        out << "SQLite format 3" << '\0' << std::string(4096, '\x7f');
+    }
+    const struct {
+        const char *label;
+        std::string path;
+        const char *says;
+    } rows[] = {
+        {"locked by another connection", locked, "bloqueado por outra operação"},
+        {"damaged file", damaged, "danificado"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.label);
+        try {
+            OpenSqliteSession(r.path, true)->Query("SELECT COUNT(*) FROM T", {});
+            ADD_FAILURE() << "read";
+        } catch (const EDatabaseError &e) {
+            EXPECT_NE(std::string(e.what()).find(r.says), std::string::npos) << e.what();
+            EXPECT_FALSE(e.EngineText().empty());
+        }
+    }
+    holder->Execute("COMMIT");
 }
 
 TEST(LoadSqlScript, NamesTheFailingStatement)

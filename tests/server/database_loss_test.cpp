@@ -50,6 +50,10 @@ TEST_P(DatabaseLossTest, CallEndsWithTheMessageAndTheNextOneWorks)
     const nlohmann::json j = broken.json();
     ASSERT_TRUE(j.is_object() && j["error"].is_string()) << broken.body;
     EXPECT_NE(j["error"].get<std::string>().find(GetParam().says), std::string::npos) << j["error"];
+    // The person reads Portuguese; the log keeps the engine's own words.
+    const std::vector<std::string> log = server.Log(3);
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_NE(log[2].find(" ["), std::string::npos) << log[2];
 
     proxy.Heal();
     const RawReply next = RawPost(server.port, lookup);

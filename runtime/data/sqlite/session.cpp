@@ -55,6 +55,11 @@ public:
             connect += " readonly=1";
         try {
             sql_.open(soci::sqlite3, connect);
+        } catch (const soci::sqlite3_soci_error &e) {
+            std::string why = SqliteFailureText(e.result());
+            throw EDatabaseError("Não foi possível abrir o banco de dados '" + path + "': " +
+                                     (why.empty() ? e.get_error_message() : why),
+                                 e.get_error_message());
         } catch (const soci::soci_error &e) {
             throw EDatabaseError("Não foi possível abrir o banco de dados '" + path + "': " +
                                  e.get_error_message());
@@ -101,6 +106,8 @@ public:
                 throwIfLate(cancelled);
                 throw cancelled;
             }
+            if (std::string why = SqliteFailureText(e.result()); !why.empty())
+                throw EDatabaseError(std::move(why), e.get_error_message());
             throw EDatabaseError(e.get_error_message());
         } catch (const soci::soci_error &e) {
             throw EDatabaseError(e.get_error_message());

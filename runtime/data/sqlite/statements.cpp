@@ -10,11 +10,34 @@
 #include <memory>
 #include <unordered_map>
 
+std::string SqliteFailureText(int code)
+{
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return "O banco de dados está bloqueado por outra operação; tente de novo em instantes.";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return "O arquivo do banco de dados está danificado ou não é um banco de dados.";
+    case SQLITE_CANTOPEN: return "O arquivo do banco de dados não pôde ser aberto.";
+    case SQLITE_IOERR: return "Erro de leitura ou gravação no arquivo do banco de dados.";
+    case SQLITE_FULL: return "O disco do banco de dados está cheio.";
+    case SQLITE_READONLY: return "O banco de dados só pode ser lido.";
+    case SQLITE_NOMEM: return "Memória insuficiente para o banco de dados.";
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return "Sem permissão para acessar o banco de dados.";
+    default: return {};
+    }
+}
+
 [[noreturn]] void FailSqlite(void *handle)
 {
     auto *db = static_cast<sqlite3 *>(handle);
-    if (sqlite3_errcode(db) == SQLITE_INTERRUPT)
+    const int code = sqlite3_extended_errcode(db);
+    if ((code & 0xff) == SQLITE_INTERRUPT)
         throw EDatabaseCancelled("Comando interrompido.");
+    // The engine's own words stay for the log; a statement's mistakes
+    // (a column it lacks, its syntax) keep them, since they name the spot.
+    if (std::string text = SqliteFailureText(code); !text.empty())
+        throw EDatabaseError(std::move(text), sqlite3_errmsg(db));
     throw EDatabaseError(sqlite3_errmsg(db));
 }
 

@@ -9,8 +9,12 @@
 #include <string>
 #include <vector>
 
+// What the person reads for an engine failure of this result code (locked,
+// damaged, unreadable, full...), or empty where the engine's text says more.
+std::string SqliteFailureText(int code);
 // Raises the connection's last error: EDatabaseCancelled when an interrupt
-// stopped the statement, EDatabaseError otherwise. `db` is the raw handle.
+// stopped the statement, EDatabaseError otherwise, in Portuguese where
+// SqliteFailureText has words for it. `db` is the raw handle.
 [[noreturn]] void FailSqlite(void *db);
 
 class SqliteStatementCache {
