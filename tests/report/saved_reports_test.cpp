@@ -46,6 +46,17 @@ TEST(SavedReports, EveryTitleGetsASafeNameOfItsOwn)
     EXPECT_EQ(ReportFileName("a_b"), "a_b.json");
 }
 
+TEST(SavedReports, TitlesThatLookTheSameAreOneTitleAndOneFile)
+{
+    const std::string composed = "Caf\xC3\xA9", decomposed = "Cafe\xCC\x81";
+    EXPECT_EQ(ReportFileName(decomposed), ReportFileName(composed));
+    TempDir dir;
+    const std::string saved = dir.root.string();
+    SaveReportDefinition(saved, definition(decomposed), AtomicFile::Replace::Never);
+    EXPECT_THROW(SaveReportDefinition(saved, definition(composed), AtomicFile::Replace::Never), EFileExists);
+    EXPECT_EQ(titles(LoadSavedReports(saved, "FIS028")), std::vector<std::string>{composed});
+}
+
 TEST(SavedReports, TitlesThePersonCannotGiveAreRefusedInPortuguese)
 {
     for (const std::string &bad : {std::string(""), std::string("   "), std::string("Rela\xE7\xE3o"),
