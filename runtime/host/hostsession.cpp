@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
 std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
 {
     if (config.engine == "sqlite") {
@@ -60,7 +62,9 @@ void BuildDemoDatabase(const std::string &path, const std::vector<std::string> &
 
 TemporaryDemoDatabase::TemporaryDemoDatabase()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "fisdemo-XXXXXX").string();
+    // The process in the name lets a later run remove what a killed one left.
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / ("fisdemo-" + std::to_string(::getpid()) + "-XXXXXX")).string();
     if (!mkdtemp(pattern.data()))
         throw EDatabaseError("Não foi possível criar uma pasta temporária.");
     dir_ = pattern;
