@@ -8,6 +8,8 @@
 //   bench_server [SECONDS_PER_CONFIGURATION] [PATH_TO_fisappserver]
 //   BENCH_THREADS=N  the server's workers (default: the server's own)
 //   BENCH_LOG=FILE   keeps the server's log
+//   BENCH_LOOKUP_CACHE_MS=N  the server's --lookup-cache-ms (0: every GetSerie
+//                    reaches a worker and the database)
 #include "host/hostsession.h"
 #include "net/appserver_client.h"
 #include "net/appserver_process.h"
@@ -304,6 +306,8 @@ int main(int argc, char **argv)
     options.database = db.Path();
     options.threads = getenv("BENCH_THREADS") ? std::atoi(getenv("BENCH_THREADS")) : 0;
     options.logPath = getenv("BENCH_LOG") ? getenv("BENCH_LOG") : "/dev/null";
+    if (const char *cache = getenv("BENCH_LOOKUP_CACHE_MS"))
+        options.extraArgs = {"--lookup-cache-ms", cache};
     AppServerProcess server(options);
     std::printf("server %s:%d (%s workers), %.1f s per configuration (in alternating slices), %u cores\n\n",
                 server.Host().c_str(), server.Port(),
