@@ -42,6 +42,8 @@ endif()
 set(FIS_FIREBIRD_DEFINITION $<$<BOOL:${FIS_WITH_FIREBIRD}>:FIS_WITH_FIREBIRD=1>)
 
 find_package(nlohmann_json 3 REQUIRED)
+# Unicode normalisation of names the person gives (titles become file names).
+find_package(ICU REQUIRED COMPONENTS uc)
 # The application server's HTTP core: Beast over Asio, header-only.
 find_package(Boost 1.74 REQUIRED)
 find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)

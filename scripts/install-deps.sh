@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev
   libsoci-dev libsoci-sqlite3-4.0 libsoci-firebird4.0 libboost-dev
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 libicu-dev
   firebird-dev firebird3.0-server firebird3.0-utils
   libcpp-httplib-dev nlohmann-json3-dev libssl-dev zlib1g-dev libbrotli-dev
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev

@@ -28,6 +28,9 @@ struct AppServerSettings {
     std::chrono::milliseconds writeTimeout{5000};
     std::chrono::milliseconds keepAliveTimeout{5000}; // idle time before a kept connection closes
     std::size_t keepAliveMaxRequests = 10000;
+    // How long a lookup's answer is reused for the same call (answered on the
+    // I/O thread, without a worker); 0 reads the database every time.
+    std::chrono::milliseconds lookupCacheTime{1000};
     // Open connections in all (lowered to what the open-file limit allows)
     // and from one client address; see connection.h for what happens beyond.
     std::size_t maxConnections = 4096;

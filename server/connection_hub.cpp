@@ -4,11 +4,13 @@
 #include "routes.h"
 #include "rtl/sysutils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,6 +37,7 @@ std::string peerText(const sockaddr_storage &addr)
 void ConnectionHub::Impl::added(Connection &c)
 {
     live.insert(&c);
+    peakLive = std::max(peakLive, live.size());
     ++perAddress[c.Ip()];
     if (!sweeping) {
         sweeping = true;
@@ -72,6 +75,17 @@ void ConnectionHub::Impl::removed(Connection &c)
     auto it = perAddress.find(c.Ip());
     if (it != perAddress.end() && --it->second == 0)
         perAddress.erase(it);
+    // After a flood the allocator keeps the freed buffers of its connections
+    // for the process's life; hand them back once most are gone, and the
+    // rest when the last goes.
+    if (peakLive >= kTrimAfterPeak && live.size() <= peakLive / 4) {
+        malloc_trim(0);
+        peakLive = live.size();
+        trimWhenEmpty = true;
+    } else if (trimWhenEmpty && live.empty()) {
+        malloc_trim(0);
+        trimWhenEmpty = false;
+    }
 }
 
 void ConnectionHub::Impl::idleStart(Connection &c)
@@ -127,8 +141,8 @@ void ConnectionHub::Impl::admit(tcp::socket socket)
     std::string peer = ip + ":" + std::to_string(remote.port());
     auto it = perAddress.find(ip);
     const std::size_t fromAddress = it == perAddress.end() ? 0 : it->second;
-    if ((fromAddress >= settings.maxConnectionsPerAddress && !evictIdle(&ip)) ||
-        (live.size() >= maxConnections && !evictIdle(nullptr))) {
+    if ((fromAddress >= settings.maxConnectionsPerAddress && !evictIdle(&ip) && !evictSlowest(&ip)) ||
+        (live.size() >= maxConnections && !evictIdle(nullptr) && !evictSlowest(nullptr))) {
         refuse(socket.native_handle(), peer);
         return;  // the socket closes as it goes
     }
@@ -143,6 +157,20 @@ bool ConnectionHub::Impl::evictIdle(const std::string *ip)
             return true;
         }
     return false;
+}
+
+bool ConnectionHub::Impl::evictSlowest(const std::string *ip)
+{
+    const auto since = Clock::now() - kYieldAfter;
+    Connection *slowest = nullptr;
+    for (Connection *c : live)
+        if ((!ip || c->Ip() == *ip) && c->ArrivingSince(since) &&
+            (!slowest || c->RequestStart() < slowest->RequestStart()))
+            slowest = c;
+    if (!slowest)
+        return false;
+    slowest->Yield();
+    return true;
 }
 
 bool ConnectionHub::Impl::refuseWithReserve()

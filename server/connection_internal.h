@@ -39,8 +39,11 @@ inline constexpr std::size_t kBufferLimit = framing::kMaxHeaderBytes + 2 * kRead
 // After a reply that ends the connection, what the client still sends is
 // read and dropped for a while: closing with unread input makes the kernel
 // reset the connection, which can destroy the reply before the client reads it.
-inline constexpr std::size_t kDrainBytes = 1024 * 1024;
 inline constexpr milliseconds kDrainTime{1000};
+// A request still arriving after this long yields its connection to a
+// newcomer when its address (or the server) is full: a flood of slow senders
+// from one address cannot keep that address's other clients out.
+inline constexpr milliseconds kYieldAfter{1000};
 // When the server stops, a request still arriving gets this long.
 inline constexpr milliseconds kStopGrace{500};
 // Deadlines are checked by one sweep over the connections this often, rather
@@ -67,6 +70,7 @@ struct ConnectionHub::Impl {
     void onAccept(const error_code &ec, tcp::socket socket);
     void admit(tcp::socket socket);
     bool evictIdle(const std::string *ip);
+    bool evictSlowest(const std::string *ip);
     bool refuseWithReserve();
     void refuse(int fd, const std::string &peer);
 
@@ -92,6 +96,9 @@ struct ConnectionHub::Impl {
     std::atomic<bool> stopping{false};  // read by workers too
     std::unordered_map<std::string, std::size_t> perAddress;
     std::unordered_set<Connection *> live;
+    std::size_t peakLive = 0;  // most connections open since memory was last handed back
+    bool trimWhenEmpty = false;
+    static constexpr std::size_t kTrimAfterPeak = 256;
     std::list<Connection *> idle;  // longest idle first
 };
 
@@ -108,6 +115,11 @@ public:
 
     // Closed to make room for a newcomer (only while idle).
     void CloseNow() { close(); }
+    // A request arriving since `since`, or none.
+    bool ArrivingSince(Clock::time_point since) const { return state_ == State::Reading && requestStart_ <= since; }
+    Clock::time_point RequestStart() const { return requestStart_; }
+    // Refused (503) to make room for a newcomer.
+    void Yield() { refuse(503); }
 
     void BeginStop();
 
@@ -160,7 +172,6 @@ private:
     std::size_t served_ = 0;
     std::size_t requestBytes_ = 0;  // received
     std::size_t consumed_ = 0;      // taken by the parser
-    std::size_t drained_ = 0;
     Clock::time_point requestStart_ = Clock::now();
     Clock::time_point requestDeadline_{}, headerDeadline_{};
     Clock::time_point stopDeadline_ = Clock::time_point::max();

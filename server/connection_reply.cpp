@@ -64,11 +64,22 @@ void Connection::dispatch()
     const bool head = req.method() == http::verb::head;
     keepAlive_ = req.keep_alive() && served_ < hub_.settings.keepAliveMaxRequests;
     parser_.reset();
+    // What needs no database is answered here: handing it to a worker and
+    // back would cost more than the answer.
+    if (std::optional<HttpAnswer> answer = hub_.routes.Immediate(call)) {
+        hub_.log.Write(RequestLogLine(peer_, answer->logMethod, answer->status, requestStart_, answer->logDetail));
+        const bool close = !keepAlive_ || hub_.stopping;
+        std::string out = serialise(*answer, close, head);
+        const ssize_t n = ::send(socket_.native_handle(), out.data(), out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        finishReply(std::move(out), n > 0 ? static_cast<std::size_t>(n) : 0, close);
+        return;
+    }
     hub_.workers.Run([self = shared_from_this(), call = std::move(call), head,
                       work = asio::make_work_guard(hub_.io)]() mutable {
         ConnectionHub::Impl &hub = self->hub_;
         HttpAnswer answer = hub.routes.Handle(call);
-        hub.log.Write(RequestLogLine(self->peer_, answer.logMethod, answer.status, self->requestStart_));
+        hub.log.Write(
+            RequestLogLine(self->peer_, answer.logMethod, answer.status, self->requestStart_, answer.logDetail));
         // The reply leaves from here rather than after a turn of the I/O
         // thread. Until the post below the connection is this worker's
         // alone: nothing on the I/O thread touches one that is working.
@@ -120,7 +131,6 @@ void Connection::drain()
     error_code ignored;
     socket_.shutdown(tcp::socket::shutdown_send, ignored);
     buffer_.consume(buffer_.size());
-    drained_ = 0;
     deadline_ = std::min(Clock::now() + kDrainTime, stopDeadline_);
     drainMore();
 }
@@ -128,11 +138,13 @@ void Connection::drain()
 void Connection::drainMore()
 {
     socket_.async_read_some(buffer_.prepare(4096), [self = shared_from_this()](const error_code &ec,
-                                                                               std::size_t n) {
+                                                                               std::size_t) {
         if (self->state_ == State::Closed)
             return;
-        self->drained_ += n;
-        if (ec || self->drained_ >= kDrainBytes)
+        // Until the client ends or the drain time is up, however much it
+        // sends: closing with input unread resets the connection, and the
+        // reset can take replies the client has not read yet with it.
+        if (ec)
             self->close();
         else
             self->drainMore();

@@ -1,10 +1,10 @@
 // fisappserver: the application server as its own process.
 #include "appserver.h"
 #include "host/hostsession.h"
+#include "net/appserver_process.h"
 #include "server_options.h"
 
 #include <sqlite3.h>
-#include <sys/resource.h>
 
 #include <atomic>
 #include <csignal>
@@ -19,17 +19,6 @@ std::string oneLine(std::string text)
         if (c == '\n' || c == '\r')
             c = ' ';
     return text;
-}
-
-// Every open connection is a descriptor: take all the system allows this
-// process (the soft limit is often far below the hard one).
-void raiseOpenFileLimit()
-{
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }
 
 // The first output line tells a parent process why the server did not start.
@@ -74,7 +63,7 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    raiseOpenFileLimit();
+    RaiseOpenFileLimit();
     const HostConfig config = launch.config;
     AppServer server(launch.settings, [config] { return OpenHostSession(config); });
     int port = 0;

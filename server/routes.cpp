@@ -20,6 +20,14 @@ bool sameSecret(const std::string &a, const std::string &b)
     return diff == 0;
 }
 
+// Raised where a call asks for a database session while being answered at
+// once; not an exception of the call, so no handler of the call's own
+// failures takes it.
+struct NeedsWorker {};
+
+// The I/O thread parses no large body: those always go to a worker.
+constexpr std::size_t kImmediateBodyLimit = 4096;
+
 std::string pathOf(const std::string &target) { return target.substr(0, target.find('?')); }
 
 std::string statusText(int status, std::size_t maxBody)
@@ -63,15 +71,21 @@ std::string LogSafe(const std::string &text, std::size_t maxLength)
 }
 
 std::string RequestLogLine(const std::string &peer, const std::string &method, int status,
-                           std::chrono::steady_clock::time_point start)
+                           std::chrono::steady_clock::time_point start, const std::string &detail)
 {
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     char tail[64];
     std::snprintf(tail, sizeof tail, " %d %.2fms", status, ms);
-    return utcTimestamp() + " " + peer + " " + LogSafe(method) + tail;
+    std::string line = utcTimestamp() + " " + peer + " " + LogSafe(method) + tail;
+    if (!detail.empty())
+        line += " [" + LogSafe(detail, 300) + "]";
+    return line;
 }
 
-Routes::Routes(const AppServerSettings &settings, SessionPool &sessions) : settings_(settings), sessions_(sessions) {}
+Routes::Routes(const AppServerSettings &settings, SessionPool &sessions)
+    : settings_(settings), sessions_(sessions), lookups_(settings.lookupCacheTime)
+{
+}
 
 HttpAnswer Routes::error(int status, const std::string &text, std::string logMethod) const
 {
@@ -87,7 +101,20 @@ HttpAnswer Routes::Refusal(int status, std::string logMethod) const
     return error(status, statusText(status, settings_.maxBodyBytes), std::move(logMethod));
 }
 
-HttpAnswer Routes::Handle(const HttpCall &req) const
+HttpAnswer Routes::Handle(const HttpCall &req) const { return handle(req, false); }
+
+std::optional<HttpAnswer> Routes::Immediate(const HttpCall &req) const
+{
+    if (req.body.size() > kImmediateBodyLimit)
+        return std::nullopt;
+    try {
+        return handle(req, true);
+    } catch (const NeedsWorker &) {
+        return std::nullopt;
+    }
+}
+
+HttpAnswer Routes::handle(const HttpCall &req, bool immediate) const
 {
     const std::string path = pathOf(req.target);
     std::string label = req.method + " " + path;
@@ -96,7 +123,7 @@ HttpAnswer Routes::Handle(const HttpCall &req) const
     try {
         if (path == appserver::kCallPath) {
             if (req.method == "POST")
-                return call(req);
+                return call(req, immediate);
             if (get) {
                 HttpAnswer a = error(405, "Use POST para chamar métodos.", std::move(label));
                 a.headers.emplace_back("Allow", "POST");
@@ -109,13 +136,15 @@ HttpAnswer Routes::Handle(const HttpCall &req) const
             return a;
         }
         return error(404, "Recurso não encontrado: " + LogSafe(path, 200), std::move(label));
+    } catch (const NeedsWorker &) {
+        throw;
     } catch (...) {
         // Whatever escaped a route never reaches the client as text.
         return error(500, "Erro interno do servidor de aplicação.", std::move(label));
     }
 }
 
-HttpAnswer Routes::call(const HttpCall &req) const
+HttpAnswer Routes::call(const HttpCall &req, bool immediate) const
 {
     std::string label = req.method + " " + pathOf(req.target);
     if (!settings_.token.empty()) {
@@ -134,8 +163,20 @@ HttpAnswer Routes::call(const HttpCall &req) const
     if (call->server != ResumoModule::Name())
         return error(404, "Servidor '" + LogSafe(call->server, 200) + "' não existe neste servidor de aplicação.",
                      std::move(label));
+    // Method and arguments, each with its length: no two calls share a key.
+    std::string key = std::to_string(call->method.size()) + ':' + call->method;
+    for (const std::string &arg : call->args)
+        key += std::to_string(arg.size()) + ':' + arg;
+    if (std::optional<std::string> kept = lookups_.Find(key)) {
+        HttpAnswer a;
+        a.body = std::move(*kept);
+        a.logMethod = std::move(label);
+        return a;
+    }
     std::optional<SessionPool::Lease> lease;
     auto session = [&]() -> DatabaseSession & {
+        if (immediate)
+            throw NeedsWorker{};
         if (!lease)
             lease.emplace(sessions_);
         return lease->Session();
@@ -144,11 +185,15 @@ HttpAnswer Routes::call(const HttpCall &req) const
         HttpAnswer a;
         a.body = ResumoModule::Call(call->method, call->args, session);
         a.logMethod = std::move(label);
+        if (lease)  // what read the database, and only what it answered
+            lookups_.Store(key, a.body);
         return a;
     } catch (const EDatabaseError &e) {
         if (lease)
             lease->Discard();
-        return error(200, e.Message(), std::move(label));
+        HttpAnswer a = error(200, e.Message(), std::move(label));
+        a.logDetail = e.EngineText();
+        return a;
     } catch (const Exception &e) {
         return error(200, e.Message(), std::move(label));
     } catch (const std::exception &) {

@@ -19,7 +19,7 @@ int number(const std::string &option, const std::string &value, int min, int max
 std::string ServerUsage()
 {
     return "Uso: fisappserver [--host ENDEREÇO] [--port N] [--token TEXTO] [--database ARQUIVO.sqlite]\n"
-           "                  [--threads N]\n"
+           "                  [--threads N] [--lookup-cache-ms N]\n"
            "Lê a configuração do host (FISHOST_CONFIG, variáveis FISHOST_<CHAVE>); as opções a\n"
            "substituem. Escreve \"port N\" na primeira linha da saída quando está pronto.\n";
 }
@@ -37,7 +37,8 @@ ServerLaunch ParseServerArgs(const std::vector<std::string> &args, HostConfig co
             launch.help = true;
             continue;
         }
-        if (a != "--host" && a != "--port" && a != "--token" && a != "--database" && a != "--threads")
+        if (a != "--host" && a != "--port" && a != "--token" && a != "--database" && a != "--threads" &&
+            a != "--lookup-cache-ms")
             throw Exception("Opção desconhecida: '" + a + "'.");
         if (i + 1 >= args.size())
             throw Exception("Opção " + a + " sem valor.");
@@ -52,6 +53,8 @@ ServerLaunch ParseServerArgs(const std::vector<std::string> &args, HostConfig co
             s.token = v;
         else if (a == "--threads")
             s.threads = number(a, v, 1, 256);
+        else if (a == "--lookup-cache-ms")
+            s.lookupCacheTime = std::chrono::milliseconds(number(a, v, 0, 3600000));
         else {
             if (v.empty())
                 throw Exception("Opção --database sem valor.");

@@ -8,6 +8,8 @@
 //   bench_server [SECONDS_PER_CONFIGURATION] [PATH_TO_fisappserver]
 //   BENCH_THREADS=N  the server's workers (default: the server's own)
 //   BENCH_LOG=FILE   keeps the server's log
+//   BENCH_LOOKUP_CACHE_MS=N  the server's --lookup-cache-ms (0: every GetSerie
+//                    reaches a worker and the database)
 #include "host/hostsession.h"
 #include "net/appserver_client.h"
 #include "net/appserver_process.h"
@@ -26,7 +28,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -287,15 +288,6 @@ UnderLoad measureUnderLoad(const AppServerProcess &server, double seconds, int r
     return out;
 }
 
-void raiseOpenFileLimit()
-{
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
 void print(const char *name, int clients, const Figures &x)
 {
     std::printf("%-10s %7d %10.0f %9.3f %9.3f %9ld %8ld\n", name, clients, x.rps, x.p50, x.p99, x.requests,
@@ -307,13 +299,15 @@ int main(int argc, char **argv)
 {
     const double seconds = argc > 1 ? std::max(0.2, std::atof(argv[1])) : 2.0;
     const int maxClients = 16;
-    raiseOpenFileLimit();  // the load below holds over a thousand connections
+    RaiseOpenFileLimit();  // the load below holds over a thousand connections
     TemporaryDemoDatabase db;
     AppServerProcessOptions options;
     options.executable = argc > 2 ? argv[2] : "";
     options.database = db.Path();
     options.threads = getenv("BENCH_THREADS") ? std::atoi(getenv("BENCH_THREADS")) : 0;
     options.logPath = getenv("BENCH_LOG") ? getenv("BENCH_LOG") : "/dev/null";
+    if (const char *cache = getenv("BENCH_LOOKUP_CACHE_MS"))
+        options.extraArgs = {"--lookup-cache-ms", cache};
     AppServerProcess server(options);
     std::printf("server %s:%d (%s workers), %.1f s per configuration (in alternating slices), %u cores\n\n",
                 server.Host().c_str(), server.Port(),

@@ -1,5 +1,10 @@
 #include "scenario_runner.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include <signal.h>
+
 namespace scenario {
 ScenarioResult Runner::Run(const std::string &text)
 {
@@ -307,8 +312,34 @@ ScenarioResult RunScenarioFile(const std::string &path, const ScenarioOptions &o
     return RunScenarioText(path, text.str(), options);
 }
 
+std::size_t RemoveLeftoverRunFolders(const std::string &dir)
+{
+    std::size_t removed = 0;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        std::size_t at = std::string::npos;
+        for (const char *prefix : {"fishost-run-", "fishost-saved-", "fisdemo-"})
+            if (name.rfind(prefix, 0) == 0)
+                at = std::strlen(prefix);
+        if (at == std::string::npos || !entry.is_directory(ec))
+            continue;
+        const std::size_t dash = name.find('-', at);
+        const std::string pid = name.substr(at, dash == std::string::npos ? 0 : dash - at);
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        // A process that no longer runs cannot come back for its folder.
+        if (::kill(static_cast<pid_t>(std::stol(pid)), 0) != 0 && errno == ESRCH) {
+            std::filesystem::remove_all(entry.path(), ec);
+            removed += !ec;
+        }
+    }
+    return removed;
+}
+
 int RunScenarios(const std::vector<std::string> &files, const ScenarioOptions &options, std::ostream &out)
 {
+    RemoveLeftoverRunFolders(std::filesystem::temp_directory_path().string());
     int passed = 0, failed = 0;
     for (const auto &f : files) {
         ScenarioResult r = RunScenarioFile(f, options);

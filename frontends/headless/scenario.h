@@ -3,6 +3,7 @@
 // must hold afterwards. One command per line; see the README.
 #include "host/hostconfig.h"
 
+#include <cstddef>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -41,4 +42,9 @@ std::string ScenarioHelp();
 
 // Runs every file, prints failures, the report files kept ("FILE: wrote PATH")
 // and "N passed, N failed"; returns the exit code.
+// Runs the files in turn, first removing what killed runs left behind.
 int RunScenarios(const std::vector<std::string> &files, const ScenarioOptions &options, std::ostream &out);
+// Removes from `dir` the temporary folders of runs (reports, saved reports,
+// demo database; named with their process) whose process no longer runs;
+// returns how many.
+std::size_t RemoveLeftoverRunFolders(const std::string &dir);

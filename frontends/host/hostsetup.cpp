@@ -62,18 +62,21 @@ HostRun::HostRun(HostConfig config, const HostRunOptions &options) : config_(std
     }
     if (options.temporaryReportOutput) {
         auto temporaryFolder = [this](const char *name) {
-            std::string pattern = (std::filesystem::temp_directory_path() / name).string();
+            // The process in the name lets a later run remove what a killed one left.
+            std::string pattern = (std::filesystem::temp_directory_path() /
+                                   (std::string(name) + "-" + std::to_string(::getpid()) + "-XXXXXX"))
+                                      .string();
             if (!::mkdtemp(pattern.data()))
                 throw Exception("Não foi possível criar uma pasta temporária para os relatórios.");
             temporaryFolders_.push_back(pattern);
             return pattern;
         };
         if (config_.reportOutputDir.empty())
-            config_.reportOutputDir = temporaryFolder("fishost-run-XXXXXX");
+            config_.reportOutputDir = temporaryFolder("fishost-run");
         // Reports saved during the run are the run's own too, and a run
         // that keeps nothing prints nothing.
         if (config_.savedReportsDir.empty())
-            config_.savedReportsDir = temporaryFolder("fishost-saved-XXXXXX");
+            config_.savedReportsDir = temporaryFolder("fishost-saved");
         config_.printCommand.clear();
     }
     if (config_.serverHost.empty()) {

@@ -45,3 +45,15 @@ void DatabaseSession::QueryRows(const std::string &sql, const NamedValues &param
         if (!receiver.Row(row))
             return;
 }
+
+std::string DatabaseTimeoutText(long long milliseconds)
+{
+    std::string seconds = std::to_string(milliseconds / 1000);
+    if (const long long rest = milliseconds % 1000; rest != 0) {
+        std::string fraction = std::to_string(1000 + rest).substr(1);
+        fraction.erase(fraction.find_last_not_of('0') + 1);
+        seconds += "," + fraction;
+    }
+    return "O banco de dados não respondeu em " + seconds + " s; a operação foi interrompida. "
+           "A próxima ação tentará conectar de novo.";
+}

@@ -35,6 +35,9 @@ public:
     // Runs a statement that yields rows. Every parameter marker of the statement
     // is bound by value from `params` (a name the statement lacks, or a marker
     // without a value, is an error). An empty text is bound as NULL.
+    // Reports and lookups come here, so the statement may only read: one that
+    // would write is refused (kWriteRefusedText) before it runs, whatever the
+    // login may do.
     virtual ResultSet Query(const std::string &sql, const NamedValues &params) = 0;
     // Runs a statement that yields rows and hands them to `receiver` as they
     // are read, holding none of them, so a report of a million rows needs no
@@ -42,7 +45,8 @@ public:
     // raised by the receiver passes on after the statement is closed.
     // Backends stream; this default reads the whole result first.
     virtual void QueryRows(const std::string &sql, const NamedValues &params, RowReceiver &receiver);
-    // Runs a statement without a result (schema and fixture loading only).
+    // Runs a statement without a result (schema and fixture loading only);
+    // the one way to write.
     virtual void Execute(const std::string &sql) = 0;
     virtual std::string EngineName() const = 0;
     // Asks the statement running on this session to stop as soon as it can;

@@ -116,6 +116,8 @@ const std::vector<Key> &table()
         row("db_password", &HostConfig::dbPassword, anyText, "", "Firebird login's password"),
         row("import_user", &HostConfig::importUser, anyText, "", "Firebird login with write rights, for the NF-e import"),
         row("import_password", &HostConfig::importPassword, anyText, "", "that login's password"),
+        row("db_timeout_ms", &HostConfig::dbTimeoutMs, milliseconds, "30000",
+            "how long the database may keep silent during one call; past it the statement is stopped"),
         row("dialect", &HostConfig::dialect, oneOf(std::array{"oracle", "mssql", "interbase"}), "oracle",
             "which statement variant the queries run: oracle, mssql or interbase"),
     };

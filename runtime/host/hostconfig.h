@@ -41,6 +41,7 @@ struct HostConfig {
     std::string dbPassword;        // db_password
     std::string importUser;        // import_user
     std::string importPassword;    // import_password
+    int dbTimeoutMs = 0;           // db_timeout_ms
     std::string dialect;           // dialect
 
     HostConfig();  // every key at its default

@@ -21,6 +21,7 @@ FirebirdConnection HostFirebirdConnection(const HostConfig &config)
     c.database = config.database;
     c.user = config.dbUser;
     c.password = config.dbPassword;
+    c.timeoutMs = config.dbTimeoutMs;
     return c;
 }
 
@@ -29,7 +30,7 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
     if (config.engine == "sqlite") {
         if (config.database.empty())
             throw EDatabaseError("Nenhum banco de dados SQLite configurado (chave 'database').");
-        return OpenSqliteSession(config.database, true);
+        return OpenSqliteSession(config.database, true, config.dbTimeoutMs);
     }
     if (config.engine == "firebird")
         return OpenFirebirdSession(HostFirebirdConnection(config));
@@ -134,7 +135,9 @@ bool CreateConfiguredDatabase(const HostConfig &config)
 
 TemporaryDemoDatabase::TemporaryDemoDatabase()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "fisdemo-XXXXXX").string();
+    // The process in the name lets a later run remove what a killed one left.
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / ("fisdemo-" + std::to_string(::getpid()) + "-XXXXXX")).string();
     if (!mkdtemp(pattern.data()))
         throw EDatabaseError("Não foi possível criar uma pasta temporária.");
     dir_ = pattern;

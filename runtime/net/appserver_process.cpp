@@ -3,6 +3,7 @@
 #include "net/appserver_protocol.h"
 #include "rtl/sysutils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -273,4 +275,18 @@ int AppServerProcess::Stop()
         }
     }
     return status_ == -1 ? -1 : exitCode(status_);
+}
+
+bool RaiseOpenFileLimit(unsigned long wanted)
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return false;
+    const rlim_t want = std::min<rlim_t>(wanted, limit.rlim_max);
+    if (limit.rlim_cur < want) {
+        limit.rlim_cur = want;
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return false;
+    }
+    return limit.rlim_cur >= wanted || limit.rlim_cur == RLIM_INFINITY;
 }

@@ -8,6 +8,11 @@
 
 #include <sys/types.h>
 
+// Every open connection is a descriptor, and the soft limit on them is often
+// far below the hard one: raises the soft limit to `wanted`, or as far as the
+// hard limit allows. True when the process may now hold `wanted`.
+bool RaiseOpenFileLimit(unsigned long wanted = ~0UL);
+
 struct AppServerProcessOptions {
     std::string executable;        // empty: "fisappserver" beside the running program
     std::string host = "127.0.0.1";

@@ -1,5 +1,6 @@
 #include "net/appserver_protocol.h"
 
+#include "rtl/jsondepth.h"
 #include "rtl/sysutils.h"
 
 #include <nlohmann/json.hpp>
@@ -23,6 +24,11 @@ std::string BuildCallBody(const CallRequest &call)
 
 std::optional<CallRequest> ParseCallBody(const std::string &body, std::string &error)
 {
+    // A call nests two levels; anything much deeper is refused unread.
+    if (JsonNestingDepth(body) > 8) {
+        error = "Corpo da requisição aninha listas ou objetos demais.";
+        return std::nullopt;
+    }
     // Parsing without exceptions: nothing of a malformed body may escape.
     json j = json::parse(body, nullptr, false);
     if (j.is_discarded()) {

@@ -90,6 +90,14 @@ private:
 
     void unary()
     {
+        // Every parenthesis and sign passes here: the one place the descent
+        // can be made to go deep.
+        if (++nesting_ > kMaxNesting)
+            fail("mais de " + std::to_string(kMaxNesting) + " parênteses ou sinais aninhados");
+        struct Leave {
+            std::size_t &n;
+            ~Leave() { --n; }
+        } leave{nesting_};
         if (take('-')) {
             unary();
             emit(ColumnExpression::Op::Negate);
@@ -134,9 +142,12 @@ private:
         }
     }
 
+    static constexpr std::size_t kMaxNesting = 200;
+
     const std::string &text_;
     std::size_t at_ = 0;
     std::size_t depth_ = 0;
+    std::size_t nesting_ = 0;
     ColumnExpression out_;
 };
 

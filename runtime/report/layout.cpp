@@ -192,6 +192,9 @@ std::string ValueFormatName(const ValueFormat &f)
 
 ReportLayout ParseLayout(const std::string &layoutJson)
 {
+    if (JsonNestingDepth(layoutJson) > kMaxJsonDepth)
+        fail("O layout do relatório aninha listas ou objetos em mais de " + std::to_string(kMaxJsonDepth) +
+             " níveis.");
     Json j;
     try {
         j = Json::parse(layoutJson);

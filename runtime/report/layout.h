@@ -36,8 +36,10 @@
 // makes a range "first a last". Templates ({FIELD}) show a field of the
 // group's first row, formatted as the column showing that field, or as a
 // format after a colon says ({CDCFOP:cfop}).
+#include "rtl/jsondepth.h"
 #include "rtl/sysutils.h"
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -109,10 +111,15 @@ struct ReportLayout {
 // A layout that cannot be used; the message says what and where, in Portuguese.
 class LayoutError : public Exception { using Exception::Exception; };
 
+// The deepest nesting of arrays and objects a definition may hold
+// (JsonNestingDepth); a real one needs four levels.
+constexpr std::size_t kMaxJsonDepth = 64;
+
 // Reads the "layout" object. Raises LayoutError on anything it cannot use:
 // not an object, no visible column, an unknown format, alignment or total,
 // a column with neither field nor expression (or both), an expression that
-// does not parse, a group without a field, a width that is not positive.
+// does not parse, a group without a field, a width that is not positive,
+// nesting deeper than kMaxJsonDepth.
 ReportLayout ParseLayout(const std::string &layoutJson);
 // The "layout" object as JSON text; ParseLayout(SerializeLayout(l)) == l.
 std::string SerializeLayout(const ReportLayout &layout);

@@ -1,6 +1,9 @@
 #include "report/reportdef.h"
 
+#include "report/layout.h"
+
 #include "rtl/sysutils.h"
+#include "rtl/utf8.h"
 
 #include <nlohmann/json.hpp>
 
@@ -85,6 +88,8 @@ ReportDefinition ParseReportDefinition(const std::string &jsonText, const std::s
     auto fail = [&](const std::string &why) -> ReportDefinition {
         throw Exception("Definição de relatório inválida em '" + file + "': " + why + ".");
     };
+    if (JsonNestingDepth(jsonText) > kMaxJsonDepth)
+        return fail("o JSON aninha listas ou objetos em mais de " + std::to_string(kMaxJsonDepth) + " níveis");
     nlohmann::json j;
     try {
         j = nlohmann::json::parse(jsonText);
@@ -333,9 +338,10 @@ void CheckReportTitle(const std::string &title)
             throw Exception("O título do relatório não pode ter quebras de linha nem caracteres de controle.");
 }
 
-std::string ReportFileName(const std::string &title)
+std::string ReportFileName(const std::string &given)
 {
     static const char hex[] = "0123456789ABCDEF";
+    const std::string title = utf8::nfc(given);
     std::string name;
     std::vector<std::size_t> cuts;  // where a character starts, for shortening
     for (std::size_t i = 0; i < title.size(); ++i) {
@@ -373,9 +379,12 @@ std::string SavedReportPath(const std::string &savedDir, const std::string &code
     return (fs::path(savedDir) / fs::path(ReportFileName(code)).stem() / ReportFileName(title)).string();
 }
 
-std::string SaveReportDefinition(const std::string &savedDir, const ReportDefinition &def, AtomicFile::Replace replace)
+std::string SaveReportDefinition(const std::string &savedDir, const ReportDefinition &given, AtomicFile::Replace replace)
 {
-    CheckReportTitle(def.title);
+    CheckReportTitle(given.title);
+    // Titles that look the same are one title, and one file.
+    ReportDefinition def = given;
+    def.title = utf8::nfc(given.title);
     const std::string text = SerializeReportDefinition(def);
     const std::string path = SavedReportPath(savedDir, def.code, def.title);
     std::error_code ec;

@@ -57,7 +57,8 @@ std::string SerializeReportDefinition(const ReportDefinition &def);
 // A title the person may give a report: not empty, valid UTF-8, no control
 // characters. Raises Exception saying what is wrong.
 void CheckReportTitle(const std::string &title);
-// The file name a title is saved under: letters, digits, blanks, '-' and
+// The file name a title is saved under, the title first in Unicode form C
+// (titles that look the same get one name): letters, digits, blanks, '-' and
 // '_' as they are, every other character escaped ("a/b" is "a%2Fb.json",
 // never the name of "a_b"), a long title shortened with a digest of the
 // whole. Different titles never share a name.

@@ -1,6 +1,7 @@
 #include "rtl/atomicfile.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -12,6 +13,14 @@
 #include <unistd.h>
 
 namespace {
+// Past the process's file-size limit the kernel ends the writer with SIGXFSZ;
+// ignored, the write fails with EFBIG instead and is reported like a full
+// disk, whatever program this library is part of.
+[[maybe_unused]] const bool fileSizeSignalIgnored = [] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    return true;
+}();
+
 constexpr std::size_t kMaxKeptName = 180;  // of the target's name, so the temporary fits NAME_MAX
 
 std::string folderOf(const std::string &path)

@@ -58,6 +58,7 @@ std::string SystemErrorText(int errorNumber)
     case EPERM: return "sem permissão";
     case ENOSPC: return "disco cheio";
     case EDQUOT: return "cota de disco esgotada";
+    case EFBIG: return "o arquivo passou do tamanho máximo permitido";
     case EROFS: return "sistema de arquivos somente para leitura";
     case EISDIR: return "é uma pasta";
     case ENOTDIR: return "parte do caminho não é uma pasta";

@@ -1,5 +1,8 @@
 #include "rtl/utf8.h"
 
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+
 namespace utf8 {
 
 std::u32string decode(const std::string &text)
@@ -125,4 +128,20 @@ void foldForSearch(std::string_view text, std::string &out)
     }
 }
 
+std::string nfc(const std::string &text)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2 *form = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status))
+        return text;
+    const icu::UnicodeString source = icu::UnicodeString::fromUTF8(text);
+    if (form->isNormalized(source, status) && U_SUCCESS(status))
+        return text;
+    status = U_ZERO_ERROR;
+    const icu::UnicodeString normal = form->normalize(source, status);
+    if (U_FAILURE(status))
+        return text;
+    std::string out;
+    return normal.toUTF8String(out);
+}
 } // namespace utf8

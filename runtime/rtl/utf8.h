@@ -17,4 +17,8 @@ std::string upper(const std::string &text);
 // and Latin letters without their accents ("Água" -> "AGUA", "ç" -> "C").
 // Everything else is copied as it is.
 void foldForSearch(std::string_view text, std::string &out);
+// `text` in Unicode normalisation form C, so texts that look the same are the
+// same bytes ("Café" typed as one letter or as "e" and an accent). Text that
+// is not valid UTF-8 is the caller's to refuse.
+std::string nfc(const std::string &text);
 } // namespace utf8

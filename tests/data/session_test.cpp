@@ -3,6 +3,7 @@
 // (scripts/firebird-create-db.sh), skipped otherwise. Where the engines differ
 // in spelling or in what they refuse, the engine says so through a named hook.
 #include "../support/firebird_env.h"
+#include "../support/temp_folder.h"
 #include "data/dberrors.h"
 #include "data/firebird/session.h"
 #include "data/sqlite/statements.h"
@@ -16,6 +17,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <ostream>
 #include <atomic>
@@ -53,6 +55,13 @@ struct Engine {
     bool refusesTextLongerThanColumn;
     // A statement that runs for minutes unless stopped.
     std::string slowQuery;
+    // The same database with a deadline for the server's answers.
+    std::function<std::unique_ptr<DatabaseSession>(int timeoutMs)> openWithDeadline;
+    // The same database through a login that may write.
+    std::function<std::unique_ptr<DatabaseSession>()> openWriter;
+    // Statements that would write, each harmless should it run: it rewrites
+    // one company with the name it has.
+    std::vector<std::string> writers;
 };
 
 const Engine kSqlite{
@@ -66,6 +75,20 @@ const Engine kSqlite{
     false,
     "WITH RECURSIVE C(X) AS (SELECT 1 UNION ALL SELECT X + 1 FROM C WHERE X < 2000000000) "
     "SELECT COUNT(*) FROM C",
+    [](int timeoutMs) {
+        // A file, so a second connection sees the same data.
+        static const TempFolder folder("fis-session");
+        static const std::string path = [] {
+            const std::string p = folder.file("demo.sqlite");
+            LoadSqlScript(*OpenSqliteSession(p, false), ReadFixture());
+            return p;
+        }();
+        return OpenSqliteSession(path, true, timeoutMs);
+    },
+    [] { return ReferenceDb(); },
+    {"UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
+     "WITH T AS (SELECT 1) UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
+     "CREATE TABLE NOVA (X INT)", "ATTACH DATABASE ':memory:' AS OUTRO", "PRAGMA user_version = 7"},
 };
 
 const Engine kFirebird{
@@ -85,6 +108,22 @@ const Engine kFirebird{
     " FROM RDB$DATABASE",
     true,
     "SELECT COUNT(*) FROM RDB$TYPES A, RDB$TYPES B, RDB$TYPES C, RDB$TYPES D",
+    [](int timeoutMs) {
+        FirebirdConnection c = FirebirdFromEnv();
+        c.timeoutMs = timeoutMs;
+        return OpenFirebirdSession(c);
+    },
+    [] {
+        FirebirdConnection c = FirebirdFromEnv();
+        c.user = "SYSDBA";
+        c.password = EnvOr("FIS_FB_SYSDBA_PASSWORD", "masterkey");
+        return OpenFirebirdSession(c);
+    },
+    {"UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
+     "EXECUTE BLOCK RETURNS (N INTEGER) AS BEGIN UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA "
+     "WHERE CDEMPRESA = '01'; N = ROW_COUNT; SUSPEND; END",
+     "SELECT CDEMPRESA FROM EMPRESA WHERE CDEMPRESA = '01' FOR UPDATE WITH LOCK",
+     "EXECUTE PROCEDURE PARAM('a')", "CREATE TABLE NOVA (X INTEGER)"},
 };
 
 std::ostream &operator<<(std::ostream &os, const Engine &e) { return os << e.label; }
@@ -339,6 +378,30 @@ TEST_P(SessionTest, RowsStreamAsTheWholeResultReads)
                       {{"P", "zz"}});
 }
 
+// ---- reading only ----
+
+TEST_P(SessionTest, StatementsThatWouldWriteAreRefusedWhateverTheLogin)
+{
+    std::unique_ptr<DatabaseSession> writer;
+    try {
+        writer = engine().openWriter();
+    } catch (const EDatabaseError &e) {
+        GTEST_SKIP() << "no login that may write: " << e.what();
+    }
+    for (const std::string &sql : engine().writers) {
+        SCOPED_TRACE(sql);
+        try {
+            RowCollector rows;
+            writer->QueryRows(sql, {}, rows);
+            ADD_FAILURE() << "ran";
+        } catch (const EDatabaseError &e) {
+            EXPECT_EQ(std::string(e.what()), kWriteRefusedText);
+        }
+        EXPECT_THROW(writer->Query(sql, {}), EDatabaseError);
+    }
+    EXPECT_EQ(writer->Query("SELECT CDEMPRESA FROM EMPRESA", {}).rows.size(), 5u);  // still reads
+}
+
 // ---- interrupting ----
 
 TEST_P(SessionTest, InterruptFromAnotherThreadStopsTheRunningStatement)
@@ -379,6 +442,32 @@ TEST_P(SessionTest, InterruptBetweenRowsStopsTheStream)
     db->Interrupt();
     EXPECT_EQ(select("1", {}).rows.size(), 1u);
     EXPECT_GT(db->Query("SELECT CDEMPRESA FROM EMPRESA", {}).rows.size(), 2u);
+}
+
+TEST_P(SessionTest, DeadlineStopsASilentDatabaseButNotASlowReader)
+{
+    auto timed = engine().openWithDeadline(300);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        timed->Query(engine().slowQuery, {});
+        FAIL() << "no deadline";
+    } catch (const EDatabaseTimeout &e) {
+        EXPECT_NE(std::string(e.what()).find("não respondeu em 0,3 s"), std::string::npos) << e.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+
+    // The caller's own time with a row is not the database's silence.
+    struct Slow : RowReceiver {
+        int rows = 0;
+        bool Columns(const std::vector<std::string> &) override { return true; }
+        bool Row(const std::vector<std::optional<std::string>> &) override
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return ++rows < 3;
+        }
+    } slow;
+    timed->QueryRows("SELECT CDEMPRESA FROM EMPRESA", {}, slow);
+    EXPECT_EQ(slow.rows, 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, SessionTest, testing::Values(kSqlite, kFirebird), engineName);
@@ -434,6 +523,38 @@ TEST(SqliteSession, ReadOnlyRefusesWritesAndMissingFiles)
     const std::string mistyped = path + ".typo";
     EXPECT_THROW(OpenSqliteSession(mistyped, true), EDatabaseError);
     EXPECT_FALSE(std::filesystem::exists(mistyped));
+}
+
+TEST(SqliteSession, EngineFailuresReachThePersonInPortugueseAndTheLogInFull)
+{
+    TempFolder folder("fis-sqlite-failures");
+    const std::string locked = folder.file("locked.db"), damaged = folder.file("damaged.db");
+    LoadSqlScript(*OpenSqliteSession(locked, false), "CREATE TABLE T (A TEXT);");
+    auto holder = OpenSqliteSession(locked, false);
+    holder->Execute("BEGIN EXCLUSIVE");
+    {
+        std::ofstream out(damaged, std::ios::binary);
+        out << "SQLite format 3" << '\0' << std::string(4096, '\x7f');
+    }
+    const struct {
+        const char *label;
+        std::string path;
+        const char *says;
+    } rows[] = {
+        {"locked by another connection", locked, "bloqueado por outra operação"},
+        {"damaged file", damaged, "danificado"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.label);
+        try {
+            OpenSqliteSession(r.path, true)->Query("SELECT COUNT(*) FROM T", {});
+            ADD_FAILURE() << "read";
+        } catch (const EDatabaseError &e) {
+            EXPECT_NE(std::string(e.what()).find(r.says), std::string::npos) << e.what();
+            EXPECT_FALSE(e.EngineText().empty());
+        }
+    }
+    holder->Execute("COMMIT");
 }
 
 TEST(LoadSqlScript, NamesTheFailingStatement)
@@ -562,15 +683,15 @@ TEST_F(FirebirdTest, ReadOnlyLoginCannotWrite)
 
 TEST_F(FirebirdTest, EachQuerySeesAFreshSnapshot)
 {
-    // Monitoring tables stay frozen for the life of a transaction, so a second
-    // attachment shows up only if the next query runs in a new one.
-    const std::string count =
-        "SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$USER = CURRENT_USER";
-    const std::string before = *db->Query(count, {}).rows.at(0).at(0);
+    // Monitoring tables stay frozen for the life of a transaction, so an
+    // attachment made after the first query shows up only if the next query
+    // runs in a new one. The attachment is looked for by its own number, so
+    // other clients of the server coming and going do not matter.
+    db->Query("SELECT COUNT(*) FROM MON$ATTACHMENTS", {});
     auto other = OpenFirebirdSession(FirebirdFromEnv());
-    other->Query("SELECT 1 FROM RDB$DATABASE", {});
-    const std::string after = *db->Query(count, {}).rows.at(0).at(0);
-    EXPECT_GT(std::stoi(after), std::stoi(before));  // other test runs may connect too
+    const std::string id = *other->Query("SELECT CURRENT_CONNECTION FROM RDB$DATABASE", {}).rows.at(0).at(0);
+    const auto seen = db->Query("SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = :ID", {{"ID", id}});
+    EXPECT_EQ(firstColumn(seen), (Column{"1"}));
 }
 
 struct CellCase {

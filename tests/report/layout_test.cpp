@@ -136,6 +136,15 @@ TEST(Layout, BrokenLayoutsSayWhatAndWhere)
         {"parameter values not texts", layoutWith(R"({"parameters":[{"param":"P","values":{"E":1}}]})"),
          "o valor de 'E' em \"values\" deve ser um texto"},
         {"summary of a wrong kind", layoutWith(R"({"summary":"sim"})"), "\"summary\" deve ser"},
+        {"arrays nested past any use", "{\"a\":" + std::string(200000, '[') + std::string(200000, ']') + "}",
+         "em mais de 64 níveis"},
+        {"brackets in a text are no nesting", R"({"emptyText":"\")" + std::string(100, '[') + R"("})",
+         "nenhuma coluna visível"},
+        {"parentheses nested past any use",
+         layoutWith(R"({"columns":[{"expression":")" + std::string(30000, '(') + "A" + std::string(30000, ')') + R"("}]})"),
+         "mais de 200 parênteses ou sinais aninhados"},
+        {"signs nested past any use", layoutWith(R"({"columns":[{"expression":")" + std::string(30000, '-') + R"(A"}]})"),
+         "mais de 200 parênteses ou sinais aninhados"},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.what);

@@ -46,6 +46,17 @@ TEST(SavedReports, EveryTitleGetsASafeNameOfItsOwn)
     EXPECT_EQ(ReportFileName("a_b"), "a_b.json");
 }
 
+TEST(SavedReports, TitlesThatLookTheSameAreOneTitleAndOneFile)
+{
+    const std::string composed = "Caf\xC3\xA9", decomposed = "Cafe\xCC\x81";
+    EXPECT_EQ(ReportFileName(decomposed), ReportFileName(composed));
+    TempDir dir;
+    const std::string saved = dir.root.string();
+    SaveReportDefinition(saved, definition(decomposed), AtomicFile::Replace::Never);
+    EXPECT_THROW(SaveReportDefinition(saved, definition(composed), AtomicFile::Replace::Never), EFileExists);
+    EXPECT_EQ(titles(LoadSavedReports(saved, "FIS028")), std::vector<std::string>{composed});
+}
+
 TEST(SavedReports, TitlesThePersonCannotGiveAreRefusedInPortuguese)
 {
     for (const std::string &bad : {std::string(""), std::string("   "), std::string("Rela\xE7\xE3o"),
@@ -122,6 +133,9 @@ TEST(SavedReports, ABrokenCopyIsSkippedAndAGoneFileIsReported)
     const std::string saved = dir.root.string();
     SaveReportDefinition(saved, definition("Bom"), AtomicFile::Replace::Never);
     std::ofstream(dir.root / "FIS028" / "quebrado.json") << "{\"title\": \"Quebr";
+    // Deep enough to exhaust the stack of a recursive writer.
+    std::ofstream(dir.root / "FIS028" / "fundo.json")
+        << "{\"title\": \"Fundo\", \"layout\": " << std::string(200000, '[') << std::string(200000, ']') << "}";
     const ReportList list = LoadSavedReports(saved, "FIS028");
     EXPECT_EQ(titles(list), std::vector<std::string>{"Bom"});
     const ReportDefinition listed = list->at(0);
@@ -143,6 +157,8 @@ TEST(SavedReports, DefinitionErrorsAreInPortugueseWithoutLibraryText)
         {"{\"title\": \"x\", \"query\": []}", "\"query\" deve ser um objeto"},
         {"{\"title\": \"x\", \"query\": {\"sql\": [1]}}", "as linhas de \"sql\" devem ser textos"},
         {"{\"title\": \"x\", \"query\": {\"sql\": 1}}", "\"sql\" deve ser um texto ou uma lista"},
+        {"{\"title\": \"x\", \"layout\": {\"a\": [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]}}",
+         "mais de 64 níveis"},
     };
     for (const auto &r : rows) {
         try {

@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,6 +87,30 @@ TEST(AtomicFile, FailuresNameTheTarget)
     }
     EXPECT_EQ(f.entries(), std::set<std::string>{"pasta"});
     EXPECT_TRUE(fs::is_empty(f.file("pasta")));
+}
+
+TEST(AtomicFile, PastTheFileSizeLimitTheWriteFailsAndTheProcessLives)
+{
+    Folder f;
+    const std::string target = f.file("r.pdf");
+    ReplaceFileContents(target, "antes");
+    const pid_t child = fork();
+    if (child == 0) {
+        rlimit limit{1000, 1000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            ReplaceFileContents(target, std::string(5000, 'x'));
+        } catch (const Exception &e) {
+            _exit(e.Message().find("tamanho máximo") != std::string::npos ? 0 : 2);
+        }
+        _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(read(target), "antes");
+    EXPECT_EQ(f.entries(), std::set<std::string>{"r.pdf"});
 }
 
 TEST(AtomicFile, TemporariesOfDeadWritersAreRemovedAndLiveOnesKept)

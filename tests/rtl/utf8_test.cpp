@@ -32,3 +32,17 @@ TEST(FoldForSearchTest, LettersLoseCaseAndAccents)
 }
 
 } // namespace
+
+TEST(Utf8, NormalFormCMakesLookalikesTheSameBytes)
+{
+    const std::pair<std::string, std::string> rows[] = {
+        {"Cafe\xCC\x81", "Caf\xC3\xA9"},              // e and a combining accent
+        {"Caf\xC3\xA9", "Caf\xC3\xA9"},               // already composed
+        {"Sai\xCC\x81" "da de c\xCC\xA7", "Sa\xC3\xAD" "da de \xC3\xA7"},
+        {"A\xE2\x84\xAB", "A\xC3\x85"},              // the angstrom sign is the letter
+        {"", ""},
+        {"plain ASCII", "plain ASCII"},
+    };
+    for (const auto &[given, normal] : rows)
+        EXPECT_EQ(utf8::nfc(given), normal) << given;
+}

@@ -1,8 +1,16 @@
 // The scenario runner itself: what passes, what fails and how it says so.
 #include "scenario.h"
+#include "../support/temp_folder.h"
 #include "rtl/sysutils.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -73,3 +81,22 @@ TEST(ScenarioLineTest, SplitsWordsAndQuotedStrings)
 }
 
 } // namespace
+
+TEST(Runner, FoldersOfKilledRunsGoAtTheNextAndLiveOnesStay)
+{
+    TempFolder dir("fis-leftovers");
+    const pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    waitpid(gone, nullptr, 0);
+    const std::string dead = std::to_string(gone), alive = std::to_string(getpid());
+    const std::vector<std::string> folders = {
+        "fishost-saved-" + dead + "-aB3xYz", "fishost-run-" + dead + "-aB3xYz", "fisdemo-" + dead + "-aB3xYz",
+        "fishost-saved-" + alive + "-aB3xYz", "fishost-run-old-aB3xYz", "outro-" + dead + "-aB3xYz"};
+    for (const std::string &f : folders)
+        std::filesystem::create_directory(dir.file(f));
+    std::ofstream(dir.file("fisdemo-" + dead + "-aB3xYz/demo.sqlite")) << "x";
+    EXPECT_EQ(RemoveLeftoverRunFolders(dir.root.string()), 3u);
+    EXPECT_EQ(dir.entries(), (std::set<std::string>{"fishost-saved-" + alive + "-aB3xYz", "fishost-run-old-aB3xYz",
+                                                    "outro-" + dead + "-aB3xYz"}));
+}

@@ -26,6 +26,9 @@ TEST(CallBody, ParsesOnlyWellFormedCalls)
         {R"({"server":"S","method":"M","args":["a",1]})", false, "textos"},
         {R"({"server":"S","method":"M","args":[null]})", false, "textos"},
         {"{\"server\":\"S\",\"method\":\"M\",\"args\":[\"\xff\"]}", false, "JSON válido"},
+        {R"({"server":"S","method":"M","args":["[[[[[[[[[[[[[["]})", true, ""},
+        {R"({"server":"S","method":"M","args":[],"x":)" + std::string(200000, '[') + std::string(200000, ']') + "}",
+         false, "aninha"},
     };
     for (const Case &c : cases) {
         std::string error;

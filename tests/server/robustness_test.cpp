@@ -1,13 +1,17 @@
 // Clients that misbehave on purpose: ambiguous framing, slow senders, idle
 // crowds, more connections than the server takes, no descriptors left.
+#include "data/dberrors.h"
 #include "net/appserver_client.h"
+#include "net/appserver_process.h"
 #include "rtl/sysutils.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -180,17 +184,27 @@ TEST(Server, ConnectionsPerAddressAreCapped)
     a.reset();
     std::this_thread::sleep_for(milliseconds(100));  // the served client's close is seen
 
-    // Requests on their way are never closed to make room: the newcomer is refused.
+    // Requests on their way are not closed to make room while young: the
+    // newcomer is refused.
     const std::string partial = "POST /call HTTP/1.1\r\nHost: x\r\n";
     auto d = std::make_unique<RawSocket>(s.port);
-    for (RawSocket *sock : {&b, &c, d.get()})
+    for (RawSocket *sock : {&b, &c, d.get()}) {
         sock->Send(partial);
+        std::this_thread::sleep_for(milliseconds(20));
+    }
     std::this_thread::sleep_for(milliseconds(100));
     RawSocket refused(s.port);
     const std::string reply = refused.ReadAll(2);
     EXPECT_EQ(statusOf(reply), 503) << reply;
     EXPECT_EQ(errorText(reply), "Servidor de aplicação sem conexões livres; tente novamente em instantes.");
     EXPECT_TRUE(refused.closedByPeer);
+
+    // Held over a second, the oldest yields: slow senders from one address
+    // cannot keep its other clients out.
+    std::this_thread::sleep_for(milliseconds(1100));
+    EXPECT_EQ(RawPost(s.port, CallBody("Ping", {})).body, kPong);
+    EXPECT_EQ(statusOf(b.ReadAll(2)), 503);
+    EXPECT_TRUE(c.StillOpen());
 
     // One of them gone, the address has room again.
     d.reset();
@@ -236,4 +250,87 @@ TEST(Server, RefusesCleanlyWhenOutOfDescriptors)
     // Every connection it did take is still served, and new ones are.
     clients.clear();
     EXPECT_EQ(RawPost(s.port, CallBody("Ping", {})).body, kPong);
+}
+
+TEST(Server, CallsWithoutDatabaseWorkAreAnsweredWhileEveryWorkerIsBusy)
+{
+    // A session that holds its worker until the test lets it go.
+    struct Held : DatabaseSession {
+        std::shared_future<void> release;
+        ResultSet Query(const std::string &, const NamedValues &) override
+        {
+            release.wait();
+            return {};
+        }
+        void Execute(const std::string &) override {}
+        std::string EngineName() const override { return "held"; }
+    };
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    AppServerSettings settings;
+    settings.threads = 1;
+    TestServer s(settings, [released] {
+        auto session = std::make_unique<Held>();
+        session->release = released;
+        return session;
+    });
+    std::thread busy([&] { RawPost(s.port, CallBody("GetSerie", {"01", "", "", ""})); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    AppServerClientTimeouts deadline;
+    deadline.call = std::chrono::seconds(2);
+    AppServerClient client("127.0.0.1", s.port, "", deadline);
+    EXPECT_TRUE(client.Ping());
+    EXPECT_EQ(RawPost(s.port, "", {}, "/nowhere").status, 404);  // a refusal needs no worker either
+    EXPECT_EQ(RawPost(s.port, CallBody("Nope", {})).json().count("error"), 1u);
+    release.set_value();
+    busy.join();
+}
+
+TEST(Server, ALookupIsReusedForItsLifetimeOnlyAndFailuresNever)
+{
+    struct Counting : DatabaseSession {
+        std::unique_ptr<DatabaseSession> inner;
+        std::atomic<int> *queries;
+        ResultSet Query(const std::string &sql, const NamedValues &params) override
+        {
+            ++*queries;
+            return inner->Query(sql, params);
+        }
+        void Execute(const std::string &sql) override { inner->Execute(sql); }
+        std::string EngineName() const override { return inner->EngineName(); }
+    };
+    const struct {
+        const char *label;
+        int lifetimeMs;
+        int queries;  // for three equal calls and one other
+    } rows[] = {{"kept", 60000, 2}, {"never kept", 0, 4}};
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.label);
+        std::atomic<int> queries{0};
+        TemporaryDemoDatabase db;
+        AppServerSettings settings;
+        settings.lookupCacheTime = std::chrono::milliseconds(r.lifetimeMs);
+        TestServer s(settings, [&] {
+            auto session = std::make_unique<Counting>();
+            session->inner = OpenSqliteSession(db.Path(), true);
+            session->queries = &queries;
+            return session;
+        });
+        AppServerClient client("127.0.0.1", s.port);
+        const std::string first = client.Call("GetSerie", {"01", "", "", ""});
+        EXPECT_EQ(client.Call("GetSerie", {"01", "", "", ""}), first);
+        EXPECT_EQ(client.Call("GetSerie", {"01", "", "", ""}), first);
+        EXPECT_NE(client.Call("GetSerie", {"01", "", "", "E"}), first);
+        EXPECT_EQ(queries, r.queries);
+    }
+    // A failure is asked again.
+    std::atomic<int> opened{0};
+    TestServer failing({}, [&]() -> std::unique_ptr<DatabaseSession> {
+        ++opened;
+        throw EDatabaseError("fora do ar");
+    });
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(RawPost(failing.port, CallBody("GetSerie", {"01", "", "", ""})).json().count("error"), 1u);
+    EXPECT_EQ(opened, 2);
 }

@@ -122,21 +122,6 @@ struct RawSocket {
     bool closedByPeer = false;
 };
 
-// This process may hold `wanted` descriptors (the soft limit raised toward
-// the hard one); false when the system does not allow that many.
-inline bool RaiseOpenFileLimit(rlim_t wanted)
-{
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return false;
-    if (limit.rlim_cur >= wanted)
-        return true;
-    if (limit.rlim_max < wanted)
-        return false;
-    limit.rlim_cur = wanted;
-    return setrlimit(RLIMIT_NOFILE, &limit) == 0;
-}
-
 // A port nothing listens on.
 inline int FreePort()
 {

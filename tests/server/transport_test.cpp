@@ -195,3 +195,29 @@ TEST(Server, StopsPromptlyAnsweringWhatItReceived)
     EXPECT_LT(secondsSince(started), 1.0);
     EXPECT_NE(pending.ReadAll(2).find("PONG"), std::string::npos);
 }
+
+TEST(Server, AConnectionAtItsCallLimitLosesNoReply)
+{
+    AppServerSettings settings;
+    settings.keepAliveMaxRequests = 10000;
+    TestServer s(settings);
+    RawSocket sock(s.port);
+    const std::string body = CallBody("Ping", {});
+    const std::string one = "POST /call HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(body.size()) +
+                            "\r\n\r\n" + body;
+    // Far more than the limit, sent before any reply is read: the server
+    // must read past the rest rather than reset the replies away.
+    std::string calls;
+    for (int i = 0; i < 20000; ++i)
+        calls += one;
+    std::thread sender([&] { sock.Send(calls); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string replies = sock.ReadAll(5);
+    sender.join();
+    std::size_t pongs = 0;
+    for (auto at = replies.find("PONG"); at != std::string::npos; at = replies.find("PONG", at + 1))
+        ++pongs;
+    EXPECT_EQ(pongs, 10000u);
+    EXPECT_NE(replies.rfind("Connection: close"), std::string::npos);
+    EXPECT_TRUE(sock.closedByPeer);  // an orderly end, not a reset
+}

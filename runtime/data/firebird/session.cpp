@@ -2,9 +2,11 @@
 
 #include "data/dberrors.h"
 #include "data/firebird/values.h"
+#include "data/watchdog.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <mutex>
 
@@ -23,6 +25,36 @@ __attribute__((no_sanitize("vptr"))) XSQLDA *outputArea(soci::statement &st)
 __attribute__((no_sanitize("vptr"))) isc_db_handle attachmentOf(soci::session &session)
 {
     return static_cast<soci::firebird_session_backend *>(session.get_backend())->dbhp_;
+}
+
+// SOCI keeps its transaction handle private and does not export the accessor
+// its header declares; an explicit instantiation may name a private member,
+// which is how the handle is reached to start a read-only transaction in it.
+isc_tr_handle soci::firebird_session_backend::*transactionMember();
+template <isc_tr_handle soci::firebird_session_backend::*Member> struct TransactionMember {
+    friend isc_tr_handle soci::firebird_session_backend::*transactionMember() { return Member; }
+};
+template struct TransactionMember<&soci::firebird_session_backend::trhp_>;
+
+__attribute__((no_sanitize("vptr"))) isc_tr_handle *transactionOf(soci::session &session)
+{
+    return &(static_cast<soci::firebird_session_backend *>(session.get_backend())->*transactionMember());
+}
+
+__attribute__((no_sanitize("vptr"))) isc_stmt_handle statementOf(soci::statement &st)
+{
+    return static_cast<soci::firebird_statement_backend *>(st.get_backend())->stmtp_;
+}
+
+// The client library's words for a failure.
+std::string statusText(const ISC_STATUS *status)
+{
+    std::string text;
+    char line[512];
+    const ISC_STATUS *at = status;
+    while (fb_interpret(line, sizeof line, &at) > 0)
+        text += (text.empty() ? "" : "\n") + std::string(line);
+    return text;
 }
 
 bool hasCode(const soci::soci_error &e, ISC_STATUS code)
@@ -49,35 +81,74 @@ std::string connectValue(const std::string &what, const std::string &value)
     return '"' + value + '"';
 }
 
+// Network failures and a server or database going down: the attachment is
+// gone and only a new one helps.
+bool connectionLost(const soci::soci_error &e)
+{
+    for (ISC_STATUS code : {isc_network_error, isc_net_read_err, isc_net_write_err, isc_lost_db_connection,
+                            isc_shutdown, isc_att_shutdown, isc_conn_lost})
+        if (hasCode(e, code))
+            return true;
+    return false;
+}
+
+// A SOCI statement freed without throwing. SOCI frees the server's handle in
+// its destructor and throws when that fails, as it does once the connection
+// is gone; thrown while an error unwinds the stack, that ends the process.
+class Statement {
+public:
+    explicit Statement(soci::session &session) : st_(session) {}
+    ~Statement()
+    {
+        try {
+            st_.clean_up();
+        } catch (...) {
+            // The handle died with the connection; nothing is left to free.
+            backend()->stmtp_ = 0;
+            try {
+                st_.clean_up();
+            } catch (...) {
+            }
+        }
+    }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+    soci::statement &operator*() { return st_; }
+    soci::statement *operator->() { return &st_; }
+
+private:
+    __attribute__((no_sanitize("vptr"))) soci::firebird_statement_backend *backend()
+    {
+        return static_cast<soci::firebird_statement_backend *>(st_.get_backend());
+    }
+    soci::statement st_;
+};
+
 class FirebirdSession : public DatabaseSession {
 public:
     explicit FirebirdSession(const FirebirdConnection &c)
+        : watchdog_(std::chrono::milliseconds(std::max(c.timeoutMs, 0)), [this](int round) { late(round); })
     {
         if (c.database.empty())
             throw EDatabaseError("Banco de dados Firebird não informado.");
         if (!c.host.empty() && (c.port <= 0 || c.port > 65535))
             throw EDatabaseError("Porta inválida: " + std::to_string(c.port) + ".");
-        const std::string service =
-            c.host.empty() ? c.database : c.host + "/" + std::to_string(c.port) + ":" + c.database;
+        service_ = c.host.empty() ? c.database : c.host + "/" + std::to_string(c.port) + ":" + c.database;
         // Firebird takes each login item with a one-byte length; longer ones would wrap.
         for (const auto *item : {&c.user, &c.password, &c.charset})
             if (item->size() > 255)
                 throw EDatabaseError("Usuário, senha ou conjunto de caracteres longo demais.");
-        std::string connect = "service=" + connectValue("database", service);
+        connect_ = "service=" + connectValue("database", service_);
         if (!c.user.empty())
-            connect += " user=" + connectValue("user", c.user);
+            connect_ += " user=" + connectValue("user", c.user);
         if (!c.password.empty())
-            connect += " password=" + connectValue("password", c.password);
+            connect_ += " password=" + connectValue("password", c.password);
         if (!c.charset.empty())
-            connect += " charset=" + connectValue("charset", c.charset);
-        try {
-            sql_.open(soci::firebird, connect);
-        } catch (const soci::soci_error &e) {
-            throw EDatabaseError("Não foi possível abrir o banco de dados '" + service + "': " +
-                                 e.get_error_message());
-        }
-        attachment_ = attachmentOf(sql_);
+            connect_ += " charset=" + connectValue("charset", c.charset);
+        attach();
     }
+
+    ~FirebirdSession() override { drop(); }
 
     ResultSet Query(const std::string &sql, const NamedValues &params) override
     {
@@ -104,49 +175,59 @@ public:
         const std::vector<BoundValue> bound = ResolveBindings(sql, params);
         const FirebirdStatementText text = PrepareFirebirdStatement(sql);
         interrupted_ = false;
+        if (!sql_)
+            attach();
+        const CallWatchdog::Call call(watchdog_);
         // SOCI keeps pointers to the bound values: they must not move before execution.
         std::deque<std::string> values;
         std::deque<soci::indicator> indicators;
         try {
             // A transaction left open would pin the snapshot of its start.
-            sql_.commit();
+            sql_->commit();
             {
                 soci::row row;
-                soci::statement st(sql_);
-                st.alloc();
-                st.prepare(text.sql);
-                bindParams(st, text, bound, values, indicators);
-                const std::vector<FirebirdColumnType> columns = readColumnsAsText(st);
+                beginReading();
+                Statement st(*sql_);
+                st->alloc();
+                st->prepare(text.sql);
+                refuseUnlessSelect(*st);
+                bindParams(*st, text, bound, values, indicators);
+                const std::vector<FirebirdColumnType> columns = readColumnsAsText(*st);
                 std::vector<std::string> names;
-                XSQLDA *out = outputArea(st);
+                XSQLDA *out = outputArea(*st);
                 for (int i = 0; i < out->sqld; ++i)
                     names.emplace_back(out->sqlvar[i].aliasname,
                                        static_cast<std::size_t>(out->sqlvar[i].aliasname_length));
-                if (receiver.Columns(names)) {
-                    st.exchange(soci::into(row));
-                    st.define_and_bind();
+                watchdog_.Pause();
+                const bool wanted = receiver.Columns(names);
+                watchdog_.Resume();
+                if (wanted) {
+                    st->exchange(soci::into(row));
+                    st->define_and_bind();
                     // Firebird leaves the nullable flag off where it derives a parameter's
                     // type from a literal or a function argument, and then ignores the NULL
                     // indicator: the value would arrive as whatever the buffer holds.
-                    XSQLDA *in = inputArea(st);
+                    XSQLDA *in = inputArea(*st);
                     for (int i = 0; i < in->sqld; ++i)
                         in->sqlvar[i].sqltype |= 1;
                     std::vector<std::optional<std::string>> cells(names.size());
-                    for (bool more = st.execute(true); more; more = st.fetch()) {
+                    for (bool more = st->execute(true); more; more = st->fetch()) {
                         // A stop asked for while this side handled a row finds
                         // nothing to cancel on the server.
                         if (interrupted_)
                             throw EDatabaseCancelled(kCancelled);
                         for (std::size_t i = 0; i < row.size() && i < cells.size(); ++i)
                             cells[i] = FirebirdCellText(row, i, columns.at(i));
-                        if (!receiver.Row(cells))
+                        watchdog_.Pause();
+                        const bool goOn = receiver.Row(cells);
+                        watchdog_.Resume();
+                        if (!goOn)
                             break;
                     }
                 }
             }
-            sql_.commit();
+            sql_->commit();
         } catch (const soci::soci_error &e) {
-            rollbackQuietly();
             fail(e);
         } catch (...) {
             rollbackQuietly();
@@ -161,12 +242,20 @@ public:
             throw EDatabaseError("Comando com parâmetro ou variável (:" + text.markers.front() +
                                  ") não pode ser executado sem valores.");
         interrupted_ = false;
+        if (!sql_)
+            attach();
+        const CallWatchdog::Call call(watchdog_);
         try {
-            sql_.commit();
-            sql_ << text.sql;
-            sql_.commit();
+            sql_->commit();
+            {
+                Statement st(*sql_);
+                st->alloc();
+                st->prepare(text.sql);
+                st->define_and_bind();
+                st->execute(true);
+            }
+            sql_->commit();
         } catch (const soci::soci_error &e) {
-            rollbackQuietly();
             fail(e);
         }
     }
@@ -179,11 +268,7 @@ public:
     void Interrupt() override
     {
         interrupted_ = true;
-        std::lock_guard lock(attachmentMutex_);
-        if (!attachment_)
-            return;
-        ISC_STATUS_ARRAY status;
-        fb_cancel_operation(status, &attachment_, fb_cancel_raise);
+        cancel(fb_cancel_raise);
     }
 
 private:
@@ -250,26 +335,116 @@ private:
 
     static constexpr const char *kCancelled = "Comando interrompido.";
 
+    void attach()
+    {
+        auto session = std::make_unique<soci::session>();
+        isc_tr_handle *transaction = nullptr;
+        try {
+            session->open(soci::firebird, connect_);
+            transaction = transactionOf(*session);
+        } catch (const soci::soci_error &e) {
+            throw EDatabaseError("Não foi possível abrir o banco de dados '" + service_ + "': " +
+                                 e.get_error_message());
+        }
+        std::lock_guard lock(attachmentMutex_);
+        sql_ = std::move(session);
+        transaction_ = transaction;
+        attachment_ = attachmentOf(*sql_);
+    }
+
+    // A read-only transaction in SOCI's handle, so whatever the statement
+    // calls (a procedure, a block) cannot write either.
+    void beginReading()
+    {
+        static const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_concurrency, isc_tpb_wait};
+        ISC_STATUS_ARRAY status;
+        if (isc_start_transaction(status, transaction_, 1, &attachment_, static_cast<short>(sizeof tpb), tpb))
+            throw soci::firebird_soci_error(statusText(status), status);
+    }
+
+    // A report or lookup must be a plain select: not an update, a procedure
+    // call, nor a select that locks rows.
+    static void refuseUnlessSelect(soci::statement &st)
+    {
+        const char item[] = {isc_info_sql_stmt_type};
+        char answer[16] = {};
+        ISC_STATUS_ARRAY status;
+        isc_stmt_handle handle = statementOf(st);
+        if (isc_dsql_sql_info(status, &handle, sizeof item, item, sizeof answer, answer))
+            throw soci::firebird_soci_error(statusText(status), status);
+        if (answer[0] != isc_info_sql_stmt_type)
+            throw EDatabaseError(kWriteRefusedText);
+        const short length = static_cast<short>(isc_vax_integer(answer + 1, 2));
+        if (isc_vax_integer(answer + 3, length) != isc_info_sql_stmt_select)
+            throw EDatabaseError(kWriteRefusedText);
+    }
+
+    // Lets the attachment go without throwing, whatever state it is in. The
+    // client library takes a rollback and a detach on a broken connection for
+    // done, which SOCI's own teardown relies on.
+    void drop() noexcept
+    {
+        if (!sql_)
+            return;
+        rollbackQuietly();
+        std::lock_guard lock(attachmentMutex_);
+        attachment_ = 0;
+        try {
+            sql_.reset();
+        } catch (...) {
+        }
+    }
+
+    void cancel(int how)
+    {
+        std::lock_guard lock(attachmentMutex_);
+        if (!attachment_)
+            return;
+        ISC_STATUS_ARRAY status;
+        fb_cancel_operation(status, &attachment_, static_cast<ISC_USHORT>(how));
+    }
+
+    // The watchdog's rounds: ask the server to stop, then cut the connection,
+    // which a frozen network or server never answers otherwise.
+    void late(int round) { cancel(round == 1 ? fb_cancel_raise : fb_cancel_abort); }
+
     [[noreturn]] void fail(const soci::soci_error &e)
     {
+        const std::string engineText = e.get_error_message();
+        if (watchdog_.Late()) {
+            drop();
+            throw EDatabaseTimeout(DatabaseTimeoutText(watchdog_.Limit().count()), engineText);
+        }
+        if (connectionLost(e)) {
+            drop();
+            throw EDatabaseConnectionLost(kConnectionLostText, engineText);
+        }
+        rollbackQuietly();
         if (hasCode(e, isc_cancelled))
             throw EDatabaseCancelled(kCancelled);
-        throw EDatabaseError(e.get_error_message());
+        if (hasCode(e, isc_read_only_trans))
+            throw EDatabaseError(kWriteRefusedText, engineText);
+        throw EDatabaseError(engineText);
     }
 
     void rollbackQuietly() noexcept
     {
         try {
-            sql_.rollback();
+            if (sql_)
+                sql_->rollback();
         } catch (...) {
             // The original error is the one worth reporting.
         }
     }
 
-    soci::session sql_;
-    std::mutex attachmentMutex_;  // the handle Interrupt cancels on
+    std::string service_;
+    std::string connect_;
+    std::unique_ptr<soci::session> sql_;  // none after a loss, until the next call
+    isc_tr_handle *transaction_ = nullptr;  // SOCI's, inside sql_
+    std::mutex attachmentMutex_;          // the handle Interrupt cancels on
     isc_db_handle attachment_ = 0;
     std::atomic<bool> interrupted_{false};
+    CallWatchdog watchdog_;  // last: stopped before the rest goes
 };
 } // namespace
 

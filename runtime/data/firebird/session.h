@@ -17,6 +17,9 @@
 //
 // Each call runs in its own transaction, committed at its end, so a
 // long-lived session always reads what others committed meanwhile.
+//
+// A broken connection or a server going down fails the call with
+// EDatabaseConnectionLost, and the next call connects again.
 #include "data/session.h"
 
 #include <memory>
@@ -30,6 +33,9 @@ struct FirebirdConnection {
     std::string user;
     std::string password;
     std::string charset = "UTF8";
+    // How long the server may keep silent during a call before the statement
+    // is cancelled and the connection dropped (EDatabaseTimeout); 0: no limit.
+    int timeoutMs = 0;
 };
 
 // Raises EDatabaseError when the server refuses the connection.

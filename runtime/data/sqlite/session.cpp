@@ -3,10 +3,13 @@
 #include "data/dberrors.h"
 #include "data/sqlite/functions.h"
 #include "data/sqlite/statements.h"
+#include "data/watchdog.h"
 
 #include <soci/soci.h>
 #include <soci/sqlite3/soci-sqlite3.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 namespace {
@@ -17,15 +20,46 @@ __attribute__((no_sanitize("vptr"))) void *rawHandle(soci::session &session)
     return static_cast<soci::sqlite3_session_backend *>(session.get_backend())->conn_;
 }
 
+// Hands rows on with the deadline's clock stopped while the caller works.
+class PausingReceiver : public RowReceiver {
+public:
+    PausingReceiver(RowReceiver &inner, CallWatchdog &dog) : inner_(inner), dog_(dog) {}
+    bool Columns(const std::vector<std::string> &names) override
+    {
+        dog_.Pause();
+        const bool wanted = inner_.Columns(names);
+        dog_.Resume();
+        return wanted;
+    }
+    bool Row(const std::vector<std::optional<std::string>> &cells) override
+    {
+        dog_.Pause();
+        const bool wanted = inner_.Row(cells);
+        dog_.Resume();
+        return wanted;
+    }
+
+private:
+    RowReceiver &inner_;
+    CallWatchdog &dog_;
+};
+
 class SqliteSession : public DatabaseSession {
 public:
-    SqliteSession(const std::string &path, bool readOnly)
+    SqliteSession(const std::string &path, bool readOnly, int timeoutMs)
+        // Every round interrupts again: one that lands between two steps is lost.
+        : watchdog_(std::chrono::milliseconds(std::max(timeoutMs, 0)), [this](int) { Interrupt(); })
     {
         std::string connect = "db=" + (path.find(' ') == std::string::npos ? path : '"' + path + '"');
         if (readOnly)
             connect += " readonly=1";
         try {
             sql_.open(soci::sqlite3, connect);
+        } catch (const soci::sqlite3_soci_error &e) {
+            std::string why = SqliteFailureText(e.result());
+            throw EDatabaseError("Não foi possível abrir o banco de dados '" + path + "': " +
+                                     (why.empty() ? e.get_error_message() : why),
+                                 e.get_error_message());
         } catch (const soci::soci_error &e) {
             throw EDatabaseError("Não foi possível abrir o banco de dados '" + path + "': " +
                                  e.get_error_message());
@@ -38,21 +72,42 @@ public:
 
     ResultSet Query(const std::string &sql, const NamedValues &params) override
     {
-        return statements_->Query(sql, ResolveBindings(sql, params));
+        const std::vector<BoundValue> bound = ResolveBindings(sql, params);
+        const CallWatchdog::Call call(watchdog_);
+        try {
+            return statements_->Query(sql, bound);
+        } catch (const EDatabaseCancelled &e) {
+            throwIfLate(e);
+            throw;
+        }
     }
 
     void QueryRows(const std::string &sql, const NamedValues &params, RowReceiver &receiver) override
     {
-        statements_->QueryRows(sql, ResolveBindings(sql, params), receiver);
+        const std::vector<BoundValue> bound = ResolveBindings(sql, params);
+        const CallWatchdog::Call call(watchdog_);
+        PausingReceiver paused(receiver, watchdog_);
+        try {
+            statements_->QueryRows(sql, bound, paused);
+        } catch (const EDatabaseCancelled &e) {
+            throwIfLate(e);
+            throw;
+        }
     }
 
     void Execute(const std::string &sql) override
     {
+        const CallWatchdog::Call call(watchdog_);
         try {
             sql_ << sql;
         } catch (const soci::sqlite3_soci_error &e) {
-            if (e.result() == SQLITE_INTERRUPT)
-                throw EDatabaseCancelled("Comando interrompido.");
+            if (e.result() == SQLITE_INTERRUPT) {
+                const EDatabaseCancelled cancelled("Comando interrompido.");
+                throwIfLate(cancelled);
+                throw cancelled;
+            }
+            if (std::string why = SqliteFailureText(e.result()); !why.empty())
+                throw EDatabaseError(std::move(why), e.get_error_message());
             throw EDatabaseError(e.get_error_message());
         } catch (const soci::soci_error &e) {
             throw EDatabaseError(e.get_error_message());
@@ -68,15 +123,22 @@ public:
     }
 
 private:
+    void throwIfLate(const EDatabaseCancelled &e) const
+    {
+        if (watchdog_.Late())
+            throw EDatabaseTimeout(DatabaseTimeoutText(watchdog_.Limit().count()), e.Message());
+    }
+
     soci::session sql_;
     std::unique_ptr<SqliteStatementCache> statements_;
+    CallWatchdog watchdog_;  // last: stopped before the connection closes
 };
 } // namespace
 
-std::unique_ptr<DatabaseSession> OpenSqliteSession(const std::string &path, bool readOnly)
+std::unique_ptr<DatabaseSession> OpenSqliteSession(const std::string &path, bool readOnly, int timeoutMs)
 {
     std::error_code ec;
     if (readOnly && !std::filesystem::is_regular_file(path, ec))
         throw EDatabaseError("Banco de dados '" + path + "' não encontrado.");
-    return std::make_unique<SqliteSession>(path, readOnly);
+    return std::make_unique<SqliteSession>(path, readOnly, timeoutMs);
 }

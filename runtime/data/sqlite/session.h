@@ -16,5 +16,7 @@
 #include <string>
 
 // readOnly opens with writes refused, and a path that does not exist fails
-// instead of creating an empty database. Raises EDatabaseError.
-std::unique_ptr<DatabaseSession> OpenSqliteSession(const std::string &path, bool readOnly);
+// instead of creating an empty database. A statement still running after
+// timeoutMs (0: no limit; time the caller spends on a streamed row does not
+// count) is interrupted and fails with EDatabaseTimeout. Raises EDatabaseError.
+std::unique_ptr<DatabaseSession> OpenSqliteSession(const std::string &path, bool readOnly, int timeoutMs = 0);

@@ -10,11 +10,34 @@
 #include <memory>
 #include <unordered_map>
 
+std::string SqliteFailureText(int code)
+{
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return "O banco de dados está bloqueado por outra operação; tente de novo em instantes.";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return "O arquivo do banco de dados está danificado ou não é um banco de dados.";
+    case SQLITE_CANTOPEN: return "O arquivo do banco de dados não pôde ser aberto.";
+    case SQLITE_IOERR: return "Erro de leitura ou gravação no arquivo do banco de dados.";
+    case SQLITE_FULL: return "O disco do banco de dados está cheio.";
+    case SQLITE_READONLY: return "O banco de dados só pode ser lido.";
+    case SQLITE_NOMEM: return "Memória insuficiente para o banco de dados.";
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return "Sem permissão para acessar o banco de dados.";
+    default: return {};
+    }
+}
+
 [[noreturn]] void FailSqlite(void *handle)
 {
     auto *db = static_cast<sqlite3 *>(handle);
-    if (sqlite3_errcode(db) == SQLITE_INTERRUPT)
+    const int code = sqlite3_extended_errcode(db);
+    if ((code & 0xff) == SQLITE_INTERRUPT)
         throw EDatabaseCancelled("Comando interrompido.");
+    // The engine's own words stay for the log; a statement's mistakes
+    // (a column it lacks, its syntax) keep them, since they name the spot.
+    if (std::string text = SqliteFailureText(code); !text.empty())
+        throw EDatabaseError(std::move(text), sqlite3_errmsg(db));
     throw EDatabaseError(sqlite3_errmsg(db));
 }
 
@@ -76,15 +99,45 @@ void readCell(sqlite3_stmt *stmt, int i, std::optional<std::string> &cell)
         throw EDatabaseError(std::string("Tipo sem suporte na coluna '") + sqlite3_column_name(stmt, i) + "'.");
     }
 }
+// Statements that read may still attach another file (which creates it) or
+// detach one; those are refused while such a statement is prepared.
+int authorize(void *reading, int action, const char *, const char *, const char *, const char *)
+{
+    if (*static_cast<bool *>(reading) && (action == SQLITE_ATTACH || action == SQLITE_DETACH))
+        return SQLITE_DENY;
+    return SQLITE_OK;
+}
+
+// Prepares a statement that may only read; raises EDatabaseError otherwise.
+sqlite3_stmt *prepareReading(sqlite3 *db, const std::string &sql, unsigned flags, bool &reading)
+{
+    sqlite3_stmt *stmt = nullptr;
+    reading = true;
+    const int rc = sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), flags, &stmt, nullptr);
+    reading = false;
+    if (rc == SQLITE_AUTH)
+        throw EDatabaseError(kWriteRefusedText, sqlite3_errmsg(db));
+    if (rc != SQLITE_OK)
+        FailSqlite(db);
+    if (!stmt)
+        throw EDatabaseError("Comando vazio.");
+    if (!sqlite3_stmt_readonly(stmt)) {
+        sqlite3_finalize(stmt);
+        throw EDatabaseError(kWriteRefusedText);
+    }
+    return stmt;
+}
 } // namespace
 
 struct SqliteStatementCache::Cache {
     sqlite3 *db = nullptr;
+    bool reading = false;  // a statement that may only read is being prepared
     std::list<std::pair<std::string, sqlite3_stmt *>> order;  // most recently used first
     std::unordered_map<std::string, decltype(order)::iterator> index;
 
     ~Cache()
     {
+        sqlite3_set_authorizer(db, nullptr, nullptr);
         for (auto &entry : order)
             sqlite3_finalize(entry.second);
     }
@@ -97,12 +150,7 @@ struct SqliteStatementCache::Cache {
             order.splice(order.begin(), order, it->second);
             return it->second->second;
         }
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt,
-                               nullptr) != SQLITE_OK)
-            fail();
-        if (!stmt)
-            throw EDatabaseError("Comando vazio.");
+        sqlite3_stmt *stmt = prepareReading(db, sql, SQLITE_PREPARE_PERSISTENT, reading);
         order.emplace_front(sql, stmt);
         index.emplace(sql, order.begin());
         if (order.size() > SqliteStatementCache::kCapacity) {
@@ -117,6 +165,7 @@ struct SqliteStatementCache::Cache {
 SqliteStatementCache::SqliteStatementCache(void *db) : cache_(std::make_unique<Cache>())
 {
     cache_->db = static_cast<sqlite3 *>(db);
+    sqlite3_set_authorizer(cache_->db, authorize, &cache_->reading);
 }
 
 SqliteStatementCache::~SqliteStatementCache() = default;
@@ -158,11 +207,7 @@ void SqliteStatementCache::QueryRows(const std::string &sql, const std::vector<B
                                      RowReceiver &receiver)
 {
     sqlite3 *db = cache_->db;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr) != SQLITE_OK)
-        FailSqlite(db);
-    if (!stmt)
-        throw EDatabaseError("Comando vazio.");
+    sqlite3_stmt *stmt = prepareReading(db, sql, 0, cache_->reading);
     const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> finalize(stmt, sqlite3_finalize);
     bindValues(db, stmt, bound);
     const int columns = sqlite3_column_count(stmt);

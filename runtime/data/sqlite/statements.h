@@ -9,8 +9,12 @@
 #include <string>
 #include <vector>
 
+// What the person reads for an engine failure of this result code (locked,
+// damaged, unreadable, full...), or empty where the engine's text says more.
+std::string SqliteFailureText(int code);
 // Raises the connection's last error: EDatabaseCancelled when an interrupt
-// stopped the statement, EDatabaseError otherwise. `db` is the raw handle.
+// stopped the statement, EDatabaseError otherwise, in Portuguese where
+// SqliteFailureText has words for it. `db` is the raw handle.
 [[noreturn]] void FailSqlite(void *db);
 
 class SqliteStatementCache {
@@ -26,7 +30,8 @@ public:
     SqliteStatementCache &operator=(const SqliteStatementCache &) = delete;
 
     // Runs `sql` with the values bound by marker name (NULL for a null
-    // value); every column is read as text. Raises EDatabaseError.
+    // value); every column is read as text. Raises EDatabaseError, also for
+    // a statement that would write or attach a file: these only read.
     ResultSet Query(const std::string &sql, const std::vector<BoundValue> &bound);
     // The same, handing each row to `receiver` as it is read. The statement
     // is prepared for this run alone, so the receiver may run others.
