@@ -1,6 +1,7 @@
 // fishost-qt: the host program on the desktop. A main window with the
 // screens inside it; the screen package and its host come from HostRun.
 #include "hostsetup.h"
+#include "import_dialog.h"
 #include "qt_reportui.h"
 #include "qticons.h"
 #include "qtwidgetset.h"
@@ -153,7 +154,7 @@ int runWindow(QApplication &app, const Options &options)
     window.setCentralWidget(area);
     SetWidgetSet(std::make_unique<QtWidgetSet>(area));
     auto *ws = static_cast<QtWidgetSet *>(&WidgetSet());
-    ws->SetAcceleratorsTaken(QStringLiteral("RJ"));  // &Relatórios, &Janelas
+    ws->SetAcceleratorsTaken(QStringLiteral("RJD"));  // &Relatórios, &Janelas, &Dados
     SetReportUserInterface(std::make_unique<QtReportUi>(&window, area));
 
     auto *open = new QAction(QStringLiteral("Resumo não Oficial de CFOp"), &window);
@@ -197,6 +198,7 @@ int runWindow(QApplication &app, const Options &options)
             QApplication::exit(2);
             return;
         }
+        AddImportAction(window, run->Config(), run->UsesDemoCopy());
         open->trigger();
         if (options.firstPaint)
             if (TCustomForm *screen = Application ? Application->ActiveChild() : nullptr)
