@@ -107,6 +107,8 @@ void TfrmResumoOficialCfop::BuildForm()
     }
     FIS02800_MEMBERS(FIS02800_BIND)
 #undef FIS02800_BIND
+    BindMember(lblListaTp_, "lblListaTp");
+    BindMember(lblListaMod_, "lblListaMod");
 }
 
 void TfrmResumoOficialCfop::FormCreate(TObject *Sender)

@@ -122,6 +122,13 @@ private:
     // Enables each registration group, or disables it and empties its edit.
     void SetRegistrationGroups(bool state, bool municipal);
     void CallGetSerie(const std::string &series);
+    // Tells beside "Lista" and in its hint which entries of the list are ticked.
+    void ShowTicked(TRadioButton *lista, TLabel *shown, const std::string &keys);
+    void ShowTickedLists();
+
+    // Beside each list's button; not among the designed members.
+    TLabel *lblListaTp_ = nullptr;
+    TLabel *lblListaMod_ = nullptr;
 };
 
 // The report titles that change the screen, spelled exactly as the reports list them.

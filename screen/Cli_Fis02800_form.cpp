@@ -39,6 +39,15 @@ ComponentDesc LookupButton(const char *name, const char *associate, int left, in
                  own);
 }
 
+// What a multi-pick list holds, beside its button; filled by the screen.
+ComponentDesc TickedLabel(const char *name, int left, int top, int width)
+{
+    return C("TLabel", name,
+             {P("Left", left), P("Top", top), P("Width", width), P("Height", 13), P("Caption", ""), P("AutoSize", false),
+              P("ParentFont", false), P("Font.Name", "MS Sans Serif"), P("Font.Size", 8), P("Font.Bold", false),
+              P("ShowHint", true)});
+}
+
 // Read-only client-side settings shared by every query of the screen.
 ComponentDesc Query(const char *name, const char *dataSource, Props statement)
 {
@@ -208,8 +217,9 @@ std::vector<ComponentDesc> ParameterControls()
               P("OnClick", "rdbTodosTpClick")}),
            C("TRadioButton", "rdbListaTp",
              {P("Left", 6), P("Top", 40), P("Width", 50), P("Height", 17), P("Caption", "Lista"), P("TabOrder", 1),
-              P("Enabled", false), P("ParentFont", true), P("OnClick", "rdbListaTpClick")}),
-           LookupButton("btnTpOperacao", "rdbListaTp", 61, 37, 21, false, {P("OnClick", "btnTpOperacaoClick")})}),
+              P("Enabled", false), P("ParentFont", true), P("ShowHint", true), P("OnClick", "rdbListaTpClick")}),
+           LookupButton("btnTpOperacao", "rdbListaTp", 61, 37, 21, false, {P("OnClick", "btnTpOperacaoClick")}),
+           TickedLabel("lblListaTp", 85, 42, 33)}),
         // Document models
         C("TGroupBox", "grbModDoc",
           {P("Left", 150), P("Top", 299), P("Width", 137), P("Height", 69), P("Caption", " Modelo Documento "),
@@ -221,8 +231,9 @@ std::vector<ComponentDesc> ParameterControls()
               P("OnClick", "rdbTodosModClick")}),
            C("TRadioButton", "rdbListaMod",
              {P("Left", 7), P("Top", 40), P("Width", 51), P("Height", 13), P("Caption", "Lista"), P("TabOrder", 1),
-              P("Enabled", false), P("ParentFont", true), P("OnClick", "rdbListaModClick")}),
-           LookupButton("btnModDoc", "rdbListaMod", 65, 37, 21, false, {P("OnClick", "btnModDocClick")})}),
+              P("Enabled", false), P("ParentFont", true), P("ShowHint", true), P("OnClick", "rdbListaModClick")}),
+           LookupButton("btnModDoc", "rdbListaMod", 65, 37, 21, false, {P("OnClick", "btnModDocClick")}),
+           TickedLabel("lblListaMod", 89, 42, 45)}),
     };
 }
 

@@ -225,6 +225,7 @@ const std::vector<Runner::Verb> &Runner::Expectations()
         {"checked", "CONTROL yes|no", "a radio button's checked state", &Runner::ExpectChecked},
         {"caption", "CONTROL \"TEXT\"", "the caption of a label, group box, radio button or the form",
          &Runner::ExpectCaption},
+        {"hint", "CONTROL \"TEXT\"", "the hint the control shows", &Runner::ExpectHint},
         {"color", "CONTROL NAME", "the colour by name (clInfoBk, clWindow, clBtnFace, clWhite)", &Runner::ExpectColor},
         {"selected", "CONTROL \"ITEM\"", "the selected entry of a combo box", &Runner::ExpectSelected},
         {"title", "CONTROL \"TEXT\"", "the title a lookup button has now", &Runner::ExpectTitle},

@@ -93,6 +93,11 @@ void Runner::ExpectCaption(const Words &w)
     ExpectQuoted(w, "caption", "caption", [this](const std::string &c) { return FindAs<TControl>(c, "a control").Caption(); });
 }
 
+void Runner::ExpectHint(const Words &w)
+{
+    ExpectQuoted(w, "hint", "hint", [this](const std::string &c) { return FindAs<TControl>(c, "a control").Hint(); });
+}
+
 void Runner::ExpectColor(const Words &w)
 {
     const std::string &control = Arg(w, 2, "control");

@@ -135,6 +135,7 @@ private:
     void ExpectEnabled(const Words &w);
     void ExpectChecked(const Words &w);
     void ExpectCaption(const Words &w);
+    void ExpectHint(const Words &w);
     void ExpectColor(const Words &w);
     void ExpectSelected(const Words &w);
     void ExpectTitle(const Words &w);

@@ -1,4 +1,5 @@
 // Combo boxes: a pick from the list goes to the model.
+#include "qticons.h"
 #include "qtpeer.h"
 
 #include "vcl/stdctrls.h"
@@ -44,13 +45,48 @@ protected:
                 box()->clear();
                 box()->addItems(items);
             }
+            SyncNotes();
             box()->setCurrentIndex(combo_.ItemIndex());
+            SyncHint();
         } else if (what == ControlProperty::ItemIndex) {
             box()->setCurrentIndex(combo_.ItemIndex());
+            SyncHint();
+        } else if (what == ControlProperty::Hint) {
+            SyncHint();
         }
     }
 
 private:
+    // An entry with a remark is marked without touching its text: a picture
+    // (also shown on the closed box), italics in the list and the remark as
+    // its hint.
+    void SyncNotes()
+    {
+        for (int i = 0; i < box()->count(); ++i) {
+            const std::string &note = combo_.ItemNote(i);
+            if (note.empty()) {
+                box()->setItemData(i, QVariant(), Qt::DecorationRole);
+                box()->setItemData(i, QVariant(), Qt::FontRole);
+                box()->setItemData(i, QVariant(), Qt::ToolTipRole);
+                continue;
+            }
+            QFont italic = box()->font();
+            italic.setItalic(true);
+            box()->setItemData(i, PictureIcon(Picture::EditLayout), Qt::DecorationRole);
+            box()->setItemData(i, italic, Qt::FontRole);
+            box()->setItemData(i, qs(note), Qt::ToolTipRole);
+        }
+    }
+    // The closed box tells the remark of the entry it shows.
+    void SyncHint()
+    {
+        QString hint = qs(combo_.Hint());
+        const std::string &note = combo_.ItemNote(combo_.ItemIndex());
+        if (!note.empty())
+            hint = hint.isEmpty() ? qs(note) : hint + QLatin1Char('\n') + qs(note);
+        box()->setToolTip(hint);
+    }
+
     TComboBox &combo_;
 };
 

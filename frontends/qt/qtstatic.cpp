@@ -52,14 +52,19 @@ protected:
     void SyncOwn(ControlProperty what) override
     {
         if (what == ControlProperty::Caption) {
-            QString text = QtCaption(control_.Caption());
-            if (!accel_.isNull()) {
-                text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-                const qsizetype at = text.indexOf(accel_, 0, Qt::CaseInsensitive);
-                if (at >= 0)
-                    text.insert(at, QLatin1Char('&'));
+            const QString text = QtCaption(control_.Caption());
+            const qsizetype at = accel_.isNull() ? -1 : text.indexOf(accel_, 0, Qt::CaseInsensitive);
+            if (at >= 0) {
+                // A label without a Qt buddy (the shortcut goes through the
+                // model) would show '&' as it is: the letter is underlined here.
+                label()->setTextFormat(Qt::RichText);
+                label()->setText(QStringLiteral("<span style=\"white-space:pre\">%1<u>%2</u>%3</span>")
+                                     .arg(text.left(at).toHtmlEscaped(), text.mid(at, 1).toHtmlEscaped(),
+                                          text.mid(at + 1).toHtmlEscaped()));
+            } else {
+                label()->setTextFormat(Qt::PlainText);
+                label()->setText(text);
             }
-            label()->setText(text);
             SyncBounds();
         }
     }

@@ -8,6 +8,9 @@
 
 #include <QApplication>
 #include <QCalendarWidget>
+#include <QComboBox>
+#include <QTableWidget>
+#include <QToolTip>
 #include <QDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -16,6 +19,8 @@
 #include <QTimer>
 
 #include <iostream>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -73,7 +78,8 @@ void FinishScreenshot(const QPixmap &shot, const QString &file, int *rc)
 
 bool IsScreenshotView(const QString &view)
 {
-    static const QStringList views = {"screen", "pick", "taxes", "tree", "types", "models", "calendar", "message"};
+    static const QStringList views = {"screen", "pick", "taxes",    "tree",    "types",  "models",
+                                      "ticked", "reports", "calendar", "message"};
     return views.contains(view) || IsReportScreenshotView(view);
 }
 
@@ -112,6 +118,39 @@ void ScheduleScreenshot(QMainWindow &window, const QString &view, const QString 
                 });
                 ws->Run([button] { button->Click(); });
             }
+        } else if (view == "ticked") {
+            // Both lists answered as a person would: a few rows ticked, then OK;
+            // the hint of the models' "Lista" shown.
+            PickReport(*ws, "Relação de Notas Fiscais");
+            for (auto [radio, button, rows] : {std::tuple{"rdbListaTp", "btnTpOperacao", std::vector<int>{0, 3, 4}},
+                                               std::tuple{"rdbListaMod", "btnModDoc", std::vector<int>{0, 1}}}) {
+                auto *list = dynamic_cast<TWinControl *>(ScreenControl(radio));
+                TControl *pick = ScreenControl(button);
+                if (!list || !pick)
+                    continue;
+                ws->Run([list] {
+                    list->SetFocus();
+                    list->Click();
+                });
+                QTimer::singleShot(100, qApp, [rows] {
+                    for (QWidget *w : QApplication::topLevelWidgets())
+                        if (auto *d = dynamic_cast<PickRowsDialog *>(w); d && d->isVisible()) {
+                            for (int row : rows)
+                                if (row < d->Table()->rowCount())
+                                    d->Table()->item(row, 0)->setCheckState(Qt::Checked);
+                            d->accept();
+                        }
+                });
+                ws->Run([pick] { pick->Click(); });
+            }
+            if (TControl *models = ScreenControl("rdbListaMod"))
+                if (QWidget *w = QtWidgetSet::WidgetOf(*models))
+                    QToolTip::showText(w->mapToGlobal(w->rect().bottomLeft()), w->toolTip(), w);
+        } else if (view == "reports") {
+            // The list open: an edited report is marked, its title as delivered.
+            if (auto *reports = ScreenControl("cbbReportNames"))
+                if (auto *box = qobject_cast<QComboBox *>(QtWidgetSet::WidgetOf(*reports)))
+                    box->showPopup();
         } else if (view == "tree") {
             PickReport(*ws, "Relação de Notas Fiscais");
             if (auto *code = dynamic_cast<TWinControl *>(ScreenControl("medProdInic")))

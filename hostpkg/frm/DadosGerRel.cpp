@@ -138,6 +138,14 @@ void TfrmDadosGerRel::ListReports(bool tellMissing)
             MergeSavedReports(shipped ? *shipped : std::vector<ReportDefinition>{}, *saved));
     for (const auto &r : Reports())
         cbbReportNames->AddItem(r.title);
+    // A layout the person saved over a delivered report keeps the delivered
+    // title (the screen goes by it), so the entry carries the mark instead.
+    if (shipped)
+        for (std::size_t i = 0; i < Reports().size(); ++i)
+            if (Reports()[i].saved &&
+                std::any_of(shipped->begin(), shipped->end(),
+                            [&](const ReportDefinition &d) { return d.title == Reports()[i].title; }))
+                cbbReportNames->SetItemNote(static_cast<int>(i), "Layout alterado");
     if (!selected.empty())
         for (std::size_t i = 0; i < Reports().size(); ++i)
             if (Reports()[i].title == selected)

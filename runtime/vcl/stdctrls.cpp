@@ -133,6 +133,7 @@ TComboBox::TComboBox(TComponent *owner) : TWinControl(owner) { SetColor(clWindow
 void TComboBox::SetItems(std::vector<std::string> items)
 {
     items_ = std::move(items);
+    notes_.clear();
     if (itemIndex_ >= static_cast<int>(items_.size()))
         itemIndex_ = -1;
     Changed(ControlProperty::Items);
@@ -147,7 +148,24 @@ void TComboBox::AddItem(const std::string &item)
 void TComboBox::ClearItems()
 {
     items_.clear();
+    notes_.clear();
     itemIndex_ = -1;
+    Changed(ControlProperty::Items);
+}
+
+const std::string &TComboBox::ItemNote(int index) const
+{
+    static const std::string none;
+    return index >= 0 && index < static_cast<int>(notes_.size()) ? notes_[static_cast<std::size_t>(index)] : none;
+}
+
+void TComboBox::SetItemNote(int index, const std::string &note)
+{
+    if (index < 0 || index >= static_cast<int>(items_.size()) || ItemNote(index) == note)
+        return;
+    if (index >= static_cast<int>(notes_.size()))
+        notes_.resize(static_cast<std::size_t>(index) + 1);
+    notes_[static_cast<std::size_t>(index)] = note;
     Changed(ControlProperty::Items);
 }
 

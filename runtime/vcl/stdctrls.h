@@ -124,6 +124,10 @@ public:
     void SetItemIndex(int index);
     // The selected entry's text ("" when none).
     std::string Text() const;
+    // A short remark on an entry, never part of its text (a front end may
+    // mark the entry and show the remark as its hint); "" for none.
+    const std::string &ItemNote(int index) const;
+    void SetItemNote(int index, const std::string &note);
     TComboBoxStyle Style() const { return style_; }
     int ItemHeight() const { return itemHeight_; }
 
@@ -137,6 +141,7 @@ public:
 
 private:
     std::vector<std::string> items_;
+    std::vector<std::string> notes_;  // by entry; shorter when the last have none
     int itemIndex_ = -1;
     TComboBoxStyle style_ = csDropDown;
     int itemHeight_ = 13;

@@ -278,6 +278,36 @@ TEST_F(PeersTest, AComboShowsTheModelWhenTheChangeEventRefusesThePick)
     EXPECT_EQ(ws->messages, std::vector<std::string>{"Não permitido."});
 }
 
+TEST_F(PeersTest, AComboMarksAnEntryWithANoteAndKeepsItsText)
+{
+    auto *combo = Add<TComboBox>("cbb", 4);
+    combo->SetHint("Relatório");
+    combo->SetItems({"Empresas", "Notas"});
+    combo->SetItemNote(1, "Layout alterado");
+    combo->SetItemIndex(0);
+    Show();
+    auto *box = WidgetFor<QComboBox>(*combo);
+    ASSERT_EQ(box->count(), 2);
+    EXPECT_EQ(box->itemText(1), "Notas");
+    EXPECT_FALSE(box->itemIcon(1).isNull());
+    EXPECT_TRUE(box->itemData(1, Qt::FontRole).value<QFont>().italic());
+    EXPECT_EQ(box->itemData(1, Qt::ToolTipRole).toString(), "Layout alterado");
+    EXPECT_TRUE(box->itemIcon(0).isNull());
+    EXPECT_FALSE(box->itemData(0, Qt::FontRole).isValid());
+    EXPECT_EQ(box->toolTip(), QString::fromUtf8("Relatório"));
+
+    // The closed box tells the remark of the entry it shows.
+    combo->SetItemIndex(1);
+    EXPECT_EQ(box->toolTip(), QString::fromUtf8("Relatório\nLayout alterado"));
+    // The same titles again, the mark gone: the entry is plain again.
+    combo->SetItemNote(1, "");
+    EXPECT_TRUE(box->itemIcon(1).isNull());
+    EXPECT_FALSE(box->itemData(1, Qt::FontRole).isValid());
+    EXPECT_FALSE(box->itemData(1, Qt::ToolTipRole).isValid());
+    EXPECT_EQ(box->toolTip(), QString::fromUtf8("Relatório"));
+    EXPECT_EQ(box->currentText(), "Notas");
+}
+
 TEST_F(PeersTest, AFormReleasedByAClickGoesWithItsWidgets)
 {
     auto *button = Add<TSpeedButton>("sbtClose", 4);

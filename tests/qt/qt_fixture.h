@@ -29,11 +29,20 @@ public:
         picks.push_back(title);
         return std::nullopt;
     }
-    std::optional<std::vector<int>> PickRows(const std::string &title, const PickTable &,
+    // Ticks the rows of the next queued keys; cancels when none is queued.
+    std::optional<std::vector<int>> PickRows(const std::string &title, const PickTable &table,
                                              const std::vector<int> &) override
     {
         picks.push_back(title);
-        return std::nullopt;
+        if (ticks.empty())
+            return std::nullopt;
+        std::vector<int> rows;
+        for (const std::string &key : ticks.front())
+            for (std::size_t i = 0; i < table.keys.size(); ++i)
+                if (table.keys[i] == key)
+                    rows.push_back(static_cast<int>(i));
+        ticks.pop_front();
+        return rows;
     }
     void PrintDocument(const std::string &path) override { printed.push_back(path); }
     void ShowDocument(const std::string &path) override { shown.push_back(path); }
@@ -41,6 +50,7 @@ public:
     std::vector<std::string> messages;
     std::vector<std::string> picks;
     std::vector<std::string> printed, shown;
+    std::deque<std::vector<std::string>> ticks;
 };
 
 inline ScriptedQtWidgetSet &InstallScripted(QMdiArea *area = nullptr)

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 class ScreenQtTest : public ::testing::Test {
@@ -233,10 +235,13 @@ TEST_F(ScreenQtTest, AltAndACaptionsLetterFocusesItsField)
         SCOPED_TRACE(label);
         auto *caption = WidgetFor<QLabel>(*Control<TControl>(label));
         ASSERT_NE(caption, nullptr);
+        // Underlined, never shown as a bare '&'.
         const QString text = caption->text();
-        const qsizetype at = text.indexOf(QLatin1Char('&'));
+        EXPECT_EQ(caption->textFormat(), Qt::RichText);
+        EXPECT_FALSE(text.contains(QLatin1Char('&'))) << text.toStdString();
+        const qsizetype at = text.indexOf(QStringLiteral("<u>"));
         ASSERT_GE(at, 0) << text.toStdString();
-        const QChar letter = text[at + 1].toUpper();
+        const QChar letter = text[at + 3].toUpper();
         EXPECT_FALSE(letters.contains(letter)) << "the letter is another caption's";
         letters.insert(letter);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key(letter.unicode()), Qt::AltModifier);
@@ -255,6 +260,44 @@ TEST_F(ScreenQtTest, AnUntitledListTakesItsFieldsCaption)
     EXPECT_EQ(ws->ListTitle("Tipos de operação"), "Tipos de operação");  // titled by the screen: as it is
     Focus(Control("depDtFinal"));
     EXPECT_EQ(ws->ListTitle("Pesquisar"), "Data Final");
+}
+
+// What is ticked in a multi-pick list shows beside its button, readable in
+// its room, and in full as the hint of "Lista".
+TEST_F(ScreenQtTest, TheTickedEntriesShowBesideTheirList)
+{
+    auto *reports = Control<TComboBox>("cbbReportNames");
+    const auto &titles = reports->Items();
+    const auto at = std::find(titles.begin(), titles.end(), "Relação de Notas Fiscais");
+    ASSERT_NE(at, titles.end());
+    ws->Run([reports, index = static_cast<int>(at - titles.begin())] { reports->PickItem(index); });
+    struct Case {
+        const char *radio, *button, *label;
+        std::vector<std::string> keys;
+        QString shown, hint;
+    };
+    for (const Case &c : {Case{"rdbListaMod", "btnModDoc", "lblListaMod", {"65", "01"}, "01, 65", "Marcados: 01, 65"},
+                          Case{"rdbListaTp", "btnTpOperacao", "lblListaTp", {"S04", "E01"}, "(2)",
+                               "Marcados: E01, S04"},
+                          Case{"rdbListaTp", "btnTpOperacao", "lblListaTp", {"E02"}, "E02", "Marcados: E02"}}) {
+        SCOPED_TRACE(c.label);
+        auto *radio = Control<TRadioButton>(c.radio);
+        QTest::mouseClick(WidgetFor(*radio), Qt::LeftButton);
+        Settle();
+        ASSERT_TRUE(radio->Checked());
+        ws->ticks.push_back(c.keys);
+        QTest::mouseClick(WidgetFor(*Control<TControl>(c.button)), Qt::LeftButton);
+        Settle();
+        auto *label = WidgetFor<QLabel>(*Control<TControl>(c.label));
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->text(), c.shown);
+        EXPECT_TRUE(label->isVisible());
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+        EXPECT_TRUE(label->parentWidget()->rect().contains(label->geometry()));
+        EXPECT_EQ(label->toolTip(), c.hint);
+        EXPECT_EQ(WidgetFor(*radio)->toolTip(), c.hint);
+    }
+    EXPECT_TRUE(ws->messages.empty());
 }
 
 TEST_F(ScreenQtTest, WidgetsMirrorTheScreenState)

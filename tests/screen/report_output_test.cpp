@@ -262,6 +262,8 @@ TEST_F(ReportOutputTest, SaveAsListsTheCopyAtOnceAndOnEveryLaterOpen)
     // After the shipped ones, in the order of their files.
     EXPECT_EQ(Titles(screen), (std::vector<std::string>{"Empresas", "Minha cópia", "a/b", "a_b"}));
     EXPECT_EQ(screen.cbbReportNames->Text(), "Empresas");  // the selection stays
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(screen.cbbReportNames->ItemNote(i), "") << i;  // new reports, no delivered layout changed
     EXPECT_EQ(fs::path(screen.LastSavedFile()), saved.path / "FIS028" / "Minha cópia.json");
     EXPECT_EQ(saved.Files().size(), 3u);
     EXPECT_TRUE(output.Files().empty());  // a save writes no report
@@ -362,6 +364,8 @@ TEST_F(ReportOutputTest, AnEditedLayoutBecomesThePersonsCopyInThePlaceOfTheShipp
     ASSERT_EQ(saved.Files().size(), 1u);
     EXPECT_EQ(saved.Files()[0], saved.path / "FIS028" / "Empresas.json");
     EXPECT_EQ(Titles(screen), std::vector<std::string>{"Empresas"});  // one entry, the edited one
+    EXPECT_EQ(screen.cbbReportNames->ItemNote(0), "Layout alterado");  // marked, its title as delivered
+    EXPECT_EQ(screen.ReportTitle(), "Empresas");
     Click(screen.sbtPreview);
     ASSERT_TRUE(ws->messages.empty()) << ws->messages.front().text;
     EXPECT_NE(pdfText(screen.rpddPadrao->LastRun()->output).find("Nome da empresa"), std::string::npos);
@@ -377,6 +381,18 @@ TEST_F(ReportOutputTest, AnEditedLayoutBecomesThePersonsCopyInThePlaceOfTheShipp
     ASSERT_TRUE(ws->messages.empty()) << ws->messages.front().text;
     EXPECT_EQ(saved.Files().size(), 1u);
     EXPECT_FALSE(ParseLayout(ReadReportDefinition(screen.Reports()[0]).layoutJson).columns[0].visible);
+    EXPECT_EQ(screen.cbbReportNames->ItemNote(0), "Layout alterado");
+
+    // Back to the delivered layout: the copy goes and so does the mark.
+    ui->edit = [](const LayoutEditRequest &request) -> std::optional<ReportLayout> {
+        EXPECT_TRUE(request.original);
+        return request.original;
+    };
+    Click(screen.sbtReportEdit);
+    ASSERT_TRUE(ws->messages.empty()) << ws->messages.front().text;
+    EXPECT_TRUE(saved.Files().empty());
+    EXPECT_EQ(Titles(screen), std::vector<std::string>{"Empresas"});
+    EXPECT_EQ(screen.cbbReportNames->ItemNote(0), "");
 }
 
 TEST_F(ReportOutputTest, AnEditedLayoutThatCannotBeUsedIsRefusedAndNothingWritten)

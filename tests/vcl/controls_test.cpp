@@ -88,6 +88,32 @@ TEST(ComboBoxTest, PersonPicksRunChangeCodeDoesNot)
     EXPECT_EQ(box->Text(), "");
 }
 
+TEST(ComboBoxTest, ANoteMarksAnEntryWithoutChangingItsText)
+{
+    Owner owner;
+    auto *box = new TComboBox(&owner);
+    box->SetItems({"Empresas", "Notas"});
+    box->SetItemNote(1, "Layout alterado");
+    box->SetItemNote(5, "fora da lista");  // ignored
+    box->SetItemNote(-1, "fora da lista");
+    box->SetItemIndex(1);
+    EXPECT_EQ(box->Text(), "Notas");
+    EXPECT_EQ(box->ItemNote(0), "");
+    EXPECT_EQ(box->ItemNote(1), "Layout alterado");
+    EXPECT_EQ(box->ItemNote(-1), "");
+    EXPECT_EQ(box->ItemNote(2), "");
+    box->AddItem("Outro");
+    EXPECT_EQ(box->ItemNote(1), "Layout alterado");  // notes stay with their entries
+    EXPECT_EQ(box->ItemNote(2), "");
+    // A new list starts unmarked, whichever way it comes.
+    box->SetItems({"Empresas", "Notas"});
+    EXPECT_EQ(box->ItemNote(1), "");
+    box->SetItemNote(0, "x");
+    box->ClearItems();
+    box->AddItem("Empresas");
+    EXPECT_EQ(box->ItemNote(0), "");
+}
+
 TEST(RadioTest, CheckingUnchecksSiblingsOfTheSameParentOnly)
 {
     InitializeApplication();
