@@ -23,6 +23,7 @@
 //       {"caption": "CFOP", "field": "CDCFOP", "width": 38, "format": "cfop"},
 //       {"caption": "Valor Contábil", "field": "VLCONTABIL", "width": 70, "align": "right",
 //        "format": "money", "total": "sum"},
+//       {"caption": "Quantidade", "field": "QTITEM", "total": "sum", "total_from_group": 1},
 //       {"caption": "Média", "expression": "VLSTENTRADA / QTENTRADA", "format": "decimal:4"}
 //     ],
 //     "summary": {"caption": "Total geral"} | false,
@@ -67,6 +68,9 @@ struct LayoutColumn {
     ColumnAlign align = ColumnAlign::Left;
     ValueFormat format;
     ColumnTotal total = ColumnTotal::None;
+    // The outermost group level whose footer shows the total (the summary
+    // only at 0): a quantity totalled per product, never across products.
+    int totalFromGroup = 0;
     ColumnOverflow overflow = ColumnOverflow::Ellipsis;
     bool visible = true;
     bool operator==(const LayoutColumn &) const = default;
