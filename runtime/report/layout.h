@@ -68,11 +68,11 @@ struct LayoutColumn {
     ColumnAlign align = ColumnAlign::Left;
     ValueFormat format;
     ColumnTotal total = ColumnTotal::None;
+    ColumnOverflow overflow = ColumnOverflow::Ellipsis;
+    bool visible = true;
     // The outermost group level whose footer shows the total (the summary
     // only at 0): a quantity totalled per product, never across products.
     int totalFromGroup = 0;
-    ColumnOverflow overflow = ColumnOverflow::Ellipsis;
-    bool visible = true;
     bool operator==(const LayoutColumn &) const = default;
 };
 

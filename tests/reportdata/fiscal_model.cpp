@@ -360,42 +360,86 @@ std::vector<ModelRow> FiscalModel::StByProduct(const ReportInputs &in) const
 
 std::vector<ModelRow> FiscalModel::StRefund(const ReportInputs &in) const
 {
+    // The operation types choose the exits refunded; the entries that make
+    // the average are every ST entry of the registration and product range.
+    const std::string tax = in.tax == "06" ? "01" : in.tax;
+    auto stEntry = [&](const Doc &d, const Item &i) {
+        const Tax *t = taxOf(i, tax);
+        return d.side == "E" && !d.cancelled && d.company == in.company && t && t->st != 0 &&
+               (in.registration.empty() || d.registration == in.registration) && productInRange(i, in);
+    };
     struct Sums {
-        std::optional<std::string> name;
         long long entered = 0, stEntered = 0, sentOut = 0;
     };
-    std::map<std::string, Sums> perProduct;
+    std::map<std::string, Sums> perProduct;  // by product key
     for (const Item &i : items_) {
         const Doc &d = docs_.at(i.doc);
-        // Both sides make the refund, whatever the entry/exit choice says.
         if (!counted(d, in) || !productInRange(i, in))
             continue;
         if (!in.registration.empty() && d.registration != in.registration)
             continue;
-        if (!in.operationTypes.empty() && !inList(in.operationTypes, d.side + d.type))
-            continue;
-        const Product *p = productOf(i);
-        Sums &s = perProduct[p ? p->tree : ""];
-        s.name = p ? p->name : std::nullopt;
-        const Tax *t = taxOf(i, in.tax);
-        if (d.side == "E" && t && t->st != 0) {
+        Sums &s = perProduct[i.product];
+        if (stEntry(d, i)) {
             s.entered += i.quantity;
-            s.stEntered += t->st;
+            s.stEntered += taxOf(i, tax)->st;
         }
-        if (d.side == "S" && !i.cfop.empty() && i.cfop[0] == '6')
+        if (d.side == "S" && !i.cfop.empty() && i.cfop[0] == '6' &&
+            (in.operationTypes.empty() || inList(in.operationTypes, d.side + d.type)))
             s.sentOut += i.quantity;
     }
-    std::vector<ModelRow> rows;
-    for (const auto &[tree, s] : perProduct) {
+    struct Row {
+        std::string tree;
+        std::string product;
+        ModelRow cells;
+    };
+    std::vector<Row> rows;
+    for (const auto &[product, s] : perProduct) {
         if (s.entered == 0 && s.sentOut == 0)
             continue;
-        // ST per unit with 4 decimals: cents per thousandth of a unit, scaled.
-        const long long average = s.entered == 0 ? 0 : divideRounded(s.stEntered * 100000, s.entered);
-        const long long refund = divideRounded(s.sentOut * average, 100000);
-        rows.push_back({text(tree), Cell::Of(s.name), quantity(s.entered), money(s.stEntered),
-                        Cell::Amount(average, 4), quantity(s.sentOut), money(refund)});
+        long long baseQuantity = s.entered, baseSt = s.stEntered;
+        std::optional<std::string> month;
+        if (s.entered == 0) {
+            // The last month before the period with ST entries of the product.
+            std::string last;
+            for (const Item &i : items_) {
+                const Doc &d = docs_.at(i.doc);
+                if (i.product == product && d.booked < in.from && stEntry(d, i))
+                    last = std::max(last, d.booked);
+            }
+            if (!last.empty()) {
+                month = last.substr(0, 8) + "01";
+                for (const Item &i : items_) {
+                    const Doc &d = docs_.at(i.doc);
+                    if (i.product == product && d.booked >= *month && d.booked <= last && stEntry(d, i)) {
+                        baseQuantity += i.quantity;
+                        baseSt += taxOf(i, tax)->st;
+                    }
+                }
+            }
+        }
+        const Product *p = nullptr;
+        if (auto it = products_.find(product); it != products_.end())
+            p = &it->second;
+        const bool priced = baseQuantity != 0;
+        // ST per unit with 4 decimals (cents per thousandth, scaled); the
+        // refund from the exact average, rounded once.
+        const Cell average = priced ? Cell::Amount(divideRounded(baseSt * 100000, baseQuantity), 4) : Cell::Of(std::nullopt);
+        const Cell refund = priced ? money(divideRounded(s.sentOut * baseSt, baseQuantity)) : Cell::Of(std::nullopt);
+        const std::optional<std::string> note =
+            !priced ? std::optional<std::string>("Sem entrada com ST: valor não calculado")
+            : month ? std::optional<std::string>("Média do último mês com entradas com ST")
+                    : std::nullopt;
+        rows.push_back({p ? p->tree : "", product,
+                        {Cell::Of(p ? std::optional(p->tree) : std::nullopt), Cell::Of(p ? p->name : std::nullopt),
+                         quantity(s.entered), money(s.stEntered), average, Cell::Of(month), quantity(s.sentOut), refund,
+                         Cell::Of(note)}});
     }
-    return rows;
+    std::sort(rows.begin(), rows.end(),
+              [](const Row &a, const Row &b) { return std::tie(a.tree, a.product) < std::tie(b.tree, b.product); });
+    std::vector<ModelRow> out;
+    for (Row &r : rows)
+        out.push_back(std::move(r.cells));
+    return out;
 }
 
 std::vector<ModelRow> FiscalModel::StateRegistrationMap(const ReportInputs &in) const

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -72,8 +73,8 @@ const std::vector<std::string> kInvoiceColumns{
 const std::vector<std::string> kStColumns{"IDENTRSAIDA", "DSENTRSAIDA", "CDARVPROD", "NMPRODUTO", "DTENTRSAIDA", "NRNOTAFISC",
                                           "CDSERIE",   "NMPARTICIPANTE", "SGUF", "CDCFOP",
                                           "QTITEM",    "VLBASEST",  "VLIMPOSTOST"};
-const std::vector<std::string> kRefundColumns{"CDARVPROD",    "NMPRODUTO", "QTENTRADA", "VLSTENTRADA",
-                                              "VLSTMEDIO",    "QTSAIDAINTER", "VLRESSARC"};
+const std::vector<std::string> kRefundColumns{"CDARVPROD", "NMPRODUTO",    "QTENTRADA", "VLSTENTRADA", "VLSTMEDIO",
+                                              "DTMEDIA",   "QTSAIDAINTER", "VLRESSARC", "DSOBSERVACAO"};
 const std::vector<std::string> kMapColumns{"CDINSCESTA", "SGESTADO",  "VLCONTABILENT", "VLBASEENT", "VLCREDITO",
                                            "VLCONTABILSAI", "VLBASESAI", "VLDEBITO",   "VLSALDO",   "DSSITUACAO"};
 
@@ -470,6 +471,59 @@ TEST_P(ReportDataTest, CfopSummaryCheckListsEachContradiction)
     february.from = "2026-02-01";
     february.to = "2026-02-28";
     EXPECT_TRUE(RunSection(data_->Session(), GetParam(), summary.sections[0], february).rows.empty());
+}
+
+// A product whose average is the same in each month and in the quarter is
+// refunded as much over the quarter as over its three months.
+TEST_P(ReportDataTest, RefundOfAQuarterIsTheSumOfItsMonths)
+{
+    auto run = [&](const char *from, const char *to) {
+        ReportInputs in;
+        in.from = from;
+        in.to = to;
+        std::map<std::string, std::pair<std::optional<std::string>, long long>> out;  // average, refund
+        const ResultSet rows = Run(kStRefund, in);
+        for (const auto &row : rows.rows) {
+            ResultSet one{rows.columns, {row}};
+            out[row[0].value_or("")] = {row[4], SumColumn(one, "VLRESSARC", 2)};
+        }
+        return out;
+    };
+    const auto quarter = run("2026-01-01", "2026-03-31");
+    const std::vector months = {run("2026-01-01", "2026-01-31"), run("2026-02-01", "2026-02-28"),
+                                run("2026-03-01", "2026-03-31")};
+    int compared = 0;
+    for (const auto &[product, q] : quarter) {
+        long long sum = 0;
+        bool same = q.first.has_value();
+        for (const auto &m : months) {
+            auto it = m.find(product);
+            if (it == m.end())
+                continue;
+            same = same && it->second.first == q.first;
+            sum += it->second.second;
+        }
+        if (!same)
+            continue;
+        EXPECT_EQ(sum, q.second) << product;
+        ++compared;
+    }
+    EXPECT_GE(compared, 1);
+    // The water: 300 units with 18.36 of ST in January, 0.0612 a unit; sent
+    // out 100 units in February and 150 in March, priced by January's entries.
+    EXPECT_EQ(quarter.at("01.02.0001").second, 1530);
+    EXPECT_EQ(months[1].at("01.02.0001").second, 612);
+    // The soap never had an ST entry: listed, with a note and no amount.
+    ReportInputs january;
+    const ResultSet soap = Run(kStRefund, january);
+    bool noted = false;
+    for (const auto &row : soap.rows)
+        if (row[0] == "02.01.0001") {
+            EXPECT_FALSE(row[7].has_value());
+            EXPECT_EQ(row[8], "Sem entrada com ST: valor não calculado");
+            noted = true;
+        }
+    EXPECT_TRUE(noted);
 }
 
 // Figures read off fixtures/fiscal.sql by hand, for the rows at the edges.
