@@ -168,17 +168,38 @@ std::string baseline(const std::string &file)
                " GROUP BY N.IDENTRSAIDA, P.CDARVPROD, P.NMPRODUTO, N.DTENTRSAIDA, N.NRNOTAFISC, N.CDNOTAFISC, I.CDCFOP,"
                " N.CDSERIE, N.NMPARTICIPANTE, N.SGUF"
                " ORDER BY N.IDENTRSAIDA, P.CDARVPROD, N.DTENTRSAIDA, N.NRNOTAFISC, N.CDNOTAFISC, I.CDCFOP";
-    if (file == "050-ressarcimento-icms-st.json")
-        return "SELECT R.CDARVPROD, R.NMPRODUTO, R.QTENTRADA, R.VLSTENTRADA,"
-               " ROUND(CASE WHEN R.QTENTRADA > 0 THEN R.VLSTENTRADA / R.QTENTRADA ELSE 0 END, 4),"
-               " R.QTSAIDAINTER,"
-               " ROUND(R.QTSAIDAINTER * ROUND(CASE WHEN R.QTENTRADA > 0 THEN R.VLSTENTRADA / R.QTENTRADA ELSE 0 END, 4), 2)"
-               " FROM (SELECT P.CDARVPROD, P.NMPRODUTO,"
-               " ROUND(SUM(CASE WHEN N.IDENTRSAIDA = 'E' AND T.VLIMPOSTOST <> 0 THEN I.QTITEM ELSE 0 END), 3) AS QTENTRADA,"
-               " ROUND(SUM(CASE WHEN N.IDENTRSAIDA = 'E' AND T.VLIMPOSTOST <> 0 THEN T.VLIMPOSTOST ELSE 0 END), 2) AS VLSTENTRADA,"
-               " ROUND(SUM(CASE WHEN N.IDENTRSAIDA = 'S' AND I.CDCFOP LIKE '6%' THEN I.QTITEM ELSE 0 END), 3) AS QTSAIDAINTER" +
-               std::string(kJoins) + " LEFT JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO WHERE " + period +
-               " GROUP BY P.CDARVPROD, P.NMPRODUTO) R WHERE R.QTENTRADA <> 0 OR R.QTSAIDAINTER <> 0 ORDER BY R.CDARVPROD";
+    if (file == "050-ressarcimento-icms-st.json") {
+        // The period's ST entries and interstate exits per product; without
+        // entries, those of the last month before the period that has them.
+        const std::string stEntries =
+            " FROM NOTAFISCAL N JOIN ITEMNOTAFISC I ON I.CDNOTAFISC = N.CDNOTAFISC"
+            " JOIN IMPOSTOITEMNF T ON T.CDNOTAFISC = I.CDNOTAFISC AND T.NRITEM = I.NRITEM AND T.CDIMPOSTONFE = '01'"
+            " AND T.VLIMPOSTOST <> 0 WHERE N.CDEMPRESA = '01' AND N.DTENTRSAIDA < '{FROM}' AND N.IDSITUACAO = 'N'"
+            " AND N.IDENTRSAIDA = 'E'";
+        return "SELECT P.CDARVPROD, P.NMPRODUTO, R.QE, R.SE, ROUND(R.SB * 1.000000 / NULLIF(R.QB, 0), 4), R.DM, R.QS,"
+               " ROUND(R.QS * R.SB / NULLIF(R.QB, 0), 2),"
+               " CASE WHEN R.QB IS NULL THEN 'Sem entrada com ST: valor não calculado'"
+               " WHEN R.DM IS NOT NULL THEN 'Média do último mês com entradas com ST' END"
+               " FROM (SELECT A.CDPRODUTO, A.QE, A.SE, A.QS, CASE WHEN A.QE > 0 THEN A.QE ELSE B.QT END AS QB,"
+               " CASE WHEN A.QE > 0 THEN A.SE ELSE B.ST END AS SB, CASE WHEN A.QE > 0 THEN NULL ELSE B.DTINICIAL END AS DM"
+               " FROM (SELECT I.CDPRODUTO,"
+               " ROUND(SUM(CASE WHEN N.IDENTRSAIDA = 'E' AND T.VLIMPOSTOST <> 0 THEN I.QTITEM ELSE 0 END), 3) AS QE,"
+               " ROUND(SUM(CASE WHEN N.IDENTRSAIDA = 'E' AND T.VLIMPOSTOST <> 0 THEN T.VLIMPOSTOST ELSE 0 END), 2) AS SE,"
+               " ROUND(SUM(CASE WHEN N.IDENTRSAIDA = 'S' AND I.CDCFOP LIKE '6%' THEN I.QTITEM ELSE 0 END), 3) AS QS"
+               " FROM NOTAFISCAL N JOIN ITEMNOTAFISC I ON I.CDNOTAFISC = N.CDNOTAFISC"
+               " LEFT JOIN IMPOSTOITEMNF T ON T.CDNOTAFISC = I.CDNOTAFISC AND T.NRITEM = I.NRITEM AND T.CDIMPOSTONFE = '01'"
+               " WHERE " + period + " GROUP BY I.CDPRODUTO) A"
+               " LEFT JOIN (SELECT H.CDPRODUTO, M.DTINICIAL, SUM(H.QT) AS QT, SUM(H.ST) AS ST"
+               " FROM (SELECT I.CDPRODUTO, N.DTENTRSAIDA, SUM(I.QTITEM) AS QT, SUM(T.VLIMPOSTOST) AS ST" + stEntries +
+               " GROUP BY I.CDPRODUTO, N.DTENTRSAIDA) H"
+               " JOIN (SELECT I.CDPRODUTO, MAX(N.DTENTRSAIDA) AS DTULTIMA" + stEntries + " GROUP BY I.CDPRODUTO) L"
+               " ON L.CDPRODUTO = H.CDPRODUTO"
+               " JOIN PERIODOFISCAL M ON M.DTINICIAL <= L.DTULTIMA AND M.DTFINAL >= L.DTULTIMA"
+               " WHERE H.DTENTRSAIDA >= M.DTINICIAL GROUP BY H.CDPRODUTO, M.DTINICIAL) B"
+               " ON B.CDPRODUTO = A.CDPRODUTO AND A.QE = 0"
+               " WHERE A.QE <> 0 OR A.QS <> 0) R LEFT JOIN PRODUTO P ON P.CDPRODUTO = R.CDPRODUTO"
+               " ORDER BY P.CDARVPROD, R.CDPRODUTO";
+    }
     // 060-mapa-fiscal-ie.json
     const std::string sums =
         " ROUND(SUM(CASE WHEN N.IDENTRSAIDA = 'E' THEN I.VLCONTABIL ELSE 0 END), 2) AS E1,"
@@ -326,6 +347,8 @@ bool runEngine(const char *engine, DatabaseSession &db, const char *dialect, int
         std::vector<Period> periods{{"year", "2026-01-01", "2026-12-31"}};
         if (std::string(file) == "010-resumo-cfop.json")
             periods.push_back({"January", "2026-01-01", "2026-01-31"});
+        if (std::string(file) == "050-ressarcimento-icms-st.json")  // products without March entries look back
+            periods.push_back({"March", "2026-03-01", "2026-03-31"});
         for (const Period &p : periods) {
             const NamedValues params = yearParameters(sql, p.from, p.to);
             const std::string base = withPeriod(baseline(file), p.from, p.to);

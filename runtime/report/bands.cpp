@@ -59,6 +59,8 @@ struct BandEngine::Impl {
         std::optional<std::string> key;
         std::string footerText;
         std::vector<BandTotal> totals;
+        std::size_t firstKey = 0;
+        std::vector<std::size_t> keyParts;  // the header's fields, each a key of its own
     };
 
     ReportHeading heading;
@@ -134,8 +136,17 @@ struct BandEngine::Impl {
             g.key = row[static_cast<std::size_t>(g.source)];
             g.footerText = render(g.footer, row);
             const std::string header = render(g.header, row);
-            // Exports name the group by its header, else by its formatted key.
-            keys[l] = !header.empty() ? header : g.key ? FormatValue(*g.key, g.format, productMask) : std::string();
+            // Exports name the group by its header's fields, each apart, else by its formatted key.
+            if (g.keyParts.empty()) {
+                keys[g.firstKey] = !header.empty() ? header : g.key ? FormatValue(*g.key, g.format, productMask)
+                                                                    : std::string();
+            } else {
+                for (std::size_t k = 0; k < g.keyParts.size(); ++k) {
+                    const Part &p = g.header[g.keyParts[k]];
+                    const auto &value = row[static_cast<std::size_t>(p.source)];
+                    keys[g.firstKey + k] = value ? FormatValue(*value, p.format, productMask) : std::string();
+                }
+            }
             if (!g.header.empty())
                 for (ReportSink *s : sinks)
                     s->GroupHeader(l, header);
@@ -209,7 +220,18 @@ bool BandEngine::Columns(const std::vector<std::string> &names)
                 caption = c.caption;
             shown = shown || (same && c.visible);
         }
-        bandGroups.push_back({caption.empty() ? "Grupo " + std::to_string(i + 1) : caption, shown});
+        if (caption.empty())
+            caption = "Grupo " + std::to_string(i + 1);
+        BandGroup band{caption, shown, {}};
+        Impl::Group &added = m.groups.back();
+        for (std::size_t p = 0; p < added.header.size(); ++p)
+            if (added.header[p].source >= 0) {
+                added.keyParts.push_back(p);
+                band.fields.push_back(added.keyParts.size() == 1 ? caption : "Descrição (" + caption + ")");
+            }
+        if (band.fields.empty())
+            band.fields.push_back(caption);
+        bandGroups.push_back(std::move(band));
     }
     std::vector<int> totalFrom;
     for (const LayoutColumn &c : m.layout.columns)
@@ -229,7 +251,12 @@ bool BandEngine::Columns(const std::vector<std::string> &names)
         if (totalFrom[i] > 0)
             m.grand[i].present = false;
     m.cells.resize(m.columns.size());
-    m.keys.resize(m.groups.size());
+    std::size_t keyCount = 0;
+    for (std::size_t l = 0; l < m.groups.size(); ++l) {
+        m.groups[l].firstKey = keyCount;
+        keyCount += bandGroups[l].fields.size();
+    }
+    m.keys.resize(keyCount);
     for (ReportSink *s : m.sinks) {
         if (m.section.empty())
             s->Begin(m.heading, m.layout, bandColumns, bandGroups);

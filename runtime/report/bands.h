@@ -52,6 +52,10 @@ struct BandTotal {
 struct BandGroup {
     std::string caption;  // "Entrada/Saída"
     bool shownAsColumn = false;  // a visible column shows the group's field as well
+    // The captions of the texts the group gives each detail line in exports,
+    // one per field its header names ("CFOP", "Descrição (CFOP)"), or its
+    // caption alone; Detail's `keys` holds these texts of every group in turn.
+    std::vector<std::string> fields;
 };
 
 class ReportSink {
@@ -60,7 +64,7 @@ public:
     virtual void Begin(const ReportHeading &heading, const ReportLayout &layout, const std::vector<BandColumn> &columns,
                        const std::vector<BandGroup> &groups) = 0;
     virtual void GroupHeader(std::size_t level, const std::string &text) = 0;
-    // `keys`: the text naming each open group, outermost first.
+    // `keys`: the texts naming each open group, outermost first (see BandGroup::fields).
     virtual void Detail(const std::vector<BandCell> &cells, const std::vector<std::string> &keys) = 0;
     virtual void GroupFooter(std::size_t level, const std::string &caption, const std::vector<BandTotal> &totals) = 0;
     virtual void Summary(const std::string &caption, const std::vector<BandTotal> &totals) = 0;

@@ -99,12 +99,14 @@ void CsvReportSink::Begin(const ReportHeading &, const ReportLayout &, const std
 {
     columns_ = columns;
     buffer_ += "\xEF\xBB\xBF";
-    // A group whose field has its column already needs no second one.
-    for (const BandGroup &g : groups) {
-        groupColumns_.push_back(!g.shownAsColumn);
-        if (!g.shownAsColumn)
-            field(g.caption, true);
-    }
+    // One column per field of each group; a group whose field has its column
+    // already needs no second one.
+    for (const BandGroup &g : groups)
+        for (const std::string &caption : g.fields) {
+            groupColumns_.push_back(!g.shownAsColumn);
+            if (!g.shownAsColumn)
+                field(caption, true);
+        }
     for (const BandColumn &c : columns)
         field(c.caption, true);
     endLine();

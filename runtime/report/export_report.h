@@ -32,7 +32,7 @@ private:
     AtomicFile &file_;
     std::string buffer_;
     std::vector<BandColumn> columns_;
-    std::vector<bool> groupColumns_;  // which groups take a column of their own
+    std::vector<bool> groupColumns_;  // which group texts take a column of their own
     bool first_ = true;
     bool inSection_ = false;
 };
