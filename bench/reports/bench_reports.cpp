@@ -211,14 +211,16 @@ std::string baseline(const std::string &file)
         " FROM NOTAFISCAL N JOIN ITEMNOTAFISC I ON I.CDNOTAFISC = N.CDNOTAFISC"
         " LEFT JOIN IMPOSTOITEMNF T ON T.CDNOTAFISC = I.CDNOTAFISC AND T.NRITEM = I.NRITEM AND T.CDIMPOSTONFE = '01'"
         " WHERE " + period;
-    return "SELECT R.CDINSCESTA, R.SGESTADO, R.E1, R.E2, R.E3, R.S1, R.S2, R.S3, ROUND(R.S3 - R.E3, 2),"
-           " CASE WHEN R.S3 > R.E3 THEN 'a recolher' WHEN R.S3 < R.E3 THEN 'saldo credor' ELSE 'sem saldo' END"
-           " FROM (SELECT '1' AS O, G.CDINSCESTA, G.SGESTADO, COALESCE(M.E1, 0) AS E1, COALESCE(M.E2, 0) AS E2,"
-           " COALESCE(M.E3, 0) AS E3, COALESCE(M.S1, 0) AS S1, COALESCE(M.S2, 0) AS S2, COALESCE(M.S3, 0) AS S3"
-           " FROM INSCRESTAD G LEFT JOIN (SELECT N.CDINSCESTA," + sums +
-           " GROUP BY N.CDINSCESTA) M ON M.CDINSCESTA = G.CDINSCESTA WHERE G.CDEMPRESA = '01'"
-           " UNION ALL SELECT '2', 'Sem inscrição estadual', NULL," + sums +
-           " AND N.CDINSCESTA IS NULL HAVING COUNT(*) > 0) R ORDER BY R.O, R.CDINSCESTA";
+    return "SELECT G.C, G.UF, COALESCE(M.E1, 0), COALESCE(M.E2, 0), COALESCE(M.E3, 0), COALESCE(M.S1, 0),"
+           " COALESCE(M.S2, 0), COALESCE(M.S3, 0), ROUND(COALESCE(M.S3, 0) - COALESCE(M.E3, 0), 2),"
+           " CASE WHEN COALESCE(M.S3, 0) > COALESCE(M.E3, 0) THEN 'a recolher'"
+           " WHEN COALESCE(M.S3, 0) < COALESCE(M.E3, 0) THEN 'saldo credor' ELSE 'sem saldo' END"
+           " FROM (SELECT '1' AS O, CDINSCESTA AS K, CDINSCESTA AS C, SGESTADO AS UF FROM INSCRESTAD"
+           " WHERE CDEMPRESA = '01' UNION ALL SELECT '2', NULL, 'Sem inscrição estadual', NULL FROM EMPRESA"
+           " WHERE CDEMPRESA = '01') G"
+           " LEFT JOIN (SELECT N.CDINSCESTA, COUNT(*) AS Q," + sums +
+           " GROUP BY N.CDINSCESTA) M ON M.CDINSCESTA = G.K OR M.CDINSCESTA IS NULL AND G.K IS NULL"
+           " WHERE G.O = '1' OR M.Q > 0 ORDER BY G.O, G.C";
 }
 
 // A statement with the bench's values written in place of its parameters.
