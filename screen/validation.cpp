@@ -65,7 +65,6 @@ void TfrmResumoOficialCfop::rpddPadraoBeforeGetQueryParams(TParams *Params, bool
 {
     auto declared = [Params](const char *name) { return ExistParam(Params, name); };
     auto set = [Params](const char *name, const Variant &value) { Params->ParamByName(name)->SetAsVariant(value); };
-    auto text = [](const std::string &value) { return Consiste::EmptyString(value) ? std::string() : value; };
 
     if (declared("P_CDEMPRESA"))
         set("P_CDEMPRESA", medCdEmpresa->Text());
@@ -75,29 +74,12 @@ void TfrmResumoOficialCfop::rpddPadraoBeforeGetQueryParams(TParams *Params, bool
         set("P_DTFINAL", depDtFinal->GetDate());
     if (declared("P_CDIMPOSTO"))
         set("P_CDIMPOSTO", medCdImposto->Text());
-    if (declared("P_IDENTRSAIDOP")) {
-        const int entry = cbbEntrSaid->ItemIndex();
-        if (entry >= 0 && entry <= 2) {
-            set("P_IDENTRSAIDOP", entry == 0 ? "E" : entry == 1 ? "S" : "");
-            if (declared("P_TIDENTRSAIDOP"))
-                set("P_TIDENTRSAIDOP", entry == 2 ? "T" : "");
-        }
-    }
-    if (declared("P_CDCFOP")) {
-        const bool empty = Consiste::EmptyString(medCFOp->Text());
-        set("P_CDCFOP", text(medCFOp->Text()));
-        // A report that filters by CFOP declares its all-flag too.
-        set("P_TCDCFOP", empty ? "T" : "");
-    }
-    auto filterWithFlag = [&](const char *name, const char *flag, const std::string &value) {
-        if (!declared(name))
-            return;
-        set(name, text(value));
-        if (declared(flag))
-            set(flag, Consiste::EmptyString(value) ? "T" : "");
-    };
-    filterWithFlag("P_CDINSCESTA", "P_TCDINSCESTA", edtInscricao->Text());
-    filterWithFlag("P_CDINSCMUNI", "P_TCDINSCMUNI", edtInscricaoM->Text());
+    // No entry selected gives neither the filter nor its flag.
+    if (const int entry = cbbEntrSaid->ItemIndex(); entry >= 0 && entry <= 2)
+        SetFilterWithFlag(*Params, "P_IDENTRSAIDOP", entry == 0 ? "E" : entry == 1 ? "S" : "");
+    SetFilterWithFlag(*Params, "P_CDCFOP", medCFOp->Text());
+    SetFilterWithFlag(*Params, "P_CDINSCESTA", edtInscricao->Text());
+    SetFilterWithFlag(*Params, "P_CDINSCMUNI", edtInscricaoM->Text());
     const std::pair<const char *, std::string> plain[] = {
         {"P_NRNOTAFISC", medNrNotaFisc->Text()}, {"P_PRODUTOINI", medProdInic->Text()},
         {"P_PRODUTOFIN", medProdFina->Text()},   {"P_CDSERIE", edtCdSerie->Text()},
@@ -105,15 +87,9 @@ void TfrmResumoOficialCfop::rpddPadraoBeforeGetQueryParams(TParams *Params, bool
     };
     for (const auto &[name, value] : plain)
         if (declared(name))
-            set(name, text(value));
-    auto list = [&](const char *name, const char *flag, const std::string &value) {
-        if (declared(name))
-            set(name, text(value));
-        if (declared(flag))
-            set(flag, Consiste::EmptyString(value) ? "T" : "");
-    };
+            set(name, Consiste::EmptyString(value) ? std::string() : value);
     // A list filters only while its "Lista" is checked: one held from an
     // earlier screen must not narrow a report that shows "Todos".
-    list("P_CDTIPOOPER", "P_TCDTIPOOPER", rdbListaTp->Checked() ? stListaTp : std::string());
-    list("P_CDMODDOCFISC", "P_TCDMODDOCFISC", rdbListaMod->Checked() ? stListaMod : std::string());
+    SetFilterWithFlag(*Params, "P_CDTIPOOPER", rdbListaTp->Checked() ? stListaTp : std::string());
+    SetFilterWithFlag(*Params, "P_CDMODDOCFISC", rdbListaMod->Checked() ? stListaMod : std::string());
 }

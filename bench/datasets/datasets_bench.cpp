@@ -13,6 +13,7 @@
 // Without --db1k/--db1m the two databases are generated into a temporary
 // folder first (and removed at the end).
 #include "Cli_Fis02800.h"
+#include "bench_options.h"
 #include "Pkg_Fis02800.h"
 #include "data/sqlite/functions.h"
 #include "data/sqlite/session.h"
@@ -22,6 +23,7 @@
 #include "host/hostsession.h"
 #include "hostpkg.h"
 #include "hostsetup.h"
+#include "temp_folder.h"
 #include "vcl/headless.h"
 
 #include <soci/soci.h>
@@ -279,48 +281,25 @@ void printTable(const Config &c)
                     r.dataSet <= 1.5 * r.raw ? "" : "  over 1.5x", r.rows == r.rawRows ? "" : "  ROW COUNTS DIFFER");
     }
 }
-
-// Removed with everything in it when the run ends, however it ends.
-struct TempFolder {
-    std::string path;
-    ~TempFolder()
-    {
-        std::error_code ec;
-        if (!path.empty())
-            fs::remove_all(path, ec);
-    }
-};
-
-std::string option(int argc, char **argv, const std::string &name, const std::string &fallback)
-{
-    for (int i = 1; i + 1 < argc; ++i)
-        if (argv[i] == name)
-            return argv[i + 1];
-    return fallback;
-}
 } // namespace
 
 int main(int argc, char **argv)
 {
     try {
-        const TDialect dialect = DialectFromName(option(argc, argv, "--dialect", "oracle"));
-        const double budget = 1000.0 * std::atof(option(argc, argv, "--budget-ms", "120").c_str());
-        std::vector<Config> configs = {{"1 k products", option(argc, argv, "--db1k", ""), {}},
-                                       {"1 M products", option(argc, argv, "--db1m", ""), {}}};
+        const TDialect dialect = DialectFromName(BenchOption(argc, argv, "--dialect", "oracle"));
+        const double budget = 1000.0 * std::atof(BenchOption(argc, argv, "--budget-ms", "120").c_str());
+        std::vector<Config> configs = {{"1 k products", BenchOption(argc, argv, "--db1k", ""), {}},
+                                       {"1 M products", BenchOption(argc, argv, "--db1m", ""), {}}};
 
         // Generated databases go to a temporary folder removed at the end.
-        TempFolder tmp;
+        std::optional<TempFolder> tmp;
         for (Config &c : configs) {
             if (!c.path.empty())
                 continue;
-            if (tmp.path.empty()) {
-                std::string pattern = (fs::temp_directory_path() / "fisbench-XXXXXX").string();
-                if (!mkdtemp(pattern.data()))
-                    throw std::runtime_error("cannot create a temporary folder");
-                tmp.path = pattern;
-            }
+            if (!tmp)
+                tmp.emplace("fisbench");
             const long products = &c == &configs[0] ? 1000 : 1000000;
-            c.path = tmp.path + "/" + std::to_string(products) + ".sqlite";
+            c.path = tmp->file(std::to_string(products) + ".sqlite");
             const auto t0 = Clock::now();
             BuildDemoSqlite(c.path, {products, 50}, DefaultFixturePaths());
             std::printf("generated %s: %.2f s\n", c.label.c_str(), micros(Clock::now() - t0) / 1e6);

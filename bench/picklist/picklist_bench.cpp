@@ -18,6 +18,7 @@
 // Without --db a database of 1 M products is generated into a temporary
 // folder first (and removed at the end).
 #include "Cli_Fis02800.h"
+#include "bench_options.h"
 #include "Pkg_Fis02800.h"
 #include "data/sqlite/functions.h"
 #include "data/sqlite/session.h"
@@ -30,6 +31,7 @@
 #include "hostsetup.h"
 #include "pickdialogs.h"
 #include "qtwidgetset.h"
+#include "temp_folder.h"
 #include "vcl/headless.h"
 
 #include <QApplication>
@@ -46,6 +48,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -179,24 +182,6 @@ public:
     }
 };
 
-std::string option(int argc, char **argv, const std::string &name, const std::string &fallback)
-{
-    for (int i = 1; i + 1 < argc; ++i)
-        if (argv[i] == name)
-            return argv[i + 1];
-    return fallback;
-}
-
-struct TempFolder {
-    std::string path;
-    ~TempFolder()
-    {
-        std::error_code ec;
-        if (!path.empty())
-            fs::remove_all(path, ec);
-    }
-};
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -205,15 +190,11 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     try {
-        const TDialect dialect = DialectFromName(option(argc, argv, "--dialect", "oracle"));
-        std::string path = option(argc, argv, "--db", "");
-        TempFolder tmp;
+        const TDialect dialect = DialectFromName(BenchOption(argc, argv, "--dialect", "oracle"));
+        std::string path = BenchOption(argc, argv, "--db", "");
+        std::optional<TempFolder> tmp;
         if (path.empty()) {
-            std::string pattern = (fs::temp_directory_path() / "fisbench-XXXXXX").string();
-            if (!mkdtemp(pattern.data()))
-                throw std::runtime_error("cannot create a temporary folder");
-            tmp.path = pattern;
-            path = tmp.path + "/1000000.sqlite";
+            path = tmp.emplace("fisbench").file("1000000.sqlite");
             const auto t0 = Clock::now();
             BuildDemoSqlite(path, {1000000, 50}, {DefaultFixturePath()});
             std::printf("generated 1 M products: %.1f s\n", ms(Clock::now() - t0) / 1000);

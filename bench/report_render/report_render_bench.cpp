@@ -8,6 +8,7 @@
 //    through the engine, with the process's peak memory against its memory
 //    at the start of that run.
 #include "data/sqlite/session.h"
+#include "report/pdf_objects.h"
 #include "report/pdf_report.h"
 #include "report/report_output.h"
 #include "report/reportdef.h"

@@ -20,6 +20,7 @@
 #include "host/hostconfig.h"
 #include "report/reportdef.h"
 #include "rtl/datetime.h"
+#include "temp_folder.h"
 
 #if FIS_WITH_FIREBIRD
 #include <soci/firebird/soci-firebird.h>
@@ -34,6 +35,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -399,13 +401,9 @@ int main(int argc, char **argv)
         }
     }
     try {
-        fs::path temp;
+        std::optional<TempFolder> temp;
         if (dbPath.empty()) {
-            std::string pattern = (fs::temp_directory_path() / "bench-reports-XXXXXX").string();
-            if (!mkdtemp(pattern.data()))
-                throw std::runtime_error("mkdtemp");
-            temp = pattern;
-            dbPath = (temp / "reports.sqlite").string();
+            dbPath = temp.emplace("bench-reports").file("reports.sqlite");
             const auto t0 = Clock::now();
             const DemoCounts c = BuildDemoSqlite(dbPath, {10000, 0, items, 2026}, DefaultFixturePaths());
             std::printf("generated %s: %ld documents, %ld items, %ld tax rows in %.1f s\n", dbPath.c_str(),
@@ -421,8 +419,7 @@ int main(int argc, char **argv)
                                  [&](const std::string &sql, const NamedValues &p) { return sqlitePlan(*db, sql, p); }) &&
                        same;
         }
-        if (!temp.empty())
-            fs::remove_all(temp);
+        temp.reset();
 
 #if FIS_WITH_FIREBIRD
         if (!env("FIS_BENCH_FB_DATABASE").empty()) {

@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A parameter as a lookup or a check gives it: a text, or cleared (NULL).
@@ -47,7 +48,9 @@ public:
     TParams &Params() { return Query.Params(); }
 
     TDataSource *DataSource = nullptr;  // the source that exposes it
-    std::string ADOConnection, DataBase, Transaction;
+    // Names of the original's connection objects, kept for reference only:
+    // they point into the form description, which outlives the query.
+    std::string_view ADOConnection, DataBase, Transaction;
 
     TDataSet *ProvidedDataSet() override { return &Query; }
     bool SetProperty(const PropertyDesc &prop, LoadContext &ctx) override;

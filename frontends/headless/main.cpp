@@ -22,6 +22,9 @@ void usage(std::ostream &out)
            "Without a command it opens the screen on the configured database (the embedded\n"
            "demo database by default), prints its controls and closes it. With --output, the report\n"
            "files the scenarios write are kept in DIR instead of being removed.\n\n"
+           "Configuration keys (the file named by FISHOST_CONFIG, each key overridden by\n"
+           "FISHOST_<KEY> in upper case):\n"
+        << HostConfig::KeysHelp() << '\n'
         << ScenarioHelp();
 }
 

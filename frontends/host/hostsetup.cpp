@@ -6,7 +6,6 @@
 #include "rtl/sysutils.h"
 #include "vcl/forms.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 
@@ -79,12 +78,8 @@ HostRun::HostRun(HostConfig config, const HostRunOptions &options) : config_(std
         if (options.startServer) {
             AppServerProcessOptions so;
             // The server reads the host's database, whatever chose it.
-            for (const char *key : {"engine", "database", "db_host", "db_port", "db_user", "db_password"}) {
-                std::string name = std::string("FISHOST_") + key;
-                for (char &c : name)
-                    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-                so.environment.emplace_back(name, config_.Get(key));
-            }
+            for (const char *key : {"engine", "database", "db_host", "db_port", "db_user", "db_password"})
+                so.environment.emplace_back(HostConfig::EnvironmentName(key), config_.Get(key));
             so.logPath = options.serverLog.empty() ? "/dev/null" : options.serverLog;
             so.token = config_.serverToken;
             server_ = std::make_unique<AppServerProcess>(so);

@@ -78,6 +78,12 @@ void TADOIBQuery::reopen(const QueryArg *args, std::size_t count)
 bool TADOIBQuery::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {
     const std::string &n = p.name;
+    // Cursor and connection settings of the original drivers, most of a
+    // query's description, go first: every query here is read only and
+    // fetched whole.
+    if ((n.size() > 3 && n.compare(0, 3, "ADO") == 0 && n != "ADOConnection"sv) || n == "ParamCheck"sv ||
+        n == "AutoCalcFields"sv || n == "CachedUpdates"sv || n == "ObjectView"sv || n == "Constraints"sv)
+        return true;
     // Descriptions outlive what they build: the lines are not copied.
     if (n == "SQL"sv) SQL = TStrings::Borrowing(PropStrings(p));
     else if (n == "SQL_ORACLE"sv) SQL_ORACLE = TStrings::Borrowing(PropStrings(p));
@@ -115,10 +121,6 @@ bool TADOIBQuery::SetProperty(const PropertyDesc &p, LoadContext &ctx)
     else if (n == "Active"sv) {
         if (PropBool(p))
             throw EComponentError(Name() + ": uma consulta não abre ao ser criada.");
-    } else if (n.rfind("ADO", 0) == 0 || n == "ParamCheck"sv || n == "AutoCalcFields"sv || n == "CachedUpdates"sv ||
-               n == "ObjectView"sv || n == "Constraints"sv) {
-        // Cursor and connection settings of the original drivers; every query here
-        // is read only and fetched whole.
     } else return TComponent::SetProperty(p, ctx);
     if (n.rfind("SQL", 0) == 0 && !preparePending_) {
         // Once for all four statements, when they are all set.

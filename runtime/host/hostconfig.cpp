@@ -2,116 +2,174 @@
 
 #include "rtl/sysutils.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <type_traits>
 #include <unistd.h>
 
 extern char **environ;
 
 namespace {
-int toPort(const std::string &key, const std::string &value)
+// Parsers: a key's text as its member holds it, or an Exception naming the key.
+std::string anyText(const std::string &, const std::string &value) { return value; }
+
+int number(const std::string &key, const std::string &value, int least, int most, const std::string &what)
 {
     try {
         std::size_t used = 0;
         int n = std::stoi(value, &used);
-        if (used == value.size() && n >= 0 && n <= 65535)
+        if (used == value.size() && n >= least && n <= most)
             return n;
     } catch (const std::exception &) {
     }
-    throw Exception("Configuração: '" + key + "' deve ser uma porta (0 a 65535), não '" + value + "'.");
+    throw Exception("Configuração: '" + key + "' deve ser " + what + ", não '" + value + "'.");
 }
 
-int toMilliseconds(const std::string &key, const std::string &value)
+int port(const std::string &key, const std::string &value) { return number(key, value, 0, 65535, "uma porta (0 a 65535)"); }
+int portOrNone(const std::string &key, const std::string &value) { return value.empty() ? 0 : port(key, value); }
+int milliseconds(const std::string &key, const std::string &value)
 {
-    try {
-        std::size_t used = 0;
-        int n = std::stoi(value, &used);
-        if (used == value.size() && n >= 100 && n <= 3600000)
-            return n;
-    } catch (const std::exception &) {
+    return number(key, value, 100, 3600000, "um tempo em milissegundos (100 a 3600000)");
+}
+
+std::string reportFormats(const std::string &, const std::string &value)
+{
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        std::size_t comma = value.find(',', start);
+        if (comma == std::string::npos)
+            comma = value.size();
+        const std::string name = Trim(value.substr(start, comma - start));
+        if (!name.empty() && name != "pdf" && name != "csv" && name != "xlsx")
+            throw Exception("Configuração: report_formats aceita pdf, csv e xlsx, não '" + name + "'.");
+        start = comma + 1;
     }
-    throw Exception("Configuração: '" + key + "' deve ser um tempo em milissegundos (100 a 3600000), não '" +
-                    value + "'.");
+    return value;
 }
 
-std::string upper(std::string s)
+// "engine deve ser 'sqlite' ou 'firebird'".
+template <std::size_t N>
+auto oneOf(const std::array<const char *, N> &choices)
 {
-    for (char &c : s)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 32);
-    return s;
+    return [choices](const std::string &key, const std::string &value) {
+        std::string allowed;
+        for (std::size_t i = 0; i < N; ++i) {
+            if (value == choices[i])
+                return value;
+            allowed += (i == 0 ? "'" : i + 1 == N ? " ou '" : ", '") + std::string(choices[i]) + "'";
+        }
+        throw Exception("Configuração: " + key + " deve ser " + allowed + ", não '" + value + "'.");
+    };
+}
+
+struct Key {
+    const char *name;
+    std::function<void(HostConfig &, const std::string &key, const std::string &value)> set;
+    std::function<std::string(const HostConfig &)> get;
+    std::string defaultText;  // read like a file's value when a HostConfig is made
+    const char *meaning;
+};
+
+template <class T, class Parser>
+Key row(const char *name, T HostConfig::*member, Parser parse, std::string defaultText, const char *meaning)
+{
+    return {name,
+            [member, parse](HostConfig &c, const std::string &key, const std::string &value) { c.*member = parse(key, value); },
+            [member](const HostConfig &c) {
+                if constexpr (std::is_same_v<T, int>)
+                    return std::to_string(c.*member);
+                else
+                    return c.*member;
+            },
+            std::move(defaultText), meaning};
+}
+
+const std::vector<Key> &table()
+{
+    static const std::vector<Key> keys = {
+        row("reports_dir", &HostConfig::reportsDir, anyText, DefaultReportsDir(), "report definition files"),
+        row("saved_reports_dir", &HostConfig::savedReportsDir, anyText, "",
+            "the person's own reports; empty: $XDG_DATA_HOME/fishost/saved-reports"),
+        row("report_output_dir", &HostConfig::reportOutputDir, anyText, "",
+            "where prints and previews write their files; empty: fishost-reports in the temporary folder"),
+        row("report_formats", &HostConfig::reportFormats, reportFormats, "pdf",
+            "what a print or preview writes: pdf, csv, xlsx, comma-separated (the PDF always)"),
+        row("print_command", &HostConfig::printCommand, anyText, "lp",
+            "program given the PDF's path where no print dialog is; empty: no printer"),
+        row("product_picture", &HostConfig::productPicture, anyText, "",
+            "edit mask of product tree codes; empty: 99.99.9999;1;_"),
+        row("server_host", &HostConfig::serverHost, anyText, "", "application server; empty starts one"),
+        row("server_port", &HostConfig::serverPort, portOrNone, "0", "application server's port"),
+        row("server_token", &HostConfig::serverToken, anyText, "", "shared secret the server requires, optional"),
+        row("server_timeout_ms", &HostConfig::serverTimeoutMs, milliseconds, "10000",
+            "a call's whole deadline: connecting, sending and the entire reply"),
+        row("engine", &HostConfig::engine, oneOf(std::array{"sqlite", "firebird"}), "sqlite", "sqlite or firebird"),
+        row("database", &HostConfig::database, anyText, "",
+            "SQLite file, or Firebird database path or alias; empty: a fresh demo copy"),
+        row("db_host", &HostConfig::dbHost, anyText, "127.0.0.1", "Firebird server"),
+        row("db_port", &HostConfig::dbPort, port, "3050", "Firebird server's port"),
+        row("db_user", &HostConfig::dbUser, anyText, "", "Firebird login"),
+        row("db_password", &HostConfig::dbPassword, anyText, "", "Firebird login's password"),
+        row("dialect", &HostConfig::dialect, oneOf(std::array{"oracle", "mssql", "interbase"}), "oracle",
+            "which statement variant the queries run: oracle, mssql or interbase"),
+    };
+    return keys;
+}
+
+const Key &find(const std::string &name)
+{
+    for (const Key &k : table())
+        if (name == k.name)
+            return k;
+    throw Exception("Configuração: chave desconhecida '" + name + "'.");
 }
 } // namespace
 
+HostConfig::HostConfig()
+{
+    for (const Key &k : table())
+        k.set(*this, k.name, k.defaultText);
+}
+
 std::vector<std::string> HostConfig::Keys()
 {
-    return {"reports_dir", "saved_reports_dir", "report_output_dir", "report_formats", "print_command", "product_picture",
-            "server_host", "server_port", "server_token", "server_timeout_ms", "engine", "database", "db_host", "db_port",
-            "db_user", "db_password", "dialect"};
+    std::vector<std::string> names;
+    for (const Key &k : table())
+        names.emplace_back(k.name);
+    return names;
 }
 
-void HostConfig::Set(const std::string &key, const std::string &value)
+std::string HostConfig::EnvironmentName(const std::string &key)
 {
-    if (key == "reports_dir") reportsDir = value;
-    else if (key == "saved_reports_dir") savedReportsDir = value;
-    else if (key == "report_output_dir") reportOutputDir = value;
-    else if (key == "report_formats") {
-        std::size_t start = 0;
-        while (start <= value.size()) {
-            std::size_t comma = value.find(',', start);
-            if (comma == std::string::npos)
-                comma = value.size();
-            const std::string name = Trim(value.substr(start, comma - start));
-            if (!name.empty() && name != "pdf" && name != "csv" && name != "xlsx")
-                throw Exception("Configuração: report_formats aceita pdf, csv e xlsx, não '" + name + "'.");
-            start = comma + 1;
-        }
-        reportFormats = value;
+    std::string name = "FISHOST_" + key;
+    for (char &c : name)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return name;
+}
+
+std::string HostConfig::KeysHelp()
+{
+    std::size_t width = 0;
+    for (const Key &k : table())
+        width = std::max(width, std::string(k.name).size());
+    std::string text;
+    for (const Key &k : table()) {
+        const std::string name = k.name;
+        text += "  " + name + std::string(width + 2 - name.size(), ' ') + k.meaning;
+        if (!k.defaultText.empty())
+            text += " (default: " + k.defaultText + ")";
+        text += '\n';
     }
-    else if (key == "print_command") printCommand = value;
-    else if (key == "product_picture") productPicture = value;
-    else if (key == "server_host") serverHost = value;
-    else if (key == "server_port") serverPort = value.empty() ? 0 : toPort(key, value);
-    else if (key == "server_token") serverToken = value;
-    else if (key == "server_timeout_ms") serverTimeoutMs = toMilliseconds(key, value);
-    else if (key == "engine") {
-        if (value != "sqlite" && value != "firebird")
-            throw Exception("Configuração: engine deve ser 'sqlite' ou 'firebird', não '" + value + "'.");
-        engine = value;
-    } else if (key == "database") database = value;
-    else if (key == "db_host") dbHost = value;
-    else if (key == "db_port") dbPort = toPort(key, value);
-    else if (key == "db_user") dbUser = value;
-    else if (key == "db_password") dbPassword = value;
-    else if (key == "dialect") {
-        if (value != "oracle" && value != "mssql" && value != "interbase")
-            throw Exception("Configuração: dialect deve ser 'oracle', 'mssql' ou 'interbase', não '" + value + "'.");
-        dialect = value;
-    } else
-        throw Exception("Configuração: chave desconhecida '" + key + "'.");
+    return text;
 }
 
-std::string HostConfig::Get(const std::string &key) const
-{
-    if (key == "reports_dir") return reportsDir;
-    if (key == "saved_reports_dir") return savedReportsDir;
-    if (key == "report_output_dir") return reportOutputDir;
-    if (key == "report_formats") return reportFormats;
-    if (key == "print_command") return printCommand;
-    if (key == "product_picture") return productPicture;
-    if (key == "server_host") return serverHost;
-    if (key == "server_port") return std::to_string(serverPort);
-    if (key == "server_token") return serverToken;
-    if (key == "server_timeout_ms") return std::to_string(serverTimeoutMs);
-    if (key == "engine") return engine;
-    if (key == "database") return database;
-    if (key == "db_host") return dbHost;
-    if (key == "db_port") return std::to_string(dbPort);
-    if (key == "db_user") return dbUser;
-    if (key == "db_password") return dbPassword;
-    if (key == "dialect") return dialect;
-    throw Exception("Configuração: chave desconhecida '" + key + "'.");
-}
+void HostConfig::Set(const std::string &key, const std::string &value) { find(key).set(*this, key, value); }
+
+std::string HostConfig::Get(const std::string &key) const { return find(key).get(*this); }
 
 std::string DefaultSavedReportsDir()
 {
@@ -167,9 +225,9 @@ HostConfig HostConfig::Load(const std::string &path, const std::map<std::string,
             }
         }
     }
-    for (const auto &key : Keys())
-        if (auto it = env.find("FISHOST_" + upper(key)); it != env.end())
-            c.Set(key, it->second);
+    for (const Key &k : table())
+        if (auto it = env.find(EnvironmentName(k.name)); it != env.end())
+            k.set(c, k.name, it->second);
     return c;
 }
 

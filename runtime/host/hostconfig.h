@@ -17,24 +17,29 @@ std::vector<std::string> DefaultFixturePaths();
 // $XDG_DATA_HOME/fishost/saved-reports (~/.local/share/... by default).
 std::string DefaultSavedReportsDir();
 
+// Every key has one row in the table of hostconfig.cpp: its member, how its
+// text is read, its default and what it means. Reading the file, the
+// FISHOST_* override, Get and the help text all go through that row.
 struct HostConfig {
-    std::string reportsDir = DefaultReportsDir();  // reports_dir: report definition files
-    std::string savedReportsDir;   // saved_reports_dir: the person's own reports; empty: DefaultSavedReportsDir()
-    std::string reportOutputDir;   // report_output_dir: where prints and previews write their files
-    std::string reportFormats = "pdf";  // report_formats: what a print or preview writes ("pdf,csv,xlsx")
-    std::string printCommand = "lp";  // print_command: takes the PDF's path; empty: no printer
-    std::string productPicture;    // product_picture: edit mask of product tree codes
-    std::string serverHost;        // server_host: application server; empty starts one
+    std::string reportsDir;        // reports_dir
+    std::string savedReportsDir;   // saved_reports_dir
+    std::string reportOutputDir;   // report_output_dir
+    std::string reportFormats;     // report_formats
+    std::string printCommand;      // print_command
+    std::string productPicture;    // product_picture
+    std::string serverHost;        // server_host
     int serverPort = 0;            // server_port
-    std::string serverToken;       // server_token: shared secret, optional
-    int serverTimeoutMs = 10000;   // server_timeout_ms: a call's whole deadline
-    std::string engine = "sqlite"; // engine: sqlite | firebird
-    std::string database;          // database: SQLite file, or Firebird database path/alias
-    std::string dbHost = "127.0.0.1";  // db_host: Firebird server
-    int dbPort = 3050;             // db_port
+    std::string serverToken;       // server_token
+    int serverTimeoutMs = 0;       // server_timeout_ms
+    std::string engine;            // engine
+    std::string database;          // database
+    std::string dbHost;            // db_host
+    int dbPort = 0;                // db_port
     std::string dbUser;            // db_user
     std::string dbPassword;        // db_password
-    std::string dialect = "oracle";    // dialect: oracle | mssql | interbase
+    std::string dialect;           // dialect
+
+    HostConfig();  // every key at its default
 
     // Where the file is looked for: $FISHOST_CONFIG, else the default location.
     static std::string DefaultPath();
@@ -43,7 +48,11 @@ struct HostConfig {
     static HostConfig Load();
     static HostConfig Load(const std::string &path, const std::map<std::string, std::string> &env);
     static std::vector<std::string> Keys();
-    // Sets a key by name; raises on an unknown key or a bad number.
+    // "FISHOST_DB_PORT" for "db_port".
+    static std::string EnvironmentName(const std::string &key);
+    // One line a key: name, default and meaning, for a program's --help.
+    static std::string KeysHelp();
+    // Sets a key by name; raises on an unknown key or a bad value.
     void Set(const std::string &key, const std::string &value);
     std::string Get(const std::string &key) const;
 };

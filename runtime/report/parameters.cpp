@@ -17,10 +17,8 @@ std::string rawText(const TParam *p)
 
 bool allFlagSet(const TParams &params, const std::string &name)
 {
-    // An all-flag is its filter's name with "T" after "P_".
-    if (name.size() < 3 || (name.compare(0, 2, "P_") != 0 && name.compare(0, 2, "p_") != 0))
-        return false;
-    const TParam *flag = params.FindParam(name.substr(0, 2) + "T" + name.substr(2));
+    const std::string flagName = AllFlagName(name);
+    const TParam *flag = flagName.empty() ? nullptr : params.FindParam(flagName);
     return flag && rawText(flag) == "T";
 }
 
@@ -31,6 +29,23 @@ std::string shown(const LayoutParameter &entry, const std::string &raw, const st
     return FormatValue(raw, entry.format, productMask);
 }
 } // namespace
+
+std::string AllFlagName(const std::string &filter)
+{
+    if (filter.size() < 3 || (filter.compare(0, 2, "P_") != 0 && filter.compare(0, 2, "p_") != 0))
+        return {};
+    return filter.substr(0, 2) + "T" + filter.substr(2);
+}
+
+void SetFilterWithFlag(TParams &params, const std::string &filter, const std::string &value)
+{
+    const bool blank = Trim(value).empty();
+    if (TParam *p = params.FindParam(filter))
+        p->SetAsVariant(blank ? std::string() : value);
+    if (const std::string flagName = AllFlagName(filter); !flagName.empty())
+        if (TParam *flag = params.FindParam(flagName))
+            flag->SetAsVariant(std::string(blank ? "T" : ""));
+}
 
 ParameterWords DescribeParameters(const std::vector<LayoutParameter> &entries, const TParams &params,
                                   const ParameterLookup &lookup, const std::string &productMask)

@@ -22,5 +22,15 @@ struct ParameterWords {
     std::vector<std::pair<std::string, std::string>> block;   // every entry, for the first page
 };
 
+// A filter's all-flag is its name with "T" after "P_" ("P_TCDCFOP" beside
+// "P_CDCFOP"): "T" asks the statement to ignore the filter. Empty for a name
+// without that prefix, which has no flag.
+std::string AllFlagName(const std::string &filter);
+
+// Gives a filter its value and its all-flag "T" for a blank value, the
+// empty text otherwise. Each is set only when the statement declares it
+// (looked for on its own): a report takes what it names and nothing more.
+void SetFilterWithFlag(TParams &params, const std::string &filter, const std::string &value);
+
 ParameterWords DescribeParameters(const std::vector<LayoutParameter> &entries, const TParams &params,
                                   const ParameterLookup &lookup, const std::string &productMask);

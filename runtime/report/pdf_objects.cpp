@@ -1,6 +1,5 @@
 #include "report/pdf_objects.h"
 
-#include "report/pdf_report.h"
 #include "rtl/utf8.h"
 
 #include <hpdf.h>
@@ -15,6 +14,51 @@ constexpr std::size_t kFlushAt = 1 << 16;
 constexpr std::size_t kKidsPerNode = 256;  // pages under one inner node of the page tree
 
 void noError(HPDF_STATUS, HPDF_STATUS, void *) {}
+
+// Windows-1252 0x80..0x9F; zero where the code page has no character.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
+    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
+
+// Combining accents as pairs of (base letter, accented letter) in Windows-1252,
+// for text typed on systems that store accents decomposed.
+struct Combining {
+    char32_t mark;
+    const char *pairs;
+};
+constexpr Combining kCombining[] = {
+    {0x0300, "A\xC0" "E\xC8" "I\xCC" "O\xD2" "U\xD9" "a\xE0" "e\xE8" "i\xEC" "o\xF2" "u\xF9"},
+    {0x0301, "A\xC1" "E\xC9" "I\xCD" "O\xD3" "U\xDA" "Y\xDD" "a\xE1" "e\xE9" "i\xED" "o\xF3" "u\xFA" "y\xFD"},
+    {0x0302, "A\xC2" "E\xCA" "I\xCE" "O\xD4" "U\xDB" "a\xE2" "e\xEA" "i\xEE" "o\xF4" "u\xFB"},
+    {0x0303, "A\xC3" "N\xD1" "O\xD5" "a\xE3" "n\xF1" "o\xF5"},
+    {0x0308, "A\xC4" "E\xCB" "I\xCF" "O\xD6" "U\xDC" "Y\x9F" "a\xE4" "e\xEB" "i\xEF" "o\xF6" "u\xFC" "y\xFF"},
+    {0x0327, "C\xC7" "c\xE7"},
+};
+
+void AppendCodePoint(std::string &out, char32_t cp)
+{
+    if (cp < 0x20 || cp == 0x7F) {
+        out += ' ';
+    } else if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+        out += static_cast<char>(cp);
+    } else {
+        for (int i = 0; i < 32; ++i)
+            if (kCp1252High[i] == cp) {
+                out += static_cast<char>(0x80 + i);
+                return;
+            }
+        for (const auto &c : kCombining)
+            if (c.mark == cp && !out.empty())
+                for (const char *p = c.pairs; *p; p += 2)
+                    if (p[0] == out.back()) {
+                        out.back() = p[1];
+                        return;
+                    }
+        out += '?';
+    }
+}
 
 void appendNumber(std::string &out, float v)
 {
@@ -258,29 +302,26 @@ void PdfWriter::AddPage(float width, float height, const PdfCanvas &canvas, floa
     put(dict);
     pages_.push_back({footer, footerRight, footerBaseline});
     kidsOfLastNode_.push_back(page);
-    if (kidsOfLastNode_.size() == kKidsPerNode) {
-        // A full node goes out now, so only the last one's kids are kept.
-        std::string kids;
-        for (ObjectId k : kidsOfLastNode_)
-            kids += id(k) + " ";
-        begin(nodes_.back());
-        put("<< /Type /Pages /Parent " + id(root_) + " /Count " + std::to_string(kidsOfLastNode_.size()) +
-            " /Kids [" + kids + "] >>\nendobj\n");
-        kidsOfLastNode_.clear();
-    }
+    // A full node goes out now, so only the last one's kids are kept.
+    if (kidsOfLastNode_.size() == kKidsPerNode)
+        writeLastNode();
+}
+
+void PdfWriter::writeLastNode()
+{
+    std::string kids;
+    for (ObjectId k : kidsOfLastNode_)
+        kids += id(k) + " ";
+    begin(nodes_.back());
+    put("<< /Type /Pages /Parent " + id(root_) + " /Count " + std::to_string(kidsOfLastNode_.size()) + " /Kids [" +
+        kids + "] >>\nendobj\n");
+    kidsOfLastNode_.clear();
 }
 
 void PdfWriter::Finish()
 {
-    if (!kidsOfLastNode_.empty()) {
-        std::string kids;
-        for (ObjectId k : kidsOfLastNode_)
-            kids += id(k) + " ";
-        begin(nodes_.back());
-        put("<< /Type /Pages /Parent " + id(root_) + " /Count " + std::to_string(kidsOfLastNode_.size()) +
-            " /Kids [" + kids + "] >>\nendobj\n");
-        kidsOfLastNode_.clear();
-    }
+    if (!kidsOfLastNode_.empty())
+        writeLastNode();
     const std::string total = std::to_string(pages_.size());
     const PdfMetrics &metrics = PdfMetrics::Get();
     PdfCanvas footer;
@@ -307,4 +348,49 @@ void PdfWriter::Finish()
     put("trailer\n<< /Size " + std::to_string(offsets_.size()) + " /Root " + id(catalog_) + " /Info " + id(info_) +
         " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n");
     flush();
+}
+
+std::string Utf8ToCp1252(std::string_view s)
+{
+    std::string out;
+    out.reserve(s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        unsigned char b = static_cast<unsigned char>(s[i]);
+        size_t len;
+        char32_t cp;
+        unsigned char lo = 0x80, hi = 0xBF; // allowed range of the next byte
+        if (b < 0x80) {
+            len = 1, cp = b;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            len = 2, cp = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            len = 3, cp = b & 0x0F;
+            lo = b == 0xE0 ? 0xA0 : 0x80; // no overlong forms
+            hi = b == 0xED ? 0x9F : 0xBF; // no surrogates
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            len = 4, cp = b & 0x07;
+            lo = b == 0xF0 ? 0x90 : 0x80;
+            hi = b == 0xF4 ? 0x8F : 0xBF; // nothing past U+10FFFF
+        } else {
+            out += '?';
+            ++i;
+            continue;
+        }
+        size_t k = 1;
+        for (; k < len && i + k < s.size(); ++k) {
+            unsigned char c = static_cast<unsigned char>(s[i + k]);
+            if (c < lo || c > hi)
+                break;
+            cp = (cp << 6) | (c & 0x3F);
+            lo = 0x80, hi = 0xBF;
+        }
+        i += k;
+        // A broken sequence counts once, however many of its bytes were valid.
+        if (k < len)
+            out += '?';
+        else
+            AppendCodePoint(out, cp);
+    }
+    return out;
 }

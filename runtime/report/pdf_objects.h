@@ -18,6 +18,13 @@
 
 enum class PdfFont { Regular, Bold };
 
+// UTF-8 text as Windows-1252 bytes, the encoding of the PDF's standard fonts.
+// Characters it lacks and invalid UTF-8 become '?'; control characters
+// become spaces; a combining accent joins the letter before it when the
+// accented letter exists in Windows-1252.
+std::string Utf8ToCp1252(std::string_view text);
+
+
 // Widths of the standard faces in thousandths of the font size, per
 // Windows-1252 byte.
 class PdfMetrics {
@@ -78,6 +85,7 @@ private:
     void put(std::string_view bytes);
     void flush();
     void stream(ObjectId id, std::string_view data, bool compress);
+    void writeLastNode();  // the inner node of kidsOfLastNode_, which it empties
 
     struct Page {
         ObjectId footer;

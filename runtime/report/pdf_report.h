@@ -10,7 +10,6 @@
 
 #include <memory>
 #include <string>
-#include <string_view>
 
 class PdfReportSink : public ReportSink {
 public:
@@ -37,9 +36,3 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
-
-// UTF-8 text as Windows-1252 bytes, the encoding of the PDF's standard fonts.
-// Characters it lacks and invalid UTF-8 become '?'; control characters
-// become spaces; a combining accent joins the letter before it when the
-// accented letter exists in Windows-1252.
-std::string Utf8ToCp1252(std::string_view text);

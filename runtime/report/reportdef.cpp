@@ -270,10 +270,14 @@ ReportList loadFolder(const std::string &reportsDir, const std::string &code, bo
     dir += code;
     {
         std::lock_guard<std::mutex> lock(cacheMutex);
-        collectChanges();
+        // A folder never listed has no news to read (a missing saved folder,
+        // on every open); the others' stay queued until they are asked for.
         auto it = cache.find(dir);
-        if (it != cache.end() && it->second.definitions && !it->second.changed)
-            return it->second.definitions;
+        if (it != cache.end()) {
+            collectChanges();
+            if (it->second.definitions && !it->second.changed)
+                return it->second.definitions;
+        }
     }
     std::error_code ec;
     if (!fs::is_directory(dir, ec))

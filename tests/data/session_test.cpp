@@ -18,7 +18,10 @@
 #include <filesystem>
 #include <functional>
 #include <ostream>
+#include <atomic>
+#include <chrono>
 #include <set>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +51,8 @@ struct Engine {
     // A text longer than the column it is compared with is refused rather
     // than matching nothing.
     bool refusesTextLongerThanColumn;
+    // A statement that runs for minutes unless stopped.
+    std::string slowQuery;
 };
 
 const Engine kSqlite{
@@ -59,6 +64,8 @@ const Engine kSqlite{
     [](const std::string &expr) { return "DATE(" + expr + ")"; },
     "",
     false,
+    "WITH RECURSIVE C(X) AS (SELECT 1 UNION ALL SELECT X + 1 FROM C WHERE X < 2000000000) "
+    "SELECT COUNT(*) FROM C",
 };
 
 const Engine kFirebird{
@@ -77,6 +84,7 @@ const Engine kFirebird{
     [](const std::string &expr) { return "CAST(" + expr + " AS DATE)"; },
     " FROM RDB$DATABASE",
     true,
+    "SELECT COUNT(*) FROM RDB$TYPES A, RDB$TYPES B, RDB$TYPES C, RDB$TYPES D",
 };
 
 std::ostream &operator<<(std::ostream &os, const Engine &e) { return os << e.label; }
@@ -329,6 +337,48 @@ TEST_P(SessionTest, RowsStreamAsTheWholeResultReads)
                       "CAST(1.5 AS NUMERIC(9,2)) AS NUM, 7 AS INTEIRO "
                       "FROM EMPRESA WHERE CDEMPRESA <> CAST(:P AS VARCHAR(2)) ORDER BY CDEMPRESA",
                       {{"P", "zz"}});
+}
+
+// ---- interrupting ----
+
+TEST_P(SessionTest, InterruptFromAnotherThreadStopsTheRunningStatement)
+{
+    std::atomic<bool> done{false};
+    std::thread stopper([&] {
+        // Repeated: a stop that comes before the statement starts is lost.
+        while (!done) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            db->Interrupt();
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(db->Query(engine().slowQuery, {}), EDatabaseCancelled);
+    done = true;
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(select("1", {}).rows.size(), 1u);  // the session goes on
+}
+
+TEST_P(SessionTest, InterruptBetweenRowsStopsTheStream)
+{
+    struct StopAtSecond : RowReceiver {
+        DatabaseSession *db;
+        int rows = 0;
+        bool Columns(const std::vector<std::string> &) override { return true; }
+        bool Row(const std::vector<std::optional<std::string>> &) override
+        {
+            if (++rows == 2)
+                db->Interrupt();
+            return true;
+        }
+    } receiver;
+    receiver.db = db.get();
+    EXPECT_THROW(db->QueryRows("SELECT CDEMPRESA FROM EMPRESA", {}, receiver), EDatabaseCancelled);
+    EXPECT_EQ(receiver.rows, 2);
+    // A stop with nothing running is forgotten: the next statement runs whole.
+    db->Interrupt();
+    EXPECT_EQ(select("1", {}).rows.size(), 1u);
+    EXPECT_GT(db->Query("SELECT CDEMPRESA FROM EMPRESA", {}).rows.size(), 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, SessionTest, testing::Values(kSqlite, kFirebird), engineName);

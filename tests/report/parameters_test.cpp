@@ -3,6 +3,7 @@
 #include "report/parameters.h"
 
 #include "data/dberrors.h"
+#include "rtl/sysutils.h"
 
 #include <gtest/gtest.h>
 
@@ -115,4 +116,57 @@ TEST(ReportParameters, AFailedLookupLeavesTheCode)
     };
     EXPECT_EQ(describe({{"P_CDEMPRESA", "01"}}, failing).block, (Words{{"Empresa", "01"}}));
     EXPECT_EQ(describe({{"P_CDEMPRESA", "01"}}).block, (Words{{"Empresa", "01"}}));  // no database at all
+}
+
+// One rule for every filter and its all-flag, whether the screen fills a
+// report's statement or the words read the flag back.
+TEST(ReportParameters, AFilterAndItsAllFlag)
+{
+    EXPECT_EQ(AllFlagName("P_CDCFOP"), "P_TCDCFOP");
+    EXPECT_EQ(AllFlagName("p_cdserie"), "p_Tcdserie");
+    EXPECT_EQ(AllFlagName("CDCFOP"), "");
+    EXPECT_EQ(AllFlagName("P_"), "");
+
+    const char *const absent = "absent";
+    const struct {
+        const char *what;
+        std::vector<const char *> declared;
+        std::string value;
+        const char *filter, *flag;  // what each holds afterwards
+    } rows[] = {
+        {"a value clears the flag", {"P_CDCFOP", "P_TCDCFOP"}, "5102", "5102", ""},
+        {"the empty text raises it", {"P_CDCFOP", "P_TCDCFOP"}, "", "", "T"},
+        {"blanks count as empty", {"P_CDCFOP", "P_TCDCFOP"}, " \t ", "", "T"},
+        {"a value keeps its blanks", {"P_CDCFOP", "P_TCDCFOP"}, " 5102", " 5102", ""},
+        {"an undeclared flag is never set", {"P_CDCFOP"}, "", "", absent},
+        {"a flag declared alone", {"P_TCDCFOP"}, "", absent, "T"},
+        {"neither declared", {"P_OUTRO"}, "5102", absent, absent},
+        {"names in any case", {"p_cdcfop", "p_tcdcfop"}, "", "", "T"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        TParams params;
+        for (const char *name : r.declared)
+            params.CreateParam(ftString, name, ptInput);
+        ASSERT_NO_THROW(SetFilterWithFlag(params, "P_CDCFOP", r.value));
+        for (const auto &[name, expected] : {std::pair{"P_CDCFOP", r.filter}, std::pair{"P_TCDCFOP", r.flag}}) {
+            const TParam *p = params.FindParam(name);
+            if (expected == absent) {
+                EXPECT_EQ(p, nullptr) << name;
+            } else {
+                ASSERT_NE(p, nullptr) << name;
+                EXPECT_FALSE(p->IsNull()) << name;
+                EXPECT_EQ(p->AsString(), expected) << name;
+            }
+        }
+        // Read back, the flag the filter set says "Todos" exactly when it is raised.
+        if (params.FindParam("P_CDCFOP")) {
+            LayoutParameter cfop;
+            cfop.label = "CFOP";
+            cfop.param = "P_CDCFOP";
+            const auto words = DescribeParameters({cfop}, params, {}, "");
+            ASSERT_EQ(words.block.size(), 1u);
+            EXPECT_EQ(words.block[0].second == "Todos", Trim(r.value).empty());
+        }
+    }
 }

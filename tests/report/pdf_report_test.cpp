@@ -1,5 +1,6 @@
 // Reports come out as real PDF files, drawn from their layout: checked with
 // poppler's pdfinfo and pdftotext, as a reader of the file would see them.
+#include "report/pdf_objects.h"
 #include "report/pdf_report.h"
 #include "report_fixture.h"
 

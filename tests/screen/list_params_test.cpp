@@ -77,4 +77,22 @@ TEST_F(ListParamsTest, AHeldListReachesTheReportOnlyUnderLista)
         }
 }
 
+// A flag the statement does not declare is never set: the screen once set
+// the CFOP's unasked, which raised and left every later parameter unset.
+TEST_F(ListParamsTest, AnUndeclaredFlagIsNeverSet)
+{
+    TfrmResumoOficialCfop &screen = Open();
+    Choose(screen, "Relação de Notas Fiscais");
+    screen.rdbTodosTp->SetChecked(true);
+    TParams params;
+    for (const char *name : {"P_CDCFOP", "P_CDINSCESTA", "P_IDENTRSAIDOP", "P_CDTIPOOPER", "P_TCDTIPOOPER"})
+        params.CreateParam(ftString, name, ptInput);
+    bool unused = false;
+    ASSERT_NO_THROW(screen.rpddPadraoBeforeGetQueryParams(&params, unused));
+    EXPECT_EQ(params.Count(), 5) << "nothing added";
+    EXPECT_FALSE(params.ParamByName("P_CDCFOP")->IsNull());
+    EXPECT_EQ(params.ParamByName("P_CDCFOP")->AsString(), "");
+    EXPECT_EQ(params.ParamByName("P_TCDTIPOOPER")->AsString(), "T") << "what follows the CFOP is still filled";
+}
+
 } // namespace

@@ -4,7 +4,9 @@
 #include "data/firebird/values.h"
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
+#include <mutex>
 
 namespace {
 // SOCI does not export the Firebird backend's type information, so the
@@ -16,6 +18,23 @@ __attribute__((no_sanitize("vptr"))) XSQLDA *inputArea(soci::statement &st)
 __attribute__((no_sanitize("vptr"))) XSQLDA *outputArea(soci::statement &st)
 {
     return static_cast<soci::firebird_statement_backend *>(st.get_backend())->sqldap_;
+}
+
+__attribute__((no_sanitize("vptr"))) isc_db_handle attachmentOf(soci::session &session)
+{
+    return static_cast<soci::firebird_session_backend *>(session.get_backend())->dbhp_;
+}
+
+bool hasCode(const soci::soci_error &e, ISC_STATUS code)
+{
+    const auto *fb = dynamic_cast<const soci::firebird_soci_error *>(&e);
+    if (!fb)
+        return false;
+    const std::vector<ISC_STATUS> &v = fb->status_;
+    for (std::size_t i = 0; i + 1 < v.size() && v[i] != isc_arg_end; i += 2)
+        if (v[i] == isc_arg_gds && v[i + 1] == code)
+            return true;
+    return false;
 }
 
 // SOCI reads a value up to the first blank unless it is double-quoted, and a
@@ -57,6 +76,7 @@ public:
             throw EDatabaseError("Não foi possível abrir o banco de dados '" + service + "': " +
                                  e.get_error_message());
         }
+        attachment_ = attachmentOf(sql_);
     }
 
     ResultSet Query(const std::string &sql, const NamedValues &params) override
@@ -83,6 +103,7 @@ public:
     {
         const std::vector<BoundValue> bound = ResolveBindings(sql, params);
         const FirebirdStatementText text = PrepareFirebirdStatement(sql);
+        interrupted_ = false;
         // SOCI keeps pointers to the bound values: they must not move before execution.
         std::deque<std::string> values;
         std::deque<soci::indicator> indicators;
@@ -112,6 +133,10 @@ public:
                         in->sqlvar[i].sqltype |= 1;
                     std::vector<std::optional<std::string>> cells(names.size());
                     for (bool more = st.execute(true); more; more = st.fetch()) {
+                        // A stop asked for while this side handled a row finds
+                        // nothing to cancel on the server.
+                        if (interrupted_)
+                            throw EDatabaseCancelled(kCancelled);
                         for (std::size_t i = 0; i < row.size() && i < cells.size(); ++i)
                             cells[i] = FirebirdCellText(row, i, columns.at(i));
                         if (!receiver.Row(cells))
@@ -122,7 +147,7 @@ public:
             sql_.commit();
         } catch (const soci::soci_error &e) {
             rollbackQuietly();
-            throw EDatabaseError(e.get_error_message());
+            fail(e);
         } catch (...) {
             rollbackQuietly();
             throw;
@@ -135,17 +160,31 @@ public:
         if (!text.markers.empty())
             throw EDatabaseError("Comando com parâmetro ou variável (:" + text.markers.front() +
                                  ") não pode ser executado sem valores.");
+        interrupted_ = false;
         try {
             sql_.commit();
             sql_ << text.sql;
             sql_.commit();
         } catch (const soci::soci_error &e) {
             rollbackQuietly();
-            throw EDatabaseError(e.get_error_message());
+            fail(e);
         }
     }
 
     std::string EngineName() const override { return "firebird"; }
+
+    // The one client call Firebird allows from another thread while the
+    // attachment is busy. With no request running the server answers that
+    // there is nothing to cancel, which is no error here.
+    void Interrupt() override
+    {
+        interrupted_ = true;
+        std::lock_guard lock(attachmentMutex_);
+        if (!attachment_)
+            return;
+        ISC_STATUS_ARRAY status;
+        fb_cancel_operation(status, &attachment_, fb_cancel_raise);
+    }
 
 private:
     // Binds each marker by its rewritten name. A parameter of a non-text type is
@@ -209,6 +248,15 @@ private:
         return columns;
     }
 
+    static constexpr const char *kCancelled = "Comando interrompido.";
+
+    [[noreturn]] void fail(const soci::soci_error &e)
+    {
+        if (hasCode(e, isc_cancelled))
+            throw EDatabaseCancelled(kCancelled);
+        throw EDatabaseError(e.get_error_message());
+    }
+
     void rollbackQuietly() noexcept
     {
         try {
@@ -219,6 +267,9 @@ private:
     }
 
     soci::session sql_;
+    std::mutex attachmentMutex_;  // the handle Interrupt cancels on
+    isc_db_handle attachment_ = 0;
+    std::atomic<bool> interrupted_{false};
 };
 } // namespace
 

@@ -50,12 +50,22 @@ public:
     {
         try {
             sql_ << sql;
+        } catch (const soci::sqlite3_soci_error &e) {
+            if (e.result() == SQLITE_INTERRUPT)
+                throw EDatabaseCancelled("Comando interrompido.");
+            throw EDatabaseError(e.get_error_message());
         } catch (const soci::soci_error &e) {
             throw EDatabaseError(e.get_error_message());
         }
     }
 
     std::string EngineName() const override { return "sqlite"; }
+
+    // SQLite allows this from any thread while the connection is open.
+    void Interrupt() override
+    {
+        sqlite_api::sqlite3_interrupt(static_cast<sqlite_api::sqlite3 *>(rawHandle(sql_)));
+    }
 
 private:
     soci::session sql_;

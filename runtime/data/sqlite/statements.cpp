@@ -10,6 +10,14 @@
 #include <memory>
 #include <unordered_map>
 
+[[noreturn]] void FailSqlite(void *handle)
+{
+    auto *db = static_cast<sqlite3 *>(handle);
+    if (sqlite3_errcode(db) == SQLITE_INTERRUPT)
+        throw EDatabaseCancelled("Comando interrompido.");
+    throw EDatabaseError(sqlite3_errmsg(db));
+}
+
 namespace {
 // Binds by marker name; a null value binds NULL.
 void bindValues(sqlite3 *db, sqlite3_stmt *stmt, const std::vector<BoundValue> &bound)
@@ -81,7 +89,7 @@ struct SqliteStatementCache::Cache {
             sqlite3_finalize(entry.second);
     }
 
-    [[noreturn]] void fail() const { throw EDatabaseError(sqlite3_errmsg(db)); }
+    [[noreturn]] void fail() const { FailSqlite(db); }
 
     sqlite3_stmt *statement(const std::string &sql)
     {
@@ -152,7 +160,7 @@ void SqliteStatementCache::QueryRows(const std::string &sql, const std::vector<B
     sqlite3 *db = cache_->db;
     sqlite3_stmt *stmt = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr) != SQLITE_OK)
-        throw EDatabaseError(sqlite3_errmsg(db));
+        FailSqlite(db);
     if (!stmt)
         throw EDatabaseError("Comando vazio.");
     const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> finalize(stmt, sqlite3_finalize);
@@ -169,7 +177,7 @@ void SqliteStatementCache::QueryRows(const std::string &sql, const std::vector<B
         if (rc == SQLITE_DONE)
             return;
         if (rc != SQLITE_ROW)
-            throw EDatabaseError(sqlite3_errmsg(db));
+            FailSqlite(db);
         for (int i = 0; i < columns; ++i)
             readCell(stmt, i, cells[static_cast<std::size_t>(i)]);
         if (!receiver.Row(cells))

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+// Raises the connection's last error: EDatabaseCancelled when an interrupt
+// stopped the statement, EDatabaseError otherwise. `db` is the raw handle.
+[[noreturn]] void FailSqlite(void *db);
+
 class SqliteStatementCache {
 public:
     // Few statements repeat; an unbounded cache would keep every ad-hoc one.
