@@ -172,26 +172,14 @@ ItemSplit FiscalModel::splitOf(const Item &i, const std::string &tax) const
 
 std::vector<ModelRow> FiscalModel::CfopSummary(const ReportInputs &in) const
 {
-    struct Sums {
-        long long value = 0, base = 0, tax = 0, exempt = 0, other = 0, ipi = 0, baseSt = 0, st = 0;
-    };
-    std::map<std::tuple<std::string, char, std::string>, Sums> groups;  // side, origin, CFOP
+    std::map<std::tuple<std::string, char, std::string>, ItemSplit> groups;  // side, origin, CFOP
     for (const Item &i : items_) {
         const Doc &d = docs_.at(i.doc);
         if (!counted(d, in) || !sideMatches(d, in) || !registrationsMatch(d, in))
             continue;
         if (!in.cfop.empty() && i.cfop != in.cfop)
             continue;
-        Sums &s = groups[{d.side, origin(i.cfop), i.cfop}];
-        const ItemSplit x = splitOf(i, in.tax);
-        s.value += x.value;
-        s.base += x.base;
-        s.tax += x.tax;
-        s.exempt += x.exempt;
-        s.other += x.other;
-        s.ipi += x.ipi;
-        s.baseSt += x.baseSt;
-        s.st += x.st;
+        groups[{d.side, origin(i.cfop), i.cfop}] += splitOf(i, in.tax);
     }
     std::vector<ModelRow> rows;
     for (const auto &[key, s] : groups) {
@@ -208,9 +196,9 @@ std::vector<ModelRow> FiscalModel::CfopSummary(const ReportInputs &in) const
 
 std::vector<ModelRow> FiscalModel::CfopProducts(const ReportInputs &in) const
 {
-    struct Sums {
+    struct Sums : ItemSplit {
         std::optional<std::string> name;
-        long long quantity = 0, value = 0, base = 0, tax = 0, exempt = 0, other = 0, ipi = 0, st = 0;
+        long long quantity = 0;
     };
     std::map<std::tuple<std::string, char, std::string, std::string>, Sums> groups;  // side, origin, CFOP, tree
     for (const Item &i : items_) {
@@ -227,14 +215,7 @@ std::vector<ModelRow> FiscalModel::CfopProducts(const ReportInputs &in) const
         Sums &s = groups[{d.side, origin(i.cfop), i.cfop, p ? p->tree : ""}];
         s.name = p ? p->name : std::nullopt;
         s.quantity += i.quantity;
-        const ItemSplit x = splitOf(i, in.tax);
-        s.value += x.value;
-        s.base += x.base;
-        s.tax += x.tax;
-        s.exempt += x.exempt;
-        s.other += x.other;
-        s.ipi += x.ipi;
-        s.st += x.st;
+        s += splitOf(i, in.tax);
     }
     std::vector<ModelRow> rows;
     for (const auto &[key, s] : groups) {
@@ -253,8 +234,7 @@ std::vector<ModelRow> FiscalModel::InvoiceList(const ReportInputs &in) const
 {
     // Every document of the period, cancelled ones too; with a product
     // range only those with an item in it, summing those items.
-    struct Sums {
-        long long value = 0, base = 0, tax = 0, exempt = 0, other = 0, ipi = 0, st = 0;
+    struct Sums : ItemSplit {
         bool inRange = false;
     };
     const bool range = !in.productFrom.empty() || !in.productTo.empty();
@@ -278,16 +258,8 @@ std::vector<ModelRow> FiscalModel::InvoiceList(const ReportInputs &in) const
             continue;
         Sums &s = it->second;
         s.inRange = true;
-        if (docs_.at(i.doc).cancelled)
-            continue;  // listed, with zero values
-        const ItemSplit x = splitOf(i, in.tax);
-        s.value += x.value;
-        s.base += x.base;
-        s.tax += x.tax;
-        s.exempt += x.exempt;
-        s.other += x.other;
-        s.ipi += x.ipi;
-        s.st += x.st;
+        if (!docs_.at(i.doc).cancelled)  // else listed, with zero values
+            s += splitOf(i, in.tax);
     }
     std::vector<const Doc *> order;
     for (const auto &[key, s] : perDoc)

@@ -46,6 +46,13 @@ using ModelRow = std::vector<Cell>;
 // `rest`, what none of them accounts for (added to Outras when positive).
 struct ItemSplit {
     long long value = 0, base = 0, tax = 0, exempt = 0, other = 0, ipi = 0, baseSt = 0, st = 0, rest = 0;
+    // A line's sums (its rest is not kept: Outras has it already).
+    ItemSplit &operator+=(const ItemSplit &x)
+    {
+        value += x.value, base += x.base, tax += x.tax, exempt += x.exempt, other += x.other;
+        ipi += x.ipi, baseSt += x.baseSt, st += x.st;
+        return *this;
+    }
 };
 
 class FiscalModel {
