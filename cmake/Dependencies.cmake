@@ -58,3 +58,7 @@ find_package(Qt6 COMPONENTS Widgets PrintSupport Pdf PdfWidgets QUIET)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(XLSXWRITER REQUIRED IMPORTED_TARGET xlsxwriter)
 find_package(ZLIB REQUIRED)
+
+# NF-e import: XML without entity expansion, and ZIP archives.
+pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET GLOBAL pugixml)
+pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET GLOBAL libzip)

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # (Re)creates the demo database on the local Firebird server: the reference data
 # of fixtures/reference.sql, the fiscal documents of fixtures/fiscal.sql, the
-# routines of fixtures/firebird-schema.sql and a login that may only read
-# (SELECT on every table, EXECUTE on PARAM and NVLSTR). Starts the server first
-# when it is not running. Safe to run again.
+# routines of fixtures/firebird-schema.sql, the NF-e import's tables of
+# fixtures/import.sql, a login that may only read (SELECT on every table,
+# EXECUTE on PARAM and NVLSTR) for the reports, and a login of its own for the
+# import, which may also write the documents, products, companies and the
+# import's tables. Starts the server first when it is not running. Safe to run
+# again.
 #
 # Any Firebird login may change its own password, so a login shared by several
 # hosts can be locked for all of them by one. Every run therefore sets the
 # login's password again, and `--login-only` gives a host a login of its own on
-# the existing database without recreating it:
+# the existing database without recreating it (and adds the import's tables
+# to a database made before them):
 #   FIS_FB_USER=FISHOST_CAIXA1 FIS_FB_PASSWORD='...' scripts/firebird-create-db.sh --login-only
 #
 # Environment (all optional):
@@ -17,6 +21,8 @@
 #   FIS_FB_SYSDBA_PASSWORD   SYSDBA password (masterkey)
 #   FIS_FB_USER              read-only login (FISREAD)
 #   FIS_FB_PASSWORD          its password (fisread)
+#   FIS_FB_IMPORT_USER       the import's writing login (FISIMPORT)
+#   FIS_FB_IMPORT_PASSWORD   its password (fisimport)
 set -euo pipefail
 
 LOGIN_ONLY=0
@@ -28,7 +34,7 @@ esac
 
 if [ "$(id -u)" -ne 0 ]; then
   if command -v sudo >/dev/null 2>&1; then
-    exec sudo -n --preserve-env=FIS_FB_DATABASE,FIS_FB_PORT,FIS_FB_SYSDBA_PASSWORD,FIS_FB_USER,FIS_FB_PASSWORD,FIS_FB_START_TIMEOUT "$0" "$@"
+    exec sudo -n --preserve-env=FIS_FB_DATABASE,FIS_FB_PORT,FIS_FB_SYSDBA_PASSWORD,FIS_FB_USER,FIS_FB_PASSWORD,FIS_FB_IMPORT_USER,FIS_FB_IMPORT_PASSWORD,FIS_FB_START_TIMEOUT "$0" "$@"
   fi
   echo "firebird-create-db: must run as root" >&2
   exit 1
@@ -41,25 +47,36 @@ PORT=${FIS_FB_PORT:-3050}
 SYSDBA_PASSWORD=${FIS_FB_SYSDBA_PASSWORD:-masterkey}
 READ_USER=${FIS_FB_USER:-FISREAD}
 READ_PASSWORD=${FIS_FB_PASSWORD:-fisread}
+IMPORT_USER=${FIS_FB_IMPORT_USER:-FISIMPORT}
+IMPORT_PASSWORD=${FIS_FB_IMPORT_PASSWORD:-fisimport}
 
 case "$DATABASE" in
   /*) ;;
   *) echo "firebird-create-db: FIS_FB_DATABASE must be an absolute path, got '$DATABASE'" >&2; exit 1 ;;
 esac
-# The login name goes into SQL unquoted, so only a plain identifier is accepted.
-if ! [[ $READ_USER =~ ^[A-Za-z][A-Za-z0-9_]{0,30}$ ]]; then
-  echo "firebird-create-db: FIS_FB_USER must be a plain identifier, got '$READ_USER'" >&2
+# The login names go into SQL unquoted, so only plain identifiers are accepted.
+check_login() {
+  local variable=$1 user=$2 password=$3
+  if ! [[ $user =~ ^[A-Za-z][A-Za-z0-9_]{0,30}$ ]]; then
+    echo "firebird-create-db: $variable must be a plain identifier, got '$user'" >&2
+    exit 1
+  fi
+  if [ "$(tr '[:lower:]' '[:upper:]' <<<"$user")" = SYSDBA ]; then
+    echo "firebird-create-db: $variable must not be SYSDBA" >&2
+    exit 1
+  fi
+  if [ -z "$password" ]; then
+    echo "firebird-create-db: the password of $variable must not be empty" >&2
+    exit 1
+  fi
+}
+check_login FIS_FB_USER "$READ_USER" "$READ_PASSWORD"
+check_login FIS_FB_IMPORT_USER "$IMPORT_USER" "$IMPORT_PASSWORD"
+if [ "$(tr '[:lower:]' '[:upper:]' <<<"$READ_USER")" = "$(tr '[:lower:]' '[:upper:]' <<<"$IMPORT_USER")" ]; then
+  echo "firebird-create-db: the reports' login and the import's must differ" >&2
   exit 1
 fi
-if [ "$(tr '[:lower:]' '[:upper:]' <<<"$READ_USER")" = SYSDBA ]; then
-  echo "firebird-create-db: FIS_FB_USER must not be SYSDBA" >&2
-  exit 1
-fi
-if [ -z "$READ_PASSWORD" ]; then
-  echo "firebird-create-db: FIS_FB_PASSWORD must not be empty" >&2
-  exit 1
-fi
-for f in "$FIXTURES/reference.sql" "$FIXTURES/fiscal.sql" "$FIXTURES/firebird-schema.sql"; do
+for f in "$FIXTURES/reference.sql" "$FIXTURES/fiscal.sql" "$FIXTURES/firebird-schema.sql" "$FIXTURES/import.sql"; do
   [ -r "$f" ] || { echo "firebird-create-db: $f is missing" >&2; exit 1; }
 done
 
@@ -80,11 +97,11 @@ run_isql() {
   [ -z "$out" ] || printf '%s\n' "$out"
 }
 
-# The login and its rights: (re)set every run, so a password the login changed
-# itself (or a stale one) never outlives the setup.
-login_sql() {
+# A login with its password (re)set and SELECT on every table.
+reader_sql() {
+  local user=$1 password=$2
   cat <<SQL
-CREATE OR ALTER USER $READ_USER PASSWORD $(sql_text "$READ_PASSWORD") USING PLUGIN Srp;
+CREATE OR ALTER USER $user PASSWORD $(sql_text "$password") USING PLUGIN Srp;
 COMMIT;
 SET TERM ^ ;
 EXECUTE BLOCK AS
@@ -94,13 +111,31 @@ BEGIN
       WHERE COALESCE(RDB\$SYSTEM_FLAG, 0) = 0
       INTO :name
   DO
-    EXECUTE STATEMENT 'GRANT SELECT ON "' || REPLACE(name, '"', '""') || '" TO USER $READ_USER';
+    EXECUTE STATEMENT 'GRANT SELECT ON "' || REPLACE(name, '"', '""') || '" TO USER $user';
 END^
 SET TERM ; ^
+COMMIT;
+SQL
+}
+
+# The logins and their rights: (re)set every run, so a password a login changed
+# itself (or a stale one) never outlives the setup. The reports' login reads;
+# the import's also writes documents, products, companies and its own tables.
+login_sql() {
+  reader_sql "$READ_USER" "$READ_PASSWORD"
+  cat <<SQL
 GRANT EXECUTE ON PROCEDURE PARAM TO USER $READ_USER;
 GRANT EXECUTE ON FUNCTION NVLSTR TO USER $READ_USER;
 COMMIT;
 SQL
+  reader_sql "$IMPORT_USER" "$IMPORT_PASSWORD"
+  local table
+  for table in NOTAFISCAL ITEMNOTAFISC IMPOSTOITEMNF PRODUTO NFECHAVE PRODUTOPARTIC CFOPCONVERSAO NFEGRUPOPRODUTO; do
+    echo "GRANT INSERT, UPDATE, DELETE ON $table TO USER $IMPORT_USER;"
+  done
+  echo "GRANT INSERT, UPDATE ON EMPRESA TO USER $IMPORT_USER;"
+  echo "GRANT INSERT, UPDATE ON INSCRESTAD TO USER $IMPORT_USER;"
+  echo "COMMIT;"
 }
 
 if [ "$LOGIN_ONLY" -eq 1 ]; then
@@ -108,7 +143,17 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
     echo "firebird-create-db: $DATABASE does not exist; run without --login-only first" >&2
     exit 1
   fi
-  login_sql | run_isql "$TARGET" >/dev/null
+  # A database made before the import gets its tables.
+  has_import=$(printf "SELECT COUNT(*) FROM RDB\$RELATIONS WHERE RDB\$RELATION_NAME = 'NFECHAVE';\n" |
+    run_isql "$TARGET" | tr -dc '0-9')
+  {
+    if [ "$has_import" = 0 ]; then
+      cat "$FIXTURES/import.sql"
+      echo
+      echo "COMMIT;"
+    fi
+    login_sql
+  } | run_isql "$TARGET" >/dev/null
 else
   # The database directory must belong to the server, which creates the file.
   dir=$(dirname "$DATABASE")
@@ -140,6 +185,9 @@ else
     echo "COMMIT;"
     cat "$FIXTURES/firebird-schema.sql"
     echo
+    cat "$FIXTURES/import.sql"
+    echo
+    echo "COMMIT;"
     login_sql
   } | run_isql "$TARGET" >/dev/null
 fi
@@ -160,5 +208,7 @@ Connection:
   export FIS_FB_DATABASE=$(printf '%q' "$DATABASE")
   export FIS_FB_USER=$READ_USER
   export FIS_FB_PASSWORD=$(printf '%q' "$READ_PASSWORD")
+  export FIS_FB_IMPORT_USER=$IMPORT_USER      # fishost: import_user
+  export FIS_FB_IMPORT_PASSWORD=$(printf '%q' "$IMPORT_PASSWORD")   # fishost: import_password
   (SOCI: service=127.0.0.1/$PORT:$DATABASE user=$READ_USER password=... charset=UTF8)
 EOF

@@ -13,6 +13,7 @@ packages=(
   qt6-pdf-dev qt6-translations-l10n adwaita-icon-theme libqt6svg6
   xvfb xauth fonts-dejavu-core
   libhpdf-dev libxlsxwriter-dev poppler-utils unzip
+  libpugixml-dev libzip-dev
   clang-14 libclang-rt-14-dev
 )
 

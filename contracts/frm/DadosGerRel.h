@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 // The base report-parameter screen: lists the reports of its report code and
 // runs the selected one through its report dialog.
 #include "report/qrddlgs.h"
@@ -70,6 +71,8 @@ private:
     void RunSelected(ReportAction action);
     void SaveCopy(const ReportDefinition &report, const std::string &title);
     void EditLayout(const ReportDefinition &report);
+    // The delivered report of that title, read afresh; nothing when none.
+    std::optional<ReportDefinition> ShippedReport(const std::string &title) const;
 
     ReportList reports_;  // null until the screen lists its reports
     std::string lastSaved_;

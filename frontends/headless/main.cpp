@@ -2,6 +2,7 @@
 // the configured database and an application server, and either shows the
 // screen's state as text or runs scenario files.
 #include "hostsetup.h"
+#include "import_verbs.h"
 #include "scenario.h"
 #include "vcl/forms.h"
 #include "vcl/headless.h"
@@ -19,6 +20,7 @@ void usage(std::ostream &out)
 {
     out << "usage: fishost [--package PATH] [--engine sqlite|firebird] [--dialect oracle|mssql|interbase] [--no-server]\n"
            "       fishost script [options] [--output DIR] FILE...\n"
+        << kImportUsage <<
            "Without a command it opens the screen on the configured database (the embedded\n"
            "demo database by default), prints its controls and closes it. With --output, the report\n"
            "files the scenarios write are kept in DIR instead of being removed.\n\n"
@@ -83,6 +85,18 @@ int main(int argc, char **argv)
     HostRunOptions run;
     try {
         so.config = HostConfig::Load();
+        // Verbs with options of their own.
+        static const struct {
+            const char *name;
+            int (*run)(const std::vector<std::string> &, HostConfig, std::ostream &, std::ostream &);
+        } verbs[] = {{"import", RunImportVerb}, {"company", RunCompanyVerb}};
+        for (const auto &verb : verbs)
+            if (!args.empty() && args[0] == verb.name) {
+                const int status = verb.run({args.begin() + 1, args.end()}, so.config, std::cout, std::cerr);
+                if (status == 2)
+                    usage(std::cerr);
+                return status;
+            }
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string &a = args[i];
             if (a == "--help" || a == "-h") {

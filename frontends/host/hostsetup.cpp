@@ -54,6 +54,8 @@ bool TakeHostOption(const std::vector<std::string> &args, std::size_t &i, HostCo
 
 HostRun::HostRun(HostConfig config, const HostRunOptions &options) : config_(std::move(config))
 {
+    // A database the person names but does not have yet starts empty of demo data.
+    CreateConfiguredDatabase(config_);
     if (config_.engine == "sqlite" && config_.database.empty() && options.freshDemoDatabase) {
         demo_ = std::make_unique<TemporaryDemoDatabase>();
         config_.database = demo_->Path();

@@ -32,6 +32,8 @@ public:
     const HostConfig &Config() const { return config_; }
     PackageLoader &Package() { return package_; }
     AppServerProcess *Server() { return server_.get(); }
+    // The database is the throw-away demo copy, removed with this run.
+    bool UsesDemoCopy() const { return demo_ != nullptr; }
 
 private:
     HostConfig config_;

@@ -3,6 +3,7 @@
 #include "layout_editor_parts.h"
 #include "print_support.h"
 #include "report_theme.h"
+#include "yes_no.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTimer>
@@ -44,6 +46,7 @@ LayoutEditor::LayoutEditor(LayoutEditRequest request, QWidget *parent)
     setWindowTitle(QStringLiteral("Editar relatório – ") + ToQString(request_.title));
     setWindowIcon(ThemeIcon("document-properties", QStyle::SP_FileDialogDetailedView));
     showError_ = [this](const QString &text) { QMessageBox::warning(this, windowTitle(), text); };
+    ask_ = [this](const QString &question) { return AskYesNo(this, windowTitle(), question); };
 
     auto *tabs = new QTabWidget;
     tabs->addTab(BuildColumnsTab(), QStringLiteral("Colunas"));
@@ -54,7 +57,7 @@ LayoutEditor::LayoutEditor(LayoutEditRequest request, QWidget *parent)
     splitter->addWidget(tabs);
     splitter->addWidget(BuildPreview());
     splitter->setStretchFactor(0, 1);
-    splitter->setStretchFactor(1, 0);
+    splitter->setStretchFactor(1, 1);
     splitter->setChildrenCollapsible(false);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -63,18 +66,33 @@ LayoutEditor::LayoutEditor(LayoutEditRequest request, QWidget *parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &LayoutEditor::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &LayoutEditor::reject);
 
+    auto *bottom = new QHBoxLayout;
+    if (request_.original) {
+        // The report in the list is the person's edit: say so, and offer the way back.
+        auto *restore = NamedButton("restore", QStringLiteral("&Restaurar o layout original"), "edit-undo",
+                                    QStyle::SP_DialogResetButton);
+        restore->setToolTip(QStringLiteral("Volta ao layout com que o relatório foi entregue"));
+        connect(restore, &QPushButton::clicked, this, [this] { RestoreOriginal(); });
+        auto *note = new QLabel(QStringLiteral("Este relatório está com um layout alterado."));
+        note->setObjectName(QStringLiteral("editedNote"));
+        bottom->addWidget(note);
+        bottom->addWidget(restore);
+    }
+    bottom->addStretch(1);
+    bottom->addWidget(buttons);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(splitter, 1);
-    layout->addWidget(buttons);
+    layout->addLayout(bottom);
 
     FillColumns(0);
     FillGroups(0);
     // Roomy where the desktop has the room, never larger than it.
-    QSize size(1280, 680);
+    QSize size(1340, 720);
     if (const QScreen *desktop = screen())
-        size = size.boundedTo(desktop->availableGeometry().size() * 0.95);
+        size = size.boundedTo(desktop->availableGeometry().size() * 0.97);
     resize(size);
-    splitter->setSizes({size.width() * 7 / 10, size.width() * 3 / 10});
+    // The page gets room enough to read a line of it.
+    splitter->setSizes({size.width() * 52 / 100, size.width() * 48 / 100});
     // The first page shows as soon as the dialog runs.
     QTimer::singleShot(0, this, [this] { RefreshPreview(); });
 }
@@ -93,7 +111,6 @@ QWidget *LayoutEditor::BuildPageTab()
     landscape_ = new QRadioButton(QStringLiteral("Paisagem"), orientation);
     portrait_->setIcon(ThemeIcon("x-office-document", QStyle::SP_FileIcon));
     landscape_->setIcon(ThemeIcon("x-office-presentation", QStyle::SP_FileIcon));
-    (layout_.landscape ? landscape_ : portrait_)->setChecked(true);
     auto *orientationLayout = new QHBoxLayout(orientation);
     orientationLayout->addWidget(portrait_);
     orientationLayout->addWidget(landscape_);
@@ -106,16 +123,13 @@ QWidget *LayoutEditor::BuildPageTab()
     pageSize_ = new QComboBox(page);
     pageSize_->addItem(QStringLiteral("A4 (210 × 297 mm)"), QStringLiteral("A4"));
     pageSize_->addItem(QStringLiteral("Carta (216 × 279 mm)"), QStringLiteral("Letter"));
-    pageSize_->setCurrentIndex(std::max(0, pageSize_->findData(ToQString(layout_.page))));
     connect(pageSize_, &QComboBox::currentIndexChanged, this, [this] {
         layout_.page = pageSize_->currentData().toString().toStdString();
         Changed();
     });
 
     summary_ = new QCheckBox(QStringLiteral("Mostrar os totais do relatório inteiro no fim"), page);
-    summary_->setChecked(layout_.summary);
-    summaryCaption_ = new QLineEdit(ToQString(layout_.summaryCaption), page);
-    summaryCaption_->setEnabled(layout_.summary);
+    summaryCaption_ = new QLineEdit(page);
     connect(summary_, &QCheckBox::toggled, this, [this](bool on) {
         layout_.summary = on;
         summaryCaption_->setEnabled(on);
@@ -125,7 +139,7 @@ QWidget *LayoutEditor::BuildPageTab()
         layout_.summaryCaption = text.toStdString();
         Changed();
     });
-    emptyText_ = new QLineEdit(ToQString(layout_.emptyText), page);
+    emptyText_ = new QLineEdit(page);
     connect(emptyText_, &QLineEdit::textEdited, this, [this](const QString &text) {
         layout_.emptyText = text.toStdString();
         Changed();
@@ -142,7 +156,20 @@ QWidget *LayoutEditor::BuildPageTab()
     layout->addWidget(orientation);
     layout->addLayout(form);
     layout->addStretch(1);
+    FillPage();
     return page;
+}
+
+void LayoutEditor::FillPage()
+{
+    const QSignalBlocker blockPortrait(portrait_), blockLandscape(landscape_), blockSize(pageSize_),
+        blockSummary(summary_);
+    (layout_.landscape ? landscape_ : portrait_)->setChecked(true);
+    pageSize_->setCurrentIndex(std::max(0, pageSize_->findData(ToQString(layout_.page))));
+    summary_->setChecked(layout_.summary);
+    summaryCaption_->setText(ToQString(layout_.summaryCaption));
+    summaryCaption_->setEnabled(layout_.summary);
+    emptyText_->setText(ToQString(layout_.emptyText));
 }
 
 QWidget *LayoutEditor::BuildPreview()
@@ -152,8 +179,11 @@ QWidget *LayoutEditor::BuildPreview()
     previewView_ = new QPdfView(box);
     previewView_->setDocument(previewDocument_);
     previewView_->setPageMode(QPdfView::PageMode::SinglePage);
-    previewView_->setZoomMode(QPdfView::ZoomMode::FitInView);
-    previewView_->setMinimumSize(300, 240);
+    // The width of the page, to read its lines; a fixed bar keeps the fit
+    // from changing the width it fits.
+    previewView_->setZoomMode(QPdfView::ZoomMode::FitToWidth);
+    previewView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    previewView_->setMinimumSize(420, 300);
     previewStatus_ = new QLabel(box);
     previewStatus_->setWordWrap(true);
     auto *refresh = NamedButton("refresh", QStringLiteral("Atualizar"), "view-refresh", QStyle::SP_BrowserReload);
@@ -161,8 +191,37 @@ QWidget *LayoutEditor::BuildPreview()
     refresh->setEnabled(static_cast<bool>(request_.previewFirstPage));
     connect(refresh, &QPushButton::clicked, this, [this] { RefreshPreview(); });
 
+    auto zoomButton = [this](const char *name, const QString &text, const char *icon, QStyle::StandardPixmap fallback,
+                             QKeySequence keys, auto &&slot) {
+        auto *b = NamedButton(name, text, icon, fallback);
+        b->setToolTip(QStringLiteral("%1 (%2)").arg(text, keys.toString(QKeySequence::NativeText)));
+        b->setAccessibleName(text);
+        b->setShortcut(keys);
+        connect(b, &QPushButton::clicked, this, slot);
+        return b;
+    };
+    auto zoomBy = [this](qreal factor) {
+        const qreal now = previewView_->zoomMode() == QPdfView::ZoomMode::Custom ? previewView_->zoomFactor()
+                                                                                 : FittedZoom();
+        previewView_->setZoomMode(QPdfView::ZoomMode::Custom);
+        previewView_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        previewView_->setZoomFactor(std::clamp(now * factor, 0.25, 4.0));
+    };
+    auto *zoomOut = zoomButton("zoomOut", QStringLiteral("Diminuir"), "zoom-out", QStyle::SP_ArrowDown,
+                               QKeySequence(Qt::CTRL | Qt::Key_Minus), [zoomBy] { zoomBy(1 / 1.25); });
+    auto *zoomIn = zoomButton("zoomIn", QStringLiteral("Ampliar"), "zoom-in", QStyle::SP_ArrowUp,
+                              QKeySequence(Qt::CTRL | Qt::Key_Plus), [zoomBy] { zoomBy(1.25); });
+    auto *fit = zoomButton("fitWidth", QStringLiteral("Largura da página"), "zoom-fit-width|format-justify-fill",
+                           QStyle::SP_TitleBarMaxButton, QKeySequence(Qt::CTRL | Qt::Key_2), [this] {
+                               previewView_->setZoomMode(QPdfView::ZoomMode::FitToWidth);
+                               previewView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+                           });
+
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(previewStatus_, 1);
+    bottom->addWidget(zoomOut, 0, Qt::AlignTop);
+    bottom->addWidget(zoomIn, 0, Qt::AlignTop);
+    bottom->addWidget(fit, 0, Qt::AlignTop);
     bottom->addWidget(refresh, 0, Qt::AlignTop);
     auto *layout = new QVBoxLayout(box);
     layout->addWidget(previewView_, 1);
@@ -217,6 +276,42 @@ std::optional<QString> LayoutEditor::Problem() const
         return QString::fromUtf8(e.what());
     }
     return std::nullopt;
+}
+
+qreal LayoutEditor::FittedZoom() const
+{
+    const QSizeF points = previewDocument_->pagePointSize(0);
+    const QScreen *desktop = previewView_->screen() ? previewView_->screen() : QGuiApplication::primaryScreen();
+    const int width = previewView_->viewport()->width() - previewView_->documentMargins().left() -
+                      previewView_->documentMargins().right();
+    if (points.isEmpty() || width <= 0)
+        return 1.0;
+    return width / (points.width() * desktop->logicalDotsPerInch() / 72.0);
+}
+
+QString LayoutEditor::FieldLabel(const std::string &field) const
+{
+    return FieldWords(field, {&layout_, &request_.layout, request_.original ? &*request_.original : nullptr});
+}
+
+void LayoutEditor::reject()
+{
+    if (!(layout_ == request_.layout) &&
+        !ask_(QStringLiteral("Descartar as alterações feitas no layout do relatório?")))
+        return;
+    QDialog::reject();
+}
+
+void LayoutEditor::RestoreOriginal()
+{
+    if (!request_.original)
+        return;
+    layout_ = *request_.original;
+    FillColumns(0);
+    FillGroups(0);
+    FillPage();
+    Changed();
+    RefreshPreview();
 }
 
 void LayoutEditor::accept()

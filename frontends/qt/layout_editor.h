@@ -36,20 +36,29 @@ public:
     const std::optional<ReportLayout> &Result() const { return result_; }
 
     void accept() override;
+    // Esc and Cancelar: changes are thrown away only once the person agrees.
+    void reject() override;
     void RefreshPreview();
+    // Back to the layout the report was delivered with (when it was edited).
+    void RestoreOriginal();
+    // The report's words for a result column.
+    QString FieldLabel(const std::string &field) const;
 
     // Where a refusal is told; a message box unless a test listens instead.
     void SetErrorSink(std::function<void(const QString &)> sink) { showError_ = std::move(sink); }
+    // Where the yes/no question is asked; a message box unless a test answers.
+    void SetQuestionSink(std::function<bool(const QString &)> sink) { ask_ = std::move(sink); }
 
     QTableWidget *ColumnTable() const { return columns_; }
     QTableWidget *GroupTable() const { return groups_; }
     // A button by name: columnUp, columnDown, columnAdd, columnRemove,
-    // groupAdd, groupRemove, groupUp, groupDown, refresh.
+    // groupAdd, groupRemove, groupUp, groupDown, refresh, restore, zoomIn, zoomOut, fitWidth.
     QPushButton *Button(const char *name) const;
     QRadioButton *LandscapeButton() const { return landscape_; }
     QRadioButton *PortraitButton() const { return portrait_; }
     QComboBox *PageSizeBox() const { return pageSize_; }
     QPdfDocument *PreviewDocument() const { return previewDocument_; }
+    QPdfView *PreviewView() const { return previewView_; }
     QString PreviewStatus() const;
 
     // Adds a column showing `field` after the last one, shaped after its name.
@@ -62,6 +71,7 @@ private:
     QWidget *BuildPreview();
     void FillColumns(int selectRow = -1);
     void FillGroups(int selectRow = -1);
+    void FillPage();
     void MoveColumn(int delta);
     void MoveGroup(int delta);
     void AddGroup();
@@ -70,11 +80,13 @@ private:
     void Changed();
     void UpdateButtons();
     int SelectedRow(const QTableWidget *table) const;
+    qreal FittedZoom() const;
 
     LayoutEditRequest request_;
     ReportLayout layout_;
     std::optional<ReportLayout> result_;
     std::function<void(const QString &)> showError_;
+    std::function<bool(const QString &)> ask_;
     QObject *wheelGuard_;
 
     QTableWidget *columns_ = nullptr;

@@ -55,11 +55,11 @@ int FormatKey(const ValueFormat &f) { return static_cast<int>(f.kind) * 100 + f.
 ValueFormat FormatOfKey(int key) { return {static_cast<ValueFormat::Kind>(key / 100), key % 100}; }
 
 // A new column's shape guessed from the field's prefix (VL value, QT quantity...).
-LayoutColumn ColumnFor(const std::string &field)
+LayoutColumn ColumnFor(const std::string &field, const QString &caption)
 {
     LayoutColumn c;
     c.field = field;
-    c.caption = field;
+    c.caption = caption.toStdString();
     auto starts = [&](const char *prefix) { return field.rfind(prefix, 0) == 0; };
     if (starts("VL")) {
         c.format.kind = ValueFormat::Kind::Money;
@@ -125,7 +125,8 @@ QWidget *LayoutEditor::BuildColumnsTab()
             const bool shown = std::any_of(layout_.columns.begin(), layout_.columns.end(),
                                            [&](const LayoutColumn &c) { return c.field == field; });
             if (!shown)
-                menu->addAction(ToQString(field), this, [this, field] { AddColumn(field); });
+                menu->addAction(FieldLabel(field), this, [this, field] { AddColumn(field); })
+                    ->setToolTip(ToQString(field));
         }
         if (menu->isEmpty())
             menu->addAction(QStringLiteral("Todos os campos já têm coluna"))->setEnabled(false);
@@ -153,10 +154,12 @@ void LayoutEditor::FillColumns(int selectRow)
 
         columns_->setItem(row, ColCaption, new QTableWidgetItem(ToQString(c.caption)));
 
+        // The field in words from its name (the title beside it is the person's).
         auto *field = new QTableWidgetItem(c.field.empty() ? QStringLiteral("= ") + ToQString(c.expression)
-                                                           : ToQString(c.field));
+                                                           : FieldWords(c.field, {}));
         field->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        field->setToolTip(c.field.empty() ? QStringLiteral("Calculada pela expressão") : QString());
+        field->setToolTip(c.field.empty() ? QStringLiteral("Calculada pela expressão")
+                                          : QStringLiteral("Coluna %1 do resultado").arg(ToQString(c.field)));
         columns_->setItem(row, ColField, field);
 
         auto *width = Guarded(new QDoubleSpinBox, guard);
@@ -215,7 +218,7 @@ void LayoutEditor::MoveColumn(int delta)
 
 void LayoutEditor::AddColumn(const std::string &field)
 {
-    layout_.columns.push_back(ColumnFor(field));
+    layout_.columns.push_back(ColumnFor(field, FieldLabel(field)));
     FillColumns(static_cast<int>(layout_.columns.size()) - 1);
     columns_->scrollToBottom();
 }

@@ -66,13 +66,27 @@ void LayoutEditor::FillGroups(int selectRow)
     for (int row = 0; row < groups_->rowCount(); ++row) {
         const LayoutGroup &g = layout_.groups[static_cast<std::size_t>(row)];
         auto *field = Guarded(new QComboBox, guard);
+        const auto add = [this, field](const std::string &f) {
+            field->addItem(FieldLabel(f), ToQString(f));
+            field->setItemData(field->count() - 1, ToQString(f), Qt::ToolTipRole);
+        };
         for (const std::string &f : request_.fields)
-            field->addItem(ToQString(f));
-        if (field->findText(ToQString(g.field)) < 0)
-            field->addItem(ToQString(g.field));  // kept as it is; OK says what is wrong with it
-        field->setCurrentIndex(field->findText(ToQString(g.field)));
-        connect(field, &QComboBox::currentTextChanged, this, [this, row](const QString &text) {
-            layout_.groups[static_cast<std::size_t>(row)].field = text.toStdString();
+            add(f);
+        if (field->findData(ToQString(g.field)) < 0)
+            add(g.field);  // kept as it is; OK says what is wrong with it
+        field->setCurrentIndex(field->findData(ToQString(g.field)));
+        connect(field, &QComboBox::currentIndexChanged, this, [this, row, field] {
+            LayoutGroup &group = layout_.groups[static_cast<std::size_t>(row)];
+            const std::string from = "{" + group.field + "}";
+            group.field = field->currentData().toString().toStdString();
+            // The texts that showed the old field show the new one.
+            const std::string to = "{" + group.field + "}";
+            for (std::string *text : {&group.header, &group.footer})
+                for (std::size_t at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size()))
+                    text->replace(at, from.size(), to);
+            const QSignalBlocker block(groups_);
+            groups_->item(row, GroupHeader)->setText(ToQString(group.header));
+            groups_->item(row, GroupFooter)->setText(ToQString(group.footer));
             Changed();
         });
         groups_->setCellWidget(row, GroupField, field);

@@ -79,3 +79,50 @@ void EnableRowButtons(const QWidget &dialog, const std::string &list, int select
     enable("Remove", selected >= 0 && count > keep);
     enable("Add", canAdd);
 }
+
+namespace {
+// The naming habits of the fiscal tables: a kind prefix, then a stem.
+struct Words {
+    const char *part;
+    const char *words;
+};
+constexpr Words Prefixes[] = {
+    {"CD", "Código"}, {"NM", "Nome"},   {"DS", "Descrição"},  {"DT", "Data"},      {"VL", "Valor"},
+    {"QT", "Quantidade"}, {"NR", "Número"}, {"ID", "Indicador"}, {"SG", "Sigla"}, {"PC", "Percentual"},
+};
+// Each stem with the words that join it to its prefix.
+constexpr Words Stems[] = {
+    {"ENTRSAIDA", "de entrada/saída"}, {"ENTRSAIDOP", "de entrada/saída"}, {"NOTAFISC", "da nota fiscal"},
+    {"SERIE", "da série"}, {"MODDOCFISC", "do modelo do documento"}, {"TIPOOPER", "do tipo de operação"},
+    {"FILIAL", "da filial"}, {"PARTICIPANTE", "do participante"}, {"UF", "da UF"}, {"CONTABIL", "contábil"},
+    {"BASECALC", "da base de cálculo"}, {"IMPOSTO", "do imposto"}, {"IMPOSTONFE", "do imposto"},
+    {"CFOP", "do CFOP"}, {"PRODUTO", "do produto"}, {"EMPRESA", "da empresa"},
+    {"INSCESTA", "da inscrição estadual"}, {"INSCMUNI", "da inscrição municipal"},
+    {"ARVPROD", "do produto na árvore"}, {"SITUACAO", "da situação"}, {"ITEM", "do item"}, {"LOTE", "do lote"},
+    {"TOTAL", "total"}, {"ALIQUOTA", "da alíquota"}, {"ICMS", "do ICMS"}, {"ICMSST", "do ICMS ST"},
+    {"IPI", "do IPI"}, {"RESSARC", "do ressarcimento"},
+};
+} // namespace
+
+QString FieldWords(const std::string &field, const std::vector<const ReportLayout *> &layouts)
+{
+    for (const ReportLayout *layout : layouts)
+        if (layout) {
+            for (const LayoutColumn &c : layout->columns)
+                if (c.field == field && !c.caption.empty())
+                    return QString::fromStdString(c.caption);
+            for (const LayoutGroup &g : layout->groups)
+                if (g.field == field && !g.caption.empty())
+                    return QString::fromStdString(g.caption);
+        }
+    for (const Words &prefix : Prefixes) {
+        const std::string p = prefix.part;
+        if (field.size() <= p.size() || field.compare(0, p.size(), p) != 0)
+            continue;
+        const std::string stem = field.substr(p.size());
+        for (const Words &s : Stems)
+            if (stem == s.part)
+                return QStringLiteral("%1 %2").arg(QString::fromUtf8(prefix.words), QString::fromUtf8(s.words));
+    }
+    return QString::fromStdString(field);
+}

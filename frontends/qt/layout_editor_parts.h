@@ -1,5 +1,7 @@
 #pragma once
 // Pieces the layout editor's pages share.
+#include "report/layout.h"
+
 #include <QComboBox>
 #include <QEvent>
 #include <QObject>
@@ -58,3 +60,8 @@ int MoveRow(std::vector<Row> &rows, int row, int delta)
     std::swap(rows[static_cast<std::size_t>(row)], rows[static_cast<std::size_t>(to)]);
     return to;
 }
+
+// A result column in the report's words: the title of a column or group of
+// `layouts` that shows it, else words made from the parts of its name
+// ("IDENTRSAIDA": "Indicador de entrada/saída").
+QString FieldWords(const std::string &field, const std::vector<const ReportLayout *> &layouts);

@@ -27,6 +27,18 @@ constexpr int RowRole = Qt::UserRole + 1;
 
 QString qs(const std::string &s) { return QString::fromStdString(s); }
 
+// Text as a search compares it: no case, no accents ("agua" finds "Água").
+QString Folded(const QString &text)
+{
+    const QString split = text.normalized(QString::NormalizationForm_D);
+    QString out;
+    out.reserve(split.size());
+    for (QChar c : split)
+        if (c.category() != QChar::Mark_NonSpacing)
+            out += c;
+    return out.toCaseFolded();
+}
+
 QDialogButtonBox *okCancel(QDialog *dialog)
 {
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
@@ -93,25 +105,74 @@ void layOut(QDialog *dialog, QWidget *view, QDialogButtonBox *buttons)
 } // namespace
 
 PickRowDialog::PickRowDialog(const std::string &title, const PickTable &table, QWidget *parent)
-    : QDialog(parent), table_(new QTableWidget(this))
+    : QDialog(parent), table_(new QTableWidget(this)), search_(new QLineEdit(this))
 {
     setWindowTitle(qs(title));
     fillTable(table_, table, false);
     // The model's order until a header is clicked.
     table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     table_->setSortingEnabled(true);
-    auto *buttons = okCancel(this);
-    buttons->button(QDialogButtonBox::Ok)->setEnabled(table_->rowCount() > 0);
+    buttons_ = okCancel(this);
     connect(table_, &QTableWidget::cellDoubleClicked, this, [this] { accept(); });
-    layOut(this, table_, buttons);
+    connect(table_, &QTableWidget::currentCellChanged, this, [this] { UpdateOk(); });
+    search_->setPlaceholderText(QString::fromUtf8("Pesquisar em qualquer coluna (Enter: escolher)"));
+    search_->setClearButtonEnabled(true);
+    connect(search_, &QLineEdit::textEdited, this, [this](const QString &text) { Filter(text); });
+    search_->installEventFilter(this);
+    layOut(this, table_, buttons_);
+    static_cast<QVBoxLayout *>(layout())->insertWidget(0, search_);
+    search_->setFocus();
+    UpdateOk();
 }
 
 std::optional<int> PickRowDialog::Picked() const
 {
     const int current = table_->currentRow();
-    if (current < 0)
+    if (current < 0 || table_->isRowHidden(current))
         return std::nullopt;
     return rowOf(table_, current);
+}
+
+void PickRowDialog::UpdateOk() { buttons_->button(QDialogButtonBox::Ok)->setEnabled(Picked().has_value()); }
+
+int PickRowDialog::Filter(const QString &text)
+{
+    const QString wanted = Folded(text.trimmed());
+    int shown = 0, first = -1;
+    for (int r = 0; r < table_->rowCount(); ++r) {
+        bool match = wanted.isEmpty();
+        for (int c = 0; c < table_->columnCount() && !match; ++c)
+            if (const auto *item = table_->item(r, c))
+                match = Folded(item->text()).contains(wanted);
+        table_->setRowHidden(r, !match);
+        if (match) {
+            ++shown;
+            if (first < 0)
+                first = r;
+        }
+    }
+    const int current = table_->currentRow();
+    if (first >= 0 && (current < 0 || table_->isRowHidden(current)))
+        table_->setCurrentCell(first, 0);
+    UpdateOk();
+    return shown;
+}
+
+bool PickRowDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == search_ && event->type() == QEvent::KeyPress) {
+        auto *ke = static_cast<QKeyEvent *>(event);
+        if (ke->key() == Qt::Key_Down || ke->key() == Qt::Key_Up || ke->key() == Qt::Key_PageDown) {
+            table_->setFocus();
+            return true;
+        }
+        if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) {
+            if (Picked())
+                accept();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 // The tree as Qt's views see it: an index carries its node number.
@@ -178,7 +239,7 @@ PickTreeDialog::PickTreeDialog(const std::string &title, const PickTree &tree, Q
       view_(new QTreeView(this)), buttons_(okCancel(this))
 {
     setWindowTitle(qs(title));
-    search_->setPlaceholderText(QString::fromUtf8("Pesquisar por código ou nome (Enter: próximo)"));
+    search_->setPlaceholderText(QString::fromUtf8("Pesquisar por código ou nome (F3: próximo)"));
     search_->setClearButtonEnabled(true);
     view_->setModel(model_);
     view_->setUniformRowHeights(true);  // no measuring of a million rows
@@ -192,7 +253,6 @@ PickTreeDialog::PickTreeDialog(const std::string &title, const PickTree &tree, Q
             accept();
     });
     connect(search_, &QLineEdit::textEdited, this, [this] { FindNext(true); });
-    connect(search_, &QLineEdit::returnPressed, this, [this] { FindNext(false); });
     search_->installEventFilter(this);
     view_->installEventFilter(this);
     if (tree_.ChildCount(-1) > 0)
@@ -240,20 +300,29 @@ bool PickTreeDialog::eventFilter(QObject *watched, QEvent *event)
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     auto *ke = static_cast<QKeyEvent *>(event);
+    if (watched != search_ && watched != view_)
+        return QDialog::eventFilter(watched, event);
+    if (ke->key() == Qt::Key_F3) {
+        FindNext(false);
+        return true;
+    }
+    // Enter acts on the row highlighted, wherever the focus is: a product is
+    // picked, a group opens or closes. Never the default button's accept,
+    // which would take whatever the search moved to.
+    if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) {
+        const int node = CurrentNode();
+        if (node >= 0 && tree_.Row(node) >= 0)
+            accept();
+        else if (node >= 0)
+            view_->setExpanded(view_->currentIndex().siblingAtColumn(0),
+                               !view_->isExpanded(view_->currentIndex().siblingAtColumn(0)));
+        return true;
+    }
     if (watched == search_ && (ke->key() == Qt::Key_Down || ke->key() == Qt::Key_Up || ke->key() == Qt::Key_PageDown)) {
         view_->setFocus();
         return true;
     }
     if (watched == view_) {
-        if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) {
-            const int node = CurrentNode();
-            if (node >= 0 && tree_.Row(node) >= 0)
-                accept();
-            else if (node >= 0)
-                view_->setExpanded(view_->currentIndex().siblingAtColumn(0),
-                                   !view_->isExpanded(view_->currentIndex().siblingAtColumn(0)));
-            return true;
-        }
         // Typing in the tree searches the whole of it, not the rows in sight.
         const QString text = ke->text();
         if (!text.isEmpty() && text.at(0).isPrint() && !(ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {

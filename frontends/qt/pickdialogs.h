@@ -16,16 +16,27 @@ class QTableWidget;
 class QTreeView;
 class PickTreeModel;
 
-// One row out of a table; a double click or OK picks the current row.
+// One row out of a table; a double click or OK picks the current row. The
+// search box above keeps the rows with the text in any column (no case, no
+// accents); Enter there picks the current row.
 class PickRowDialog : public QDialog {
 public:
     PickRowDialog(const std::string &title, const PickTable &table, QWidget *parent = nullptr);
     // The table row picked (in the model's order, whatever the sort shown).
     std::optional<int> Picked() const;
     QTableWidget *Table() const { return table_; }
+    QLineEdit *Search() const { return search_; }
+    // Shows the rows matching `text`; how many.
+    int Filter(const QString &text);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void UpdateOk();
     QTableWidget *table_;
+    QLineEdit *search_;
+    QDialogButtonBox *buttons_ = nullptr;
 };
 
 // One leaf out of a tree; inner nodes only open and close. The view reads

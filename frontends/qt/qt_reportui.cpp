@@ -2,6 +2,7 @@
 
 #include "layout_editor.h"
 #include "print_support.h"
+#include "report/bands.h"
 #include "report_theme.h"
 #include "rtl/sysutils.h"
 
@@ -10,9 +11,12 @@
 #include <QMdiSubWindow>
 #include <QPdfDocument>
 #include <QProgressDialog>
+#include <QThread>
 #include <QTimer>
 
+#include <exception>
 #include <limits>
+#include <thread>
 
 QtReportProgress::QtReportProgress(const QString &title, QWidget *parent, int delayMs)
     : dialog_(new QProgressDialog(parent)), delayMs_(delayMs)
@@ -35,31 +39,35 @@ QtReportProgress::~QtReportProgress() { delete dialog_.data(); }
 
 QProgressDialog *QtReportProgress::Dialog() const { return dialog_.data(); }
 
-namespace {
-int cancellations = 0;
-} // namespace
-
-int QtReportProgress::Cancellations() { return cancellations; }
-
 bool QtReportProgress::Step(std::size_t rowsSoFar)
 {
-    if (!dialog_)
-        return true;  // its window closed under it; the run goes on unseen
-    if (!dialog_->wasCanceled()) {
-        dialog_->setLabelText(QStringLiteral("Gerando o relatório…\n%1 %2")
-                                  .arg(GroupedNumber(static_cast<long long>(rowsSoFar)),
-                                       rowsSoFar == 1 ? QStringLiteral("linha lida") : QStringLiteral("linhas lidas")));
-        if (!dialog_->isVisible() && started_.elapsed() >= delayMs_)
-            dialog_->show();
+    rows_ = rowsSoFar;
+    if (QThread::currentThread() != qApp->thread())
+        return !cancelled_;
+    Update();
+    // Paints and the dialog's own clicks; the person's input waits until it shows.
+    if (dialog_)
         QApplication::processEvents(dialog_->isVisible() ? QEventLoop::AllEvents
                                                          : QEventLoop::ExcludeUserInputEvents);
-    }
-    if (!dialog_->wasCanceled())
+    return !Update();
+}
+
+bool QtReportProgress::Update()
+{
+    if (!dialog_)
+        return cancelled_;  // its window closed under it; the run goes on unseen
+    if (dialog_->wasCanceled()) {
+        cancelled_ = true;
+        dialog_->setLabelText(QStringLiteral("Cancelando…"));
         return true;
-    if (!counted_)
-        ++cancellations;
-    counted_ = true;
-    return false;
+    }
+    const auto rows = static_cast<long long>(rows_.load());
+    dialog_->setLabelText(QStringLiteral("Gerando o relatório…\n%1 %2")
+                              .arg(GroupedNumber(rows),
+                                   rows == 1 ? QStringLiteral("linha lida") : QStringLiteral("linhas lidas")));
+    if (!dialog_->isVisible() && started_.elapsed() >= delayMs_)
+        dialog_->show();
+    return cancelled_;
 }
 
 QtReportUi::QtReportUi(QWidget *window, QMdiArea *area) : window_(window), area_(area) {}
@@ -100,6 +108,53 @@ void QtReportUi::Preview(const std::string &pdfPath, const std::string &title, c
             preview->setFocus();
         });
     }
+}
+
+void QtReportUi::RunLong(const std::string &title, const std::function<void(ReportProgress &)> &work,
+                         const std::function<void()> &interrupt)
+{
+    if (QThread::currentThread() != qApp->thread())
+        return ReportUi::RunLong(title, work, interrupt);
+    QtReportProgress progress(ToQString(title), DialogParent(), progressDelayMs_);
+    std::exception_ptr failure;
+    std::atomic<bool> done{false};
+    QObject waker;  // its queued call wakes the loop below when the run ends
+    std::thread runner([&] {
+        try {
+            work(progress);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done = true;
+        QMetaObject::invokeMethod(&waker, [] {}, Qt::QueuedConnection);
+    });
+    // Wakes the loop for the delay and the rows read.
+    QTimer tick;
+    tick.start(50);
+    bool interrupted = false;
+    while (!done) {
+        const bool shown = progress.Dialog() && progress.Dialog()->isVisible();
+        QApplication::processEvents((shown ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents) |
+                                    QEventLoop::WaitForMoreEvents);
+        if (progress.Update() && !interrupted) {
+            interrupted = true;
+            if (interrupt)
+                interrupt();
+        }
+    }
+    runner.join();
+    if (!failure)
+        return;  // finished before a late cancel could stop it
+    // Once cancelled, however the statement ended, it ended as cancelled.
+    if (progress.Update())
+        throw ReportCancelled{};
+    std::rethrow_exception(failure);
+}
+
+void QtReportUi::CheckPrinter()
+{
+    if (services_.hasPrinter && !services_.hasPrinter())
+        throw Exception(NoPrinterError().Message() + " Use Visualizar para ver o relatório na tela ou exportá-lo.");
 }
 
 bool QtReportUi::Print(const std::string &pdfPath, const std::string &title)

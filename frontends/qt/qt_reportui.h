@@ -7,28 +7,32 @@
 #include <QElapsedTimer>
 #include <QPointer>
 
+#include <atomic>
+
 class QMdiArea;
 class QProgressDialog;
 class QWidget;
 
 // A modal progress with "Cancelar", shown once a run has lasted `delayMs`.
-// Each step repaints the windows; until the dialog shows, the person's
-// clicks and keys wait, so nothing else starts in the middle of the run.
+// Until the dialog shows, the person's clicks and keys wait, so nothing else
+// starts in the middle of the run. Step may come from the run's own thread:
+// it then only records, and Update (on the window's thread) shows.
 class QtReportProgress : public ReportProgress {
 public:
     QtReportProgress(const QString &title, QWidget *parent, int delayMs);
     ~QtReportProgress() override;
     bool Step(std::size_t rowsSoFar) override;
+    // The rows so far in the label, the dialog once the delay has passed;
+    // true once the person has cancelled.
+    bool Update();
     QProgressDialog *Dialog() const;
-    // Runs the person cancelled so far in this process: a caller whose run
-    // returns normally can still tell that it was cut short.
-    static int Cancellations();
 
 private:
     QPointer<QProgressDialog> dialog_;  // gone with its parent, should that go first
     QElapsedTimer started_;
     int delayMs_;
-    bool counted_ = false;
+    std::atomic<std::size_t> rows_{0};
+    std::atomic<bool> cancelled_{false};
 };
 
 class QtReportUi : public ReportUi {
@@ -41,6 +45,13 @@ public:
     bool Print(const std::string &pdfPath, const std::string &title) override;
     std::optional<ReportLayout> EditLayout(const LayoutEditRequest &request) override;
     std::unique_ptr<ReportProgress> BeginProgress(const std::string &title) override;
+    // The statement and the writing on a thread of their own: the windows
+    // keep painting, the progress shows after the delay whatever the
+    // statement is doing, and "Cancelar" interrupts the statement itself.
+    void RunLong(const std::string &title, const std::function<void(ReportProgress &)> &work,
+                 const std::function<void()> &interrupt) override;
+    // No printer installed: NoPrinterError's words, pointing to Visualizar.
+    void CheckPrinter() override;
 
     // Tests answer the dialogs themselves and see the progress at once.
     void SetPreviewServices(PreviewServices services) { services_ = std::move(services); }

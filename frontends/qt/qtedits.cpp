@@ -53,8 +53,20 @@ protected:
         if (what == ControlProperty::Text || what == ControlProperty::Selection)
             Show();
     }
+    void SyncFocus() override
+    {
+        QtPeer::SyncFocus();
+        Show();  // the selection shows with the focus only
+    }
 
-    // Shows the model's text, caret and selection.
+    bool HasModelFocus() const
+    {
+        TCustomForm *form = edit_.GetParentForm();
+        return form && form->ActiveControl() == &edit_;
+    }
+
+    // Shows the model's text, caret and selection; the selection only while
+    // the edit has the focus, or several fields would look selected at once.
     virtual void Show()
     {
         syncing_ = true;
@@ -62,7 +74,7 @@ protected:
         if (line()->text() != shown)
             line()->setText(shown);
         const int caret = edit_.CaretPos();
-        if (edit_.SelLength() > 0) {
+        if (edit_.SelLength() > 0 && HasModelFocus()) {
             const int anchor = caret == edit_.SelStart() ? caret + edit_.SelLength() : edit_.SelStart();
             line()->setSelection(anchor, caret - anchor);
         } else {

@@ -2,6 +2,7 @@
 
 #include "vcl/forms.h"
 
+#include <QApplication>
 #include <QFocusEvent>
 #include <QTimer>
 
@@ -98,10 +99,27 @@ bool QtPeer::Event(QObject *watched, QEvent *e)
         return false;
     if (e->type() == QEvent::FocusIn)
         return FocusIn(static_cast<QFocusEvent *>(e));
+    if (e->type() == QEvent::ShortcutOverride) {
+        // Ctrl and Alt combinations are the window's shortcuts and
+        // accelerators (Ctrl+E edits the layout, it is no end of line here),
+        // except the editing keys the control itself hands to the model.
+        auto *ke = static_cast<QKeyEvent *>(e);
+        const bool own = ke->matches(QKeySequence::Copy) || ke->matches(QKeySequence::Paste) ||
+                         ke->matches(QKeySequence::Cut) || ke->matches(QKeySequence::SelectAll);
+        if ((ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && !own) {
+            ke->ignore();
+            return true;
+        }
+        return false;
+    }
     if (e->type() == QEvent::KeyPress) {
         if (auto key = ModelKey(static_cast<QKeyEvent *>(e))) {
             const auto [k, shift] = *key;
-            const bool lookup = (k == TKey::F2 && shift == ssNone) || (k == TKey::Down && shift == ssAlt);
+            bool lookup = (k == TKey::F2 && shift == ssNone) || (k == TKey::Down && shift == ssAlt);
+            // Without a lookup of its own, Alt+Down is the control's: a combo box opens its list.
+            TCustomForm *form = control_.GetParentForm();
+            if (lookup && k == TKey::Down && form && !form->LookupFor(static_cast<TWinControl *>(&control_)))
+                lookup = false;
             if (k == TKey::Tab || lookup || WantsKey(k, shift)) {
                 SendKey(k, shift);
                 return true;
@@ -161,8 +179,13 @@ void QtPeer::SyncFocus()
 
 void QtPeer::SetRoleColor(QPalette::ColorRole role, TColor c)
 {
+    // The model's colour while the control can be used; a disabled one is
+    // drawn as the desktop's style draws it, so nobody types into nothing.
     QPalette p = widget_->palette();
-    p.setColor(role, QtColor(c));
+    const QPalette style = QApplication::palette(widget_);
+    p.setColor(QPalette::Active, role, QtColor(c));
+    p.setColor(QPalette::Inactive, role, QtColor(c));
+    p.setColor(QPalette::Disabled, role, style.color(QPalette::Disabled, role));
     widget_->setPalette(p);
 }
 
@@ -181,11 +204,15 @@ bool QtPeer::FocusIn(QFocusEvent *fe)
     if (fe->reason() == Qt::MouseFocusReason) {
         ws->FocusRequested(static_cast<TWinControl &>(control_));
     } else if (TCustomForm *form = control_.GetParentForm()) {
-        QTimer::singleShot(0, widget_, [form, ws] {
+        QTimer::singleShot(0, widget_, [form] {
             // Qt moved the focus on its own; the model decides where it is.
+            // The host may have closed in between.
+            QtWidgetSet *now = QtSet();
+            if (!Application || !now)
+                return;
             const auto &open = Application->Children();
             if (std::find(open.begin(), open.end(), form) != open.end())
-                ws->FollowModelFocus(*form);
+                now->FollowModelFocus(*form);
         });
     }
     return false;

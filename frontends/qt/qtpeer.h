@@ -17,6 +17,8 @@
 
 class QFocusEvent;
 class QtPeer;
+class TCustomForm;
+class TWinControl;
 
 inline QString qs(const std::string &s) { return QString::fromStdString(s); }
 // The installed desktop widget set, nullptr when another one is installed.
@@ -98,6 +100,13 @@ protected:
     std::vector<QMetaObject::Connection> connections_;
     bool focusHooked_ = false;
 };
+
+// Alt+letter on the captions of `form`, each for the edit or list on its
+// right; letters in `taken` (the main window's menus) are left alone.
+void AssignAccelerators(TCustomForm &form, const QString &taken);
+
+// The caption standing for `field` (the label on its left), "" when none.
+QString CaptionOf(const TWinControl &field);
 
 // One factory per control family; `parent` is where the widget goes (none
 // for a form, which goes into the widget set's MDI area).

@@ -2,12 +2,18 @@
 #include "qtpeer.h"
 
 #include "vcl/forms.h"
+#include "vcl/stdctrls.h"
 
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
+#include <QPointer>
+#include <QShortcut>
 
 #include <algorithm>
+#include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -17,6 +23,22 @@ public:
     {
         label()->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     }
+
+    // Alt+`letter` puts the focus on `buddy` through the model; the letter is
+    // underlined wherever it is in the caption, whatever the caption becomes.
+    void SetAccelerator(QChar letter, TWinControl &buddy, QWidget *form)
+    {
+        accel_ = letter;
+        delete shortcut_.data();
+        shortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key(letter.toUpper().unicode())), form);
+        shortcut_->setContext(Qt::WidgetWithChildrenShortcut);
+        Connect(shortcut_.data(), &QShortcut::activated, [target = &buddy, this] {
+            if (target->IsUsable())
+                Forward([target] { target->SetFocus(); });
+        });
+        SyncOwn(ControlProperty::Caption);
+    }
+    ~LabelPeer() override { delete shortcut_.data(); }
 
 protected:
     QLabel *label() const { return static_cast<QLabel *>(widget_.data()); }
@@ -30,12 +52,21 @@ protected:
     void SyncOwn(ControlProperty what) override
     {
         if (what == ControlProperty::Caption) {
-            label()->setText(QtCaption(control_.Caption()));
+            QString text = QtCaption(control_.Caption());
+            if (!accel_.isNull()) {
+                text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+                const qsizetype at = text.indexOf(accel_, 0, Qt::CaseInsensitive);
+                if (at >= 0)
+                    text.insert(at, QLatin1Char('&'));
+            }
+            label()->setText(text);
             SyncBounds();
         }
     }
 
 private:
+    QChar accel_;
+    QPointer<QShortcut> shortcut_;
     // A label on the form itself paints under the windowed controls next to
     // it; where it would show through one of their children (a screen code
     // over a group's frame), it moves to the right end of its line.
@@ -142,4 +173,74 @@ std::unique_ptr<QtPeer> MakePanelPeer(TControl &c, QWidget *parent, QtWidgetSet 
 std::unique_ptr<QtPeer> MakeGroupBoxPeer(TControl &c, QWidget *parent, QtWidgetSet &)
 {
     return std::make_unique<GroupBoxPeer>(c, parent);
+}
+
+namespace {
+// The edit or list a caption stands for: the nearest one to its right on its line.
+TWinControl *BuddyOf(const TControl &label)
+{
+    auto *parent = label.Parent();
+    if (!parent)
+        return nullptr;
+    TWinControl *best = nullptr;
+    for (TControl *c : parent->Controls()) {
+        auto *w = dynamic_cast<TWinControl *>(c);
+        if (!w || !(dynamic_cast<TCustomEdit *>(w) || dynamic_cast<TComboBox *>(w)))
+            continue;
+        if (std::abs(w->Top() - label.Top()) > 6 || w->Left() <= label.Left())
+            continue;
+        if (!best || w->Left() < best->Left())
+            best = w;
+    }
+    return best;
+}
+
+void CollectLabels(TWinControl &parent, std::vector<TLabel *> &out)
+{
+    for (TControl *c : parent.Controls()) {
+        if (auto *label = dynamic_cast<TLabel *>(c))
+            out.push_back(label);
+        else if (auto *w = dynamic_cast<TWinControl *>(c))
+            CollectLabels(*w, out);
+    }
+}
+} // namespace
+
+void AssignAccelerators(TCustomForm &form, const QString &taken)
+{
+    std::vector<TLabel *> labels;
+    CollectLabels(form, labels);
+    QString used = taken.toUpper();
+    for (TLabel *label : labels) {
+        TWinControl *buddy = BuddyOf(*label);
+        auto *peer = dynamic_cast<LabelPeer *>(label->Peer());
+        QWidget *formWidget = QtWidgetSet::WidgetOf(form);
+        if (!peer || !buddy || !formWidget || label->Caption().find('&') != std::string::npos)
+            continue;
+        // The first letter of a word, else any letter, not yet taken.
+        const QString caption = QtCaption(label->Caption());
+        QChar letter;
+        for (int pass = 0; pass < 2 && letter.isNull(); ++pass)
+            for (qsizetype i = 0; i < caption.size() && letter.isNull(); ++i) {
+                const QChar c = caption[i];
+                const bool wordStart = i == 0 || !caption[i - 1].isLetter();
+                if (c.isLetter() && c.unicode() < 128 && (pass == 1 || wordStart) && !used.contains(c.toUpper()))
+                    letter = c;
+            }
+        if (letter.isNull())
+            continue;
+        used += letter.toUpper();
+        peer->SetAccelerator(letter, *buddy, formWidget);
+    }
+}
+
+QString CaptionOf(const TWinControl &field)
+{
+    std::vector<TLabel *> labels;
+    if (TCustomForm *form = field.GetParentForm())
+        CollectLabels(*form, labels);
+    for (TLabel *label : labels)
+        if (BuddyOf(*label) == &field)
+            return QtCaption(label->Caption()).trimmed();
+    return {};
 }

@@ -24,6 +24,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QProcess>
+#include <QStyle>
 #include <QTimer>
 #include <QTranslator>
 #include <QUrl>
@@ -135,6 +136,13 @@ QFont QtFont(const std::string &name, int size, bool bold)
     if (family == "MS Sans Serif" || family.isEmpty()) {
         if (QFontDatabase::hasFamily("DejaVu Sans Condensed"))
             f.setFamily("DejaVu Sans Condensed");
+        // A bitmap font has a few sizes and draws a size between them at the
+        // one below: a 9-point caption looks like its 8-point neighbours.
+        int drawn = size;
+        for (int s : {8, 10, 12, 14, 18, 24})
+            if (s <= size)
+                drawn = s;
+        size = drawn;
     } else {
         f.setFamily(family);
     }
@@ -211,8 +219,12 @@ std::unique_ptr<ControlPeer> QtWidgetSet::CreatePeer(TControl &control)
         return nullptr;  // nothing to show it in
     std::unique_ptr<QtPeer> peer = make(control, parent, *this);
     peer->SyncAll();
-    // Graphic controls paint on their parent, under its windowed children.
-    if (dynamic_cast<TGraphicControl *>(&control))
+    // Graphic controls paint on their parent, under its windowed children;
+    // a button among them must take its clicks, so it lies on top of a group
+    // box drawn over it instead.
+    if (dynamic_cast<TSpeedButton *>(&control))
+        peer->Widget()->raise();
+    else if (dynamic_cast<TGraphicControl *>(&control))
         peer->Widget()->lower();
     return peer;
 }
@@ -230,11 +242,20 @@ void QtWidgetSet::Run(const std::function<void()> &action)
 {
     const bool outer = !running_;
     running_ = true;
-    if (outer)
+    if (outer) {
+        messageShown_ = false;
         FlushPendingFocus();
+    }
     Application->RunUserAction(action);
     if (outer) {
         running_ = false;
+        // After a message the focus is back on the field to correct: all of
+        // its text selected, or what is typed next would be dropped at the end.
+        if (messageShown_ && Application)
+            if (TCustomForm *form = Application->ActiveChild())
+                if (auto *edit = dynamic_cast<TCustomEdit *>(form->ActiveControl()))
+                    Application->RunUserAction([edit] { edit->SelectAll(); });
+        messageShown_ = false;
         Sync();
     }
 }
@@ -248,6 +269,10 @@ void QtWidgetSet::Sync()
         if (!form->Peer())
             continue;
         AttachMissingPeers(*form);
+        if (QWidget *w = WidgetOf(*form); w && !w->property("fisAccelerators").toBool()) {
+            w->setProperty("fisAccelerators", true);
+            AssignAccelerators(*form, acceleratorsTaken_);
+        }
         std::function<void(TControl &)> sync = [&](TControl &c) {
             if (auto *p = dynamic_cast<QtPeer *>(c.Peer()))
                 p->SyncAll();
@@ -309,6 +334,12 @@ QWidget *QtWidgetSet::FocusMark() const { return ring_.data(); }
 
 void QtWidgetSet::ShowMessage(const std::string &text, MessageKind kind)
 {
+    messageShown_ = true;
+    ShowMessageBox(text, kind);
+}
+
+void QtWidgetSet::ShowMessageBox(const std::string &text, MessageKind kind)
+{
     QMessageBox box(kind == MessageKind::Error     ? QMessageBox::Critical
                     : kind == MessageKind::Warning ? QMessageBox::Warning
                                                    : QMessageBox::Information,
@@ -316,9 +347,20 @@ void QtWidgetSet::ShowMessage(const std::string &text, MessageKind kind)
     box.exec();
 }
 
+std::string QtWidgetSet::ListTitle(const std::string &title) const
+{
+    // A list the model leaves untitled is named after the field it fills.
+    if (title != "Pesquisar" || !Application)
+        return title;
+    TCustomForm *form = Application->ActiveChild();
+    TWinControl *field = form ? form->ActiveControl() : nullptr;
+    const QString caption = field ? CaptionOf(*field) : QString();
+    return caption.isEmpty() ? title : caption.toStdString();
+}
+
 std::optional<int> QtWidgetSet::PickRow(const std::string &title, const PickTable &table)
 {
-    PickRowDialog dialog(title, table, QApplication::activeWindow());
+    PickRowDialog dialog(ListTitle(title), table, QApplication::activeWindow());
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.Picked();
@@ -326,7 +368,7 @@ std::optional<int> QtWidgetSet::PickRow(const std::string &title, const PickTabl
 
 std::optional<int> QtWidgetSet::PickTreeRow(const std::string &title, const PickTree &tree)
 {
-    PickTreeDialog dialog(title, tree, QApplication::activeWindow());
+    PickTreeDialog dialog(ListTitle(title), tree, QApplication::activeWindow());
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.Picked();
@@ -335,7 +377,7 @@ std::optional<int> QtWidgetSet::PickTreeRow(const std::string &title, const Pick
 std::optional<std::vector<int>> QtWidgetSet::PickRows(const std::string &title, const PickTable &table,
                                                       const std::vector<int> &marked)
 {
-    PickRowsDialog dialog(title, table, marked, QApplication::activeWindow());
+    PickRowsDialog dialog(ListTitle(title), table, marked, QApplication::activeWindow());
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.Checked();
@@ -344,12 +386,29 @@ std::optional<std::vector<int>> QtWidgetSet::PickRows(const std::string &title, 
 std::optional<std::string> QtWidgetSet::PromptText(const std::string &caption, const std::string &prompt,
                                                    const std::string &initial)
 {
-    bool ok = false;
-    const QString text = QInputDialog::getText(QApplication::activeWindow(), qs(caption), qs(prompt),
-                                               QLineEdit::Normal, qs(initial), &ok);
-    if (!ok)
+    QInputDialog dialog(QApplication::activeWindow());
+    ConfigurePrompt(dialog, caption, prompt, initial);
+    if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    return text.toStdString();
+    return dialog.textValue().toStdString();
+}
+
+void ConfigurePrompt(QInputDialog &dialog, const std::string &caption, const std::string &prompt,
+                     const std::string &initial)
+{
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setWindowTitle(qs(caption));
+    dialog.setLabelText(qs(prompt));
+    dialog.setTextValue(qs(initial));
+    dialog.setOkButtonText(QStringLiteral("OK"));
+    dialog.setCancelButtonText(QStringLiteral("Cancelar"));
+    // Wide enough for its title in the frame and for a long report title.
+    const QFontMetrics metrics(dialog.font());
+    const int wanted = std::max({460, metrics.horizontalAdvance(qs(caption)) + 200,
+                                 metrics.horizontalAdvance(qs(initial)) + 120});
+    // The dialog's layout sets its size from its parts: the text box asks for the room.
+    if (auto *line = dialog.findChild<QLineEdit *>())
+        line->setMinimumWidth(std::min(wanted, 900) - 2 * dialog.style()->pixelMetric(QStyle::PM_LayoutLeftMargin));
 }
 
 void QtWidgetSet::ShowDocument(const std::string &path)

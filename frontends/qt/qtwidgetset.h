@@ -12,6 +12,7 @@
 #include <functional>
 
 class QCalendarWidget;
+class QInputDialog;
 class QMdiArea;
 class QWidget;
 class TCustomForm;
@@ -24,7 +25,9 @@ public:
     ~QtWidgetSet() override;
 
     std::unique_ptr<ControlPeer> CreatePeer(TControl &control) override;
-    void ShowMessage(const std::string &text, MessageKind kind) override;
+    // Shows the message; the edit the person is sent back to afterwards has
+    // its text selected, so what they type next replaces it.
+    void ShowMessage(const std::string &text, MessageKind kind) final;
     bool Confirm(const std::string &question) override;  // in confirm.cpp
     std::optional<int> PickRow(const std::string &title, const PickTable &table) override;
     std::optional<int> PickTreeRow(const std::string &title, const PickTree &tree) override;
@@ -60,6 +63,15 @@ public:
     // The mark drawn around the control that has the focus.
     QWidget *FocusMark() const;
     void SetMoveByTab(bool tab) { moveByTab_ = tab; }
+    // Letters the host's own menus answer to with Alt; captions use others.
+    void SetAcceleratorsTaken(const QString &letters) { acceleratorsTaken_ = letters; }
+    // The title a list shows: the model's, or for a list it leaves untitled
+    // ("Pesquisar") the caption of the field it fills.
+    std::string ListTitle(const std::string &title) const;
+
+protected:
+    // The message box itself; tests answer it.
+    virtual void ShowMessageBox(const std::string &text, MessageKind kind);
 
 private:
     void FlushPendingFocus();
@@ -72,12 +84,19 @@ private:
     bool syncingFocus_ = false;
     bool moveByTab_ = false;
     bool running_ = false;
+    bool messageShown_ = false;
+    QString acceleratorsTaken_;
     int busyDepth_ = 0;
 };
 
 // Qt's own texts (dialog buttons, the calendar) in Brazilian Portuguese,
 // from the translations the system installs; once per application.
 void UsePortugueseTexts();
+
+// The text prompt as PromptText shows it: titled, its buttons in Portuguese,
+// wide enough for its title and the text.
+void ConfigurePrompt(QInputDialog &dialog, const std::string &caption, const std::string &prompt,
+                     const std::string &initial);
 
 // Model colours and fonts as Qt shows them.
 QColor QtColor(int tcolor);

@@ -1,7 +1,6 @@
 #include "report_preview.h"
 
 #include "print_support.h"
-#include "qt_reportui.h"
 #include "report_theme.h"
 #include "rtl/sysutils.h"
 
@@ -12,6 +11,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPdfDocument>
@@ -20,6 +20,7 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -38,7 +39,7 @@ struct ExportFilter {
 };
 constexpr std::array<ExportFilter, 3> ExportFilters{{
     {"xlsx", "Planilha XLSX (*.xlsx)"},
-    {"csv", "Texto separado por vírgulas – CSV (*.csv)"},
+    {"csv", "Texto separado por ponto e vírgula – CSV (*.csv)"},
     {"pdf", "Documento PDF (*.pdf)"},
 }};
 
@@ -111,6 +112,7 @@ PreviewServices PreviewServices::Desktop()
     PreviewServices s;
     s.chooseExport = AskExportFile;
     s.print = PrintWithDialog;
+    s.hasPrinter = HasPrinter;
     s.showError = [](QWidget *parent, const QString &text) {
         QMessageBox::warning(parent, QApplication::applicationDisplayName(), text);
     };
@@ -189,7 +191,7 @@ void ReportPreview::BuildToolBar()
     add("print", "document-print", QStyle::SP_DialogSaveButton, QStringLiteral("Imprimir"), {QKeySequence::Print},
         [this] { Print(); });
     QAction *exportAction = add("export", "document-save-as", QStyle::SP_DialogSaveButton,
-                                QStringLiteral("Exportar…"), {QKeySequence(Qt::CTRL | Qt::Key_E)}, [this] { Export(); });
+                                QStringLiteral("Exportar…"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}, [this] { Export(); });
     exportAction->setEnabled(static_cast<bool>(exportTo_));
     bar->addSeparator();
 
@@ -292,6 +294,13 @@ void ReportPreview::ShowCurrentPage()
         a->setEnabled(!atEnd);
 
     const QPdfView::ZoomMode mode = view_->zoomMode();
+    // A fitted page whose bar comes and goes changes the width it fits, which
+    // brings the bar back: the loop never ends. A fit fixes the bars instead.
+    view_->setVerticalScrollBarPolicy(mode == QPdfView::ZoomMode::FitToWidth  ? Qt::ScrollBarAlwaysOn
+                                      : mode == QPdfView::ZoomMode::FitInView ? Qt::ScrollBarAlwaysOff
+                                                                              : Qt::ScrollBarAsNeeded);
+    view_->setHorizontalScrollBarPolicy(mode == QPdfView::ZoomMode::Custom ? Qt::ScrollBarAsNeeded
+                                                                           : Qt::ScrollBarAlwaysOff);
     if (QAction *a = Action("fitWidth"))
         a->setChecked(mode == QPdfView::ZoomMode::FitToWidth);
     if (QAction *a = Action("fitPage"))
@@ -365,6 +374,7 @@ void ReportPreview::Print()
     } catch (const std::exception &e) {
         services_.showError(this, QString::fromUtf8(e.what()));
     }
+    ComeBack();
 }
 
 void ReportPreview::Export()
@@ -372,24 +382,51 @@ void ReportPreview::Export()
     if (!exportTo_ || !services_.chooseExport)
         return;
     const std::optional<ExportChoice> choice = services_.chooseExport(this, title_);
-    if (!choice)
-        return;
-    const int cancelledBefore = QtReportProgress::Cancellations();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    try {
-        exportTo_(choice->format.toStdString(), choice->path.toStdString());
-    } catch (const std::exception &e) {
-        QApplication::restoreOverrideCursor();
-        services_.showError(this, QStringLiteral("Não foi possível exportar o relatório para '%1': %2")
-                                      .arg(QDir::toNativeSeparators(choice->path), QString::fromUtf8(e.what())));
+    if (!choice) {
+        ComeBack();
         return;
     }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ExportOutcome outcome;
+    try {
+        outcome = exportTo_(choice->format.toStdString(), choice->path.toStdString());
+    } catch (const std::exception &e) {
+        outcome = {ExportOutcome::Kind::Failed, e.what()};
+    }
     QApplication::restoreOverrideCursor();
-    // A cancelled export returns as a finished one does; only its progress knows.
-    if (QtReportProgress::Cancellations() != cancelledBefore)
-        status_->setText(QStringLiteral("Exportação cancelada; nada foi gravado."));
-    else
+    ComeBack();
+    switch (outcome.kind) {
+    case ExportOutcome::Kind::Written:
         status_->setText(QStringLiteral("Relatório exportado para %1").arg(QDir::toNativeSeparators(choice->path)));
+        break;
+    case ExportOutcome::Kind::Cancelled:
+        status_->setText(QStringLiteral("Exportação cancelada; nada foi gravado."));
+        break;
+    case ExportOutcome::Kind::Failed:
+        status_->setText(QString());
+        services_.showError(this, QStringLiteral("Não foi possível exportar o relatório para '%1': %2")
+                                      .arg(QDir::toNativeSeparators(choice->path), QString::fromStdString(outcome.reason)));
+        ComeBack();
+        break;
+    }
+}
+
+void ReportPreview::ComeBack()
+{
+    // The file dialog and the progress hand the focus back to the main
+    // window, whose screen would come in front of these pages; what they
+    // leave queued runs first, then the pages come back.
+    auto raise = [this] {
+        if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget())) {
+            if (QMdiArea *area = sub->mdiArea())
+                area->setActiveSubWindow(sub);
+        } else {
+            activateWindow();
+        }
+        view_->setFocus(Qt::OtherFocusReason);
+    };
+    raise();
+    QTimer::singleShot(0, this, raise);
 }
 
 void ReportPreview::showEvent(QShowEvent *event)

@@ -32,6 +32,8 @@ struct PreviewServices {
     // Raises Exception with the reason when it cannot print.
     std::function<bool(QPdfDocument &document, const QString &title, QWidget *parent, int currentPage)> print;
     std::function<void(QWidget *parent, const QString &text)> showError;
+    // Whether the system knows a printer; without the answer, a print is tried.
+    std::function<bool()> hasPrinter;
     static PreviewServices Desktop();
 };
 
@@ -69,6 +71,8 @@ protected:
 
 private:
     void BuildToolBar();
+    // Back in front with the focus on the pages, after a dialog of its own.
+    void ComeBack();
     void ShowCurrentPage();
     void SetZoom(qreal factor);
 

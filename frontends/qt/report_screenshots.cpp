@@ -12,15 +12,9 @@
 
 namespace {
 
-TControl *Find(const char *name)
-{
-    TCustomForm *screen = Application ? Application->ActiveChild() : nullptr;
-    return screen ? dynamic_cast<TControl *>(screen->FindComponent(name)) : nullptr;
-}
-
 void Fill(QtWidgetSet &ws, const char *field, const char *text)
 {
-    if (auto *edit = dynamic_cast<TCustomEdit *>(Find(field)))
+    if (auto *edit = dynamic_cast<TCustomEdit *>(ScreenControl(field)))
         ws.Run([edit, text] {
             edit->SetFocus();
             edit->SelectAll();
@@ -38,7 +32,10 @@ void Shoot(QWidget *target, const QString &file, int *rc)
 
 } // namespace
 
-bool IsReportScreenshotView(const QString &view) { return view == "preview" || view == "editor"; }
+bool IsReportScreenshotView(const QString &view)
+{
+    return view == "preview" || view == "editor" || view == "prompt";
+}
 
 void ScheduleReportScreenshot(QMainWindow &window, const QString &view, const QString &file, int *rc)
 {
@@ -46,18 +43,13 @@ void ScheduleReportScreenshot(QMainWindow &window, const QString &view, const QS
     QTimer::singleShot(300, &window, [&window, ws, view, file, rc] {
         // The report chosen by title in FISHOST_SHOT_REPORT, else the first.
         const QByteArray wanted = qgetenv("FISHOST_SHOT_REPORT");
-        if (auto *reports = dynamic_cast<TComboBox *>(Find("cbbReportNames")); reports && !wanted.isEmpty())
-            ws->Run([reports, wanted] {
-                const auto &items = reports->Items();
-                for (std::size_t i = 0; i < items.size(); ++i)
-                    if (items[i] == wanted.toStdString())
-                        reports->PickItem(static_cast<int>(i));
-            });
+        if (!wanted.isEmpty())
+            PickReport(*ws, wanted.toStdString());
         Fill(*ws, "medCdImposto", "01");
         Fill(*ws, "medCdEmpresa", "01");
         Fill(*ws, "depDtInicial", "01/01/2026");
         Fill(*ws, "depDtFinal", "31/12/2026");
-        auto *button = Find(view == "preview" ? "sbtPreview" : "sbtReportEdit");
+        auto *button = ScreenControl(view == "preview" ? "sbtPreview" : view == "editor" ? "sbtReportEdit" : "sbtSalvarComo");
         if (!button) {
             *rc = 1;
             QTimer::singleShot(0, qApp, &QApplication::quit);
@@ -65,7 +57,7 @@ void ScheduleReportScreenshot(QMainWindow &window, const QString &view, const QS
         }
         // The editor runs its own loop: the picture is taken from inside it,
         // once its first page is drawn. The preview is there when the action ends.
-        if (view == "editor")
+        if (view == "editor" || view == "prompt")
             QTimer::singleShot(1500, qApp, [file, rc] { Shoot(QApplication::activeModalWidget(), file, rc); });
         ws->Run([button] { button->Click(); });
         if (view == "preview")

@@ -6,7 +6,7 @@
 
 class QMainWindow;
 
-// "preview" or "editor".
+// "preview", "editor" or "prompt" (the save-as title).
 bool IsReportScreenshotView(const QString &view);
 // Once the screen is open: fills it, runs the action, saves the display to
 // `file` and quits the application with `*rc` set to 0, or 1 when it could not.

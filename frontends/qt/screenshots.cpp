@@ -19,12 +19,6 @@
 
 namespace {
 
-TControl *Find(const char *name)
-{
-    TCustomForm *screen = Application ? Application->ActiveChild() : nullptr;
-    return screen ? dynamic_cast<TControl *>(screen->FindComponent(name)) : nullptr;
-}
-
 void Press(TControl *control, int key, Qt::KeyboardModifiers mods = Qt::NoModifier)
 {
     if (QWidget *w = control ? QtWidgetSet::WidgetOf(*control) : nullptr) {
@@ -49,6 +43,23 @@ void Shoot(const QString &file, int *rc)
 
 } // namespace
 
+void PickReport(QtWidgetSet &ws, const std::string &title)
+{
+    if (auto *reports = dynamic_cast<TComboBox *>(ScreenControl("cbbReportNames")))
+        ws.Run([reports, title] {
+            const auto &items = reports->Items();
+            for (std::size_t i = 0; i < items.size(); ++i)
+                if (items[i] == title)
+                    reports->PickItem(static_cast<int>(i));
+        });
+}
+
+TControl *ScreenControl(const char *name)
+{
+    TCustomForm *screen = Application ? Application->ActiveChild() : nullptr;
+    return screen ? dynamic_cast<TControl *>(screen->FindComponent(name)) : nullptr;
+}
+
 void FinishScreenshot(const QPixmap &shot, const QString &file, int *rc)
 {
     *rc = !shot.isNull() && shot.save(file) ? 0 : 1;
@@ -62,8 +73,8 @@ void FinishScreenshot(const QPixmap &shot, const QString &file, int *rc)
 
 bool IsScreenshotView(const QString &view)
 {
-    return view == "screen" || view == "pick" || view == "tree" || view == "calendar" || view == "message" ||
-           IsReportScreenshotView(view);
+    static const QStringList views = {"screen", "pick", "taxes", "tree", "types", "models", "calendar", "message"};
+    return views.contains(view) || IsReportScreenshotView(view);
 }
 
 void ScheduleScreenshot(QMainWindow &window, const QString &view, const QString &file, int *rc)
@@ -83,38 +94,46 @@ void ScheduleScreenshot(QMainWindow &window, const QString &view, const QString 
                     }
             QTimer::singleShot(200, qApp, [file, rc] { Shoot(file, rc); });
         });
-        if (view == "pick") {
-            if (auto *company = dynamic_cast<TWinControl *>(Find("medCdEmpresa")))
-                ws->Run([company] { company->SetFocus(); });
-            Press(Find("medCdEmpresa"), Qt::Key_F2);
-        } else if (view == "tree") {
-            if (auto *reports = dynamic_cast<TComboBox *>(Find("cbbReportNames")))
-                ws->Run([reports] {
-                    const auto &items = reports->Items();
-                    for (std::size_t i = 0; i < items.size(); ++i)
-                        if (items[i] == "Relação de Notas Fiscais")
-                            reports->PickItem(static_cast<int>(i));
+        if (view == "pick" || view == "taxes") {
+            const char *field = view == "pick" ? "medCdEmpresa" : "medCdImposto";
+            if (auto *edit = dynamic_cast<TWinControl *>(ScreenControl(field)))
+                ws->Run([edit] { edit->SetFocus(); });
+            Press(ScreenControl(field), Qt::Key_F2);
+        } else if (view == "types" || view == "models") {
+            // "Lista" checked, then its button: the list of codes to tick.
+            const bool types = view == "types";
+            PickReport(*ws, "Relação de Notas Fiscais");
+            auto *list = dynamic_cast<TWinControl *>(ScreenControl(types ? "rdbListaTp" : "rdbListaMod"));
+            auto *button = ScreenControl(types ? "btnTpOperacao" : "btnModDoc");
+            if (list && button) {
+                ws->Run([list] {
+                    list->SetFocus();
+                    list->Click();
                 });
-            if (auto *code = dynamic_cast<TWinControl *>(Find("medProdInic")))
+                ws->Run([button] { button->Click(); });
+            }
+        } else if (view == "tree") {
+            PickReport(*ws, "Relação de Notas Fiscais");
+            if (auto *code = dynamic_cast<TWinControl *>(ScreenControl("medProdInic")))
                 ws->Run([code] { code->SetFocus(); });
-            Press(Find("medProdInic"), Qt::Key_F2);
+            Press(ScreenControl("medProdInic"), Qt::Key_F2);
         } else if (view == "calendar") {
-            if (auto *date = dynamic_cast<TCustomEdit *>(Find("depDtInicial")))
+            if (auto *date = dynamic_cast<TCustomEdit *>(ScreenControl("depDtInicial")))
                 ws->Run([date] {
                     date->SetFocus();
                     date->SelectAll();
                     date->Paste("15/01/2026");
                 });
-            Press(Find("depDtInicial"), Qt::Key_F4);
+            Press(ScreenControl("depDtInicial"), Qt::Key_F4);
         } else if (view == "message") {
-            if (auto *tax = dynamic_cast<TCustomEdit *>(Find("medCdImposto")))
+            if (auto *tax = dynamic_cast<TCustomEdit *>(ScreenControl("medCdImposto")))
                 ws->Run([tax] {
                     tax->SetFocus();
                     tax->SelectAll();
                     tax->TypeKey(U'9');
                     tax->TypeKey(U'9');
                 });
-            Press(Find("medCdImposto"), Qt::Key_Tab);
+            Press(ScreenControl("medCdImposto"), Qt::Key_Tab);
         }
     });
 }

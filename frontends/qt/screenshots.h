@@ -5,9 +5,21 @@
 #include <QPixmap>
 #include <QString>
 
-class QMainWindow;
+#include <string>
 
-// Known views: "screen", "pick", "tree", "calendar", "message".
+class QMainWindow;
+class TControl;
+
+class QtWidgetSet;
+
+// A control of the screen open in front, by name; nullptr when none.
+TControl *ScreenControl(const char *name);
+// Picks the report of that title in the screen's list, as a person would.
+void PickReport(QtWidgetSet &ws, const std::string &title);
+
+// Known views: "screen", "pick" (the company list), "taxes", "tree" (the
+// product tree with a search), "types" and "models" (the tick lists),
+// "calendar", "message"; and the report windows.
 bool IsScreenshotView(const QString &view);
 // Once the screen is open, shows `view`, saves the whole display to `file`
 // and quits the application with `*rc` set to 0, or 1 when it could not.

@@ -144,6 +144,20 @@ void TfrmDadosGerRel::ListReports(bool tellMissing)
                 cbbReportNames->SetItemIndex(static_cast<int>(i));
 }
 
+std::optional<ReportDefinition> TfrmDadosGerRel::ShippedReport(const std::string &title) const
+{
+    try {
+        const ReportList shipped = LoadReportDefinitions(HostSettings().reportsDir, lblCodRel->Caption());
+        if (shipped)
+            for (const ReportDefinition &r : *shipped)
+                if (r.title == title)
+                    return ReadReportDefinition(r);
+    } catch (const Exception &) {
+        // No delivered folder, or the file went: nothing to go back to.
+    }
+    return std::nullopt;
+}
+
 const std::vector<ReportDefinition> &TfrmDadosGerRel::Reports() const
 {
     static const std::vector<ReportDefinition> none;
@@ -261,6 +275,16 @@ void TfrmDadosGerRel::EditLayout(const ReportDefinition &report)
     request.title = report.title;
     request.layout = current;
     request.fields = columns;
+    // The person's edit of a delivered report can go back to the delivered layout.
+    std::optional<ReportDefinition> shipped;
+    if (report.saved)
+        shipped = ShippedReport(report.title);
+    if (shipped)
+        try {
+            request.original = ParseLayout(shipped->layoutJson.empty() ? "{}" : shipped->layoutJson);
+        } catch (const LayoutError &) {
+            // A delivered layout that cannot be read is no way back.
+        }
     request.previewFirstPage = [this, report](const ReportLayout &layout) {
         return rpddPadrao->RenderFirstPage(report, layout);
     };
@@ -279,6 +303,14 @@ void TfrmDadosGerRel::EditLayout(const ReportDefinition &report)
     }
     if (!edited || *edited == current)
         return;
+    if (request.original && *edited == *request.original) {
+        // Back as delivered: the person's copy goes, the delivered report shows again.
+        std::error_code ec;
+        if (!std::filesystem::remove(report.file, ec) && ec)
+            refuse("O layout original não foi restaurado: " + SystemErrorText(ec.value()) + ".");
+        ListReports(false);
+        return;
+    }
     // The person's copy, in place of the shipped one; the shipped folder stays as delivered.
     ReportDefinition copy = report;
     copy.code = lblCodRel->Caption();

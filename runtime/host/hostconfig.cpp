@@ -108,11 +108,14 @@ const std::vector<Key> &table()
             "a call's whole deadline: connecting, sending and the entire reply"),
         row("engine", &HostConfig::engine, oneOf(std::array{"sqlite", "firebird"}), "sqlite", "sqlite or firebird"),
         row("database", &HostConfig::database, anyText, "",
-            "SQLite file, or Firebird database path or alias; empty: a fresh demo copy"),
+            "SQLite file (created without demo data when missing), or Firebird database path or alias; "
+            "empty: a fresh demo copy"),
         row("db_host", &HostConfig::dbHost, anyText, "127.0.0.1", "Firebird server"),
         row("db_port", &HostConfig::dbPort, port, "3050", "Firebird server's port"),
         row("db_user", &HostConfig::dbUser, anyText, "", "Firebird login"),
         row("db_password", &HostConfig::dbPassword, anyText, "", "Firebird login's password"),
+        row("import_user", &HostConfig::importUser, anyText, "", "Firebird login with write rights, for the NF-e import"),
+        row("import_password", &HostConfig::importPassword, anyText, "", "that login's password"),
         row("dialect", &HostConfig::dialect, oneOf(std::array{"oracle", "mssql", "interbase"}), "oracle",
             "which statement variant the queries run: oracle, mssql or interbase"),
     };
@@ -233,6 +236,7 @@ HostConfig HostConfig::Load(const std::string &path, const std::map<std::string,
 
 std::string DefaultReportsDir() { return std::string(FIS_SOURCE_DIR) + "/reports"; }
 std::string DefaultFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/reference.sql"; }
+std::string DefaultImportFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/import.sql"; }
 std::vector<std::string> DefaultFixturePaths()
 {
     return {DefaultFixturePath(), std::string(FIS_SOURCE_DIR) + "/fixtures/fiscal.sql"};

@@ -13,6 +13,8 @@ std::string DefaultFixturePath();  // the reference data alone
 // Every fixture of the demo database, in loading order: the reference data,
 // then the fiscal documents that refer to it.
 std::vector<std::string> DefaultFixturePaths();
+// The NF-e import's own tables and shipped rows.
+std::string DefaultImportFixturePath();
 // Where the person's own reports go when saved_reports_dir is not set:
 // $XDG_DATA_HOME/fishost/saved-reports (~/.local/share/... by default).
 std::string DefaultSavedReportsDir();
@@ -37,6 +39,8 @@ struct HostConfig {
     int dbPort = 0;                // db_port
     std::string dbUser;            // db_user
     std::string dbPassword;        // db_password
+    std::string importUser;        // import_user
+    std::string importPassword;    // import_password
     std::string dialect;           // dialect
 
     HostConfig();  // every key at its default

@@ -4,12 +4,25 @@
 #include "data/firebird/session.h"
 #include "data/sqlite/session.h"
 #include "data/sqlscript.h"
+#include "rtl/sysutils.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
+
+FirebirdConnection HostFirebirdConnection(const HostConfig &config)
+{
+    FirebirdConnection c;
+    c.host = config.dbHost;
+    c.port = config.dbPort;
+    c.database = config.database;
+    c.user = config.dbUser;
+    c.password = config.dbPassword;
+    return c;
+}
 
 std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
 {
@@ -18,15 +31,8 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
             throw EDatabaseError("Nenhum banco de dados SQLite configurado (chave 'database').");
         return OpenSqliteSession(config.database, true);
     }
-    if (config.engine == "firebird") {
-        FirebirdConnection c;
-        c.host = config.dbHost;
-        c.port = config.dbPort;
-        c.database = config.database;
-        c.user = config.dbUser;
-        c.password = config.dbPassword;
-        return OpenFirebirdSession(c);
-    }
+    if (config.engine == "firebird")
+        return OpenFirebirdSession(HostFirebirdConnection(config));
     throw EDatabaseError("Motor de banco de dados não disponível: '" + config.engine + "'.");
 }
 
@@ -55,6 +61,75 @@ void BuildDemoDatabase(const std::string &path, const std::vector<std::string> &
         }
     }
     session->Execute("COMMIT");
+}
+
+namespace {
+// The statements of a fixture a database of one's own takes: every table
+// and index, and the rows of the tables everyone shares.
+bool sharedStatement(const std::string &statement)
+{
+    static const char *const shared[] = {"IMPOSTONFE", "IMPOSTO", "MODDOCFISC", "TIPOOPERAC", "CFOP"};
+    std::string s = Trim(statement);
+    for (char &c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (s.rfind("CREATE ", 0) == 0)
+        return true;
+    for (const char *table : shared) {
+        const std::string prefix = std::string("INSERT INTO ") + table;
+        if (s.rfind(prefix, 0) == 0 && (s[prefix.size()] == ' ' || s[prefix.size()] == '('))
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+void CreateOwnDatabase(const std::string &path)
+{
+    namespace fs = std::filesystem;
+    if (fs::exists(path))
+        throw EDatabaseError("O banco de dados já existe: " + path);
+    std::vector<std::string> statements;
+    std::vector<std::string> fixtures = DefaultFixturePaths();
+    fixtures.push_back(DefaultImportFixturePath());
+    for (const std::string &fixture : fixtures) {
+        std::ifstream in(fixture, std::ios::binary);
+        if (!in)
+            throw EDatabaseError("Arquivo de dados de referência não encontrado: " + fixture);
+        std::stringstream script;
+        script << in.rdbuf();
+        const bool own = fixture == DefaultImportFixturePath();
+        for (std::string &statement : SplitSqlScript(script.str()))
+            if (own || sharedStatement(statement))
+                statements.push_back(std::move(statement));
+    }
+    const fs::path target(path);
+    if (target.has_parent_path())
+        fs::create_directories(target.parent_path());
+    const std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".new-" +
+                                                           std::to_string(::getpid()))).string();
+    fs::remove(temporary);
+    try {
+        {
+            auto session = OpenSqliteSession(temporary, false);
+            session->Execute("BEGIN");
+            for (const std::string &statement : statements)
+                session->Execute(statement);
+            session->Execute("COMMIT");
+        }
+        fs::rename(temporary, target);
+    } catch (const std::exception &e) {
+        std::error_code ec;
+        fs::remove(temporary, ec);
+        throw EDatabaseError("Não foi possível criar o banco de dados " + path + ": " + e.what());
+    }
+}
+
+bool CreateConfiguredDatabase(const HostConfig &config)
+{
+    if (config.engine != "sqlite" || config.database.empty() || std::filesystem::exists(config.database))
+        return false;
+    CreateOwnDatabase(config.database);
+    return true;
 }
 
 TemporaryDemoDatabase::TemporaryDemoDatabase()

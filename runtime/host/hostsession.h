@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+struct FirebirdConnection;
+// The configured Firebird server, database and (reading) login.
+FirebirdConnection HostFirebirdConnection(const HostConfig &config);
+
 // Opens the configured database read only. Raises EDatabaseError.
 std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config);
 
@@ -15,6 +19,17 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config);
 // order (replacing any file there). Raises on failure.
 void BuildDemoDatabase(const std::string &path,
                        const std::vector<std::string> &fixturePaths = DefaultFixturePaths());
+
+// Builds a database a person keeps at `path`: the schema of every fixture and
+// the shared reference rows (taxes, CFOP, document models, operation types)
+// with the NF-e import's tables, without the demo companies, products or
+// documents. Written beside the path and renamed into place; an existing
+// file is refused. Raises EDatabaseError.
+void CreateOwnDatabase(const std::string &path);
+
+// Where the configuration names a SQLite file that does not exist yet,
+// creates it as above. True when it did.
+bool CreateConfiguredDatabase(const HostConfig &config);
 
 // A demo database in a new temporary folder, removed when this goes away.
 class TemporaryDemoDatabase {

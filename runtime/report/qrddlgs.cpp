@@ -1,5 +1,6 @@
 #include "report/qrddlgs.h"
 
+#include "data/dberrors.h"
 #include "report/parameters.h"
 #include "report/report_output.h"
 #include "report/reportui.h"
@@ -79,6 +80,15 @@ ReportLayout layoutOf(const ReportDefinition &report)
     return ParseLayout(report.layoutJson);
 }
 
+// Stops the run's statement when the person cancels before its first row.
+std::function<void()> interrupter(DatabaseSession *db)
+{
+    return [db] {
+        if (db)
+            db->Interrupt();
+    };
+}
+
 [[noreturn]] void failRun(const std::string &title, const std::string &reason)
 {
     throw Exception("Não foi possível gerar o relatório '" + title + "': " + reason);
@@ -102,6 +112,9 @@ bool TReportDesignerDialog::Execute(ReportAction action, const ReportDefinition 
     if (!proceed)
         return false;
     ReportExport exportTo;
+    // No printer: said now, not after a long run.
+    if (action == ReportAction::Print)
+        ReportUserInterface().CheckPrinter();
     if (action == ReportAction::Print || action == ReportAction::Preview) {
         RenderOptions options;
         options.formats = Formats;
@@ -181,10 +194,16 @@ bool TReportDesignerDialog::render(const ReportDefinition &report, ReportRun &ru
 
     ReportResult result;
     try {
-        std::unique_ptr<ReportProgress> progress = ReportUserInterface().BeginProgress(report.title);
-        result = WriteReport(db, job, outputs, progress.get(), options.firstPageOnly);
+        ReportUserInterface().RunLong(
+            report.title,
+            [&](ReportProgress &progress) {
+                result = WriteReport(db, job, outputs, &progress, options.firstPageOnly);
+            },
+            interrupter(db));
     } catch (const ReportCancelled &) {
         return false;
+    } catch (const EDatabaseCancelled &) {
+        return false;  // stopped in the statement, before any row
     } catch (const Exception &e) {
         failRun(report.title, e.Message());
     }
@@ -197,18 +216,24 @@ bool TReportDesignerDialog::render(const ReportDefinition &report, ReportRun &ru
     if (options.exportTo) {
         // The same report again in another format, for the preview's export.
         const std::string title = report.title;
-        *options.exportTo = [db, job, title](const std::string &format, const std::string &path) {
-            const std::vector<std::string> formats = ParseReportFormats(format);
-            if (formats.size() != 1)
-                throw Exception("Formato de exportação inválido: '" + format + "'.");
+        *options.exportTo = [db, job, title](const std::string &format, const std::string &path) -> ExportOutcome {
+            using Kind = ExportOutcome::Kind;
             try {
-                std::unique_ptr<ReportProgress> progress = ReportUserInterface().BeginProgress(title);
-                WriteReport(db, job, {{formats.front(), path}}, progress.get());
+                const std::vector<std::string> formats = ParseReportFormats(format);
+                if (formats.size() != 1)
+                    return {Kind::Failed, "Formato de exportação inválido: '" + format + "'."};
+                ReportUserInterface().RunLong(
+                    title,
+                    [&](ReportProgress &progress) { WriteReport(db, job, {{formats.front(), path}}, &progress); },
+                    interrupter(db));
             } catch (const ReportCancelled &) {
-                // Cancelled: nothing was written.
+                return {Kind::Cancelled, {}};
+            } catch (const EDatabaseCancelled &) {
+                return {Kind::Cancelled, {}};
             } catch (const Exception &e) {
-                throw Exception("Não foi possível exportar o relatório '" + title + "': " + e.Message());
+                return {Kind::Failed, "Não foi possível exportar o relatório '" + title + "': " + e.Message()};
             }
+            return {Kind::Written, {}};
         };
     }
     return true;

@@ -24,6 +24,13 @@ public:
 
 ReportUi &ReportUserInterface() { return *installed(); }
 
+void ReportUi::RunLong(const std::string &title, const std::function<void(ReportProgress &)> &work,
+                       const std::function<void()> &)
+{
+    std::unique_ptr<ReportProgress> progress = BeginProgress(title);
+    work(*progress);
+}
+
 void SetReportUserInterface(std::unique_ptr<ReportUi> ui)
 {
     installed() = ui ? std::move(ui) : std::make_unique<HeadlessReportUi>();

@@ -21,9 +21,17 @@ public:
     virtual bool Step(std::size_t rowsSoFar) = 0;
 };
 
+// How an export ended: the file written, the person cancelled (nothing was
+// written), or it failed and nothing was written, for `reason`.
+struct ExportOutcome {
+    enum class Kind { Written, Cancelled, Failed };
+    Kind kind = Kind::Written;
+    std::string reason;  // in Portuguese, when it failed
+};
+
 // Writes the same report again in another format ("pdf", "csv", "xlsx") at a
-// path the person chose; raises Exception with the reason.
-using ReportExport = std::function<void(const std::string &format, const std::string &path)>;
+// path the person chose.
+using ReportExport = std::function<ExportOutcome(const std::string &format, const std::string &path)>;
 
 struct LayoutEditRequest {
     std::string title;                 // the report's title
@@ -32,6 +40,9 @@ struct LayoutEditRequest {
     // The first page of `layout` as a PDF file for the editor's preview;
     // raises LayoutError (or Exception) when the layout cannot be used.
     std::function<std::string(const ReportLayout &)> previewFirstPage;
+    // The layout the report was delivered with, when `layout` is the
+    // person's edit of it; the editor offers to go back to it.
+    std::optional<ReportLayout> original;
 };
 
 class ReportUi {
@@ -45,6 +56,16 @@ public:
     // checks and saves it.
     virtual std::optional<ReportLayout> EditLayout(const LayoutEditRequest &request) = 0;
     virtual std::unique_ptr<ReportProgress> BeginProgress(const std::string &title) = 0;
+    // Runs `work` (the statement and the writing) with a progress from
+    // BeginProgress. A front end with windows may run it on another thread
+    // and keep its windows alive meanwhile; when the person cancels before
+    // the statement has given a row it calls `interrupt` (thread-safe) too.
+    // Whatever `work` raises passes on.
+    virtual void RunLong(const std::string &title, const std::function<void(ReportProgress &)> &work,
+                         const std::function<void()> &interrupt);
+    // Raises Exception with the reason when a print cannot be made, so the
+    // person hears it before the report is generated. The default can always print.
+    virtual void CheckPrinter() {}
 };
 
 // The interface in use; the headless default until a front end installs another.

@@ -12,6 +12,19 @@
 
 namespace {
 
+// The button whose accelerator is Alt+key, as the key would press it; the
+// box is closed unanswered when there is none.
+void PressAccelerator(QMessageBox &box, Qt::Key key)
+{
+    for (QAbstractButton *button : box.buttons())
+        if (button->shortcut() == QKeySequence(Qt::ALT | key)) {
+            button->animateClick();
+            return;
+        }
+    ADD_FAILURE() << "no button answers Alt+" << QKeySequence(key).toString().toStdString();
+    box.reject();
+}
+
 TEST(ConfirmTest, NoIsTheDefaultAndYesMustBeChosen)
 {
     InstallScripted();
@@ -24,9 +37,12 @@ TEST(ConfirmTest, NoIsTheDefaultAndYesMustBeChosen)
         {"Esc", [](QMessageBox &b) { QTest::keyClick(&b, Qt::Key_Escape); }, false},
         {"Sim", [](QMessageBox &b) {
              for (QAbstractButton *button : b.buttons())
-                 if (button->text() == QStringLiteral("Sim"))
+                 if (button->text() == QStringLiteral("&Sim"))
                      button->click();
          }, true},
+        // The accelerators, as on any desktop.
+        {"Alt+S", [](QMessageBox &b) { PressAccelerator(b, Qt::Key_S); }, true},
+        {"Alt+N", [](QMessageBox &b) { PressAccelerator(b, Qt::Key_N); }, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -41,8 +57,8 @@ TEST(ConfirmTest, NoIsTheDefaultAndYesMustBeChosen)
         // The scripted widget set answers messages itself, not questions.
         EXPECT_EQ(WidgetSet().Confirm("Descartar as alterações?"), c.confirmed);
         EXPECT_EQ(buttons.size(), 2);
-        EXPECT_TRUE(buttons.contains(QStringLiteral("Sim")));
-        EXPECT_TRUE(buttons.contains(QStringLiteral("Não")));
+        EXPECT_TRUE(buttons.contains(QStringLiteral("&Sim")));
+        EXPECT_TRUE(buttons.contains(QStringLiteral("&Não")));
     }
 }
 

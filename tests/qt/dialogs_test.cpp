@@ -2,7 +2,9 @@
 #include "pickdialogs.h"
 #include "vdl/picktree.h"
 
+#include <QInputDialog>
 #include <QPushButton>
+#include "qtwidgetset.h"
 #include <QTableWidget>
 #include <QTest>
 #include <QLineEdit>
@@ -45,6 +47,31 @@ TEST(PickRowDialogTest, AnEmptyTablePicksNothing)
     PickRowDialog d("Empresa", PickTable{{"Código"}, {}, {}});
     EXPECT_EQ(d.Picked(), std::nullopt);
     EXPECT_FALSE(d.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->isEnabled());
+}
+
+// The search box keeps the rows with the text anywhere; Enter picks what is left current.
+TEST(PickRowDialogTest, TheSearchKeepsMatchingRowsAndEnterPicks)
+{
+    struct Case {
+        const char *typed;
+        int shown;
+        std::optional<int> picked;  // by Enter in the box
+    } cases[] = {
+        {"comercio", 1, 1}, {"BOM", 1, 2}, {"0", 3, 0}, {"03", 1, 0}, {"nada", 0, std::nullopt}, {"", 3, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.typed);
+        PickRowDialog d("Empresa", Companies());
+        d.show();
+        QTest::keyClicks(d.Search(), QString::fromUtf8(c.typed));
+        int shown = 0;
+        for (int r = 0; r < d.Table()->rowCount(); ++r)
+            shown += d.Table()->isRowHidden(r) ? 0 : 1;
+        EXPECT_EQ(shown, c.shown);
+        QTest::keyClick(d.Search(), Qt::Key_Return);
+        EXPECT_EQ(d.result() == QDialog::Accepted, c.picked.has_value());
+        EXPECT_EQ(d.Picked(), c.picked);
+    }
 }
 
 // Rows as a product lookup returns them: the deepest level, ordered by code
@@ -135,17 +162,72 @@ TEST(PickTreeDialogTest, TheSearchFindsByCodeOrNameAnywhereInTheTree)
             EXPECT_EQ(d.Tree()->currentIndex().data(Qt::ToolTipRole).toString().toStdString(), c.code);
         }
     }
-    // Enter in the box goes on to the next match.
+    // F3 in the box goes on to the next match.
     d.Search()->setText("01.01");
     d.FindNext(true);
     EXPECT_EQ(d.Tree()->currentIndex().data(Qt::ToolTipRole).toString(), "01.01");
-    d.FindNext(false);
+    QTest::keyClick(d.Search(), Qt::Key_F3);
     EXPECT_EQ(d.Tree()->currentIndex().data(Qt::ToolTipRole).toString(), "01.01.0001");
     // Typing in the tree goes to the search box.
     d.Search()->clear();
     QTest::keyClicks(d.Tree(), "agua");
     EXPECT_EQ(d.Search()->text(), "agua");
     EXPECT_EQ(d.Picked(), 2);
+}
+
+// Enter acts on the row the person sees highlighted, from the search box as
+// from the tree: a product is picked as it is, a group only opens or closes.
+TEST(PickTreeDialogTest, EnterPicksTheHighlightedRowNeverTheNextMatch)
+{
+    Products rows;
+    DataSetPickTree tree(rows, "CDARVPROD", "NMPRODUTO", {{"01", "Bebidas"}});
+    struct Case {
+        const char *typed;
+        bool fromTree;
+        bool accepted;
+        std::optional<int> picked;
+        bool groupOpen;
+    } cases[] = {
+        {"guarana", false, true, 1, false},
+        {"guarana", true, true, 1, false},
+        {"0101", false, false, std::nullopt, true},
+        {"0101", true, false, std::nullopt, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.typed) + (c.fromTree ? " from the tree" : " from the box"));
+        PickTreeDialog d("Produto", tree);
+        d.show();
+        QTest::keyClicks(d.Search(), c.typed);
+        const QModelIndex highlighted = d.Tree()->currentIndex();
+        const bool wasOpen = d.Tree()->isExpanded(highlighted);
+        QWidget *from = c.fromTree ? static_cast<QWidget *>(d.Tree()) : d.Search();
+        from->setFocus();
+        QTest::keyClick(from, Qt::Key_Return);
+        EXPECT_EQ(d.result() == QDialog::Accepted, c.accepted);
+        EXPECT_EQ(d.isVisible(), !c.accepted);
+        EXPECT_EQ(d.Tree()->currentIndex(), highlighted);
+        EXPECT_EQ(d.Picked(), c.picked);
+        if (c.groupOpen) {
+            EXPECT_NE(d.Tree()->isExpanded(highlighted), wasOpen);
+        }
+    }
+}
+
+TEST(PromptTest, TheSaveAsPromptShowsItsWholeTitleAndText)
+{
+    QInputDialog dialog;
+    ConfigurePrompt(dialog, "Título do relatório", "Informe o título do relatório:",
+                    "Relação de Notas Fiscais com ICMS ST – cópia");
+    dialog.show();
+    const QFontMetrics metrics(dialog.font());
+    EXPECT_GE(dialog.width(), metrics.horizontalAdvance(QStringLiteral("Título do relatório")) + 200);
+    auto *line = dialog.findChild<QLineEdit *>();
+    ASSERT_NE(line, nullptr);
+    EXPECT_GE(line->width(), metrics.horizontalAdvance(line->text()));
+    QStringList buttons;
+    for (QPushButton *b : dialog.findChildren<QPushButton *>())
+        buttons << b->text();
+    EXPECT_TRUE(buttons.contains(QStringLiteral("Cancelar"))) << buttons.join(',').toStdString();
 }
 
 TEST(PickRowsDialogTest, MarkedRowsStartCheckedAndRowClicksToggle)

@@ -10,6 +10,7 @@
 #include "vdl/DateEditPlus.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QCalendarWidget>
 #include <QClipboard>
 #include <QDialogButtonBox>
@@ -325,20 +326,43 @@ TEST_F(ScreenKeysTest, ShortcutsRunTheActionsAndShowInTheHints)
          "Salvar como (Ctrl+Shift+S)"},
         {"sbtReportEdit", QKeyCombination(Qt::ControlModifier, Qt::Key_E), "Editar relatório (Ctrl+E)"},
     };
+    std::vector<TWinControl *> focusable;
+    for (TWinControl *c : s->Screen()->FocusOrder())
+        if (c->IsUsable() && QtWidgetSet::WidgetOf(*c))
+            focusable.push_back(c);
+    ASSERT_GT(focusable.size(), 5u);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.button);
         EXPECT_EQ(s->Widget(c.button)->toolTip().toStdString(), c.hint);
-        s->Widgets()->messages.clear();
-        auto *dialog = dynamic_cast<TReportDesignerDialog *>(s->Screen()->FindComponent("rpddPadrao"));
-        const long runs = TReportDesignerDialog::TotalRunCount();
-        s->Act([this] { s->Control("medCdEmpresa")->SetFocus(); });
-        QTest::keySequence(s->Widget("medCdEmpresa"), QKeySequence(c.keys));
-        Settle();
-        // The action ran: its checks reported the empty company, or (editing
-        // a layout checks less) the report's parameters were filled.
-        EXPECT_TRUE(!s->Widgets()->messages.empty() || TReportDesignerDialog::TotalRunCount() != runs);
-        (void)dialog;
+        for (TWinControl *from : focusable) {
+            SCOPED_TRACE(from->Name());
+            s->Act([from] { from->SetFocus(); });
+            QWidget *w = QtWidgetSet::WidgetOf(*from);
+            // No control keeps the combination for itself, whatever the
+            // desktop's key scheme makes of it (Ctrl+E: end of line).
+            QKeyEvent override(QEvent::ShortcutOverride, c.keys.key(), c.keys.keyboardModifiers());
+            QApplication::sendEvent(w, &override);
+            EXPECT_FALSE(override.isAccepted());
+            s->Widgets()->messages.clear();
+            const long runs = TReportDesignerDialog::TotalRunCount();
+            QTest::keySequence(w, QKeySequence(c.keys));
+            Settle();
+            // The action ran: its checks reported an empty field, or (editing
+            // a layout checks less) the report's parameters were filled.
+            EXPECT_TRUE(!s->Widgets()->messages.empty() || TReportDesignerDialog::TotalRunCount() != runs);
+        }
     }
+}
+
+// A combo box without a lookup opens its own list on Alt+Down, as on any desktop.
+TEST_F(ScreenKeysTest, AltDownOpensTheReportList)
+{
+    s->Act([this] { s->Control("cbbReportNames")->SetFocus(); });
+    auto *box = qobject_cast<QComboBox *>(s->Widget("cbbReportNames"));
+    ASSERT_NE(box, nullptr);
+    QTest::keyClick(box, Qt::Key_Down, Qt::AltModifier);
+    EXPECT_TRUE(box->view()->isVisible());
+    box->hidePopup();
 }
 
 // Tab walks every control of the screen; wherever the focus lands, the

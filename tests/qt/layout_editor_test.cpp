@@ -6,6 +6,9 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
+#include <QPdfView>
+#include <QTest>
 #include <QDoubleSpinBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -52,7 +55,7 @@ const std::vector<std::string> Fields{"IDENTRSAIDA", "DSENTRSAIDA", "CDCFOP", "D
 
 LayoutEditRequest Request(ReportLayout layout = Sample())
 {
-    return {"Resumo de CFOP", std::move(layout), Fields, nullptr};
+    return {"Resumo de CFOP", std::move(layout), Fields, nullptr, std::nullopt};
 }
 
 template <class W>
@@ -61,9 +64,12 @@ W *CellWidget(QTableWidget *t, int row, int column)
     return qobject_cast<W *>(t->cellWidget(row, column));
 }
 
+// By what the box shows, or by the field it stands for.
 void Pick(QComboBox *box, const QString &text)
 {
-    const int index = box->findText(text);
+    int index = box->findText(text);
+    if (index < 0)
+        index = box->findData(text);
     ASSERT_GE(index, 0) << text.toStdString();
     box->setCurrentIndex(index);
 }
@@ -132,7 +138,8 @@ const std::vector<Edit> &Edits()
              e.Button("groupAdd")->click();
              Pick(CellWidget<QComboBox>(e.GroupTable(), 1, LayoutEditor::GroupField), QStringLiteral("CDCFOP"));
          },
-         [](ReportLayout &l) { l.groups.push_back({"CDCFOP", "{DSENTRSAIDA}", "Total de {DSENTRSAIDA}", ""}); }},
+         // The new group's texts follow the field picked for it.
+         [](ReportLayout &l) { l.groups.push_back({"CDCFOP", "{CDCFOP}", "Total de {CDCFOP}", ""}); }},
         {"add a group and make it the outermost",
          [](LayoutEditor &e) {
              e.Button("groupAdd")->click();
@@ -244,12 +251,104 @@ TEST(LayoutEditorTest, ALayoutThatCannotBeUsedIsRefusedAndNothingGivenBack)
     }
 }
 
-TEST(LayoutEditorTest, CancelGivesNothingBack)
+TEST(LayoutEditorTest, CancelGivesNothingBackAndAsksBeforeThrowingChangesAway)
 {
+    struct Case {
+        const char *what;
+        bool change;
+        std::optional<bool> answer;  // to the question; none: not asked
+        bool closes;
+    } cases[] = {
+        {"nothing changed", false, std::nullopt, true},
+        {"changed, the person keeps editing", true, false, false},
+        {"changed, the person discards", true, true, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        LayoutEditor editor(Request());
+        editor.show();
+        std::vector<QString> asked;
+        editor.SetQuestionSink([&](const QString &q) {
+            asked.push_back(q);
+            return c.answer.value_or(true);
+        });
+        if (c.change)
+            editor.LandscapeButton()->click();
+        QTest::keyClick(&editor, Qt::Key_Escape);
+        EXPECT_EQ(asked.size(), c.answer ? 1u : 0u);
+        EXPECT_EQ(editor.isVisible(), !c.closes);
+        EXPECT_FALSE(editor.Result().has_value());
+        if (!c.closes) {
+            EXPECT_TRUE(editor.Layout().landscape);  // the edit is still there
+        }
+    }
+}
+
+TEST(LayoutEditorTest, AnEditedReportGoesBackToItsDeliveredLayout)
+{
+    LayoutEditor plain(Request());
+    EXPECT_EQ(plain.Button("restore"), nullptr);  // delivered as it is: nothing to go back to
+
+    ReportLayout edited = Sample();
+    edited.landscape = true;
+    edited.columns.pop_back();
+    LayoutEditRequest request = Request(edited);
+    request.original = Sample();
+    LayoutEditor editor(request);
+    ASSERT_NE(editor.Button("restore"), nullptr);
+    EXPECT_EQ(editor.Button("restore")->text(), QStringLiteral("&Restaurar o layout original"));
+    ASSERT_NE(editor.findChild<QLabel *>(QStringLiteral("editedNote")), nullptr);
+    editor.Button("restore")->click();
+    EXPECT_EQ(editor.Layout(), Sample());
+    EXPECT_EQ(editor.ColumnTable()->rowCount(), static_cast<int>(Sample().columns.size()));
+    EXPECT_TRUE(editor.PortraitButton()->isChecked());
+    editor.accept();
+    ASSERT_TRUE(editor.Result().has_value());
+    EXPECT_EQ(*editor.Result(), Sample());
+}
+
+// Result columns in the report's words wherever the person picks one.
+TEST(LayoutEditorTest, FieldsAreNamedInTheReportsWords)
+{
+    struct Case {
+        const char *field, *words;
+    } cases[] = {
+        {"CDCFOP", "CFOP"},                            // a column's title
+        {"IDENTRSAIDA", "Entrada/Saída"},              // a group's title
+        {"DSENTRSAIDA", "Descrição de entrada/saída"}, // from the parts of its name
+        {"QTITENS", "QTITENS"},                        // nothing known: as it is
+    };
     LayoutEditor editor(Request());
-    editor.LandscapeButton()->click();
-    editor.reject();
-    EXPECT_FALSE(editor.Result().has_value());
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.field);
+        EXPECT_EQ(editor.FieldLabel(c.field), QString::fromUtf8(c.words));
+    }
+    auto *group = CellWidget<QComboBox>(editor.GroupTable(), 0, LayoutEditor::GroupField);
+    EXPECT_EQ(group->currentText(), QStringLiteral("Entrada/Saída"));
+    EXPECT_EQ(group->currentData().toString(), QStringLiteral("IDENTRSAIDA"));
+    EXPECT_EQ(group->findText(QStringLiteral("IDENTRSAIDA")), -1);
+}
+
+TEST(LayoutEditorTest, TheFirstPageIsLargeEnoughToReadAndZooms)
+{
+    QTemporaryDir dir;
+    const QString page = WriteTestPdf(dir, QStringLiteral("primeira.pdf"), 1, true);
+    LayoutEditRequest request = Request();
+    request.previewFirstPage = [&](const ReportLayout &) { return page.toStdString(); };
+    LayoutEditor editor(request);
+    editor.resize(1300, 700);
+    editor.show();
+    editor.RefreshPreview();
+    QApplication::processEvents();
+    EXPECT_GE(editor.PreviewView()->width(), editor.width() * 4 / 10);
+    EXPECT_EQ(editor.PreviewView()->zoomMode(), QPdfView::ZoomMode::FitToWidth);
+    editor.Button("zoomIn")->click();
+    EXPECT_EQ(editor.PreviewView()->zoomMode(), QPdfView::ZoomMode::Custom);
+    const qreal zoomed = editor.PreviewView()->zoomFactor();
+    editor.Button("zoomOut")->click();
+    EXPECT_LT(editor.PreviewView()->zoomFactor(), zoomed);
+    editor.Button("fitWidth")->click();
+    EXPECT_EQ(editor.PreviewView()->zoomMode(), QPdfView::ZoomMode::FitToWidth);
 }
 
 // Answers the editor the host opens modally, once its loop runs.
@@ -275,6 +374,7 @@ TEST(LayoutEditorTest, TheHostGivesTheEditedLayoutOnOkAndNothingOnCancel)
 
     WhenTheEditorOpens([](LayoutEditor &e) {
         e.LandscapeButton()->click();
+        e.SetQuestionSink([](const QString &) { return true; });
         e.reject();
     });
     EXPECT_FALSE(ui.EditLayout(Request()).has_value());

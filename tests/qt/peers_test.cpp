@@ -74,7 +74,10 @@ TEST_F(PeersTest, WidgetsFollowModelChangesMadeAfterShow)
     EXPECT_EQ(line->text(), "abc");
     EXPECT_FALSE(line->isEnabled());
     EXPECT_EQ(line->geometry(), QRect(20, 40, 90, 23));
-    EXPECT_EQ(line->palette().color(QPalette::Base), QtColor(clInfoBk));
+    // The model's colour for when it can be used; disabled, it looks it.
+    EXPECT_EQ(line->palette().color(QPalette::Active, QPalette::Base), QtColor(clInfoBk));
+    EXPECT_EQ(line->palette().color(QPalette::Disabled, QPalette::Base),
+              QApplication::palette(line).color(QPalette::Disabled, QPalette::Base));
     auto *box = WidgetFor<QComboBox>(*combo);
     ASSERT_EQ(box->count(), 2);
     EXPECT_EQ(box->currentText(), QString::fromUtf8("Saída"));

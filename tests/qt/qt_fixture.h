@@ -18,7 +18,7 @@
 class ScriptedQtWidgetSet : public QtWidgetSet {
 public:
     using QtWidgetSet::QtWidgetSet;
-    void ShowMessage(const std::string &text, MessageKind) override { messages.push_back(text); }
+    void ShowMessageBox(const std::string &text, MessageKind) override { messages.push_back(text); }
     std::optional<int> PickRow(const std::string &title, const PickTable &) override
     {
         picks.push_back(title);

@@ -5,6 +5,7 @@
 #include "hostsetup.h"
 #include "layout_editor.h"
 #include "print_support.h"
+#include "report/qrddlgs.h"
 #include "qt_fixture.h"
 #include "qt_reportui.h"
 #include "report_pdf_fixture.h"
@@ -14,6 +15,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMainWindow>
 #include <QMdiArea>
@@ -58,13 +60,31 @@ const char *const Definition = R"json({
   }
 })json";
 
+// The same report over a statement that counts for a while before its first row.
+const char *const SlowDefinition = R"json({
+  "code": "FIS028",
+  "title": "Resumo não Oficial de CFOp",
+  "query": {"sql": [
+    "WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < 6000000)",
+    "SELECT P.CDPRODUTO, P.NMPRODUTO, (SELECT COUNT(*) FROM N) AS NRLOTE, 1 AS VLTOTAL",
+    "  FROM PRODUTO P",
+    " WHERE :P_CDEMPRESA IS NOT NULL"]},
+  "layout": {
+    "columns": [
+      {"caption": "Produto", "field": "CDPRODUTO", "width": 60},
+      {"caption": "Lote", "field": "NRLOTE", "width": 40, "align": "right", "format": "integer"}
+    ]
+  }
+})json";
+
 class ReportFlowQtTest : public ::testing::Test {
 protected:
+    explicit ReportFlowQtTest(const char *definition = Definition) : definition_(definition) {}
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(QDir().mkpath(Path("reports/FIS028")));
-        std::ofstream(Path("reports/FIS028/010-resumo.json").toStdString()) << Definition;
+        std::ofstream(Path("reports/FIS028/010-resumo.json").toStdString()) << definition_;
 
         HostConfig config;
         config.reportsDir = Path("reports").toStdString();
@@ -150,6 +170,12 @@ protected:
     std::optional<ExportChoice> exportChoice;
     std::vector<QString> errors;
     int printedPages = -1;
+    const char *definition_;
+};
+
+class SlowReportFlowQtTest : public ReportFlowQtTest {
+protected:
+    SlowReportFlowQtTest() : ReportFlowQtTest(SlowDefinition) {}
 };
 
 TEST_F(ReportFlowQtTest, PreviewOpensInTheMainWindowPagesNavigateAndExportsWrite)
@@ -196,10 +222,67 @@ TEST_F(ReportFlowQtTest, PrintHandsThePagesToThePrintDialogAndWithoutAPrinterSay
     if (HasPrinter())
         GTEST_SKIP() << "this machine has a printer: the dialog would wait for a person";
     ui->SetPreviewServices(PreviewServices::Desktop());
+    const long runs = TReportDesignerDialog::TotalRunCount();
+    const QStringList before = Files("out");
     Click("sbtPrint");
     ASSERT_EQ(Messages().size(), 1);
     EXPECT_EQ(Messages()[0], QStringLiteral("Nenhuma impressora está instalada neste computador. Use Visualizar para "
                                             "ver o relatório na tela ou exportá-lo."));
+    // Said before the report was generated.
+    EXPECT_EQ(TReportDesignerDialog::TotalRunCount(), runs);
+    EXPECT_EQ(Files("out"), before);
+}
+
+// Whatever the export ends in, the pages stay in front with the focus.
+TEST_F(ReportFlowQtTest, AfterAnExportThePreviewKeepsTheFrontAndTheFocus)
+{
+    Click("sbtPreview");
+    ReportPreview *preview = ui->LastPreview();
+    ASSERT_NE(preview, nullptr);
+    Settle();
+    struct Case {
+        const char *what;
+        std::optional<ExportChoice> choice;
+    } cases[] = {
+        {"saved", ExportChoice{QStringLiteral("csv"), Path("copia.csv")}},
+        {"cancelled in the file dialog", std::nullopt},
+        {"failed", ExportChoice{QStringLiteral("csv"), Path("nao/existe/copia.csv")}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        // The dialogs give the focus back to the main window, as they do on the desktop.
+        exportChoice = c.choice;
+        WidgetFor(*Control("medCdEmpresa"))->setFocus();
+        preview->Action("export")->trigger();
+        Settle();
+        EXPECT_EQ(area->activeSubWindow()->widget(), preview);
+        EXPECT_TRUE(preview->isAncestorOf(QApplication::focusWidget()));
+    }
+}
+
+TEST_F(SlowReportFlowQtTest, TheProgressShowsWhileTheStatementRunsAndACancelLeavesNothing)
+{
+    QElapsedTimer clock;
+    qint64 shownAt = -1;
+    QString label;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (auto *progress = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget()); progress && shownAt < 0) {
+            shownAt = clock.elapsed();
+            label = progress->labelText();
+            progress->cancel();
+        }
+    });
+    watch.start(20);
+    clock.start();
+    Click("sbtPreview");
+    watch.stop();
+    EXPECT_GE(shownAt, 0) << "no progress while the statement ran";
+    EXPECT_LT(shownAt, 1000);
+    EXPECT_TRUE(label.endsWith(QStringLiteral("0 linhas lidas"))) << label.toStdString();
+    EXPECT_EQ(ui->LastPreview(), nullptr);
+    EXPECT_TRUE(Messages().isEmpty()) << Messages().join('\n').toStdString();
+    EXPECT_TRUE(Files("out").filter(QStringLiteral(".pdf")).isEmpty()) << Files("out").join(' ').toStdString();
 }
 
 TEST_F(ReportFlowQtTest, ACancelledRunShowsNothingAndLeavesNoFile)
@@ -238,6 +321,7 @@ TEST_F(ReportFlowQtTest, TheEditorEditsAndSavesAndACancelOrARefusalWritesNothing
     // Cancel: nothing written.
     WhenTheEditorOpens([](LayoutEditor &e) {
         e.LandscapeButton()->click();
+        e.SetQuestionSink([](const QString &) { return true; });
         e.reject();
     });
     Click("sbtReportEdit");
@@ -251,6 +335,7 @@ TEST_F(ReportFlowQtTest, TheEditorEditsAndSavesAndACancelOrARefusalWritesNothing
         for (int row = 0; row < e.ColumnTable()->rowCount(); ++row)
             e.ColumnTable()->item(row, LayoutEditor::ColShow)->setCheckState(Qt::Unchecked);
         e.accept();
+        e.SetQuestionSink([](const QString &) { return true; });
         e.reject();
     });
     Click("sbtReportEdit");
@@ -286,6 +371,23 @@ TEST_F(ReportFlowQtTest, TheEditorEditsAndSavesAndACancelOrARefusalWritesNothing
     ASSERT_NE(ui->LastPreview(), nullptr);
     const QSizeF page = ui->LastPreview()->View()->document()->pagePointSize(0);
     EXPECT_GT(page.width(), page.height());
+
+    // The edited report offers its delivered layout back; taken, the copy goes.
+    bool offered = false;
+    WhenTheEditorOpens([&offered](LayoutEditor &e) {
+        offered = e.Button("restore") != nullptr;
+        if (offered)
+            e.Button("restore")->click();
+        e.accept();
+    });
+    Click("sbtReportEdit");
+    EXPECT_TRUE(offered);
+    EXPECT_TRUE(Messages().isEmpty()) << Messages().join('\n').toStdString();
+    EXPECT_TRUE(Files("saved/FIS028").isEmpty()) << Files("saved/FIS028").join(' ').toStdString();
+    Click("sbtPreview");
+    ASSERT_NE(ui->LastPreview(), nullptr);
+    const QSizeF delivered = ui->LastPreview()->View()->document()->pagePointSize(0);
+    EXPECT_LT(delivered.width(), delivered.height());
 }
 
 } // namespace

@@ -9,7 +9,18 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "data/dberrors.h"
+#include "report/bands.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -120,6 +131,110 @@ TEST(ReportProgressTest, AShortRunShowsNothingAndEscCancels)
     ASSERT_TRUE(dialog->isVisible());
     QTest::keyClick(dialog, Qt::Key_Escape);
     EXPECT_FALSE(slow->Step(20));
+}
+
+// A statement that gives no row until it is interrupted, as a person sees a
+// long one: the progress must show and "Cancelar" must reach the statement.
+TEST(ReportRunTest, TheProgressShowsWhileTheStatementRunsAndCancelInterruptsIt)
+{
+    QWidget window;
+    window.resize(300, 200);
+    window.show();
+    int paints = 0;
+    struct PaintCounter : QObject {
+        int &count;
+        explicit PaintCounter(int &c) : count(c) {}
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::Paint)
+                ++count;
+            return false;
+        }
+    } counter(paints);
+    window.installEventFilter(&counter);
+
+    QtReportUi ui(&window);
+    std::atomic<bool> interrupted{false};
+    std::atomic<bool> stepped{false};
+    QElapsedTimer clock;
+    qint64 shownAt = -1;
+    int paintsBeforeShown = 0;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        window.update();
+        auto *progress = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+        if (progress && shownAt < 0) {
+            shownAt = clock.elapsed();
+            paintsBeforeShown = paints;
+            EXPECT_TRUE(progress->labelText().endsWith(QStringLiteral("0 linhas lidas")))
+                << progress->labelText().toStdString();
+            progress->cancel();
+        }
+    });
+    watch.start(20);
+    clock.start();
+    bool cancelled = false;
+    try {
+        ui.RunLong(
+            "Relação de Notas",
+            [&](ReportProgress &progress) {
+                QElapsedTimer waited;
+                waited.start();
+                while (!interrupted && waited.elapsed() < 10'000)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                if (interrupted)
+                    throw EDatabaseCancelled("interrompido");
+                stepped = true;
+                progress.Step(1);
+            },
+            [&] { interrupted = true; });
+    } catch (const ReportCancelled &) {
+        cancelled = true;
+    }
+    EXPECT_TRUE(cancelled);
+    EXPECT_TRUE(interrupted);
+    EXPECT_FALSE(stepped);
+    EXPECT_GE(shownAt, 350);
+    EXPECT_LT(shownAt, 1000);
+    EXPECT_GT(paintsBeforeShown, 0) << "the window did not repaint while the statement ran";
+    EXPECT_LT(clock.elapsed(), 5000);
+}
+
+// What the run raises reaches the caller as it was; its result too.
+TEST(ReportRunTest, AFailureOrAResultOfTheRunReachesTheCaller)
+{
+    QtReportUi ui;
+    EXPECT_THROW(ui.RunLong("R", [](ReportProgress &) { throw Exception("tabela inexistente"); }, {}), Exception);
+    std::size_t rows = 0;
+    ui.RunLong(
+        "R",
+        [&rows](ReportProgress &progress) {
+            for (rows = 0; rows < 1000; ++rows)
+                EXPECT_TRUE(progress.Step(rows));
+        },
+        {});
+    EXPECT_EQ(rows, 1000u);
+}
+
+TEST(ReportRunTest, WithoutAPrinterAPrintIsRefusedBeforeAnythingRuns)
+{
+    QtReportUi ui;
+    PreviewServices services;
+    for (const bool printer : {true, false}) {
+        services.hasPrinter = [printer] { return printer; };
+        ui.SetPreviewServices(services);
+        if (printer) {
+            EXPECT_NO_THROW(ui.CheckPrinter());
+            continue;
+        }
+        try {
+            ui.CheckPrinter();
+            ADD_FAILURE() << "no printer, no refusal";
+        } catch (const Exception &e) {
+            EXPECT_EQ(e.Message(), "Nenhuma impressora está instalada neste computador. Use Visualizar para ver o "
+                                   "relatório na tela ou exportá-lo.");
+        }
+    }
 }
 
 } // namespace

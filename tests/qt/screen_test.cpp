@@ -5,7 +5,9 @@
 #include "vcl/headless.h"
 #include "vcl/stdctrls.h"
 
+#include <QLabel>
 #include <QLineEdit>
+#include <QSet>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -108,6 +110,151 @@ TEST_F(ScreenQtTest, ALookupButtonClickOpensItsListAndNeverMovesTheFocus)
     EXPECT_EQ(ws->picks.size(), 1u);
     EXPECT_EQ(screen->ActiveControl(), company);
     EXPECT_EQ(QtFocus(), WidgetFor(*company));
+}
+
+// A click lands where the person sees the button: nothing drawn over it
+// (the company's lies on the form, under the parameters' group box).
+TEST_F(ScreenQtTest, EveryLookupButtonTakesTheClickAtItsCentre)
+{
+    QWidget *form = WidgetFor(*screen);
+    for (const char *name : {"btpImposto", "btpEmpresa", "btpInscricao", "btpInscricaoM", "btnProdInic", "btnProdFin",
+                             "btpSerieNF", "btnFiliOrig", "btnTpOperacao", "btnModDoc"}) {
+        QWidget *button = WidgetFor(*Control<TControl>(name));
+        ASSERT_NE(button, nullptr) << name;
+        EXPECT_EQ(form->childAt(button->mapTo(form, button->rect().center())), button) << name;
+    }
+    auto *company = Control<TMaskEdit>("medCdEmpresa");
+    Focus(company);
+    QWidget *button = WidgetFor(*Control<TControl>("btpEmpresa"));
+    const QPoint centre = button->mapTo(form, button->rect().center());
+    QWidget *hit = form->childAt(centre);
+    ASSERT_NE(hit, nullptr);
+    QTest::mouseClick(hit, Qt::LeftButton, {}, hit->mapFrom(form, centre));
+    Settle();
+    EXPECT_EQ(ws->picks, std::vector<std::string>{"Empresa"});
+}
+
+// After a message the field to correct has the focus with all of its text
+// selected: what the person types next replaces the wrong value.
+TEST_F(ScreenQtTest, AfterAnErrorMessageTheFieldIsSelectedForRetyping)
+{
+    struct Case {
+        const char *field;
+        const char *typed;
+        const char *leaveBy;  // "tab" or a button clicked
+        const char *retyped;
+        const char *text;  // the field's text after retyping
+    } cases[] = {
+        {"medCdImposto", "99", "tab", "01", "01"},
+        {"medCdEmpresa", "99", "tab", "01", "01"},
+        {"depDtInicial", "32132026", "tab", "01012026", "01/01/2026"},
+        {"depDtInicial", "32132026", "sbtPreview", "01012026", "01/01/2026"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.field) + " left by " + c.leaveBy);
+        if (std::string(c.field) != "medCdImposto") {
+            Focus(Control("medCdImposto"));
+            QTest::keyClicks(WidgetFor(*Control("medCdImposto")), "01");
+            QTest::keyClick(WidgetFor(*Control("medCdImposto")), Qt::Key_Tab);
+            Settle();
+        }
+        auto *edit = Control<TCustomEdit>(c.field);
+        Focus(edit);
+        auto *line = WidgetFor<QLineEdit>(*edit);
+        line->selectAll();
+        QTest::keyClicks(line, c.typed);
+        ws->messages.clear();
+        if (std::string(c.leaveBy) == "tab")
+            QTest::keyClick(line, Qt::Key_Tab);
+        else
+            QTest::mouseClick(WidgetFor(*Control<TControl>(c.leaveBy)), Qt::LeftButton);
+        Settle();
+        ASSERT_FALSE(ws->messages.empty());
+        ASSERT_EQ(screen->ActiveControl(), edit) << ws->messages.front();
+        EXPECT_EQ(QtFocus(), line);
+        EXPECT_EQ(edit->SelLength(), static_cast<int>(QString::fromStdString(edit->DisplayText()).size()));
+        EXPECT_EQ(line->selectedText(), line->text());
+        QTest::keyClicks(line, c.retyped);
+        EXPECT_EQ(edit->DisplayText(), c.text);
+    }
+}
+
+// What can be used looks it: a disabled field is drawn as the style draws
+// one, only the focused edit shows a selection, captions share one size.
+TEST_F(ScreenQtTest, StatesShowAsTheDesktopDrawsThem)
+{
+    for (const char *name : {"edtInscricao", "medProdInic", "edtCdSerie", "medFiliOrig"}) {
+        SCOPED_TRACE(name);
+        QWidget *w = WidgetFor(*Control(name));
+        ASSERT_FALSE(w->isEnabled());
+        const QPalette style = QApplication::palette(w);
+        EXPECT_EQ(w->palette().color(QPalette::Disabled, QPalette::Base), style.color(QPalette::Disabled, QPalette::Base));
+        EXPECT_NE(w->palette().color(QPalette::Disabled, QPalette::Base), QColor(Qt::white));
+    }
+    // Tab selects the whole of each edit it enters; only the one left with the focus shows it.
+    Focus(Control("medCdImposto"));
+    QTest::keyClicks(WidgetFor(*Control("medCdImposto")), "01");
+    for (const char *name : {"medCdImposto", "medCdEmpresa", "depDtInicial"}) {
+        Focus(Control(name));
+        QTest::keyClick(WidgetFor(*Control(name)), Qt::Key_Tab);
+        Settle();
+    }
+    int selected = 0;
+    for (QLineEdit *line : WidgetFor(*screen)->findChildren<QLineEdit *>())
+        if (line->hasSelectedText()) {
+            ++selected;
+            EXPECT_EQ(line, QtFocus()) << line->objectName().toStdString();
+        }
+    EXPECT_LE(selected, 1);
+    // The product captions are designed a point larger; drawn like their neighbours.
+    const QFont product = WidgetFor(*Control<TControl>("lblProdInic"))->font();
+    const QFont company = WidgetFor(*Control<TControl>("lblEmpresa"))->font();
+    EXPECT_EQ(product.pointSize(), company.pointSize());
+    EXPECT_EQ(product.family(), company.family());
+}
+
+// Each caption underlines a letter of its own; Alt with it moves the focus
+// to the field on its right, through the model.
+TEST_F(ScreenQtTest, AltAndACaptionsLetterFocusesItsField)
+{
+    // Valid values, so that leaving a field never sends the focus back to it.
+    for (auto [field, typed] : {std::pair{"medCdImposto", "01"}, {"medCdEmpresa", "01"}, {"depDtInicial", "01012026"},
+                                {"depDtFinal", "31012026"}}) {
+        Focus(Control(field));
+        QTest::keyClicks(WidgetFor(*Control(field)), typed);
+    }
+    Focus(Control("medCdImposto"));
+    Settle();
+    ASSERT_TRUE(ws->messages.empty()) << ws->messages.front();
+    QSet<QChar> letters;
+    for (auto [label, field] : {std::pair{"lblImposto", "medCdImposto"}, {"lblEmpresa", "medCdEmpresa"},
+                                {"Label2", "depDtInicial"}, {"Label3", "depDtFinal"}, {"Label4", "cbbEntrSaid"},
+                                {"lblCFOP", "medCFOp"}}) {
+        SCOPED_TRACE(label);
+        auto *caption = WidgetFor<QLabel>(*Control<TControl>(label));
+        ASSERT_NE(caption, nullptr);
+        const QString text = caption->text();
+        const qsizetype at = text.indexOf(QLatin1Char('&'));
+        ASSERT_GE(at, 0) << text.toStdString();
+        const QChar letter = text[at + 1].toUpper();
+        EXPECT_FALSE(letters.contains(letter)) << "the letter is another caption's";
+        letters.insert(letter);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(letter.unicode()), Qt::AltModifier);
+        Settle();
+        EXPECT_EQ(screen->ActiveControl(), Control(field))
+            << "Alt+" << letter.toLatin1() << " went to " << screen->ActiveControl()->Name();
+        EXPECT_EQ(QtFocus(), WidgetFor(*Control(field)));
+    }
+}
+
+// A list the screen leaves untitled is named after the field it fills.
+TEST_F(ScreenQtTest, AnUntitledListTakesItsFieldsCaption)
+{
+    Focus(Control("medCdEmpresa"));
+    EXPECT_EQ(ws->ListTitle("Pesquisar"), "Empresa");
+    EXPECT_EQ(ws->ListTitle("Tipos de operação"), "Tipos de operação");  // titled by the screen: as it is
+    Focus(Control("depDtFinal"));
+    EXPECT_EQ(ws->ListTitle("Pesquisar"), "Data Final");
 }
 
 TEST_F(ScreenQtTest, WidgetsMirrorTheScreenState)

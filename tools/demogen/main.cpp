@@ -1,6 +1,7 @@
 // fisdemogen: the reference fixture grown to large sizes, for benchmarks and
 // trials of the lookups on big data.
 #include "demogen.h"
+#include "nfe_files.h"
 
 #include "data/firebird/session.h"
 #include "host/hostconfig.h"
@@ -29,7 +30,9 @@ const char kUsage[] =
     "  --fb-database    also add the rows to this Firebird database, which must already hold\n"
     "                   the fixtures; the login must be allowed to insert (default SYSDBA,\n"
     "                   password from --fb-password, else $ISC_PASSWORD, else masterkey)\n"
-    "  --fb-batch ROWS  rows of a table sent and committed together (default 2000)\n";
+    "  --fb-batch ROWS  rows of a table sent and committed together (default 2000)\n"
+    "usage: fisdemogen --nfe DIR [--count N] [--year YYYY]\n"
+    "  --nfe DIR        writes N NF-e 4.00 files of demo company 01 (and their events) into DIR\n";
 
 // A whole number that fits its type; the generator checks the ranges it needs.
 template <typename T = int>
@@ -66,6 +69,7 @@ int main(int argc, char **argv)
         const char *envPassword = std::getenv("ISC_PASSWORD");
         fb.password = envPassword && *envPassword ? envPassword : "masterkey";
         int batch = 2000;
+        NfeFileOptions nfe;
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
             if (arg == "--help" || arg == "-h") {
@@ -91,7 +95,16 @@ int main(int argc, char **argv)
             else if (arg == "--fb-user") fb.user = value;
             else if (arg == "--fb-password") fb.password = value;
             else if (arg == "--fb-batch") batch = number(arg, value);
+            else if (arg == "--nfe") nfe.dir = value;
+            else if (arg == "--count") nfe.count = number<long>(arg, value);
             else throw EDemoArgument("unknown option " + arg);
+        }
+        if (!nfe.dir.empty()) {
+            nfe.year = size.year;
+            const NfeFileCounts c = WriteNfeFiles(nfe);
+            std::printf("%s: %ld documents with %ld items, %ld cancellations, %ld other events\n", nfe.dir.c_str(),
+                        c.documents, c.items, c.cancellations, c.otherEvents);
+            return 0;
         }
         if (out.empty() && fb.database.empty())
             throw EDemoArgument("give --out, --fb-database or both");

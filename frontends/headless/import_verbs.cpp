@@ -1,0 +1,97 @@
+#include "import_verbs.h"
+
+#include "host/hostsession.h"
+#include "hostsetup.h"
+#include "import/importer.h"
+#include "rtl/atomicfile.h"
+
+#include <cctype>
+#include <ostream>
+
+const char kImportUsage[] =
+    "       fishost import [--engine E] [--report FILE] PATH...\n"
+    "       fishost company [--engine E] CODE NAME IE UF [CNPJ]\n"
+    "import reads NF-e and NFC-e files (XML, folders, ZIP archives) into the configured database;\n"
+    "company registers a company and its state registration, under which documents are imported.\n"
+    "A 'database' SQLite file that does not exist yet is created first, without demo data.\n";
+
+namespace {
+
+// The import writes only where the person keeps the database.
+void checkTarget(const HostConfig &config, std::ostream &out)
+{
+    if (config.engine == "sqlite" && config.database.empty())
+        throw Exception("Nenhum banco de dados configurado: a importação iria para a cópia temporária de "
+                        "demonstração e se perderia ao fechar. Configure 'database' (um arquivo SQLite novo é "
+                        "criado) em " + HostConfig::DefaultPath() + " ou em FISHOST_DATABASE.");
+    if (CreateConfiguredDatabase(config))
+        out << "Banco de dados criado: " << config.database << '\n';
+    out << "Banco de dados: " << config.database << " (" << config.engine << ")\n";
+}
+
+bool takeEngine(const std::vector<std::string> &args, std::size_t &i, HostConfig &config)
+{
+    HostRunOptions ignored;
+    return TakeHostOption(args, i, config, ignored);
+}
+
+} // namespace
+
+int RunImportVerb(const std::vector<std::string> &args, HostConfig config, std::ostream &out, std::ostream &err)
+{
+    std::vector<std::string> paths;
+    std::string reportFile;
+    try {
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            if (args[i] == "--report") {
+                if (i + 1 >= args.size())
+                    throw Exception("option --report needs a file");
+                reportFile = args[++i];
+            } else if (takeEngine(args, i, config)) {
+            } else if (!args[i].empty() && args[i][0] == '-') {
+                throw Exception("unknown option " + args[i]);
+            } else {
+                paths.push_back(args[i]);
+            }
+        }
+        if (paths.empty())
+            throw Exception("import needs at least one file or folder");
+        checkTarget(config, out);
+        auto db = OpenImportConnection(config);
+        const ImportReport report = ImportNfeFiles(*db, paths);
+        const std::string text = report.Text();
+        out << text;
+        if (!reportFile.empty())
+            ReplaceFileContents(reportFile, text);
+        return report.refused.empty() ? 0 : 1;
+    } catch (const std::exception &e) {
+        err << "fishost import: " << e.what() << '\n';
+        return 2;
+    }
+}
+
+int RunCompanyVerb(const std::vector<std::string> &args, HostConfig config, std::ostream &out, std::ostream &err)
+{
+    std::vector<std::string> values;
+    try {
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            if (takeEngine(args, i, config)) {
+            } else if (!args[i].empty() && args[i][0] == '-' && args[i].size() > 1 && !std::isdigit(static_cast<unsigned char>(args[i][1]))) {
+                throw Exception("unknown option " + args[i]);
+            } else {
+                values.push_back(args[i]);
+            }
+        }
+        if (values.size() < 4 || values.size() > 5)
+            throw Exception("company needs CODE NAME IE UF and optionally CNPJ");
+        checkTarget(config, out);
+        auto db = OpenImportConnection(config);
+        RegisterCompany(*db, {values[0], values[1], values[2], values[3], values.size() > 4 ? values[4] : ""});
+        out << "Empresa " << values[0] << " – " << values[1] << ": inscrição estadual " << values[2] << "/" << values[3]
+            << " cadastrada.\n";
+        return 0;
+    } catch (const std::exception &e) {
+        err << "fishost company: " << e.what() << '\n';
+        return 2;
+    }
+}

@@ -1,0 +1,231 @@
+// The Firebird writing connection over SOCI: values travel as text and the
+// server converts them to the column's type. One transaction at a time.
+#include "import/connection.h"
+
+#include "data/firebird/session.h"
+
+#include <soci/firebird/soci-firebird.h>
+#include <soci/soci.h>
+
+namespace {
+
+std::string connectValue(const std::string &value)
+{
+    if (value.find_first_of(" \t") == std::string::npos)
+        return value;
+    if (value.find('"') != std::string::npos)
+        throw EDatabaseError("Um valor de conexão com espaços não pode conter aspas.");
+    return '"' + value + '"';
+}
+
+class FirebirdImport : public ImportConnection {
+public:
+    explicit FirebirdImport(const FirebirdConnection &c)
+    {
+        const std::string service =
+            c.host.empty() ? c.database : c.host + "/" + std::to_string(c.port) + ":" + c.database;
+        try {
+            sql_.open(soci::firebird, "service=" + connectValue(service) + " user=" + connectValue(c.user) +
+                                          " password=" + connectValue(c.password) + " charset=UTF8");
+        } catch (const soci::soci_error &e) {
+            throw EDatabaseError("Não foi possível abrir o banco Firebird para gravação com o usuário '" + c.user +
+                                 "': " + e.get_error_message());
+        }
+    }
+    ~FirebirdImport() override
+    {
+        statements_.clear();
+        try {
+            if (inTransaction_)
+                sql_.rollback();
+        } catch (...) {
+        }
+    }
+
+    std::string Engine() const override { return "firebird"; }
+
+    int Prepare(const std::string &text) override
+    {
+        // '?' becomes :p1, :p2 ... (the statements here hold no '?' in literals)
+        std::string named;
+        int count = 0;
+        for (char c : text) {
+            if (c == '?')
+                named += ":p" + std::to_string(++count);
+            else
+                named += c;
+        }
+        auto p = std::make_unique<Prepared>();
+        p->sql = named;
+        p->values.resize(static_cast<std::size_t>(count));
+        p->nulls.resize(static_cast<std::size_t>(count));
+        statements_.push_back(std::move(p));
+        return static_cast<int>(statements_.size() - 1);
+    }
+
+    void Run(int statement, const Values &values) override
+    {
+        Prepared &p = prepared(statement, values);
+        guard([&] {
+            // Bound once to the held values: each run is an execute only.
+            if (!p.statement) {
+                p.statement = std::make_unique<soci::statement>(sql_);
+                for (std::size_t i = 0; i < p.values.size(); ++i)
+                    p.statement->exchange(soci::use(p.values[i], p.nulls[i]));
+                p.statement->alloc();
+                p.statement->prepare(p.sql);
+                p.statement->define_and_bind();
+            }
+            p.statement->execute(true);
+        });
+    }
+
+    // One round trip for a document's items (or tax rows) instead of one each.
+    void RunMany(int statement, const std::vector<Values> &rows) override
+    {
+        if (rows.size() < 2) {
+            ImportConnection::RunMany(statement, rows);
+            return;
+        }
+        Prepared &p = *statements_.at(static_cast<std::size_t>(statement));
+        const std::size_t columns = p.values.size();
+        p.bulkValues.resize(columns);
+        p.bulkNulls.resize(columns);
+        for (std::size_t c = 0; c < columns; ++c) {
+            p.bulkValues[c].resize(rows.size());
+            p.bulkNulls[c].resize(rows.size());
+        }
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            if (rows[r].size() != columns)
+                throw EDatabaseError("número de valores diferente do de marcadores em '" + p.sql + "'");
+            for (std::size_t c = 0; c < columns; ++c) {
+                p.bulkValues[c][r] = rows[r][c].value_or("");
+                p.bulkNulls[c][r] = rows[r][c] ? soci::i_ok : soci::i_null;
+            }
+        }
+        guard([&] {
+            if (!p.bulk) {
+                p.bulk = std::make_unique<soci::statement>(sql_);
+                for (std::size_t c = 0; c < columns; ++c)
+                    p.bulk->exchange(soci::use(p.bulkValues[c], p.bulkNulls[c]));
+                p.bulk->alloc();
+                p.bulk->prepare(p.sql);
+                p.bulk->define_and_bind();
+            }
+            p.bulk->execute(true);
+        });
+    }
+
+    std::vector<Values> Select(int statement, const Values &values) override
+    {
+        Prepared &p = prepared(statement, values);
+        std::vector<Values> rows;
+        guard([&] {
+            soci::row r;
+            soci::statement st(sql_);
+            for (std::size_t i = 0; i < p.values.size(); ++i)
+                st.exchange(soci::use(p.values[i], p.nulls[i]));
+            st.exchange(soci::into(r));
+            st.alloc();
+            st.prepare(p.sql);
+            st.define_and_bind();
+            st.execute(false);
+            while (st.fetch()) {
+                Values row;
+                for (std::size_t i = 0; i < r.size(); ++i)
+                    if (r.get_indicator(i) == soci::i_null)
+                        row.emplace_back(std::nullopt);
+                    else
+                        row.emplace_back(r.get<std::string>(i));
+                rows.push_back(std::move(row));
+            }
+        });
+        return rows;
+    }
+
+    bool HasTable(const std::string &name) override
+    {
+        int n = 0;
+        guard([&] {
+            sql_ << "SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = :n", soci::use(name), soci::into(n);
+        });
+        return n > 0;
+    }
+
+    // Outside Begin/Commit a statement is committed at once, as on SQLite.
+    void Execute(const std::string &text) override
+    {
+        guard([&] {
+            sql_ << text;
+            if (!inTransaction_)
+                sql_.commit();
+        });
+    }
+
+    void Begin() override
+    {
+        guard([&] { sql_.begin(); });
+        inTransaction_ = true;
+    }
+    void Commit() override
+    {
+        guard([&] { sql_.commit(); });
+        inTransaction_ = false;
+    }
+    void Rollback() override
+    {
+        inTransaction_ = false;
+        guard([&] { sql_.rollback(); });
+    }
+    void Mark() override { Execute("SAVEPOINT DOCUMENTO"); }
+    void Release() override { Execute("RELEASE SAVEPOINT DOCUMENTO"); }
+    void Undo() override
+    {
+        Execute("ROLLBACK TO SAVEPOINT DOCUMENTO");
+        Execute("RELEASE SAVEPOINT DOCUMENTO");
+    }
+
+private:
+    struct Prepared {
+        std::string sql;
+        std::vector<std::string> values;
+        std::vector<soci::indicator> nulls;
+        std::unique_ptr<soci::statement> statement;
+        std::vector<std::vector<std::string>> bulkValues;
+        std::vector<std::vector<soci::indicator>> bulkNulls;
+        std::unique_ptr<soci::statement> bulk;
+    };
+
+    Prepared &prepared(int statement, const Values &values)
+    {
+        Prepared &p = *statements_.at(static_cast<std::size_t>(statement));
+        if (values.size() != p.values.size())
+            throw EDatabaseError("número de valores diferente do de marcadores em '" + p.sql + "'");
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            p.values[i] = values[i].value_or("");
+            p.nulls[i] = values[i] ? soci::i_ok : soci::i_null;
+        }
+        return p;
+    }
+
+    template <typename F>
+    void guard(F &&f)
+    {
+        try {
+            f();
+        } catch (const soci::soci_error &e) {
+            throw EDatabaseError(e.get_error_message());
+        }
+    }
+
+    soci::session sql_;
+    std::vector<std::unique_ptr<Prepared>> statements_;
+    bool inTransaction_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<ImportConnection> OpenFirebirdImport(const FirebirdConnection &c)
+{
+    return std::make_unique<FirebirdImport>(c);
+}

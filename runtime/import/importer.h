@@ -1,0 +1,76 @@
+#pragma once
+// Importing NF-e files into the host database: each document read, assigned
+// to the registered company it belongs to, booked with the entry CFOP and
+// the company's products, and written whole or not at all.
+#include "import/amounts.h"
+#include "import/connection.h"
+#include "import/sources.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct ImportProgress {
+    std::size_t files = 0, filesTotal = 0;  // files (and archives) done, listed
+    long documents = 0;                     // texts read so far
+};
+
+struct ImportOptions {
+    SourceLimits limits;
+    // Called after every text; false cancels between documents: what was
+    // written stays, nothing is half written.
+    std::function<bool(const ImportProgress &)> progress;
+    // Documents per transaction; each document has its own savepoint, so a
+    // killed import loses at most the documents since the last commit.
+    int documentsPerCommit = 1000;
+};
+
+struct ImportRefusal {
+    std::string file, field, reason;
+};
+
+struct ImportDifference {
+    std::string file, key;
+    Cents documentTotal = 0, itemsTotal = 0;  // vNF and what the items add up to
+};
+
+struct ImportedProduct {
+    std::string code, treeCode, name;     // the company's new product
+    std::string participant, theirCode;   // whose code it was created from
+};
+
+struct ImportReport {
+    long imported = 0;          // documents written (cancelled ones included)
+    long alreadyPresent = 0;    // keys imported before: nothing changed
+    long cancelledByEvent = 0;  // cancellations read (of documents present or still to come)
+    long eventsIgnored = 0;     // other events, such as correction letters
+    std::vector<ImportRefusal> refused;
+    std::vector<ImportDifference> differences;
+    std::vector<ImportedProduct> createdProducts;
+    bool cancelled = false;     // the person stopped it
+
+    // What a person reads and may save, in Portuguese.
+    std::string Text() const;
+};
+
+// Imports every XML text the paths hold (files, folders, ZIP archives).
+// Raises EDatabaseError only when the database cannot be used at all; a
+// document's own faults are refusals in the report.
+ImportReport ImportNfeFiles(ImportConnection &db, const std::vector<std::string> &paths,
+                            const ImportOptions &options = {});
+
+// Registers a company and its state registration once, so that documents
+// issued or received under that registration are imported for it. A code
+// or registration already present is refused.
+struct CompanyRegistration {
+    std::string code;          // CDEMPRESA, up to 2 characters
+    std::string name;
+    std::string registration;  // IE as the documents carry it
+    std::string state;         // UF
+    std::string taxId;         // CNPJ, optional
+};
+void RegisterCompany(ImportConnection &db, const CompanyRegistration &company);
+
+// Adds the import's tables and shipped rows where the database lacks them
+// (SQLite); on Firebird they come with the setup script.
+void EnsureImportTables(ImportConnection &db);
