@@ -391,7 +391,7 @@ int main(int argc, char **argv)
 {
     long items = 1000000;
     int runs = 5;
-    std::string dbPath;
+    std::string dbPath, engines = "sqlite,firebird";
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--items" && i + 1 < argc)
@@ -400,14 +400,17 @@ int main(int argc, char **argv)
             runs = std::max(1, std::atoi(argv[++i]));
         else if (a == "--db" && i + 1 < argc)
             dbPath = argv[++i];
+        else if (a == "--engines" && i + 1 < argc)
+            engines = argv[++i];
         else {
-            std::fprintf(stderr, "usage: bench_reports [--items N] [--runs N] [--db FILE]\n");
+            std::fprintf(stderr, "usage: bench_reports [--items N] [--runs N] [--db FILE] [--engines sqlite,firebird]\n");
             return 2;
         }
     }
     try {
+        const bool onSqlite = engines.find("sqlite") != std::string::npos;
         std::optional<TempFolder> temp;
-        if (dbPath.empty()) {
+        if (onSqlite && dbPath.empty()) {
             dbPath = temp.emplace("bench-reports").file("reports.sqlite");
             const auto t0 = Clock::now();
             const DemoCounts c = BuildDemoSqlite(dbPath, {10000, 0, items, 2026}, DefaultFixturePaths());
@@ -415,7 +418,7 @@ int main(int argc, char **argv)
                         c.documents, c.items, c.taxRows, millis(Clock::now() - t0) / 1000);
         }
         bool same = true;
-        {
+        if (onSqlite) {
             auto db = OpenSqliteSession(dbPath, true);
             const ResultSet n = db->Query("SELECT COUNT(*) FROM ITEMNOTAFISC", {});
             std::printf("SQLite database %s: %s items\n", dbPath.c_str(), n.rows.at(0).at(0).value_or("?").c_str());
@@ -427,7 +430,9 @@ int main(int argc, char **argv)
         temp.reset();
 
 #if FIS_WITH_FIREBIRD
-        if (!env("FIS_BENCH_FB_DATABASE").empty()) {
+        if (engines.find("firebird") == std::string::npos) {
+            std::printf("\nFirebird: skipped (not among --engines)\n");
+        } else if (!env("FIS_BENCH_FB_DATABASE").empty()) {
             FirebirdConnection c;
             c.host = env("FIS_FB_HOST").empty() ? "127.0.0.1" : env("FIS_FB_HOST");
             c.port = env("FIS_FB_PORT").empty() ? 3050 : std::atoi(env("FIS_FB_PORT").c_str());

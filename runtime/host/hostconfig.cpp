@@ -241,5 +241,7 @@ std::string DefaultFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtur
 std::string DefaultImportFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/import.sql"; }
 std::vector<std::string> DefaultFixturePaths()
 {
-    return {DefaultFixturePath(), std::string(FIS_SOURCE_DIR) + "/fixtures/fiscal.sql"};
+    // sqlite.sql after the tables it guards: every SQLite database built from these gets it.
+    return {DefaultFixturePath(), std::string(FIS_SOURCE_DIR) + "/fixtures/fiscal.sql",
+            std::string(FIS_SOURCE_DIR) + "/fixtures/sqlite.sql"};
 }

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -651,6 +652,59 @@ TEST_P(ReportDataTest, EdgeRowsOfTheDemoData)
     ASSERT_EQ(st.rows.size(), 3u);
     for (const auto &row : st.rows)
         EXPECT_NE(row[5], "88390");
+}
+
+// A booking written with a time of day (as other programs write it) belongs to
+// its day: on SQLite the text would sort after the period's last day.
+// Firebird's column is a DATE and keeps no time.
+TEST_P(ReportDataTest, ADocumentWrittenWithATimeOfDayCountsInItsDay)
+{
+    if (GetParam().engine != Engine::Sqlite)
+        GTEST_SKIP() << "the server's booking date has no time of day";
+    TemporaryDemoDatabase demo;
+    auto db = OpenSqliteSession(demo.Path(), /*readOnly=*/false);
+    ReportInputs january;
+    january.side = 'A';
+    const ResultSet before = RunReport(*db, GetParam(), LoadReport(kCfopSummary), january);
+
+    // A copy of the entry 1501 of 1 January booked on the 31st at 15:30, and the
+    // exit 7002 of the 31st moved to 23:59:59 of its own day.
+    db->Execute("INSERT INTO NOTAFISCAL SELECT 90001, CDEMPRESA, CDFILIAL, IDENTRSAIDA, CDSERIE, 90001,"
+                " CDMODDOCFISC, CDTIPOOPER, '2026-01-30 08:00', '2026-01-31 15:30:00', CDINSCESTA, CDINSCMUNI,"
+                " NMPARTICIPANTE, SGUF, IDSITUACAO FROM NOTAFISCAL WHERE NRNOTAFISC = 1501");
+    db->Execute("INSERT INTO ITEMNOTAFISC SELECT 90001, I.NRITEM, I.CDPRODUTO, I.CDCFOP, I.QTITEM, I.VLUNITARIO,"
+                " I.VLCONTABIL FROM ITEMNOTAFISC I JOIN NOTAFISCAL N ON N.CDNOTAFISC = I.CDNOTAFISC"
+                " WHERE N.NRNOTAFISC = 1501");
+    db->Execute("INSERT INTO IMPOSTOITEMNF SELECT 90001, T.NRITEM, T.CDIMPOSTONFE, T.VLBASECALC, T.PCALIQUOTA,"
+                " T.VLIMPOSTO, T.VLISENTO, T.VLOUTROS, T.VLBASEST, T.VLIMPOSTOST FROM IMPOSTOITEMNF T"
+                " JOIN NOTAFISCAL N ON N.CDNOTAFISC = T.CDNOTAFISC WHERE N.NRNOTAFISC = 1501");
+    db->Execute("UPDATE NOTAFISCAL SET DTENTRSAIDA = '2026-01-31 23:59:59' WHERE NRNOTAFISC = 7002");
+
+    const ResultSet stored = db->Query("SELECT DTEMISSAO, DTENTRSAIDA FROM NOTAFISCAL WHERE NRNOTAFISC IN (90001, 7002)"
+                                       " ORDER BY NRNOTAFISC",
+                                       {});
+    ASSERT_EQ(stored.rows.size(), 2u);
+    EXPECT_EQ(stored.rows[0][1], "2026-01-31");
+    EXPECT_EQ(stored.rows[1][0], "2026-01-30");
+    EXPECT_EQ(stored.rows[1][1], "2026-01-31");
+
+    const ResultSet invoices = RunReport(*db, GetParam(), LoadReport(kInvoiceList), january);
+    std::vector<std::string> lastDay;
+    for (const auto &row : invoices.rows)
+        if (row[2] == "2026-01-31")
+            lastDay.push_back(row[3].value_or(""));
+    EXPECT_NE(std::find(lastDay.begin(), lastDay.end(), "90001"), lastDay.end());
+    EXPECT_NE(std::find(lastDay.begin(), lastDay.end(), "7002"), lastDay.end());
+
+    // The entries of January grow by the copy's value; the exits stay.
+    const ResultSet after = RunReport(*db, GetParam(), LoadReport(kCfopSummary), january);
+    const ResultSet copy = db->Query("SELECT SUM(VLCONTABIL) * 100 FROM ITEMNOTAFISC WHERE CDNOTAFISC = 90001", {});
+    const long long copyCents = std::llround(std::stod(copy.rows.at(0).at(0).value_or("0")));
+    ASSERT_GT(copyCents, 0);
+    EXPECT_EQ(SumColumn(after, "VLCONTABIL", 2, "IDENTRSAIDA", "E"),
+              SumColumn(before, "VLCONTABIL", 2, "IDENTRSAIDA", "E") + copyCents);
+    EXPECT_EQ(SumColumn(after, "VLCONTABIL", 2, "IDENTRSAIDA", "S"),
+              SumColumn(before, "VLCONTABIL", 2, "IDENTRSAIDA", "S"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ReportDataTest,
