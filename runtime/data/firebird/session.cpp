@@ -131,20 +131,8 @@ public:
     {
         if (c.database.empty())
             throw EDatabaseError("Banco de dados Firebird não informado.");
-        if (!c.host.empty() && (c.port <= 0 || c.port > 65535))
-            throw EDatabaseError("Porta inválida: " + std::to_string(c.port) + ".");
+        connect_ = FirebirdConnectString(c);
         service_ = c.host.empty() ? c.database : c.host + "/" + std::to_string(c.port) + ":" + c.database;
-        // Firebird takes each login item with a one-byte length; longer ones would wrap.
-        for (const auto *item : {&c.user, &c.password, &c.charset})
-            if (item->size() > 255)
-                throw EDatabaseError("Usuário, senha ou conjunto de caracteres longo demais.");
-        connect_ = "service=" + connectValue("database", service_);
-        if (!c.user.empty())
-            connect_ += " user=" + connectValue("user", c.user);
-        if (!c.password.empty())
-            connect_ += " password=" + connectValue("password", c.password);
-        if (!c.charset.empty())
-            connect_ += " charset=" + connectValue("charset", c.charset);
         attach();
     }
 
@@ -447,6 +435,25 @@ private:
     CallWatchdog watchdog_;  // last: stopped before the rest goes
 };
 } // namespace
+
+std::string FirebirdConnectString(const FirebirdConnection &c)
+{
+    if (!c.host.empty() && (c.port <= 0 || c.port > 65535))
+        throw EDatabaseError("Porta inválida: " + std::to_string(c.port) + ".");
+    const std::string service = c.host.empty() ? c.database : c.host + "/" + std::to_string(c.port) + ":" + c.database;
+    // Firebird takes each login item with a one-byte length; longer ones would wrap.
+    for (const auto *item : {&c.user, &c.password, &c.charset})
+        if (item->size() > 255)
+            throw EDatabaseError("Usuário, senha ou conjunto de caracteres longo demais.");
+    std::string connect = "service=" + connectValue("database", service);
+    if (!c.user.empty())
+        connect += " user=" + connectValue("user", c.user);
+    if (!c.password.empty())
+        connect += " password=" + connectValue("password", c.password);
+    if (!c.charset.empty())
+        connect += " charset=" + connectValue("charset", c.charset);
+    return connect;
+}
 
 std::unique_ptr<DatabaseSession> OpenFirebirdSession(const FirebirdConnection &c)
 {

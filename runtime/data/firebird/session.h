@@ -41,6 +41,12 @@ struct FirebirdConnection {
 // Raises EDatabaseError when the server refuses the connection.
 std::unique_ptr<DatabaseSession> OpenFirebirdSession(const FirebirdConnection &c);
 
+// The connection as SOCI's Firebird backend reads it ("service=... user=...
+// password=... charset=..."), for the few places that open SOCI themselves
+// (writing connections, plans). Raises EDatabaseError for a value SOCI would
+// misread or Firebird would wrap.
+std::string FirebirdConnectString(const FirebirdConnection &c);
+
 // The statement as handed to SOCI: comments blanked (SOCI's own scan for
 // markers takes a quote inside a comment for the start of a literal) and every
 // marker spelled as a distinct ASCII name; `markers[i]` is the name the i-th
