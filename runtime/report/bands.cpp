@@ -59,6 +59,8 @@ struct BandEngine::Impl {
         std::optional<std::string> key;
         std::string footerText;
         std::vector<BandTotal> totals;
+        std::size_t firstKey = 0;
+        std::vector<std::size_t> keyParts;  // the header's fields, each a key of its own
     };
 
     ReportHeading heading;
@@ -66,6 +68,7 @@ struct BandEngine::Impl {
     std::string productMask;
     std::vector<ReportSink *> sinks;
     ReportProgress *progress = nullptr;
+    std::string section;
 
     std::vector<Column> columns;
     std::vector<Group> groups;
@@ -133,8 +136,17 @@ struct BandEngine::Impl {
             g.key = row[static_cast<std::size_t>(g.source)];
             g.footerText = render(g.footer, row);
             const std::string header = render(g.header, row);
-            // Exports name the group by its header, else by its formatted key.
-            keys[l] = !header.empty() ? header : g.key ? FormatValue(*g.key, g.format, productMask) : std::string();
+            // Exports name the group by its header's fields, each apart, else by its formatted key.
+            if (g.keyParts.empty()) {
+                keys[g.firstKey] = !header.empty() ? header : g.key ? FormatValue(*g.key, g.format, productMask)
+                                                                    : std::string();
+            } else {
+                for (std::size_t k = 0; k < g.keyParts.size(); ++k) {
+                    const Part &p = g.header[g.keyParts[k]];
+                    const auto &value = row[static_cast<std::size_t>(p.source)];
+                    keys[g.firstKey + k] = value ? FormatValue(*value, p.format, productMask) : std::string();
+                }
+            }
             if (!g.header.empty())
                 for (ReportSink *s : sinks)
                     s->GroupHeader(l, header);
@@ -153,7 +165,7 @@ struct BandEngine::Impl {
 };
 
 BandEngine::BandEngine(ReportHeading heading, ReportLayout layout, std::string productMask,
-                       std::vector<ReportSink *> sinks, ReportProgress *progress)
+                       std::vector<ReportSink *> sinks, ReportProgress *progress, std::string section)
     : impl_(std::make_unique<Impl>())
 {
     impl_->heading = std::move(heading);
@@ -161,6 +173,7 @@ BandEngine::BandEngine(ReportHeading heading, ReportLayout layout, std::string p
     impl_->productMask = std::move(productMask);
     impl_->sinks = std::move(sinks);
     impl_->progress = progress;
+    impl_->section = std::move(section);
 }
 
 BandEngine::~BandEngine() = default;
@@ -200,21 +213,56 @@ bool BandEngine::Columns(const std::vector<std::string> &names)
         group.footer = m.parts(g.footer, names);
         m.groups.push_back(std::move(group));
         std::string caption = g.caption;
-        for (const LayoutColumn &c : m.layout.columns)
-            if (caption.empty() && strcasecmp(c.field.c_str(), g.field.c_str()) == 0)
+        bool shown = false;
+        for (const LayoutColumn &c : m.layout.columns) {
+            const bool same = strcasecmp(c.field.c_str(), g.field.c_str()) == 0;
+            if (caption.empty() && same)
                 caption = c.caption;
-        bandGroups.push_back({caption.empty() ? "Grupo " + std::to_string(i + 1) : caption});
+            shown = shown || (same && c.visible);
+        }
+        if (caption.empty())
+            caption = "Grupo " + std::to_string(i + 1);
+        BandGroup band{caption, shown, {}};
+        Impl::Group &added = m.groups.back();
+        for (std::size_t p = 0; p < added.header.size(); ++p)
+            if (added.header[p].source >= 0) {
+                added.keyParts.push_back(p);
+                band.fields.push_back(added.keyParts.size() == 1 ? caption : "Descrição (" + caption + ")");
+            }
+        if (band.fields.empty())
+            band.fields.push_back(caption);
+        bandGroups.push_back(std::move(band));
     }
-    std::vector<BandTotal> totals;
-    for (const Impl::Column &c : m.columns)
-        totals.push_back({c.total != ColumnTotal::None, c.total == ColumnTotal::Count, 0});
-    for (Impl::Group &g : m.groups)
-        g.totals = totals;
-    m.grand = totals;
+    std::vector<int> totalFrom;
+    for (const LayoutColumn &c : m.layout.columns)
+        if (c.visible)
+            totalFrom.push_back(c.totalFromGroup);
+    auto totalsAt = [&](std::size_t level) {
+        std::vector<BandTotal> totals;
+        for (std::size_t i = 0; i < m.columns.size(); ++i)
+            totals.push_back({m.columns[i].total != ColumnTotal::None && level >= static_cast<std::size_t>(totalFrom[i]),
+                              m.columns[i].total == ColumnTotal::Count, 0});
+        return totals;
+    };
+    for (std::size_t l = 0; l < m.groups.size(); ++l)
+        m.groups[l].totals = totalsAt(l);
+    m.grand = totalsAt(0);
+    for (std::size_t i = 0; i < m.columns.size(); ++i)
+        if (totalFrom[i] > 0)
+            m.grand[i].present = false;
     m.cells.resize(m.columns.size());
-    m.keys.resize(m.groups.size());
-    for (ReportSink *s : m.sinks)
-        s->Begin(m.heading, m.layout, bandColumns, bandGroups);
+    std::size_t keyCount = 0;
+    for (std::size_t l = 0; l < m.groups.size(); ++l) {
+        m.groups[l].firstKey = keyCount;
+        keyCount += bandGroups[l].fields.size();
+    }
+    m.keys.resize(keyCount);
+    for (ReportSink *s : m.sinks) {
+        if (m.section.empty())
+            s->Begin(m.heading, m.layout, bandColumns, bandGroups);
+        else
+            s->Section(m.section, bandColumns);
+    }
     return true;
 }
 
@@ -288,7 +336,7 @@ bool BandEngine::Row(const std::vector<std::optional<std::string>> &row)
     return false;
 }
 
-void BandEngine::Finish()
+void BandEngine::Finish(bool closeOutputs)
 {
     Impl &m = *impl_;
     if (m.progress && !m.progress->Step(rows_))
@@ -302,6 +350,7 @@ void BandEngine::Finish()
             for (ReportSink *s : m.sinks)
                 s->Summary(m.layout.summaryCaption, m.grand);
     }
-    for (ReportSink *s : m.sinks)
-        s->Finish();
+    if (closeOutputs)
+        for (ReportSink *s : m.sinks)
+            s->Finish();
 }

@@ -51,6 +51,11 @@ struct BandTotal {
 // A group level as the outputs label it.
 struct BandGroup {
     std::string caption;  // "Entrada/Saída"
+    bool shownAsColumn = false;  // a visible column shows the group's field as well
+    // The captions of the texts the group gives each detail line in exports,
+    // one per field its header names ("CFOP", "Descrição (CFOP)"), or its
+    // caption alone; Detail's `keys` holds these texts of every group in turn.
+    std::vector<std::string> fields;
 };
 
 class ReportSink {
@@ -59,12 +64,15 @@ public:
     virtual void Begin(const ReportHeading &heading, const ReportLayout &layout, const std::vector<BandColumn> &columns,
                        const std::vector<BandGroup> &groups) = 0;
     virtual void GroupHeader(std::size_t level, const std::string &text) = 0;
-    // `keys`: the text naming each open group, outermost first.
+    // `keys`: the texts naming each open group, outermost first (see BandGroup::fields).
     virtual void Detail(const std::vector<BandCell> &cells, const std::vector<std::string> &keys) = 0;
     virtual void GroupFooter(std::size_t level, const std::string &caption, const std::vector<BandTotal> &totals) = 0;
     virtual void Summary(const std::string &caption, const std::vector<BandTotal> &totals) = 0;
     // No row at all: the layout's text for it.
     virtual void Empty(const std::string &text) = 0;
+    // A section after the body (its summary written): a title and columns of
+    // its own; its details, or its Empty text, follow.
+    virtual void Section(const std::string &title, const std::vector<BandColumn> &columns) = 0;
     // After the last band: the output is complete.
     virtual void Finish() = 0;
     // True once the output wants no more rows (a first page drawn for a preview).
@@ -79,14 +87,16 @@ struct ReportCancelled {};
 // a total outgrows what it can hold, ReportCancelled when the progress says so.
 class BandEngine : public RowReceiver {
 public:
+    // With a `section` title the rows make a section of outputs already begun.
     BandEngine(ReportHeading heading, ReportLayout layout, std::string productMask, std::vector<ReportSink *> sinks,
-               ReportProgress *progress);
+               ReportProgress *progress, std::string section = {});
     ~BandEngine() override;
 
     bool Columns(const std::vector<std::string> &names) override;
     bool Row(const std::vector<std::optional<std::string>> &cells) override;
-    // After the last row: closes the groups, writes the summary or the empty text.
-    void Finish();
+    // After the last row: closes the groups, writes the summary or the empty
+    // text, then completes the outputs unless sections are still to come.
+    void Finish(bool closeOutputs = true);
     std::size_t Rows() const { return rows_; }
 
 private:

@@ -99,8 +99,14 @@ void CsvReportSink::Begin(const ReportHeading &, const ReportLayout &, const std
 {
     columns_ = columns;
     buffer_ += "\xEF\xBB\xBF";
+    // One column per field of each group; a group whose field has its column
+    // already needs no second one.
     for (const BandGroup &g : groups)
-        field(g.caption, true);
+        for (const std::string &caption : g.fields) {
+            groupColumns_.push_back(!g.shownAsColumn);
+            if (!g.shownAsColumn)
+                field(caption, true);
+        }
     for (const BandColumn &c : columns)
         field(c.caption, true);
     endLine();
@@ -108,8 +114,11 @@ void CsvReportSink::Begin(const ReportHeading &, const ReportLayout &, const std
 
 void CsvReportSink::Detail(const std::vector<BandCell> &cells, const std::vector<std::string> &keys)
 {
-    for (const std::string &k : keys)
-        field(k, true);
+    if (inSection_)
+        return;
+    for (std::size_t g = 0; g < keys.size(); ++g)
+        if (g >= groupColumns_.size() || groupColumns_[g])
+            field(keys[g], true);
     for (std::size_t i = 0; i < cells.size(); ++i) {
         const BandCell &c = cells[i];
         if (c.number)
@@ -152,6 +161,35 @@ struct XlsxReportSink::Impl {
                             std::to_string(static_cast<int>(e)) + " da biblioteca de planilhas).");
     }
 
+    // The double nearest the decimal amount: one correctly rounded division
+    // (dividing by ten again and again leaves tails such as 9508.950000000001).
+    static double decimal(long long units, int places)
+    {
+        static constexpr double kPowers[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10};
+        return static_cast<double>(units) / kPowers[std::clamp(places, 0, 10)];
+    }
+
+    void setColumns(const std::vector<BandColumn> &bandColumns)
+    {
+        columns = bandColumns;
+        cellFormats.clear();
+        totalFormats.clear();
+        for (const BandColumn &c : columns) {
+            const std::string numbers = numberFormat(c);
+            lxw_format *cell = nullptr;
+            if (!numbers.empty()) {
+                cell = workbook_add_format(book);
+                format_set_num_format(cell, numbers.c_str());
+            }
+            lxw_format *total = workbook_add_format(book);
+            format_set_bold(total);
+            format_set_top(total, LXW_BORDER_THIN);
+            format_set_num_format(total, c.places > 0 ? numbers.c_str() : "#,##0");
+            cellFormats.push_back(cell);
+            totalFormats.push_back(total);
+        }
+    }
+
     static std::string numberFormat(const BandColumn &c)
     {
         using K = ValueFormat::Kind;
@@ -191,11 +229,12 @@ struct XlsxReportSink::Impl {
                                  std::max(8.0, columns[i].width / 5.2), nullptr);
     }
 
-    void captions()
+    void captions(bool freeze = true)
     {
         for (std::size_t i = 0; i < columns.size(); ++i)
             text(static_cast<lxw_col_t>(i), columns[i].caption, caption);
-        worksheet_freeze_panes(sheet, row + 1, 0);
+        if (freeze)
+            worksheet_freeze_panes(sheet, row + 1, 0);
         ++row;
     }
 
@@ -216,9 +255,7 @@ struct XlsxReportSink::Impl {
             if (!values[i].present)
                 continue;
             const int places = values[i].count ? 0 : std::max(columns[i].places, 0);
-            double v = static_cast<double>(values[i].value);
-            for (int p = 0; p < places; ++p)
-                v /= 10;
+            const double v = decimal(values[i].value, places);
             check(worksheet_write_number(sheet, row, static_cast<lxw_col_t>(i), v, totalFormats[i]));
         }
         ++row;
@@ -254,20 +291,7 @@ void XlsxReportSink::Begin(const ReportHeading &heading, const ReportLayout &, c
     format_set_bold(m.group);
     m.textTotal = workbook_add_format(m.book);
     format_set_bold(m.textTotal);
-    for (const BandColumn &c : columns) {
-        const std::string numbers = Impl::numberFormat(c);
-        lxw_format *cell = nullptr;
-        if (!numbers.empty()) {
-            cell = workbook_add_format(m.book);
-            format_set_num_format(cell, numbers.c_str());
-        }
-        lxw_format *total = workbook_add_format(m.book);
-        format_set_bold(total);
-        format_set_top(total, LXW_BORDER_THIN);
-        format_set_num_format(total, c.places > 0 ? numbers.c_str() : "#,##0");
-        m.cellFormats.push_back(cell);
-        m.totalFormats.push_back(total);
-    }
+    m.setColumns(columns);
 
     m.newSheet();
     m.text(0, heading.title, m.title);
@@ -301,9 +325,7 @@ void XlsxReportSink::Detail(const std::vector<BandCell> &cells, const std::vecto
         if (c.null)
             continue;
         if (c.number) {
-            double v = static_cast<double>(c.units);
-            for (int p = 0; p < m.columns[i].places; ++p)
-                v /= 10;
+            const double v = Impl::decimal(c.units, m.columns[i].places);
             m.check(worksheet_write_number(m.sheet, m.row, col, v, m.cellFormats[i]));
         } else if (m.columns[i].format.kind == ValueFormat::Kind::Date && c.raw.size() >= 10 && c.text.size() == 10 &&
                    c.text != c.raw) {
@@ -333,6 +355,19 @@ void XlsxReportSink::Empty(const std::string &text)
 {
     impl_->text(0, text, nullptr);
     ++impl_->row;
+}
+
+void XlsxReportSink::Section(const std::string &title, const std::vector<BandColumn> &columns)
+{
+    Impl &m = *impl_;
+    m.setColumns(columns);
+    m.nextRow();
+    ++m.row;
+    m.nextRow();
+    m.text(0, title, m.title);
+    ++m.row;
+    m.nextRow();
+    m.captions(false);
 }
 
 void XlsxReportSink::Finish()

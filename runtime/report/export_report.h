@@ -21,6 +21,8 @@ public:
     void GroupFooter(std::size_t, const std::string &, const std::vector<BandTotal> &) override {}
     void Summary(const std::string &, const std::vector<BandTotal> &) override {}
     void Empty(const std::string &) override {}
+    // A CSV is one table: the body's; a section is left to the other formats.
+    void Section(const std::string &, const std::vector<BandColumn> &) override { inSection_ = true; }
     void Finish() override;
 
 private:
@@ -30,7 +32,9 @@ private:
     AtomicFile &file_;
     std::string buffer_;
     std::vector<BandColumn> columns_;
+    std::vector<bool> groupColumns_;  // which group texts take a column of their own
     bool first_ = true;
+    bool inSection_ = false;
 };
 
 class XlsxReportSink : public ReportSink {
@@ -45,6 +49,7 @@ public:
     void GroupFooter(std::size_t level, const std::string &caption, const std::vector<BandTotal> &totals) override;
     void Summary(const std::string &caption, const std::vector<BandTotal> &totals) override;
     void Empty(const std::string &text) override;
+    void Section(const std::string &title, const std::vector<BandColumn> &columns) override;
     void Finish() override;
 
 private:

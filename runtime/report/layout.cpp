@@ -103,6 +103,11 @@ LayoutColumn parseColumn(const Json &c, std::size_t index)
          col.format.kind == ValueFormat::Kind::List))
         fail("Layout inválido " + where + ": só colunas numéricas podem ser somadas (formato '" +
              ValueFormatName(col.format) + "').");
+    if (auto from = c.find("total_from_group"); from != c.end() && !from->is_null()) {
+        if (!from->is_number_integer() || from->get<long long>() < 0 || from->get<long long>() > 100)
+            fail("Layout inválido " + where + ": \"total_from_group\" deve ser o nível de um grupo (0, 1, ...).");
+        col.totalFromGroup = from->get<int>();
+    }
     const std::string overflow = text(c, "overflow", where, "ellipsis");
     if (overflow == "ellipsis") col.overflow = ColumnOverflow::Ellipsis;
     else if (overflow == "wrap") col.overflow = ColumnOverflow::Wrap;
@@ -305,6 +310,7 @@ std::string SerializeLayout(const ReportLayout &l)
         o["align"] = c.align == ColumnAlign::Right ? "right" : c.align == ColumnAlign::Center ? "center" : "left";
         if (c.format.kind != ValueFormat::Kind::Text) o["format"] = ValueFormatName(c.format);
         if (c.total != ColumnTotal::None) o["total"] = c.total == ColumnTotal::Sum ? "sum" : "count";
+        if (c.totalFromGroup > 0) o["total_from_group"] = c.totalFromGroup;
         if (c.overflow == ColumnOverflow::Wrap) o["overflow"] = "wrap";
         if (!c.visible) o["visible"] = false;
         j["columns"].push_back(o);

@@ -23,6 +23,7 @@
 //       {"caption": "CFOP", "field": "CDCFOP", "width": 38, "format": "cfop"},
 //       {"caption": "Valor Contábil", "field": "VLCONTABIL", "width": 70, "align": "right",
 //        "format": "money", "total": "sum"},
+//       {"caption": "Quantidade", "field": "QTITEM", "total": "sum", "total_from_group": 1},
 //       {"caption": "Média", "expression": "VLSTENTRADA / QTENTRADA", "format": "decimal:4"}
 //     ],
 //     "summary": {"caption": "Total geral"} | false,
@@ -71,6 +72,9 @@ struct LayoutColumn {
     ColumnTotal total = ColumnTotal::None;
     ColumnOverflow overflow = ColumnOverflow::Ellipsis;
     bool visible = true;
+    // The outermost group level whose footer shows the total (the summary
+    // only at 0): a quantity totalled per product, never across products.
+    int totalFromGroup = 0;
     bool operator==(const LayoutColumn &) const = default;
 };
 

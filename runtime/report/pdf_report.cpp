@@ -68,6 +68,32 @@ struct PdfReportSink::Impl {
     std::vector<Column> columns;
     std::string scratch;
 
+    void setColumns(const std::vector<BandColumn> &bandColumns)
+    {
+        double total = 0;
+        for (const BandColumn &c : bandColumns)
+            total += c.width;
+        const float scale = total > contentWidth ? static_cast<float>(contentWidth / total) : 1.0f;
+        float x = left;
+        std::size_t captionLines = 1;
+        columns.clear();
+        for (const BandColumn &c : bandColumns) {
+            Column col;
+            col.x = x;
+            col.w = static_cast<float>(c.width) * scale;
+            col.align = c.align;
+            col.overflow = c.overflow;
+            col.places = c.places;
+            col.percent = c.format.kind == ValueFormat::Kind::Percent;
+            wrap(PdfFont::Bold, kCaptionSize, Utf8ToCp1252(c.caption), col.w - 2 * kPad, kMaxCaptionLines, col.caption);
+            captionLines = std::max(captionLines, col.caption.size());
+            x += col.w;
+            columns.push_back(std::move(col));
+        }
+        tableWidth = x - left;
+        captionHeight = static_cast<float>(captionLines) * 8 + 4;
+    }
+
     float measure(PdfFont f, float size, std::string_view s) const { return metrics.Width(f, size, s); }
 
     // `s` when it fits, else as much of it as fits followed by "…".
@@ -307,29 +333,9 @@ void PdfReportSink::Begin(const ReportHeading &heading, const ReportLayout &layo
     for (const auto &[label, value] : heading.parameters)
         m.parameters.emplace_back(Utf8ToCp1252(label), Utf8ToCp1252(value));
 
-    double total = 0;
-    for (const BandColumn &c : columns)
-        total += c.width;
-    const float scale = total > m.contentWidth ? static_cast<float>(m.contentWidth / total) : 1.0f;
-    float x = m.left;
-    std::size_t captionLines = 1;
-    for (const BandColumn &c : columns) {
-        Impl::Column col;
-        col.x = x;
-        col.w = static_cast<float>(c.width) * scale;
-        col.align = c.align;
-        col.overflow = c.overflow;
-        col.places = c.places;
-        col.percent = c.format.kind == ValueFormat::Kind::Percent;
-        m.wrap(PdfFont::Bold, kCaptionSize, Utf8ToCp1252(c.caption), col.w - 2 * kPad, kMaxCaptionLines, col.caption);
-        captionLines = std::max(captionLines, col.caption.size());
-        x += col.w;
-        m.columns.push_back(std::move(col));
-    }
-    m.tableWidth = x - m.left;
+    m.setColumns(columns);
     for (const LayoutGroup &g : layout.groups)
         m.groupFooters.push_back(!g.footer.empty());
-    m.captionHeight = static_cast<float>(captionLines) * 8 + 4;
 
     m.newPage();
     if (m.parameters.empty())
@@ -442,6 +448,28 @@ void PdfReportSink::Empty(const std::string &text)
         m.canvas.Text(PdfFont::Regular, 9, m.left, m.y - 9, line);
         m.y -= 12;
     }
+}
+
+void PdfReportSink::Section(const std::string &title, const std::vector<BandColumn> &columns)
+{
+    Impl &m = *impl_;
+    if (m.stopped)
+        return;
+    m.setColumns(columns);
+    m.openGroups.clear();
+    m.repeatGroups = 0;
+    m.groupFooters.clear();
+    // The title keeps its captions and a first line with it on the page.
+    constexpr float kTitleBand = 22;
+    if (m.y - kTitleBand - m.captionHeight - kLine < kBottom)
+        m.newPage();
+    if (m.stopped)
+        return;
+    m.y -= 8;
+    m.canvas.Text(PdfFont::Bold, 10, m.left, m.y - 10, m.fit(PdfFont::Bold, 10, Utf8ToCp1252(title), m.contentWidth));
+    m.y -= kTitleBand - 8;
+    m.captionsOnPage = false;
+    m.bandsOnPage = true;
 }
 
 void PdfReportSink::Finish()

@@ -26,6 +26,7 @@ public:
     void GroupFooter(std::size_t level, const std::string &caption, const std::vector<BandTotal> &totals) override;
     void Summary(const std::string &caption, const std::vector<BandTotal> &totals) override;
     void Empty(const std::string &text) override;
+    void Section(const std::string &title, const std::vector<BandColumn> &columns) override;
     void Finish() override;
 
     bool Done() const override;

@@ -144,6 +144,19 @@ bool TReportDesignerDialog::render(const ReportDefinition &report, ReportRun &ru
         job.statement = run.statement;
         job.values = valuesOf(run.params);
         job.productMask = ProductMask;
+        for (const ReportSection &s : report.sections) {
+            ReportJobSection part;
+            part.title = s.title;
+            part.layout = ParseLayout(s.layoutJson);
+            part.statement = s.StatementFor(Dialect);
+            // The section's statement takes the report's values it declares.
+            TParams declared;
+            declared.ParseSQL(part.statement);
+            for (const auto &[name, value] : job.values)
+                if (declared.FindParam(name))
+                    part.values.emplace_back(name, value);
+            job.sections.push_back(std::move(part));
+        }
         job.heading.title = report.title;
         job.heading.code = Code.empty() ? report.code : Code;
         job.heading.generatedAt = twoDigits(now.tm_mday) + "/" + twoDigits(now.tm_mon + 1) + "/" +

@@ -38,7 +38,16 @@ ReportResult WriteReport(DatabaseSession *db, const ReportJob &job, const std::v
         db->QueryRows(job.statement, job.values, engine);
     else
         engine.Columns(LayoutFieldNames(job.layout));
-    engine.Finish();
+    engine.Finish(job.sections.empty());
+    for (std::size_t i = 0; i < job.sections.size(); ++i) {
+        const ReportJobSection &part = job.sections[i];
+        BandEngine section(job.heading, part.layout, job.productMask, sinkList, progress, part.title);
+        if (db)
+            db->QueryRows(part.statement, part.values, section);
+        else
+            section.Columns(LayoutFieldNames(part.layout));
+        section.Finish(i + 1 == job.sections.size());
+    }
     ReportResult result;
     result.rows = engine.Rows();
     result.pages = pdf ? pdf->Pages() : 0;

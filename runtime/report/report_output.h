@@ -9,12 +9,21 @@
 #include <string>
 #include <vector>
 
+// A section printed after the body, from its own statement.
+struct ReportJobSection {
+    std::string title;
+    ReportLayout layout;
+    std::string statement;
+    NamedValues values;  // the report's values its statement declares
+};
+
 struct ReportJob {
     ReportHeading heading;
     ReportLayout layout;
     std::string statement;
     NamedValues values;       // bound to the statement
     std::string productMask;  // how product codes show (product_picture)
+    std::vector<ReportJobSection> sections;
 };
 
 struct ReportOutput {

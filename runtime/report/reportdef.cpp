@@ -75,6 +75,22 @@ nlohmann::json splitLines(const std::string &text)
 }
 } // namespace
 
+namespace {
+const std::string &variantFor(const std::string &dialect, const std::string &sql, const std::string &oracle,
+                              const std::string &mssql, const std::string &interbase)
+{
+    if (dialect == "oracle" && !oracle.empty()) return oracle;
+    if (dialect == "mssql" && !mssql.empty()) return mssql;
+    if (dialect == "interbase" && !interbase.empty()) return interbase;
+    return sql;
+}
+} // namespace
+
+const std::string &ReportSection::StatementFor(const std::string &dialect) const
+{
+    return variantFor(dialect, sql, oracle, mssql, interbase);
+}
+
 const std::string &ReportDefinition::StatementFor(const std::string &dialect) const
 {
     if (dialect == "oracle" && !oracle.empty()) return oracle;
@@ -129,6 +145,26 @@ ReportDefinition ParseReportDefinition(const std::string &jsonText, const std::s
     }
     if (auto l = j.find("layout"); l != j.end() && !l->is_null())
         d.layoutJson = l->dump();
+    if (auto s = j.find("sections"); s != j.end() && !s->is_null()) {
+        if (!s->is_array())
+            return fail("\"sections\" deve ser uma lista");
+        for (const auto &part : *s) {
+            ReportSection section;
+            auto title = part.find("title");
+            auto q = part.find("query");
+            auto l = part.find("layout");
+            if (!part.is_object() || title == part.end() || !title->is_string() || q == part.end() || !q->is_object() ||
+                l == part.end() || !l->is_object())
+                return fail("cada seção deve ter \"title\", \"query\" e \"layout\"");
+            section.title = title->get<std::string>();
+            if (q->contains("sql")) section.sql = lines((*q)["sql"], "sql");
+            if (q->contains("oracle")) section.oracle = lines((*q)["oracle"], "oracle");
+            if (q->contains("mssql")) section.mssql = lines((*q)["mssql"], "mssql");
+            if (q->contains("interbase")) section.interbase = lines((*q)["interbase"], "interbase");
+            section.layoutJson = l->dump();
+            d.sections.push_back(std::move(section));
+        }
+    }
     return d;
 }
 
@@ -144,6 +180,21 @@ std::string SerializeReportDefinition(const ReportDefinition &d)
         if (!d.mssql.empty()) q["mssql"] = splitLines(d.mssql);
         if (!d.interbase.empty()) q["interbase"] = splitLines(d.interbase);
         j["query"] = q;
+        if (!d.sections.empty()) {
+            nlohmann::ordered_json sections = nlohmann::ordered_json::array();
+            for (const ReportSection &s : d.sections) {
+                nlohmann::ordered_json part, sq;
+                part["title"] = s.title;
+                if (!s.sql.empty()) sq["sql"] = splitLines(s.sql);
+                if (!s.oracle.empty()) sq["oracle"] = splitLines(s.oracle);
+                if (!s.mssql.empty()) sq["mssql"] = splitLines(s.mssql);
+                if (!s.interbase.empty()) sq["interbase"] = splitLines(s.interbase);
+                part["query"] = sq;
+                part["layout"] = nlohmann::ordered_json::parse(s.layoutJson);
+                sections.push_back(part);
+            }
+            j["sections"] = sections;
+        }
         j["layout"] = d.layoutJson.empty() ? nlohmann::ordered_json::object() : nlohmann::ordered_json::parse(d.layoutJson);
         return j.dump(2) + "\n";
     } catch (const nlohmann::json::type_error &) {

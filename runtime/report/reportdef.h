@@ -20,6 +20,16 @@
 #include <vector>
 
 
+// A part printed after the report's body on the same pages and files, from
+// a statement of its own that takes some of the report's parameters:
+//   "sections": [{"title": "Conferência", "query": {...}, "layout": {"columns": [...], "empty": "..."}}]
+struct ReportSection {
+    std::string title;
+    std::string sql, oracle, mssql, interbase;
+    std::string layoutJson;
+    const std::string &StatementFor(const std::string &dialect) const;
+};
+
 struct ReportDefinition {
     std::string file;
     std::string code;
@@ -29,6 +39,7 @@ struct ReportDefinition {
     std::string mssql;
     std::string interbase;
     std::string layoutJson; // the layout, kept as JSON text
+    std::vector<ReportSection> sections;
     bool saved = false;     // one of the person's own, from the saved-reports folder
 
     // The statement run on `dialect` ("oracle", "mssql", "interbase").

@@ -216,13 +216,16 @@ TEST_F(DemoGenTest, DocumentsFillTheYearWithTheMixTheReportsTellApart)
 {
     const DemoCounts c = Build(200, 0, 3000);
     EXPECT_EQ(c.items, 3000);
+    // Generated keys follow the fixture's last document, one by one.
+    const std::string last =
+        std::to_string(std::stol(scalar(*db, "SELECT MAX(CDNOTAFISC) FROM NOTAFISCAL")) - c.documents);
     auto count = [&](const std::string &sql) { return std::stol(scalar(*db, sql)); };
-    const std::string generated = " FROM NOTAFISCAL N WHERE N.CDNOTAFISC > 59";
+    const std::string generated = " FROM NOTAFISCAL N WHERE N.CDNOTAFISC > " + last;
     const std::string items = " FROM ITEMNOTAFISC I JOIN NOTAFISCAL N ON N.CDNOTAFISC = I.CDNOTAFISC"
-                              " WHERE N.CDNOTAFISC > 59";
+                              " WHERE N.CDNOTAFISC > " + last;
     EXPECT_EQ(count("SELECT COUNT(*)" + items), 3000);
     EXPECT_EQ(count("SELECT COUNT(*)" + generated), c.documents);
-    EXPECT_EQ(count("SELECT COUNT(*) FROM IMPOSTOITEMNF WHERE CDNOTAFISC > 59"), c.taxRows);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM IMPOSTOITEMNF WHERE CDNOTAFISC > " + last), c.taxRows);
     EXPECT_EQ(count("SELECT COUNT(DISTINCT SUBSTR(DTENTRSAIDA, 1, 7))" + generated + " AND DTENTRSAIDA LIKE '2026-%'"),
               12);
     EXPECT_EQ(scalar(*db, "SELECT MAX(DTENTRSAIDA)" + generated), "2026-12-31");
@@ -260,8 +263,8 @@ TEST_F(DemoGenTest, DocumentsFillTheYearWithTheMixTheReportsTellApart)
     for (const char *digit : {"1", "2", "3", "5", "6", "7"})
         EXPECT_GT(count(std::string("SELECT COUNT(*)") + items + " AND I.CDCFOP LIKE '" + digit + "%'"), 0) << digit;
     EXPECT_GT(count("SELECT COUNT(*)" + generated + " AND IDSITUACAO = 'C'"), 0);
-    EXPECT_GT(count("SELECT COUNT(*) FROM IMPOSTOITEMNF WHERE CDNOTAFISC > 59 AND VLIMPOSTOST > 0"), 0);
-    EXPECT_GT(count("SELECT COUNT(*) FROM IMPOSTOITEMNF WHERE CDNOTAFISC > 59 AND CDIMPOSTONFE = '03'"), 0);
+    EXPECT_GT(count("SELECT COUNT(*) FROM IMPOSTOITEMNF WHERE CDNOTAFISC > " + last + " AND VLIMPOSTOST > 0"), 0);
+    EXPECT_GT(count("SELECT COUNT(*) FROM IMPOSTOITEMNF WHERE CDNOTAFISC > " + last + " AND CDIMPOSTONFE = '03'"), 0);
     EXPECT_GT(count("SELECT COUNT(*)" + generated + " AND CDINSCESTA IS NULL AND CDINSCMUNI IS NOT NULL"
                     " AND EXISTS (SELECT 1 FROM IMPOSTOITEMNF T WHERE T.CDNOTAFISC = N.CDNOTAFISC AND T.CDIMPOSTONFE = '02')"),
               0);

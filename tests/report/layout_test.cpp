@@ -66,7 +66,7 @@ TEST(Layout, EveryFieldOfTheModelRoundTrips)
     c.visible = false;
     l.columns.push_back(c);
     l.columns.push_back({"Valor", "VL", "", 60, ColumnAlign::Right, {ValueFormat::Kind::Money, 0}, ColumnTotal::Sum,
-                         ColumnOverflow::Ellipsis, true});
+                         ColumnOverflow::Ellipsis, true, 1});
     l.emptyText = "Nada.";
     for (bool summary : {true, false})
         for (const char *caption : {"Total geral", "Soma"}) {

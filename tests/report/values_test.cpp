@@ -104,6 +104,7 @@ struct TotalsSink : ReportSink {
     }
     void Summary(const std::string &, const std::vector<BandTotal> &totals) override { summary = totals; }
     void Empty(const std::string &) override {}
+    void Section(const std::string &, const std::vector<BandColumn> &) override {}
     void Finish() override {}
 };
 } // namespace

@@ -100,6 +100,8 @@ FiscalModel::FiscalModel(DatabaseSession &db)
     for (const auto &r : db.Query("SELECT CDCFOP, DSCFOP FROM CFOP", {}).rows)
         cfops_[str(r[0])] = str(r[1]);
     registrations_ = db.Query("SELECT CDEMPRESA, CDINSCESTA, SGESTADO FROM INSCRESTAD", {}).rows;
+    for (const auto &r : db.Query("SELECT CDFILIAL, SGESTADO FROM FILIALUF", {}).rows)
+        branchStates_[str(r[0])] = str(r[1]);
     for (const auto &r : db.Query("SELECT CDEMPRESA, CDINSCESTAST, CDINSCESTA FROM INSCRESTADST", {}).rows)
         substitutes_[{str(r[0]), str(r[1])}] = str(r[2]);
 }
@@ -141,28 +143,43 @@ const FiscalModel::Tax *FiscalModel::taxOf(const Item &i, const std::string &tax
     return it == taxes_.end() ? nullptr : &it->second;
 }
 
+ItemSplit FiscalModel::splitOf(const Item &i, const std::string &tax) const
+{
+    // ICMS-ST is kept in the ICMS row: its base and tax are that row's ST ones,
+    // and the ST base is no part of the document's value.
+    const bool st = tax == "06";
+    const Tax *t = taxOf(i, st ? "01" : tax);
+    const Tax *icms = taxOf(i, "01");
+    const Tax *ipi = taxOf(i, "03");
+    ItemSplit s;
+    s.value = i.value;
+    if (t) {
+        s.base = st ? t->baseSt : t->base;
+        s.tax = st ? t->st : t->tax;
+        s.exempt = st ? 0 : t->exempt;
+        s.other = st ? 0 : t->other;
+    }
+    // An import's ICMS base holds its IPI already.
+    const bool ipiInBase = !i.cfop.empty() && i.cfop[0] == '3' && (tax == "01" || st);
+    s.ipi = ipi && !ipiInBase ? ipi->tax : 0;
+    s.baseSt = icms ? icms->baseSt : 0;
+    s.st = icms ? icms->st : 0;
+    s.rest = s.value - (st || !t ? 0 : t->base) - s.exempt - s.other - s.ipi - s.st;
+    if (s.rest > 0)
+        s.other += s.rest;
+    return s;
+}
+
 std::vector<ModelRow> FiscalModel::CfopSummary(const ReportInputs &in) const
 {
-    struct Sums {
-        long long value = 0, base = 0, tax = 0, exempt = 0, other = 0, baseSt = 0, st = 0;
-    };
-    std::map<std::tuple<std::string, char, std::string>, Sums> groups;  // side, origin, CFOP
+    std::map<std::tuple<std::string, char, std::string>, ItemSplit> groups;  // side, origin, CFOP
     for (const Item &i : items_) {
         const Doc &d = docs_.at(i.doc);
         if (!counted(d, in) || !sideMatches(d, in) || !registrationsMatch(d, in))
             continue;
         if (!in.cfop.empty() && i.cfop != in.cfop)
             continue;
-        Sums &s = groups[{d.side, origin(i.cfop), i.cfop}];
-        s.value += i.value;
-        if (const Tax *t = taxOf(i, in.tax)) {
-            s.base += t->base;
-            s.tax += t->tax;
-            s.exempt += t->exempt;
-            s.other += t->other;
-            s.baseSt += t->baseSt;
-            s.st += t->st;
-        }
+        groups[{d.side, origin(i.cfop), i.cfop}] += splitOf(i, in.tax);
     }
     std::vector<ModelRow> rows;
     for (const auto &[key, s] : groups) {
@@ -171,17 +188,17 @@ std::vector<ModelRow> FiscalModel::CfopSummary(const ReportInputs &in) const
         rows.push_back({text(side), text(side == "E" ? "Entradas" : "Saídas"), text(std::string(1, o)),
                         text(originName(o)), text(cfop),
                         Cell::Of(description == cfops_.end() ? std::nullopt : std::optional(description->second)),
-                        money(s.value), money(s.base), money(s.tax), money(s.exempt), money(s.other), money(s.baseSt),
-                        money(s.st)});
+                        money(s.value), money(s.base), money(s.tax), money(s.exempt), money(s.other), money(s.ipi),
+                        money(s.baseSt), money(s.st)});
     }
     return rows;
 }
 
 std::vector<ModelRow> FiscalModel::CfopProducts(const ReportInputs &in) const
 {
-    struct Sums {
+    struct Sums : ItemSplit {
         std::optional<std::string> name;
-        long long quantity = 0, value = 0, base = 0, tax = 0;
+        long long quantity = 0;
     };
     std::map<std::tuple<std::string, char, std::string, std::string>, Sums> groups;  // side, origin, CFOP, tree
     for (const Item &i : items_) {
@@ -198,11 +215,7 @@ std::vector<ModelRow> FiscalModel::CfopProducts(const ReportInputs &in) const
         Sums &s = groups[{d.side, origin(i.cfop), i.cfop, p ? p->tree : ""}];
         s.name = p ? p->name : std::nullopt;
         s.quantity += i.quantity;
-        s.value += i.value;
-        if (const Tax *t = taxOf(i, in.tax)) {
-            s.base += t->base;
-            s.tax += t->tax;
-        }
+        s += splitOf(i, in.tax);
     }
     std::vector<ModelRow> rows;
     for (const auto &[key, s] : groups) {
@@ -212,20 +225,24 @@ std::vector<ModelRow> FiscalModel::CfopProducts(const ReportInputs &in) const
                         text(originName(o)), text(cfop),
                         Cell::Of(description == cfops_.end() ? std::nullopt : std::optional(description->second)),
                         text(tree), Cell::Of(s.name), quantity(s.quantity), money(s.value), money(s.base),
-                        money(s.tax)});
+                        money(s.tax), money(s.exempt), money(s.other), money(s.ipi), money(s.st)});
     }
     return rows;
 }
 
 std::vector<ModelRow> FiscalModel::InvoiceList(const ReportInputs &in) const
 {
-    struct Sums {
-        long long value = 0, base = 0, tax = 0;
+    // Every document of the period, cancelled ones too; with a product
+    // range only those with an item in it, summing those items.
+    struct Sums : ItemSplit {
+        bool inRange = false;
     };
+    const bool range = !in.productFrom.empty() || !in.productTo.empty();
     std::map<long, Sums> perDoc;
-    for (const Item &i : items_) {
-        const Doc &d = docs_.at(i.doc);
-        if (!counted(d, in) || !sideMatches(d, in) || !registrationsMatch(d, in) || !productInRange(i, in))
+    for (const auto &[key, d] : docs_) {
+        if (d.company != in.company || d.booked < in.from || d.booked > in.to)
+            continue;
+        if (!sideMatches(d, in) || !registrationsMatch(d, in))
             continue;
         if (!in.branch.empty() && d.branch != in.branch)
             continue;
@@ -233,25 +250,32 @@ std::vector<ModelRow> FiscalModel::InvoiceList(const ReportInputs &in) const
             continue;
         if (!in.models.empty() && !inList(in.models, d.model))
             continue;
-        Sums &s = perDoc[d.key];
-        s.value += i.value;
-        if (const Tax *t = taxOf(i, in.tax)) {
-            s.base += t->base;
-            s.tax += t->tax;
-        }
+        perDoc[key];
+    }
+    for (const Item &i : items_) {
+        auto it = perDoc.find(i.doc);
+        if (it == perDoc.end() || !productInRange(i, in))
+            continue;
+        Sums &s = it->second;
+        s.inRange = true;
+        if (!docs_.at(i.doc).cancelled)  // else listed, with zero values
+            s += splitOf(i, in.tax);
     }
     std::vector<const Doc *> order;
-    for (const auto &entry : perDoc)
-        order.push_back(&docs_.at(entry.first));
+    for (const auto &[key, s] : perDoc)
+        if (!range || s.inRange)
+            order.push_back(&docs_.at(key));
     std::sort(order.begin(), order.end(), [](const Doc *a, const Doc *b) {
-        return std::tie(a->booked, a->number, a->key) < std::tie(b->booked, b->number, b->key);
+        return std::tie(a->side, a->booked, a->number, a->key) < std::tie(b->side, b->booked, b->number, b->key);
     });
     std::vector<ModelRow> rows;
     for (const Doc *d : order) {
         const Sums &s = perDoc.at(d->key);
-        rows.push_back({text(d->booked), Cell::Amount(d->number, 0), text(d->series), text(d->model), text(d->side),
-                        text(d->type), text(d->branch), Cell::Of(d->participant), Cell::Of(d->uf), money(s.value),
-                        money(s.base), money(s.tax)});
+        rows.push_back({text(d->side), text(d->side == "E" ? "Entradas" : "Saídas"), text(d->booked),
+                        Cell::Amount(d->number, 0), text(d->series), text(d->model), text(d->type), text(d->branch),
+                        Cell::Of(d->participant), Cell::Of(d->uf),
+                        Cell::Of(d->cancelled ? std::optional<std::string>("CANCELADA") : std::nullopt), money(s.value),
+                        money(s.base), money(s.tax), money(s.exempt), money(s.other), money(s.ipi), money(s.st)});
     }
     return rows;
 }
@@ -271,7 +295,8 @@ std::vector<ModelRow> FiscalModel::StByProduct(const ReportInputs &in) const
         std::optional<std::string> name;
         long long quantity = 0, baseSt = 0, st = 0;
     };
-    std::map<std::tuple<std::string, std::string, long, long, std::string>, Line> lines;  // tree, date, number, key, CFOP
+    // side, tree, date, number, key, CFOP
+    std::map<std::tuple<std::string, std::string, std::string, long, long, std::string>, Line> lines;
     for (const Item &i : items_) {
         const Doc &d = docs_.at(i.doc);
         if (!counted(d, in) || !sideMatches(d, in) || !productInRange(i, in))
@@ -282,12 +307,12 @@ std::vector<ModelRow> FiscalModel::StByProduct(const ReportInputs &in) const
             continue;
         if (!in.operationTypes.empty() && !inList(in.operationTypes, d.side + d.type))
             continue;
-        const Tax *t = taxOf(i, in.tax);
+        const Tax *t = taxOf(i, in.tax == "06" ? "01" : in.tax);
         if (!t || (t->baseSt == 0 && t->st == 0))
             continue;
         const Product *p = productOf(i);
         const std::string tree = p ? p->tree : "";
-        Line &l = lines[{tree, d.booked, d.number, d.key, i.cfop}];
+        Line &l = lines[{d.side, tree, d.booked, d.number, d.key, i.cfop}];
         l.doc = &d;
         l.tree = tree;
         l.cfop = i.cfop;
@@ -298,7 +323,8 @@ std::vector<ModelRow> FiscalModel::StByProduct(const ReportInputs &in) const
     }
     std::vector<ModelRow> rows;
     for (const auto &[key, l] : lines)
-        rows.push_back({text(l.tree), Cell::Of(l.name), text(l.doc->booked), Cell::Amount(l.doc->number, 0),
+        rows.push_back({text(l.doc->side), text(l.doc->side == "E" ? "ST pago nas entradas" : "ST retido nas saídas"),
+                        text(l.tree), Cell::Of(l.name), text(l.doc->booked), Cell::Amount(l.doc->number, 0),
                         text(l.doc->series), Cell::Of(l.doc->participant), Cell::Of(l.doc->uf), text(l.cfop),
                         quantity(l.quantity), money(l.baseSt), money(l.st)});
     return rows;
@@ -306,42 +332,86 @@ std::vector<ModelRow> FiscalModel::StByProduct(const ReportInputs &in) const
 
 std::vector<ModelRow> FiscalModel::StRefund(const ReportInputs &in) const
 {
+    // The operation types choose the exits refunded; the entries that make
+    // the average are every ST entry of the registration and product range.
+    const std::string tax = in.tax == "06" ? "01" : in.tax;
+    auto stEntry = [&](const Doc &d, const Item &i) {
+        const Tax *t = taxOf(i, tax);
+        return d.side == "E" && !d.cancelled && d.company == in.company && t && t->st != 0 &&
+               (in.registration.empty() || d.registration == in.registration) && productInRange(i, in);
+    };
     struct Sums {
-        std::optional<std::string> name;
         long long entered = 0, stEntered = 0, sentOut = 0;
     };
-    std::map<std::string, Sums> perProduct;
+    std::map<std::string, Sums> perProduct;  // by product key
     for (const Item &i : items_) {
         const Doc &d = docs_.at(i.doc);
-        // Both sides make the refund, whatever the entry/exit choice says.
         if (!counted(d, in) || !productInRange(i, in))
             continue;
         if (!in.registration.empty() && d.registration != in.registration)
             continue;
-        if (!in.operationTypes.empty() && !inList(in.operationTypes, d.side + d.type))
-            continue;
-        const Product *p = productOf(i);
-        Sums &s = perProduct[p ? p->tree : ""];
-        s.name = p ? p->name : std::nullopt;
-        const Tax *t = taxOf(i, in.tax);
-        if (d.side == "E" && t && t->st != 0) {
+        Sums &s = perProduct[i.product];
+        if (stEntry(d, i)) {
             s.entered += i.quantity;
-            s.stEntered += t->st;
+            s.stEntered += taxOf(i, tax)->st;
         }
-        if (d.side == "S" && !i.cfop.empty() && i.cfop[0] == '6')
+        if (d.side == "S" && !i.cfop.empty() && i.cfop[0] == '6' &&
+            (in.operationTypes.empty() || inList(in.operationTypes, d.side + d.type)))
             s.sentOut += i.quantity;
     }
-    std::vector<ModelRow> rows;
-    for (const auto &[tree, s] : perProduct) {
+    struct Row {
+        std::string tree;
+        std::string product;
+        ModelRow cells;
+    };
+    std::vector<Row> rows;
+    for (const auto &[product, s] : perProduct) {
         if (s.entered == 0 && s.sentOut == 0)
             continue;
-        // ST per unit with 4 decimals: cents per thousandth of a unit, scaled.
-        const long long average = s.entered == 0 ? 0 : divideRounded(s.stEntered * 100000, s.entered);
-        const long long refund = divideRounded(s.sentOut * average, 100000);
-        rows.push_back({text(tree), Cell::Of(s.name), quantity(s.entered), money(s.stEntered),
-                        Cell::Amount(average, 4), quantity(s.sentOut), money(refund)});
+        long long baseQuantity = s.entered, baseSt = s.stEntered;
+        std::optional<std::string> month;
+        if (s.entered == 0) {
+            // The last month before the period with ST entries of the product.
+            std::string last;
+            for (const Item &i : items_) {
+                const Doc &d = docs_.at(i.doc);
+                if (i.product == product && d.booked < in.from && stEntry(d, i))
+                    last = std::max(last, d.booked);
+            }
+            if (!last.empty()) {
+                month = last.substr(0, 8) + "01";
+                for (const Item &i : items_) {
+                    const Doc &d = docs_.at(i.doc);
+                    if (i.product == product && d.booked >= *month && d.booked <= last && stEntry(d, i)) {
+                        baseQuantity += i.quantity;
+                        baseSt += taxOf(i, tax)->st;
+                    }
+                }
+            }
+        }
+        const Product *p = nullptr;
+        if (auto it = products_.find(product); it != products_.end())
+            p = &it->second;
+        const bool priced = baseQuantity != 0;
+        // ST per unit with 4 decimals (cents per thousandth, scaled); the
+        // refund from the exact average, rounded once.
+        const Cell average = priced ? Cell::Amount(divideRounded(baseSt * 100000, baseQuantity), 4) : Cell::Of(std::nullopt);
+        const Cell refund = priced ? money(divideRounded(s.sentOut * baseSt, baseQuantity)) : Cell::Of(std::nullopt);
+        const std::optional<std::string> note =
+            !priced ? std::optional<std::string>("Sem entrada com ST: valor não calculado")
+            : month ? std::optional<std::string>("Média do último mês com entradas com ST")
+                    : std::nullopt;
+        rows.push_back({p ? p->tree : "", product,
+                        {Cell::Of(p ? std::optional(p->tree) : std::nullopt), Cell::Of(p ? p->name : std::nullopt),
+                         quantity(s.entered), money(s.stEntered), average, Cell::Of(month), quantity(s.sentOut), refund,
+                         Cell::Of(note)}});
     }
-    return rows;
+    std::sort(rows.begin(), rows.end(),
+              [](const Row &a, const Row &b) { return std::tie(a.tree, a.product) < std::tie(b.tree, b.product); });
+    std::vector<ModelRow> out;
+    for (Row &r : rows)
+        out.push_back(std::move(r.cells));
+    return out;
 }
 
 std::vector<ModelRow> FiscalModel::StateRegistrationMap(const ReportInputs &in) const
@@ -350,20 +420,23 @@ std::vector<ModelRow> FiscalModel::StateRegistrationMap(const ReportInputs &in) 
         long long valueIn = 0, baseIn = 0, credit = 0, valueOut = 0, baseOut = 0, debit = 0;
     };
     std::map<std::string, Sums> perRegistration;
+    std::optional<Sums> unregistered;  // documents under no state registration
     for (const Item &i : items_) {
         const Doc &d = docs_.at(i.doc);
-        if (!counted(d, in) || !d.registration)
+        if (!counted(d, in))
             continue;
-        Sums &s = perRegistration[*d.registration];
-        const Tax *t = taxOf(i, in.tax);
+        if (!d.registration && !in.registration.empty())
+            continue;
+        Sums &s = d.registration ? perRegistration[*d.registration] : unregistered ? *unregistered : unregistered.emplace();
+        const ItemSplit x = splitOf(i, in.tax);
         if (d.side == "E") {
             s.valueIn += i.value;
-            s.baseIn += t ? t->base : 0;
-            s.credit += t ? t->tax : 0;
+            s.baseIn += x.base;
+            s.credit += x.tax;
         } else {
             s.valueOut += i.value;
-            s.baseOut += t ? t->base : 0;
-            s.debit += t ? t->tax : 0;
+            s.baseOut += x.base;
+            s.debit += x.tax;
         }
     }
     std::map<std::string, std::optional<std::string>> registrations;  // sorted by code
@@ -371,12 +444,16 @@ std::vector<ModelRow> FiscalModel::StateRegistrationMap(const ReportInputs &in) 
         if (r[0] == in.company && r[1] && (in.registration.empty() || *r[1] == in.registration))
             registrations[*r[1]] = r[2];
     std::vector<ModelRow> rows;
-    for (const auto &[code, state] : registrations) {
-        const Sums s = perRegistration.count(code) ? perRegistration.at(code) : Sums{};
+    auto line = [&](const std::string &code, const std::optional<std::string> &state, const Sums &s) {
+        const char *situation = s.debit > s.credit ? "a recolher" : s.debit < s.credit ? "saldo credor" : "sem saldo";
         rows.push_back({text(code), Cell::Of(state), money(s.valueIn), money(s.baseIn), money(s.credit),
                         money(s.valueOut), money(s.baseOut), money(s.debit), money(s.debit - s.credit),
-                        text(s.debit > s.credit ? "a recolher" : "saldo credor")});
-    }
+                        text(situation)});
+    };
+    for (const auto &[code, state] : registrations)
+        line(code, state, perRegistration.count(code) ? perRegistration.at(code) : Sums{});
+    if (unregistered)
+        line("Sem inscrição estadual", std::nullopt, *unregistered);
     return rows;
 }
 
@@ -390,11 +467,81 @@ FiscalModel::Totals FiscalModel::CountedItems(const ReportInputs &in, char side,
             continue;
         if ((withProductRange && !productInRange(i, in)) || (withCfop && !in.cfop.empty() && i.cfop != in.cfop))
             continue;
-        t.value += i.value;
-        if (const Tax *x = taxOf(i, in.tax)) {
-            t.base += x->base;
-            t.tax += x->tax;
-        }
+        const ItemSplit x = splitOf(i, in.tax);
+        t.value += x.value;
+        t.base += x.base;
+        t.tax += x.tax;
     }
     return t;
+}
+
+std::vector<ModelRow> FiscalModel::Contradictions(const ReportInputs &in) const
+{
+    struct Line {
+        const Doc *doc;
+        std::optional<std::string> cfop;
+        std::string reason;
+    };
+    std::vector<Line> lines;
+    std::set<long> withItems;
+    auto stateOf = [&](const Doc &d) -> std::optional<std::string> {
+        if (auto b = branchStates_.find(d.branch); b != branchStates_.end())
+            return b->second;
+        for (const auto &r : registrations_)
+            if (r[0] == d.company && d.registration && r[1] == d.registration)
+                return r[2];
+        return std::nullopt;
+    };
+    for (const Item &i : items_) {
+        const Doc &d = docs_.at(i.doc);
+        withItems.insert(d.key);
+        if (!counted(d, in))
+            continue;
+        const char first = i.cfop.empty() ? ' ' : i.cfop[0];
+        const bool exitCfop = first == '5' || first == '6' || first == '7';
+        if (d.side == "E" && exitCfop)
+            lines.push_back({&d, i.cfop, "CFOP de saída em documento de entrada"});
+        if (d.side == "S" && (first == '1' || first == '2' || first == '3'))
+            lines.push_back({&d, i.cfop, "CFOP de entrada em documento de saída"});
+        const std::optional<std::string> own = stateOf(d);
+        const char o = first == '1' || first == '5' ? '1' : first == '2' || first == '6' ? '2'
+                     : first == '3' || first == '7' ? '3' : ' ';
+        if (d.uf) {
+            if (o == '1' && own && *d.uf != *own)
+                lines.push_back({&d, i.cfop, "CFOP de operação interna com participante de outra UF"});
+            else if (o == '2' && *d.uf == "EX")
+                lines.push_back({&d, i.cfop, "CFOP interestadual com participante do exterior"});
+            else if (o == '2' && own && *d.uf == *own)
+                lines.push_back({&d, i.cfop, "CFOP interestadual com participante da mesma UF"});
+            else if (o == '3' && *d.uf != "EX")
+                lines.push_back({&d, i.cfop, "CFOP de operação com o exterior com participante no país"});
+        }
+        if (!cfops_.count(i.cfop))
+            lines.push_back({&d, i.cfop, "CFOP não cadastrado na tabela de CFOP"});
+        if (splitOf(i, in.tax).rest < 0)
+            lines.push_back({&d, i.cfop, "Base, isentas, outras, IPI e ST somam mais que o Valor Contábil"});
+    }
+    for (const auto &[key, d] : docs_) {
+        if (!counted(d, in))
+            continue;
+        if (!withItems.count(key))
+            lines.push_back({&d, std::nullopt, "Documento sem itens"});
+        auto branch = branchStates_.find(d.branch);
+        if (branch == branchStates_.end() || !d.registration)
+            continue;
+        for (const auto &r : registrations_)
+            if (r[0] == d.company && r[1] == d.registration && r[2] && *r[2] != branch->second)
+                lines.push_back({&d, std::nullopt, "Inscrição estadual de outra UF que a da filial"});
+    }
+    auto order = [](const Line &l) {
+        return std::make_tuple(l.doc->booked, l.doc->number, l.doc->key, l.reason, l.cfop.value_or(""));
+    };
+    std::sort(lines.begin(), lines.end(), [&](const Line &a, const Line &b) { return order(a) < order(b); });
+    lines.erase(std::unique(lines.begin(), lines.end(), [&](const Line &a, const Line &b) { return order(a) == order(b); }),
+                lines.end());
+    std::vector<ModelRow> rows;
+    for (const Line &l : lines)
+        rows.push_back({text(l.doc->booked), Cell::Amount(l.doc->number, 0), text(l.doc->series), text(l.doc->side),
+                        Cell::Of(l.cfop), text(l.reason), Cell::Amount(l.doc->key, 0)});
+    return rows;
 }

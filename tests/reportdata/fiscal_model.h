@@ -41,6 +41,20 @@ struct Cell {
 };
 using ModelRow = std::vector<Cell>;
 
+// How an item's Valor Contábil splits for a tax, in cents: the tax's base,
+// tax, exempt and other amounts, the consigned IPI, the retained ST, and
+// `rest`, what none of them accounts for (added to Outras when positive).
+struct ItemSplit {
+    long long value = 0, base = 0, tax = 0, exempt = 0, other = 0, ipi = 0, baseSt = 0, st = 0, rest = 0;
+    // A line's sums (its rest is not kept: Outras has it already).
+    ItemSplit &operator+=(const ItemSplit &x)
+    {
+        value += x.value, base += x.base, tax += x.tax, exempt += x.exempt, other += x.other;
+        ipi += x.ipi, baseSt += x.baseSt, st += x.st;
+        return *this;
+    }
+};
+
 class FiscalModel {
 public:
     // Reads every row of the fiscal tables and the reference rows they use.
@@ -52,6 +66,9 @@ public:
     std::vector<ModelRow> StByProduct(const ReportInputs &in) const;
     std::vector<ModelRow> StRefund(const ReportInputs &in) const;
     std::vector<ModelRow> StateRegistrationMap(const ReportInputs &in) const;
+    // The CFOP summary's check: each counted document of the company and
+    // period that contradicts itself, once per CFOP and reason.
+    std::vector<ModelRow> Contradictions(const ReportInputs &in) const;
 
     // Valor Contábil, base and tax of the items a report counts, summed
     // straight over the items (no grouping): what the report's totals must give.
@@ -92,6 +109,7 @@ private:
     bool registrationsMatch(const Doc &d, const ReportInputs &in) const;
     bool productInRange(const Item &i, const ReportInputs &in) const;
     const Tax *taxOf(const Item &i, const std::string &tax) const;
+    ItemSplit splitOf(const Item &i, const std::string &tax) const;
     const Product *productOf(const Item &i) const;
 
     std::map<long, Doc> docs_;
@@ -101,4 +119,6 @@ private:
     std::map<std::string, std::string> cfops_;
     std::vector<std::vector<std::optional<std::string>>> registrations_;  // CDEMPRESA, CDINSCESTA, SGESTADO
     std::map<std::pair<std::string, std::string>, std::string> substitutes_;  // (company, ST code) -> state code
+    std::map<std::string, std::string> branchStates_;
 };
+

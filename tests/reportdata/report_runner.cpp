@@ -85,6 +85,12 @@ ResultSet RunReport(DatabaseSession &db, const DbSetup &setup, const ReportDefin
     return db.Query(sql, ScreenParameters(sql, in));
 }
 
+ResultSet RunSection(DatabaseSession &db, const DbSetup &setup, const ReportSection &section, const ReportInputs &in)
+{
+    const std::string &sql = section.StatementFor(setup.dialect);
+    return db.Query(sql, ScreenParameters(sql, in));
+}
+
 std::string CompareRows(const ResultSet &got, const std::vector<std::string> &columns,
                         const std::vector<ModelRow> &want)
 {

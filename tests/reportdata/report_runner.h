@@ -36,6 +36,8 @@ NamedValues ScreenParameters(const std::string &sql, const ReportInputs &in);
 
 ResultSet RunReport(DatabaseSession &db, const DbSetup &setup, const ReportDefinition &report,
                     const ReportInputs &in);
+// The statement of one of the report's sections, with the values it declares.
+ResultSet RunSection(DatabaseSession &db, const DbSetup &setup, const ReportSection &section, const ReportInputs &in);
 
 // Column names, then every row cell by cell; amounts to the cent (or to their
 // own decimals) and rounded by the statement. Returns the first difference,

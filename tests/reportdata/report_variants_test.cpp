@@ -34,27 +34,29 @@ const Declared kReports[] = {
      with({"P_IDENTRSAIDOP", "P_TIDENTRSAIDOP", "P_CDCFOP", "P_TCDCFOP", "P_CDINSCESTA", "P_TCDINSCESTA",
            "P_CDINSCMUNI", "P_TCDINSCMUNI"}),
      {"IDENTRSAIDA", "DSENTRSAIDA", "IDORIGEM", "DSORIGEM", "CDCFOP", "DSCFOP", "VLCONTABIL", "VLBASECALC",
-      "VLIMPOSTO", "VLISENTO", "VLOUTROS", "VLBASEST", "VLIMPOSTOST"}},
+      "VLIMPOSTO", "VLISENTO", "VLOUTROS", "VLIPI", "VLBASEST", "VLIMPOSTOST"}},
     {kCfopProducts,
      with({"P_IDENTRSAIDOP", "P_TIDENTRSAIDOP", "P_CDCFOP", "P_TCDCFOP", "P_CDINSCESTA", "P_TCDINSCESTA",
            "P_CDINSCMUNI", "P_TCDINSCMUNI", "P_NRNOTAFISC", "P_PRODUTOINI", "P_PRODUTOFIN", "P_CDSERIE"}),
      {"IDENTRSAIDA", "DSENTRSAIDA", "IDORIGEM", "DSORIGEM", "CDCFOP", "DSCFOP", "CDARVPROD", "NMPRODUTO", "QTITEM",
-      "VLCONTABIL", "VLBASECALC", "VLIMPOSTO"}},
+      "VLCONTABIL", "VLBASECALC", "VLIMPOSTO", "VLISENTO", "VLOUTROS", "VLIPI", "VLIMPOSTOST"}},
     {kInvoiceList,
      with({"P_IDENTRSAIDOP", "P_TIDENTRSAIDOP", "P_CDINSCESTA", "P_TCDINSCESTA", "P_CDINSCMUNI", "P_TCDINSCMUNI",
            "P_PRODUTOINI", "P_PRODUTOFIN", "P_CDFILIAL", "P_CDTIPOOPER", "P_TCDTIPOOPER", "P_CDMODDOCFISC",
            "P_TCDMODDOCFISC"}),
-     {"DTENTRSAIDA", "NRNOTAFISC", "CDSERIE", "CDMODDOCFISC", "IDENTRSAIDA", "CDTIPOOPER", "CDFILIAL",
-      "NMPARTICIPANTE", "SGUF", "VLCONTABIL", "VLBASECALC", "VLIMPOSTO"}},
+     {"IDENTRSAIDA", "DSENTRSAIDA", "DTENTRSAIDA", "NRNOTAFISC", "CDSERIE", "CDMODDOCFISC", "CDTIPOOPER", "CDFILIAL",
+      "NMPARTICIPANTE", "SGUF", "DSSITUACAO", "VLCONTABIL", "VLBASECALC", "VLIMPOSTO", "VLISENTO", "VLOUTROS", "VLIPI",
+      "VLIMPOSTOST"}},
     {kStByProduct,
      with({"P_IDENTRSAIDOP", "P_TIDENTRSAIDOP", "P_CDCFOP", "P_TCDCFOP", "P_CDINSCESTA", "P_TCDINSCESTA",
            "P_PRODUTOINI", "P_PRODUTOFIN", "P_CDTIPOOPER", "P_TCDTIPOOPER"}),
-     {"CDARVPROD", "NMPRODUTO", "DTENTRSAIDA", "NRNOTAFISC", "CDSERIE", "NMPARTICIPANTE", "SGUF", "CDCFOP", "QTITEM",
-      "VLBASEST", "VLIMPOSTOST"}},
+     {"IDENTRSAIDA", "DSENTRSAIDA", "CDARVPROD", "NMPRODUTO", "DTENTRSAIDA", "NRNOTAFISC", "CDSERIE",
+      "NMPARTICIPANTE", "SGUF", "CDCFOP", "QTITEM", "VLBASEST", "VLIMPOSTOST"}},
     {kStRefund,
      with({"P_IDENTRSAIDOP", "P_TIDENTRSAIDOP", "P_CDINSCESTA", "P_TCDINSCESTA", "P_PRODUTOINI", "P_PRODUTOFIN",
            "P_CDTIPOOPER", "P_TCDTIPOOPER"}),
-     {"CDARVPROD", "NMPRODUTO", "QTENTRADA", "VLSTENTRADA", "VLSTMEDIO", "QTSAIDAINTER", "VLRESSARC"}},
+     {"CDARVPROD", "NMPRODUTO", "QTENTRADA", "VLSTENTRADA", "VLSTMEDIO", "DTMEDIA", "QTSAIDAINTER", "VLRESSARC",
+      "DSOBSERVACAO"}},
     {kStateMap, with({"P_CDINSCESTA", "P_TCDINSCESTA"}),
      {"CDINSCESTA", "SGESTADO", "VLCONTABILENT", "VLBASEENT", "VLCREDITO", "VLCONTABILSAI", "VLBASESAI", "VLDEBITO",
       "VLSALDO", "DSSITUACAO"}},
@@ -170,6 +172,29 @@ TEST_P(ReportVariantTest, EveryVariantSelectsTheColumnsItsLayoutShows)
     const std::set<std::string> selected(GetParam().columns.begin(), GetParam().columns.end());
     for (const std::string &field : LayoutFieldNames(ParseLayout(def.layoutJson)))
         EXPECT_TRUE(selected.count(field)) << field;
+}
+
+// A section's statement takes only parameters its report declares, and gives
+// the fields its layout names, in every dialect.
+TEST_P(ReportVariantTest, SectionsTakeTheReportsParameters)
+{
+    const ReportDefinition def = LoadReport(GetParam().file);
+    const std::set<std::string> report(GetParam().params.begin(), GetParam().params.end());
+    for (const ReportSection &section : def.sections) {
+        for (const char *dialect : {"oracle", "interbase", "mssql"}) {
+            for (const std::string &name : ParamNames(section.StatementFor(dialect)))
+                EXPECT_TRUE(report.count(name)) << section.title << " " << dialect << " " << name;
+            const std::vector<std::string> columns = outerColumns(section.StatementFor(dialect));
+            const std::set<std::string> selected(columns.begin(), columns.end());
+            for (const std::string &field : LayoutFieldNames(ParseLayout(section.layoutJson)))
+                EXPECT_TRUE(selected.count(field)) << section.title << " " << dialect << " " << field;
+        }
+        for (const Foreign &f : kForeign) {
+            const std::string statement = upper(section.StatementFor(f.dialect));
+            for (const char *token : f.tokens)
+                EXPECT_EQ(statement.find(token), std::string::npos) << f.dialect << " holds " << token;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Reports, ReportVariantTest, testing::ValuesIn(kReports),

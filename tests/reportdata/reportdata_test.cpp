@@ -13,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -57,18 +59,22 @@ ReportInputs inputs(const Case &c)
 
 const std::vector<std::string> kCfopSummaryColumns{
     "IDENTRSAIDA", "DSENTRSAIDA", "IDORIGEM", "DSORIGEM", "CDCFOP",   "DSCFOP",     "VLCONTABIL",
-    "VLBASECALC",  "VLIMPOSTO",   "VLISENTO", "VLOUTROS", "VLBASEST", "VLIMPOSTOST"};
+    "VLBASECALC",  "VLIMPOSTO",   "VLISENTO", "VLOUTROS", "VLIPI",    "VLBASEST", "VLIMPOSTOST"};
+const std::vector<std::string> kCheckColumns{"DTENTRSAIDA", "NRNOTAFISC", "CDSERIE",   "IDENTRSAIDA",
+                                             "CDCFOP",      "DSMOTIVO",   "CDNOTAFISC"};
 const std::vector<std::string> kCfopProductColumns{
     "IDENTRSAIDA", "DSENTRSAIDA", "IDORIGEM", "DSORIGEM",   "CDCFOP",     "DSCFOP",
-    "CDARVPROD",   "NMPRODUTO",   "QTITEM",   "VLCONTABIL", "VLBASECALC", "VLIMPOSTO"};
-const std::vector<std::string> kInvoiceColumns{"DTENTRSAIDA", "NRNOTAFISC",     "CDSERIE", "CDMODDOCFISC",
-                                               "IDENTRSAIDA", "CDTIPOOPER",     "CDFILIAL", "NMPARTICIPANTE",
-                                               "SGUF",        "VLCONTABIL",     "VLBASECALC", "VLIMPOSTO"};
-const std::vector<std::string> kStColumns{"CDARVPROD", "NMPRODUTO", "DTENTRSAIDA", "NRNOTAFISC",
+    "CDARVPROD",   "NMPRODUTO",   "QTITEM",   "VLCONTABIL", "VLBASECALC", "VLIMPOSTO",
+    "VLISENTO",    "VLOUTROS",    "VLIPI",    "VLIMPOSTOST"};
+const std::vector<std::string> kInvoiceColumns{
+    "IDENTRSAIDA", "DSENTRSAIDA", "DTENTRSAIDA", "NRNOTAFISC", "CDSERIE",    "CDMODDOCFISC",
+    "CDTIPOOPER",  "CDFILIAL",    "NMPARTICIPANTE", "SGUF",   "DSSITUACAO", "VLCONTABIL",
+    "VLBASECALC",  "VLIMPOSTO",   "VLISENTO",   "VLOUTROS",   "VLIPI",      "VLIMPOSTOST"};
+const std::vector<std::string> kStColumns{"IDENTRSAIDA", "DSENTRSAIDA", "CDARVPROD", "NMPRODUTO", "DTENTRSAIDA", "NRNOTAFISC",
                                           "CDSERIE",   "NMPARTICIPANTE", "SGUF", "CDCFOP",
                                           "QTITEM",    "VLBASEST",  "VLIMPOSTOST"};
-const std::vector<std::string> kRefundColumns{"CDARVPROD",    "NMPRODUTO", "QTENTRADA", "VLSTENTRADA",
-                                              "VLSTMEDIO",    "QTSAIDAINTER", "VLRESSARC"};
+const std::vector<std::string> kRefundColumns{"CDARVPROD", "NMPRODUTO",    "QTENTRADA", "VLSTENTRADA", "VLSTMEDIO",
+                                              "DTMEDIA",   "QTSAIDAINTER", "VLRESSARC", "DSOBSERVACAO"};
 const std::vector<std::string> kMapColumns{"CDINSCESTA", "SGESTADO",  "VLCONTABILENT", "VLBASEENT", "VLCREDITO",
                                            "VLCONTABILSAI", "VLBASESAI", "VLDEBITO",   "VLSALDO",   "DSSITUACAO"};
 
@@ -125,6 +131,12 @@ const Case kTaxCases[] = {
     {"taxWithoutRows", [](ReportInputs &in) {
          in.side = 'A';
          in.tax = "07";
+     }},
+    // ICMS-ST: the ST base and tax of the ICMS rows.
+    {"stTax", [](ReportInputs &in) {
+         in.side = 'A';
+         in.tax = "06";
+         in.to = "2026-03-31";
      }},
 };
 
@@ -396,24 +408,167 @@ TEST_P(ReportDataTest, CfopSummaryTotalsEachSideAsItsItemsSum)
     }
 }
 
+// Valor Contábil = Base + Isentas + Outras + IPI + ST on every line (for
+// ICMS-ST, whose base is no part of the value, without the base); a line
+// where it fails must be one the check lists with its parts exceeding.
+TEST_P(ReportDataTest, CfopSummaryLinesAccountForTheirValue)
+{
+    const ReportDefinition summary = LoadReport(kCfopSummary);
+    ASSERT_EQ(summary.sections.size(), 1u);
+    int checked = 0, exceeding = 0;
+    for (const Case &c : join({all(kCommonCases), all(kTaxCases), all(kRegistrationCases), all(kCfopCases)})) {
+        SCOPED_TRACE(c.label);
+        const ReportInputs in = inputs(c);
+        const ResultSet got = Run(kCfopSummary, in);
+        std::set<std::string> listed;
+        for (const auto &row : RunSection(data_->Session(), GetParam(), summary.sections[0], in).rows)
+            if (row[5] && row[5]->find("somam mais") != std::string::npos)
+                listed.insert(row[4].value_or(""));
+        for (std::size_t r = 0; r < got.rows.size(); ++r) {
+            ResultSet line{got.columns, {got.rows[r]}};
+            auto cents = [&](const char *column) { return SumColumn(line, column, 2); };
+            const long long parts = (in.tax == "06" ? 0 : cents("VLBASECALC")) + cents("VLISENTO") +
+                                    cents("VLOUTROS") + cents("VLIPI") + cents("VLIMPOSTOST");
+            const std::string cfop = got.rows[r][4].value_or("");
+            if (parts != cents("VLCONTABIL")) {
+                EXPECT_GT(parts, cents("VLCONTABIL")) << cfop;
+                EXPECT_TRUE(listed.count(cfop)) << cfop;
+                ++exceeding;
+            }
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 100);
+    EXPECT_GT(exceeding, 0);  // the demo's deliberate line
+}
+
+// The check's lines, each document and reason once, against the raw rows.
+TEST_P(ReportDataTest, CfopSummaryCheckListsEachContradiction)
+{
+    const ReportDefinition summary = LoadReport(kCfopSummary);
+    for (const Case &c : join({all(kCommonCases), all(kTaxCases)})) {
+        SCOPED_TRACE(c.label);
+        const ReportInputs in = inputs(c);
+        const ResultSet got = RunSection(data_->Session(), GetParam(), summary.sections[0], in);
+        EXPECT_EQ(CompareRows(got, kCheckColumns, data_->Model().Contradictions(in)), "");
+    }
+    // The first quarter has one contradiction of each kind.
+    ReportInputs quarter;
+    quarter.to = "2026-03-31";
+    std::set<std::string> reasons;
+    for (const auto &row : RunSection(data_->Session(), GetParam(), summary.sections[0], quarter).rows)
+        reasons.insert(row[1].value_or("") + " " + row[5].value_or(""));
+    EXPECT_EQ(reasons, (std::set<std::string>{
+                           "801 Inscrição estadual de outra UF que a da filial",
+                           "1602 CFOP de saída em documento de entrada",
+                           "3020 CFOP interestadual com participante da mesma UF",
+                           "8211 CFOP não cadastrado na tabela de CFOP",
+                           "3021 Documento sem itens",
+                           "3022 Base, isentas, outras, IPI e ST somam mais que o Valor Contábil",
+                       }));
+    // February has none.
+    ReportInputs february;
+    february.from = "2026-02-01";
+    february.to = "2026-02-28";
+    EXPECT_TRUE(RunSection(data_->Session(), GetParam(), summary.sections[0], february).rows.empty());
+}
+
+// A product whose average is the same in each month and in the quarter is
+// refunded as much over the quarter as over its three months.
+TEST_P(ReportDataTest, RefundOfAQuarterIsTheSumOfItsMonths)
+{
+    auto run = [&](const char *from, const char *to) {
+        ReportInputs in;
+        in.from = from;
+        in.to = to;
+        std::map<std::string, std::pair<std::optional<std::string>, long long>> out;  // average, refund
+        const ResultSet rows = Run(kStRefund, in);
+        for (const auto &row : rows.rows) {
+            ResultSet one{rows.columns, {row}};
+            out[row[0].value_or("")] = {row[4], SumColumn(one, "VLRESSARC", 2)};
+        }
+        return out;
+    };
+    const auto quarter = run("2026-01-01", "2026-03-31");
+    const std::vector months = {run("2026-01-01", "2026-01-31"), run("2026-02-01", "2026-02-28"),
+                                run("2026-03-01", "2026-03-31")};
+    int compared = 0;
+    for (const auto &[product, q] : quarter) {
+        long long sum = 0;
+        bool same = q.first.has_value();
+        for (const auto &m : months) {
+            auto it = m.find(product);
+            if (it == m.end())
+                continue;
+            same = same && it->second.first == q.first;
+            sum += it->second.second;
+        }
+        if (!same)
+            continue;
+        EXPECT_EQ(sum, q.second) << product;
+        ++compared;
+    }
+    EXPECT_GE(compared, 1);
+    // The water: 300 units with 18.36 of ST in January, 0.0612 a unit; sent
+    // out 100 units in February and 150 in March, priced by January's entries.
+    EXPECT_EQ(quarter.at("01.02.0001").second, 1530);
+    EXPECT_EQ(months[1].at("01.02.0001").second, 612);
+    // The soap never had an ST entry: listed, with a note and no amount.
+    ReportInputs january;
+    const ResultSet soap = Run(kStRefund, january);
+    bool noted = false;
+    for (const auto &row : soap.rows)
+        if (row[0] == "02.01.0001") {
+            EXPECT_FALSE(row[7].has_value());
+            EXPECT_EQ(row[8], "Sem entrada com ST: valor não calculado");
+            noted = true;
+        }
+    EXPECT_TRUE(noted);
+}
+
 // Figures read off fixtures/fiscal.sql by hand, for the rows at the edges.
 TEST_P(ReportDataTest, EdgeRowsOfTheDemoData)
 {
     ReportInputs january;
     january.side = 'A';
 
-    // The invoice list of January: from the 1st to the 31st, without the
-    // cancelled 3008; the number tie on the 9th in key order.
+    // The invoice list of January: entries, then exits, each from the 1st to
+    // the 31st; the cancelled 3008 in its place with zero values; the number
+    // tie on the 9th in key order.
     const ResultSet invoices = Run(kInvoiceList, january);
-    ASSERT_EQ(invoices.rows.size(), 22u);
-    EXPECT_EQ(invoices.rows.front()[0], "2026-01-01");
-    EXPECT_EQ(invoices.rows.front()[1], "1501");
-    EXPECT_EQ(invoices.rows.back()[0], "2026-01-31");
-    EXPECT_EQ(invoices.rows.back()[1], "7002");
-    EXPECT_EQ(invoices.rows[4][2], "1");  // 3003 of series 1, then of series 2
-    EXPECT_EQ(invoices.rows[5][2], "2");
+    ASSERT_EQ(invoices.rows.size(), 23u);
+    EXPECT_EQ(invoices.rows.front()[2], "2026-01-01");
+    EXPECT_EQ(invoices.rows.front()[3], "1501");
+    EXPECT_EQ(invoices.rows.back()[2], "2026-01-31");
+    EXPECT_EQ(invoices.rows.back()[3], "7002");
+    std::vector<std::string> sides, exitNumbers;
+    for (const auto &row : invoices.rows) {
+        sides.push_back(row[0].value_or(""));
+        if (row[0] == "S")
+            exitNumbers.push_back(row[3].value_or("") + "/" + row[4].value_or(""));
+    }
+    EXPECT_TRUE(std::is_sorted(sides.begin(), sides.end()));
+    EXPECT_EQ(std::count(sides.begin(), sides.end(), "E"), 9);
+    // 3003 of series 1, then of series 2; 3008 right after 3007.
+    EXPECT_EQ(std::vector<std::string>(exitNumbers.begin() + 2, exitNumbers.begin() + 4),
+              (std::vector<std::string>{"3003/1", "3003/2"}));
+    const auto cancelled = std::find(exitNumbers.begin(), exitNumbers.end(), "3008/1");
+    ASSERT_NE(cancelled, exitNumbers.end());
+    EXPECT_EQ(*(cancelled - 1), "3007/1");
+    EXPECT_LT(cancelled, std::find(exitNumbers.begin(), exitNumbers.end(), "3009/1"));
     for (const auto &row : invoices.rows)
-        EXPECT_NE(row[1], "3008");
+        if (row[3] == "3008") {
+            EXPECT_EQ(row[10], "CANCELADA");
+            EXPECT_EQ(row[11], "0");
+        }
+    // The document without items of March has its line, with zero values.
+    ReportInputs march = january;
+    march.from = "2026-03-13";
+    march.to = "2026-03-13";
+    const ResultSet noItems = Run(kInvoiceList, march);
+    ASSERT_EQ(noItems.rows.size(), 1u);
+    EXPECT_EQ(noItems.rows[0][3], "3021");
+    EXPECT_EQ(SumColumn(noItems, "VLCONTABIL", 2), 0);
     // An item without ICMS row adds its value, not its tax.
     const ResultSet itemWithoutIcms = Run(kInvoiceList, [] {
         ReportInputs in;
@@ -425,6 +580,22 @@ TEST_P(ReportDataTest, EdgeRowsOfTheDemoData)
     EXPECT_EQ(SumColumn(itemWithoutIcms, "VLCONTABIL", 2), 114450);
     EXPECT_EQ(SumColumn(itemWithoutIcms, "VLBASECALC", 2), 54000);
     EXPECT_EQ(SumColumn(itemWithoutIcms, "VLIMPOSTO", 2), 9720);
+    // ... and it is Outras less its IPI, which has a column of its own.
+    EXPECT_EQ(SumColumn(itemWithoutIcms, "VLOUTROS", 2), 55000);
+    EXPECT_EQ(SumColumn(itemWithoutIcms, "VLIPI", 2), 5450);
+
+    // Purchases under tax substitution credit nothing: their ICMS is Outras.
+    ReportInputs substituted = january;
+    substituted.cfop = "1403";
+    const ResultSet noCredit = Run(kCfopSummary, substituted);
+    EXPECT_EQ(SumColumn(noCredit, "VLIMPOSTO", 2), 0);
+    EXPECT_EQ(SumColumn(noCredit, "VLOUTROS", 2), 64800 + 61200 + 127200 + 25500);
+    EXPECT_EQ(SumColumn(noCredit, "VLIMPOSTOST", 2), 4666 + 4406 + 9158 + 1836);
+    // Tax 06 shows the ST base and ST of the same rows as its base and tax.
+    substituted.tax = "06";
+    const ResultSet st06 = Run(kCfopSummary, substituted);
+    EXPECT_EQ(SumColumn(st06, "VLBASECALC", 2), 90720 + 85680 + 178080 + 35700);
+    EXPECT_EQ(SumColumn(st06, "VLIMPOSTO", 2), 4666 + 4406 + 9158 + 1836);
 
     // CFOP 5405 of January: 1173.40, not the cancelled document's 4000.00 more.
     ReportInputs stSales = january;
@@ -445,14 +616,23 @@ TEST_P(ReportDataTest, EdgeRowsOfTheDemoData)
     EXPECT_EQ(SumColumn(iss, "VLBASECALC", 2), 150000);
     EXPECT_EQ(SumColumn(iss, "VLIMPOSTO", 2), 7500);
 
-    // The fiscal map of January: the SP registration owes, the others carry credit.
+    // The fiscal map of January: the MG registration bought under ST and
+    // sold substituted goods, so it has no balance; the energy bill, under
+    // no registration, has its line after the registrations.
     const ResultSet map = Run(kStateMap, january);
-    ASSERT_EQ(map.rows.size(), 3u);
+    ASSERT_EQ(map.rows.size(), 4u);
     EXPECT_EQ(map.rows[1][0], "110042490114");
-    EXPECT_EQ(SumColumn(map, "VLSALDO", 2, "CDINSCESTA", "110042490114"), 8687);
     EXPECT_EQ(map.rows[1][9], "a recolher");
-    EXPECT_EQ(SumColumn(map, "VLSALDO", 2, "CDINSCESTA", "0623079040081"), -27486);
-    EXPECT_EQ(map.rows[0][9], "saldo credor");
+    EXPECT_EQ(SumColumn(map, "VLSALDO", 2, "CDINSCESTA", "0623079040081"), 0);
+    EXPECT_EQ(map.rows[0][9], "sem saldo");
+    EXPECT_EQ(map.rows[3][0], "Sem inscrição estadual");
+    EXPECT_EQ(SumColumn(map, "VLCONTABILENT", 2, "CDINSCESTA", "Sem inscrição estadual"), 234055);
+    EXPECT_EQ(SumColumn(map, "VLSALDO", 2, "CDINSCESTA", "Sem inscrição estadual"), -42130);
+    EXPECT_EQ(map.rows[3][9], "saldo credor");
+    // Its entries are the CFOP summary's.
+    ReportInputs entries = january;
+    entries.side = 'E';
+    EXPECT_EQ(SumColumn(map, "VLCONTABILENT", 2), SumColumn(Run(kCfopSummary, entries), "VLCONTABIL", 2));
 
     // The refund of January: cola entered 360 units with 138.24 of ST, 0.3840
     // a unit, and left to other states 156 units: 59.90.
@@ -470,7 +650,7 @@ TEST_P(ReportDataTest, EdgeRowsOfTheDemoData)
     const ResultSet st = Run(kStByProduct, substitute);
     ASSERT_EQ(st.rows.size(), 3u);
     for (const auto &row : st.rows)
-        EXPECT_NE(row[3], "88390");
+        EXPECT_NE(row[5], "88390");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ReportDataTest,

@@ -377,7 +377,11 @@ void addDocuments(DemoSink &sink, const DemoSize &size, std::vector<CompanyData>
                     const long own = percentOf(base, rate);
                     const long baseSt = percentOf(goods + ipi, 140);
                     st = std::max(0L, percentOf(baseSt, 18) - own);
-                    tax("01", base, rate, own, 0, 0, baseSt, st);
+                    // The substituted buyer gets no credit: its goods are Outras.
+                    if (op.side == 'E')
+                        tax("01", 0, 0, 0, 0, goods, baseSt, st);
+                    else
+                        tax("01", base, rate, own, 0, 0, baseSt, st);
                     break;
                 }
                 case Icms::Other: tax("01", 0, 0, 0, 0, goods, 0, 0); break;
