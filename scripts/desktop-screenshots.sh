@@ -2,7 +2,7 @@
 # Pictures of the desktop host at 1366x768, one per view, into a folder
 # (default docs/screenshots): the screen, each list, the ticked lists, the
 # report list with an edited layout, the calendar, a message, the save-as
-# prompt, the preview at its default zoom and the layout editor.
+# prompt, the preview at its default zoom, the layout editor and the import.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs/screenshots}
@@ -14,7 +14,7 @@ saved=$(mktemp -d)
 trap 'rm -rf "$saved"' EXIT
 mkdir -p "$saved/FIS028"
 cp reports/FIS028/030-relacao-notas.json "$saved/FIS028/"
-for view in screen pick taxes tree types models ticked reports calendar message prompt preview editor; do
+for view in screen pick taxes tree types models ticked reports calendar message prompt preview editor import; do
     extra=()
     [ "$view" = reports ] && extra=("FISHOST_SAVED_REPORTS_DIR=$saved")
     env "${extra[@]}" FISHOST_SHOT_REPORT="${FISHOST_SHOT_REPORT:-Relação de Notas Fiscais}" \

@@ -169,8 +169,7 @@ class BareFirebird {
 public:
     explicit BareFirebird(const FirebirdConnection &c)
     {
-        sql_.open(soci::firebird, "service=" + c.host + "/" + std::to_string(c.port) + ":" + c.database +
-                                      " user=" + c.user + " password=" + c.password + " charset=UTF8");
+        sql_.open(soci::firebird, FirebirdConnectString(c));
         doc_ = prepare("INSERT INTO NOTAFISCAL (CDNOTAFISC, CDEMPRESA, CDFILIAL, IDENTRSAIDA, CDSERIE, NRNOTAFISC, "
                        "CDMODDOCFISC, CDTIPOOPER, DTEMISSAO, DTENTRSAIDA, CDINSCESTA, CDINSCMUNI, NMPARTICIPANTE, SGUF, "
                        "IDSITUACAO) VALUES (:p1, 'BB', NULL, :p2, :p3, :p4, :p5, '01', :p6, :p7, '110042490114', NULL, "

@@ -273,8 +273,7 @@ class FirebirdPlanner {
 public:
     explicit FirebirdPlanner(const FirebirdConnection &c)
     {
-        sql_.open(soci::firebird, "service=" + c.host + "/" + std::to_string(c.port) + ":" + c.database +
-                                      " user=" + c.user + " password=" + c.password + " charset=UTF8");
+        sql_.open(soci::firebird, FirebirdConnectString(c));
     }
     __attribute__((no_sanitize("vptr"))) std::string Plan(const std::string &sql)
     {

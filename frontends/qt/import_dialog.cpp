@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -201,5 +202,12 @@ void AddImportAction(QMainWindow &window, const HostConfig &config, bool demoCop
         ImportDialog dialog(config, demoCopy, &window);
         dialog.exec();
     });
-    window.menuBar()->addMenu(QStringLiteral("&Dados"))->addAction(action);
+    // Before the window list, which desktops keep last.
+    auto *menu = new QMenu(QStringLiteral("&Dados"), &window);
+    menu->addAction(action);
+    QAction *before = nullptr;
+    for (QAction *entry : window.menuBar()->actions())
+        if (entry->text() == QStringLiteral("&Janelas"))
+            before = entry;
+    window.menuBar()->insertMenu(before, menu);
 }

@@ -6,6 +6,7 @@
 #include "vcl/forms.h"
 #include "vcl/stdctrls.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QComboBox>
@@ -79,7 +80,7 @@ void FinishScreenshot(const QPixmap &shot, const QString &file, int *rc)
 bool IsScreenshotView(const QString &view)
 {
     static const QStringList views = {"screen", "pick", "taxes",    "tree",    "types",  "models",
-                                      "ticked", "reports", "calendar", "message"};
+                                      "ticked", "reports", "calendar", "message", "import"};
     return views.contains(view) || IsReportScreenshotView(view);
 }
 
@@ -89,7 +90,7 @@ void ScheduleScreenshot(QMainWindow &window, const QString &view, const QString 
         return ScheduleReportScreenshot(window, view, file, rc);
     auto *ws = dynamic_cast<QtWidgetSet *>(&WidgetSet());
     // Let the windows lay out and paint once before acting and taking the picture.
-    QTimer::singleShot(300, &window, [ws, view, file, rc] {
+    QTimer::singleShot(300, &window, [&window, ws, view, file, rc] {
         // A dialog runs its own loop: the picture is taken from inside it.
         QTimer::singleShot(view == "tree" ? 900 : 400, qApp, [view, file, rc] {
             if (view == "tree")
@@ -164,6 +165,11 @@ void ScheduleScreenshot(QMainWindow &window, const QString &view, const QString 
                     date->Paste("15/01/2026");
                 });
             Press(ScreenControl("depDtInicial"), Qt::Key_F4);
+        } else if (view == "import") {
+            // The import's own window, from its menu entry, as a person opens it.
+            for (QAction *action : window.findChildren<QAction *>())
+                if (action->text().startsWith(QStringLiteral("Importar notas fiscais")))
+                    action->trigger();
         } else if (view == "message") {
             if (auto *tax = dynamic_cast<TCustomEdit *>(ScreenControl("medCdImposto")))
                 ws->Run([tax] {

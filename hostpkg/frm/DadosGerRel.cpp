@@ -73,6 +73,17 @@ std::string savedReportsDir()
     return configured.empty() ? DefaultSavedReportsDir() : configured;
 }
 
+// One message for every saved file left out of the list.
+std::string SkippedReportsText(const std::vector<SkippedReport> &skipped)
+{
+    if (skipped.size() == 1)
+        return "O relatório salvo " + skipped[0].file + " não pôde ser lido e foi ignorado: " + skipped[0].reason + ".";
+    std::string text = "Os relatórios salvos abaixo não puderam ser lidos e foram ignorados:";
+    for (const SkippedReport &s : skipped)
+        text += "\n" + s.file + ": " + s.reason + ".";
+    return text;
+}
+
 // Shows the message and ends the person's action.
 [[noreturn]] void refuse(const std::string &message) { Consiste::MensErro(message, true); throw EAbort(); }
 } // namespace
@@ -130,7 +141,12 @@ void TfrmDadosGerRel::ListReports(bool tellMissing)
             WidgetSet().ShowMessage(FormatText(msgPadrao->Msg("Arq_Rel_Err"), {nf.code, nf.directory}),
                                     MessageKind::Error);
     }
-    const ReportList saved = LoadSavedReports(savedReportsDir(), code);
+    std::vector<SkippedReport> skipped;
+    const ReportList saved = LoadSavedReports(savedReportsDir(), code, &skipped);
+    // Told on every open while the file stays broken, never on a relisting
+    // after a save, so the person can mend or delete it.
+    if (tellMissing && !skipped.empty())
+        WidgetSet().ShowMessage(SkippedReportsText(skipped), MessageKind::Warning);
     if (saved->empty())
         reports_ = shipped;  // the shared list as it is, no copy on every open
     else

@@ -9,24 +9,12 @@
 
 namespace {
 
-std::string connectValue(const std::string &value)
-{
-    if (value.find_first_of(" \t") == std::string::npos)
-        return value;
-    if (value.find('"') != std::string::npos)
-        throw EDatabaseError("Um valor de conexão com espaços não pode conter aspas.");
-    return '"' + value + '"';
-}
-
 class FirebirdImport : public ImportConnection {
 public:
     explicit FirebirdImport(const FirebirdConnection &c)
     {
-        const std::string service =
-            c.host.empty() ? c.database : c.host + "/" + std::to_string(c.port) + ":" + c.database;
         try {
-            sql_.open(soci::firebird, "service=" + connectValue(service) + " user=" + connectValue(c.user) +
-                                          " password=" + connectValue(c.password) + " charset=UTF8");
+            sql_.open(soci::firebird, FirebirdConnectString(c));
         } catch (const soci::soci_error &e) {
             throw EDatabaseError("Não foi possível abrir o banco Firebird para gravação com o usuário '" + c.user +
                                  "': " + e.get_error_message());

@@ -12,6 +12,29 @@
 namespace {
 
 constexpr const char *kNfeNamespace = "http://www.portalfiscal.inf.br/nfe";
+// An NF-e nests about ten levels; far deeper is no NF-e, and a walk of ours
+// written recursively later must not meet it.
+constexpr int kMaxXmlDepth = 64;
+
+// True when elements nest past `limit`; walks without recursion.
+bool nestedPast(pugi::xml_node top, int limit)
+{
+    int depth = 0;
+    for (pugi::xml_node n = top; n;) {
+        if (pugi::xml_node c = n.first_child()) {
+            n = c;
+            if (++depth > limit)
+                return true;
+            continue;
+        }
+        while (n && n != top && !n.next_sibling()) {
+            n = n.parent();
+            --depth;
+        }
+        n = n == top ? pugi::xml_node() : n.next_sibling();
+    }
+    return false;
+}
 
 // A field or structure the reader cannot accept; becomes the refusal.
 struct Refused {
@@ -362,6 +385,9 @@ NfeContent ReadNfe(const char *data, std::size_t size)
     if (!parsed)
         return NfeRefusal{"", std::string("XML mal formado (") + parsed.description() + ", posição " +
                                   std::to_string(parsed.offset) + ")"};
+    if (nestedPast(doc, kMaxXmlDepth))
+        return NfeRefusal{"", "XML aninhado em mais de " + std::to_string(kMaxXmlDepth) +
+                                  " níveis; uma NF-e tem bem menos"};
     for (pugi::xml_node n = doc.first_child(); n; n = n.next_sibling())
         if (n.type() == pugi::node_doctype)
             return NfeRefusal{"DOCTYPE", "XML com DTD ou declaração de entidades não é aceito"};

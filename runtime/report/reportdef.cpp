@@ -102,7 +102,7 @@ const std::string &ReportDefinition::StatementFor(const std::string &dialect) co
 ReportDefinition ParseReportDefinition(const std::string &jsonText, const std::string &file)
 {
     auto fail = [&](const std::string &why) -> ReportDefinition {
-        throw Exception("Definição de relatório inválida em '" + file + "': " + why + ".");
+        throw ReportDefinitionError(file, why);
     };
     if (JsonNestingDepth(jsonText) > kMaxJsonDepth)
         return fail("o JSON aninha listas ou objetos em mais de " + std::to_string(kMaxJsonDepth) + " níveis");
@@ -214,6 +214,7 @@ namespace {
 struct CachedFolder {
     std::vector<std::tuple<std::string, long long, long long, long long>> signature;  // path, size, mtime s, ns
     ReportList definitions;
+    std::vector<SkippedReport> skipped;  // the files left out of `definitions`
     int watch = -1;        // the folder's watch, or -1
     bool changed = true;   // seen to change since it was last listed
 };
@@ -264,8 +265,11 @@ void watchFolder(CachedFolder &folder, const std::string &dir)
 } // namespace
 
 namespace {
-// The folder's definitions; null when it is missing or holds none.
-ReportList loadFolder(const std::string &reportsDir, const std::string &code, bool saved)
+// The folder's definitions; null when it is missing or holds none. Files
+// that cannot be read are added to `skipped` (saved folders only: a shipped
+// definition must be sound).
+ReportList loadFolder(const std::string &reportsDir, const std::string &code, bool saved,
+                      std::vector<SkippedReport> *skipped)
 {
     // Plain concatenation: building a path object on every open costs more
     // than the cached lookup it keys.
@@ -280,8 +284,11 @@ ReportList loadFolder(const std::string &reportsDir, const std::string &code, bo
         auto it = cache.find(dir);
         if (it != cache.end()) {
             collectChanges();
-            if (it->second.definitions && !it->second.changed)
+            if (it->second.definitions && !it->second.changed) {
+                if (skipped)
+                    skipped->insert(skipped->end(), it->second.skipped.begin(), it->second.skipped.end());
                 return it->second.definitions;
+            }
         }
     }
     std::error_code ec;
@@ -305,10 +312,14 @@ ReportList loadFolder(const std::string &reportsDir, const std::string &code, bo
     {
         std::lock_guard<std::mutex> lock(cacheMutex);
         CachedFolder &folder = cache[dir];
-        if (folder.definitions && folder.signature == signature && !signature.empty())
+        if (folder.definitions && folder.signature == signature && !signature.empty()) {
+            if (skipped)
+                skipped->insert(skipped->end(), folder.skipped.begin(), folder.skipped.end());
             return folder.definitions;
+        }
     }
     std::vector<ReportDefinition> defs;
+    std::vector<SkippedReport> broken;
     for (const auto &f : files) {
         std::ifstream in(f, std::ios::binary);
         std::stringstream text;
@@ -316,11 +327,21 @@ ReportList loadFolder(const std::string &reportsDir, const std::string &code, bo
         try {
             defs.push_back(ParseReportDefinition(text.str(), f.string()));
             defs.back().saved = saved;
-        } catch (const Exception &) {
+        } catch (const ReportDefinitionError &e) {
             if (!saved)
                 throw;  // a shipped definition must be sound; a person's broken copy is only skipped
+            broken.push_back({f.string(), e.reason});
+        } catch (const Exception &e) {
+            if (!saved)
+                throw;
+            std::string why = e.Message();
+            if (!why.empty() && why.back() == '.')
+                why.pop_back();
+            broken.push_back({f.string(), why});
         }
     }
+    if (skipped)
+        skipped->insert(skipped->end(), broken.begin(), broken.end());
     if (defs.empty())
         return nullptr;
     auto list = std::make_shared<const std::vector<ReportDefinition>>(std::move(defs));
@@ -328,22 +349,24 @@ ReportList loadFolder(const std::string &reportsDir, const std::string &code, bo
     CachedFolder &folder = cache[dir];
     folder.signature = std::move(signature);
     folder.definitions = list;
+    folder.skipped = std::move(broken);
     return list;
 }
 } // namespace
 
 ReportList LoadReportDefinitions(const std::string &reportsDir, const std::string &code)
 {
-    ReportList list = loadFolder(reportsDir, code, false);
+    ReportList list = loadFolder(reportsDir, code, false, nullptr);
     if (!list)
         throw ReportNotFound(code, reportsDir);
     return list;
 }
 
-ReportList LoadSavedReports(const std::string &savedDir, const std::string &code)
+ReportList LoadSavedReports(const std::string &savedDir, const std::string &code,
+                            std::vector<SkippedReport> *skipped)
 {
     // Most people never save one: a missing folder costs one look, no error.
-    if (ReportList list = savedDir.empty() ? nullptr : loadFolder(savedDir, code, true))
+    if (ReportList list = savedDir.empty() ? nullptr : loadFolder(savedDir, code, true, skipped))
         return list;
     static const ReportList none = std::make_shared<const std::vector<ReportDefinition>>();
     return none;

@@ -47,12 +47,20 @@ struct ReportDefinition {
 };
 
 using ReportList = std::shared_ptr<const std::vector<ReportDefinition>>;
+// A saved file left out of the list, and why (in Portuguese).
+struct SkippedReport {
+    std::string file;
+    std::string reason;
+};
 // Raises ReportNotFound when the code's folder is missing or holds no report.
 // The list is shared: it stays as it is while its files do not change.
 ReportList LoadReportDefinitions(const std::string &reportsDir, const std::string &code);
 // The person's reports of the code, marked `saved`; none when the folder is
-// missing. A file that cannot be read as a definition is left out.
-ReportList LoadSavedReports(const std::string &savedDir, const std::string &code);
+// missing. A file that cannot be read as a definition is left out and, when
+// `skipped` is given, named there with its reason (on every call, kept list
+// or not, so each open can tell the person).
+ReportList LoadSavedReports(const std::string &savedDir, const std::string &code,
+                            std::vector<SkippedReport> *skipped = nullptr);
 // The shipped reports with the saved ones in their places and after them.
 std::vector<ReportDefinition> MergeSavedReports(const std::vector<ReportDefinition> &shipped,
                                                 const std::vector<ReportDefinition> &saved);
@@ -82,6 +90,18 @@ std::string SavedReportPath(const std::string &savedDir, const std::string &code
 // title or a failed write; nothing half-written is ever left in place.
 std::string SaveReportDefinition(const std::string &savedDir, const ReportDefinition &def,
                                  AtomicFile::Replace replace);
+
+// A definition file that cannot be read: `reason` says why without the file.
+class ReportDefinitionError : public Exception {
+public:
+    ReportDefinitionError(std::string fileName, std::string why)
+        : Exception("Definição de relatório inválida em '" + fileName + "': " + why + "."),
+          file(std::move(fileName)), reason(std::move(why))
+    {
+    }
+    std::string file;
+    std::string reason;
+};
 
 // The code's folder is missing or holds no report.
 class ReportNotFound : public Exception {

@@ -14,7 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#if FIS_WITH_FIREBIRD
+#include <ibase.h>
+#endif
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -556,6 +560,87 @@ TEST(SqliteSession, EngineFailuresReachThePersonInPortugueseAndTheLogInFull)
     }
     holder->Execute("COMMIT");
 }
+
+#if FIS_WITH_FIREBIRD
+TEST(FirebirdFailureText, TheServersFailuresInPortugueseAStatementsMistakesAsTheyAre)
+{
+    using V = std::vector<std::intptr_t>;
+    static const char kWords[] = "x";  // a string argument: only its place counts
+    const auto text = reinterpret_cast<std::intptr_t>(kWords);
+    const struct {
+        const char *label;
+        V status;
+        const char *says;  // empty: no translation, the engine's words stay
+    } rows[] = {
+        {"lock conflict", {isc_arg_gds, isc_lock_conflict, isc_arg_gds, isc_concurrent_transaction, isc_arg_number, 12, isc_arg_end},
+         "bloqueados por outra operação"},
+        {"deadlock", {isc_arg_gds, isc_deadlock, isc_arg_gds, isc_update_conflict, isc_arg_end}, "bloqueados"},
+        {"lock timeout", {isc_arg_gds, isc_lock_timeout, isc_arg_end}, "bloqueados"},
+        {"database shut down", {isc_arg_gds, isc_shutdown, isc_arg_string, text, isc_arg_end}, "desligado no servidor"},
+        {"attachment shut down", {isc_arg_gds, isc_att_shutdown, isc_arg_end}, "desligado no servidor"},
+        {"unavailable database", {isc_arg_gds, isc_unavailable, isc_arg_end}, "não está disponível ou recusou"},
+        {"refused connection",
+         {isc_arg_gds, isc_network_error, isc_arg_string, text, isc_arg_gds, isc_net_connect_err, isc_arg_unix, ECONNREFUSED,
+          isc_arg_end},
+         "não está disponível ou recusou"},
+        {"login refused", {isc_arg_gds, isc_login, isc_arg_end}, "recusou o usuário ou a senha"},
+        {"no permission",
+         {isc_arg_gds, isc_no_priv, isc_arg_string, text, isc_arg_string, text, isc_arg_string, text, isc_arg_end},
+         "não tem permissão"},
+        {"disk full",
+         {isc_arg_gds, isc_io_error, isc_arg_string, text, isc_arg_string, text, isc_arg_gds, isc_io_write_err, isc_arg_unix,
+          ENOSPC, isc_arg_end},
+         "disco do servidor do banco de dados está cheio"},
+        {"damaged file", {isc_arg_gds, isc_bad_db_format, isc_arg_string, text, isc_arg_end}, "danificado"},
+        {"missing file",
+         {isc_arg_gds, isc_io_error, isc_arg_string, text, isc_arg_string, text, isc_arg_gds, isc_io_open_err, isc_arg_unix,
+          ENOENT, isc_arg_end},
+         "não foi encontrado"},
+        // A counted string takes three places; its length is no code.
+        {"counted string before the code", {isc_arg_cstring, isc_login, text, isc_arg_gds, isc_deadlock, isc_arg_end},
+         "bloqueados"},
+        {"counted string whose length looks like a code", {isc_arg_cstring, isc_login, text, isc_arg_end}, ""},
+        {"unknown column", {isc_arg_gds, isc_dsql_error, isc_arg_gds, isc_dsql_field_err, isc_arg_end}, ""},
+        {"nothing after the end", {isc_arg_end, isc_arg_gds, isc_login}, ""},
+        {"empty", {}, ""},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.label);
+        const std::string got = FirebirdFailureText(r.status);
+        if (*r.says == 0)
+            EXPECT_EQ(got, "");
+        else
+            EXPECT_NE(got.find(r.says), std::string::npos) << got;
+    }
+}
+
+TEST(FirebirdFailureText, ARefusedConnectionSaysWhyAndKeepsTheEnginesWords)
+{
+    if (EnvOr("FIS_FB_DATABASE").empty())
+        GTEST_SKIP() << "FIS_FB_DATABASE is not set; run scripts/firebird-create-db.sh";
+    const struct {
+        const char *label;
+        std::function<void(FirebirdConnection &)> spoil;
+        const char *says;
+    } rows[] = {
+        {"wrong password", [](FirebirdConnection &c) { c.password += "-errada"; }, "recusou o usuário ou a senha"},
+        {"no server on the port", [](FirebirdConnection &c) { c.port = 1; }, "não está disponível ou recusou"},
+        {"missing database file", [](FirebirdConnection &c) { c.database += ".nao-existe"; }, "não foi encontrado"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.label);
+        FirebirdConnection c = FirebirdFromEnv();
+        r.spoil(c);
+        try {
+            OpenFirebirdSession(c)->Query("SELECT 1 FROM RDB$DATABASE", {});
+            ADD_FAILURE() << "opened";
+        } catch (const EDatabaseError &e) {
+            EXPECT_NE(std::string(e.what()).find(r.says), std::string::npos) << e.what();
+            EXPECT_FALSE(e.EngineText().empty());
+        }
+    }
+}
+#endif
 
 TEST(LoadSqlScript, NamesTheFailingStatement)
 {

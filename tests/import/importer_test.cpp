@@ -405,13 +405,21 @@ TEST_P(Import, BadFilesAreListedWithTheirReasonAndOthersStillImport)
     target_->Write("mixed/2.xml", negative.Xml());
     target_->Write("mixed/3.xml", "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><x>&e;</x>");
     target_->Write("mixed/sub/4.XML", "<nfeProc");
+    std::string open, close;
+    for (int i = 0; i < 100000; ++i) {
+        open += "<NFe>";
+        close += "</NFe>";
+    }
+    target_->Write("mixed/sub/5.xml", "<nfeProc xmlns=\"http://www.portalfiscal.inf.br/nfe\">" + open + close + "</nfeProc>");
     target_->Write("mixed/leia-me.txt", "not read");
     const ImportReport report = import({folder});
     EXPECT_EQ(report.imported, 1);
-    ASSERT_EQ(report.refused.size(), 3u) << report.Text();
+    ASSERT_EQ(report.refused.size(), 4u) << report.Text();
     EXPECT_NE(report.refused[0].reason.find("negativo"), std::string::npos);
     EXPECT_NE(report.refused[1].reason.find("DTD"), std::string::npos);
     EXPECT_NE(report.refused[2].file.find("sub/4.XML"), std::string::npos);
+    EXPECT_NE(report.refused[3].file.find("sub/5.xml"), std::string::npos);
+    EXPECT_NE(report.refused[3].reason.find("aninhado em mais de 64 níveis"), std::string::npos) << report.Text();
     EXPECT_EQ(count("NOTAFISCAL"), 1);
 }
 

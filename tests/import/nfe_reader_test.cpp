@@ -11,6 +11,17 @@ namespace {
 
 NfeContent read(const std::string &xml) { return ReadNfe(xml.data(), xml.size()); }
 
+// `levels` elements nested one in another.
+std::string nested(int levels)
+{
+    std::string open, close;
+    for (int i = 0; i < levels; ++i) {
+        open += "<a>";
+        close += "</a>";
+    }
+    return open + close;
+}
+
 std::string replaced(std::string s, const std::string &from, const std::string &to)
 {
     const auto at = s.find(from);
@@ -149,6 +160,10 @@ TEST(NfeReader, RefusesEachBadInputWithItsReason)
         {"denied", replaced(good, "<cStat>100</cStat>", "<cStat>302</cStat>"), "cStat", "não autorizado"},
         {"cancellation not registered", EventXml(key, "110111", "573"), "cStat", "não homologado"},
         {"cancellation bad key", EventXml(badKey), "chNFe", "dígito verificador"},
+        {"nested past the limit", replaced(good, "<total>", nested(65) + "<total>"), "",
+         "aninhado em mais de 64 níveis"},
+        {"200,000 deep", "<nfeProc>" + nested(200000) + "</nfeProc>", "",
+         "aninhado em mais de 64 níveis"},
     };
     for (const Row &r : rows) {
         const NfeContent c = read(r.xml);
@@ -157,6 +172,14 @@ TEST(NfeReader, RefusesEachBadInputWithItsReason)
         EXPECT_NE(why.field.find(r.field), std::string::npos) << r.name << ": field " << why.field;
         EXPECT_NE(why.reason.find(r.reason), std::string::npos) << r.name << ": " << why.reason;
     }
+}
+
+TEST(NfeReader, NestingWithinTheLimitIsNoReasonToRefuse)
+{
+    // infNFe is the third level: 61 more reach the limit exactly.
+    const NfeContent c = read(replaced(TestNfe().Xml(), "<total>", nested(61) + "<total>"));
+    EXPECT_TRUE(std::holds_alternative<NfeDocument>(c))
+        << (std::holds_alternative<NfeRefusal>(c) ? std::get<NfeRefusal>(c).reason : "");
 }
 
 TEST(NfeReader, AccessKeyCheckDigit)

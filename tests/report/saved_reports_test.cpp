@@ -180,3 +180,38 @@ TEST(SavedReports, ReportNotFoundIsTheProjectsError)
     EXPECT_EQ(nf.directory, "/reports");
     EXPECT_NE(e.Message().find("FIS028"), std::string::npos);
 }
+
+TEST(SavedReports, ABrokenCopyIsLeftOutAndNamedWithItsReasonOnEveryCall)
+{
+    TempDir dir;
+    const std::string saved = dir.root.string();
+    SaveReportDefinition(saved, definition("Boa"), AtomicFile::Replace::Never);
+    const struct {
+        const char *file;
+        std::string text;
+        const char *reason;
+    } broken[] = {
+        {"FIS028/a-texto.json", "{\"title\": \"x\",", "o texto não é JSON válido"},
+        {"FIS028/b-fundo.json", std::string(200000, '[') + std::string(200000, ']'), "níveis"},
+        {"FIS028/c-sem-titulo.json", R"({"code": "FIS028", "query": {"sql": "SELECT 1"}})", "falta o título"},
+        {"FIS028/d-lista.json", "[1, 2]", "deve ser um objeto JSON"},
+    };
+    for (const auto &b : broken)
+        std::ofstream(dir.root / b.file) << b.text;
+    for (int call = 0; call < 2; ++call) {  // the second from the kept list
+        SCOPED_TRACE(call);
+        std::vector<SkippedReport> skipped;
+        EXPECT_EQ(titles(LoadSavedReports(saved, "FIS028", &skipped)), std::vector<std::string>{"Boa"});
+        ASSERT_EQ(skipped.size(), std::size(broken));
+        for (std::size_t i = 0; i < skipped.size(); ++i) {
+            EXPECT_EQ(skipped[i].file, (dir.root / broken[i].file).string());
+            EXPECT_NE(skipped[i].reason.find(broken[i].reason), std::string::npos) << skipped[i].reason;
+            EXPECT_EQ(skipped[i].reason.find(skipped[i].file), std::string::npos) << "the file is named once, by the caller";
+        }
+    }
+    // Only broken copies: no list, still told.
+    fs::remove(dir.root / "FIS028" / "Boa.json");
+    std::vector<SkippedReport> skipped;
+    EXPECT_TRUE(LoadSavedReports(saved, "FIS028", &skipped)->empty());
+    EXPECT_EQ(skipped.size(), std::size(broken));
+}

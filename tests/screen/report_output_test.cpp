@@ -408,3 +408,44 @@ TEST_F(ReportOutputTest, AnEditedLayoutThatCannotBeUsedIsRefusedAndNothingWritte
     EXPECT_EQ(message.rfind("O layout não foi salvo: O campo 'NMFANTASIA'", 0), 0u) << message;
     EXPECT_TRUE(saved.Files().empty());
 }
+
+TEST_F(ReportOutputTest, ABrokenSavedCopyIsToldOncePerOpenAndTheListStillOpens)
+{
+    saved.Write("FIS028/Minha cópia.json",
+                R"({"code":"FIS028","title":"Minha cópia","query":{"sql":["SELECT 1 AS X"]},"layout":{}})");
+    const struct {
+        const char *what;
+        std::string text;
+        const char *reason;
+    } cases[] = {
+        {"bad JSON", "{\"title\": ", "o texto não é JSON válido"},
+        {"200,000 nested arrays", std::string(200000, '[') + std::string(200000, ']'),
+         "o JSON aninha listas ou objetos em mais de"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        saved.Write("FIS028/Quebrado.json", c.text);
+        const std::string file = (saved.path / "FIS028" / "Quebrado.json").string();
+        for (int open = 0; open < 2; ++open) {  // told again while the file stays broken
+            TfrmResumoOficialCfop &screen = Filled();
+            EXPECT_EQ(Titles(screen), (std::vector<std::string>{"Empresas", "Minha cópia"}));
+            ASSERT_EQ(ws->messages.size(), 1u);
+            EXPECT_EQ(ws->messages.front().kind, MessageKind::Warning);
+            const std::string message = NextMessage();
+            EXPECT_EQ(message.rfind("O relatório salvo " + file + " não pôde ser lido e foi ignorado: " + c.reason, 0), 0u)
+                << message;
+            EXPECT_EQ(message.back(), '.');
+            // A later relisting (after a save) does not tell it again.
+            ws->promptAnswers.push_back("Outra");
+            Click(screen.sbtSalvarComo);
+            EXPECT_TRUE(ws->messages.empty()) << NextMessage();
+            fs::remove(saved.path / "FIS028" / "Outra.json");
+            Application->RunUserAction([&screen] { screen.Close(); });
+            Application->ProcessMessages();
+        }
+    }
+    // Mended or removed, nothing more is said.
+    fs::remove(saved.path / "FIS028" / "Quebrado.json");
+    Open();
+    EXPECT_TRUE(ws->messages.empty()) << NextMessage();
+}

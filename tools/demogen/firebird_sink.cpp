@@ -13,16 +13,6 @@
 #include <map>
 
 namespace {
-// Values for SOCI's connect string: quoted when they hold blanks.
-std::string connectValue(const std::string &value)
-{
-    if (value.find_first_of(" \t") == std::string::npos)
-        return value;
-    if (value.find('"') != std::string::npos)
-        throw EDemoArgument("a Firebird login value with blanks cannot also hold a double quote");
-    return '"' + value + '"';
-}
-
 class FirebirdSink : public DemoSink {
 public:
     FirebirdSink(const FirebirdConnection &c, int batchRows) : batchRows_(batchRows)
@@ -33,10 +23,8 @@ public:
         // Refuses a database without the fixture: the rows would be orphans.
         if (session_->Query("SELECT CDEMPRESA FROM EMPRESA WHERE CDEMPRESA = '01'", {}).rows.empty())
             throw Exception("the Firebird database does not hold the reference data");
-        const std::string service = c.host.empty() ? c.database : c.host + "/" + std::to_string(c.port) + ":" + c.database;
         try {
-            writer_.open(soci::firebird, "service=" + connectValue(service) + " user=" + connectValue(c.user) +
-                                             " password=" + connectValue(c.password) + " charset=UTF8");
+            writer_.open(soci::firebird, FirebirdConnectString(c));
         } catch (const soci::soci_error &e) {
             throw Exception(std::string("cannot open the Firebird database for writing: ") +
                                      e.get_error_message());

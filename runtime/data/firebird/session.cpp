@@ -5,6 +5,7 @@
 #include "data/watchdog.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -57,18 +58,57 @@ std::string statusText(const ISC_STATUS *status)
     return text;
 }
 
-bool hasCode(const soci::soci_error &e, ISC_STATUS code)
+// True when the vector carries an argument of `kind` equal to `value`. A
+// counted string takes three places, every other argument two.
+bool hasArgument(const std::vector<std::intptr_t> &v, ISC_STATUS kind, ISC_STATUS value)
 {
-    const auto *fb = dynamic_cast<const soci::firebird_soci_error *>(&e);
-    if (!fb)
-        return false;
-    const std::vector<ISC_STATUS> &v = fb->status_;
-    for (std::size_t i = 0; i + 1 < v.size() && v[i] != isc_arg_end; i += 2)
-        if (v[i] == isc_arg_gds && v[i + 1] == code)
+    for (std::size_t i = 0; i + 1 < v.size() && v[i] != isc_arg_end; i += v[i] == isc_arg_cstring ? 3 : 2)
+        if (v[i] == kind && v[i + 1] == value)
             return true;
     return false;
 }
 
+const std::vector<std::intptr_t> &statusOf(const soci::soci_error &e)
+{
+    static const std::vector<std::intptr_t> none;
+    const auto *fb = dynamic_cast<const soci::firebird_soci_error *>(&e);
+    return fb ? fb->status_ : none;
+}
+
+bool hasCode(const soci::soci_error &e, ISC_STATUS code) { return hasArgument(statusOf(e), isc_arg_gds, code); }
+
+bool anyCode(const std::vector<std::intptr_t> &v, std::initializer_list<ISC_STATUS> codes)
+{
+    return std::any_of(codes.begin(), codes.end(), [&](ISC_STATUS c) { return hasArgument(v, isc_arg_gds, c); });
+}
+
+} // namespace
+
+std::string FirebirdFailureText(const std::vector<std::intptr_t> &status)
+{
+    static_assert(sizeof(ISC_STATUS) == sizeof(std::intptr_t));
+    // A full disk shows as an I/O error carrying the system's code; it is
+    // looked at first, since the I/O error alone says little.
+    if (hasArgument(status, isc_arg_unix, ENOSPC))
+        return "O disco do servidor do banco de dados está cheio.";
+    if (anyCode(status, {isc_lock_conflict, isc_deadlock, isc_update_conflict, isc_lock_timeout}))
+        return "Os dados estão bloqueados por outra operação; tente de novo em instantes.";
+    if (anyCode(status, {isc_shutdown, isc_att_shutdown, isc_shutinprog, isc_shutdown_timeout}))
+        return "O banco de dados foi desligado no servidor para manutenção; tente de novo quando ele voltar.";
+    if (anyCode(status, {isc_login}))
+        return "O servidor do banco de dados recusou o usuário ou a senha.";
+    if (anyCode(status, {isc_no_priv}))
+        return "O usuário do banco de dados não tem permissão para esta operação.";
+    if (anyCode(status, {isc_unavailable, isc_net_connect_err, isc_net_connect_listen_err, isc_network_error}))
+        return "O servidor do banco de dados não está disponível ou recusou a conexão.";
+    if (anyCode(status, {isc_bad_db_format, isc_wrong_ods}))
+        return "O arquivo do banco de dados está danificado ou não é um banco de dados.";
+    if (anyCode(status, {isc_io_open_err, isc_io_access_err}))
+        return "O arquivo do banco de dados não foi encontrado ou não pôde ser aberto no servidor.";
+    return {};
+}
+
+namespace {
 // SOCI reads a value up to the first blank unless it is double-quoted, and a
 // quoted value ends at the next double quote.
 std::string connectValue(const std::string &what, const std::string &value)
@@ -131,20 +171,8 @@ public:
     {
         if (c.database.empty())
             throw EDatabaseError("Banco de dados Firebird não informado.");
-        if (!c.host.empty() && (c.port <= 0 || c.port > 65535))
-            throw EDatabaseError("Porta inválida: " + std::to_string(c.port) + ".");
+        connect_ = FirebirdConnectString(c);
         service_ = c.host.empty() ? c.database : c.host + "/" + std::to_string(c.port) + ":" + c.database;
-        // Firebird takes each login item with a one-byte length; longer ones would wrap.
-        for (const auto *item : {&c.user, &c.password, &c.charset})
-            if (item->size() > 255)
-                throw EDatabaseError("Usuário, senha ou conjunto de caracteres longo demais.");
-        connect_ = "service=" + connectValue("database", service_);
-        if (!c.user.empty())
-            connect_ += " user=" + connectValue("user", c.user);
-        if (!c.password.empty())
-            connect_ += " password=" + connectValue("password", c.password);
-        if (!c.charset.empty())
-            connect_ += " charset=" + connectValue("charset", c.charset);
         attach();
     }
 
@@ -343,8 +371,11 @@ private:
             session->open(soci::firebird, connect_);
             transaction = transactionOf(*session);
         } catch (const soci::soci_error &e) {
-            throw EDatabaseError("Não foi possível abrir o banco de dados '" + service_ + "': " +
-                                 e.get_error_message());
+            const std::string why = FirebirdFailureText(statusOf(e));
+            const std::string prefix = "Não foi possível abrir o banco de dados '" + service_ + "': ";
+            if (why.empty())
+                throw EDatabaseError(prefix + e.get_error_message());
+            throw EDatabaseError(prefix + why, e.get_error_message());
         }
         std::lock_guard lock(attachmentMutex_);
         sql_ = std::move(session);
@@ -417,6 +448,9 @@ private:
         }
         if (connectionLost(e)) {
             drop();
+            // A shutdown says so; the next call still tries again.
+            if (anyCode(statusOf(e), {isc_shutdown, isc_att_shutdown}))
+                throw EDatabaseConnectionLost(FirebirdFailureText(statusOf(e)), engineText);
             throw EDatabaseConnectionLost(kConnectionLostText, engineText);
         }
         rollbackQuietly();
@@ -424,6 +458,8 @@ private:
             throw EDatabaseCancelled(kCancelled);
         if (hasCode(e, isc_read_only_trans))
             throw EDatabaseError(kWriteRefusedText, engineText);
+        if (std::string text = FirebirdFailureText(statusOf(e)); !text.empty())
+            throw EDatabaseError(std::move(text), engineText);
         throw EDatabaseError(engineText);
     }
 
@@ -447,6 +483,25 @@ private:
     CallWatchdog watchdog_;  // last: stopped before the rest goes
 };
 } // namespace
+
+std::string FirebirdConnectString(const FirebirdConnection &c)
+{
+    if (!c.host.empty() && (c.port <= 0 || c.port > 65535))
+        throw EDatabaseError("Porta inválida: " + std::to_string(c.port) + ".");
+    const std::string service = c.host.empty() ? c.database : c.host + "/" + std::to_string(c.port) + ":" + c.database;
+    // Firebird takes each login item with a one-byte length; longer ones would wrap.
+    for (const auto *item : {&c.user, &c.password, &c.charset})
+        if (item->size() > 255)
+            throw EDatabaseError("Usuário, senha ou conjunto de caracteres longo demais.");
+    std::string connect = "service=" + connectValue("database", service);
+    if (!c.user.empty())
+        connect += " user=" + connectValue("user", c.user);
+    if (!c.password.empty())
+        connect += " password=" + connectValue("password", c.password);
+    if (!c.charset.empty())
+        connect += " charset=" + connectValue("charset", c.charset);
+    return connect;
+}
 
 std::unique_ptr<DatabaseSession> OpenFirebirdSession(const FirebirdConnection &c)
 {

@@ -22,6 +22,7 @@
 // EDatabaseConnectionLost, and the next call connects again.
 #include "data/session.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,19 @@ struct FirebirdConnection {
 
 // Raises EDatabaseError when the server refuses the connection.
 std::unique_ptr<DatabaseSession> OpenFirebirdSession(const FirebirdConnection &c);
+
+// The connection as SOCI's Firebird backend reads it ("service=... user=...
+// password=... charset=..."), for the few places that open SOCI themselves
+// (writing connections, plans). Raises EDatabaseError for a value SOCI would
+// misread or Firebird would wrap.
+std::string FirebirdConnectString(const FirebirdConnection &c);
+
+// What the person reads for a failure the server reports in its status
+// vector (isc_arg_* pairs up to isc_arg_end): a lock conflict, a database shut
+// down, an unavailable server or database, a refused login, a missing
+// permission, a full disk, a damaged file. Empty for the rest: a statement's
+// own mistakes keep the engine's words, which name the spot.
+std::string FirebirdFailureText(const std::vector<std::intptr_t> &status);
 
 // The statement as handed to SOCI: comments blanked (SOCI's own scan for
 // markers takes a quote inside a comment for the start of a literal) and every

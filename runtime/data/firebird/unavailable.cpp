@@ -8,3 +8,5 @@ std::unique_ptr<DatabaseSession> OpenFirebirdSession(const FirebirdConnection &)
 {
     throw EDatabaseError("Motor de banco de dados não disponível: 'firebird'.");
 }
+
+std::string FirebirdFailureText(const std::vector<std::intptr_t> &) { return {}; }
