@@ -37,18 +37,25 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
     throw EDatabaseError("Motor de banco de dados não disponível: '" + config.engine + "'.");
 }
 
+namespace {
+// A fixture file whole; `missing` starts the message when it cannot be read.
+std::string readFixture(const std::string &path, const std::string &missing)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw EDatabaseError(missing + path);
+    std::stringstream script;
+    script << in.rdbuf();
+    return script.str();
+}
+} // namespace
+
 void BuildDemoDatabase(const std::string &path, const std::vector<std::string> &fixturePaths)
 {
     // Every file is read before the old database goes.
     std::vector<std::string> scripts;
-    for (const std::string &fixture : fixturePaths) {
-        std::ifstream in(fixture, std::ios::binary);
-        if (!in)
-            throw EDatabaseError("Arquivo de dados de demonstração não encontrado: " + fixture);
-        std::stringstream script;
-        script << in.rdbuf();
-        scripts.push_back(script.str());
-    }
+    for (const std::string &fixture : fixturePaths)
+        scripts.push_back(readFixture(fixture, "Arquivo de dados de demonstração não encontrado: "));
     std::error_code ec;
     std::filesystem::remove(path, ec);
     auto session = OpenSqliteSession(path, false);
@@ -93,13 +100,9 @@ void CreateOwnDatabase(const std::string &path)
     std::vector<std::string> fixtures = DefaultFixturePaths();
     fixtures.push_back(DefaultImportFixturePath());
     for (const std::string &fixture : fixtures) {
-        std::ifstream in(fixture, std::ios::binary);
-        if (!in)
-            throw EDatabaseError("Arquivo de dados de referência não encontrado: " + fixture);
-        std::stringstream script;
-        script << in.rdbuf();
+        const std::string script = readFixture(fixture, "Arquivo de dados de referência não encontrado: ");
         const bool own = fixture == DefaultImportFixturePath();
-        for (std::string &statement : SplitSqlScript(script.str()))
+        for (std::string &statement : SplitSqlScript(script))
             if (own || sharedStatement(statement))
                 statements.push_back(std::move(statement));
     }
