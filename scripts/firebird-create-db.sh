@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # (Re)creates the demo database on the local Firebird server: the reference data
 # of fixtures/reference.sql, the fiscal documents of fixtures/fiscal.sql, the
-# routines of fixtures/firebird-schema.sql, the NF-e import's tables of
-# fixtures/import.sql, a login that may only read (SELECT on every table,
-# EXECUTE on PARAM and NVLSTR) for the reports, and a login of its own for the
+# routines of fixtures/firebird-schema.sql, the CFOP summary kept by triggers of
+# fixtures/firebird-summary.sql, the NF-e import's tables of fixtures/import.sql,
+# a login that may only read (SELECT on every table, EXECUTE on PARAM and
+# NVLSTR) for the reports, and a login of its own for the
 # import, which may also write the documents, products, companies and the
 # import's tables. Starts the server first when it is not running. Safe to run
 # again.
@@ -76,7 +77,7 @@ if [ "$(tr '[:lower:]' '[:upper:]' <<<"$READ_USER")" = "$(tr '[:lower:]' '[:uppe
   echo "firebird-create-db: the reports' login and the import's must differ" >&2
   exit 1
 fi
-for f in "$FIXTURES/reference.sql" "$FIXTURES/fiscal.sql" "$FIXTURES/firebird-schema.sql" "$FIXTURES/import.sql"; do
+for f in "$FIXTURES/reference.sql" "$FIXTURES/fiscal.sql" "$FIXTURES/firebird-schema.sql" "$FIXTURES/firebird-summary.sql" "$FIXTURES/import.sql"; do
   [ -r "$f" ] || { echo "firebird-create-db: $f is missing" >&2; exit 1; }
 done
 
@@ -146,11 +147,18 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
   # A database made before the import gets its tables.
   has_import=$(printf "SELECT COUNT(*) FROM RDB\$RELATIONS WHERE RDB\$RELATION_NAME = 'NFECHAVE';\n" |
     run_isql "$TARGET" | tr -dc '0-9')
+  # And one made before the kept CFOP summary gets it, its documents summed once.
+  has_summary=$(printf "SELECT COUNT(*) FROM RDB\$RELATIONS WHERE RDB\$RELATION_NAME = 'RESUMOCFOPNF';\n" |
+    run_isql "$TARGET" | tr -dc '0-9')
   {
     if [ "$has_import" = 0 ]; then
       cat "$FIXTURES/import.sql"
       echo
       echo "COMMIT;"
+    fi
+    if [ "$has_summary" = 0 ]; then
+      cat "$FIXTURES/firebird-summary.sql"
+      echo
     fi
     login_sql
   } | run_isql "$TARGET" >/dev/null
@@ -184,6 +192,8 @@ else
     echo
     echo "COMMIT;"
     cat "$FIXTURES/firebird-schema.sql"
+    echo
+    cat "$FIXTURES/firebird-summary.sql"
     echo
     cat "$FIXTURES/import.sql"
     echo

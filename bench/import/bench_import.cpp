@@ -194,8 +194,8 @@ public:
     void Tax(const std::vector<std::string> &v) { append(taxValues_, v); }
     void Key(const std::vector<std::string> &v)
     {
-        flush(itemValues_, *item_);
         flush(taxValues_, *tax_);
+        flush(itemValues_, *item_);
         keyValues_.single[0] = "B" + v[0].substr(1);
         keyValues_.single[1] = v[1];
         key_->execute(true);
@@ -278,8 +278,6 @@ long baseline(const std::vector<SourceFile> &files, Writer &w, long firstId)
                                     centsOf(prod, "vSeg") + centsOf(prod, "vOutro") +
                                     centsOf(tax.child("IPI").child("IPITrib"), "vIPI") + centsOf(icms, "vICMSST") +
                                     centsOf(tax.child("II"), "vII");
-            w.Item({cd, nr, "1", prod.child_value("CFOP"), prod.child_value("qCom"), prod.child_value("vUnCom"),
-                    money(value)});
             if (icms)
                 w.Tax({cd, nr, "01", money(centsOf(icms, "vBC")), money(centsOf(icms, "pICMS")),
                        money(centsOf(icms, "vICMS")), money(centsOf(icms, "vBCST")), money(centsOf(icms, "vICMSST"))});
@@ -289,6 +287,9 @@ long baseline(const std::vector<SourceFile> &files, Writer &w, long firstId)
             if (pugi::xml_node iss = tax.child("ISSQN"))
                 w.Tax({cd, nr, "02", money(centsOf(iss, "vBC")), money(centsOf(iss, "vAliq")), money(centsOf(iss, "vISSQN")),
                        "0", "0"});
+            // After its tax rows, as the import writes them: the kept summary sums the item once.
+            w.Item({cd, nr, "1", prod.child_value("CFOP"), prod.child_value("qCom"), prod.child_value("vUnCom"),
+                    money(value)});
         }
         w.Key({std::string(inf.attribute("Id").value()).substr(3), cd});
         ++documents;

@@ -15,6 +15,8 @@ std::string DefaultFixturePath();  // the reference data alone
 std::vector<std::string> DefaultFixturePaths();
 // The NF-e import's own tables and shipped rows.
 std::string DefaultImportFixturePath();
+// The CFOP summary SQLite keeps per document, with the triggers that keep it.
+std::string DefaultSummaryFixturePath();
 // Where the person's own reports go when saved_reports_dir is not set:
 // $XDG_DATA_HOME/fishost/saved-reports (~/.local/share/... by default).
 std::string DefaultSavedReportsDir();

@@ -30,6 +30,7 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
     if (config.engine == "sqlite") {
         if (config.database.empty())
             throw EDatabaseError("Nenhum banco de dados SQLite configurado (chave 'database').");
+        AddKeptSummary(config.database);
         return OpenSqliteSession(config.database, true, config.dbTimeoutMs);
     }
     if (config.engine == "firebird")
@@ -49,6 +50,28 @@ std::string readFixture(const std::string &path, const std::string &missing)
     return script.str();
 }
 } // namespace
+
+void AddKeptSummary(const std::string &path)
+{
+    if (!std::filesystem::exists(path))
+        return;
+    auto session = OpenSqliteSession(path, false);
+    const ResultSet has = session->Query(
+        "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'RESUMOCFOPNF'", {});
+    if (has.rows.empty() || has.rows[0][0].value_or("0") != "0")
+        return;
+    // A database made before the summary: its documents are summed once, then
+    // the triggers keep them.
+    const std::string script = readFixture(DefaultSummaryFixturePath(), "Arquivo do resumo de CFOP não encontrado: ");
+    session->Execute("BEGIN");
+    try {
+        LoadSqlScript(*session, script);
+        session->Execute("COMMIT");
+    } catch (...) {
+        session->Execute("ROLLBACK");
+        throw;
+    }
+}
 
 void BuildDemoDatabase(const std::string &path, const std::vector<std::string> &fixturePaths)
 {

@@ -15,6 +15,10 @@ FirebirdConnection HostFirebirdConnection(const HostConfig &config);
 // Opens the configured database read only. Raises EDatabaseError.
 std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config);
 
+// Gives a SQLite database made before the kept CFOP summary its summary and
+// the triggers that keep it; nothing where it has them. Raises EDatabaseError.
+void AddKeptSummary(const std::string &path);
+
 // Builds a fresh SQLite demo database at `path` from the fixtures, loaded in
 // order (replacing any file there). Raises on failure.
 void BuildDemoDatabase(const std::string &path,

@@ -247,8 +247,10 @@ public:
                     taxRows.push_back(tax(id, item, r));
                 }
             }
-            db_.RunMany(insItem_, itemRows);
+            // Tax rows first: the kept CFOP summary then sums each item once,
+            // when the item arrives with its rows already there.
             db_.RunMany(insTax_, taxRows);
+            db_.RunMany(insItem_, itemRows);
             if (present.empty())
                 db_.Run(insKey_, {d.key, id, "N"});
             else

@@ -1,0 +1,182 @@
+// The CFOP summary kept per document (RESUMOCFOPNF) against the detail it
+// sums (RESUMOCFOPITEM, one row per item and tax): equal after an import and
+// after every kind of later write to items and tax rows, on SQLite and on
+// the Firebird server, whoever writes and in whatever order.
+#include "host/hostsession.h"
+#include "import/importer.h"
+#include "import_target.h"
+#include "nfe_files.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char *const kColumns[] = {"QTITENS", "VLCONTABIL", "VLBASECALC", "VLIMPOSTO",   "VLISENTO",
+                                "VLIPI",   "VLBASEST",   "VLIMPOSTOST", "VLEXCESSO", "VLEXCESSOSEMIPI"};
+
+std::string keptSql()
+{
+    std::string sql = "SELECT CAST(CDNOTAFISC AS VARCHAR(12)), CDIMPOSTONFE, CDCFOP";
+    for (const char *c : kColumns)
+        sql += std::string(", CAST(") + c + " AS VARCHAR(20))";
+    return sql + " FROM RESUMOCFOPNF ORDER BY CDNOTAFISC, CDIMPOSTONFE, CDCFOP";
+}
+
+std::string detailSql()
+{
+    std::string sql = "SELECT CAST(CDNOTAFISC AS VARCHAR(12)), CDIMPOSTONFE, CDCFOP";
+    for (const char *c : kColumns)
+        sql += std::string(", CAST(SUM(") + c + ") AS VARCHAR(20))";
+    return sql + " FROM RESUMOCFOPITEM GROUP BY CDNOTAFISC, CDIMPOSTONFE, CDCFOP ORDER BY CDNOTAFISC, CDIMPOSTONFE, CDCFOP";
+}
+
+// The first row that differs, for the failure message.
+std::string firstDifference(const std::vector<ImportConnection::Values> &kept,
+                            const std::vector<ImportConnection::Values> &detail)
+{
+    auto text = [](const ImportConnection::Values &row) {
+        std::string s;
+        for (const auto &v : row)
+            s += (v ? *v : "NULL") + " ";
+        return s;
+    };
+    for (std::size_t i = 0; i < std::max(kept.size(), detail.size()); ++i) {
+        const std::string k = i < kept.size() ? text(kept[i]) : "(none)";
+        const std::string d = i < detail.size() ? text(detail[i]) : "(none)";
+        if (k != d)
+            return "kept: " + k + "\ndetail: " + d;
+    }
+    return "";
+}
+
+class KeptSummary : public ::testing::TestWithParam<const ImportEngine *> {};
+
+TEST_P(KeptSummary, EqualsTheDetailAfterImportAndEveryLaterWrite)
+{
+    if (auto why = ImportTarget::Unavailable(*GetParam()); !why.empty())
+        GTEST_SKIP() << why;
+    ImportTarget target(*GetParam());
+    NfeFileOptions files;
+    files.dir = target.Dir() + "/nfe";
+    files.count = 60;
+    files.year = 2027;
+    WriteNfeFiles(files);
+    auto db = target.Open();
+    const ImportReport report = ImportNfeFiles(*db, {files.dir});
+    ASSERT_GT(report.imported, 10) << report.Text();
+
+    // Two imported documents with at least two items, and one of their items.
+    const auto docs = db->Select(
+        db->Prepare("SELECT CAST(K.CDNOTAFISC AS VARCHAR(12)) FROM NFECHAVE K WHERE K.CDNOTAFISC IS NOT NULL "
+                    "AND (SELECT COUNT(*) FROM ITEMNOTAFISC I WHERE I.CDNOTAFISC = K.CDNOTAFISC) >= 2 "
+                    "ORDER BY K.CDNOTAFISC"),
+        {});
+    ASSERT_GE(docs.size(), 2u);
+    const std::string a = *docs[0][0], b = *docs[1][0];
+    const std::string itemA = "CDNOTAFISC = " + a + " AND NRITEM = 1";
+
+    const int kept = db->Prepare(keptSql()), detail = db->Prepare(detailSql());
+    auto check = [&](const std::string &step) {
+        const auto k = db->Select(kept, {}), d = db->Select(detail, {});
+        EXPECT_FALSE(k.empty()) << step;
+        EXPECT_EQ(firstDifference(k, d), "") << "after: " << step;
+    };
+    check("the import");
+
+    struct Write {
+        const char *what;
+        std::vector<std::string> sql;
+    };
+    const std::vector<Write> writes = {
+        {"an item's value changed", {"UPDATE ITEMNOTAFISC SET VLCONTABIL = VLCONTABIL + 12.34 WHERE " + itemA}},
+        {"an item's CFOP changed", {"UPDATE ITEMNOTAFISC SET CDCFOP = '5949' WHERE " + itemA}},
+        {"a tax row's values changed",
+         {"UPDATE IMPOSTOITEMNF SET VLBASECALC = VLBASECALC + 1, VLIMPOSTOST = VLIMPOSTOST + 2.5 WHERE " + itemA}},
+        {"parts exceeding the item's value",
+         {"UPDATE IMPOSTOITEMNF SET VLBASECALC = 999999 WHERE " + itemA + " AND CDIMPOSTONFE = '01'"}},
+        {"an IPI row added", {"DELETE FROM IMPOSTOITEMNF WHERE " + itemA + " AND CDIMPOSTONFE = '03'",
+                              "INSERT INTO IMPOSTOITEMNF (CDNOTAFISC, NRITEM, CDIMPOSTONFE, VLBASECALC, PCALIQUOTA, "
+                              "VLIMPOSTO, VLISENTO, VLOUTROS, VLBASEST, VLIMPOSTOST) VALUES (" + a +
+                                  ", 1, '03', 100, 10, 10, 0, 0, 0, 0)"}},
+        {"a tax row moved to another document's item",
+         {"DELETE FROM IMPOSTOITEMNF WHERE CDNOTAFISC = " + b + " AND NRITEM = 2 AND CDIMPOSTONFE = '03'",
+          "UPDATE IMPOSTOITEMNF SET CDNOTAFISC = " + b + ", NRITEM = 2 WHERE " + itemA + " AND CDIMPOSTONFE = '03'"}},
+        {"the ICMS row removed", {"DELETE FROM IMPOSTOITEMNF WHERE " + itemA + " AND CDIMPOSTONFE = '01'"}},
+        {"an item removed", {"DELETE FROM ITEMNOTAFISC WHERE CDNOTAFISC = " + b + " AND NRITEM = 1"}},
+        {"an item written before its tax rows",
+         {"INSERT INTO ITEMNOTAFISC (CDNOTAFISC, NRITEM, CDPRODUTO, CDCFOP, QTITEM, VLUNITARIO, VLCONTABIL) VALUES (" +
+              b + ", 901, '1', '3102', 1, 50, 50)",
+          "INSERT INTO IMPOSTOITEMNF (CDNOTAFISC, NRITEM, CDIMPOSTONFE, VLBASECALC, PCALIQUOTA, VLIMPOSTO, VLISENTO, "
+          "VLOUTROS, VLBASEST, VLIMPOSTOST) VALUES (" + b + ", 901, '01', 40, 18, 7.2, 0, 0, 30, 5.4)",
+          "INSERT INTO IMPOSTOITEMNF (CDNOTAFISC, NRITEM, CDIMPOSTONFE, VLBASECALC, PCALIQUOTA, VLIMPOSTO, VLISENTO, "
+          "VLOUTROS, VLBASEST, VLIMPOSTOST) VALUES (" + b + ", 901, '03', 50, 10, 5, 0, 0, 0, 0)"}},
+        {"an item written after its tax rows",
+         {"INSERT INTO IMPOSTOITEMNF (CDNOTAFISC, NRITEM, CDIMPOSTONFE, VLBASECALC, PCALIQUOTA, VLIMPOSTO, VLISENTO, "
+          "VLOUTROS, VLBASEST, VLIMPOSTOST) VALUES (" + b + ", 902, '02', 80, 5, 4, 0, 0, 0, 0)",
+          "INSERT INTO ITEMNOTAFISC (CDNOTAFISC, NRITEM, CDPRODUTO, CDCFOP, QTITEM, VLUNITARIO, VLCONTABIL) VALUES (" +
+              b + ", 902, '1', '5933', 1, 80, 80)"}},
+        {"an item moved to another document",
+         {"UPDATE ITEMNOTAFISC SET CDNOTAFISC = " + a + ", NRITEM = 903 WHERE CDNOTAFISC = " + b +
+          " AND NRITEM = 902"}},
+        {"every item of a document removed", {"DELETE FROM ITEMNOTAFISC WHERE CDNOTAFISC = " + a}},
+        {"every tax row of a document removed", {"DELETE FROM IMPOSTOITEMNF WHERE CDNOTAFISC = " + b}},
+    };
+    for (const Write &w : writes) {
+        db->Begin();
+        for (const std::string &sql : w.sql)
+            db->Run(db->Prepare(sql), {});
+        db->Commit();
+        check(w.what);
+    }
+
+    // A write undone leaves the summary as it was.
+    const auto before = db->Select(kept, {});
+    db->Begin();
+    db->Run(db->Prepare("DELETE FROM IMPOSTOITEMNF WHERE CDNOTAFISC = " + a), {});
+    db->Run(db->Prepare("UPDATE ITEMNOTAFISC SET VLCONTABIL = 1 WHERE CDNOTAFISC = " + b), {});
+    db->Rollback();
+    EXPECT_EQ(firstDifference(db->Select(kept, {}), before), "");
+}
+
+// A SQLite database made before the summary gets it, with its documents
+// summed, the first time the host opens it; later opens change nothing.
+TEST(KeptSummaryUpgrade, AnOlderDatabaseGetsItsSummaryWhenOpened)
+{
+    ImportTarget target(kImportSqlite);
+    NfeFileOptions files;
+    files.dir = target.Dir() + "/nfe";
+    files.count = 30;
+    files.year = 2027;
+    WriteNfeFiles(files);
+    const std::string path = target.Dir() + "/own.sqlite";
+    {
+        auto db = target.Open();
+        ASSERT_GT(ImportNfeFiles(*db, {files.dir}).imported, 10);
+        const auto triggers = db->Select(
+            db->Prepare("SELECT name FROM sqlite_master WHERE type = 'trigger' AND name LIKE '%RESUMO%'"), {});
+        ASSERT_FALSE(triggers.empty());
+        for (const auto &t : triggers)
+            db->Execute("DROP TRIGGER " + *t[0]);
+        db->Execute("DROP VIEW RESUMOCFOPITEM");
+        db->Execute("DROP TABLE RESUMOCFOPNF");
+    }
+    AddKeptSummary(path);
+    AddKeptSummary(path);
+    auto db = target.Open();
+    const auto kept = db->Select(db->Prepare(keptSql()), {});
+    EXPECT_GT(kept.size(), 10u);
+    EXPECT_EQ(firstDifference(kept, db->Select(db->Prepare(detailSql()), {})), "");
+    // And its triggers keep it from then on.
+    db->Begin();
+    db->Run(db->Prepare("DELETE FROM IMPOSTOITEMNF WHERE CDIMPOSTONFE = '01'"), {});
+    db->Commit();
+    EXPECT_EQ(firstDifference(db->Select(db->Prepare(keptSql()), {}), db->Select(db->Prepare(detailSql()), {})), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, KeptSummary, ::testing::Values(&kImportSqlite, &kImportFirebird),
+                         [](const auto &info) { return std::string(info.param->label); });
+
+} // namespace
