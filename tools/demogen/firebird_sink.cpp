@@ -68,7 +68,7 @@ public:
         const ResultSet indexes = session_->Query(
             "SELECT TRIM(RDB$INDEX_NAME) FROM RDB$INDICES WHERE RDB$RELATION_NAME IN "
             "('NOTAFISCAL', 'ITEMNOTAFISC', 'IMPOSTOITEMNF', 'PRODUTO', 'EMPRESA', 'INSCRESTAD', 'INSCRMUNICIP', "
-            "'SERIENF', 'FILIAL')",
+            "'SERIENF', 'FILIAL', 'RESUMOCFOPNF')",
             {});
         for (const auto &row : indexes.rows)
             if (row.at(0))
