@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <unistd.h>
 
@@ -30,7 +32,20 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
     if (config.engine == "sqlite") {
         if (config.database.empty())
             throw EDatabaseError("Nenhum banco de dados SQLite configurado (chave 'database').");
-        AddKeptSummary(config.database);
+        {
+            // Once per database and process: a server opens a session per worker.
+            static std::mutex mutex;
+            static std::set<std::string> checked;
+            std::lock_guard<std::mutex> lock(mutex);
+            if (checked.insert(config.database).second) {
+                try {
+                    AddKeptSummary(config.database);
+                } catch (...) {
+                    checked.erase(config.database);
+                    throw;
+                }
+            }
+        }
         return OpenSqliteSession(config.database, true, config.dbTimeoutMs);
     }
     if (config.engine == "firebird")
@@ -55,14 +70,24 @@ void AddKeptSummary(const std::string &path)
 {
     if (!std::filesystem::exists(path))
         return;
-    auto session = OpenSqliteSession(path, false);
-    const ResultSet has = session->Query(
-        "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'RESUMOCFOPNF'", {});
-    if (has.rows.empty() || has.rows[0][0].value_or("0") != "0")
-        return;
+    {
+        // Read only first: a database that has it may sit where nobody writes.
+        auto reader = OpenSqliteSession(path, true);
+        const ResultSet has = reader->Query(
+            "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'RESUMOCFOPNF'", {});
+        if (has.rows.empty() || has.rows[0][0].value_or("0") != "0")
+            return;
+    }
     // A database made before the summary: its documents are summed once, then
     // the triggers keep them.
     const std::string script = readFixture(DefaultSummaryFixturePath(), "Arquivo do resumo de CFOP não encontrado: ");
+    std::unique_ptr<DatabaseSession> session;
+    try {
+        session = OpenSqliteSession(path, false);
+    } catch (const Exception &e) {
+        throw EDatabaseError("O banco de dados " + path + " não tem o resumo de CFOP e não pode ser alterado para "
+                             "recebê-lo: " + e.Message());
+    }
     session->Execute("BEGIN");
     try {
         LoadSqlScript(*session, script);
