@@ -334,7 +334,7 @@ Measure timeImport(ImportConnection &db, const std::string &dir)
     };
     const auto t0 = Clock::now();
     const double c0 = cpu();
-    const ImportReport r = ImportNfeFiles(db, {dir}, options);
+    const ImportReport r = ImportFiles(db, {dir}, options);
     m.seconds = seconds(t0);
     m.cpu = cpu() - c0;
     m.documents = r.imported;

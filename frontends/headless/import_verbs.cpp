@@ -58,7 +58,7 @@ int RunImportVerb(const std::vector<std::string> &args, HostConfig config, std::
             throw Exception("import needs at least one file or folder");
         checkTarget(config, out);
         auto db = OpenImportConnection(config);
-        const ImportReport report = ImportNfeFiles(*db, paths);
+        const ImportReport report = ImportFiles(*db, paths);
         const std::string text = report.Text();
         out << text;
         if (!reportFile.empty())

@@ -130,7 +130,7 @@ bool ImportDialog::Start(const std::vector<std::string> &paths)
                 documents_ = p.documents;
                 return !cancel_.load();
             };
-            out = ImportNfeFiles(*db, paths, options).Text();
+            out = ImportFiles(*db, paths, options).Text();
         } catch (const std::exception &e) {
             out = std::string("Não foi possível importar: ") + e.what() + "\n";
         }

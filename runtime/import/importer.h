@@ -1,9 +1,12 @@
 #pragma once
-// Importing NF-e files into the host database: each document read, assigned
-// to the registered company it belongs to, booked with the entry CFOP and
-// the company's products, and written whole or not at all.
+// Importing fiscal files into the host database: each file offered to the
+// readers of every format (reader.h), each document read assigned to the
+// registered company it belongs to, booked with the entry CFOP and the
+// company's products, and written whole or not at all. The booking never
+// asks which format a document came from (docs/import.md).
 #include "import/amounts.h"
 #include "import/connection.h"
+#include "import/reader.h"
 #include "import/sources.h"
 
 #include <functional>
@@ -12,17 +15,19 @@
 
 struct ImportProgress {
     std::size_t files = 0, filesTotal = 0;  // files (and archives) done, listed
-    long documents = 0;                     // texts read so far
+    long documents = 0;                     // documents, events and refusals so far
 };
 
 struct ImportOptions {
     SourceLimits limits;
-    // Called after every text; false cancels between documents: what was
-    // written stays, nothing is half written.
+    // Called after every document; false cancels between documents: what
+    // was written stays, nothing is half written.
     std::function<bool(const ImportProgress &)> progress;
     // Documents per transaction; each document has its own savepoint, so a
     // killed import loses at most the documents since the last commit.
     int documentsPerCommit = 1000;
+    // The formats offered each file, in order; empty: DocumentReaders().
+    std::vector<const DocumentReader *> readers;
 };
 
 struct ImportRefusal {
@@ -32,6 +37,7 @@ struct ImportRefusal {
 struct ImportDifference {
     std::string file, key;
     Cents documentTotal = 0, itemsTotal = 0;  // vNF and what the items add up to
+    std::string identity;                     // model, series and number, for a document without key
 };
 
 struct ImportedProduct {
@@ -41,23 +47,23 @@ struct ImportedProduct {
 
 struct ImportReport {
     long imported = 0;          // documents written (cancelled ones included)
-    long alreadyPresent = 0;    // keys imported before: nothing changed
+    long alreadyPresent = 0;    // documents booked before: nothing changed
     long cancelledByEvent = 0;  // cancellations read (of documents present or still to come)
     long eventsIgnored = 0;     // other events, such as correction letters
     std::vector<ImportRefusal> refused;
     std::vector<ImportDifference> differences;
     std::vector<ImportedProduct> createdProducts;
+    std::vector<std::string> unrecognised;  // files no reader recognised: not fiscal documents
     bool cancelled = false;     // the person stopped it
 
     // What a person reads and may save, in Portuguese.
     std::string Text() const;
 };
 
-// Imports every XML text the paths hold (files, folders, ZIP archives).
+// Imports every document the paths hold (files, folders, ZIP archives).
 // Raises EDatabaseError only when the database cannot be used at all; a
 // document's own faults are refusals in the report.
-ImportReport ImportNfeFiles(ImportConnection &db, const std::vector<std::string> &paths,
-                            const ImportOptions &options = {});
+ImportReport ImportFiles(ImportConnection &db, const std::vector<std::string> &paths, const ImportOptions &options = {});
 
 // Registers a company and its state registration once, so that documents
 // issued or received under that registration are imported for it. A code

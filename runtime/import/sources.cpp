@@ -4,10 +4,14 @@
 
 #include <zip.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
 namespace fs = std::filesystem;
@@ -20,6 +24,12 @@ bool endsWith(std::string name, const char *suffix)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const std::string s = suffix;
     return name.size() >= s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0;
+}
+
+// A local file header, or the end record of an empty archive.
+bool looksLikeZip(std::string_view head)
+{
+    return head.substr(0, 4) == std::string_view("PK\x03\x04", 4) || head.substr(0, 4) == std::string_view("PK\x05\x06", 4);
 }
 
 // An entry name that stays inside the folder it is extracted to.
@@ -40,81 +50,184 @@ bool safeEntryName(const std::string &name)
     return true;
 }
 
-std::string sizeText(std::uint64_t bytes) { return std::to_string(bytes / (1024 * 1024)) + " MB"; }
+class FileStream : public SourceStream {
+public:
+    FileStream(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+    ~FileStream() override { ::close(fd_); }
+    std::optional<std::uint64_t> DeclaredSize() const override { return size_; }
+    bool InArchive() const override { return false; }
 
-bool readArchive(const SourceFile &file, const SourceLimits &limits,
-                 const std::function<bool(const SourceText &)> &take)
+protected:
+    std::size_t ReadMore(char *data, std::size_t size) override
+    {
+        for (;;) {
+            const ssize_t n = ::read(fd_, data, size);
+            if (n >= 0)
+                return static_cast<std::size_t>(n);
+            if (errno != EINTR) {
+                Fail("arquivo ilegível (" + SystemErrorText(errno) + ")");
+                return 0;
+            }
+        }
+    }
+
+private:
+    int fd_;
+    std::uint64_t size_;
+};
+
+// Opens a regular file only: a FIFO swapped in after the listing must not
+// block the import, so the file is opened without waiting and checked.
+int openRegular(const std::string &path, std::uint64_t &size, std::string &problem)
+{
+    std::error_code ec;
+    size = fs::file_size(path, ec);
+    if (ec) {
+        problem = "arquivo ilegível (" + SystemErrorText(ec.value()) + ")";
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        problem = "arquivo ilegível (" + SystemErrorText(fd < 0 ? errno : EINVAL) + ")";
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    size = static_cast<std::uint64_t>(st.st_size);
+    return fd;
+}
+
+class EntryStream : public SourceStream {
+public:
+    EntryStream(zip_file_t *file, std::optional<std::uint64_t> size, std::uint64_t &inflated, std::uint64_t limit)
+        : file_(file, &zip_fclose), size_(size), inflated_(inflated), limit_(limit)
+    {
+    }
+    std::optional<std::uint64_t> DeclaredSize() const override { return size_; }
+    bool InArchive() const override { return true; }
+    bool PastArchiveLimit() const { return inflated_ > limit_; }
+
+protected:
+    std::size_t ReadMore(char *data, std::size_t size) override
+    {
+        const zip_int64_t n = zip_fread(file_.get(), data, size);
+        if (n < 0) {
+            Fail(std::string("entrada do ZIP corrompida (") + zip_file_strerror(file_.get()) + ")");
+            return 0;
+        }
+        inflated_ += static_cast<std::uint64_t>(n);
+        if (PastArchiveLimit()) {
+            Fail("arquivo ZIP descompacta além do limite de " + SizeText(limit_));
+            return 0;
+        }
+        return static_cast<std::size_t>(n);
+    }
+
+private:
+    std::unique_ptr<zip_file_t, decltype(&zip_fclose)> file_;
+    std::optional<std::uint64_t> size_;
+    std::uint64_t &inflated_;
+    std::uint64_t limit_;
+};
+
+bool readArchive(const std::string &path, const SourceLimits &limits, const std::function<bool(SourceEntry &)> &take)
 {
     int error = 0;
-    std::unique_ptr<zip_t, decltype(&zip_discard)> archive(zip_open(file.path.c_str(), ZIP_RDONLY, &error),
-                                                            &zip_discard);
+    std::unique_ptr<zip_t, decltype(&zip_discard)> archive(zip_open(path.c_str(), ZIP_RDONLY, &error), &zip_discard);
     if (!archive) {
         zip_error_t ze;
         zip_error_init_with_code(&ze, error);
         std::string why = zip_error_strerror(&ze);
         zip_error_fini(&ze);
-        return take({file.path, {}, "arquivo ZIP ilegível (" + why + ")"});
+        SourceEntry e{path, nullptr, "arquivo ZIP ilegível (" + why + ")"};
+        return take(e);
     }
     std::uint64_t inflated = 0;
     const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
     for (zip_int64_t i = 0; i < count; ++i) {
-        const char *raw = zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
+        const auto index = static_cast<zip_uint64_t>(i);
+        const char *raw = zip_get_name(archive.get(), index, ZIP_FL_ENC_GUESS);
         const std::string entry = raw ? raw : "";
-        const std::string name = file.path + ":" + entry;
+        SourceEntry e{path + ":" + entry, nullptr, {}};
         if (!safeEntryName(entry)) {
-            if (!take({name, {}, "entrada do ZIP sai da sua pasta ('" + entry + "')"}))
+            e.problem = "entrada do ZIP sai da sua pasta ('" + entry + "')";
+            if (!take(e))
                 return false;
             continue;
         }
-        if (entry.back() == '/' || !endsWith(entry, ".xml"))
+        if (entry.back() == '/')
             continue;
-        // The declared size may lie; the read below stops at the limit anyway.
         zip_stat_t st;
         zip_stat_init(&st);
-        if (zip_stat_index(archive.get(), static_cast<zip_uint64_t>(i), 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE) &&
-            st.size > limits.fileBytes) {
-            if (!take({name, {}, "entrada do ZIP maior que o limite de " + sizeText(limits.fileBytes)}))
-                return false;
-            continue;
-        }
-        std::unique_ptr<zip_file_t, decltype(&zip_fclose)> in(zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(i), 0),
-                                                              &zip_fclose);
+        std::optional<std::uint64_t> size;
+        if (zip_stat_index(archive.get(), index, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE))
+            size = st.size;
+        zip_file_t *in = zip_fopen_index(archive.get(), index, 0);
         if (!in) {
-            if (!take({name, {}, std::string("entrada do ZIP ilegível (") + zip_strerror(archive.get()) + ")"}))
+            e.problem = std::string("entrada do ZIP ilegível (") + zip_strerror(archive.get()) + ")";
+            if (!take(e))
                 return false;
             continue;
         }
-        std::string text;
-        std::string problem;
-        char buffer[65536];
-        for (;;) {
-            const zip_int64_t n = zip_fread(in.get(), buffer, sizeof buffer);
-            if (n < 0) {
-                problem = std::string("entrada do ZIP corrompida (") + zip_file_strerror(in.get()) + ")";
-                break;
-            }
-            if (n == 0)
-                break;
-            inflated += static_cast<std::uint64_t>(n);
-            if (text.size() + static_cast<std::size_t>(n) > limits.fileBytes) {
-                problem = "entrada do ZIP descompacta além do limite de " + sizeText(limits.fileBytes);
-                break;
-            }
-            if (inflated > limits.archiveBytes) {
-                take({name, {}, "arquivo ZIP descompacta além do limite de " + sizeText(limits.archiveBytes)});
-                return true;
-            }
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-        if (!problem.empty())
-            text.clear();
-        if (!take({name, std::move(text), problem}))
+        EntryStream stream(in, size, inflated, limits.archiveBytes);
+        e.stream = &stream;
+        if (!take(e))
             return false;
+        if (stream.PastArchiveLimit())
+            return true;
     }
     return true;
 }
 
 } // namespace
+
+std::string_view SourceStream::Head()
+{
+    if (!headRead_) {
+        headRead_ = true;
+        head_.resize(kHeadBytes);
+        std::size_t got = 0;
+        while (got < kHeadBytes && problem_.empty()) {
+            const std::size_t n = ReadMore(head_.data() + got, kHeadBytes - got);
+            if (n == 0)
+                break;
+            got += n;
+        }
+        head_.resize(got);
+    }
+    return std::string_view(head_).substr(headUsed_);
+}
+
+std::size_t SourceStream::Read(char *data, std::size_t size)
+{
+    if (!problem_.empty() || size == 0)
+        return 0;
+    const std::string_view rest = Head();
+    if (!rest.empty()) {
+        const std::size_t n = std::min(size, rest.size());
+        std::memcpy(data, rest.data(), n);
+        headUsed_ += n;
+        return n;
+    }
+    return ReadMore(data, size);
+}
+
+void SourceStream::Fail(std::string problem)
+{
+    if (problem_.empty())
+        problem_ = problem.empty() ? "leitura interrompida" : std::move(problem);
+}
+
+std::string SizeText(std::uint64_t bytes)
+{
+    if (bytes < 1024)
+        return std::to_string(bytes) + " bytes";
+    if (bytes < (1u << 20))
+        return std::to_string(bytes / 1024) + " KB";
+    return std::to_string(bytes / (1024 * 1024)) + " MB";
+}
 
 std::vector<SourceFile> ListSources(const std::vector<std::string> &paths)
 {
@@ -128,10 +241,7 @@ std::vector<SourceFile> ListSources(const std::vector<std::string> &paths)
                 if (!it->is_regular_file(ec))
                     continue;
                 const std::string name = it->path().string();
-                if (endsWith(name, ".xml"))
-                    found.push_back({name, false});
-                else if (endsWith(name, ".zip"))
-                    found.push_back({name, true});
+                found.push_back({name, endsWith(name, ".zip")});
             }
             std::sort(found.begin(), found.end(), [](const SourceFile &a, const SourceFile &b) { return a.path < b.path; });
             out.insert(out.end(), found.begin(), found.end());
@@ -142,20 +252,78 @@ std::vector<SourceFile> ListSources(const std::vector<std::string> &paths)
     return out;
 }
 
-bool ReadSource(const SourceFile &file, const SourceLimits &limits,
-                const std::function<bool(const SourceText &)> &take)
+bool ReadSource(const SourceFile &file, const SourceLimits &limits, const std::function<bool(SourceEntry &)> &take)
 {
     if (file.archive)
-        return readArchive(file, limits, take);
-    std::error_code ec;
-    const auto size = fs::file_size(file.path, ec);
-    if (ec)
-        return take({file.path, {}, "arquivo ilegível (" + SystemErrorText(ec.value()) + ")"});
-    if (size > limits.fileBytes)
-        return take({file.path, {}, "arquivo maior que o limite de " + sizeText(limits.fileBytes)});
-    std::ifstream in(file.path, std::ios::binary);
-    std::string text(static_cast<std::size_t>(size), '\0');
-    if (!in || !in.read(text.data(), static_cast<std::streamsize>(size)))
-        return take({file.path, {}, "arquivo ilegível (" + SystemErrorText(errno) + ")"});
-    return take({file.path, std::move(text), {}});
+        return readArchive(file.path, limits, take);
+    SourceEntry e{file.path, nullptr, {}};
+    std::uint64_t size = 0;
+    const int fd = openRegular(file.path, size, e.problem);
+    if (fd < 0)
+        return take(e);
+    FileStream stream(fd, size);
+    if (looksLikeZip(stream.Head()))
+        return readArchive(file.path, limits, take);
+    e.stream = &stream;
+    return take(e);
+}
+
+bool ReadWholeText(SourceStream &in, std::uint64_t limit, std::string &text)
+{
+    text.clear();
+    const char *what = in.InArchive() ? "entrada do ZIP" : "arquivo";
+    if (auto declared = in.DeclaredSize(); declared && *declared > limit) {
+        in.Fail(std::string(what) + " maior que o limite de " + SizeText(limit));
+        return false;
+    }
+    if (auto declared = in.DeclaredSize(); declared && !in.InArchive())
+        text.reserve(static_cast<std::size_t>(*declared));
+    char buffer[65536];
+    while (const std::size_t n = in.Read(buffer, sizeof buffer)) {
+        if (text.size() + n > limit) {
+            in.Fail(in.InArchive() ? "entrada do ZIP descompacta além do limite de " + SizeText(limit)
+                                   : "arquivo maior que o limite de " + SizeText(limit));
+            break;
+        }
+        text.append(buffer, n);
+    }
+    if (!in.Problem().empty()) {
+        text.clear();
+        return false;
+    }
+    return true;
+}
+
+bool ReadLines(SourceStream &in, std::uint64_t limit, const std::function<bool(std::string_view, long)> &take)
+{
+    std::string line;
+    long number = 0;
+    char buffer[65536];
+    auto give = [&] {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        return take(line, ++number);
+    };
+    while (const std::size_t n = in.Read(buffer, sizeof buffer)) {
+        std::size_t at = 0;
+        while (at < n) {
+            const char *end = static_cast<const char *>(std::memchr(buffer + at, '\n', n - at));
+            const std::size_t piece = (end ? static_cast<std::size_t>(end - buffer) : n) - at;
+            if (line.size() + piece > limit) {
+                in.Fail("linha " + std::to_string(number + 1) + " maior que o limite de " + SizeText(limit));
+                return true;
+            }
+            line.append(buffer + at, piece);
+            at += piece;
+            if (!end)
+                break;
+            ++at;
+            if (!give())
+                return false;
+            line.clear();
+        }
+    }
+    if (in.Problem().empty() && !line.empty() && !give())
+        return false;
+    return true;
 }

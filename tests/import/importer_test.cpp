@@ -24,7 +24,7 @@ protected:
 
     ImportReport import(const std::vector<std::string> &paths, const ImportOptions &options = {})
     {
-        return ImportNfeFiles(*db_, paths, options);
+        return ImportFiles(*db_, paths, options);
     }
     ImportReport importText(const std::string &name, const std::string &xml)
     {
@@ -194,7 +194,7 @@ TEST_P(Import, ProductsComeFromOwnCodesOrLinksOrAreCreatedOnce)
     auto fresh = target_->Open();
     TestNfe third = received();
     third.number = 3;
-    EXPECT_EQ(ImportNfeFiles(*fresh, {target_->Write("third.xml", third.Xml())}).createdProducts.size(), 0u);
+    EXPECT_EQ(ImportFiles(*fresh, {target_->Write("third.xml", third.Xml())}).createdProducts.size(), 0u);
     EXPECT_EQ(One(*fresh, "SELECT CDPRODUTO FROM ITEMNOTAFISC WHERE CDNOTAFISC = " + documentOf(third)), "7002");
 }
 
@@ -490,7 +490,7 @@ TEST_P(Import, AKilledImportLeavesWholeDocumentsAndCanBeRerun)
                 ::kill(::getpid(), SIGKILL);
             return true;
         };
-        ImportNfeFiles(*db, paths, options);
+        ImportFiles(*db, paths, options);
         ::_exit(0);
     }
     int status = 0;

@@ -65,7 +65,7 @@ TEST_P(KeptSummary, EqualsTheDetailAfterImportAndEveryLaterWrite)
     files.year = 2027;
     WriteNfeFiles(files);
     auto db = target.Open();
-    const ImportReport report = ImportNfeFiles(*db, {files.dir});
+    const ImportReport report = ImportFiles(*db, {files.dir});
     ASSERT_GT(report.imported, 10) << report.Text();
 
     // Two imported documents with at least two items, and one of their items.
@@ -154,7 +154,7 @@ TEST(KeptSummaryUpgrade, AnOlderDatabaseGetsItsSummaryWhenOpened)
     const std::string path = target.Dir() + "/own.sqlite";
     {
         auto db = target.Open();
-        ASSERT_GT(ImportNfeFiles(*db, {files.dir}).imported, 10);
+        ASSERT_GT(ImportFiles(*db, {files.dir}).imported, 10);
         const auto triggers = db->Select(
             db->Prepare("SELECT name FROM sqlite_master WHERE type = 'trigger' AND name LIKE '%RESUMO%'"), {});
         ASSERT_FALSE(triggers.empty());

@@ -54,7 +54,7 @@ TEST_P(RoundTrip, TheCfopSummaryOfImportedFilesEqualsTheFilesOwnFigures)
     ASSERT_GT(written.cancellations, 0);
 
     auto db = target.Open();
-    const ImportReport report = ImportNfeFiles(*db, {files.dir});
+    const ImportReport report = ImportFiles(*db, {files.dir});
     ASSERT_TRUE(report.refused.empty()) << report.Text();
     ASSERT_EQ(report.imported, written.documents);
     ASSERT_FALSE(report.differences.empty());

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -38,12 +40,19 @@ protected:
         EXPECT_EQ(zip_close(z), 0);
         return path;
     }
-    std::vector<SourceText> readAll(const std::vector<std::string> &paths, const SourceLimits &limits = {})
+    // Each file or entry as a reader that takes its whole text sees it.
+    struct Read {
+        std::string name, text, problem;
+    };
+    std::vector<Read> readAll(const std::vector<std::string> &paths, const SourceLimits &limits = {})
     {
-        std::vector<SourceText> out;
+        std::vector<Read> out;
         for (const SourceFile &f : ListSources(paths))
-            ReadSource(f, limits, [&](const SourceText &t) {
-                out.push_back(t);
+            ReadSource(f, limits, [&](SourceEntry &e) {
+                Read r{e.name, {}, e.problem};
+                if (e.stream && !ReadWholeText(*e.stream, limits.fileBytes, r.text))
+                    r.problem = e.stream->Problem();
+                out.push_back(r);
                 return true;
             });
         return out;
@@ -52,20 +61,71 @@ protected:
     std::string dir_;
 };
 
-TEST_F(Sources, FoldersAreReadRecursivelyInPathOrderAndOnlyXmlAndZip)
+// Which format a file holds is for the readers: every regular file and
+// entry is handed over, whatever its name; an archive is one by its name or
+// by its first bytes.
+TEST_F(Sources, FoldersAreReadRecursivelyInPathOrderEveryFileOffered)
 {
     file("in/b.xml", "B");
     file("in/a/c.XML", "C");
-    file("in/a/nota.pdf", "not read");
-    archive("in/d.zip", {{"x.xml", "X"}, {"leia.txt", "not read"}, {"sub/y.xml", "Y"}});
+    file("in/a/nota.pdf", "P");
+    archive("in/d.zip", {{"x.xml", "X"}, {"leia.txt", "T"}, {"sub/", ""}, {"sub/y.xml", "Y"}});
+    archive("in/e.dat", {{"z.txt", "Z"}});
+    ASSERT_EQ(mkfifo((dir_ + "/in/fila").c_str(), 0600), 0);
     std::vector<std::string> names, texts;
-    for (const SourceText &t : readAll({dir_ + "/in"})) {
+    for (const Read &t : readAll({dir_ + "/in"})) {
         names.push_back(t.name.substr(dir_.size() + 4));
         texts.push_back(t.text);
-        EXPECT_EQ(t.problem, "");
+        EXPECT_EQ(t.problem, "") << t.name;
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"a/c.XML", "b.xml", "d.zip:x.xml", "d.zip:sub/y.xml"}));
-    EXPECT_EQ(texts, (std::vector<std::string>{"C", "B", "X", "Y"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"a/c.XML", "a/nota.pdf", "b.xml", "d.zip:x.xml", "d.zip:leia.txt",
+                                               "d.zip:sub/y.xml", "e.dat:z.txt"}));
+    EXPECT_EQ(texts, (std::vector<std::string>{"C", "P", "B", "X", "T", "Y", "Z"}));
+}
+
+// A FIFO named on its own is refused at once: opening it to read would wait
+// for a writer that never comes.
+TEST_F(Sources, AFifoNamedDirectlyIsRefusedWithoutWaiting)
+{
+    const std::string fifo = dir_ + "/fila.xml";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const auto texts = readAll({fifo});
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].problem.find("arquivo ilegível"), std::string::npos) << texts[0].problem;
+}
+
+TEST_F(Sources, LinesAreReadOneAtATimeUnderTheirLimit)
+{
+    struct Row {
+        const char *name;
+        std::string text;
+        std::vector<std::string> lines;
+        const char *problem;
+    } rows[] = {
+        {"LF and CR LF, last line unended", "|0000|a|\r\n|C100|b|\n|9999|", {"|0000|a|", "|C100|b|", "|9999|"}, ""},
+        {"empty lines kept", "a\n\nb\n", {"a", "", "b"}, ""},
+        {"a line past the limit", "ok\n" + std::string(300, 'x') + "\nnever\n", {"ok"}, "linha 2 maior que o limite de 256 bytes"},
+        {"one long line across reads", std::string(200000, 'y'), {}, "linha 1 maior que o limite"},
+    };
+    for (const Row &r : rows) {
+        std::vector<std::string> got;
+        std::string problem;
+        for (const SourceFile &f : ListSources({file("lines.txt", r.text)}))
+            ReadSource(f, {}, [&](SourceEntry &e) {
+                EXPECT_TRUE(e.stream) << r.name;
+                EXPECT_EQ(e.stream->Head(), std::string_view(r.text).substr(0, kHeadBytes)) << r.name;
+                ReadLines(*e.stream, 256, [&](std::string_view line, long number) {
+                    EXPECT_EQ(number, static_cast<long>(got.size()) + 1) << r.name;
+                    got.emplace_back(line);
+                    return true;
+                });
+                problem = e.stream->Problem();
+                return true;
+            });
+        EXPECT_EQ(got, r.lines) << r.name;
+        EXPECT_NE(problem.find(r.problem), std::string::npos) << r.name << ": " << problem;
+        EXPECT_EQ(problem.empty(), std::string(r.problem).empty()) << r.name;
+    }
 }
 
 TEST_F(Sources, LimitsAndUnsafeEntriesAreProblemsNotTexts)
@@ -94,7 +154,7 @@ TEST_F(Sources, LimitsAndUnsafeEntriesAreProblemsNotTexts)
     for (const Row &r : rows) {
         const auto texts = readAll({r.path}, limits);
         ASSERT_FALSE(texts.empty()) << r.name;
-        const SourceText &last = texts.back();
+        const Read &last = texts.back();
         EXPECT_NE(last.problem.find(r.problem), std::string::npos) << r.name << ": " << last.problem;
         EXPECT_TRUE(last.text.empty()) << r.name;
     }

@@ -1,0 +1,175 @@
+#pragma once
+// Private to the import: the booking's pieces, each with one job. The
+// import (importer.cpp) strings them together for every document a reader
+// yields, whatever its format: who books it, the CFOPs, the values, whether
+// it is booked already, the products, the tax rows, and the writing. The
+// pieces without the database are plain functions over the neutral document.
+#include "import/connection.h"
+#include "import/document.h"
+#include "import/importer.h"
+#include "import/reader.h"
+
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+// Registrations compare by their letters and digits, in upper case.
+std::string RegistrationKey(const std::string &s);
+// At most `chars` characters of UTF-8 text, never cutting one in two.
+std::string ClipText(const std::string &s, std::size_t chars);
+
+// Why the booking refuses a document: the field as the reader names it, and
+// the reason in Portuguese.
+struct BookingRefusal {
+    DocumentField field;
+    int item = 0;
+    std::string reason;
+};
+
+// --- Who books the document: the one registered company whose state
+// registration it carries, as issuer or as recipient.
+struct Registration {
+    std::string company, registration, state, key;  // key: RegistrationKey(registration)
+};
+struct Owner {
+    const Registration *registration = nullptr;
+    bool issued = false;  // the company issued it
+    char side = 'E';      // IDENTRSAIDA: 'S' for the company's exits
+};
+std::vector<Registration> LoadRegistrations(ImportConnection &db);
+std::optional<BookingRefusal> FindOwner(const FiscalDocument &d, const std::vector<Registration> &registered, Owner &owner);
+
+// --- The CFOP each item is booked under. An invoice received carries the
+// issuer's exit CFOPs: they become the company's entry CFOPs by the
+// conversion table, else 5/6/7 become 1/2/3.
+using CfopConversions = std::unordered_map<std::string, std::string>;
+CfopConversions LoadCfopConversions(ImportConnection &db);
+std::optional<BookingRefusal> BookedCfops(const FiscalDocument &d, const Owner &owner, const CfopConversions &conversions,
+                                          std::vector<std::string> &cfops);
+
+// --- Each item's Valor Contábil, the difference to the document's total
+// spread over them in proportion, so they add up to it. Returns what the
+// items added up to as stated.
+Cents BookedValues(const FiscalDocument &d, std::vector<Cents> &values);
+
+// --- The tax rows of one item (IMPOSTOITEMNF) by the books' rules: the ICMS
+// row also holds the ST; what the tax's base leaves of the item's value is
+// exempt or other by the situation.
+struct TaxRow {
+    const char *tax;  // CDIMPOSTONFE
+    Cents base = 0;
+    std::int64_t rate = 0;
+    Cents value = 0, exempt = 0, other = 0, stBase = 0, stValue = 0;
+};
+// Entries under tax substitution as the substituted party: the ICMS paid
+// before is no credit of the buyer.
+bool WithoutIcmsCredit(const std::string &cfop);
+void TaxRowsOf(const FiscalItem &item, Cents value, bool noIcmsCredit, std::vector<TaxRow> &rows);
+
+// --- The document's own row (NOTAFISCAL) as it will be written.
+struct BookedHeader {
+    std::string company, side, series, number, model, operation, issueDate, moveDate, registration;
+    std::optional<std::string> municipal, participant;
+    std::string state, situation;
+};
+using MunicipalRegistrations = std::unordered_set<std::string>;  // company '\x1f' RegistrationKey(IM)
+MunicipalRegistrations LoadMunicipalRegistrations(ImportConnection &db);
+BookedHeader HeaderOf(const FiscalDocument &d, const Owner &owner, const MunicipalRegistrations &municipal);
+// IDSITUACAO: the books keep only normal and cancelled; a denied or unused
+// number is booked as cancelled, so no report counts it.
+const char *SituationCode(bool cancelled);
+// How the report names a document without an access key.
+std::string IdentityText(const FiscalHeader &h);
+
+// --- What is booked of a document already: by its access key when it has
+// one (NFECHAVE, where a cancellation read before its document waits), else
+// by model, series, number, participant and dates among the company's.
+class Repeats {
+public:
+    explicit Repeats(ImportConnection &db);
+    struct Prior {
+        bool booked = false;     // the document is there: nothing changes
+        bool keyKnown = false;   // its key is in NFECHAVE
+        bool cancelled = false;  // a cancellation came first
+        std::optional<std::string> document;  // CDNOTAFISC
+    };
+    Prior Find(const std::string &key, const BookedHeader &h);
+    Prior FindKey(const std::string &key);
+    // After writing document `id` with a key: the key is kept with it.
+    void Remember(const std::string &key, const std::string &id, const Prior &prior, bool cancelled);
+    // A cancellation of a key not read yet waits for its document.
+    void RememberCancelled(const std::string &key);
+    void MarkCancelled(const std::string &key, const std::string &id);
+
+private:
+    ImportConnection &db_;
+    int selKey_, selIdentity_, insKey_, updKey_;
+};
+
+// --- The company's product for each item: through the code owner's link,
+// else its own product when the code is the company's, else a new product
+// under the imported group, linked and listed. Items without product share
+// one product of their own.
+class ProductCatalogue {
+public:
+    explicit ProductCatalogue(ImportConnection &db);
+    std::string For(const FiscalDocument &d, const FiscalItem &item, const Owner &owner);
+
+    // What a document about to be written may change, to undo when it fails.
+    struct Mark {
+        long long product, leaf;
+        bool groupReady;
+        std::size_t links;
+        std::string analytical;
+    };
+    Mark Save() const { return {nextProduct_, nextLeaf_, groupReady_, newLinks_.size(), analytical_}; }
+    void Restore(const Mark &m);
+    // The products created since the last call, for the report.
+    std::vector<ImportedProduct> TakeCreated();
+
+private:
+    std::string create(const std::string &name, const std::string &participant, const std::string &theirCode);
+    std::string analytical();
+    void ensureGroup();
+
+    ImportConnection &db_;
+    std::unordered_map<std::string, std::string> links_;
+    std::vector<std::string> newLinks_;
+    std::vector<ImportedProduct> pending_;
+    std::string group_ = "99", groupName_ = "Produtos importados de NF-e", analytical_;
+    bool groupReady_ = false;
+    long long nextProduct_ = 1, nextLeaf_ = 10001;
+    int selLink_, insLink_, selLeafByTree_, selLeafByCode_, selTree_, insProduct_;
+};
+
+// --- The writing: the document's row, then its tax rows and its items.
+class DocumentWriter {
+public:
+    explicit DocumentWriter(ImportConnection &db);
+    // Writes the row under a new CDNOTAFISC and returns it.
+    std::string Document(const BookedHeader &h);
+    void Item(const std::string &id, const std::string &item, const std::string &product, const std::string &cfop,
+              const FiscalItem &it, Cents value);
+    void Tax(const std::string &id, const std::string &item, const TaxRow &row);
+    // Writes the rows added; tax rows first, so the kept CFOP summary sums
+    // each item once, when the item arrives with its rows already there.
+    void Flush();
+    void Discard();
+    void Cancel(const std::string &id);
+
+private:
+    ImportConnection &db_;
+    long long nextDocument_ = 1;
+    int insDoc_, insItem_, insTax_, cancelDoc_;
+    std::vector<ImportConnection::Values> items_, taxes_;
+};
+
+// --- What the import still tells engines apart by; each becomes a question
+// to the engine's descriptor.
+// A condition true when `column` holds a code made only of digits.
+std::string DigitsOnlyCondition(const ImportConnection &db, const std::string &column);
+// Whether the import adds its own tables to a database that lacks them;
+// otherwise they come with the engine's setup script.
+bool AddsImportTables(const ImportConnection &db);

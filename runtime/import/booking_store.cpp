@@ -1,0 +1,111 @@
+// The booking's reads and writes of documents: whether one is booked
+// already, and its rows.
+#include "import/booking.h"
+
+using Values = ImportConnection::Values;
+
+Repeats::Repeats(ImportConnection &db)
+    : db_(db),
+      selKey_(db.Prepare("SELECT CAST(CDNOTAFISC AS VARCHAR(20)), IDCANCELADA FROM NFECHAVE WHERE CHNFE = ?")),
+      // The company and the day come first: the period index finds the few
+      // documents of that day.
+      selIdentity_(db.Prepare("SELECT CAST(CDNOTAFISC AS VARCHAR(20)) FROM NOTAFISCAL WHERE CDEMPRESA = ? AND "
+                              "DTENTRSAIDA = ? AND CDINSCESTA = ? AND IDENTRSAIDA = ? AND CDMODDOCFISC = ? AND "
+                              "CDSERIE = ? AND NRNOTAFISC = ? AND DTEMISSAO = ? AND COALESCE(NMPARTICIPANTE, '') = ?")),
+      insKey_(db.Prepare("INSERT INTO NFECHAVE (CHNFE, CDNOTAFISC, IDCANCELADA) VALUES (?, ?, ?)")),
+      updKey_(db.Prepare("UPDATE NFECHAVE SET CDNOTAFISC = ?, IDCANCELADA = ? WHERE CHNFE = ?"))
+{
+}
+
+Repeats::Prior Repeats::FindKey(const std::string &key)
+{
+    Prior p;
+    const auto rows = db_.Select(selKey_, {key});
+    if (rows.empty())
+        return p;
+    p.keyKnown = true;
+    p.document = rows[0][0];
+    p.booked = p.document.has_value();
+    p.cancelled = rows[0][1] == std::optional<std::string>("S");
+    return p;
+}
+
+Repeats::Prior Repeats::Find(const std::string &key, const BookedHeader &h)
+{
+    if (!key.empty())
+        return FindKey(key);
+    Prior p;
+    const auto rows = db_.Select(selIdentity_, {h.company, h.moveDate, h.registration, h.side, h.model, h.series, h.number,
+                                                h.issueDate, h.participant.value_or("")});
+    if (!rows.empty()) {
+        p.booked = true;
+        p.document = rows[0][0];
+    }
+    return p;
+}
+
+void Repeats::Remember(const std::string &key, const std::string &id, const Prior &prior, bool cancelled)
+{
+    if (key.empty())
+        return;
+    if (prior.keyKnown)
+        db_.Run(updKey_, {id, cancelled ? "S" : "N", key});
+    else
+        db_.Run(insKey_, {key, id, cancelled ? "S" : "N"});
+}
+
+void Repeats::RememberCancelled(const std::string &key) { db_.Run(insKey_, {key, std::nullopt, "S"}); }
+
+void Repeats::MarkCancelled(const std::string &key, const std::string &id) { db_.Run(updKey_, {id, "S", key}); }
+
+DocumentWriter::DocumentWriter(ImportConnection &db) : db_(db)
+{
+    auto max = db_.Select(db_.Prepare("SELECT CAST(MAX(CDNOTAFISC) AS VARCHAR(20)) FROM NOTAFISCAL"), {});
+    nextDocument_ = max[0][0] ? std::stoll(*max[0][0]) + 1 : 1;
+    insDoc_ = db_.Prepare(
+        "INSERT INTO NOTAFISCAL (CDNOTAFISC, CDEMPRESA, CDFILIAL, IDENTRSAIDA, CDSERIE, NRNOTAFISC, CDMODDOCFISC, "
+        "CDTIPOOPER, DTEMISSAO, DTENTRSAIDA, CDINSCESTA, CDINSCMUNI, NMPARTICIPANTE, SGUF, IDSITUACAO) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    insItem_ = db_.Prepare("INSERT INTO ITEMNOTAFISC (CDNOTAFISC, NRITEM, CDPRODUTO, CDCFOP, QTITEM, VLUNITARIO, "
+                           "VLCONTABIL) VALUES (?, ?, ?, ?, ?, ?, ?)");
+    insTax_ = db_.Prepare("INSERT INTO IMPOSTOITEMNF (CDNOTAFISC, NRITEM, CDIMPOSTONFE, VLBASECALC, PCALIQUOTA, "
+                          "VLIMPOSTO, VLISENTO, VLOUTROS, VLBASEST, VLIMPOSTOST) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    cancelDoc_ = db_.Prepare("UPDATE NOTAFISCAL SET IDSITUACAO = 'C' WHERE CDNOTAFISC = ?");
+}
+
+std::string DocumentWriter::Document(const BookedHeader &h)
+{
+    std::string id = std::to_string(nextDocument_++);
+    db_.Run(insDoc_, {id, h.company, std::nullopt, h.side, h.series, h.number, h.model, h.operation, h.issueDate,
+                      h.moveDate, h.registration, h.municipal, h.participant, h.state, h.situation});
+    return id;
+}
+
+void DocumentWriter::Item(const std::string &id, const std::string &item, const std::string &product,
+                          const std::string &cfop, const FiscalItem &it, Cents value)
+{
+    items_.push_back({id, item, product, cfop, DecimalText(it.quantity, 3), DecimalText(it.unitValue, 2),
+                      DecimalText(value, 2)});
+}
+
+void DocumentWriter::Tax(const std::string &id, const std::string &item, const TaxRow &r)
+{
+    taxes_.push_back({id, item, std::string(r.tax), DecimalText(r.base, 2), DecimalText(r.rate, 2), DecimalText(r.value, 2),
+                      DecimalText(r.exempt, 2), DecimalText(r.other, 2), DecimalText(r.stBase, 2),
+                      DecimalText(r.stValue, 2)});
+}
+
+void DocumentWriter::Flush()
+{
+    db_.RunMany(insTax_, taxes_);
+    db_.RunMany(insItem_, items_);
+    Discard();
+}
+
+void DocumentWriter::Discard()
+{
+    taxes_.clear();
+    items_.clear();
+}
+
+void DocumentWriter::Cancel(const std::string &id) { db_.Run(cancelDoc_, {id}); }
