@@ -4,6 +4,7 @@
 // or a refusal naming the field and the reason in Portuguese. Nothing here
 // knows the database.
 #include "import/amounts.h"
+#include "import/document.h"
 
 #include <cstddef>
 #include <optional>
@@ -49,13 +50,8 @@ struct NfeItem {
     Cents AccountingValue() const;
 };
 
-struct NfeParty {
-    std::string document;      // CNPJ, CPF or foreign id, as written
-    std::string name;
-    std::string registration;  // IE
-    std::string municipalRegistration;  // IM
-    std::string state;         // UF ("EX" abroad)
-};
+// emit and dest: the same party as any format's.
+using NfeParty = FiscalParty;
 
 struct NfeDocument {
     std::string key;           // 44 digits, check digit verified

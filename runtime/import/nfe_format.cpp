@@ -5,12 +5,6 @@
 
 namespace {
 
-FiscalParty party(NfeParty &&p)
-{
-    return {std::move(p.document), std::move(p.name), std::move(p.registration), std::move(p.municipalRegistration),
-            std::move(p.state)};
-}
-
 FiscalItem item(NfeItem &&it)
 {
     FiscalItem out;
@@ -59,9 +53,8 @@ FiscalDocument neutral(NfeDocument &&d)
     h.purpose = purpose(d.purpose);
     h.issueDate = std::move(d.issueDate);
     h.moveDate = std::move(d.moveDate);
-    out.issuer = party(std::move(d.issuer));
-    if (d.recipient)
-        out.recipient = party(std::move(*d.recipient));
+    out.issuer = std::move(d.issuer);
+    out.recipient = std::move(d.recipient);
     out.items.reserve(d.items.size());
     for (NfeItem &it : d.items)
         out.items.push_back(item(std::move(it)));

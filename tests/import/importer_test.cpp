@@ -1,7 +1,7 @@
 // The booking rules, each bad input and the all-or-nothing writing, on every
 // engine the suite reaches.
 #include "import/importer.h"
-#include "import_target.h"
+#include "import_case.h"
 #include "nfe_builder.h"
 
 #include <gtest/gtest.h>
@@ -12,16 +12,8 @@
 
 namespace {
 
-class Import : public ::testing::TestWithParam<const ImportEngine *> {
+class Import : public ImportCase {
 protected:
-    void SetUp() override
-    {
-        if (auto why = ImportTarget::Unavailable(*GetParam()); !why.empty())
-            GTEST_SKIP() << why;
-        target_ = std::make_unique<ImportTarget>(*GetParam());
-        db_ = target_->Open();
-    }
-
     ImportReport import(const std::vector<std::string> &paths, const ImportOptions &options = {})
     {
         return ImportFiles(*db_, paths, options);
@@ -30,7 +22,6 @@ protected:
     {
         return import({target_->Write(name, xml)});
     }
-    std::string one(const std::string &sql, const ImportConnection::Values &v = {}) { return One(*db_, sql, v); }
     std::string documentOf(const TestNfe &n)
     {
         return one("SELECT CAST(CDNOTAFISC AS VARCHAR(20)) FROM NFECHAVE WHERE CHNFE = ?", {n.Key()});
@@ -54,9 +45,6 @@ protected:
         n.items[0].code = "FORN-1";
         return n;
     }
-
-    std::unique_ptr<ImportTarget> target_;
-    std::unique_ptr<ImportConnection> db_;
 };
 
 std::string cents(const std::string &value) { return DecimalText(*ParseDecimal(value, 2), 2); }

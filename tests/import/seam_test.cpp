@@ -4,7 +4,7 @@
 // key, items without product, the company's own CFOPs, situations). A small
 // text-records format, known only here, stands for a second format.
 #include "import/importer.h"
-#include "import_target.h"
+#include "import_case.h"
 #include "nfe_builder.h"
 
 #include <gtest/gtest.h>
@@ -174,15 +174,13 @@ long peakKb()
     return 0;
 }
 
-class Seam : public ::testing::TestWithParam<const ImportEngine *> {
+class Seam : public ImportCase {
 protected:
     void SetUp() override
     {
-        if (auto why = ImportTarget::Unavailable(*GetParam()); !why.empty())
-            GTEST_SKIP() << why;
-        target_ = std::make_unique<ImportTarget>(*GetParam());
-        db_ = target_->Open();
-        clean();
+        ImportCase::SetUp();
+        if (db_)
+            clean();
     }
     void TearDown() override
     {
@@ -204,7 +202,6 @@ protected:
         return ImportFiles(*db_, paths, options);
     }
     ImportReport importText(const std::string &name, const std::string &text) { return import({target_->Write(name, text)}); }
-    std::string one(const std::string &sql, const ImportConnection::Values &v = {}) { return One(*db_, sql, v); }
     long count(const std::string &sql) { return std::stol(one("SELECT CAST(COUNT(*) AS VARCHAR(20)) " + sql)); }
     long ours() { return count("FROM NOTAFISCAL WHERE CDSERIE = 'T9'"); }
     std::string zip(const std::string &name, const std::string &entry, const std::string &text)
@@ -216,9 +213,6 @@ protected:
         EXPECT_EQ(zip_close(z), 0);
         return path;
     }
-
-    std::unique_ptr<ImportTarget> target_;
-    std::unique_ptr<ImportConnection> db_;
 };
 
 TEST_P(Seam, EachFileGoesToTheReaderOfWhatItHoldsWhateverItsName)
