@@ -96,7 +96,7 @@ std::optional<BookingRefusal> BookedCfops(const FiscalDocument &d, const Owner &
 {
     // The company's own CFOPs must agree with its side; an issuer's exit
     // CFOPs are converted.
-    const bool companys = owner.issued || d.perspective == Perspective::Company;
+    const bool companys = owner.issued || d.codesFrom == CodesFrom::Company;
     cfops.clear();
     for (const FiscalItem &it : d.items) {
         const std::string &cfop = it.cfop;

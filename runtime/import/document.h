@@ -43,7 +43,7 @@ struct FiscalTax {
 };
 
 struct FiscalProduct {
-    std::string code, name;  // whose code it is: see FiscalDocument::perspective
+    std::string code, name;  // whose code it is: see FiscalDocument::codesFrom
 };
 
 struct FiscalItem {
@@ -79,7 +79,7 @@ enum class Purpose { Normal, Complementary, Adjustment, Return };
 enum class Situation { Regular, Cancelled, Denied, Unused };
 // Whose CFOPs and product codes the items carry: the issuer's (an invoice),
 // or the company's own (a bookkeeping file, already booked once).
-enum class Perspective { Issuer, Company };
+enum class CodesFrom { Issuer, Company };
 
 struct FiscalHeader {
     // Identity: the access key when the document has one, else model,
@@ -99,7 +99,7 @@ struct FiscalDocument {
     FiscalHeader header;
     FiscalParty issuer;
     std::optional<FiscalParty> recipient;  // a consumer's document may have none
-    Perspective perspective = Perspective::Issuer;
+    CodesFrom codesFrom = CodesFrom::Issuer;
     std::vector<FiscalItem> items;
     Cents total = 0;           // the document's total as it states it
 };

@@ -50,7 +50,7 @@ std::string ProductCatalogue::For(const FiscalDocument &d, const FiscalItem &ite
         return analytical();
     const FiscalProduct &p = *item.product;
     // Whose code it is: the issuer's on an invoice, the company's in its own books.
-    const bool companyCode = owner.issued || d.perspective == Perspective::Company;
+    const bool companyCode = owner.issued || d.codesFrom == CodesFrom::Company;
     const FiscalParty &codeOwner = !owner.issued && companyCode && d.recipient ? *d.recipient : d.issuer;
     const std::string participant = RegistrationKey(codeOwner.document);
     const std::string linkKey = participant + '\x1f' + p.code;

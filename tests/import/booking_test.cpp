@@ -77,26 +77,26 @@ TEST(BookingCfops, AnInvoiceReceivedIsConvertedTheCompanysOwnAreKept)
     struct Row {
         const char *name;
         Owner owner;
-        Perspective perspective;
+        CodesFrom codesFrom;
         std::vector<std::string> cfops;
         std::vector<std::string> booked;  // empty: refused
         const char *reason;
     } rows[] = {
-        {"own exit", issued, Perspective::Issuer, {"5102", "6102", "7101"}, {"5102", "6102", "7101"}, ""},
-        {"own entry", issuedEntry, Perspective::Issuer, {"1202", "3102"}, {"1202", "3102"}, ""},
-        {"received invoice", received, Perspective::Issuer, {"5102", "6403", "5405", "5101"}, {"1102", "2403", "1403", "1102"}, ""},
-        {"received, as the company books it", received, Perspective::Company, {"1102", "2403"}, {"1102", "2403"}, ""},
-        {"entry CFOP on an own exit", issued, Perspective::Issuer, {"5102", "1102"}, {}, "CFOP 1102 de entrada em documento de saída"},
-        {"exit CFOP on an own entry", issuedEntry, Perspective::Issuer, {"5102"}, {}, "CFOP 5102 de saída em documento de entrada"},
-        {"entry CFOP from a supplier", received, Perspective::Issuer, {"1102"}, {}, "CFOP 1102 de entrada em documento de saída"},
-        {"exit CFOP in the company's books", received, Perspective::Company, {"5102"}, {}, "CFOP 5102 de saída em documento de entrada"},
-        {"not a CFOP", received, Perspective::Company, {"11O2"}, {}, "CFOP inválido ('11O2')"},
-        {"no CFOP", issued, Perspective::Issuer, {""}, {}, "CFOP inválido ('')"},
-        {"no such first digit", received, Perspective::Issuer, {"9102"}, {}, "CFOP inválido ('9102')"},
+        {"own exit", issued, CodesFrom::Issuer, {"5102", "6102", "7101"}, {"5102", "6102", "7101"}, ""},
+        {"own entry", issuedEntry, CodesFrom::Issuer, {"1202", "3102"}, {"1202", "3102"}, ""},
+        {"received invoice", received, CodesFrom::Issuer, {"5102", "6403", "5405", "5101"}, {"1102", "2403", "1403", "1102"}, ""},
+        {"received, as the company books it", received, CodesFrom::Company, {"1102", "2403"}, {"1102", "2403"}, ""},
+        {"entry CFOP on an own exit", issued, CodesFrom::Issuer, {"5102", "1102"}, {}, "CFOP 1102 de entrada em documento de saída"},
+        {"exit CFOP on an own entry", issuedEntry, CodesFrom::Issuer, {"5102"}, {}, "CFOP 5102 de saída em documento de entrada"},
+        {"entry CFOP from a supplier", received, CodesFrom::Issuer, {"1102"}, {}, "CFOP 1102 de entrada em documento de saída"},
+        {"exit CFOP in the company's books", received, CodesFrom::Company, {"5102"}, {}, "CFOP 5102 de saída em documento de entrada"},
+        {"not a CFOP", received, CodesFrom::Company, {"11O2"}, {}, "CFOP inválido ('11O2')"},
+        {"no CFOP", issued, CodesFrom::Issuer, {""}, {}, "CFOP inválido ('')"},
+        {"no such first digit", received, CodesFrom::Issuer, {"9102"}, {}, "CFOP inválido ('9102')"},
     };
     for (const Row &r : rows) {
         FiscalDocument d;
-        d.perspective = r.perspective;
+        d.codesFrom = r.codesFrom;
         for (const std::string &c : r.cfops) {
             FiscalItem it;
             it.number = static_cast<int>(d.items.size()) + 1;

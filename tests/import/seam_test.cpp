@@ -93,7 +93,7 @@ private:
         d.issuer = {f[9], f[10], f[11], "", f[12]};
         if (!f[13].empty() || !f[15].empty())
             d.recipient = FiscalParty{f[13], f[14], f[15], "", f[16]};
-        d.perspective = f[17] == "C" ? Perspective::Company : Perspective::Issuer;
+        d.codesFrom = f[17] == "C" ? CodesFrom::Company : CodesFrom::Issuer;
         d.total = std::stoll(f[18]);
         return d;
     }
@@ -123,7 +123,7 @@ struct TestRecord {
     std::string direction = "S", situation = "R", issued = "2027-02-10", moved = "2027-02-10";
     std::string issuer = "12345678000195|Empresa Teste Ltda|110042490114|SP";
     std::string recipient = "11222333000181|Cliente Um Ltda|111222333444|SP";
-    std::string perspective = "I";
+    std::string codesFrom = "I";
     std::vector<std::string> items{"|P1|Produto|5102|10000|00|10000|1800|1800|0|0|0|"};
 
     std::string Text() const
@@ -136,7 +136,7 @@ struct TestRecord {
             total += std::stoll(i.substr(at));
         }
         std::string t = "|DOC|" + key + "|" + model + "|" + series + "|" + std::to_string(number) + "|" + direction + "|" +
-                        situation + "|" + issued + "|" + moved + "|" + issuer + "|" + recipient + "|" + perspective + "|" +
+                        situation + "|" + issued + "|" + moved + "|" + issuer + "|" + recipient + "|" + codesFrom + "|" +
                         std::to_string(total) + "|\n";
         for (const std::string &i : items)
             t += "|ITEM" + i + "\n";
@@ -151,7 +151,7 @@ TestRecord booked()
     r.direction = "S";
     r.issuer = "11222333000181|Fornecedor Um Ltda|111222333444|SP";
     r.recipient = "22333444000172|Outra Empresa S.A.|244123456119|SP";
-    r.perspective = "C";
+    r.codesFrom = "C";
     r.items = {"|P1|Produto|1102|10000|00|10000|1800|1800|0|0|0|"};
     return r;
 }
