@@ -38,18 +38,20 @@ public:
             return go;
         };
         const bool read = ReadLines(in, limits.lineBytes, [&](std::string_view line, long number) {
-            const std::vector<std::string> f = fields(line);
-            if (!f.empty() && f[0] == "9999")
+            // Notes are skipped unparsed: a long file of them costs no memory.
+            if (line.rfind("|9999|", 0) == 0)
                 return flush();
-            if (!f.empty() && f[0] == "DOC") {
+            if (line.rfind("|DOC|", 0) == 0) {
                 if (!flush())
                     return false;
+                const std::vector<std::string> f = fields(line);
                 if (f.size() < 19)
                     return go = sink.Refusal(name + ", linha " + std::to_string(number), "DOC", "registro incompleto");
                 doc = header(f);
                 place = name + ", linha " + std::to_string(number);
-            } else if (!f.empty() && f[0] == "ITEM" && doc && f.size() >= 12) {
-                doc->items.push_back(item(f, static_cast<int>(doc->items.size()) + 1));
+            } else if (line.rfind("|ITEM|", 0) == 0 && doc) {
+                if (const std::vector<std::string> f = fields(line); f.size() >= 12)
+                    doc->items.push_back(item(f, static_cast<int>(doc->items.size()) + 1));
             }
             return true;
         });
