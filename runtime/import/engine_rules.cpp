@@ -1,4 +1,4 @@
-// The only places the import tells engines apart, each one question.
+// The only places the import's booking tells engines apart, each one question.
 #include "import/booking.h"
 
 std::string DigitsOnlyCondition(const ImportConnection &db, const std::string &column)
