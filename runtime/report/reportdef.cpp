@@ -2,6 +2,7 @@
 
 #include "report/layout.h"
 
+#include "rtl/files.h"
 #include "rtl/sysutils.h"
 #include "rtl/utf8.h"
 
@@ -21,7 +22,6 @@
 #include <cerrno>
 #include <mutex>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -311,11 +311,8 @@ ReportList loadFolder(const std::string &reportsDir, const std::string &code, bo
     std::vector<ReportDefinition> defs;
     std::vector<SkippedReport> broken;
     for (const auto &f : files) {
-        std::ifstream in(f, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
         try {
-            defs.push_back(ParseReportDefinition(text.str(), f.string()));
+            defs.push_back(ParseReportDefinition(ReadWholeFile(f.string()), f.string()));
             defs.back().saved = saved;
         } catch (const ReportDefinitionError &e) {
             if (!saved)
@@ -378,14 +375,15 @@ std::vector<ReportDefinition> MergeSavedReports(const std::vector<ReportDefiniti
 
 ReportDefinition ReadReportDefinition(const ReportDefinition &listed)
 {
-    std::ifstream in(listed.file, std::ios::binary);
-    if (!in) {
-        const fs::path file(listed.file);
-        throw ReportNotFound(listed.code, file.parent_path().parent_path().string());
+    std::string text;
+    try {
+        text = ReadWholeFile(listed.file);
+    } catch (const EFileReadError &e) {
+        if (e.error != ENOENT && e.error != ENOTDIR)
+            throw;
+        throw ReportNotFound(listed.code, fs::path(listed.file).parent_path().parent_path().string());
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    ReportDefinition d = ParseReportDefinition(text.str(), listed.file);
+    ReportDefinition d = ParseReportDefinition(text, listed.file);
     d.saved = listed.saved;
     return d;
 }

@@ -1,19 +1,12 @@
 // CSV and spreadsheet exports, read back as another program would.
 #include "report/export_report.h"
 #include "report_fixture.h"
+#include "rtl/files.h"
 
-#include <fstream>
 #include <map>
-#include <sstream>
 
 namespace {
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string readFile(const std::string &path) { return ReadWholeFile(path); }
 
 ReportJob groupedJob()
 {

@@ -2,14 +2,13 @@
 // setting use, which variant each dialect runs, in the body and in every
 // section, and the "query" objects written back as they were read.
 #include "report/reportdef.h"
+#include "rtl/files.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 namespace {
 TEST(SqlDialects, EveryNameReadsBackAsItsDialectAndNoOtherNameDoes)
@@ -112,12 +111,9 @@ TEST(StatementVariants, ShippedReportsWriteBackTheirOwnQueries)
     int files = 0;
     for (const auto &e : fs::directory_iterator(std::string(FIS_SOURCE_DIR) + "/reports/FIS028")) {
         SCOPED_TRACE(e.path().string());
-        std::ifstream in(e.path(), std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        const auto original = nlohmann::json::parse(text.str());
-        const auto written =
-            nlohmann::json::parse(SerializeReportDefinition(ParseReportDefinition(text.str(), e.path().string())));
+        const std::string text = ReadWholeFile(e.path());
+        const auto original = nlohmann::json::parse(text);
+        const auto written = nlohmann::json::parse(SerializeReportDefinition(ParseReportDefinition(text, e.path())));
         EXPECT_EQ(written.at("query"), original.at("query"));
         EXPECT_EQ(written.value("sections", nlohmann::json::array()).size(),
                   original.value("sections", nlohmann::json::array()).size());

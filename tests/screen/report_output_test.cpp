@@ -5,11 +5,11 @@
 #include "../support/run_command.h"
 #include "../support/temp_folder.h"
 #include "report/headless_reportui.h"
+#include "rtl/files.h"
 #include "screen_fixture.h"
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
