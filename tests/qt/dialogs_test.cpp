@@ -1,5 +1,6 @@
 // The pick dialogs answer in the model's rows, whatever the person did to the view.
 #include "pickdialogs.h"
+#include "qt_fixture.h"
 #include "vdl/picktree.h"
 
 #include <QInputDialog>
