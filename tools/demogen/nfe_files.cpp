@@ -154,7 +154,7 @@ struct Document {
     long index = 0;
     Kind kind = Kind::Sale;
     int month = 0, day = 0;  // from 0
-    std::string date;        // "YYYY-MM-DD", the issue's
+    std::string date;        // "YYYY-MM-DD", the day it is issued
     bool received = false, consumer = false, interstate = false, abroad = false;
     const Party *supplier = nullptr;
     const Party *issuer = nullptr;
