@@ -4,7 +4,7 @@
 // Input: the mask up to the first newline, then operations, one byte each
 // (the ones with an operand take the next bytes).
 #include "rtl/utf8.h"
-#include "vcl/maskengine.h"
+#include "vcl/mask_engine.h"
 
 #include "fuzz_require.h"
 

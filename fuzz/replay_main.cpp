@@ -1,10 +1,10 @@
 // Runs a fuzz target over the files of its corpus, without the fuzzer: the
 // ordinary builds (and the sanitizer one) check every seed on each test run.
+#include "rtl/files.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,8 +27,13 @@ int main(int argc, char **argv)
         return 1;
     }
     for (const auto &file : files) {
-        std::ifstream in(file, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string bytes;
+        try {
+            bytes = ReadWholeFile(file);
+        } catch (const EFileReadError &e) {
+            std::fprintf(stderr, "%s\n", e.what());  // a seed not replayed is a failure, not a pass
+            return 1;
+        }
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
     }
     std::printf("%zu inputs\n", files.size());

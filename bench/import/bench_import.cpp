@@ -19,6 +19,7 @@
 #include "nfe_files.h"
 #include "report/reportdef.h"
 #include "rtl/datetime.h"
+#include "rtl/files.h"
 
 #include <pugixml.hpp>
 #include <sqlite3.h>
@@ -37,7 +38,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -66,14 +66,6 @@ double memory(const char *field)
         if (line.rfind(field, 0) == 0)
             return std::atof(line.c_str() + std::strlen(field)) / 1024.0;
     return 0;
-}
-
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 std::string newDatabase(const std::string &path)
@@ -255,7 +247,7 @@ long baseline(const std::vector<SourceFile> &files, Writer &w, long firstId)
 {
     long id = firstId, documents = 0;
     for (const SourceFile &f : files) {
-        const std::string text = readFile(f.path);
+        const std::string text = ReadWholeFile(f.path);
         pugi::xml_document doc;
         doc.load_buffer(text.data(), text.size());
         pugi::xml_node nfe = doc.child("nfeProc") ? doc.child("nfeProc").child("NFe") : doc.child("NFe");
@@ -355,10 +347,8 @@ void print(const char *label, const Measure &m)
 // The CFOP summary's own statement for the year, both sides, ICMS.
 double summary(DatabaseSession &session, const std::string &dialect, int runs, std::size_t &rows)
 {
-    std::ifstream in(DefaultReportsDir() + "/FIS028/010-resumo-cfop.json");
-    std::stringstream text;
-    text << in.rdbuf();
-    const ReportDefinition report = ParseReportDefinition(text.str(), "010-resumo-cfop.json");
+    const ReportDefinition report =
+        ParseReportDefinition(ReadWholeFile(DefaultReportsDir() + "/FIS028/010-resumo-cfop.json"), "010-resumo-cfop.json");
     const std::string &sql = report.StatementFor(dialect);
     NamedValues params;
     for (const char *name : {"P_CDEMPRESA", "P_DTINICIAL", "P_DTFINAL", "P_CDIMPOSTO", "P_TIDENTRSAIDOP", "P_IDENTRSAIDOP",

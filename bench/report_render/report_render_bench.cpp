@@ -13,6 +13,7 @@
 #include "report/report_output.h"
 #include "report/reportdef.h"
 #include "report/values.h"
+#include "rtl/files.h"
 
 #include <hpdf.h>
 
@@ -21,7 +22,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -76,10 +76,8 @@ std::string listingStatement(long rows)
 
 ReportJob listingJob(const std::string &sourceDir)
 {
-    std::ifstream in(sourceDir + "/reports/FIS028/030-relacao-notas.json");
-    std::stringstream text;
-    text << in.rdbuf();
-    const ReportDefinition def = ParseReportDefinition(text.str(), "030-relacao-notas.json");
+    const ReportDefinition def =
+        ParseReportDefinition(ReadWholeFile(sourceDir + "/reports/FIS028/030-relacao-notas.json"), "030-relacao-notas.json");
     ReportJob job;
     job.layout = ParseLayout(def.layoutJson);
     job.heading.title = def.title;

@@ -20,6 +20,7 @@
 #include "host/hostconfig.h"
 #include "report/reportdef.h"
 #include "rtl/datetime.h"
+#include "rtl/files.h"
 #include "temp_folder.h"
 
 #if FIS_WITH_FIREBIRD
@@ -61,10 +62,7 @@ double median(std::vector<double> v)
 ReportDefinition loadReport(const std::string &file)
 {
     const std::string path = DefaultReportsDir() + "/FIS028/" + file;
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return ParseReportDefinition(text.str(), path);
+    return ParseReportDefinition(ReadWholeFile(path), path);
 }
 
 // The screen's parameters for the whole year of company 01, tax ICMS, both

@@ -1,5 +1,6 @@
 #pragma once
 // The host's data module: the database the screens read, and its dialect.
+#include "data/dialect.h"
 #include "rtl/classes.h"
 
 #include <memory>
@@ -8,8 +9,8 @@
 class DatabaseSession;
 struct HostConfig;
 
-enum class TDialect { Oracle, MSSQL, InterBase };
-TDialect DialectFromName(const std::string &name);  // "oracle", "mssql", "interbase"
+using TDialect = SqlDialect;
+TDialect DialectFromName(const std::string &name);  // a name in kSqlDialects; raises EDatabaseError for others
 const char *DialectName(TDialect dialect);
 
 class TdtmDBGeral : public TComponent {

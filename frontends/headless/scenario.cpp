@@ -1,5 +1,7 @@
 #include "scenario_runner.h"
 
+#include "rtl/files.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -302,15 +304,15 @@ ScenarioResult RunScenarioText(const std::string &name, const std::string &text,
 
 ScenarioResult RunScenarioFile(const std::string &path, const ScenarioOptions &options)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text;
+    try {
+        text = ReadWholeFile(path);
+    } catch (const EFileReadError &e) {
         ScenarioResult r;
-        r.failures.push_back(path + ": cannot read the file");
+        r.failures.push_back(e.Message());  // names the path
         return r;
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    return RunScenarioText(path, text.str(), options);
+    return RunScenarioText(path, text, options);
 }
 
 std::size_t RemoveLeftoverRunFolders(const std::string &dir)

@@ -187,7 +187,7 @@ void Runner::ExpectParam(const Words &w)
         NoMore(w, 5);
         if (p->AsVariant().kind() != Variant::Kind::DateTime)
             fail("expected param " + name + " date " + quote(date) + ", got " + quote(p->AsString()));
-        const std::string got = DateToIso(p->AsVariant().asDateTime());
+        const std::string got = FormatDate(p->AsVariant().asDateTime(), DateFormat::Iso);
         Check(got == date, "param " + name + " date " + quote(date), "date " + quote(got));
         return;
     }

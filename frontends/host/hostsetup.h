@@ -2,7 +2,7 @@
 // Everything a host run needs around the package: the database, the
 // application server, the host packages and the loaded package itself.
 #include "host/hostconfig.h"
-#include "packageloader.h"
+#include "package_loader.h"
 
 #include <memory>
 #include <string>

@@ -7,21 +7,12 @@ TdtmDBGeral *dtmDBGeral = nullptr;
 
 TDialect DialectFromName(const std::string &name)
 {
-    if (name == "oracle") return TDialect::Oracle;
-    if (name == "mssql") return TDialect::MSSQL;
-    if (name == "interbase") return TDialect::InterBase;
+    if (const auto dialect = SqlDialectNamed(name))
+        return *dialect;
     throw EDatabaseError("Dialeto desconhecido '" + name + "'.");
 }
 
-const char *DialectName(TDialect dialect)
-{
-    switch (dialect) {
-    case TDialect::Oracle: return "oracle";
-    case TDialect::MSSQL: return "mssql";
-    case TDialect::InterBase: return "interbase";
-    }
-    return "oracle";
-}
+const char *DialectName(TDialect dialect) { return SqlDialectNameOf(dialect); }
 
 TdtmDBGeral::TdtmDBGeral(TComponent *owner) : TComponent(owner)
 {

@@ -2,8 +2,8 @@
 
 #include "data/dataset.h"
 #include "rtl/streaming.h"
-#include "vdl/picktable.h"
-#include "vdl/picktree.h"
+#include "vdl/pick_table.h"
+#include "vdl/pick_tree.h"
 
 #include <optional>
 

@@ -3,8 +3,6 @@
 #include "rtl/streaming.h"
 #include "vdl/Consiste.h"
 
-#include <cstdio>
-
 // Property names compare by length first.
 using namespace std::string_view_literals;
 
@@ -35,14 +33,7 @@ TDateTime TDateEditPlus::GetDate() const
     return *d;
 }
 
-void TDateEditPlus::SetDate(TDateTime date)
-{
-    int y, m, d;
-    DecodeDate(date, y, m, d);
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", d, m, y);
-    SetText(buf);
-}
+void TDateEditPlus::SetDate(TDateTime date) { SetText(FormatDate(date)); }
 
 bool TDateEditPlus::SetProperty(const PropertyDesc &p, LoadContext &ctx)
 {

@@ -2,7 +2,7 @@
 
 #include "data/dataset.h"
 #include "vdl/Consiste.h"
-#include "vdl/picktable.h"
+#include "vdl/pick_table.h"
 
 #include <algorithm>
 #include <sstream>

@@ -1,5 +1,6 @@
 #include "host/hostconfig.h"
 
+#include "data/dialect.h"
 #include "rtl/sysutils.h"
 
 #include <algorithm>
@@ -118,7 +119,7 @@ const std::vector<Key> &table()
         row("import_password", &HostConfig::importPassword, anyText, "", "that login's password"),
         row("db_timeout_ms", &HostConfig::dbTimeoutMs, milliseconds, "30000",
             "how long the database may keep silent during one call; past it the statement is stopped"),
-        row("dialect", &HostConfig::dialect, oneOf(std::array{"oracle", "mssql", "interbase"}), "oracle",
+        row("dialect", &HostConfig::dialect, oneOf(SqlDialectNames()), "oracle",
             "which statement variant the queries run: oracle, mssql or interbase"),
     };
     return keys;

@@ -1,6 +1,6 @@
 #include "net/appserver_protocol.h"
 
-#include "rtl/jsondepth.h"
+#include "rtl/json_depth.h"
 #include "rtl/sysutils.h"
 
 #include <nlohmann/json.hpp>

@@ -1,6 +1,8 @@
 #include "report/export_report.h"
 
 #include "report/values.h"
+#include "rtl/datetime.h"
+#include "rtl/sysutils.h"
 
 #include <xlsxwriter.h>
 
@@ -327,12 +329,11 @@ void XlsxReportSink::Detail(const std::vector<BandCell> &cells, const std::vecto
         if (c.number) {
             const double v = Impl::decimal(c.units, m.columns[i].places);
             m.check(worksheet_write_number(m.sheet, m.row, col, v, m.cellFormats[i]));
-        } else if (m.columns[i].format.kind == ValueFormat::Kind::Date && c.raw.size() >= 10 && c.text.size() == 10 &&
-                   c.text != c.raw) {
+        } else if (const auto date = m.columns[i].format.kind == ValueFormat::Kind::Date
+                                         ? ParseIsoDate(TrimBlanks(c.raw))
+                                         : std::nullopt) {
             lxw_datetime d{};
-            d.year = std::stoi(std::string(c.raw.substr(0, 4)));
-            d.month = std::stoi(std::string(c.raw.substr(5, 2)));
-            d.day = std::stoi(std::string(c.raw.substr(8, 2)));
+            DecodeDate(*date, d.year, d.month, d.day);
             m.check(worksheet_write_datetime(m.sheet, m.row, col, &d, m.cellFormats[i]));
         } else {
             m.text(col, c.text, nullptr);

@@ -37,7 +37,7 @@
 // makes a range "first a last". Templates ({FIELD}) show a field of the
 // group's first row, formatted as the column showing that field, or as a
 // format after a colon says ({CDCFOP:cfop}).
-#include "rtl/jsondepth.h"
+#include "rtl/json_depth.h"
 #include "rtl/sysutils.h"
 
 #include <cstddef>

@@ -5,6 +5,7 @@
 #include "report/report_output.h"
 #include "report/reportui.h"
 #include "rtl/atomicfile.h"
+#include "rtl/datetime.h"
 #include "rtl/streaming.h"
 #include "rtl/sysutils.h"
 
@@ -93,6 +94,102 @@ std::function<void()> interrupter(DatabaseSession *db)
 {
     throw Exception("Não foi possível gerar o relatório '" + title + "': " + reason);
 }
+
+TDateTime dayOf(const std::tm &t) { return EncodeDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday); }
+
+// A section runs its own statement with the report's values it declares.
+ReportJobSection sectionJob(const ReportSection &section, const std::string &dialect, const NamedValues &values)
+{
+    ReportJobSection part;
+    part.title = section.title;
+    part.layout = ParseLayout(section.layoutJson);
+    part.statement = section.StatementFor(dialect);
+    TParams declared;
+    declared.ParseSQL(part.statement);
+    for (const auto &[name, value] : values)
+        if (declared.FindParam(name))
+            part.values.emplace_back(name, value);
+    return part;
+}
+
+// What the files say above the rows: title, code, when, and the parameters
+// in words (codes named through the session's lookups, when there is one).
+ReportHeading headingOf(const ReportDefinition &report, const std::string &code, const std::tm &now,
+                        const ReportLayout &layout, const TParams &params, DatabaseSession *db,
+                        const std::string &productMask)
+{
+    ReportHeading heading;
+    heading.title = report.title;
+    heading.code = code.empty() ? report.code : code;
+    heading.generatedAt = FormatDate(dayOf(now)) + " " + twoDigits(now.tm_hour) + ":" + twoDigits(now.tm_min);
+    ParameterLookup lookup;
+    if (db)
+        lookup = [db](const std::string &sql, const NamedValues &values) -> std::optional<std::string> {
+            const ResultSet rs = db->Query(sql, values);
+            if (rs.rows.empty() || rs.rows[0].empty())
+                return std::nullopt;
+            return rs.rows[0][0];
+        };
+    ParameterWords words = DescribeParameters(layout.parameters, params, lookup, productMask);
+    heading.header = std::move(words.header);
+    heading.parameters = std::move(words.block);
+    return heading;
+}
+
+// One set of files per run, never one a viewer may still have open: the
+// PDF always, then each other format asked for.
+std::vector<ReportOutput> outputsIn(const std::string &dir, const std::string &code, const std::string &stem,
+                                    const std::tm &now, const std::vector<std::string> &formats)
+{
+    const std::string name =
+        filePrefix(code) + "-" +
+        (stem.empty() ? FormatDate(dayOf(now), DateFormat::Compact) + "-" + twoDigits(now.tm_hour) +
+                            twoDigits(now.tm_min) + twoDigits(now.tm_sec) + "-" + std::to_string(::getpid()) + "-" +
+                            std::to_string(++serial)
+                      : stem);
+    std::vector<ReportOutput> outputs = {{"pdf", (std::filesystem::path(dir) / (name + ".pdf")).string()}};
+    for (const std::string &f : formats)
+        if (f != "pdf")
+            outputs.push_back({f, (std::filesystem::path(dir) / (name + "." + f)).string()});
+    return outputs;
+}
+
+// Writes the files under the front end's progress; nothing when the person
+// cancelled, before the first row or after.
+std::optional<ReportResult> writeWithProgress(DatabaseSession *db, const ReportJob &job,
+                                              const std::vector<ReportOutput> &outputs, bool firstPageOnly)
+{
+    ReportResult result;
+    try {
+        ReportUserInterface().RunLong(
+            job.heading.title,
+            [&](ReportProgress &progress) { result = WriteReport(db, job, outputs, &progress, firstPageOnly); },
+            interrupter(db));
+    } catch (const ReportCancelled &) {
+        return std::nullopt;
+    } catch (const EDatabaseCancelled &) {
+        return std::nullopt;  // stopped in the statement, before any row
+    }
+    return result;
+}
+
+// The same report again in another format, for the preview's export.
+ReportExport exportOf(DatabaseSession *db, ReportJob job)
+{
+    return [db, job = std::move(job)](const std::string &format, const std::string &path) -> ExportOutcome {
+        using Kind = ExportOutcome::Kind;
+        try {
+            const std::vector<std::string> formats = ParseReportFormats(format);
+            if (formats.size() != 1)
+                return {Kind::Failed, "Formato de exportação inválido: '" + format + "'."};
+            if (!writeWithProgress(db, job, {{formats.front(), path}}, false))
+                return {Kind::Cancelled, {}};
+        } catch (const Exception &e) {
+            return {Kind::Failed, "Não foi possível exportar o relatório '" + job.heading.title + "': " + e.Message()};
+        }
+        return {Kind::Written, {}};
+    };
+}
 } // namespace
 
 long TReportDesignerDialog::TotalRunCount() { return totalRuns; }
@@ -136,106 +233,39 @@ bool TReportDesignerDialog::Execute(ReportAction action, const ReportDefinition 
 
 bool TReportDesignerDialog::render(const ReportDefinition &report, ReportRun &run, const RenderOptions &options)
 {
-    ReportJob job;
-    DatabaseSession *db = Database;
     const std::tm now = localNow();
+    ReportJob job;
     try {
         job.layout = layoutOf(report);
         job.statement = run.statement;
         job.values = valuesOf(run.params);
         job.productMask = ProductMask;
-        for (const ReportSection &s : report.sections) {
-            ReportJobSection part;
-            part.title = s.title;
-            part.layout = ParseLayout(s.layoutJson);
-            part.statement = s.StatementFor(Dialect);
-            // The section's statement takes the report's values it declares.
-            TParams declared;
-            declared.ParseSQL(part.statement);
-            for (const auto &[name, value] : job.values)
-                if (declared.FindParam(name))
-                    part.values.emplace_back(name, value);
-            job.sections.push_back(std::move(part));
-        }
-        job.heading.title = report.title;
-        job.heading.code = Code.empty() ? report.code : Code;
-        job.heading.generatedAt = twoDigits(now.tm_mday) + "/" + twoDigits(now.tm_mon + 1) + "/" +
-                                  std::to_string(now.tm_year + 1900) + " " + twoDigits(now.tm_hour) + ":" +
-                                  twoDigits(now.tm_min);
-        ParameterLookup lookup;
-        if (db)
-            lookup = [db](const std::string &sql, const NamedValues &values) -> std::optional<std::string> {
-                const ResultSet rs = db->Query(sql, values);
-                if (rs.rows.empty() || rs.rows[0].empty())
-                    return std::nullopt;
-                return rs.rows[0][0];
-            };
-        ParameterWords words = DescribeParameters(job.layout.parameters, run.params, lookup, ProductMask);
-        job.heading.header = std::move(words.header);
-        job.heading.parameters = std::move(words.block);
+        for (const ReportSection &s : report.sections)
+            job.sections.push_back(sectionJob(s, Dialect, job.values));
+        job.heading = headingOf(report, Code, now, job.layout, run.params, Database, ProductMask);
     } catch (const Exception &e) {
         failRun(report.title, e.Message());
     }
 
-    // One set of files per run, never one a viewer may still have open.
     const std::string dir = outputFolder(OutputDir);
     RemoveStaleTemporaries(dir);
-    const std::string stem =
-        filePrefix(job.heading.code) + "-" +
-        (options.stem.empty()
-             ? std::to_string(now.tm_year + 1900) + twoDigits(now.tm_mon + 1) + twoDigits(now.tm_mday) + "-" +
-                   twoDigits(now.tm_hour) + twoDigits(now.tm_min) + twoDigits(now.tm_sec) + "-" +
-                   std::to_string(::getpid()) + "-" + std::to_string(++serial)
-             : options.stem);
-    std::vector<ReportOutput> outputs = {{"pdf", (std::filesystem::path(dir) / (stem + ".pdf")).string()}};
-    for (const std::string &f : options.formats)
-        if (f != "pdf")
-            outputs.push_back({f, (std::filesystem::path(dir) / (stem + "." + f)).string()});
-
-    ReportResult result;
+    const std::vector<ReportOutput> outputs = outputsIn(dir, job.heading.code, options.stem, now, options.formats);
+    std::optional<ReportResult> result;
     try {
-        ReportUserInterface().RunLong(
-            report.title,
-            [&](ReportProgress &progress) {
-                result = WriteReport(db, job, outputs, &progress, options.firstPageOnly);
-            },
-            interrupter(db));
-    } catch (const ReportCancelled &) {
-        return false;
-    } catch (const EDatabaseCancelled &) {
-        return false;  // stopped in the statement, before any row
+        result = writeWithProgress(Database, job, outputs, options.firstPageOnly);
     } catch (const Exception &e) {
         failRun(report.title, e.Message());
     }
-    run.rows = result.rows;
-    run.pages = result.pages;
+    if (!result)
+        return false;
+
+    run.rows = result->rows;
+    run.pages = result->pages;
     run.output = outputs.front().path;
     for (const ReportOutput &o : outputs)
         run.outputs.push_back(o.path);
-
-    if (options.exportTo) {
-        // The same report again in another format, for the preview's export.
-        const std::string title = report.title;
-        *options.exportTo = [db, job, title](const std::string &format, const std::string &path) -> ExportOutcome {
-            using Kind = ExportOutcome::Kind;
-            try {
-                const std::vector<std::string> formats = ParseReportFormats(format);
-                if (formats.size() != 1)
-                    return {Kind::Failed, "Formato de exportação inválido: '" + format + "'."};
-                ReportUserInterface().RunLong(
-                    title,
-                    [&](ReportProgress &progress) { WriteReport(db, job, {{formats.front(), path}}, &progress); },
-                    interrupter(db));
-            } catch (const ReportCancelled &) {
-                return {Kind::Cancelled, {}};
-            } catch (const EDatabaseCancelled &) {
-                return {Kind::Cancelled, {}};
-            } catch (const Exception &e) {
-                return {Kind::Failed, "Não foi possível exportar o relatório '" + title + "': " + e.Message()};
-            }
-            return {Kind::Written, {}};
-        };
-    }
+    if (options.exportTo)
+        *options.exportTo = exportOf(Database, std::move(job));
     return true;
 }
 

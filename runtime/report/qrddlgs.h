@@ -38,7 +38,7 @@ public:
     TGetQueryParamsEvent BeforeGetQueryParams;
 
     // Dialect whose statement variant the report runs ("oracle" by default).
-    std::string Dialect = "oracle";
+    std::string Dialect = SqlDialectNameOf(SqlDialect::Oracle);
     // Runs the statement and the parameters' lookups; without one a print
     // or preview has no row.
     DatabaseSession *Database = nullptr;

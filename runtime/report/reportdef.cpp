@@ -2,6 +2,7 @@
 
 #include "report/layout.h"
 
+#include "rtl/files.h"
 #include "rtl/sysutils.h"
 #include "rtl/utf8.h"
 
@@ -21,7 +22,6 @@
 #include <cerrno>
 #include <mutex>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -75,29 +75,25 @@ nlohmann::json splitLines(const std::string &text)
 }
 } // namespace
 
-namespace {
-const std::string &variantFor(const std::string &dialect, const std::string &sql, const std::string &oracle,
-                              const std::string &mssql, const std::string &interbase)
+const std::string &StatementVariants::For(const std::string &dialect) const
 {
-    if (dialect == "oracle" && !oracle.empty()) return oracle;
-    if (dialect == "mssql" && !mssql.empty()) return mssql;
-    if (dialect == "interbase" && !interbase.empty()) return interbase;
+    if (const auto d = SqlDialectNamed(dialect); d && !Variant(*d).empty())
+        return Variant(*d);
     return sql;
+}
+
+namespace {
+nlohmann::ordered_json writeQuery(const StatementVariants &query)
+{
+    nlohmann::ordered_json q;  // stays null when there is no statement at all
+    if (!query.sql.empty())
+        q["sql"] = splitLines(query.sql);
+    for (const SqlDialectName &d : kSqlDialects)
+        if (!query.Variant(d.dialect).empty())
+            q[d.name] = splitLines(query.Variant(d.dialect));
+    return q;
 }
 } // namespace
-
-const std::string &ReportSection::StatementFor(const std::string &dialect) const
-{
-    return variantFor(dialect, sql, oracle, mssql, interbase);
-}
-
-const std::string &ReportDefinition::StatementFor(const std::string &dialect) const
-{
-    if (dialect == "oracle" && !oracle.empty()) return oracle;
-    if (dialect == "mssql" && !mssql.empty()) return mssql;
-    if (dialect == "interbase" && !interbase.empty()) return interbase;
-    return sql;
-}
 
 ReportDefinition ParseReportDefinition(const std::string &jsonText, const std::string &file)
 {
@@ -124,6 +120,15 @@ ReportDefinition ParseReportDefinition(const std::string &jsonText, const std::s
                 fail(std::string("as linhas de \"") + key + "\" devem ser textos");
         return joinLines(value);
     };
+    auto readQuery = [&](const nlohmann::json &q) {
+        StatementVariants query;
+        if (q.contains("sql"))
+            query.sql = lines(q["sql"], "sql");
+        for (const SqlDialectName &d : kSqlDialects)
+            if (q.contains(d.name))
+                query.Variant(d.dialect) = lines(q[d.name], d.name);
+        return query;
+    };
     ReportDefinition d;
     d.file = file;
     if (auto c = j.find("code"); c != j.end() && !c->is_null()) {
@@ -138,10 +143,7 @@ ReportDefinition ParseReportDefinition(const std::string &jsonText, const std::s
     if (auto q = j.find("query"); q != j.end() && !q->is_null()) {
         if (!q->is_object())
             return fail("\"query\" deve ser um objeto");
-        if (q->contains("sql")) d.sql = lines((*q)["sql"], "sql");
-        if (q->contains("oracle")) d.oracle = lines((*q)["oracle"], "oracle");
-        if (q->contains("mssql")) d.mssql = lines((*q)["mssql"], "mssql");
-        if (q->contains("interbase")) d.interbase = lines((*q)["interbase"], "interbase");
+        d.query = readQuery(*q);
     }
     if (auto l = j.find("layout"); l != j.end() && !l->is_null())
         d.layoutJson = l->dump();
@@ -157,10 +159,7 @@ ReportDefinition ParseReportDefinition(const std::string &jsonText, const std::s
                 l == part.end() || !l->is_object())
                 return fail("cada seção deve ter \"title\", \"query\" e \"layout\"");
             section.title = title->get<std::string>();
-            if (q->contains("sql")) section.sql = lines((*q)["sql"], "sql");
-            if (q->contains("oracle")) section.oracle = lines((*q)["oracle"], "oracle");
-            if (q->contains("mssql")) section.mssql = lines((*q)["mssql"], "mssql");
-            if (q->contains("interbase")) section.interbase = lines((*q)["interbase"], "interbase");
+            section.query = readQuery(*q);
             section.layoutJson = l->dump();
             d.sections.push_back(std::move(section));
         }
@@ -174,22 +173,13 @@ std::string SerializeReportDefinition(const ReportDefinition &d)
         nlohmann::ordered_json j;
         j["code"] = d.code;
         j["title"] = d.title;
-        nlohmann::ordered_json q;
-        if (!d.sql.empty()) q["sql"] = splitLines(d.sql);
-        if (!d.oracle.empty()) q["oracle"] = splitLines(d.oracle);
-        if (!d.mssql.empty()) q["mssql"] = splitLines(d.mssql);
-        if (!d.interbase.empty()) q["interbase"] = splitLines(d.interbase);
-        j["query"] = q;
+        j["query"] = writeQuery(d.query);
         if (!d.sections.empty()) {
             nlohmann::ordered_json sections = nlohmann::ordered_json::array();
             for (const ReportSection &s : d.sections) {
-                nlohmann::ordered_json part, sq;
+                nlohmann::ordered_json part;
                 part["title"] = s.title;
-                if (!s.sql.empty()) sq["sql"] = splitLines(s.sql);
-                if (!s.oracle.empty()) sq["oracle"] = splitLines(s.oracle);
-                if (!s.mssql.empty()) sq["mssql"] = splitLines(s.mssql);
-                if (!s.interbase.empty()) sq["interbase"] = splitLines(s.interbase);
-                part["query"] = sq;
+                part["query"] = writeQuery(s.query);
                 part["layout"] = nlohmann::ordered_json::parse(s.layoutJson);
                 sections.push_back(part);
             }
@@ -321,11 +311,8 @@ ReportList loadFolder(const std::string &reportsDir, const std::string &code, bo
     std::vector<ReportDefinition> defs;
     std::vector<SkippedReport> broken;
     for (const auto &f : files) {
-        std::ifstream in(f, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
         try {
-            defs.push_back(ParseReportDefinition(text.str(), f.string()));
+            defs.push_back(ParseReportDefinition(ReadWholeFile(f.string()), f.string()));
             defs.back().saved = saved;
         } catch (const ReportDefinitionError &e) {
             if (!saved)
@@ -388,14 +375,15 @@ std::vector<ReportDefinition> MergeSavedReports(const std::vector<ReportDefiniti
 
 ReportDefinition ReadReportDefinition(const ReportDefinition &listed)
 {
-    std::ifstream in(listed.file, std::ios::binary);
-    if (!in) {
-        const fs::path file(listed.file);
-        throw ReportNotFound(listed.code, file.parent_path().parent_path().string());
+    std::string text;
+    try {
+        text = ReadWholeFile(listed.file);
+    } catch (const EFileReadError &e) {
+        if (e.error != ENOENT && e.error != ENOTDIR)
+            throw;
+        throw ReportNotFound(listed.code, fs::path(listed.file).parent_path().parent_path().string());
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    ReportDefinition d = ParseReportDefinition(text.str(), listed.file);
+    ReportDefinition d = ParseReportDefinition(text, listed.file);
     d.saved = listed.saved;
     return d;
 }

@@ -6,44 +6,58 @@
 //   {"code": "FIS028", "title": "...",
 //    "query": {"sql": [lines], "oracle": [lines], "mssql": [lines], "interbase": [lines]},
 //    "layout": {...}}
-// "sql" is the plain statement; a dialect's own lines, when present, take its place.
+// "sql" is the plain statement; a dialect's own lines, when present, take its
+// place (data/dialect.h lists the dialects).
 //
 // The person's own reports (saved under a new title, or a shipped report
 // whose layout they edited) live in the saved-reports folder, one folder per
 // report code as well. They are listed after the shipped ones, except that
 // one titled like a shipped report takes that report's place.
+#include "data/dialect.h"
 #include "rtl/atomicfile.h"
 #include "rtl/sysutils.h"
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
 
+
+// A statement as plain SQL and each dialect's own variant, as a "query"
+// object holds them: {"sql": [lines], "oracle": [lines], ...}, one key per
+// name in kSqlDialects.
+struct StatementVariants {
+    std::string sql;  // plain statement
+    std::array<std::string, kSqlDialects.size()> variants;  // at each dialect's index; empty when absent
+
+    std::string &Variant(SqlDialect dialect) { return variants[SqlDialectIndex(dialect)]; }
+    const std::string &Variant(SqlDialect dialect) const { return variants[SqlDialectIndex(dialect)]; }
+    // The statement run on the dialect named `dialect`: its variant, else the
+    // plain statement (also for a name that is no dialect's).
+    const std::string &For(const std::string &dialect) const;
+};
 
 // A part printed after the report's body on the same pages and files, from
 // a statement of its own that takes some of the report's parameters:
 //   "sections": [{"title": "Conferência", "query": {...}, "layout": {"columns": [...], "empty": "..."}}]
 struct ReportSection {
     std::string title;
-    std::string sql, oracle, mssql, interbase;
+    StatementVariants query;
     std::string layoutJson;
-    const std::string &StatementFor(const std::string &dialect) const;
+    const std::string &StatementFor(const std::string &dialect) const { return query.For(dialect); }
 };
 
 struct ReportDefinition {
     std::string file;
     std::string code;
     std::string title;
-    std::string sql;        // plain statement
-    std::string oracle;     // dialect variants; empty when absent
-    std::string mssql;
-    std::string interbase;
+    StatementVariants query;
     std::string layoutJson; // the layout, kept as JSON text
     std::vector<ReportSection> sections;
     bool saved = false;     // one of the person's own, from the saved-reports folder
 
     // The statement run on `dialect` ("oracle", "mssql", "interbase").
-    const std::string &StatementFor(const std::string &dialect) const;
+    const std::string &StatementFor(const std::string &dialect) const { return query.For(dialect); }
 };
 
 using ReportList = std::shared_ptr<const std::vector<ReportDefinition>>;

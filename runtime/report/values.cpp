@@ -1,5 +1,6 @@
 #include "report/values.h"
 
+#include "rtl/datetime.h"
 #include "rtl/sysutils.h"
 #include "rtl/utf8.h"
 
@@ -138,19 +139,6 @@ std::string FormatScaled(long long units, int places, bool groupThousands)
     return out;
 }
 
-std::string FormatIsoDate(std::string_view iso)
-{
-    const bool shaped = iso.size() >= 10 && isDigit(iso[0]) && isDigit(iso[1]) && isDigit(iso[2]) &&
-                        isDigit(iso[3]) && iso[4] == '-' && isDigit(iso[5]) && isDigit(iso[6]) && iso[7] == '-' &&
-                        isDigit(iso[8]) && isDigit(iso[9]) && (iso.size() == 10 || iso[10] == ' ' || iso[10] == 'T');
-    if (!shaped)
-        return std::string(iso);
-    std::string out;
-    out.reserve(10);
-    out.append(iso.substr(8, 2)).append("/").append(iso.substr(5, 2)).append("/").append(iso.substr(0, 4));
-    return out;
-}
-
 std::string FormatProductCode(std::string_view code, std::string_view editMask)
 {
     // Literal positions of the mask, as the edit shows them (blank "_" is a space).
@@ -210,7 +198,7 @@ std::string FormatValue(std::string_view raw, const ValueFormat &format, std::st
             return std::string(t.substr(0, 1)) + "." + std::string(t.substr(1));
         return std::string(raw);
     }
-    case K::Date: return FormatIsoDate(TrimBlanks(raw));
+    case K::Date: return FormatDateText(TrimBlanks(raw));
     case K::Product: return FormatProductCode(TrimBlanks(raw), productMask);
     case K::List: {
         std::string out;

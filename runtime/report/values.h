@@ -20,9 +20,6 @@ std::optional<long long> ParseScaled(std::string_view text, int places);
 // "1.234,56" (thousands grouped) or "1234,56" for `units` of 10^-places.
 std::string FormatScaled(long long units, int places, bool groupThousands = true);
 
-// "YYYY-MM-DD[ HH:MM:SS]" as "dd/mm/yyyy"; other text as it is.
-std::string FormatIsoDate(std::string_view iso);
-
 // A product tree code as the product mask (an edit mask such as
 // "99.99.9999;1;_") shows it: the mask's literals put in where the code
 // lacks them; a code that already has them is kept.

@@ -52,13 +52,44 @@ void DecodeDate(TDateTime dt, int &year, int &month, int &day)
     year = static_cast<int>(y + (month <= 2));
 }
 
-std::string DateToIso(TDateTime d)
+std::string FormatDate(TDateTime date, DateFormat format)
 {
-    int y, m, dd;
-    DecodeDate(d, y, m, dd);
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, dd);
+    int y, m, d;
+    DecodeDate(date, y, m, d);
+    char buf[32] = "";
+    switch (format) {
+    case DateFormat::Br: std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", d, m, y); break;
+    case DateFormat::Iso: std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d); break;
+    case DateFormat::Compact: std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d); break;
+    }
     return buf;
+}
+
+std::optional<TDateTime> ParseIsoDate(std::string_view text)
+{
+    auto digits = [&](std::size_t at, std::size_t count) {
+        int n = 0;
+        for (std::size_t i = at; i < at + count; ++i) {
+            if (text[i] < '0' || text[i] > '9')
+                return -1;
+            n = n * 10 + (text[i] - '0');
+        }
+        return n;
+    };
+    if (text.size() < 10 || text[4] != '-' || text[7] != '-' ||
+        (text.size() > 10 && text[10] != ' ' && text[10] != 'T'))
+        return std::nullopt;
+    const int y = digits(0, 4), m = digits(5, 2), d = digits(8, 2);
+    if (y < 0 || m < 0 || d < 0 || !IsValidDate(y, m, d))
+        return std::nullopt;
+    return EncodeDate(y, m, d);
+}
+
+std::string FormatDateText(std::string_view isoText, DateFormat format)
+{
+    if (const auto date = ParseIsoDate(isoText))
+        return FormatDate(*date, format);
+    return std::string(isoText);
 }
 
 std::optional<TDateTime> ParseDateBr(const std::string &text)

@@ -2,7 +2,7 @@
 // Standard controls: labels, edits, masked edits, combo boxes, radio buttons,
 // group boxes, panels, bevels and buttons.
 #include "vcl/controls.h"
-#include "vcl/maskengine.h"
+#include "vcl/mask_engine.h"
 
 #include <string>
 #include <vector>

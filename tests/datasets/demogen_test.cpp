@@ -4,6 +4,7 @@
 #include "screen_host.h"
 
 #include "demogen.h"
+#include "rtl/files.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -187,8 +188,7 @@ TEST_F(DemoGenTest, AnExistingFileIsKeptUnlessReplacing)
 {
     { std::ofstream(path) << "not a database"; }
     EXPECT_THROW(BuildDemoSqlite(path, {10, 1}, DefaultFixturePaths()), Exception);
-    std::ifstream in(path);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not a database");
+    EXPECT_EQ(ReadWholeFile(path), "not a database");
 
     BuildDemoSqlite(path, {10, 1}, DefaultFixturePaths(), /*replace=*/true);
     EXPECT_EQ(scalar(*OpenSqliteSession(path, true), "SELECT COUNT(*) FROM EMPRESA"), "6");

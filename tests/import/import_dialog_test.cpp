@@ -3,6 +3,7 @@
 #include "import_dialog.h"
 #include "import_target.h"
 #include "nfe_builder.h"
+#include "qt_fixture.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -61,11 +62,3 @@ TEST(ImportDialog, TheDemoCopyAsksBeforeImporting)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,6 +1,7 @@
 // The pick dialogs answer in the model's rows, whatever the person did to the view.
 #include "pickdialogs.h"
-#include "vdl/picktree.h"
+#include "qt_fixture.h"
+#include "vdl/pick_tree.h"
 
 #include <QInputDialog>
 #include <QPushButton>

@@ -67,26 +67,27 @@ class Session {
 public:
     explicit Session(bool desktop) : desktop_(desktop)
     {
-        run_ = StartTestHost(HostConfig(), true);
         if (desktop_) {
-            DesktopWindow opened = OpenDesktopWindow(900, 650);
-            window_ = std::move(opened.window);
-            area_ = opened.area;
-            ws_ = opened.ws;
-            ws_->Run([this] { run_->Package().IniProc(); });
-            Settle();
+            host_ = std::make_unique<DesktopHost>(HostConfig(), 900, 650, true);
+            area_ = host_->Area();
+            ws_ = host_->Widgets();
+            screen_ = host_->OpenScreen();
         } else {
+            run_ = StartTestHost(HostConfig(), true);
             SetWidgetSet(std::make_unique<HeadlessWidgetSet>());
             Application->RunUserAction([this] { run_->Package().IniProc(); });
+            screen_ = Application->ActiveChild();
         }
-        screen_ = Application->ActiveChild();
     }
     ~Session()
     {
+        if (host_) {
+            host_.reset();
+            return;
+        }
         run_.reset();
         Settle();
         SetWidgetSet(std::make_unique<HeadlessWidgetSet>());
-        window_.reset();
     }
     TCustomForm *Screen() const { return screen_; }
     template <class T = TWinControl>
@@ -144,8 +145,8 @@ public:
 
 private:
     bool desktop_;
-    std::unique_ptr<HostRun> run_;
-    std::unique_ptr<QMainWindow> window_;
+    std::unique_ptr<HostRun> run_;       // headless
+    std::unique_ptr<DesktopHost> host_;  // on the desktop
     QMdiArea *area_ = nullptr;
     ScriptedQtWidgetSet *ws_ = nullptr;
     TCustomForm *screen_ = nullptr;

@@ -1,6 +1,7 @@
 // The layout editor: each edit a person makes lands in the layout given
 // back, a layout that cannot be used is refused, and cancel gives nothing.
 #include "layout_editor.h"
+#include "qt_fixture.h"
 #include "qt_reportui.h"
 #include "report_pdf_fixture.h"
 

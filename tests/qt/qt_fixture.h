@@ -1,19 +1,39 @@
 #pragma once
-// A desktop widget set whose person answers from queues instead of modal
-// dialogs, so tests never block on a message box.
+// What every Qt test program shares: its one QApplication (qt_test_main.cpp
+// makes it), a desktop widget set whose person answers from queues instead
+// of modal dialogs, so tests never block on a message box, and the host on
+// a desktop window as fishost-qt sets it up.
 #include "hostsetup.h"
 #include "qtwidgetset.h"
 #include "vcl/forms.h"
+#include "vcl/headless.h"
 
 #include <QApplication>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QWidget>
 
+#include <gtest/gtest.h>
+
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+// Runs the program's tests in its one QApplication, on Qt's offscreen
+// platform unless the environment names another (to watch a run), with the
+// desktop's Portuguese texts. No test needs a display, also when ctest lists
+// them without the tests' environment.
+inline int RunQtTests(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    UsePortugueseTexts();
+    return RUN_ALL_TESTS();
+}
 
 class ScriptedQtWidgetSet : public QtWidgetSet {
 public:
@@ -97,6 +117,42 @@ inline void Settle()
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }
+
+// The host with the built package on a desktop window; the screen opens as
+// a person's action. Ending it stops the host, then puts the headless widget
+// set back before the window goes.
+class DesktopHost {
+public:
+    DesktopHost(const HostConfig &config, int width, int height, bool temporaryReportOutput = false)
+        : run_(StartTestHost(config, temporaryReportOutput)), desktop_(OpenDesktopWindow(width, height))
+    {
+    }
+    ~DesktopHost()
+    {
+        run_.reset();
+        Settle();
+        SetWidgetSet(std::make_unique<HeadlessWidgetSet>());
+        desktop_.window.reset();
+    }
+    DesktopHost(const DesktopHost &) = delete;
+    DesktopHost &operator=(const DesktopHost &) = delete;
+
+    // The screen the package opened, or null.
+    TCustomForm *OpenScreen()
+    {
+        desktop_.ws->Run([this] { run_->Package().IniProc(); });
+        Settle();
+        return Application->ActiveChild();
+    }
+    HostRun &Run() const { return *run_; }
+    QMainWindow *Window() const { return desktop_.window.get(); }
+    QMdiArea *Area() const { return desktop_.area; }
+    ScriptedQtWidgetSet *Widgets() const { return desktop_.ws; }
+
+private:
+    std::unique_ptr<HostRun> run_;
+    DesktopWindow desktop_;
+};
 
 template <class W = QWidget>
 W *WidgetFor(const TControl &c)

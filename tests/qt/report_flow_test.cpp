@@ -91,12 +91,10 @@ protected:
         config.savedReportsDir = Path("saved").toStdString();
         config.reportOutputDir = Path("out").toStdString();
         config.printCommand.clear();
-        run = StartTestHost(config);
-        DesktopWindow opened = OpenDesktopWindow(1000, 720);
-        window = std::move(opened.window);
-        area = opened.area;
-        ws = opened.ws;
-        auto desktop = std::make_unique<QtReportUi>(window.get(), area);
+        host = std::make_unique<DesktopHost>(config, 1000, 720);
+        area = host->Area();
+        ws = host->Widgets();
+        auto desktop = std::make_unique<QtReportUi>(host->Window(), area);
         ui = desktop.get();
         PreviewServices services;
         services.chooseExport = [this](QWidget *, const QString &) { return exportChoice; };
@@ -108,9 +106,7 @@ protected:
         ui->SetPreviewServices(services);
         SetReportUserInterface(std::move(desktop));
 
-        ws->Run([this] { run->Package().IniProc(); });
-        Settle();
-        screen = Application->ActiveChild();
+        screen = host->OpenScreen();
         ASSERT_NE(screen, nullptr);
         Type("medCdImposto", "01");
         Type("medCdEmpresa", "01");
@@ -120,10 +116,7 @@ protected:
     void TearDown() override
     {
         SetReportUserInterface(nullptr);
-        run.reset();
-        Settle();
-        SetWidgetSet(std::make_unique<HeadlessWidgetSet>());
-        window.reset();
+        host.reset();
     }
 
     QString Path(const char *relative) const { return dir.filePath(QString::fromLatin1(relative)); }
@@ -161,8 +154,7 @@ protected:
     }
 
     QTemporaryDir dir;
-    std::unique_ptr<HostRun> run;
-    std::unique_ptr<QMainWindow> window;
+    std::unique_ptr<DesktopHost> host;
     QMdiArea *area = nullptr;
     ScriptedQtWidgetSet *ws = nullptr;
     QtReportUi *ui = nullptr;

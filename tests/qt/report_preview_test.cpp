@@ -1,6 +1,7 @@
 // The report preview: its pages, zoom, keys, and print and export handed to
 // the report framework with what the person chose.
 #include "print_support.h"
+#include "qt_fixture.h"
 #include "qt_reportui.h"
 #include "report_pdf_fixture.h"
 #include "report_preview.h"

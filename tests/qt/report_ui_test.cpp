@@ -1,5 +1,6 @@
 // Printing the pages a person asked for, and the progress of a long run.
 #include "print_support.h"
+#include "qt_fixture.h"
 #include "qt_reportui.h"
 #include "report_pdf_fixture.h"
 #include "rtl/sysutils.h"

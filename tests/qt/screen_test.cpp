@@ -23,23 +23,13 @@ class ScreenQtTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        run = StartTestHost(HostConfig());
-        DesktopWindow opened = OpenDesktopWindow(800, 600);
-        window = std::move(opened.window);
-        area = opened.area;
-        ws = opened.ws;
-        ws->Run([this] { run->Package().IniProc(); });
-        Settle();
-        screen = Application->ActiveChild();
+        desktop = std::make_unique<DesktopHost>(HostConfig(), 800, 600);
+        area = desktop->Area();
+        ws = desktop->Widgets();
+        screen = desktop->OpenScreen();
         ASSERT_NE(screen, nullptr);
     }
-    void TearDown() override
-    {
-        run.reset();
-        Settle();
-        SetWidgetSet(std::make_unique<HeadlessWidgetSet>());
-        window.reset();
-    }
+    void TearDown() override { desktop.reset(); }
     template <class T = TWinControl>
     T *Control(const char *name)
     {
@@ -50,8 +40,7 @@ protected:
     QWidget *QtFocus() const { return area->activeSubWindow() ? area->activeSubWindow()->focusWidget() : nullptr; }
     void Focus(TWinControl *c) { ws->Run([c] { c->SetFocus(); }); }
 
-    std::unique_ptr<HostRun> run;
-    std::unique_ptr<QMainWindow> window;
+    std::unique_ptr<DesktopHost> desktop;
     QMdiArea *area = nullptr;
     ScriptedQtWidgetSet *ws = nullptr;
     TCustomForm *screen = nullptr;

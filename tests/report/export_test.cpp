@@ -1,19 +1,12 @@
 // CSV and spreadsheet exports, read back as another program would.
 #include "report/export_report.h"
 #include "report_fixture.h"
+#include "rtl/files.h"
 
-#include <fstream>
 #include <map>
-#include <sstream>
 
 namespace {
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string readFile(const std::string &path) { return ReadWholeFile(path); }
 
 ReportJob groupedJob()
 {
@@ -138,6 +131,26 @@ TEST(ReportExport, SpreadsheetKeepsNumbersDatesGroupsAndTotals)
     EXPECT_EQ(value("B14"), "(none)");  // NULL stays empty
     EXPECT_EQ(value("A17"), "Total geral");
     EXPECT_EQ(value("E17"), "1224.75");
+}
+
+// A database's date with a blank or a time about it is still that date; a
+// day that does not exist stays the text it came as, not a date rolled over.
+TEST(ReportExport, SpreadsheetDatesFromEveryShapeOfDateText)
+{
+    TempDir dir;
+    TableSession rows = groupedRows();
+    rows.rows[2][2] = " 2026-01-06 10:00:00";
+    rows.rows.push_back({"S", "Saídas", "2026-02-30", "Y", "5102", "1", "1", "18"});
+    const std::string xlsx = dir.file("r.xlsx");
+    WriteReport(&rows, groupedJob(), {{"xlsx", xlsx}}, nullptr);
+    std::map<std::string, std::string> dates;  // column A's values and their formats
+    for (const auto &[ref, cell] : readSheet(xlsx))
+        if (ref[0] == 'A')
+            dates[cell.value] = cell.format;
+    ASSERT_TRUE(dates.count("46028")) << "06/01/2026 as a spreadsheet date";
+    EXPECT_EQ(dates["46028"], "dd/mm/yyyy");
+    ASSERT_TRUE(dates.count("2026-02-30"));
+    EXPECT_NE(dates["2026-02-30"], "dd/mm/yyyy");
 }
 
 TEST(ReportExport, EveryFormatFromOneRunAndNothingLeftWhenItFails)

@@ -3,24 +3,20 @@
 // cannot use is refused with a message that says what and where.
 #include "report/layout.h"
 #include "report/templates.h"
+#include "rtl/files.h"
 
 #include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace {
 std::string shippedLayout(const fs::path &file)
 {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return nlohmann::json::parse(text.str()).at("layout").dump();
+    return nlohmann::json::parse(ReadWholeFile(file)).at("layout").dump();
 }
 
 // A layout with one column, changed by `edit` (a JSON merge patch).

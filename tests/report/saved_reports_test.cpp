@@ -11,7 +11,7 @@ ReportDefinition definition(const std::string &title)
     ReportDefinition d;
     d.code = "FIS028";
     d.title = title;
-    d.sql = "SELECT 1 AS X";
+    d.query.sql = "SELECT 1 AS X";
     d.layoutJson = R"({"columns":[{"field":"X"}]})";
     return d;
 }
@@ -83,12 +83,12 @@ TEST(SavedReports, SavedAtomicallyNeverReplacedWithoutConsentAndListedAtOnce)
     EXPECT_EQ(titles(LoadSavedReports(saved, "FIS028")), (std::vector<std::string>{"a/b", "a_b"}));
 
     ReportDefinition changed = definition("a/b");
-    changed.sql = "SELECT 2 AS X";
+    changed.query.sql = "SELECT 2 AS X";
     EXPECT_THROW(SaveReportDefinition(saved, changed, AtomicFile::Replace::Never), EFileExists);
-    EXPECT_EQ(ReadReportDefinition(LoadSavedReports(saved, "FIS028")->at(0)).sql, "SELECT 1 AS X");
+    EXPECT_EQ(ReadReportDefinition(LoadSavedReports(saved, "FIS028")->at(0)).query.sql, "SELECT 1 AS X");
     SaveReportDefinition(saved, changed, AtomicFile::Replace::Always);
     const ReportList list = LoadSavedReports(saved, "FIS028");
-    EXPECT_EQ(list->at(0).sql, "SELECT 2 AS X");
+    EXPECT_EQ(list->at(0).query.sql, "SELECT 2 AS X");
     EXPECT_TRUE(list->at(0).saved);
     for (const auto &e : fs::directory_iterator(dir.root / "FIS028"))
         EXPECT_EQ(e.path().extension(), ".json") << e.path();  // no temporary left
@@ -115,14 +115,14 @@ TEST(SavedReports, TheyFollowTheShippedOnesAndTakeThePlaceOfOneOfTheSameTitle)
     const std::vector<ReportDefinition> shipped = {definition("Um"), definition("Dois"), definition("Três")};
     ReportDefinition edited = definition("Dois");
     edited.saved = true;
-    edited.sql = "SELECT 'editado' AS X";
+    edited.query.sql = "SELECT 'editado' AS X";
     ReportDefinition mine = definition("Meu");
     mine.saved = true;
     const auto merged = MergeSavedReports(shipped, {mine, edited});
     ASSERT_EQ(merged.size(), 4u);
     EXPECT_EQ(merged[0].title, "Um");
     EXPECT_EQ(merged[1].title, "Dois");
-    EXPECT_EQ(merged[1].sql, "SELECT 'editado' AS X");
+    EXPECT_EQ(merged[1].query.sql, "SELECT 'editado' AS X");
     EXPECT_EQ(merged[2].title, "Três");
     EXPECT_EQ(merged[3].title, "Meu");
 }

@@ -3,22 +3,16 @@
 #include "data/params.h"
 #include "host/hostconfig.h"
 #include "rtl/datetime.h"
+#include "rtl/files.h"
 
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 ReportDefinition LoadReport(const std::string &file)
 {
     const std::string path = DefaultReportsDir() + "/FIS028/" + file;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("report definition not found: " + path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return ParseReportDefinition(text.str(), path);
+    return ParseReportDefinition(ReadWholeFile(path), path);
 }
 
 namespace {

@@ -134,12 +134,12 @@ class ReportVariantTest : public testing::TestWithParam<Declared> {};
 TEST_P(ReportVariantTest, EveryDialectHasItsOwnStatement)
 {
     const ReportDefinition def = LoadReport(GetParam().file);
-    EXPECT_FALSE(def.sql.empty());
-    EXPECT_FALSE(def.interbase.empty());
-    EXPECT_FALSE(def.mssql.empty());
-    EXPECT_EQ(&def.StatementFor("oracle"), &def.sql);
-    EXPECT_EQ(&def.StatementFor("interbase"), &def.interbase);
-    EXPECT_EQ(&def.StatementFor("mssql"), &def.mssql);
+    EXPECT_FALSE(def.query.sql.empty());
+    EXPECT_FALSE(def.query.Variant(SqlDialect::InterBase).empty());
+    EXPECT_FALSE(def.query.Variant(SqlDialect::MSSQL).empty());
+    EXPECT_EQ(&def.StatementFor("oracle"), &def.query.sql);
+    EXPECT_EQ(&def.StatementFor("interbase"), &def.query.Variant(SqlDialect::InterBase));
+    EXPECT_EQ(&def.StatementFor("mssql"), &def.query.Variant(SqlDialect::MSSQL));
 }
 
 TEST_P(ReportVariantTest, EveryVariantDeclaresTheParametersTheScreenFills)

@@ -1,5 +1,6 @@
 // Files appear whole or not at all, and temporaries of dead writers go away.
 #include "rtl/atomicfile.h"
+#include "rtl/files.h"
 #include "../support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include <sys/resource.h>
 #include <sys/wait.h>

@@ -5,6 +5,7 @@
 // FIS_UPDATE_GOLDEN=1 to write those files anew from what the reports give.
 #include "../support/run_command.h"
 #include "../support/temp_folder.h"
+#include "rtl/files.h"
 #include "scenario.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,6 @@
 #include <fstream>
 #include <map>
 #include <regex>
-#include <sstream>
 
 namespace fs = std::filesystem;
 

@@ -1,5 +1,5 @@
 // The built package, loaded with dlopen as the host loads it.
-#include "packageloader.h"
+#include "package_loader.h"
 #include "rtl/sysutils.h"
 
 #include <gtest/gtest.h>

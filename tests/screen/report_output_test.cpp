@@ -5,11 +5,15 @@
 #include "../support/run_command.h"
 #include "../support/temp_folder.h"
 #include "report/headless_reportui.h"
+#include "rtl/files.h"
 #include "screen_fixture.h"
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <regex>
+
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -173,6 +177,26 @@ TEST_F(ReportOutputTest, TheHostsFormatsAreWrittenOnEveryRun)
                                     "03;Distribuidora Vale do Tiete Ltda\r\n09;\r\n10;Atacadista Boa Vista Ltda\r\n");
     EXPECT_EQ(read(run.outputs[2]).substr(0, 2), "PK");
     EXPECT_EQ(output.Files().size(), 3u);
+}
+
+// The files carry the code and the moment of the run, the pages its date and time.
+TEST_F(ReportOutputTest, EachRunsFilesAreNamedAfterItsCodeAndMoment)
+{
+    TfrmResumoOficialCfop &screen = Filled();
+    const auto now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    Click(screen.sbtPreview);
+    ASSERT_TRUE(ws->messages.empty()) << ws->messages.front().text;
+    const std::string name = fs::path(screen.rpddPadrao->LastRun()->output).filename().string();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(name, m, std::regex(R"(FIS028-(\d{8})-(\d{2})(\d{2})\d{2}-(\d+)-\d+\.pdf)"))) << name;
+    const TDateTime today = EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+    EXPECT_EQ(m[1], FormatDate(today, DateFormat::Compact));
+    EXPECT_EQ(m[4], std::to_string(::getpid()));
+    EXPECT_NE(pdfText(screen.rpddPadrao->LastRun()->output)
+                  .find("Emitido em " + FormatDate(today) + " " + m[2].str() + ":" + m[3].str()),
+              std::string::npos);
 }
 
 TEST_F(ReportOutputTest, ThePreviewExportsTheSameReport)

@@ -1,11 +1,9 @@
 #pragma once
 // A folder of the test's own under the system's temporary folder, removed
-// with everything in it when the test ends; and a file read whole.
+// with everything in it when the test ends.
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -40,10 +38,3 @@ public:
     std::filesystem::path root;
 };
 
-inline std::string ReadWholeFile(const std::filesystem::path &file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}

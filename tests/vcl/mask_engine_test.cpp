@@ -1,4 +1,4 @@
-#include "vcl/maskengine.h"
+#include "vcl/mask_engine.h"
 
 #include "rtl/utf8.h"
 

@@ -1,5 +1,7 @@
 #include "demogen.h"
 
+#include "rtl/datetime.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -182,18 +184,7 @@ long percentOf(long cents, long percent) { return (cents * percent + 50) / 100; 
 
 std::string isoDate(int year, int dayOfYear)
 {
-    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    int month = 0;
-    for (; month < 11; ++month) {
-        const int length = kDays[month] + (month == 1 && leap ? 1 : 0);
-        if (dayOfYear < length)
-            break;
-        dayOfYear -= length;
-    }
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", year, month + 1, dayOfYear + 1);
-    return buf;
+    return FormatDate(TDateTime(EncodeDate(year, 1, 1).Val + dayOfYear), DateFormat::Iso);
 }
 int daysIn(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0 ? 366 : 365; }
 

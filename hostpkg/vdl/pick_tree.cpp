@@ -1,4 +1,4 @@
-#include "vdl/picktree.h"
+#include "vdl/pick_tree.h"
 
 #include "data/sqlquery.h"
 #include "rtl/utf8.h"

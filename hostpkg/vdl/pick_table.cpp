@@ -1,4 +1,4 @@
-#include "vdl/picktable.h"
+#include "vdl/pick_table.h"
 
 #include "data/dberrors.h"
 

@@ -1,4 +1,4 @@
-#include "packageloader.h"
+#include "package_loader.h"
 
 #include "rtl/classes.h"
 #include "rtl/sysutils.h"
