@@ -3,6 +3,7 @@
 #include "report/values.h"
 
 #include <algorithm>
+#include <set>
 
 namespace {
 constexpr std::size_t kFlushAt = 1 << 16;
@@ -52,6 +53,26 @@ std::string XmlSafeText(std::string_view s)
     return out;
 }
 
+std::vector<std::string> UniqueCaptions(std::vector<std::string> captions)
+{
+    std::set<std::string> taken(captions.begin(), captions.end());
+    std::set<std::string> seen;
+    for (std::string &caption : captions) {
+        if (seen.insert(caption).second)
+            continue;
+        for (int n = 2;; ++n) {
+            std::string other = caption + " (" + std::to_string(n) + ")";
+            if (!taken.count(other)) {
+                taken.insert(other);
+                seen.insert(other);
+                caption = std::move(other);
+                break;
+            }
+        }
+    }
+    return captions;
+}
+
 // ---- CSV ----
 
 CsvReportSink::CsvReportSink(AtomicFile &file) : file_(file) { buffer_.reserve(kFlushAt * 2); }
@@ -98,14 +119,17 @@ void CsvReportSink::Begin(const ReportHeading &, const ReportLayout &, const std
     buffer_ += "\xEF\xBB\xBF";
     // One column per field of each group; a group whose field has its column
     // already needs no second one.
+    std::vector<std::string> captions;
     for (const BandGroup &g : groups)
         for (const std::string &caption : g.fields) {
             groupColumns_.push_back(!g.shownAsColumn);
             if (!g.shownAsColumn)
-                field(caption, true);
+                captions.push_back(caption);
         }
     for (const BandColumn &c : columns)
-        field(c.caption, true);
+        captions.push_back(c.caption);
+    for (const std::string &caption : UniqueCaptions(captions))
+        field(caption, true);
     endLine();
 }
 

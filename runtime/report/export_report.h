@@ -56,6 +56,11 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// The captions of a CSV's first line, each once: a caption already used is
+// told apart by its number ("Base de Cálculo (2)"), so another program can
+// address every column by its name.
+std::vector<std::string> UniqueCaptions(std::vector<std::string> captions);
+
 // Text safe inside an XML document: invalid UTF-8 becomes U+FFFD and
 // control characters other than tab and line breaks become spaces.
 std::string XmlSafeText(std::string_view text);

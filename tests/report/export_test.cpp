@@ -91,6 +91,30 @@ TEST(ReportExport, CsvHasOneLinePerDetailRowWithItsGroups)
               "Saídas;06/01/2026;;5.102;3,000;-10,00;\r\n");
 }
 
+// Another program finds each column by its caption, so no two may share one.
+TEST(ReportExport, CsvCaptionsAreEachUsedOnce)
+{
+    const struct {
+        std::vector<std::string> in, out;
+    } rows[] = {
+        {{"A", "B"}, {"A", "B"}},
+        {{"Base", "Base", "Base"}, {"Base", "Base (2)", "Base (3)"}},
+        {{"Base", "Base (2)", "Base"}, {"Base", "Base (2)", "Base (3)"}},
+        {{"", ""}, {"", " (2)"}},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(UniqueCaptions(r.in), r.out);
+
+    TempDir dir;
+    TableSession rows2 = groupedRows();
+    ReportJob job = groupedJob();
+    job.layout.columns[4].caption = "Qtde.";
+    WriteReport(&rows2, job, {{"csv", dir.file("r.csv")}}, nullptr);
+    const std::string csv = readFile(dir.file("r.csv"));
+    EXPECT_EQ(csv.substr(0, csv.find("\r\n")),
+              "\xEF\xBB\xBF" "Entrada/Saída;Data;Participante;CFOP;Qtde.;Qtde. (2);Alíquota");
+}
+
 TEST(ReportExport, CsvOfNoRowIsItsHeaderLine)
 {
     TempDir dir;
