@@ -3,8 +3,8 @@
 # of fixtures/reference.sql, the fiscal documents of fixtures/fiscal.sql, the
 # routines of fixtures/firebird-schema.sql, the CFOP summary kept by triggers of
 # fixtures/firebird-summary.sql, the NF-e import's tables of fixtures/import.sql,
-# a login that may only read (SELECT on every table, EXECUTE on PARAM and
-# NVLSTR) for the reports, and a login of its own for the
+# a login that may only read (SELECT on every table, EXECUTE on PARAM,
+# NVLSTR and DIASEGUINTE) for the reports, and a login of its own for the
 # import, which may also write the documents, products, companies and the
 # import's tables. Starts the server first when it is not running. Safe to run
 # again.
@@ -127,6 +127,7 @@ login_sql() {
   cat <<SQL
 GRANT EXECUTE ON PROCEDURE PARAM TO USER $READ_USER;
 GRANT EXECUTE ON FUNCTION NVLSTR TO USER $READ_USER;
+GRANT EXECUTE ON FUNCTION DIASEGUINTE TO USER $READ_USER;
 COMMIT;
 SQL
   reader_sql "$IMPORT_USER" "$IMPORT_PASSWORD"
@@ -150,7 +151,14 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
   # And one made before the kept CFOP summary gets it, its documents summed once.
   has_summary=$(printf "SELECT COUNT(*) FROM RDB\$RELATIONS WHERE RDB\$RELATION_NAME = 'RESUMOCFOPNF';\n" |
     run_isql "$TARGET" | tr -dc '0-9')
+  # The routines the statements call, added or replaced as they are now.
+  has_routines=$(printf "SELECT COUNT(*) FROM RDB\$FUNCTIONS WHERE RDB\$FUNCTION_NAME = 'DIASEGUINTE';\n" |
+    run_isql "$TARGET" | tr -dc '0-9')
   {
+    if [ "$has_routines" = 0 ]; then
+      cat "$FIXTURES/firebird-schema.sql"
+      echo
+    fi
     if [ "$has_import" = 0 ]; then
       cat "$FIXTURES/import.sql"
       echo

@@ -65,15 +65,16 @@ const Declared kReports[] = {
 std::ostream &operator<<(std::ostream &os, const Declared &d) { return os << d.file; }
 
 // What a dialect's database does not understand (Firebird has neither SUBSTR
-// nor INSTR; SQL Server concatenates with +).
+// nor INSTR; SQL Server concatenates with +). No dialect compares a period
+// with BETWEEN: a date stored with its time of day would miss the last day.
 struct Foreign {
     const char *dialect;
     std::vector<const char *> tokens;
 };
 const Foreign kForeign[] = {
-    {"oracle", {"ISNULL(", "NVLSTR(", "PARAM(", "CHARINDEX(", "DOUBLE PRECISION"}},
-    {"interbase", {"NVL(", "ISNULL(", "INSTR(", "SUBSTR(", "CHARINDEX(", "DECIMAL("}},
-    {"mssql", {"NVL(", "NVLSTR(", "PARAM(", "||", "INSTR(", "SUBSTR(", "DOUBLE PRECISION"}},
+    {"oracle", {"ISNULL(", "NVLSTR(", "PARAM(", "CHARINDEX(", "DOUBLE PRECISION", "DATEADD(", " BETWEEN "}},
+    {"interbase", {"NVL(", "ISNULL(", "INSTR(", "SUBSTR(", "CHARINDEX(", "DECIMAL(", "DATEADD(", " BETWEEN "}},
+    {"mssql", {"NVL(", "NVLSTR(", "PARAM(", "||", "INSTR(", "SUBSTR(", "DOUBLE PRECISION", "DIASEGUINTE(", " BETWEEN "}},
 };
 
 std::string upper(std::string s)

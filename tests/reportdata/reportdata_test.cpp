@@ -200,10 +200,12 @@ const Case kProductRangeCases[] = {
      }},
 };
 
+using ModelFn = std::vector<ModelRow> (FiscalModel::*)(const ReportInputs &) const;
+
 struct ReportCases {
     const char *file;
     const std::vector<std::string> *columns;
-    std::vector<ModelRow> (FiscalModel::*model)(const ReportInputs &) const;
+    ModelFn model;
     std::vector<Case> cases;
     // Cases whose emptiness is the other way round for this report.
     std::set<std::string> otherwise = {};
@@ -661,8 +663,16 @@ TEST_P(ReportDataTest, ADocumentWrittenWithATimeOfDayCountsInItsDay)
 {
     if (GetParam().engine != Engine::Sqlite)
         GTEST_SKIP() << "the server's booking date has no time of day";
+    // With the triggers that cut the time away, and as a database made
+    // before them holds such rows: the statements compare by day themselves.
+    for (const bool triggers : {true, false}) {
+    SCOPED_TRACE(triggers ? "with the date triggers" : "written before the date triggers");
     TemporaryDemoDatabase demo;
     auto db = OpenSqliteSession(demo.Path(), /*readOnly=*/false);
+    if (!triggers) {
+        db->Execute("DROP TRIGGER NOTAFISCAL_DIA_INSERIDA");
+        db->Execute("DROP TRIGGER NOTAFISCAL_DIA_ALTERADA");
+    }
     ReportInputs january;
     january.side = 'A';
     const ResultSet before = RunReport(*db, GetParam(), LoadReport(kCfopSummary), january);
@@ -684,17 +694,19 @@ TEST_P(ReportDataTest, ADocumentWrittenWithATimeOfDayCountsInItsDay)
                                        " ORDER BY NRNOTAFISC",
                                        {});
     ASSERT_EQ(stored.rows.size(), 2u);
-    EXPECT_EQ(stored.rows[0][1], "2026-01-31");
-    EXPECT_EQ(stored.rows[1][0], "2026-01-30");
-    EXPECT_EQ(stored.rows[1][1], "2026-01-31");
+    EXPECT_EQ(stored.rows[0][1], triggers ? "2026-01-31" : "2026-01-31 23:59:59");
+    EXPECT_EQ(stored.rows[1][0], triggers ? "2026-01-30" : "2026-01-30 08:00");
+    EXPECT_EQ(stored.rows[1][1], triggers ? "2026-01-31" : "2026-01-31 15:30:00");
 
     const ResultSet invoices = RunReport(*db, GetParam(), LoadReport(kInvoiceList), january);
     std::vector<std::string> lastDay;
     for (const auto &row : invoices.rows)
-        if (row[2] == "2026-01-31")
+        if (row[2].value_or("").substr(0, 10) == "2026-01-31")
             lastDay.push_back(row[3].value_or(""));
     EXPECT_NE(std::find(lastDay.begin(), lastDay.end(), "90001"), lastDay.end());
     EXPECT_NE(std::find(lastDay.begin(), lastDay.end(), "7002"), lastDay.end());
+    const ResultSet st = RunReport(*db, GetParam(), LoadReport(kStByProduct), january);
+    EXPECT_TRUE(std::any_of(st.rows.begin(), st.rows.end(), [](const auto &row) { return row[5] == "90001"; }));
 
     // The entries of January grow by the copy's value; the exits stay.
     const ResultSet after = RunReport(*db, GetParam(), LoadReport(kCfopSummary), january);
@@ -705,6 +717,45 @@ TEST_P(ReportDataTest, ADocumentWrittenWithATimeOfDayCountsInItsDay)
               SumColumn(before, "VLCONTABIL", 2, "IDENTRSAIDA", "E") + copyCents);
     EXPECT_EQ(SumColumn(after, "VLCONTABIL", 2, "IDENTRSAIDA", "S"),
               SumColumn(before, "VLCONTABIL", 2, "IDENTRSAIDA", "S"));
+    // Every other report counts them in January too (the listings show the
+    // date as it is stored, so they are looked at above by number).
+    const FiscalModel model(*db);
+    for (const ReportCases &report : Reports()) {
+        if (report.file == kInvoiceList || report.file == kStByProduct)
+            continue;
+        SCOPED_TRACE(report.file);
+        EXPECT_EQ(CompareRows(RunReport(*db, GetParam(), LoadReport(report.file), january), *report.columns,
+                              (model.*report.model)(january)),
+                  "");
+    }
+    }
+}
+
+// The day after a day, which every period's last day is compared with.
+TEST_P(ReportDataTest, TheDayAfterADayOnEveryEngine)
+{
+    const struct {
+        const char *day, *next;
+    } rows[] = {{"2026-01-31", "2026-02-01"}, {"2026-12-31", "2027-01-01"}, {"2028-02-28", "2028-02-29"},
+                {"2026-02-28", "2026-03-01"}, {"2026-03-15", "2026-03-16"}};
+    for (const auto &r : rows) {
+        const ResultSet got = data_->Session().Query("SELECT DIASEGUINTE(:P_DTFINAL) FROM EMPRESA WHERE CDEMPRESA = '01'",
+                                                     {{"P_DTFINAL", Variant(EncodeDate(std::atoi(r.day),
+                                                                                       std::atoi(r.day + 5),
+                                                                                       std::atoi(r.day + 8)))}});
+        ASSERT_EQ(got.rows.size(), 1u);
+        EXPECT_EQ(got.rows[0][0].value_or("").substr(0, 10), r.next) << r.day;
+    }
+    if (GetParam().engine != Engine::Sqlite)
+        return;
+    // SQLite's dates are text: a time of day is left behind, what is no date gives NULL.
+    for (const auto &[text, next] : std::vector<std::pair<const char *, std::optional<std::string>>>{
+             {"2026-01-31 15:30:00", "2026-02-01"}, {"2026-02-30", std::nullopt}, {"31/01/2026", std::nullopt},
+             {"", std::nullopt}}) {
+        const ResultSet got = data_->Session().Query("SELECT DIASEGUINTE(:P_DIA) FROM EMPRESA WHERE CDEMPRESA = '01'",
+                                                     {{"P_DIA", Variant(std::string(text))}});
+        EXPECT_EQ(got.rows.at(0).at(0), next) << text;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ReportDataTest,
