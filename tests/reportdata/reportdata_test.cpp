@@ -731,6 +731,55 @@ TEST_P(ReportDataTest, ADocumentWrittenWithATimeOfDayCountsInItsDay)
     }
 }
 
+// An amount written with a third decimal is rounded to the cent once, where
+// it enters (Firebird's NUMERIC column does it; SQLite's triggers do it), so the
+// kept summary and the reports that sum the rows give the same cents.
+TEST_P(ReportDataTest, AmountsWithThreeDecimalsAreTheSameCentsOnEveryReport)
+{
+    if (GetParam().engine != Engine::Sqlite)
+        GTEST_SKIP() << "the server's NUMERIC(15,2) columns round what they store";
+    TemporaryDemoDatabase demo;
+    auto db = OpenSqliteSession(demo.Path(), /*readOnly=*/false);
+    db->Execute("INSERT INTO NOTAFISCAL VALUES (90002, '01', '0001', 'S', '1', 90002, '55', '01', '2026-01-30',"
+                " '2026-01-30', '110042490114', '1234567', 'Mercado Bom Preço Ltda', 'SP', 'N')");
+    db->Execute("INSERT INTO IMPOSTOITEMNF VALUES (90002, 1, '01', 30.025, 18, 5.4045, 0, 0, 0, 0)");
+    db->Execute("INSERT INTO ITEMNOTAFISC VALUES (90002, 1, '12', '5152', 1.0005, 30.025, 30.025)");
+    db->Execute("INSERT INTO ITEMNOTAFISC VALUES (90002, 2, '12', '5152', 1, 1.00, 1.00)");
+    db->Execute("INSERT INTO IMPOSTOITEMNF VALUES (90002, 2, '01', 1.00, 18, 0.18, 0, 0, 0, 0)");
+    db->Execute("UPDATE ITEMNOTAFISC SET VLCONTABIL = 1.005 WHERE CDNOTAFISC = 90002 AND NRITEM = 2");
+    db->Execute("UPDATE IMPOSTOITEMNF SET VLBASECALC = 1.005 WHERE CDNOTAFISC = 90002 AND NRITEM = 2");
+
+    const ResultSet stored = db->Query("SELECT I.VLCONTABIL, I.QTITEM, T.VLBASECALC, T.VLIMPOSTO FROM ITEMNOTAFISC I"
+                                       " JOIN IMPOSTOITEMNF T ON T.CDNOTAFISC = I.CDNOTAFISC AND T.NRITEM = I.NRITEM"
+                                       " WHERE I.CDNOTAFISC = 90002 ORDER BY I.NRITEM",
+                                       {});
+    ASSERT_EQ(stored.rows.size(), 2u);
+    EXPECT_EQ(stored.rows[0], (std::vector<std::optional<std::string>>{"30.03", "1.001", "30.03", "5.4"}));
+    EXPECT_EQ(stored.rows[1][0], "1.01");
+    EXPECT_EQ(stored.rows[1][2], "1.01");
+    // The kept summary still equals its detail.
+    const ResultSet kept = db->Query("SELECT VLCONTABIL, VLBASECALC FROM RESUMOCFOPNF WHERE CDNOTAFISC = 90002"
+                                     " ORDER BY CDIMPOSTONFE",
+                                     {});
+    ASSERT_EQ(kept.rows.size(), 2u);
+    EXPECT_EQ(kept.rows[0][0], "3104");
+    EXPECT_EQ(kept.rows[1][1], "3104");
+
+    ReportInputs day;
+    day.side = 'S';
+    day.from = day.to = "2026-01-30";
+    day.cfop = "5152";
+    const ResultSet summary = RunReport(*db, GetParam(), LoadReport(kCfopSummary), day);
+    const ResultSet products = RunReport(*db, GetParam(), LoadReport(kCfopProducts), day);
+    const ResultSet listing = RunReport(*db, GetParam(), LoadReport(kInvoiceList), day);
+    for (const char *column : {"VLCONTABIL", "VLBASECALC", "VLIMPOSTO"}) {
+        SCOPED_TRACE(column);
+        EXPECT_EQ(SumColumn(summary, column, 2), SumColumn(products, column, 2));
+        EXPECT_EQ(SumColumn(summary, column, 2), SumColumn(listing, column, 2));
+    }
+    EXPECT_EQ(SumColumn(summary, "VLCONTABIL", 2), 3104 + 24000);  // with the transfer of the 30th
+}
+
 // The day after a day, which every period's last day is compared with.
 TEST_P(ReportDataTest, TheDayAfterADayOnEveryEngine)
 {
