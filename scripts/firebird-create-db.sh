@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # (Re)creates the demo database on the local Firebird server: the reference data
-# of fixtures/reference.sql, the fiscal documents of fixtures/fiscal.sql, the
+# of fixtures/reference.sql, the CFOP table of fixtures/cfop.sql, the fiscal
+# documents of fixtures/fiscal.sql, the
 # routines of fixtures/firebird-schema.sql, the CFOP summary kept by triggers of
 # fixtures/firebird-summary.sql, the NF-e import's tables of fixtures/import.sql,
 # a login that may only read (SELECT on every table, EXECUTE on PARAM,
@@ -77,7 +78,7 @@ if [ "$(tr '[:lower:]' '[:upper:]' <<<"$READ_USER")" = "$(tr '[:lower:]' '[:uppe
   echo "firebird-create-db: the reports' login and the import's must differ" >&2
   exit 1
 fi
-for f in "$FIXTURES/reference.sql" "$FIXTURES/fiscal.sql" "$FIXTURES/firebird-schema.sql" "$FIXTURES/firebird-summary.sql" "$FIXTURES/import.sql"; do
+for f in "$FIXTURES/reference.sql" "$FIXTURES/cfop.sql" "$FIXTURES/fiscal.sql" "$FIXTURES/firebird-schema.sql" "$FIXTURES/firebird-summary.sql" "$FIXTURES/import.sql"; do
   [ -r "$f" ] || { echo "firebird-create-db: $f is missing" >&2; exit 1; }
 done
 
@@ -159,6 +160,12 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
       cat "$FIXTURES/firebird-schema.sql"
       echo
     fi
+    # The codes of the annex its CFOP table lacks; a description someone
+    # changed stays.
+    echo "ALTER TABLE CFOP ALTER DSCFOP TYPE VARCHAR(400);"
+    sed -n "s/^INSERT INTO CFOP VALUES ('\([0-9]*\)', \(.*\));\$/INSERT INTO CFOP SELECT '\1', \2 FROM RDB\$DATABASE WHERE NOT EXISTS (SELECT 1 FROM CFOP WHERE CDCFOP = '\1');/p" \
+      "$FIXTURES/cfop.sql"
+    echo "COMMIT;"
     if [ "$has_import" = 0 ]; then
       cat "$FIXTURES/import.sql"
       echo
@@ -194,6 +201,9 @@ else
 
   {
     cat "$FIXTURES/reference.sql"
+    echo
+    echo "COMMIT;"
+    cat "$FIXTURES/cfop.sql"
     echo
     echo "COMMIT;"
     cat "$FIXTURES/fiscal.sql"

@@ -93,11 +93,13 @@ NamedValues yearParameters(const std::string &sql, const std::string &from, cons
 // The hand-written statements: what one would type for this one question.
 // Portable between SQLite and Firebird, so one text serves both engines.
 const char kOrigin[] =
-    "CASE WHEN R.CDCFOP LIKE '1%' OR R.CDCFOP LIKE '5%' THEN '1' "
-    "WHEN R.CDCFOP LIKE '2%' OR R.CDCFOP LIKE '6%' THEN '2' ELSE '3' END";
+    "CASE WHEN C.CDCFOP IS NULL THEN '9' WHEN R.CDCFOP LIKE '1%' OR R.CDCFOP LIKE '5%' THEN '1' "
+    "WHEN R.CDCFOP LIKE '2%' OR R.CDCFOP LIKE '6%' THEN '2' WHEN R.CDCFOP LIKE '3%' OR R.CDCFOP LIKE '7%' THEN '3' "
+    "ELSE '9' END";
 const char kOriginName[] =
-    "CASE WHEN R.CDCFOP LIKE '1%' OR R.CDCFOP LIKE '5%' THEN 'Do Estado' "
-    "WHEN R.CDCFOP LIKE '2%' OR R.CDCFOP LIKE '6%' THEN 'De Outros Estados' ELSE 'Do Exterior' END";
+    "CASE WHEN C.CDCFOP IS NULL THEN 'CFOP fora da tabela' WHEN R.CDCFOP LIKE '1%' OR R.CDCFOP LIKE '5%' THEN 'Do Estado' "
+    "WHEN R.CDCFOP LIKE '2%' OR R.CDCFOP LIKE '6%' THEN 'De Outros Estados' "
+    "WHEN R.CDCFOP LIKE '3%' OR R.CDCFOP LIKE '7%' THEN 'Do Exterior' ELSE 'CFOP fora da tabela' END";
 const char kPeriod[] = "N.CDEMPRESA = '01' AND N.DTENTRSAIDA BETWEEN '{FROM}' AND '{TO}' AND N.IDSITUACAO = 'N'";
 // ICMS: T is the ICMS row (with the ST), X the IPI row.
 const char kJoins[] =

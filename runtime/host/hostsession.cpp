@@ -40,6 +40,7 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
             if (checked.insert(config.database).second) {
                 try {
                     AddKeptSummary(config.database);
+                    AddMissingCfops(config.database);
                 } catch (...) {
                     checked.erase(config.database);
                     throw;
@@ -95,6 +96,40 @@ void AddKeptSummary(const std::string &path)
     } catch (...) {
         session->Execute("ROLLBACK");
         throw;
+    }
+}
+
+void AddMissingCfops(const std::string &path)
+{
+    if (!std::filesystem::exists(path))
+        return;
+    std::vector<std::string> rows;
+    for (std::string &statement : SplitSqlScript(readFixture(DefaultCfopFixturePath(),
+                                                             "Arquivo da tabela de CFOP não encontrado: ")))
+        if (Trim(statement).rfind("INSERT INTO CFOP ", 0) == 0)
+            rows.push_back(Trim(statement).replace(0, 6, "INSERT OR IGNORE"));
+    {
+        auto reader = OpenSqliteSession(path, true);
+        const ResultSet has = reader->Query("SELECT COUNT(*) FROM CFOP", {});
+        if (has.rows.empty() || std::atol(has.rows[0][0].value_or("0").c_str()) >= static_cast<long>(rows.size()))
+            return;
+    }
+    // The codes it lacks are added; a description someone changed stays. A
+    // file that cannot be written keeps its table, whose missing codes the
+    // CFOP summary's check lists.
+    std::unique_ptr<DatabaseSession> session;
+    try {
+        session = OpenSqliteSession(path, false);
+    } catch (const Exception &) {
+        return;
+    }
+    session->Execute("BEGIN");
+    try {
+        for (const std::string &row : rows)
+            session->Execute(row);
+        session->Execute("COMMIT");
+    } catch (const Exception &) {
+        session->Execute("ROLLBACK");
     }
 }
 

@@ -42,17 +42,25 @@ bool inList(const std::string &list, const std::string &key)
     return std::find(keys.begin(), keys.end(), key) != keys.end();
 }
 
-char origin(const std::string &cfop)
+bool validFirstDigit(const std::string &cfop)
 {
-    switch (cfop.empty() ? ' ' : cfop[0]) {
+    return !cfop.empty() && std::string("123567").find(cfop[0]) != std::string::npos;
+}
+// A CFOP outside the table has no origin: '9'.
+char origin(const std::string &cfop, const std::map<std::string, std::string> &table)
+{
+    if (!table.count(cfop))
+        return '9';
+    switch (cfop[0]) {
     case '1': case '5': return '1';
     case '2': case '6': return '2';
-    default: return '3';
+    case '3': case '7': return '3';
+    default: return '9';
     }
 }
 const char *originName(char o)
 {
-    return o == '1' ? "Do Estado" : o == '2' ? "De Outros Estados" : "Do Exterior";
+    return o == '1' ? "Do Estado" : o == '2' ? "De Outros Estados" : o == '3' ? "Do Exterior" : "CFOP fora da tabela";
 }
 Cell money(long long cents) { return Cell::Amount(cents, 2); }
 Cell quantity(long long thousandths) { return Cell::Amount(thousandths, 3); }
@@ -179,7 +187,7 @@ std::vector<ModelRow> FiscalModel::CfopSummary(const ReportInputs &in) const
             continue;
         if (!in.cfop.empty() && i.cfop != in.cfop)
             continue;
-        groups[{d.side, origin(i.cfop), i.cfop}] += splitOf(i, in.tax);
+        groups[{d.side, origin(i.cfop, cfops_), i.cfop}] += splitOf(i, in.tax);
     }
     std::vector<ModelRow> rows;
     for (const auto &[key, s] : groups) {
@@ -212,7 +220,7 @@ std::vector<ModelRow> FiscalModel::CfopProducts(const ReportInputs &in) const
         if (!in.series.empty() && d.series != in.series)
             continue;
         const Product *p = productOf(i);
-        Sums &s = groups[{d.side, origin(i.cfop), i.cfop, p ? p->tree : ""}];
+        Sums &s = groups[{d.side, origin(i.cfop, cfops_), i.cfop, p ? p->tree : ""}];
         s.name = p ? p->name : std::nullopt;
         s.quantity += i.quantity;
         s += splitOf(i, in.tax);
@@ -517,7 +525,9 @@ std::vector<ModelRow> FiscalModel::Contradictions(const ReportInputs &in) const
                 lines.push_back({&d, i.cfop, "CFOP de operação com o exterior com participante no país"});
         }
         if (!cfops_.count(i.cfop))
-            lines.push_back({&d, i.cfop, "CFOP não cadastrado na tabela de CFOP"});
+            lines.push_back({&d, i.cfop, validFirstDigit(i.cfop)
+                                             ? "CFOP não cadastrado na tabela de CFOP"
+                                             : "CFOP inexistente: o primeiro dígito não é 1, 2, 3, 5, 6 nem 7"});
         if (splitOf(i, in.tax).rest < 0)
             lines.push_back({&d, i.cfop, "Base, isentas, outras, IPI e ST somam mais que o Valor Contábil"});
     }

@@ -466,6 +466,7 @@ TEST_P(ReportDataTest, CfopSummaryCheckListsEachContradiction)
                            "1602 CFOP de saída em documento de entrada",
                            "3020 CFOP interestadual com participante da mesma UF",
                            "8211 CFOP não cadastrado na tabela de CFOP",
+                           "8212 CFOP inexistente: o primeiro dígito não é 1, 2, 3, 5, 6 nem 7",
                            "3021 Documento sem itens",
                            "3022 Base, isentas, outras, IPI e ST somam mais que o Valor Contábil",
                        }));
