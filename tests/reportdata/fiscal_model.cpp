@@ -340,107 +340,126 @@ std::vector<ModelRow> FiscalModel::StByProduct(const ReportInputs &in) const
 
 std::vector<ModelRow> FiscalModel::StRefund(const ReportInputs &in) const
 {
-    // The operation types choose the exits refunded; the entries that make
-    // the average are every ST entry of the registration and product range.
+    // Per registration, product and month. The operation types choose the
+    // exits only, and a list without an exit type leaves them all.
     const std::string tax = in.tax == "06" ? "01" : in.tax;
-    auto stEntry = [&](const Doc &d, const Item &i) {
-        const Tax *t = taxOf(i, tax);
-        return d.side == "E" && !d.cancelled && d.company == in.company && t && t->st != 0 &&
-               (in.registration.empty() || d.registration == in.registration) && productInRange(i, in);
+    bool exitTypes = false;
+    for (const std::string &t : splitList(in.operationTypes))
+        exitTypes = exitTypes || (!t.empty() && t[0] == 'S');
+    struct Month {
+        long long entered = 0, stEntered = 0;     // the whole month's ST entries
+        long long inPeriod = 0, stInPeriod = 0;   // those within the period
+        long long sentOut = 0, asSubstitute = 0;  // exits to other states within the period
+        bool period = false;
     };
-    struct Sums {
-        long long entered = 0, stEntered = 0, sentOut = 0;
-    };
-    std::map<std::string, Sums> perProduct;  // by product key
+    std::map<std::tuple<std::string, std::string, std::string>, Month> months;  // registration, product, month
     for (const Item &i : items_) {
         const Doc &d = docs_.at(i.doc);
-        if (!counted(d, in) || !productInRange(i, in))
+        if (d.cancelled || d.company != in.company || d.booked > in.to || !productInRange(i, in))
             continue;
         if (!in.registration.empty() && d.registration != in.registration)
             continue;
-        Sums &s = perProduct[i.product];
-        if (stEntry(d, i)) {
-            s.entered += i.quantity;
-            s.stEntered += taxOf(i, tax)->st;
+        const bool inPeriod = d.booked >= in.from;
+        const Tax *t = taxOf(i, tax);
+        const std::string month = d.booked.substr(0, 8) + "01";
+        if (d.side == "E" && t && t->st != 0) {
+            Month &m = months[{d.registration.value_or(""), i.product, month}];
+            m.entered += i.quantity;
+            m.stEntered += t->st;
+            if (inPeriod) {
+                m.inPeriod += i.quantity;
+                m.stInPeriod += t->st;
+                m.period = true;
+            }
         }
-        if (d.side == "S" && !i.cfop.empty() && i.cfop[0] == '6' &&
-            (in.operationTypes.empty() || inList(in.operationTypes, d.side + d.type)))
-            s.sentOut += i.quantity;
+        if (d.side == "S" && inPeriod && !i.cfop.empty() && i.cfop[0] == '6' &&
+            (!exitTypes || inList(in.operationTypes, d.side + d.type))) {
+            Month &m = months[{d.registration.value_or(""), i.product, month}];
+            m.sentOut += i.quantity;
+            if (i.cfop == "6401" || i.cfop == "6402" || i.cfop == "6403")
+                m.asSubstitute += i.quantity;
+            m.period = true;
+        }
     }
-    struct Row {
-        std::string tree;
-        std::string product;
-        ModelRow cells;
-    };
-    std::vector<Row> rows;
-    for (const auto &[product, s] : perProduct) {
-        if (s.entered == 0 && s.sentOut == 0)
+    std::vector<ModelRow> rows;
+    std::vector<std::tuple<std::string, std::string, std::string, std::string>> order;  // registration, tree, product, month
+    std::map<std::tuple<std::string, std::string, std::string, std::string>, ModelRow> byOrder;
+    for (const auto &[key, m] : months) {
+        const auto &[registration, product, month] = key;
+        if (!m.period || (m.inPeriod == 0 && m.sentOut == 0))
             continue;
-        long long baseQuantity = s.entered, baseSt = s.stEntered;
-        std::optional<std::string> month;
-        if (s.entered == 0) {
-            // The last month before the period with ST entries of the product.
-            std::string last;
-            for (const Item &i : items_) {
-                const Doc &d = docs_.at(i.doc);
-                if (i.product == product && d.booked < in.from && stEntry(d, i))
-                    last = std::max(last, d.booked);
-            }
-            if (!last.empty()) {
-                month = last.substr(0, 8) + "01";
-                for (const Item &i : items_) {
-                    const Doc &d = docs_.at(i.doc);
-                    if (i.product == product && d.booked >= *month && d.booked <= last && stEntry(d, i)) {
-                        baseQuantity += i.quantity;
-                        baseSt += taxOf(i, tax)->st;
-                    }
+        long long baseQuantity = m.inPeriod, baseSt = m.stInPeriod;
+        std::optional<std::string> from;
+        if (m.inPeriod == 0) {
+            baseQuantity = 0;
+            for (const auto &[other, o] : months)
+                if (std::get<0>(other) == registration && std::get<1>(other) == product && std::get<2>(other) < month &&
+                    o.entered > 0) {
+                    from = std::get<2>(other);  // the map is in month order: the last one stays
+                    baseQuantity = o.entered;
+                    baseSt = o.stEntered;
                 }
-            }
         }
+        const bool priced = baseQuantity != 0;
+        if (!priced && m.inPeriod == 0 && m.sentOut == m.asSubstitute)
+            continue;  // only sold as the substitute: its own substitution
         const Product *p = nullptr;
         if (auto it = products_.find(product); it != products_.end())
             p = &it->second;
-        const bool priced = baseQuantity != 0;
+        std::optional<std::string> state;
+        for (const auto &r : registrations_)
+            if (r[0] == in.company && r[1] == registration)
+                state = r[2];
         // ST per unit with 4 decimals (cents per thousandth, scaled); the
         // refund from the exact average, rounded once.
         const Cell average = priced ? Cell::Amount(divideRounded(baseSt * 100000, baseQuantity), 4) : Cell::Of(std::nullopt);
-        const Cell refund = priced ? money(divideRounded(s.sentOut * baseSt, baseQuantity)) : Cell::Of(std::nullopt);
+        const Cell refund = priced ? money(divideRounded(m.sentOut * baseSt, baseQuantity)) : Cell::Of(std::nullopt);
         const std::optional<std::string> note =
             !priced ? std::optional<std::string>("Sem entrada com ST: valor não calculado")
-            : month ? std::optional<std::string>("Média do último mês com entradas com ST")
+            : from  ? std::optional<std::string>("Média do último mês com entradas com ST")
                     : std::nullopt;
-        rows.push_back({p ? p->tree : "", product,
-                        {Cell::Of(p ? std::optional(p->tree) : std::nullopt), Cell::Of(p ? p->name : std::nullopt),
-                         quantity(s.entered), money(s.stEntered), average, Cell::Of(month), quantity(s.sentOut), refund,
-                         Cell::Of(note)}});
+        const auto at = std::make_tuple(registration, p ? p->tree : "", product, month);
+        byOrder[at] = {text(registration.empty() ? "Sem inscrição estadual" : registration), Cell::Of(state), text(month),
+                       Cell::Of(p ? std::optional(p->tree) : std::nullopt), Cell::Of(p ? p->name : std::nullopt),
+                       quantity(m.inPeriod), money(m.stInPeriod), average, Cell::Of(from),
+                       quantity(priced ? m.sentOut : m.sentOut - m.asSubstitute), refund,
+                       Cell::Of(note)};
     }
-    std::sort(rows.begin(), rows.end(),
-              [](const Row &a, const Row &b) { return std::tie(a.tree, a.product) < std::tie(b.tree, b.product); });
-    std::vector<ModelRow> out;
-    for (Row &r : rows)
-        out.push_back(std::move(r.cells));
-    return out;
+    for (auto &[at, row] : byOrder)
+        rows.push_back(std::move(row));
+    return rows;
 }
 
 std::vector<ModelRow> FiscalModel::StateRegistrationMap(const ReportInputs &in) const
 {
+    // ICMS-ST lives in the ICMS row; what is retained is owed to the state of
+    // each exit, and the ST paid on purchases is no credit against it.
+    const bool st = in.tax == "06";
     struct Sums {
-        long long valueIn = 0, baseIn = 0, credit = 0, valueOut = 0, baseOut = 0, debit = 0;
+        long long valueIn = 0, baseIn = 0, credit = 0, stPaid = 0, valueOut = 0, baseOut = 0, debit = 0;
     };
-    std::map<std::string, Sums> perRegistration;
-    std::optional<Sums> unregistered;  // documents under no state registration
+    using Key = std::pair<std::optional<std::string>, std::optional<std::string>>;  // registration, state owed
+    std::map<Key, Sums> lines;
     for (const Item &i : items_) {
         const Doc &d = docs_.at(i.doc);
         if (!counted(d, in))
             continue;
         if (!d.registration && !in.registration.empty())
             continue;
-        Sums &s = d.registration ? perRegistration[*d.registration] : unregistered ? *unregistered : unregistered.emplace();
+        std::optional<std::string> owed;
+        if (st) {
+            owed = d.uf;
+            if (!(d.side == "S" && !i.cfop.empty() && i.cfop[0] == '6'))
+                for (const auto &r : registrations_)
+                    if (r[0] == d.company && d.registration && r[1] == d.registration && r[2])
+                        owed = r[2];
+        }
+        Sums &s = lines[{d.registration, owed}];
         const ItemSplit x = splitOf(i, in.tax);
         if (d.side == "E") {
             s.valueIn += i.value;
             s.baseIn += x.base;
-            s.credit += x.tax;
+            (st ? s.stPaid : s.credit) += x.tax;
         } else {
             s.valueOut += i.value;
             s.baseOut += x.base;
@@ -452,16 +471,29 @@ std::vector<ModelRow> FiscalModel::StateRegistrationMap(const ReportInputs &in) 
         if (r[0] == in.company && r[1] && (in.registration.empty() || *r[1] == in.registration))
             registrations[*r[1]] = r[2];
     std::vector<ModelRow> rows;
-    auto line = [&](const std::string &code, const std::optional<std::string> &state, const Sums &s) {
-        const char *situation = s.debit > s.credit ? "a recolher" : s.debit < s.credit ? "saldo credor" : "sem saldo";
-        rows.push_back({text(code), Cell::Of(state), money(s.valueIn), money(s.baseIn), money(s.credit),
-                        money(s.valueOut), money(s.baseOut), money(s.debit), money(s.debit - s.credit),
-                        text(situation)});
+    auto line = [&](const std::string &code, const std::optional<std::string> &state,
+                    const std::optional<std::string> &owed, const Sums &s, bool registered) {
+        const char *situation = !registered             ? "fora da apuração"
+                                : s.debit > s.credit ? "saldo devedor"
+                                : s.debit < s.credit ? "saldo credor"
+                                                     : "sem saldo";
+        rows.push_back({text(code), Cell::Of(state), Cell::Of(owed), money(s.valueIn), money(s.baseIn),
+                        money(s.credit), money(s.stPaid), money(s.valueOut), money(s.baseOut), money(s.debit),
+                        registered ? money(s.debit - s.credit) : Cell::Of(std::nullopt), text(situation)});
     };
-    for (const auto &[code, state] : registrations)
-        line(code, state, perRegistration.count(code) ? perRegistration.at(code) : Sums{});
-    if (unregistered)
-        line("Sem inscrição estadual", std::nullopt, *unregistered);
+    for (const auto &[code, state] : registrations) {
+        bool any = false;
+        for (const auto &[key, s] : lines)
+            if (key.first == code) {
+                line(code, state, key.second, s, true);
+                any = true;
+            }
+        if (!any)
+            line(code, state, st ? state : std::nullopt, Sums{}, true);
+    }
+    for (const auto &[key, s] : lines)
+        if (!key.first)
+            line("Sem inscrição estadual", std::nullopt, key.second, s, false);
     return rows;
 }
 

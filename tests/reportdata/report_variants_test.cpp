@@ -55,11 +55,11 @@ const Declared kReports[] = {
     {kStRefund,
      with({"P_IDENTRSAIDOP", "P_TIDENTRSAIDOP", "P_CDINSCESTA", "P_TCDINSCESTA", "P_PRODUTOINI", "P_PRODUTOFIN",
            "P_CDTIPOOPER", "P_TCDTIPOOPER"}),
-     {"CDARVPROD", "NMPRODUTO", "QTENTRADA", "VLSTENTRADA", "VLSTMEDIO", "DTMEDIA", "QTSAIDAINTER", "VLRESSARC",
-      "DSOBSERVACAO"}},
+     {"CDINSCESTA", "SGESTADO", "DTMES", "CDARVPROD", "NMPRODUTO", "QTENTRADA", "VLSTENTRADA", "VLSTMEDIO", "DTMEDIA",
+      "QTSAIDAINTER", "VLRESSARC", "DSOBSERVACAO"}},
     {kStateMap, with({"P_CDINSCESTA", "P_TCDINSCESTA"}),
-     {"CDINSCESTA", "SGESTADO", "VLCONTABILENT", "VLBASEENT", "VLCREDITO", "VLCONTABILSAI", "VLBASESAI", "VLDEBITO",
-      "VLSALDO", "DSSITUACAO"}},
+     {"CDINSCESTA", "SGESTADO", "SGUFST", "VLCONTABILENT", "VLBASEENT", "VLCREDITO", "VLSTPAGO", "VLCONTABILSAI",
+      "VLBASESAI", "VLDEBITO", "VLSALDO", "DSSITUACAO"}},
 };
 
 std::ostream &operator<<(std::ostream &os, const Declared &d) { return os << d.file; }
@@ -102,7 +102,17 @@ std::vector<std::string> outerColumns(const std::string &sql)
             i = end - 1;
         }
     }
-    const std::size_t start = text.find("SELECT") + 6;
+    // After a WITH, the statement's own SELECT is the first outside parentheses.
+    std::size_t start = text.find("SELECT");
+    for (std::size_t i = 0, depth = 0; text.compare(text.find_first_not_of(" \n\t"), 5, "WITH ") == 0 && i < text.size(); ++i) {
+        depth += text[i] == '(' ? 1 : 0;
+        depth -= text[i] == ')' ? 1 : 0;
+        if (depth == 0 && text.compare(i, 7, "SELECT ") == 0 && (i == 0 || !std::isalnum(static_cast<unsigned char>(text[i - 1])))) {
+            start = i;
+            break;
+        }
+    }
+    start += 6;
     std::vector<std::string> items;
     std::string current;
     int depth = 0;
