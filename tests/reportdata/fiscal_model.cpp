@@ -108,6 +108,8 @@ FiscalModel::FiscalModel(DatabaseSession &db)
     for (const auto &r : db.Query("SELECT CDCFOP, DSCFOP FROM CFOP", {}).rows)
         cfops_[str(r[0])] = str(r[1]);
     registrations_ = db.Query("SELECT CDEMPRESA, CDINSCESTA, SGESTADO FROM INSCRESTAD", {}).rows;
+    for (const auto &r : db.Query("SELECT CDEMPRESA, IDATIVIDADE FROM EMPRESAATIVIDADE", {}).rows)
+        activities_[str(r[0])] = str(r[1]);
     for (const auto &r : db.Query("SELECT CDFILIAL, SGESTADO FROM FILIALUF", {}).rows)
         branchStates_[str(r[0])] = str(r[1]);
     for (const auto &r : db.Query("SELECT CDEMPRESA, CDINSCESTAST, CDINSCESTA FROM INSCRESTADST", {}).rows)
@@ -562,6 +564,18 @@ std::vector<ModelRow> FiscalModel::Contradictions(const ReportInputs &in) const
                                              : "CFOP inexistente: o primeiro dígito não é 1, 2, 3, 5, 6 nem 7"});
         if (splitOf(i, in.tax).rest < 0)
             lines.push_back({&d, i.cfop, "Base, isentas, outras, IPI e ST somam mais que o Valor Contábil"});
+        const Tax *icms = taxOf(i, "01");
+        if (d.side == "E" && icms && icms->tax > 0) {
+            if (i.cfop == "1403" || i.cfop == "2403" || i.cfop == "1409" || i.cfop == "2409")
+                lines.push_back({&d, i.cfop, "ICMS creditado em entrada sujeita a substituição tributária"});
+            if (!d.registration)
+                lines.push_back({&d, std::nullopt, "Crédito de ICMS em documento sem inscrição estadual"});
+            const auto activity = activities_.find(d.company);
+            const bool energy = i.cfop.size() == 4 && (i.cfop[0] == '1' || i.cfop[0] == '2') && i.cfop.compare(1, 2, "25") == 0 &&
+                                i.cfop[3] >= '1' && i.cfop[3] <= '7';
+            if (energy && activity != activities_.end() && activity->second != "I" && activity->second != "E")
+                lines.push_back({&d, i.cfop, "Crédito de energia elétrica que a atividade não permite (LC 87/96, art. 33, II)"});
+        }
     }
     for (const auto &[key, d] : docs_) {
         if (!counted(d, in))

@@ -120,5 +120,6 @@ private:
     std::vector<std::vector<std::optional<std::string>>> registrations_;  // CDEMPRESA, CDINSCESTA, SGESTADO
     std::map<std::pair<std::string, std::string>, std::string> substitutes_;  // (company, ST code) -> state code
     std::map<std::string, std::string> branchStates_;
+    std::map<std::string, std::string> activities_;  // company -> IDATIVIDADE
 };
 

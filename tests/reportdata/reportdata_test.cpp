@@ -472,6 +472,9 @@ TEST_P(ReportDataTest, CfopSummaryCheckListsEachContradiction)
                            "8212 CFOP inexistente: o primeiro dígito não é 1, 2, 3, 5, 6 nem 7",
                            "3021 Documento sem itens",
                            "3022 Base, isentas, outras, IPI e ST somam mais que o Valor Contábil",
+                           "1655 ICMS creditado em entrada sujeita a substituição tributária",
+                           "605511 Crédito de ICMS em documento sem inscrição estadual",
+                           "605511 Crédito de energia elétrica que a atividade não permite (LC 87/96, art. 33, II)",
                        }));
     // February has none.
     ReportInputs february;
