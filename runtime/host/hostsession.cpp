@@ -41,6 +41,7 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
                 try {
                     AddKeptSummary(config.database);
                     AddMissingCfops(config.database);
+                    AddMissingColumns(config.database);
                 } catch (...) {
                     checked.erase(config.database);
                     throw;
@@ -131,6 +132,25 @@ void AddMissingCfops(const std::string &path)
     } catch (const Exception &) {
         session->Execute("ROLLBACK");
     }
+}
+
+void AddMissingColumns(const std::string &path)
+{
+    if (!std::filesystem::exists(path))
+        return;
+    {
+        auto reader = OpenSqliteSession(path, true);
+        const ResultSet has = reader->Query("SELECT COUNT(*) FROM pragma_table_info('IMPOSTOITEMNF') WHERE name = 'CDCST'", {});
+        if (has.rows.empty() || has.rows[0][0].value_or("0") != "0")
+            return;
+    }
+    std::unique_ptr<DatabaseSession> session;
+    try {
+        session = OpenSqliteSession(path, false);
+    } catch (const Exception &) {
+        return;  // read only: its rows keep no CST, as before
+    }
+    session->Execute("ALTER TABLE IMPOSTOITEMNF ADD COLUMN CDCST VARCHAR(4)");
 }
 
 void BuildDemoDatabase(const std::string &path, const std::vector<std::string> &fixturePaths)

@@ -98,3 +98,27 @@ TEST(CfopTableOfOnesOwn, MadeWholeAndCompletedLater)
     expectTheAnnex(table);
 }
 } // namespace
+
+namespace {
+// A database made before a tax row had its CST gets the column, empty on
+// the rows it holds, and the CST report runs on it.
+TEST(TaxSituationOfOnesOwn, AnOlderDatabaseGetsTheColumnEmpty)
+{
+    TempFolder folder("fis-cst");
+    const std::string path = folder.file("antiga.sqlite");
+    CreateOwnDatabase(path);
+    {
+        auto db = OpenSqliteSession(path, false);
+        db->Execute("ALTER TABLE IMPOSTOITEMNF DROP COLUMN CDCST");
+        db->Execute("INSERT INTO IMPOSTOITEMNF (CDNOTAFISC, NRITEM, CDIMPOSTONFE) VALUES (1, 1, '01')");
+    }
+    AddMissingColumns(path);
+    AddMissingColumns(path);
+    auto db = OpenSqliteSession(path, true);
+    const ResultSet rows = db->Query("SELECT CDCST FROM IMPOSTOITEMNF", {});
+    ASSERT_EQ(rows.rows.size(), 1u);
+    EXPECT_EQ(rows.rows[0][0], std::nullopt);
+    ReportInputs in;
+    EXPECT_NO_THROW(RunReport(*db, kSqliteOracle, LoadReport(kCfopCst), in));
+}
+} // namespace

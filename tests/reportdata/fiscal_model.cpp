@@ -98,11 +98,12 @@ FiscalModel::FiscalModel(DatabaseSession &db)
     std::sort(items_.begin(), items_.end(),
               [](const Item &a, const Item &b) { return std::tie(a.doc, a.nr) < std::tie(b.doc, b.nr); });
     for (const auto &r : db.Query("SELECT CDNOTAFISC, NRITEM, CDIMPOSTONFE, VLBASECALC, VLIMPOSTO, VLISENTO, VLOUTROS, "
-                                  "VLBASEST, VLIMPOSTOST FROM IMPOSTOITEMNF",
+                                  "VLBASEST, VLIMPOSTOST, PCALIQUOTA, CDCST FROM IMPOSTOITEMNF",
                                   {})
                              .rows)
         taxes_[{number(r[0]), number(r[1]), str(r[2])}] = {scaled(r[3], 2), scaled(r[4], 2), scaled(r[5], 2),
-                                                           scaled(r[6], 2), scaled(r[7], 2), scaled(r[8], 2)};
+                                                           scaled(r[6], 2), scaled(r[7], 2), scaled(r[8], 2),
+                                                           scaled(r[9], 2), r[10]};
     for (const auto &r : db.Query("SELECT CDPRODUTO, CDARVPROD, NMPRODUTO FROM PRODUTO", {}).rows)
         products_[str(r[0])] = {str(r[1]), r[2]};
     for (const auto &r : db.Query("SELECT CDCFOP, DSCFOP FROM CFOP", {}).rows)
@@ -200,6 +201,36 @@ std::vector<ModelRow> FiscalModel::CfopSummary(const ReportInputs &in) const
                         Cell::Of(description == cfops_.end() ? std::nullopt : std::optional(description->second)),
                         money(s.value), money(s.base), money(s.tax), money(s.exempt), money(s.other), money(s.ipi),
                         money(s.baseSt), money(s.st)});
+    }
+    return rows;
+}
+
+std::vector<ModelRow> FiscalModel::CfopCstSummary(const ReportInputs &in) const
+{
+    // side, origin, CFOP, CST ('' without the row), rate (-1 without the row)
+    std::map<std::tuple<std::string, char, std::string, std::string, long long>, std::pair<ItemSplit, bool>> groups;
+    for (const Item &i : items_) {
+        const Doc &d = docs_.at(i.doc);
+        if (!counted(d, in) || !sideMatches(d, in) || !registrationsMatch(d, in))
+            continue;
+        if (!in.cfop.empty() && i.cfop != in.cfop)
+            continue;
+        const Tax *t = taxOf(i, in.tax == "06" ? "01" : in.tax);
+        auto &g = groups[{d.side, origin(i.cfop, cfops_), i.cfop, t && t->cst ? *t->cst : "", t ? t->rate : -1}];
+        g.first += splitOf(i, in.tax);
+        g.second = t && t->cst;
+    }
+    std::vector<ModelRow> rows;
+    for (const auto &[key, g] : groups) {
+        const auto &[side, o, cfop, cst, rate] = key;
+        const ItemSplit &s = g.first;
+        auto description = cfops_.find(cfop);
+        rows.push_back({text(side), text(side == "E" ? "Entradas" : "Saídas"), text(std::string(1, o)),
+                        text(originName(o)), text(cfop),
+                        Cell::Of(description == cfops_.end() ? std::nullopt : std::optional(description->second)),
+                        g.second ? text(cst) : Cell::Of(std::nullopt),
+                        rate < 0 ? Cell::Of(std::nullopt) : Cell::Amount(rate, 2), money(s.value), money(s.base),
+                        money(s.tax), money(s.exempt), money(s.other), money(s.ipi), money(s.baseSt), money(s.st)});
     }
     return rows;
 }

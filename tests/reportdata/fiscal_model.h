@@ -62,6 +62,8 @@ public:
 
     std::vector<ModelRow> CfopSummary(const ReportInputs &in) const;
     std::vector<ModelRow> CfopProducts(const ReportInputs &in) const;
+    // The CFOP summary per CST and rate of the chosen tax's row (C190).
+    std::vector<ModelRow> CfopCstSummary(const ReportInputs &in) const;
     std::vector<ModelRow> InvoiceList(const ReportInputs &in) const;
     std::vector<ModelRow> StByProduct(const ReportInputs &in) const;
     std::vector<ModelRow> StRefund(const ReportInputs &in) const;
@@ -97,6 +99,8 @@ private:
     };
     struct Tax {
         long long base = 0, tax = 0, exempt = 0, other = 0, baseSt = 0, st = 0;
+        long long rate = 0;  // hundredths of a percent
+        std::optional<std::string> cst;
     };
     struct Product {
         std::string tree;

@@ -62,6 +62,9 @@ ReportInputs inputs(const Case &c)
 const std::vector<std::string> kCfopSummaryColumns{
     "IDENTRSAIDA", "DSENTRSAIDA", "IDORIGEM", "DSORIGEM", "CDCFOP",   "DSCFOP",     "VLCONTABIL",
     "VLBASECALC",  "VLIMPOSTO",   "VLISENTO", "VLOUTROS", "VLIPI",    "VLBASEST", "VLIMPOSTOST"};
+const std::vector<std::string> kCfopCstColumns{
+    "IDENTRSAIDA", "DSENTRSAIDA", "IDORIGEM", "DSORIGEM", "CDCFOP",   "DSCFOP",   "CDCST",    "PCALIQUOTA",
+    "VLCONTABIL",  "VLBASECALC",  "VLIMPOSTO", "VLISENTO", "VLOUTROS", "VLIPI",    "VLBASEST", "VLIMPOSTOST"};
 const std::vector<std::string> kCheckColumns{"DTENTRSAIDA", "NRNOTAFISC", "CDSERIE",   "IDENTRSAIDA",
                                              "CDCFOP",      "DSMOTIVO",   "CDNOTAFISC"};
 const std::vector<std::string> kCfopProductColumns{
@@ -231,6 +234,8 @@ std::vector<ReportCases> Reports()
 {
     return {
         {kCfopSummary, &kCfopSummaryColumns, &FiscalModel::CfopSummary,
+         join({all(kCommonCases), all(kTaxCases), all(kRegistrationCases), all(kCfopCases)})},
+        {kCfopCst, &kCfopCstColumns, &FiscalModel::CfopCstSummary,
          join({all(kCommonCases), all(kTaxCases), all(kRegistrationCases), all(kCfopCases)})},
         {kCfopProducts, &kCfopProductColumns, &FiscalModel::CfopProducts,
          join({all(kCommonCases), all(kTaxCases), all(kRegistrationCases), all(kCfopCases),
@@ -563,6 +568,29 @@ TEST_P(ReportDataTest, RefundLeavesOutWhatTheCompanySellsAsTheSubstitute)
     EXPECT_EQ(got.rows[0][11], "Sem entrada com ST: valor não calculado");
 }
 
+// The C190 view: the demo's 1.102 of the quarter mixes a purchase taxed at
+// 18 % (CST 000), an exempt one (CST 040) and an item with no ICMS row; each
+// is a line of its own, and together they are the CFOP summary's line.
+TEST_P(ReportDataTest, CstAndRateSplitACfopAsTheDigitalBooksDo)
+{
+    ReportInputs in;
+    in.to = "2026-03-31";
+    in.cfop = "1102";
+    const ResultSet got = Run(kCfopCst, in);
+    std::vector<std::pair<std::optional<std::string>, std::optional<std::string>>> lines;
+    for (const auto &row : got.rows)
+        lines.emplace_back(row[6], row[7]);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].first, std::nullopt);  // the item without an ICMS row
+    EXPECT_EQ(lines[1].first, "000");
+    EXPECT_EQ(lines[2].first, "040");
+    EXPECT_EQ(SumColumn({got.columns, {got.rows[1]}}, "PCALIQUOTA", 2), 1800);
+    EXPECT_EQ(SumColumn({got.columns, {got.rows[2]}}, "VLISENTO", 2), 60000);
+    const ResultSet summary = Run(kCfopSummary, in);
+    for (const char *column : {"VLCONTABIL", "VLBASECALC", "VLIMPOSTO", "VLISENTO", "VLOUTROS", "VLIPI"})
+        EXPECT_EQ(SumColumn(got, column, 2), SumColumn(summary, column, 2)) << column;
+}
+
 // Figures read off fixtures/fiscal.sql by hand, for the rows at the edges.
 TEST_P(ReportDataTest, EdgeRowsOfTheDemoData)
 {
@@ -746,7 +774,7 @@ TEST_P(ReportDataTest, ADocumentWrittenWithATimeOfDayCountsInItsDay)
                 " I.VLCONTABIL FROM ITEMNOTAFISC I JOIN NOTAFISCAL N ON N.CDNOTAFISC = I.CDNOTAFISC"
                 " WHERE N.NRNOTAFISC = 1501");
     db->Execute("INSERT INTO IMPOSTOITEMNF SELECT 90001, T.NRITEM, T.CDIMPOSTONFE, T.VLBASECALC, T.PCALIQUOTA,"
-                " T.VLIMPOSTO, T.VLISENTO, T.VLOUTROS, T.VLBASEST, T.VLIMPOSTOST FROM IMPOSTOITEMNF T"
+                " T.VLIMPOSTO, T.VLISENTO, T.VLOUTROS, T.VLBASEST, T.VLIMPOSTOST, T.CDCST FROM IMPOSTOITEMNF T"
                 " JOIN NOTAFISCAL N ON N.CDNOTAFISC = T.CDNOTAFISC WHERE N.NRNOTAFISC = 1501");
     db->Execute("UPDATE NOTAFISCAL SET DTENTRSAIDA = '2026-01-31 23:59:59' WHERE NRNOTAFISC = 7002");
 
@@ -802,10 +830,10 @@ TEST_P(ReportDataTest, AmountsWithThreeDecimalsAreTheSameCentsOnEveryReport)
     auto db = OpenSqliteSession(demo.Path(), /*readOnly=*/false);
     db->Execute("INSERT INTO NOTAFISCAL VALUES (90002, '01', '0001', 'S', '1', 90002, '55', '01', '2026-01-30',"
                 " '2026-01-30', '110042490114', '1234567', 'Mercado Bom Preço Ltda', 'SP', 'N')");
-    db->Execute("INSERT INTO IMPOSTOITEMNF VALUES (90002, 1, '01', 30.025, 18, 5.4045, 0, 0, 0, 0)");
+    db->Execute("INSERT INTO IMPOSTOITEMNF VALUES (90002, 1, '01', 30.025, 18, 5.4045, 0, 0, 0, 0, '000')");
     db->Execute("INSERT INTO ITEMNOTAFISC VALUES (90002, 1, '12', '5152', 1.0005, 30.025, 30.025)");
     db->Execute("INSERT INTO ITEMNOTAFISC VALUES (90002, 2, '12', '5152', 1, 1.00, 1.00)");
-    db->Execute("INSERT INTO IMPOSTOITEMNF VALUES (90002, 2, '01', 1.00, 18, 0.18, 0, 0, 0, 0)");
+    db->Execute("INSERT INTO IMPOSTOITEMNF VALUES (90002, 2, '01', 1.00, 18, 0.18, 0, 0, 0, 0, '000')");
     db->Execute("UPDATE ITEMNOTAFISC SET VLCONTABIL = 1.005 WHERE CDNOTAFISC = 90002 AND NRITEM = 2");
     db->Execute("UPDATE IMPOSTOITEMNF SET VLBASECALC = 1.005 WHERE CDNOTAFISC = 90002 AND NRITEM = 2");
 

@@ -1,4 +1,4 @@
-// The six demo reports, each printed from the screen as a person would, for
+// The demo reports, each printed from the screen as a person would, for
 // the demo company's first quarter: the text of the PDF (as pdftotext reads
 // it), the CSV and the spreadsheet's cells with their formats are compared
 // with the expected files in tests/golden/FIS028. Run with
@@ -81,6 +81,7 @@ const Golden kReports[] = {
     {"040-relacao-notas-icms-st", "Relação de Notas Fiscais - ICMS-ST por Produto", "choose cbbEntrSaid \"Ambos\"\n"},
     {"050-ressarcimento-icms-st", "Ressarcimento de ICMS ST - Valores por Produto", ""},
     {"060-mapa-fiscal-ie", "Mapa Fiscal - Inscrição Estadual", ""},
+    {"070-resumo-cfop-cst-aliquota", "Resumo de CFOP por CST e Alíquota", "choose cbbEntrSaid \"Ambos\"\n"},
 };
 
 void PrintTo(const Golden &g, std::ostream *os) { *os << g.stem; }
