@@ -155,12 +155,15 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
   # The routines the statements call, added or replaced as they are now.
   has_routines=$(printf "SELECT COUNT(*) FROM RDB\$FUNCTIONS WHERE RDB\$FUNCTION_NAME = 'DIASEGUINTE';\n" |
     run_isql "$TARGET" | tr -dc '0-9')
-  # A tax row's CST, empty on the rows written before it.
+  # A tax row's CST and a document's participant CNPJ/CPF and IE, empty on
+  # the rows written before them.
   has_cst=$(printf "SELECT COUNT(*) FROM RDB\$RELATION_FIELDS WHERE RDB\$RELATION_NAME = 'IMPOSTOITEMNF' AND RDB\$FIELD_NAME = 'CDCST';\n" |
     run_isql "$TARGET" | tr -dc '0-9')
   {
     if [ "$has_cst" = 0 ]; then
       echo "ALTER TABLE IMPOSTOITEMNF ADD CDCST VARCHAR(4);"
+      echo "ALTER TABLE NOTAFISCAL ADD NRDOCPARTIC VARCHAR(14);"
+      echo "ALTER TABLE NOTAFISCAL ADD NRIEPARTIC VARCHAR(20);"
       echo "COMMIT;"
     fi
     if [ "$has_routines" = 0 ]; then

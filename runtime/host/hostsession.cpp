@@ -138,19 +138,33 @@ void AddMissingColumns(const std::string &path)
 {
     if (!std::filesystem::exists(path))
         return;
+    // Columns added to the fiscal tables since the first databases were made.
+    static const struct {
+        const char *table, *column, *type;
+    } added[] = {{"IMPOSTOITEMNF", "CDCST", "VARCHAR(4)"},
+                 {"NOTAFISCAL", "NRDOCPARTIC", "VARCHAR(14)"},
+                 {"NOTAFISCAL", "NRIEPARTIC", "VARCHAR(20)"}};
+    std::vector<std::string> missing;
     {
         auto reader = OpenSqliteSession(path, true);
-        const ResultSet has = reader->Query("SELECT COUNT(*) FROM pragma_table_info('IMPOSTOITEMNF') WHERE name = 'CDCST'", {});
-        if (has.rows.empty() || has.rows[0][0].value_or("0") != "0")
-            return;
+        for (const auto &a : added) {
+            const ResultSet has = reader->Query(std::string("SELECT COUNT(*) FROM pragma_table_info('") + a.table +
+                                                    "') WHERE name = '" + a.column + "'",
+                                                {});
+            if (!has.rows.empty() && has.rows[0][0].value_or("0") == "0")
+                missing.push_back(std::string("ALTER TABLE ") + a.table + " ADD COLUMN " + a.column + " " + a.type);
+        }
     }
+    if (missing.empty())
+        return;
     std::unique_ptr<DatabaseSession> session;
     try {
         session = OpenSqliteSession(path, false);
     } catch (const Exception &) {
-        return;  // read only: its rows keep no CST, as before
+        return;  // read only: its rows lack them, as before
     }
-    session->Execute("ALTER TABLE IMPOSTOITEMNF ADD COLUMN CDCST VARCHAR(4)");
+    for (const std::string &statement : missing)
+        session->Execute(statement);
 }
 
 void BuildDemoDatabase(const std::string &path, const std::vector<std::string> &fixturePaths)

@@ -22,8 +22,9 @@ void AddKeptSummary(const std::string &path);
 // (fixtures/cfop.sql) the ones it lacks, keeping the descriptions it has;
 // a database that cannot be written is left as it is.
 void AddMissingCfops(const std::string &path);
-// Gives a SQLite database made before a tax row had its CST that column,
-// empty on the rows it holds; a database that cannot be written is left.
+// Gives a SQLite database made before them the columns added since (a tax
+// row's CST, a document's participant CNPJ/CPF and IE), empty on the rows it
+// holds; a database that cannot be written is left.
 void AddMissingColumns(const std::string &path);
 
 // Builds a fresh SQLite demo database at `path` from the fixtures, loaded in

@@ -71,7 +71,7 @@ FiscalModel::FiscalModel(DatabaseSession &db)
 {
     for (const auto &r : db.Query("SELECT CDNOTAFISC, CDEMPRESA, CDFILIAL, IDENTRSAIDA, CDSERIE, NRNOTAFISC, "
                                   "CDMODDOCFISC, CDTIPOOPER, DTENTRSAIDA, CDINSCESTA, CDINSCMUNI, NMPARTICIPANTE, "
-                                  "SGUF, IDSITUACAO FROM NOTAFISCAL",
+                                  "SGUF, IDSITUACAO, DTEMISSAO, NRDOCPARTIC, NRIEPARTIC FROM NOTAFISCAL",
                                   {})
                              .rows) {
         Doc d;
@@ -89,6 +89,9 @@ FiscalModel::FiscalModel(DatabaseSession &db)
         d.participant = r[11];
         d.uf = r[12];
         d.cancelled = str(r[13]) != "N";
+        d.issued = str(r[14]).substr(0, 10);
+        d.document = r[15];
+        d.partyRegistration = r[16];
         docs_[d.key] = d;
     }
     for (const auto &r : db.Query("SELECT CDNOTAFISC, NRITEM, CDPRODUTO, CDCFOP, QTITEM, VLCONTABIL FROM ITEMNOTAFISC",
@@ -273,13 +276,16 @@ std::vector<ModelRow> FiscalModel::CfopProducts(const ReportInputs &in) const
 
 std::vector<ModelRow> FiscalModel::InvoiceList(const ReportInputs &in) const
 {
-    // Every document of the period, cancelled ones too; with a product
-    // range only those with an item in it, summing those items.
-    struct Sums : ItemSplit {
-        bool inRange = false;
-    };
+    // The books: per registration, side and day, one line per document, CFOP
+    // and rate of the chosen tax's row; cancelled ones too, as one line of
+    // zeros; with a product range only those with an item in it, summing
+    // those items.
+    const std::string tax = in.tax == "06" ? "01" : in.tax;
     const bool range = !in.productFrom.empty() || !in.productTo.empty();
-    std::map<long, Sums> perDoc;
+    struct Sums : ItemSplit {};
+    // document, CFOP ('' for none), rate (-1 for none)
+    std::map<std::tuple<long, std::string, long long>, Sums> lines;
+    std::set<long> listed;
     for (const auto &[key, d] : docs_) {
         if (d.company != in.company || d.booked < in.from || d.booked > in.to)
             continue;
@@ -291,33 +297,45 @@ std::vector<ModelRow> FiscalModel::InvoiceList(const ReportInputs &in) const
             continue;
         if (!in.models.empty() && !inList(in.models, d.model))
             continue;
-        perDoc[key];
+        listed.insert(key);
     }
+    std::set<long> withItems;
     for (const Item &i : items_) {
-        auto it = perDoc.find(i.doc);
-        if (it == perDoc.end() || !productInRange(i, in))
+        if (!listed.count(i.doc) || !productInRange(i, in))
             continue;
-        Sums &s = it->second;
-        s.inRange = true;
-        if (!docs_.at(i.doc).cancelled)  // else listed, with zero values
-            s += splitOf(i, in.tax);
+        withItems.insert(i.doc);
+        const Doc &d = docs_.at(i.doc);
+        if (d.cancelled) {
+            lines[{i.doc, "", -1}];
+            continue;
+        }
+        const Tax *t = taxOf(i, tax);
+        lines[{i.doc, i.cfop, t ? t->rate : -1}] += splitOf(i, in.tax);
     }
-    std::vector<const Doc *> order;
-    for (const auto &[key, s] : perDoc)
-        if (!range || s.inRange)
-            order.push_back(&docs_.at(key));
-    std::sort(order.begin(), order.end(), [](const Doc *a, const Doc *b) {
-        return std::tie(a->side, a->booked, a->number, a->key) < std::tie(b->side, b->booked, b->number, b->key);
-    });
+    for (long key : listed)
+        if (!withItems.count(key) && !range)
+            lines[{key, "", -1}];
+    struct Line {
+        std::tuple<int, std::string, std::string, std::string, long, long, std::string, long long> order;
+        ModelRow cells;
+    };
+    std::vector<Line> out;
+    for (const auto &[key, s] : lines) {
+        const auto &[doc, cfop, rate] = key;
+        const Doc &d = docs_.at(doc);
+        out.push_back({{d.registration ? 0 : 1, d.registration.value_or(""), d.side, d.booked, d.number, d.key, cfop, rate},
+                       {text(d.registration.value_or("Sem inscrição estadual")), text(d.side),
+                        text(d.side == "E" ? "Entradas" : "Saídas"), text(d.booked), text(d.issued), text(d.model),
+                        text(d.series), Cell::Amount(d.number, 0), Cell::Of(d.document), Cell::Of(d.partyRegistration),
+                        Cell::Of(d.uf), Cell::Of(d.participant), cfop.empty() ? Cell::Of(std::nullopt) : text(cfop),
+                        rate < 0 ? Cell::Of(std::nullopt) : Cell::Amount(rate, 2),
+                        Cell::Of(d.cancelled ? std::optional<std::string>("CANCELADA") : std::nullopt), money(s.value),
+                        money(s.base), money(s.tax), money(s.exempt), money(s.other), money(s.ipi), money(s.st)}});
+    }
+    std::sort(out.begin(), out.end(), [](const Line &a, const Line &b) { return a.order < b.order; });
     std::vector<ModelRow> rows;
-    for (const Doc *d : order) {
-        const Sums &s = perDoc.at(d->key);
-        rows.push_back({text(d->side), text(d->side == "E" ? "Entradas" : "Saídas"), text(d->booked),
-                        Cell::Amount(d->number, 0), text(d->series), text(d->model), text(d->type), text(d->branch),
-                        Cell::Of(d->participant), Cell::Of(d->uf),
-                        Cell::Of(d->cancelled ? std::optional<std::string>("CANCELADA") : std::nullopt), money(s.value),
-                        money(s.base), money(s.tax), money(s.exempt), money(s.other), money(s.ipi), money(s.st)});
-    }
+    for (Line &l : out)
+        rows.push_back(std::move(l.cells));
     return rows;
 }
 

@@ -89,6 +89,8 @@ private:
         std::string model, type, booked;
         std::optional<std::string> registration, municipal, participant, uf;
         bool cancelled = false;
+        std::string issued;
+        std::optional<std::string> document, partyRegistration;  // CNPJ/CPF and IE of the participant
     };
     struct Item {
         long doc = 0;

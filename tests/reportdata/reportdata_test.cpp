@@ -72,9 +72,10 @@ const std::vector<std::string> kCfopProductColumns{
     "CDARVPROD",   "NMPRODUTO",   "QTITEM",   "VLCONTABIL", "VLBASECALC", "VLIMPOSTO",
     "VLISENTO",    "VLOUTROS",    "VLIPI",    "VLIMPOSTOST"};
 const std::vector<std::string> kInvoiceColumns{
-    "IDENTRSAIDA", "DSENTRSAIDA", "DTENTRSAIDA", "NRNOTAFISC", "CDSERIE",    "CDMODDOCFISC",
-    "CDTIPOOPER",  "CDFILIAL",    "NMPARTICIPANTE", "SGUF",   "DSSITUACAO", "VLCONTABIL",
-    "VLBASECALC",  "VLIMPOSTO",   "VLISENTO",   "VLOUTROS",   "VLIPI",      "VLIMPOSTOST"};
+    "CDINSCESTA", "IDENTRSAIDA", "DSENTRSAIDA", "DTENTRSAIDA", "DTEMISSAO", "CDMODDOCFISC", "CDSERIE",
+    "NRNOTAFISC", "NRDOCPARTIC", "NRIEPARTIC", "SGUF",       "NMPARTICIPANTE", "CDCFOP",   "PCALIQUOTA",
+    "DSSITUACAO", "VLCONTABIL",  "VLBASECALC",  "VLIMPOSTO",   "VLISENTO",  "VLOUTROS",     "VLIPI",
+    "VLIMPOSTOST"};
 const std::vector<std::string> kStColumns{"IDENTRSAIDA", "DSENTRSAIDA", "CDARVPROD", "NMPRODUTO", "DTENTRSAIDA", "NRNOTAFISC",
                                           "CDSERIE",   "NMPARTICIPANTE", "SGUF", "CDCFOP",
                                           "QTITEM",    "VLBASEST",  "VLIMPOSTOST"};
@@ -597,42 +598,55 @@ TEST_P(ReportDataTest, EdgeRowsOfTheDemoData)
     ReportInputs january;
     january.side = 'A';
 
-    // The invoice list of January: entries, then exits, each from the 1st to
-    // the 31st; the cancelled 3008 in its place with zero values; the number
-    // tie on the 9th in key order.
+    // The books of January: per registration (the one under none last), then
+    // entries before exits, each from the 1st to the 31st, one line per
+    // document, CFOP and rate; the cancelled 3008 one line of zeros.
     const ResultSet invoices = Run(kInvoiceList, january);
-    ASSERT_EQ(invoices.rows.size(), 23u);
-    EXPECT_EQ(invoices.rows.front()[2], "2026-01-01");
-    EXPECT_EQ(invoices.rows.front()[3], "1501");
-    EXPECT_EQ(invoices.rows.back()[2], "2026-01-31");
-    EXPECT_EQ(invoices.rows.back()[3], "7002");
-    std::vector<std::string> sides, exitNumbers;
-    for (const auto &row : invoices.rows) {
-        sides.push_back(row[0].value_or(""));
-        if (row[0] == "S")
-            exitNumbers.push_back(row[3].value_or("") + "/" + row[4].value_or(""));
-    }
-    EXPECT_TRUE(std::is_sorted(sides.begin(), sides.end()));
-    EXPECT_EQ(std::count(sides.begin(), sides.end(), "E"), 9);
-    // 3003 of series 1, then of series 2; 3008 right after 3007.
-    EXPECT_EQ(std::vector<std::string>(exitNumbers.begin() + 2, exitNumbers.begin() + 4),
-              (std::vector<std::string>{"3003/1", "3003/2"}));
-    const auto cancelled = std::find(exitNumbers.begin(), exitNumbers.end(), "3008/1");
-    ASSERT_NE(cancelled, exitNumbers.end());
-    EXPECT_EQ(*(cancelled - 1), "3007/1");
-    EXPECT_LT(cancelled, std::find(exitNumbers.begin(), exitNumbers.end(), "3009/1"));
+    ASSERT_FALSE(invoices.rows.empty());
+    EXPECT_EQ(invoices.rows.front()[0], "0623079040081");
+    EXPECT_EQ(invoices.rows.back()[0], "Sem inscrição estadual");
+    std::vector<std::string> order;
     for (const auto &row : invoices.rows)
-        if (row[3] == "3008") {
-            EXPECT_EQ(row[10], "CANCELADA");
-            EXPECT_EQ(row[11], "0");
+        if (row[0] == "110042490114")
+            order.push_back(row[1].value_or("") + row[3].value_or(""));
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+    int cancelledLines = 0, lines7001 = 0;
+    for (const auto &row : invoices.rows) {
+        if (row[7] == "3008") {
+            ++cancelledLines;
+            EXPECT_EQ(row[12], std::nullopt);
+            EXPECT_EQ(row[14], "CANCELADA");
+            EXPECT_EQ(row[15], "0");
         }
+        if (row[7] == "7001")
+            ++lines7001;  // 5.102 at 18 % and 5.405 at 0 %
+        if (row[7] == "1501") {
+            EXPECT_EQ(row[4], "2025-12-28");  // issued in December, booked in January
+            EXPECT_EQ(row[8], "55667788000186");
+            EXPECT_EQ(row[9], "110456789118");
+        }
+    }
+    EXPECT_EQ(cancelledLines, 1);
+    EXPECT_EQ(lines7001, 2);
+    // A document with two CFOPs is tied to the summary: per side and CFOP the
+    // books add up to the CFOP summary's lines.
+    const ResultSet summary = Run(kCfopSummary, january);
+    for (const auto &line : summary.rows) {
+        ResultSet books{invoices.columns, {}};
+        for (const auto &row : invoices.rows)
+            if (row[1] == line[0] && row[12] == line[4])
+                books.rows.push_back(row);
+        for (const char *column : {"VLCONTABIL", "VLBASECALC", "VLIMPOSTO", "VLISENTO", "VLOUTROS", "VLIPI"})
+            EXPECT_EQ(SumColumn(books, column, 2), SumColumn({summary.columns, {line}}, column, 2))
+                << line[4].value_or("") << " " << column;
+    }
     // The document without items of March has its line, with zero values.
     ReportInputs march = january;
     march.from = "2026-03-13";
     march.to = "2026-03-13";
     const ResultSet noItems = Run(kInvoiceList, march);
     ASSERT_EQ(noItems.rows.size(), 1u);
-    EXPECT_EQ(noItems.rows[0][3], "3021");
+    EXPECT_EQ(noItems.rows[0][7], "3021");
     EXPECT_EQ(SumColumn(noItems, "VLCONTABIL", 2), 0);
     // An item without ICMS row adds its value, not its tax.
     const ResultSet itemWithoutIcms = Run(kInvoiceList, [] {
@@ -641,7 +655,7 @@ TEST_P(ReportDataTest, EdgeRowsOfTheDemoData)
         in.branch = "0002";
         return in;
     }());
-    ASSERT_EQ(itemWithoutIcms.rows.size(), 1u);
+    ASSERT_EQ(itemWithoutIcms.rows.size(), 2u);  // the item at 18 % and the one with no rate
     EXPECT_EQ(SumColumn(itemWithoutIcms, "VLCONTABIL", 2), 114450);
     EXPECT_EQ(SumColumn(itemWithoutIcms, "VLBASECALC", 2), 54000);
     EXPECT_EQ(SumColumn(itemWithoutIcms, "VLIMPOSTO", 2), 9720);
@@ -769,7 +783,7 @@ TEST_P(ReportDataTest, ADocumentWrittenWithATimeOfDayCountsInItsDay)
     // exit 7002 of the 31st moved to 23:59:59 of its own day.
     db->Execute("INSERT INTO NOTAFISCAL SELECT 90001, CDEMPRESA, CDFILIAL, IDENTRSAIDA, CDSERIE, 90001,"
                 " CDMODDOCFISC, CDTIPOOPER, '2026-01-30 08:00', '2026-01-31 15:30:00', CDINSCESTA, CDINSCMUNI,"
-                " NMPARTICIPANTE, SGUF, IDSITUACAO FROM NOTAFISCAL WHERE NRNOTAFISC = 1501");
+                " NMPARTICIPANTE, SGUF, IDSITUACAO, NRDOCPARTIC, NRIEPARTIC FROM NOTAFISCAL WHERE NRNOTAFISC = 1501");
     db->Execute("INSERT INTO ITEMNOTAFISC SELECT 90001, I.NRITEM, I.CDPRODUTO, I.CDCFOP, I.QTITEM, I.VLUNITARIO,"
                 " I.VLCONTABIL FROM ITEMNOTAFISC I JOIN NOTAFISCAL N ON N.CDNOTAFISC = I.CDNOTAFISC"
                 " WHERE N.NRNOTAFISC = 1501");
@@ -789,8 +803,8 @@ TEST_P(ReportDataTest, ADocumentWrittenWithATimeOfDayCountsInItsDay)
     const ResultSet invoices = RunReport(*db, GetParam(), LoadReport(kInvoiceList), january);
     std::vector<std::string> lastDay;
     for (const auto &row : invoices.rows)
-        if (row[2].value_or("").substr(0, 10) == "2026-01-31")
-            lastDay.push_back(row[3].value_or(""));
+        if (row[3].value_or("").substr(0, 10) == "2026-01-31")
+            lastDay.push_back(row[7].value_or(""));
     EXPECT_NE(std::find(lastDay.begin(), lastDay.end(), "90001"), lastDay.end());
     EXPECT_NE(std::find(lastDay.begin(), lastDay.end(), "7002"), lastDay.end());
     const ResultSet st = RunReport(*db, GetParam(), LoadReport(kStByProduct), january);
@@ -829,7 +843,7 @@ TEST_P(ReportDataTest, AmountsWithThreeDecimalsAreTheSameCentsOnEveryReport)
     TemporaryDemoDatabase demo;
     auto db = OpenSqliteSession(demo.Path(), /*readOnly=*/false);
     db->Execute("INSERT INTO NOTAFISCAL VALUES (90002, '01', '0001', 'S', '1', 90002, '55', '01', '2026-01-30',"
-                " '2026-01-30', '110042490114', '1234567', 'Mercado Bom Preço Ltda', 'SP', 'N')");
+                " '2026-01-30', '110042490114', '1234567', 'Mercado Bom Preço Ltda', 'SP', 'N', NULL, NULL)");
     db->Execute("INSERT INTO IMPOSTOITEMNF VALUES (90002, 1, '01', 30.025, 18, 5.4045, 0, 0, 0, 0, '000')");
     db->Execute("INSERT INTO ITEMNOTAFISC VALUES (90002, 1, '12', '5152', 1.0005, 30.025, 30.025)");
     db->Execute("INSERT INTO ITEMNOTAFISC VALUES (90002, 2, '12', '5152', 1, 1.00, 1.00)");

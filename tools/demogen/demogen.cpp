@@ -17,7 +17,7 @@ const DemoTable kProduto{"PRODUTO", {"CDPRODUTO", "CDARVPROD", "NMPRODUTO", "CDN
 const DemoTable kNotaFiscal{"NOTAFISCAL",
                             {"CDNOTAFISC", "CDEMPRESA", "CDFILIAL", "IDENTRSAIDA", "CDSERIE", "NRNOTAFISC",
                              "CDMODDOCFISC", "CDTIPOOPER", "DTEMISSAO", "DTENTRSAIDA", "CDINSCESTA", "CDINSCMUNI",
-                             "NMPARTICIPANTE", "SGUF", "IDSITUACAO"}};
+                             "NMPARTICIPANTE", "SGUF", "IDSITUACAO", "NRDOCPARTIC", "NRIEPARTIC"}};
 const DemoTable kItemNotaFisc{"ITEMNOTAFISC",
                               {"CDNOTAFISC", "NRITEM", "CDPRODUTO", "CDCFOP", "QTITEM", "VLUNITARIO", "VLCONTABIL"}};
 const DemoTable kImpostoItemNF{"IMPOSTOITEMNF",
@@ -251,6 +251,11 @@ const char *const kParticipants[] = {"Distribuidora Horizonte Ltda", "Mercado Bo
                                      "Supermercado Estrela Ltda",   "Comercio Pampa Ltda",
                                      "Atacado Litoral Ltda",        "Farmacia Vida Ltda",
                                      "Quimica Limpa Ltda",          "Bebidas Serra Azul S.A."};
+// Their CNPJs and state registrations, as the books list them.
+const char *const kParticipantDocuments[] = {"55667788000186", "88990011000107", "14151617000112", "44556677000186",
+                                             "11223344000186", "66778899000186", "13141516000106", "22334455000186"};
+const char *const kParticipantRegistrations[] = {"110456789118", "110654987116", "9012345678",   "0961234567",
+                                                 "86532104",     "110321654117", "110147258113", "0623451230098"};
 const char *const kOtherStates[] = {"MG", "RJ", "PR", "RS", "SC", "BA", "GO", "PE"};
 
 struct Registration {
@@ -342,12 +347,15 @@ void addDocuments(DemoSink &sink, const DemoSize &size, std::vector<CompanyData>
         const std::string model = op.model == std::string("65") && random.Chance(50) ? "55" : op.model;
         const long number = op.side == 'S' ? company->nextExitNumber++ : 1 + random.Below(999999);
         const std::string cdnota = std::to_string(++key);
+        const long participant = random.Below(8);
         sink.Insert(kNotaFiscal, {cdnota, company->code,
                                   company->branches[random.Below(static_cast<long>(company->branches.size()))],
                                   std::string(1, op.side), std::string(model == "65" ? "2" : "1"),
                                   std::to_string(number), model, std::string(op.type), issued, booked, ie, im,
-                                  std::string(kParticipants[random.Below(8)]), uf,
-                                  std::string(random.Chance(2) ? "C" : "N")});
+                                  std::string(kParticipants[participant]), uf,
+                                  std::string(random.Chance(2) ? "C" : "N"),
+                                  uf == "EX" ? std::nullopt : std::optional<std::string>(kParticipantDocuments[participant]),
+                                  uf == "EX" ? std::nullopt : std::optional<std::string>(kParticipantRegistrations[participant])});
         ++counts.documents;
 
         const long items = op.service ? 1 : std::min(left, 1 + random.Below(7));
