@@ -133,7 +133,8 @@ COMMIT;
 SQL
   reader_sql "$IMPORT_USER" "$IMPORT_PASSWORD"
   local table
-  for table in NOTAFISCAL ITEMNOTAFISC IMPOSTOITEMNF PRODUTO NFECHAVE PRODUTOPARTIC CFOPCONVERSAO NFEGRUPOPRODUTO; do
+  for table in NOTAFISCAL ITEMNOTAFISC IMPOSTOITEMNF PRODUTO NFECHAVE PRODUTOPARTIC CFOPCONVERSAO NFEGRUPOPRODUTO \
+               APURACAOAJUSTE; do
     echo "GRANT INSERT, UPDATE, DELETE ON $table TO USER $IMPORT_USER;"
   done
   echo "GRANT INSERT, UPDATE ON EMPRESA TO USER $IMPORT_USER;"
@@ -160,6 +161,16 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
   has_cst=$(printf "SELECT COUNT(*) FROM RDB\$RELATION_FIELDS WHERE RDB\$RELATION_NAME = 'IMPOSTOITEMNF' AND RDB\$FIELD_NAME = 'CDCST';\n" |
     run_isql "$TARGET" | tr -dc '0-9')
   {
+    # The tables of the apuração's adjustments and the companies' activities.
+    for table in APURACAOAJUSTE EMPRESAATIVIDADE APURACAOLINHA; do
+      has_table=$(printf "SELECT COUNT(*) FROM RDB\$RELATIONS WHERE RDB\$RELATION_NAME = '%s';\n" "$table" |
+        run_isql "$TARGET" | tr -dc '0-9')
+      if [ "$has_table" = 0 ]; then
+        sed -n "/^CREATE TABLE $table (/,/);\$/p" "$FIXTURES/fiscal.sql"
+        echo "COMMIT;"
+        [ "$table" = APURACAOLINHA ] && grep "^INSERT INTO APURACAOLINHA " "$FIXTURES/fiscal.sql"
+      fi
+    done
     if [ "$has_cst" = 0 ]; then
       echo "ALTER TABLE IMPOSTOITEMNF ADD CDCST VARCHAR(4);"
       echo "ALTER TABLE NOTAFISCAL ADD NRDOCPARTIC VARCHAR(14);"

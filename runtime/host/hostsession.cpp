@@ -193,7 +193,7 @@ namespace {
 // and index, and the rows of the tables everyone shares.
 bool sharedStatement(const std::string &statement)
 {
-    static const char *const shared[] = {"IMPOSTONFE", "IMPOSTO", "MODDOCFISC", "TIPOOPERAC", "CFOP"};
+    static const char *const shared[] = {"IMPOSTONFE", "IMPOSTO", "MODDOCFISC", "TIPOOPERAC", "CFOP", "APURACAOLINHA"};
     std::string s = Trim(statement);
     for (char &c : s)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -43,7 +43,7 @@ TEST(Layout, ShippedLayoutsSurviveTheRoundTrip)
         EXPECT_EQ(ParseLayout(SerializeLayout(layout)), layout);
         ++seen;
     }
-    EXPECT_EQ(seen, 7);
+    EXPECT_EQ(seen, 8);
 }
 
 TEST(Layout, EveryFieldOfTheModelRoundTrips)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -112,6 +113,13 @@ FiscalModel::FiscalModel(DatabaseSession &db)
     for (const auto &r : db.Query("SELECT CDCFOP, DSCFOP FROM CFOP", {}).rows)
         cfops_[str(r[0])] = str(r[1]);
     registrations_ = db.Query("SELECT CDEMPRESA, CDINSCESTA, SGESTADO FROM INSCRESTAD", {}).rows;
+    for (const auto &r : db.Query("SELECT CDEMPRESA, CDINSCESTA, DTMES, IDTIPO, CDAJUSTE, DSAJUSTE, VLAJUSTE "
+                                  "FROM APURACAOAJUSTE",
+                                  {})
+                             .rows)
+        adjustments_.push_back({str(r[0]), str(r[1]), str(r[2]).substr(0, 10), str(r[3]), str(r[4]), r[5], scaled(r[6], 2)});
+    for (const auto &r : db.Query("SELECT NRORDEM, DSLINHA FROM APURACAOLINHA", {}).rows)
+        apuracaoLines_[static_cast<int>(number(r[0]))] = str(r[1]);
     for (const auto &r : db.Query("SELECT CDEMPRESA, IDATIVIDADE FROM EMPRESAATIVIDADE", {}).rows)
         activities_[str(r[0])] = str(r[1]);
     for (const auto &r : db.Query("SELECT CDFILIAL, SGESTADO FROM FILIALUF", {}).rows)
@@ -204,6 +212,94 @@ std::vector<ModelRow> FiscalModel::CfopSummary(const ReportInputs &in) const
                         Cell::Of(description == cfops_.end() ? std::nullopt : std::optional(description->second)),
                         money(s.value), money(s.base), money(s.tax), money(s.exempt), money(s.other), money(s.ipi),
                         money(s.baseSt), money(s.st)});
+    }
+    return rows;
+}
+
+std::vector<ModelRow> FiscalModel::Apuracao(const ReportInputs &in) const
+{
+    // What each registration moved per month up to the period's end: the
+    // ICMS of its documents per side and CFOP, and its adjustments.
+    using Detail = std::tuple<int, std::string, std::string>;  // line, CFOP, code
+    struct Month {
+        std::map<Detail, std::pair<std::optional<std::string>, long long>> details;  // description, cents
+        long long debits = 0, credits = 0, deductions = 0;
+    };
+    std::map<std::string, std::map<std::string, Month>> byRegistration;  // registration, month
+    auto inScope = [&](const std::string &registration) {
+        return in.registration.empty() || registration == in.registration;
+    };
+    std::map<std::tuple<long, std::string>, long long> perDocument;  // document, CFOP: its ICMS
+    for (const Item &i : items_) {
+        const Doc &d = docs_.at(i.doc);
+        if (d.cancelled || d.company != in.company || d.booked > in.to || !d.registration || !inScope(*d.registration))
+            continue;
+        if (const Tax *t = taxOf(i, "01"))
+            perDocument[{d.key, i.cfop}] += t->tax;
+    }
+    for (const auto &[key, tax] : perDocument) {
+        if (tax == 0)
+            continue;
+        const Doc &d = docs_.at(std::get<0>(key));
+        Month &m = byRegistration[*d.registration][d.booked.substr(0, 8) + "01"];
+        const int line = d.side == "S" ? 10 : 50;
+        m.details[{line, std::get<1>(key), ""}].second += tax;
+        (line == 10 ? m.debits : m.credits) += tax;
+    }
+    for (const Adjustment &a : adjustments_) {
+        if (a.company != in.company || a.month > in.to || !inScope(a.registration))
+            continue;
+        const int line = a.type == "0" ? 20 : a.type == "1" ? 30 : a.type == "2" ? 60 : a.type == "3" ? 70 : 110;
+        Month &m = byRegistration[a.registration][a.month];
+        auto &detail = m.details[{line, "", a.code}];
+        detail.first = a.description;
+        detail.second += a.cents;
+        (line <= 30 ? m.debits : line <= 70 ? m.credits : m.deductions) += a.cents;
+    }
+    const std::string first = in.from.substr(0, 8) + "01";
+    for (const auto &r : registrations_)
+        if (r[0] == in.company && r[1] && inScope(*r[1]))
+            byRegistration[*r[1]][first];  // every registration from the period's first month on
+    std::vector<ModelRow> rows;
+    if (in.from > in.to)
+        return rows;
+    for (auto &[registration, months] : byRegistration) {
+        std::optional<std::string> state;
+        for (const auto &r : registrations_)
+            if (r[0] == in.company && r[1] == registration)
+                state = r[2];
+        long long carried = 0;
+        // The months one after the other, with or without movement.
+        for (std::string month = months.begin()->first; month <= in.to;) {
+            const Month &m = months[month];
+            const long long credits = m.credits + carried;
+            const long long due = m.debits > credits ? m.debits - credits : 0;
+            const long long payable = due > m.deductions ? due - m.deductions : 0;
+            const long long transported = credits > m.debits ? credits - m.debits : 0;
+            if (month >= first) {
+                auto line = [&](int order, std::optional<std::string> cfop, std::optional<std::string> code,
+                                std::optional<std::string> description, long long cents) {
+                    rows.push_back({text(registration), Cell::Of(state), text(month), Cell::Amount(order, 0),
+                                    text(apuracaoLines_.at(order)), Cell::Of(std::move(cfop)), Cell::Of(std::move(code)),
+                                    Cell::Of(std::move(description)), money(cents)});
+                };
+                std::map<int, long long> totals = {{40, m.debits},     {80, carried},  {90, credits},
+                                                   {100, due},         {120, payable}, {130, transported}};
+                std::map<Detail, std::pair<std::optional<std::string>, long long>> all = m.details;
+                for (const auto &[order, cents] : totals)
+                    all[{order, "", ""}] = {std::nullopt, cents};
+                for (const auto &[detail, value] : all) {
+                    const auto &[order, cfop, code] = detail;
+                    line(order, cfop.empty() ? std::nullopt : std::optional(cfop),
+                         code.empty() ? std::nullopt : std::optional(code), value.first, value.second);
+                }
+            }
+            carried = transported;
+            const int y = std::atoi(month.c_str()), mo = std::atoi(month.c_str() + 5);
+            char next[32];
+            std::snprintf(next, sizeof next, "%04d-%02d-01", mo == 12 ? y + 1 : y, mo == 12 ? 1 : mo + 1);
+            month = next;
+        }
     }
     return rows;
 }

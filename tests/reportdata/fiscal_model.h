@@ -62,6 +62,9 @@ public:
 
     std::vector<ModelRow> CfopSummary(const ReportInputs &in) const;
     std::vector<ModelRow> CfopProducts(const ReportInputs &in) const;
+    // The Registro de Apuração do ICMS: per registration and month of the
+    // period, the months before it carrying their credit balance.
+    std::vector<ModelRow> Apuracao(const ReportInputs &in) const;
     // The CFOP summary per CST and rate of the chosen tax's row (C190).
     std::vector<ModelRow> CfopCstSummary(const ReportInputs &in) const;
     std::vector<ModelRow> InvoiceList(const ReportInputs &in) const;
@@ -127,5 +130,12 @@ private:
     std::map<std::pair<std::string, std::string>, std::string> substitutes_;  // (company, ST code) -> state code
     std::map<std::string, std::string> branchStates_;
     std::map<std::string, std::string> activities_;  // company -> IDATIVIDADE
+    struct Adjustment {
+        std::string company, registration, month, type, code;
+        std::optional<std::string> description;
+        long long cents = 0;
+    };
+    std::vector<Adjustment> adjustments_;
+    std::map<int, std::string> apuracaoLines_;
 };
 

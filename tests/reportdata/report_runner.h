@@ -29,6 +29,7 @@ inline const char *const kStByProduct = "040-relacao-notas-icms-st.json";
 inline const char *const kStRefund = "050-ressarcimento-icms-st.json";
 inline const char *const kStateMap = "060-mapa-fiscal-ie.json";
 inline const char *const kCfopCst = "070-resumo-cfop-cst-aliquota.json";
+inline const char *const kApuracao = "080-apuracao-icms.json";
 
 ReportDefinition LoadReport(const std::string &file);
 

@@ -82,6 +82,7 @@ const Golden kReports[] = {
     {"050-ressarcimento-icms-st", "Ressarcimento de ICMS ST - Valores por Produto", ""},
     {"060-mapa-fiscal-ie", "Mapa Fiscal - Inscrição Estadual", ""},
     {"070-resumo-cfop-cst-aliquota", "Resumo de CFOP por CST e Alíquota", "choose cbbEntrSaid \"Ambos\"\n"},
+    {"080-apuracao-icms", "Registro de Apuração do ICMS", ""},
 };
 
 void PrintTo(const Golden &g, std::ostream *os) { *os << g.stem; }
