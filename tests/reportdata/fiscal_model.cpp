@@ -138,6 +138,11 @@ bool FiscalModel::sideMatches(const Doc &d, const ReportInputs &in) const
     return in.side == 'A' || d.side == std::string(1, in.side);
 }
 
+bool FiscalModel::summarised(const Doc &d, const Item &i, const ReportInputs &in) const
+{
+    return counted(d, in) && sideMatches(d, in) && registrationsMatch(d, in) && (in.cfop.empty() || i.cfop == in.cfop);
+}
+
 bool FiscalModel::registrationsMatch(const Doc &d, const ReportInputs &in) const
 {
     if (!in.registration.empty() && d.registration != in.registration)
@@ -197,9 +202,7 @@ std::vector<ModelRow> FiscalModel::CfopSummary(const ReportInputs &in) const
     std::map<std::tuple<std::string, char, std::string>, ItemSplit> groups;  // side, origin, CFOP
     for (const Item &i : items_) {
         const Doc &d = docs_.at(i.doc);
-        if (!counted(d, in) || !sideMatches(d, in) || !registrationsMatch(d, in))
-            continue;
-        if (!in.cfop.empty() && i.cfop != in.cfop)
+        if (!summarised(d, i, in))
             continue;
         groups[{d.side, origin(i.cfop, cfops_), i.cfop}] += splitOf(i, in.tax);
     }
@@ -310,9 +313,7 @@ std::vector<ModelRow> FiscalModel::CfopCstSummary(const ReportInputs &in) const
     std::map<std::tuple<std::string, char, std::string, std::string, long long>, std::pair<ItemSplit, bool>> groups;
     for (const Item &i : items_) {
         const Doc &d = docs_.at(i.doc);
-        if (!counted(d, in) || !sideMatches(d, in) || !registrationsMatch(d, in))
-            continue;
-        if (!in.cfop.empty() && i.cfop != in.cfop)
+        if (!summarised(d, i, in))
             continue;
         const Tax *t = taxOf(i, in.tax == "06" ? "01" : in.tax);
         auto &g = groups[{d.side, origin(i.cfop, cfops_), i.cfop, t && t->cst ? *t->cst : "", t ? t->rate : -1}];

@@ -116,6 +116,8 @@ private:
     bool counted(const Doc &d, const ReportInputs &in) const;
     bool sideMatches(const Doc &d, const ReportInputs &in) const;
     bool registrationsMatch(const Doc &d, const ReportInputs &in) const;
+    // An item the CFOP summaries count: its document's side, registrations and its CFOP.
+    bool summarised(const Doc &d, const Item &i, const ReportInputs &in) const;
     bool productInRange(const Item &i, const ReportInputs &in) const;
     const Tax *taxOf(const Item &i, const std::string &tax) const;
     ItemSplit splitOf(const Item &i, const std::string &tax) const;
