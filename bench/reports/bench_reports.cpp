@@ -5,7 +5,7 @@
 // its baseline. The CFOP summary of one month is timed apart (goal: under
 // 1 s on SQLite over 1 M items). Query plans are printed for both.
 //
-//   bench_reports [--items N] [--runs N] [--db FILE]
+//   bench_reports [--items N] [--runs N] [--db FILE] [--engines sqlite,firebird] [--reports 070,080]
 //
 // Without --db a SQLite database with N items (default 1 000 000) is
 // generated into a temporary folder first and removed at the end. When
@@ -371,6 +371,19 @@ std::string everyValueWrittenIn(std::string sql, const NamedValues &values)
 }
 
 // Returns false when a report gave other rows than its baseline.
+// Which reports run: every one, or those whose file names hold a word of --reports.
+std::string gReports;
+bool chosen(const char *file)
+{
+    if (gReports.empty())
+        return true;
+    std::stringstream words(gReports);
+    for (std::string word; std::getline(words, word, ',');)
+        if (!word.empty() && std::string(file).find(word) != std::string::npos)
+            return true;
+    return false;
+}
+
 bool runEngine(const char *engine, DatabaseSession &db, const char *dialect, int runs, const PlanFn &plan)
 {
     bool allSame = true;
@@ -382,6 +395,8 @@ bool runEngine(const char *engine, DatabaseSession &db, const char *dialect, int
         const char *label, *from, *to;
     };
     for (const char *file : kFiles) {
+        if (!chosen(file))
+            continue;
         const ReportDefinition def = loadReport(file);
         const std::string &sql = def.StatementFor(dialect);
         std::vector<Period> periods{{"year", "2026-01-01", "2026-12-31"}};
@@ -411,6 +426,8 @@ bool runEngine(const char *engine, DatabaseSession &db, const char *dialect, int
     }
     std::printf("\n  Plans (year):\n");
     for (const char *file : kFiles) {
+        if (!chosen(file))
+            continue;
         const ReportDefinition def = loadReport(file);
         const std::string &sql = def.StatementFor(dialect);
         const NamedValues params = yearParameters(sql, "2026-01-01", "2026-12-31");
@@ -439,8 +456,10 @@ int main(int argc, char **argv)
             dbPath = argv[++i];
         else if (a == "--engines" && i + 1 < argc)
             engines = argv[++i];
+        else if (a == "--reports" && i + 1 < argc)
+            gReports = argv[++i];
         else {
-            std::fprintf(stderr, "usage: bench_reports [--items N] [--runs N] [--db FILE] [--engines sqlite,firebird]\n");
+            std::fprintf(stderr, "usage: bench_reports [--items N] [--runs N] [--db FILE] [--engines sqlite,firebird] [--reports 070,080]\n");
             return 2;
         }
     }
