@@ -56,9 +56,8 @@ set_target_properties(httplib::httplib PROPERTIES
 # The desktop front end is optional so the headless build never needs a display stack.
 find_package(Qt6 COMPONENTS Widgets PrintSupport Pdf PdfWidgets QUIET)
 
-# Spreadsheet export. Debian's libxlsxwriter-dev ships a pkg-config file.
+# PDF pages and the spreadsheet's ZIP container are deflated with zlib.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(XLSXWRITER REQUIRED IMPORTED_TARGET xlsxwriter)
 find_package(ZLIB REQUIRED)
 
 # NF-e import: XML without entity expansion, and ZIP archives.

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # (Re)creates the demo database on the local Firebird server: the reference data
-# of fixtures/reference.sql, the fiscal documents of fixtures/fiscal.sql, the
+# of fixtures/reference.sql, the CFOP table of fixtures/cfop.sql, the fiscal
+# documents of fixtures/fiscal.sql, the
 # routines of fixtures/firebird-schema.sql, the CFOP summary kept by triggers of
 # fixtures/firebird-summary.sql, the NF-e import's tables of fixtures/import.sql,
-# a login that may only read (SELECT on every table, EXECUTE on PARAM and
-# NVLSTR) for the reports, and a login of its own for the
+# a login that may only read (SELECT on every table, EXECUTE on PARAM,
+# NVLSTR and DIASEGUINTE) for the reports, and a login of its own for the
 # import, which may also write the documents, products, companies and the
 # import's tables. Starts the server first when it is not running. Safe to run
 # again.
@@ -77,7 +78,7 @@ if [ "$(tr '[:lower:]' '[:upper:]' <<<"$READ_USER")" = "$(tr '[:lower:]' '[:uppe
   echo "firebird-create-db: the reports' login and the import's must differ" >&2
   exit 1
 fi
-for f in "$FIXTURES/reference.sql" "$FIXTURES/fiscal.sql" "$FIXTURES/firebird-schema.sql" "$FIXTURES/firebird-summary.sql" "$FIXTURES/import.sql"; do
+for f in "$FIXTURES/reference.sql" "$FIXTURES/cfop.sql" "$FIXTURES/fiscal.sql" "$FIXTURES/firebird-schema.sql" "$FIXTURES/firebird-summary.sql" "$FIXTURES/import.sql"; do
   [ -r "$f" ] || { echo "firebird-create-db: $f is missing" >&2; exit 1; }
 done
 
@@ -127,11 +128,13 @@ login_sql() {
   cat <<SQL
 GRANT EXECUTE ON PROCEDURE PARAM TO USER $READ_USER;
 GRANT EXECUTE ON FUNCTION NVLSTR TO USER $READ_USER;
+GRANT EXECUTE ON FUNCTION DIASEGUINTE TO USER $READ_USER;
 COMMIT;
 SQL
   reader_sql "$IMPORT_USER" "$IMPORT_PASSWORD"
   local table
-  for table in NOTAFISCAL ITEMNOTAFISC IMPOSTOITEMNF PRODUTO NFECHAVE PRODUTOPARTIC CFOPCONVERSAO NFEGRUPOPRODUTO; do
+  for table in NOTAFISCAL ITEMNOTAFISC IMPOSTOITEMNF PRODUTO NFECHAVE PRODUTOPARTIC CFOPCONVERSAO NFEGRUPOPRODUTO \
+               APURACAOAJUSTE; do
     echo "GRANT INSERT, UPDATE, DELETE ON $table TO USER $IMPORT_USER;"
   done
   echo "GRANT INSERT, UPDATE ON EMPRESA TO USER $IMPORT_USER;"
@@ -150,7 +153,40 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
   # And one made before the kept CFOP summary gets it, its documents summed once.
   has_summary=$(printf "SELECT COUNT(*) FROM RDB\$RELATIONS WHERE RDB\$RELATION_NAME = 'RESUMOCFOPNF';\n" |
     run_isql "$TARGET" | tr -dc '0-9')
+  # The routines the statements call, added or replaced as they are now.
+  has_routines=$(printf "SELECT COUNT(*) FROM RDB\$FUNCTIONS WHERE RDB\$FUNCTION_NAME = 'DIASEGUINTE';\n" |
+    run_isql "$TARGET" | tr -dc '0-9')
+  # A tax row's CST and a document's participant CNPJ/CPF and IE, empty on
+  # the rows written before them.
+  has_cst=$(printf "SELECT COUNT(*) FROM RDB\$RELATION_FIELDS WHERE RDB\$RELATION_NAME = 'IMPOSTOITEMNF' AND RDB\$FIELD_NAME = 'CDCST';\n" |
+    run_isql "$TARGET" | tr -dc '0-9')
   {
+    # The tables of the apuração's adjustments and the companies' activities.
+    for table in APURACAOAJUSTE EMPRESAATIVIDADE APURACAOLINHA; do
+      has_table=$(printf "SELECT COUNT(*) FROM RDB\$RELATIONS WHERE RDB\$RELATION_NAME = '%s';\n" "$table" |
+        run_isql "$TARGET" | tr -dc '0-9')
+      if [ "$has_table" = 0 ]; then
+        sed -n "/^CREATE TABLE $table (/,/);\$/p" "$FIXTURES/fiscal.sql"
+        echo "COMMIT;"
+        [ "$table" = APURACAOLINHA ] && grep "^INSERT INTO APURACAOLINHA " "$FIXTURES/fiscal.sql"
+      fi
+    done
+    if [ "$has_cst" = 0 ]; then
+      echo "ALTER TABLE IMPOSTOITEMNF ADD CDCST VARCHAR(4);"
+      echo "ALTER TABLE NOTAFISCAL ADD NRDOCPARTIC VARCHAR(14);"
+      echo "ALTER TABLE NOTAFISCAL ADD NRIEPARTIC VARCHAR(20);"
+      echo "COMMIT;"
+    fi
+    if [ "$has_routines" = 0 ]; then
+      cat "$FIXTURES/firebird-schema.sql"
+      echo
+    fi
+    # The codes of the annex its CFOP table lacks; a description someone
+    # changed stays.
+    echo "ALTER TABLE CFOP ALTER DSCFOP TYPE VARCHAR(400);"
+    sed -n "s/^INSERT INTO CFOP VALUES ('\([0-9]*\)', \(.*\));\$/INSERT INTO CFOP SELECT '\1', \2 FROM RDB\$DATABASE WHERE NOT EXISTS (SELECT 1 FROM CFOP WHERE CDCFOP = '\1');/p" \
+      "$FIXTURES/cfop.sql"
+    echo "COMMIT;"
     if [ "$has_import" = 0 ]; then
       cat "$FIXTURES/import.sql"
       echo
@@ -186,6 +222,9 @@ else
 
   {
     cat "$FIXTURES/reference.sql"
+    echo
+    echo "COMMIT;"
+    cat "$FIXTURES/cfop.sql"
     echo
     echo "COMMIT;"
     cat "$FIXTURES/fiscal.sql"

@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
   qt6-pdf-dev qt6-translations-l10n adwaita-icon-theme libqt6svg6
   xvfb xauth fonts-dejavu-core
-  libhpdf-dev libxlsxwriter-dev poppler-utils unzip
+  libhpdf-dev poppler-utils unzip
   libpugixml-dev libzip-dev
   clang-14 libclang-rt-14-dev
 )

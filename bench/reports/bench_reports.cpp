@@ -5,7 +5,7 @@
 // its baseline. The CFOP summary of one month is timed apart (goal: under
 // 1 s on SQLite over 1 M items). Query plans are printed for both.
 //
-//   bench_reports [--items N] [--runs N] [--db FILE]
+//   bench_reports [--items N] [--runs N] [--db FILE] [--engines sqlite,firebird] [--reports 070,080]
 //
 // Without --db a SQLite database with N items (default 1 000 000) is
 // generated into a temporary folder first and removed at the end. When
@@ -91,11 +91,13 @@ NamedValues yearParameters(const std::string &sql, const std::string &from, cons
 // The hand-written statements: what one would type for this one question.
 // Portable between SQLite and Firebird, so one text serves both engines.
 const char kOrigin[] =
-    "CASE WHEN R.CDCFOP LIKE '1%' OR R.CDCFOP LIKE '5%' THEN '1' "
-    "WHEN R.CDCFOP LIKE '2%' OR R.CDCFOP LIKE '6%' THEN '2' ELSE '3' END";
+    "CASE WHEN C.CDCFOP IS NULL THEN '9' WHEN R.CDCFOP LIKE '1%' OR R.CDCFOP LIKE '5%' THEN '1' "
+    "WHEN R.CDCFOP LIKE '2%' OR R.CDCFOP LIKE '6%' THEN '2' WHEN R.CDCFOP LIKE '3%' OR R.CDCFOP LIKE '7%' THEN '3' "
+    "ELSE '9' END";
 const char kOriginName[] =
-    "CASE WHEN R.CDCFOP LIKE '1%' OR R.CDCFOP LIKE '5%' THEN 'Do Estado' "
-    "WHEN R.CDCFOP LIKE '2%' OR R.CDCFOP LIKE '6%' THEN 'De Outros Estados' ELSE 'Do Exterior' END";
+    "CASE WHEN C.CDCFOP IS NULL THEN 'CFOP fora da tabela' WHEN R.CDCFOP LIKE '1%' OR R.CDCFOP LIKE '5%' THEN 'Do Estado' "
+    "WHEN R.CDCFOP LIKE '2%' OR R.CDCFOP LIKE '6%' THEN 'De Outros Estados' "
+    "WHEN R.CDCFOP LIKE '3%' OR R.CDCFOP LIKE '7%' THEN 'Do Exterior' ELSE 'CFOP fora da tabela' END";
 const char kPeriod[] = "N.CDEMPRESA = '01' AND N.DTENTRSAIDA BETWEEN '{FROM}' AND '{TO}' AND N.IDSITUACAO = 'N'";
 // ICMS: T is the ICMS row (with the ST), X the IPI row.
 const char kJoins[] =
@@ -332,11 +334,54 @@ Timing measure(DatabaseSession &db, const std::string &reportSql, const NamedVal
     return t;
 }
 
-const char *const kFiles[] = {"010-resumo-cfop.json", "020-resumo-cfop-produtos.json", "030-relacao-notas.json",
-                              "040-relacao-notas-icms-st.json", "050-ressarcimento-icms-st.json",
-                              "060-mapa-fiscal-ie.json"};
+const char *const kFiles[] = {"010-resumo-cfop.json",           "020-resumo-cfop-produtos.json",
+                              "030-relacao-notas.json",         "040-relacao-notas-icms-st.json",
+                              "050-ressarcimento-icms-st.json", "060-mapa-fiscal-ie.json",
+                              "070-resumo-cfop-cst-aliquota.json", "080-apuracao-icms.json"};
+
+// The books, the refund, the map, the CST summary and the apuração are
+// measured against their own statement with every value written in: what
+// one would type for this one question, without binding.
+bool writtenIn(const std::string &file)
+{
+    for (const char *f : {"030-relacao-notas.json", "050-ressarcimento-icms-st.json", "060-mapa-fiscal-ie.json",
+                          "070-resumo-cfop-cst-aliquota.json", "080-apuracao-icms.json"})
+        if (file == f)
+            return true;
+    return false;
+}
+
+// The statement with each parameter replaced by its value as a literal.
+std::string everyValueWrittenIn(std::string sql, const NamedValues &values)
+{
+    std::vector<std::pair<std::string, std::string>> literals;
+    for (const auto &[name, value] : values) {
+        std::string text = value.asString();
+        literals.emplace_back(":" + name, text.empty() ? "NULL" : "'" + text + "'");
+    }
+    // Longest names first, so :P_TCDCFOP is not taken for :P_T...
+    std::sort(literals.begin(), literals.end(),
+              [](const auto &a, const auto &b) { return a.first.size() > b.first.size(); });
+    for (const auto &[marker, literal] : literals)
+        for (std::size_t at; (at = sql.find(marker)) != std::string::npos;)
+            sql.replace(at, marker.size(), literal);
+    return sql;
+}
 
 // Returns false when a report gave other rows than its baseline.
+// Which reports run: every one, or those whose file names hold a word of --reports.
+std::string gReports;
+bool chosen(const char *file)
+{
+    if (gReports.empty())
+        return true;
+    std::stringstream words(gReports);
+    for (std::string word; std::getline(words, word, ',');)
+        if (!word.empty() && std::string(file).find(word) != std::string::npos)
+            return true;
+    return false;
+}
+
 bool runEngine(const char *engine, DatabaseSession &db, const char *dialect, int runs, const PlanFn &plan)
 {
     bool allSame = true;
@@ -348,16 +393,21 @@ bool runEngine(const char *engine, DatabaseSession &db, const char *dialect, int
         const char *label, *from, *to;
     };
     for (const char *file : kFiles) {
+        if (!chosen(file))
+            continue;
         const ReportDefinition def = loadReport(file);
         const std::string &sql = def.StatementFor(dialect);
         std::vector<Period> periods{{"year", "2026-01-01", "2026-12-31"}};
-        if (std::string(file) == "010-resumo-cfop.json")
+        if (std::string(file) == "010-resumo-cfop.json" || std::string(file) == "080-apuracao-icms.json")
             periods.push_back({"January", "2026-01-01", "2026-01-31"});
+        if (std::string(file) == "080-apuracao-icms.json")  // the month after eleven others
+            periods.push_back({"December", "2026-12-01", "2026-12-31"});
         if (std::string(file) == "050-ressarcimento-icms-st.json")  // products without March entries look back
             periods.push_back({"March", "2026-03-01", "2026-03-31"});
         for (const Period &p : periods) {
             const NamedValues params = yearParameters(sql, p.from, p.to);
-            const std::string base = withPeriod(baseline(file), p.from, p.to);
+            const std::string base = writtenIn(file) ? everyValueWrittenIn(sql, params)
+                                                     : withPeriod(baseline(file), p.from, p.to);
             const Timing t = measure(db, sql, params, base, runs);
             allSame = allSame && t.same;
             std::printf("  %-34s %-9s %8zu %10.1f %10.1f %6.2fx %s\n", file, p.label, t.rows, t.report, t.base,
@@ -374,11 +424,16 @@ bool runEngine(const char *engine, DatabaseSession &db, const char *dialect, int
     }
     std::printf("\n  Plans (year):\n");
     for (const char *file : kFiles) {
+        if (!chosen(file))
+            continue;
         const ReportDefinition def = loadReport(file);
         const std::string &sql = def.StatementFor(dialect);
-        std::printf("    %s\n    report:\n%s    baseline:\n%s", file,
-                    plan(sql, yearParameters(sql, "2026-01-01", "2026-12-31")).c_str(),
-                    plan(withPeriod(baseline(file), "2026-01-01", "2026-12-31"), {}).c_str());
+        const NamedValues params = yearParameters(sql, "2026-01-01", "2026-12-31");
+        std::printf("    %s\n    report:\n%s    baseline:\n%s", file, plan(sql, params).c_str(),
+                    plan(writtenIn(file) ? everyValueWrittenIn(sql, params)
+                                         : withPeriod(baseline(file), "2026-01-01", "2026-12-31"),
+                         {})
+                        .c_str());
     }
     return allSame;
 }
@@ -399,8 +454,10 @@ int main(int argc, char **argv)
             dbPath = argv[++i];
         else if (a == "--engines" && i + 1 < argc)
             engines = argv[++i];
+        else if (a == "--reports" && i + 1 < argc)
+            gReports = argv[++i];
         else {
-            std::fprintf(stderr, "usage: bench_reports [--items N] [--runs N] [--db FILE] [--engines sqlite,firebird]\n");
+            std::fprintf(stderr, "usage: bench_reports [--items N] [--runs N] [--db FILE] [--engines sqlite,firebird] [--reports 070,080]\n");
             return 2;
         }
     }

@@ -11,8 +11,10 @@
 std::string DefaultReportsDir();
 std::string DefaultFixturePath();  // the reference data alone
 // Every fixture of the demo database, in loading order: the reference data,
-// then the fiscal documents that refer to it.
+// the CFOP table, then the fiscal documents that refer to them.
 std::vector<std::string> DefaultFixturePaths();
+// The CFOP table of the annex in force, which every database gets.
+std::string DefaultCfopFixturePath();
 // The NF-e import's own tables and shipped rows.
 std::string DefaultImportFixturePath();
 // The CFOP summary SQLite keeps per document, with the triggers that keep it.

@@ -40,6 +40,8 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
             if (checked.insert(config.database).second) {
                 try {
                     AddKeptSummary(config.database);
+                    AddMissingCfops(config.database);
+                    AddMissingColumns(config.database);
                 } catch (...) {
                     checked.erase(config.database);
                     throw;
@@ -98,6 +100,73 @@ void AddKeptSummary(const std::string &path)
     }
 }
 
+void AddMissingCfops(const std::string &path)
+{
+    if (!std::filesystem::exists(path))
+        return;
+    std::vector<std::string> rows;
+    for (std::string &statement : SplitSqlScript(readFixture(DefaultCfopFixturePath(),
+                                                             "Arquivo da tabela de CFOP não encontrado: ")))
+        if (Trim(statement).rfind("INSERT INTO CFOP ", 0) == 0)
+            rows.push_back(Trim(statement).replace(0, 6, "INSERT OR IGNORE"));
+    {
+        auto reader = OpenSqliteSession(path, true);
+        const ResultSet has = reader->Query("SELECT COUNT(*) FROM CFOP", {});
+        if (has.rows.empty() || std::atol(has.rows[0][0].value_or("0").c_str()) >= static_cast<long>(rows.size()))
+            return;
+    }
+    // The codes it lacks are added; a description someone changed stays. A
+    // file that cannot be written keeps its table, whose missing codes the
+    // CFOP summary's check lists.
+    std::unique_ptr<DatabaseSession> session;
+    try {
+        session = OpenSqliteSession(path, false);
+    } catch (const Exception &) {
+        return;
+    }
+    session->Execute("BEGIN");
+    try {
+        for (const std::string &row : rows)
+            session->Execute(row);
+        session->Execute("COMMIT");
+    } catch (const Exception &) {
+        session->Execute("ROLLBACK");
+    }
+}
+
+void AddMissingColumns(const std::string &path)
+{
+    if (!std::filesystem::exists(path))
+        return;
+    // Columns added to the fiscal tables since the first databases were made.
+    static const struct {
+        const char *table, *column, *type;
+    } added[] = {{"IMPOSTOITEMNF", "CDCST", "VARCHAR(4)"},
+                 {"NOTAFISCAL", "NRDOCPARTIC", "VARCHAR(14)"},
+                 {"NOTAFISCAL", "NRIEPARTIC", "VARCHAR(20)"}};
+    std::vector<std::string> missing;
+    {
+        auto reader = OpenSqliteSession(path, true);
+        for (const auto &a : added) {
+            const ResultSet has = reader->Query(std::string("SELECT COUNT(*) FROM pragma_table_info('") + a.table +
+                                                    "') WHERE name = '" + a.column + "'",
+                                                {});
+            if (!has.rows.empty() && has.rows[0][0].value_or("0") == "0")
+                missing.push_back(std::string("ALTER TABLE ") + a.table + " ADD COLUMN " + a.column + " " + a.type);
+        }
+    }
+    if (missing.empty())
+        return;
+    std::unique_ptr<DatabaseSession> session;
+    try {
+        session = OpenSqliteSession(path, false);
+    } catch (const Exception &) {
+        return;  // read only: its rows lack them, as before
+    }
+    for (const std::string &statement : missing)
+        session->Execute(statement);
+}
+
 void BuildDemoDatabase(const std::string &path, const std::vector<std::string> &fixturePaths)
 {
     // Every file is read before the old database goes.
@@ -124,7 +193,7 @@ namespace {
 // and index, and the rows of the tables everyone shares.
 bool sharedStatement(const std::string &statement)
 {
-    static const char *const shared[] = {"IMPOSTONFE", "IMPOSTO", "MODDOCFISC", "TIPOOPERAC", "CFOP"};
+    static const char *const shared[] = {"IMPOSTONFE", "IMPOSTO", "MODDOCFISC", "TIPOOPERAC", "CFOP", "APURACAOLINHA"};
     std::string s = Trim(statement);
     for (char &c : s)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -18,6 +18,14 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config);
 // Gives a SQLite database made before the kept CFOP summary its summary and
 // the triggers that keep it; nothing where it has them. Raises EDatabaseError.
 void AddKeptSummary(const std::string &path);
+// Gives a SQLite database whose CFOP table lacks codes of the annex
+// (fixtures/cfop.sql) the ones it lacks, keeping the descriptions it has;
+// a database that cannot be written is left as it is.
+void AddMissingCfops(const std::string &path);
+// Gives a SQLite database made before them the columns added since (a tax
+// row's CST, a document's participant CNPJ/CPF and IE), empty on the rows it
+// holds; a database that cannot be written is left.
+void AddMissingColumns(const std::string &path);
 
 // Builds a fresh SQLite demo database at `path` from the fixtures, loaded in
 // order (replacing any file there). Raises on failure.

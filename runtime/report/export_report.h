@@ -3,8 +3,8 @@
 // text of its groups first, ";" between fields, decimal comma, UTF-8 with a
 // byte-order mark (what spreadsheets of the Brazilian locale open as is).
 // XLSX: the report as a sheet, with its groups and totals; amounts are
-// numbers under a number format, dates are dates. Both are written row by
-// row as the statement gives them.
+// numbers under a number format, written as their exact decimal text, dates
+// are dates. Both are written row by row as the statement gives them.
 #include "report/bands.h"
 #include "rtl/atomicfile.h"
 
@@ -39,7 +39,6 @@ private:
 
 class XlsxReportSink : public ReportSink {
 public:
-    // Writes the workbook by name at the file's temporary path.
     explicit XlsxReportSink(AtomicFile &file);
     ~XlsxReportSink() override;
     void Begin(const ReportHeading &heading, const ReportLayout &layout, const std::vector<BandColumn> &columns,
@@ -57,6 +56,15 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// The captions of a CSV's first line, each once: a caption already used is
+// told apart by its number ("Base de Cálculo (2)"), so another program can
+// address every column by its name.
+std::vector<std::string> UniqueCaptions(std::vector<std::string> captions);
+
 // Text safe inside an XML document: invalid UTF-8 becomes U+FFFD and
 // control characters other than tab and line breaks become spaces.
 std::string XmlSafeText(std::string_view text);
+
+// A number as a spreadsheet cell holds it: the exact decimal of `units`
+// in 10^-places, without trailing zeros ("2500.5", "-10", "0.0612").
+std::string SpreadsheetNumberText(long long units, int places);

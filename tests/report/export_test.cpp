@@ -3,6 +3,8 @@
 #include "report_fixture.h"
 #include "rtl/files.h"
 
+#include <climits>
+#include <fstream>
 #include <map>
 
 namespace {
@@ -81,6 +83,30 @@ TEST(ReportExport, CsvHasOneLinePerDetailRowWithItsGroups)
               "Entradas;05/01/2026;\"Fornecedor; \"\"Um\"\"\";1.102;2,000;1234,50;18,00\r\n"
               "Entradas;05/01/2026;\"'=HIPERLINK(\"\"x\"\")\";1.102;1,000;0,25;12,00\r\n"
               "Saídas;06/01/2026;;5.102;3,000;-10,00;\r\n");
+}
+
+// Another program finds each column by its caption, so no two may share one.
+TEST(ReportExport, CsvCaptionsAreEachUsedOnce)
+{
+    const struct {
+        std::vector<std::string> in, out;
+    } rows[] = {
+        {{"A", "B"}, {"A", "B"}},
+        {{"Base", "Base", "Base"}, {"Base", "Base (2)", "Base (3)"}},
+        {{"Base", "Base (2)", "Base"}, {"Base", "Base (2)", "Base (3)"}},
+        {{"", ""}, {"", " (2)"}},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(UniqueCaptions(r.in), r.out);
+
+    TempDir dir;
+    TableSession rows2 = groupedRows();
+    ReportJob job = groupedJob();
+    job.layout.columns[4].caption = "Qtde.";
+    WriteReport(&rows2, job, {{"csv", dir.file("r.csv")}}, nullptr);
+    const std::string csv = readFile(dir.file("r.csv"));
+    EXPECT_EQ(csv.substr(0, csv.find("\r\n")),
+              "\xEF\xBB\xBF" "Entrada/Saída;Data;Participante;CFOP;Qtde.;Qtde. (2);Alíquota");
 }
 
 TEST(ReportExport, CsvOfNoRowIsItsHeaderLine)
@@ -203,4 +229,61 @@ TEST(ReportExport, XmlSafeText)
     };
     for (const auto &r : rows)
         EXPECT_EQ(XmlSafeText(r.in), r.out) << r.in;
+}
+
+// Each number goes in as the exact decimal of its units: the nearest binary
+// float would read back as 8555.969999999999 to a program that prints it.
+TEST(ReportExport, SpreadsheetNumbersAreTheirExactDecimalText)
+{
+    const struct {
+        long long units;
+        int places;
+        const char *text;
+    } rows[] = {
+        {855597, 2, "8555.97"}, {250050, 2, "2500.5"},  {9124, 2, "91.24"},   {558, 3, "0.558"},
+        {612, 4, "0.0612"},     {-1000, 2, "-10"},      {0, 2, "0"},          {-5, 2, "-0.05"},
+        {7, 0, "7"},            {LLONG_MIN, 2, "-92233720368547758.08"},      {120000, 3, "120"},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(SpreadsheetNumberText(r.units, r.places), r.text) << r.units << "/" << r.places;
+
+    TempDir dir;
+    TableSession s = groupedRows();
+    s.rows = {{"E", "Entradas", "2026-01-05", "a", "1102", "0.558", "8555.97", "18"},
+              {"E", "Entradas", "2026-01-05", "b", "1102", "1", "656.06", "12"},
+              {"E", "Entradas", "2026-01-05", "c", "1102", "1", "91.24", "12"}};
+    const std::string xlsx = dir.file("r.xlsx");
+    WriteReport(&s, groupedJob(), {{"xlsx", xlsx}}, nullptr);
+    const auto cells = readSheet(xlsx);
+    EXPECT_EQ(cells.at("D9").value, "0.558");
+    EXPECT_EQ(cells.at("E9").value, "8555.97");
+    EXPECT_EQ(cells.at("E10").value, "656.06");
+    EXPECT_EQ(cells.at("E11").value, "91.24");
+    EXPECT_EQ(cells.at("E12").value, "9303.27");  // the day's total, summed in cents
+    const std::string xml = RunCommand("unzip -p '" + xlsx + "' xl/worksheets/sheet1.xml");
+    EXPECT_EQ(xml.find("99999"), std::string::npos);
+    EXPECT_EQ(xml.find("00000"), std::string::npos);
+}
+
+// A sheet holds 1,048,576 rows: the rest goes on a second one, under the
+// captions again, and the totals still add every row.
+TEST(ReportExport, SpreadsheetContinuesOnANewSheetWhenOneIsFull)
+{
+    TempDir dir;
+    TableSession s = groupedRows();
+    const Cells row = {"E", "Entradas", "2026-01-05", "x", "1102", "1", "0.01", "18"};
+    s.rows.assign(1048576, row);
+    const std::string xlsx = dir.file("r.xlsx");
+    WriteReport(&s, groupedJob(), {{"xlsx", xlsx}}, nullptr);
+    const std::string list = RunCommand("unzip -l '" + xlsx + "'");
+    EXPECT_NE(list.find("xl/worksheets/sheet2.xml"), std::string::npos) << list;
+    EXPECT_NE(RunCommand("unzip -p '" + xlsx + "' xl/workbook.xml").find("Relatório 2"), std::string::npos);
+    const auto second = readSheet(xlsx, "sheet2");
+    EXPECT_EQ(second.at("A1").value, "Data");  // the captions first
+    EXPECT_EQ(second.at("E2").value, "0.01");
+    bool summary = false;
+    for (const auto &[ref, cell] : second)
+        if (cell.value == "Total geral")
+            summary = second.at("E" + ref.substr(1)).value == "10485.76";
+    EXPECT_TRUE(summary);
 }

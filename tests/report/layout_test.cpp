@@ -39,7 +39,7 @@ TEST(Layout, ShippedLayoutsSurviveTheRoundTrip)
         EXPECT_EQ(ParseLayout(SerializeLayout(layout)), layout);
         ++seen;
     }
-    EXPECT_EQ(seen, 6);
+    EXPECT_EQ(seen, 8);
 }
 
 TEST(Layout, EveryFieldOfTheModelRoundTrips)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -42,17 +43,25 @@ bool inList(const std::string &list, const std::string &key)
     return std::find(keys.begin(), keys.end(), key) != keys.end();
 }
 
-char origin(const std::string &cfop)
+bool validFirstDigit(const std::string &cfop)
 {
-    switch (cfop.empty() ? ' ' : cfop[0]) {
+    return !cfop.empty() && std::string("123567").find(cfop[0]) != std::string::npos;
+}
+// A CFOP outside the table has no origin: '9'.
+char origin(const std::string &cfop, const std::map<std::string, std::string> &table)
+{
+    if (!table.count(cfop))
+        return '9';
+    switch (cfop[0]) {
     case '1': case '5': return '1';
     case '2': case '6': return '2';
-    default: return '3';
+    case '3': case '7': return '3';
+    default: return '9';
     }
 }
 const char *originName(char o)
 {
-    return o == '1' ? "Do Estado" : o == '2' ? "De Outros Estados" : "Do Exterior";
+    return o == '1' ? "Do Estado" : o == '2' ? "De Outros Estados" : o == '3' ? "Do Exterior" : "CFOP fora da tabela";
 }
 Cell money(long long cents) { return Cell::Amount(cents, 2); }
 Cell quantity(long long thousandths) { return Cell::Amount(thousandths, 3); }
@@ -63,7 +72,7 @@ FiscalModel::FiscalModel(DatabaseSession &db)
 {
     for (const auto &r : db.Query("SELECT CDNOTAFISC, CDEMPRESA, CDFILIAL, IDENTRSAIDA, CDSERIE, NRNOTAFISC, "
                                   "CDMODDOCFISC, CDTIPOOPER, DTENTRSAIDA, CDINSCESTA, CDINSCMUNI, NMPARTICIPANTE, "
-                                  "SGUF, IDSITUACAO FROM NOTAFISCAL",
+                                  "SGUF, IDSITUACAO, DTEMISSAO, NRDOCPARTIC, NRIEPARTIC FROM NOTAFISCAL",
                                   {})
                              .rows) {
         Doc d;
@@ -81,6 +90,9 @@ FiscalModel::FiscalModel(DatabaseSession &db)
         d.participant = r[11];
         d.uf = r[12];
         d.cancelled = str(r[13]) != "N";
+        d.issued = str(r[14]).substr(0, 10);
+        d.document = r[15];
+        d.partyRegistration = r[16];
         docs_[d.key] = d;
     }
     for (const auto &r : db.Query("SELECT CDNOTAFISC, NRITEM, CDPRODUTO, CDCFOP, QTITEM, VLCONTABIL FROM ITEMNOTAFISC",
@@ -90,16 +102,26 @@ FiscalModel::FiscalModel(DatabaseSession &db)
     std::sort(items_.begin(), items_.end(),
               [](const Item &a, const Item &b) { return std::tie(a.doc, a.nr) < std::tie(b.doc, b.nr); });
     for (const auto &r : db.Query("SELECT CDNOTAFISC, NRITEM, CDIMPOSTONFE, VLBASECALC, VLIMPOSTO, VLISENTO, VLOUTROS, "
-                                  "VLBASEST, VLIMPOSTOST FROM IMPOSTOITEMNF",
+                                  "VLBASEST, VLIMPOSTOST, PCALIQUOTA, CDCST FROM IMPOSTOITEMNF",
                                   {})
                              .rows)
         taxes_[{number(r[0]), number(r[1]), str(r[2])}] = {scaled(r[3], 2), scaled(r[4], 2), scaled(r[5], 2),
-                                                           scaled(r[6], 2), scaled(r[7], 2), scaled(r[8], 2)};
+                                                           scaled(r[6], 2), scaled(r[7], 2), scaled(r[8], 2),
+                                                           scaled(r[9], 2), r[10]};
     for (const auto &r : db.Query("SELECT CDPRODUTO, CDARVPROD, NMPRODUTO FROM PRODUTO", {}).rows)
         products_[str(r[0])] = {str(r[1]), r[2]};
     for (const auto &r : db.Query("SELECT CDCFOP, DSCFOP FROM CFOP", {}).rows)
         cfops_[str(r[0])] = str(r[1]);
     registrations_ = db.Query("SELECT CDEMPRESA, CDINSCESTA, SGESTADO FROM INSCRESTAD", {}).rows;
+    for (const auto &r : db.Query("SELECT CDEMPRESA, CDINSCESTA, DTMES, IDTIPO, CDAJUSTE, DSAJUSTE, VLAJUSTE "
+                                  "FROM APURACAOAJUSTE",
+                                  {})
+                             .rows)
+        adjustments_.push_back({str(r[0]), str(r[1]), str(r[2]).substr(0, 10), str(r[3]), str(r[4]), r[5], scaled(r[6], 2)});
+    for (const auto &r : db.Query("SELECT NRORDEM, DSLINHA FROM APURACAOLINHA", {}).rows)
+        apuracaoLines_[static_cast<int>(number(r[0]))] = str(r[1]);
+    for (const auto &r : db.Query("SELECT CDEMPRESA, IDATIVIDADE FROM EMPRESAATIVIDADE", {}).rows)
+        activities_[str(r[0])] = str(r[1]);
     for (const auto &r : db.Query("SELECT CDFILIAL, SGESTADO FROM FILIALUF", {}).rows)
         branchStates_[str(r[0])] = str(r[1]);
     for (const auto &r : db.Query("SELECT CDEMPRESA, CDINSCESTAST, CDINSCESTA FROM INSCRESTADST", {}).rows)
@@ -114,6 +136,11 @@ bool FiscalModel::counted(const Doc &d, const ReportInputs &in) const
 bool FiscalModel::sideMatches(const Doc &d, const ReportInputs &in) const
 {
     return in.side == 'A' || d.side == std::string(1, in.side);
+}
+
+bool FiscalModel::summarised(const Doc &d, const Item &i, const ReportInputs &in) const
+{
+    return counted(d, in) && sideMatches(d, in) && registrationsMatch(d, in) && (in.cfop.empty() || i.cfop == in.cfop);
 }
 
 bool FiscalModel::registrationsMatch(const Doc &d, const ReportInputs &in) const
@@ -175,11 +202,9 @@ std::vector<ModelRow> FiscalModel::CfopSummary(const ReportInputs &in) const
     std::map<std::tuple<std::string, char, std::string>, ItemSplit> groups;  // side, origin, CFOP
     for (const Item &i : items_) {
         const Doc &d = docs_.at(i.doc);
-        if (!counted(d, in) || !sideMatches(d, in) || !registrationsMatch(d, in))
+        if (!summarised(d, i, in))
             continue;
-        if (!in.cfop.empty() && i.cfop != in.cfop)
-            continue;
-        groups[{d.side, origin(i.cfop), i.cfop}] += splitOf(i, in.tax);
+        groups[{d.side, origin(i.cfop, cfops_), i.cfop}] += splitOf(i, in.tax);
     }
     std::vector<ModelRow> rows;
     for (const auto &[key, s] : groups) {
@@ -190,6 +215,122 @@ std::vector<ModelRow> FiscalModel::CfopSummary(const ReportInputs &in) const
                         Cell::Of(description == cfops_.end() ? std::nullopt : std::optional(description->second)),
                         money(s.value), money(s.base), money(s.tax), money(s.exempt), money(s.other), money(s.ipi),
                         money(s.baseSt), money(s.st)});
+    }
+    return rows;
+}
+
+std::vector<ModelRow> FiscalModel::Apuracao(const ReportInputs &in) const
+{
+    // What each registration moved per month up to the period's end: the
+    // ICMS of its documents per side and CFOP, and its adjustments.
+    using Detail = std::tuple<int, std::string, std::string>;  // line, CFOP, code
+    struct Month {
+        std::map<Detail, std::pair<std::optional<std::string>, long long>> details;  // description, cents
+        long long debits = 0, credits = 0, deductions = 0;
+    };
+    std::map<std::string, std::map<std::string, Month>> byRegistration;  // registration, month
+    auto inScope = [&](const std::string &registration) {
+        return in.registration.empty() || registration == in.registration;
+    };
+    std::map<std::tuple<long, std::string>, long long> perDocument;  // document, CFOP: its ICMS
+    for (const Item &i : items_) {
+        const Doc &d = docs_.at(i.doc);
+        if (d.cancelled || d.company != in.company || d.booked > in.to || !d.registration || !inScope(*d.registration))
+            continue;
+        if (const Tax *t = taxOf(i, "01"))
+            perDocument[{d.key, i.cfop}] += t->tax;
+    }
+    for (const auto &[key, tax] : perDocument) {
+        if (tax == 0)
+            continue;
+        const Doc &d = docs_.at(std::get<0>(key));
+        Month &m = byRegistration[*d.registration][d.booked.substr(0, 8) + "01"];
+        const int line = d.side == "S" ? 10 : 50;
+        m.details[{line, std::get<1>(key), ""}].second += tax;
+        (line == 10 ? m.debits : m.credits) += tax;
+    }
+    for (const Adjustment &a : adjustments_) {
+        if (a.company != in.company || a.month > in.to || !inScope(a.registration))
+            continue;
+        const int line = a.type == "0" ? 20 : a.type == "1" ? 30 : a.type == "2" ? 60 : a.type == "3" ? 70 : 110;
+        Month &m = byRegistration[a.registration][a.month];
+        auto &detail = m.details[{line, "", a.code}];
+        detail.first = a.description;
+        detail.second += a.cents;
+        (line <= 30 ? m.debits : line <= 70 ? m.credits : m.deductions) += a.cents;
+    }
+    const std::string first = in.from.substr(0, 8) + "01";
+    for (const auto &r : registrations_)
+        if (r[0] == in.company && r[1] && inScope(*r[1]))
+            byRegistration[*r[1]][first];  // every registration from the period's first month on
+    std::vector<ModelRow> rows;
+    if (in.from > in.to)
+        return rows;
+    for (auto &[registration, months] : byRegistration) {
+        std::optional<std::string> state;
+        for (const auto &r : registrations_)
+            if (r[0] == in.company && r[1] == registration)
+                state = r[2];
+        long long carried = 0;
+        // The months one after the other, with or without movement.
+        for (std::string month = months.begin()->first; month <= in.to;) {
+            const Month &m = months[month];
+            const long long credits = m.credits + carried;
+            const long long due = m.debits > credits ? m.debits - credits : 0;
+            const long long payable = due > m.deductions ? due - m.deductions : 0;
+            const long long transported = credits > m.debits ? credits - m.debits : 0;
+            if (month >= first) {
+                auto line = [&](int order, std::optional<std::string> cfop, std::optional<std::string> code,
+                                std::optional<std::string> description, long long cents) {
+                    rows.push_back({text(registration), Cell::Of(state), text(month), Cell::Amount(order, 0),
+                                    text(apuracaoLines_.at(order)), Cell::Of(std::move(cfop)), Cell::Of(std::move(code)),
+                                    Cell::Of(std::move(description)), money(cents)});
+                };
+                std::map<int, long long> totals = {{40, m.debits},     {80, carried},  {90, credits},
+                                                   {100, due},         {120, payable}, {130, transported}};
+                std::map<Detail, std::pair<std::optional<std::string>, long long>> all = m.details;
+                for (const auto &[order, cents] : totals)
+                    all[{order, "", ""}] = {std::nullopt, cents};
+                for (const auto &[detail, value] : all) {
+                    const auto &[order, cfop, code] = detail;
+                    line(order, cfop.empty() ? std::nullopt : std::optional(cfop),
+                         code.empty() ? std::nullopt : std::optional(code), value.first, value.second);
+                }
+            }
+            carried = transported;
+            const int y = std::atoi(month.c_str()), mo = std::atoi(month.c_str() + 5);
+            char next[32];
+            std::snprintf(next, sizeof next, "%04d-%02d-01", mo == 12 ? y + 1 : y, mo == 12 ? 1 : mo + 1);
+            month = next;
+        }
+    }
+    return rows;
+}
+
+std::vector<ModelRow> FiscalModel::CfopCstSummary(const ReportInputs &in) const
+{
+    // side, origin, CFOP, CST ('' without the row), rate (-1 without the row)
+    std::map<std::tuple<std::string, char, std::string, std::string, long long>, std::pair<ItemSplit, bool>> groups;
+    for (const Item &i : items_) {
+        const Doc &d = docs_.at(i.doc);
+        if (!summarised(d, i, in))
+            continue;
+        const Tax *t = taxOf(i, in.tax == "06" ? "01" : in.tax);
+        auto &g = groups[{d.side, origin(i.cfop, cfops_), i.cfop, t && t->cst ? *t->cst : "", t ? t->rate : -1}];
+        g.first += splitOf(i, in.tax);
+        g.second = t && t->cst;
+    }
+    std::vector<ModelRow> rows;
+    for (const auto &[key, g] : groups) {
+        const auto &[side, o, cfop, cst, rate] = key;
+        const ItemSplit &s = g.first;
+        auto description = cfops_.find(cfop);
+        rows.push_back({text(side), text(side == "E" ? "Entradas" : "Saídas"), text(std::string(1, o)),
+                        text(originName(o)), text(cfop),
+                        Cell::Of(description == cfops_.end() ? std::nullopt : std::optional(description->second)),
+                        g.second ? text(cst) : Cell::Of(std::nullopt),
+                        rate < 0 ? Cell::Of(std::nullopt) : Cell::Amount(rate, 2), money(s.value), money(s.base),
+                        money(s.tax), money(s.exempt), money(s.other), money(s.ipi), money(s.baseSt), money(s.st)});
     }
     return rows;
 }
@@ -212,7 +353,7 @@ std::vector<ModelRow> FiscalModel::CfopProducts(const ReportInputs &in) const
         if (!in.series.empty() && d.series != in.series)
             continue;
         const Product *p = productOf(i);
-        Sums &s = groups[{d.side, origin(i.cfop), i.cfop, p ? p->tree : ""}];
+        Sums &s = groups[{d.side, origin(i.cfop, cfops_), i.cfop, p ? p->tree : ""}];
         s.name = p ? p->name : std::nullopt;
         s.quantity += i.quantity;
         s += splitOf(i, in.tax);
@@ -232,13 +373,16 @@ std::vector<ModelRow> FiscalModel::CfopProducts(const ReportInputs &in) const
 
 std::vector<ModelRow> FiscalModel::InvoiceList(const ReportInputs &in) const
 {
-    // Every document of the period, cancelled ones too; with a product
-    // range only those with an item in it, summing those items.
-    struct Sums : ItemSplit {
-        bool inRange = false;
-    };
+    // The books: per registration, side and day, one line per document, CFOP
+    // and rate of the chosen tax's row; cancelled ones too, as one line of
+    // zeros; with a product range only those with an item in it, summing
+    // those items.
+    const std::string tax = in.tax == "06" ? "01" : in.tax;
     const bool range = !in.productFrom.empty() || !in.productTo.empty();
-    std::map<long, Sums> perDoc;
+    struct Sums : ItemSplit {};
+    // document, CFOP ('' for none), rate (-1 for none)
+    std::map<std::tuple<long, std::string, long long>, Sums> lines;
+    std::set<long> listed;
     for (const auto &[key, d] : docs_) {
         if (d.company != in.company || d.booked < in.from || d.booked > in.to)
             continue;
@@ -250,33 +394,45 @@ std::vector<ModelRow> FiscalModel::InvoiceList(const ReportInputs &in) const
             continue;
         if (!in.models.empty() && !inList(in.models, d.model))
             continue;
-        perDoc[key];
+        listed.insert(key);
     }
+    std::set<long> withItems;
     for (const Item &i : items_) {
-        auto it = perDoc.find(i.doc);
-        if (it == perDoc.end() || !productInRange(i, in))
+        if (!listed.count(i.doc) || !productInRange(i, in))
             continue;
-        Sums &s = it->second;
-        s.inRange = true;
-        if (!docs_.at(i.doc).cancelled)  // else listed, with zero values
-            s += splitOf(i, in.tax);
+        withItems.insert(i.doc);
+        const Doc &d = docs_.at(i.doc);
+        if (d.cancelled) {
+            lines[{i.doc, "", -1}];
+            continue;
+        }
+        const Tax *t = taxOf(i, tax);
+        lines[{i.doc, i.cfop, t ? t->rate : -1}] += splitOf(i, in.tax);
     }
-    std::vector<const Doc *> order;
-    for (const auto &[key, s] : perDoc)
-        if (!range || s.inRange)
-            order.push_back(&docs_.at(key));
-    std::sort(order.begin(), order.end(), [](const Doc *a, const Doc *b) {
-        return std::tie(a->side, a->booked, a->number, a->key) < std::tie(b->side, b->booked, b->number, b->key);
-    });
+    for (long key : listed)
+        if (!withItems.count(key) && !range)
+            lines[{key, "", -1}];
+    struct Line {
+        std::tuple<int, std::string, std::string, std::string, long, long, std::string, long long> order;
+        ModelRow cells;
+    };
+    std::vector<Line> out;
+    for (const auto &[key, s] : lines) {
+        const auto &[doc, cfop, rate] = key;
+        const Doc &d = docs_.at(doc);
+        out.push_back({{d.registration ? 0 : 1, d.registration.value_or(""), d.side, d.booked, d.number, d.key, cfop, rate},
+                       {text(d.registration.value_or("Sem inscrição estadual")), text(d.side),
+                        text(d.side == "E" ? "Entradas" : "Saídas"), text(d.booked), text(d.issued), text(d.model),
+                        text(d.series), Cell::Amount(d.number, 0), Cell::Of(d.document), Cell::Of(d.partyRegistration),
+                        Cell::Of(d.uf), Cell::Of(d.participant), cfop.empty() ? Cell::Of(std::nullopt) : text(cfop),
+                        rate < 0 ? Cell::Of(std::nullopt) : Cell::Amount(rate, 2),
+                        Cell::Of(d.cancelled ? std::optional<std::string>("CANCELADA") : std::nullopt), money(s.value),
+                        money(s.base), money(s.tax), money(s.exempt), money(s.other), money(s.ipi), money(s.st)}});
+    }
+    std::sort(out.begin(), out.end(), [](const Line &a, const Line &b) { return a.order < b.order; });
     std::vector<ModelRow> rows;
-    for (const Doc *d : order) {
-        const Sums &s = perDoc.at(d->key);
-        rows.push_back({text(d->side), text(d->side == "E" ? "Entradas" : "Saídas"), text(d->booked),
-                        Cell::Amount(d->number, 0), text(d->series), text(d->model), text(d->type), text(d->branch),
-                        Cell::Of(d->participant), Cell::Of(d->uf),
-                        Cell::Of(d->cancelled ? std::optional<std::string>("CANCELADA") : std::nullopt), money(s.value),
-                        money(s.base), money(s.tax), money(s.exempt), money(s.other), money(s.ipi), money(s.st)});
-    }
+    for (Line &l : out)
+        rows.push_back(std::move(l.cells));
     return rows;
 }
 
@@ -332,107 +488,126 @@ std::vector<ModelRow> FiscalModel::StByProduct(const ReportInputs &in) const
 
 std::vector<ModelRow> FiscalModel::StRefund(const ReportInputs &in) const
 {
-    // The operation types choose the exits refunded; the entries that make
-    // the average are every ST entry of the registration and product range.
+    // Per registration, product and month. The operation types choose the
+    // exits only, and a list without an exit type leaves them all.
     const std::string tax = in.tax == "06" ? "01" : in.tax;
-    auto stEntry = [&](const Doc &d, const Item &i) {
-        const Tax *t = taxOf(i, tax);
-        return d.side == "E" && !d.cancelled && d.company == in.company && t && t->st != 0 &&
-               (in.registration.empty() || d.registration == in.registration) && productInRange(i, in);
+    bool exitTypes = false;
+    for (const std::string &t : splitList(in.operationTypes))
+        exitTypes = exitTypes || (!t.empty() && t[0] == 'S');
+    struct Month {
+        long long entered = 0, stEntered = 0;     // the whole month's ST entries
+        long long inPeriod = 0, stInPeriod = 0;   // those within the period
+        long long sentOut = 0, asSubstitute = 0;  // exits to other states within the period
+        bool period = false;
     };
-    struct Sums {
-        long long entered = 0, stEntered = 0, sentOut = 0;
-    };
-    std::map<std::string, Sums> perProduct;  // by product key
+    std::map<std::tuple<std::string, std::string, std::string>, Month> months;  // registration, product, month
     for (const Item &i : items_) {
         const Doc &d = docs_.at(i.doc);
-        if (!counted(d, in) || !productInRange(i, in))
+        if (d.cancelled || d.company != in.company || d.booked > in.to || !productInRange(i, in))
             continue;
         if (!in.registration.empty() && d.registration != in.registration)
             continue;
-        Sums &s = perProduct[i.product];
-        if (stEntry(d, i)) {
-            s.entered += i.quantity;
-            s.stEntered += taxOf(i, tax)->st;
+        const bool inPeriod = d.booked >= in.from;
+        const Tax *t = taxOf(i, tax);
+        const std::string month = d.booked.substr(0, 8) + "01";
+        if (d.side == "E" && t && t->st != 0) {
+            Month &m = months[{d.registration.value_or(""), i.product, month}];
+            m.entered += i.quantity;
+            m.stEntered += t->st;
+            if (inPeriod) {
+                m.inPeriod += i.quantity;
+                m.stInPeriod += t->st;
+                m.period = true;
+            }
         }
-        if (d.side == "S" && !i.cfop.empty() && i.cfop[0] == '6' &&
-            (in.operationTypes.empty() || inList(in.operationTypes, d.side + d.type)))
-            s.sentOut += i.quantity;
+        if (d.side == "S" && inPeriod && !i.cfop.empty() && i.cfop[0] == '6' &&
+            (!exitTypes || inList(in.operationTypes, d.side + d.type))) {
+            Month &m = months[{d.registration.value_or(""), i.product, month}];
+            m.sentOut += i.quantity;
+            if (i.cfop == "6401" || i.cfop == "6402" || i.cfop == "6403")
+                m.asSubstitute += i.quantity;
+            m.period = true;
+        }
     }
-    struct Row {
-        std::string tree;
-        std::string product;
-        ModelRow cells;
-    };
-    std::vector<Row> rows;
-    for (const auto &[product, s] : perProduct) {
-        if (s.entered == 0 && s.sentOut == 0)
+    std::vector<ModelRow> rows;
+    std::vector<std::tuple<std::string, std::string, std::string, std::string>> order;  // registration, tree, product, month
+    std::map<std::tuple<std::string, std::string, std::string, std::string>, ModelRow> byOrder;
+    for (const auto &[key, m] : months) {
+        const auto &[registration, product, month] = key;
+        if (!m.period || (m.inPeriod == 0 && m.sentOut == 0))
             continue;
-        long long baseQuantity = s.entered, baseSt = s.stEntered;
-        std::optional<std::string> month;
-        if (s.entered == 0) {
-            // The last month before the period with ST entries of the product.
-            std::string last;
-            for (const Item &i : items_) {
-                const Doc &d = docs_.at(i.doc);
-                if (i.product == product && d.booked < in.from && stEntry(d, i))
-                    last = std::max(last, d.booked);
-            }
-            if (!last.empty()) {
-                month = last.substr(0, 8) + "01";
-                for (const Item &i : items_) {
-                    const Doc &d = docs_.at(i.doc);
-                    if (i.product == product && d.booked >= *month && d.booked <= last && stEntry(d, i)) {
-                        baseQuantity += i.quantity;
-                        baseSt += taxOf(i, tax)->st;
-                    }
+        long long baseQuantity = m.inPeriod, baseSt = m.stInPeriod;
+        std::optional<std::string> from;
+        if (m.inPeriod == 0) {
+            baseQuantity = 0;
+            for (const auto &[other, o] : months)
+                if (std::get<0>(other) == registration && std::get<1>(other) == product && std::get<2>(other) < month &&
+                    o.entered > 0) {
+                    from = std::get<2>(other);  // the map is in month order: the last one stays
+                    baseQuantity = o.entered;
+                    baseSt = o.stEntered;
                 }
-            }
         }
+        const bool priced = baseQuantity != 0;
+        if (!priced && m.inPeriod == 0 && m.sentOut == m.asSubstitute)
+            continue;  // only sold as the substitute: its own substitution
         const Product *p = nullptr;
         if (auto it = products_.find(product); it != products_.end())
             p = &it->second;
-        const bool priced = baseQuantity != 0;
+        std::optional<std::string> state;
+        for (const auto &r : registrations_)
+            if (r[0] == in.company && r[1] == registration)
+                state = r[2];
         // ST per unit with 4 decimals (cents per thousandth, scaled); the
         // refund from the exact average, rounded once.
         const Cell average = priced ? Cell::Amount(divideRounded(baseSt * 100000, baseQuantity), 4) : Cell::Of(std::nullopt);
-        const Cell refund = priced ? money(divideRounded(s.sentOut * baseSt, baseQuantity)) : Cell::Of(std::nullopt);
+        const Cell refund = priced ? money(divideRounded(m.sentOut * baseSt, baseQuantity)) : Cell::Of(std::nullopt);
         const std::optional<std::string> note =
             !priced ? std::optional<std::string>("Sem entrada com ST: valor não calculado")
-            : month ? std::optional<std::string>("Média do último mês com entradas com ST")
+            : from  ? std::optional<std::string>("Média do último mês com entradas com ST")
                     : std::nullopt;
-        rows.push_back({p ? p->tree : "", product,
-                        {Cell::Of(p ? std::optional(p->tree) : std::nullopt), Cell::Of(p ? p->name : std::nullopt),
-                         quantity(s.entered), money(s.stEntered), average, Cell::Of(month), quantity(s.sentOut), refund,
-                         Cell::Of(note)}});
+        const auto at = std::make_tuple(registration, p ? p->tree : "", product, month);
+        byOrder[at] = {text(registration.empty() ? "Sem inscrição estadual" : registration), Cell::Of(state), text(month),
+                       Cell::Of(p ? std::optional(p->tree) : std::nullopt), Cell::Of(p ? p->name : std::nullopt),
+                       quantity(m.inPeriod), money(m.stInPeriod), average, Cell::Of(from),
+                       quantity(priced ? m.sentOut : m.sentOut - m.asSubstitute), refund,
+                       Cell::Of(note)};
     }
-    std::sort(rows.begin(), rows.end(),
-              [](const Row &a, const Row &b) { return std::tie(a.tree, a.product) < std::tie(b.tree, b.product); });
-    std::vector<ModelRow> out;
-    for (Row &r : rows)
-        out.push_back(std::move(r.cells));
-    return out;
+    for (auto &[at, row] : byOrder)
+        rows.push_back(std::move(row));
+    return rows;
 }
 
 std::vector<ModelRow> FiscalModel::StateRegistrationMap(const ReportInputs &in) const
 {
+    // ICMS-ST lives in the ICMS row; what is retained is owed to the state of
+    // each exit, and the ST paid on purchases is no credit against it.
+    const bool st = in.tax == "06";
     struct Sums {
-        long long valueIn = 0, baseIn = 0, credit = 0, valueOut = 0, baseOut = 0, debit = 0;
+        long long valueIn = 0, baseIn = 0, credit = 0, stPaid = 0, valueOut = 0, baseOut = 0, debit = 0;
     };
-    std::map<std::string, Sums> perRegistration;
-    std::optional<Sums> unregistered;  // documents under no state registration
+    using Key = std::pair<std::optional<std::string>, std::optional<std::string>>;  // registration, state owed
+    std::map<Key, Sums> lines;
     for (const Item &i : items_) {
         const Doc &d = docs_.at(i.doc);
         if (!counted(d, in))
             continue;
         if (!d.registration && !in.registration.empty())
             continue;
-        Sums &s = d.registration ? perRegistration[*d.registration] : unregistered ? *unregistered : unregistered.emplace();
+        std::optional<std::string> owed;
+        if (st) {
+            owed = d.uf;
+            if (!(d.side == "S" && !i.cfop.empty() && i.cfop[0] == '6'))
+                for (const auto &r : registrations_)
+                    if (r[0] == d.company && d.registration && r[1] == d.registration && r[2])
+                        owed = r[2];
+        }
+        Sums &s = lines[{d.registration, owed}];
         const ItemSplit x = splitOf(i, in.tax);
         if (d.side == "E") {
             s.valueIn += i.value;
             s.baseIn += x.base;
-            s.credit += x.tax;
+            (st ? s.stPaid : s.credit) += x.tax;
         } else {
             s.valueOut += i.value;
             s.baseOut += x.base;
@@ -444,16 +619,29 @@ std::vector<ModelRow> FiscalModel::StateRegistrationMap(const ReportInputs &in) 
         if (r[0] == in.company && r[1] && (in.registration.empty() || *r[1] == in.registration))
             registrations[*r[1]] = r[2];
     std::vector<ModelRow> rows;
-    auto line = [&](const std::string &code, const std::optional<std::string> &state, const Sums &s) {
-        const char *situation = s.debit > s.credit ? "a recolher" : s.debit < s.credit ? "saldo credor" : "sem saldo";
-        rows.push_back({text(code), Cell::Of(state), money(s.valueIn), money(s.baseIn), money(s.credit),
-                        money(s.valueOut), money(s.baseOut), money(s.debit), money(s.debit - s.credit),
-                        text(situation)});
+    auto line = [&](const std::string &code, const std::optional<std::string> &state,
+                    const std::optional<std::string> &owed, const Sums &s, bool registered) {
+        const char *situation = !registered             ? "fora da apuração"
+                                : s.debit > s.credit ? "saldo devedor"
+                                : s.debit < s.credit ? "saldo credor"
+                                                     : "sem saldo";
+        rows.push_back({text(code), Cell::Of(state), Cell::Of(owed), money(s.valueIn), money(s.baseIn),
+                        money(s.credit), money(s.stPaid), money(s.valueOut), money(s.baseOut), money(s.debit),
+                        registered ? money(s.debit - s.credit) : Cell::Of(std::nullopt), text(situation)});
     };
-    for (const auto &[code, state] : registrations)
-        line(code, state, perRegistration.count(code) ? perRegistration.at(code) : Sums{});
-    if (unregistered)
-        line("Sem inscrição estadual", std::nullopt, *unregistered);
+    for (const auto &[code, state] : registrations) {
+        bool any = false;
+        for (const auto &[key, s] : lines)
+            if (key.first == code) {
+                line(code, state, key.second, s, true);
+                any = true;
+            }
+        if (!any)
+            line(code, state, st ? state : std::nullopt, Sums{}, true);
+    }
+    for (const auto &[key, s] : lines)
+        if (!key.first)
+            line("Sem inscrição estadual", std::nullopt, key.second, s, false);
     return rows;
 }
 
@@ -517,9 +705,23 @@ std::vector<ModelRow> FiscalModel::Contradictions(const ReportInputs &in) const
                 lines.push_back({&d, i.cfop, "CFOP de operação com o exterior com participante no país"});
         }
         if (!cfops_.count(i.cfop))
-            lines.push_back({&d, i.cfop, "CFOP não cadastrado na tabela de CFOP"});
+            lines.push_back({&d, i.cfop, validFirstDigit(i.cfop)
+                                             ? "CFOP não cadastrado na tabela de CFOP"
+                                             : "CFOP inexistente: o primeiro dígito não é 1, 2, 3, 5, 6 nem 7"});
         if (splitOf(i, in.tax).rest < 0)
             lines.push_back({&d, i.cfop, "Base, isentas, outras, IPI e ST somam mais que o Valor Contábil"});
+        const Tax *icms = taxOf(i, "01");
+        if (d.side == "E" && icms && icms->tax > 0) {
+            if (i.cfop == "1403" || i.cfop == "2403" || i.cfop == "1409" || i.cfop == "2409")
+                lines.push_back({&d, i.cfop, "ICMS creditado em entrada sujeita a substituição tributária"});
+            if (!d.registration)
+                lines.push_back({&d, std::nullopt, "Crédito de ICMS em documento sem inscrição estadual"});
+            const auto activity = activities_.find(d.company);
+            const bool energy = i.cfop.size() == 4 && (i.cfop[0] == '1' || i.cfop[0] == '2') && i.cfop.compare(1, 2, "25") == 0 &&
+                                i.cfop[3] >= '1' && i.cfop[3] <= '7';
+            if (energy && activity != activities_.end() && activity->second != "I" && activity->second != "E")
+                lines.push_back({&d, i.cfop, "Crédito de energia elétrica que a atividade não permite (LC 87/96, art. 33, II)"});
+        }
     }
     for (const auto &[key, d] : docs_) {
         if (!counted(d, in))

@@ -62,6 +62,11 @@ public:
 
     std::vector<ModelRow> CfopSummary(const ReportInputs &in) const;
     std::vector<ModelRow> CfopProducts(const ReportInputs &in) const;
+    // The Registro de Apuração do ICMS: per registration and month of the
+    // period, the months before it carrying their credit balance.
+    std::vector<ModelRow> Apuracao(const ReportInputs &in) const;
+    // The CFOP summary per CST and rate of the chosen tax's row (C190).
+    std::vector<ModelRow> CfopCstSummary(const ReportInputs &in) const;
     std::vector<ModelRow> InvoiceList(const ReportInputs &in) const;
     std::vector<ModelRow> StByProduct(const ReportInputs &in) const;
     std::vector<ModelRow> StRefund(const ReportInputs &in) const;
@@ -87,6 +92,8 @@ private:
         std::string model, type, booked;
         std::optional<std::string> registration, municipal, participant, uf;
         bool cancelled = false;
+        std::string issued;
+        std::optional<std::string> document, partyRegistration;  // CNPJ/CPF and IE of the participant
     };
     struct Item {
         long doc = 0;
@@ -97,6 +104,8 @@ private:
     };
     struct Tax {
         long long base = 0, tax = 0, exempt = 0, other = 0, baseSt = 0, st = 0;
+        long long rate = 0;  // hundredths of a percent
+        std::optional<std::string> cst;
     };
     struct Product {
         std::string tree;
@@ -107,6 +116,8 @@ private:
     bool counted(const Doc &d, const ReportInputs &in) const;
     bool sideMatches(const Doc &d, const ReportInputs &in) const;
     bool registrationsMatch(const Doc &d, const ReportInputs &in) const;
+    // An item the CFOP summaries count: its document's side, registrations and its CFOP.
+    bool summarised(const Doc &d, const Item &i, const ReportInputs &in) const;
     bool productInRange(const Item &i, const ReportInputs &in) const;
     const Tax *taxOf(const Item &i, const std::string &tax) const;
     ItemSplit splitOf(const Item &i, const std::string &tax) const;
@@ -120,5 +131,13 @@ private:
     std::vector<std::vector<std::optional<std::string>>> registrations_;  // CDEMPRESA, CDINSCESTA, SGESTADO
     std::map<std::pair<std::string, std::string>, std::string> substitutes_;  // (company, ST code) -> state code
     std::map<std::string, std::string> branchStates_;
+    std::map<std::string, std::string> activities_;  // company -> IDATIVIDADE
+    struct Adjustment {
+        std::string company, registration, month, type, code;
+        std::optional<std::string> description;
+        long long cents = 0;
+    };
+    std::vector<Adjustment> adjustments_;
+    std::map<int, std::string> apuracaoLines_;
 };
 

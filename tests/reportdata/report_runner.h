@@ -21,13 +21,15 @@ inline const DbSetup kSqliteOracle{"SqliteOracle", Engine::Sqlite, "oracle"};
 inline const DbSetup kSqliteInterBase{"SqliteInterBase", Engine::Sqlite, "interbase"};
 inline const DbSetup kFirebirdInterBase{"FirebirdInterBase", Engine::Firebird, "interbase"};
 
-// The six reports' files in reports/FIS028, in the catalogue's order.
+// The reports' files in reports/FIS028, in the catalogue's order.
 inline const char *const kCfopSummary = "010-resumo-cfop.json";
 inline const char *const kCfopProducts = "020-resumo-cfop-produtos.json";
 inline const char *const kInvoiceList = "030-relacao-notas.json";
 inline const char *const kStByProduct = "040-relacao-notas-icms-st.json";
 inline const char *const kStRefund = "050-ressarcimento-icms-st.json";
 inline const char *const kStateMap = "060-mapa-fiscal-ie.json";
+inline const char *const kCfopCst = "070-resumo-cfop-cst-aliquota.json";
+inline const char *const kApuracao = "080-apuracao-icms.json";
 
 ReportDefinition LoadReport(const std::string &file);
 

@@ -44,9 +44,9 @@ const Declared kReports[] = {
      with({"P_IDENTRSAIDOP", "P_TIDENTRSAIDOP", "P_CDINSCESTA", "P_TCDINSCESTA", "P_CDINSCMUNI", "P_TCDINSCMUNI",
            "P_PRODUTOINI", "P_PRODUTOFIN", "P_CDFILIAL", "P_CDTIPOOPER", "P_TCDTIPOOPER", "P_CDMODDOCFISC",
            "P_TCDMODDOCFISC"}),
-     {"IDENTRSAIDA", "DSENTRSAIDA", "DTENTRSAIDA", "NRNOTAFISC", "CDSERIE", "CDMODDOCFISC", "CDTIPOOPER", "CDFILIAL",
-      "NMPARTICIPANTE", "SGUF", "DSSITUACAO", "VLCONTABIL", "VLBASECALC", "VLIMPOSTO", "VLISENTO", "VLOUTROS", "VLIPI",
-      "VLIMPOSTOST"}},
+     {"CDINSCESTA", "IDENTRSAIDA", "DSENTRSAIDA", "DTENTRSAIDA", "DTEMISSAO", "CDMODDOCFISC", "CDSERIE", "NRNOTAFISC",
+      "NRDOCPARTIC", "NRIEPARTIC", "SGUF", "NMPARTICIPANTE", "CDCFOP", "PCALIQUOTA", "DSSITUACAO", "VLCONTABIL",
+      "VLBASECALC", "VLIMPOSTO", "VLISENTO", "VLOUTROS", "VLIPI", "VLIMPOSTOST"}},
     {kStByProduct,
      with({"P_IDENTRSAIDOP", "P_TIDENTRSAIDOP", "P_CDCFOP", "P_TCDCFOP", "P_CDINSCESTA", "P_TCDINSCESTA",
            "P_PRODUTOINI", "P_PRODUTOFIN", "P_CDTIPOOPER", "P_TCDTIPOOPER"}),
@@ -55,25 +55,33 @@ const Declared kReports[] = {
     {kStRefund,
      with({"P_IDENTRSAIDOP", "P_TIDENTRSAIDOP", "P_CDINSCESTA", "P_TCDINSCESTA", "P_PRODUTOINI", "P_PRODUTOFIN",
            "P_CDTIPOOPER", "P_TCDTIPOOPER"}),
-     {"CDARVPROD", "NMPRODUTO", "QTENTRADA", "VLSTENTRADA", "VLSTMEDIO", "DTMEDIA", "QTSAIDAINTER", "VLRESSARC",
-      "DSOBSERVACAO"}},
+     {"CDINSCESTA", "SGESTADO", "DTMES", "CDARVPROD", "NMPRODUTO", "QTENTRADA", "VLSTENTRADA", "VLSTMEDIO", "DTMEDIA",
+      "QTSAIDAINTER", "VLRESSARC", "DSOBSERVACAO"}},
+    {kCfopCst,
+     with({"P_IDENTRSAIDOP", "P_TIDENTRSAIDOP", "P_CDCFOP", "P_TCDCFOP", "P_CDINSCESTA", "P_TCDINSCESTA",
+           "P_CDINSCMUNI", "P_TCDINSCMUNI"}),
+     {"IDENTRSAIDA", "DSENTRSAIDA", "IDORIGEM", "DSORIGEM", "CDCFOP", "DSCFOP", "CDCST", "PCALIQUOTA", "VLCONTABIL",
+      "VLBASECALC", "VLIMPOSTO", "VLISENTO", "VLOUTROS", "VLIPI", "VLBASEST", "VLIMPOSTOST"}},
+    {kApuracao, {"P_CDEMPRESA", "P_DTINICIAL", "P_DTFINAL", "P_CDINSCESTA", "P_TCDINSCESTA"},
+     {"CDINSCESTA", "SGESTADO", "DTMES", "NRORDEM", "DSLINHA", "CDCFOP", "CDAJUSTE", "DSAJUSTE", "VLVALOR"}},
     {kStateMap, with({"P_CDINSCESTA", "P_TCDINSCESTA"}),
-     {"CDINSCESTA", "SGESTADO", "VLCONTABILENT", "VLBASEENT", "VLCREDITO", "VLCONTABILSAI", "VLBASESAI", "VLDEBITO",
-      "VLSALDO", "DSSITUACAO"}},
+     {"CDINSCESTA", "SGESTADO", "SGUFST", "VLCONTABILENT", "VLBASEENT", "VLCREDITO", "VLSTPAGO", "VLCONTABILSAI",
+      "VLBASESAI", "VLDEBITO", "VLSALDO", "DSSITUACAO"}},
 };
 
 std::ostream &operator<<(std::ostream &os, const Declared &d) { return os << d.file; }
 
 // What a dialect's database does not understand (Firebird has neither SUBSTR
-// nor INSTR; SQL Server concatenates with +).
+// nor INSTR; SQL Server concatenates with +). No dialect compares a period
+// with BETWEEN: a date stored with its time of day would miss the last day.
 struct Foreign {
     const char *dialect;
     std::vector<const char *> tokens;
 };
 const Foreign kForeign[] = {
-    {"oracle", {"ISNULL(", "NVLSTR(", "PARAM(", "CHARINDEX(", "DOUBLE PRECISION"}},
-    {"interbase", {"NVL(", "ISNULL(", "INSTR(", "SUBSTR(", "CHARINDEX(", "DECIMAL("}},
-    {"mssql", {"NVL(", "NVLSTR(", "PARAM(", "||", "INSTR(", "SUBSTR(", "DOUBLE PRECISION"}},
+    {"oracle", {"ISNULL(", "NVLSTR(", "PARAM(", "CHARINDEX(", "DOUBLE PRECISION", "DATEADD(", " BETWEEN "}},
+    {"interbase", {"NVL(", "ISNULL(", "INSTR(", "SUBSTR(", "CHARINDEX(", "DECIMAL(", "DATEADD(", " BETWEEN "}},
+    {"mssql", {"NVL(", "NVLSTR(", "PARAM(", "||", "INSTR(", "SUBSTR(", "DOUBLE PRECISION", "DIASEGUINTE(", " BETWEEN "}},
 };
 
 std::string upper(std::string s)
@@ -101,7 +109,17 @@ std::vector<std::string> outerColumns(const std::string &sql)
             i = end - 1;
         }
     }
-    const std::size_t start = text.find("SELECT") + 6;
+    // After a WITH, the statement's own SELECT is the first outside parentheses.
+    std::size_t start = text.find("SELECT");
+    for (std::size_t i = 0, depth = 0; text.compare(text.find_first_not_of(" \n\t"), 5, "WITH ") == 0 && i < text.size(); ++i) {
+        depth += text[i] == '(' ? 1 : 0;
+        depth -= text[i] == ')' ? 1 : 0;
+        if (depth == 0 && text.compare(i, 7, "SELECT ") == 0 && (i == 0 || !std::isalnum(static_cast<unsigned char>(text[i - 1])))) {
+            start = i;
+            break;
+        }
+    }
+    start += 6;
     std::vector<std::string> items;
     std::string current;
     int depth = 0;

@@ -30,7 +30,7 @@ TEST_F(ScreenTest, CreationSelectsEntradaAndTheFirstReportWithoutChangeEvents)
     EXPECT_EQ(screen.cbbEntrSaid->Text(), "Entrada");
     EXPECT_EQ(screen.cbbReportNames->ItemIndex(), 0);
     EXPECT_EQ(screen.cbbReportNames->Text(), "Resumo não Oficial de CFOp");
-    EXPECT_EQ(screen.cbbReportNames->Items().size(), 6u);
+    EXPECT_EQ(screen.cbbReportNames->Items().size(), 8u);
     EXPECT_TRUE(ws->messages.empty());
 }
 

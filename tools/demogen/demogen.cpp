@@ -19,12 +19,12 @@ const DemoTable kProduto{"PRODUTO", {"CDPRODUTO", "CDARVPROD", "NMPRODUTO", "CDN
 const DemoTable kNotaFiscal{"NOTAFISCAL",
                             {"CDNOTAFISC", "CDEMPRESA", "CDFILIAL", "IDENTRSAIDA", "CDSERIE", "NRNOTAFISC",
                              "CDMODDOCFISC", "CDTIPOOPER", "DTEMISSAO", "DTENTRSAIDA", "CDINSCESTA", "CDINSCMUNI",
-                             "NMPARTICIPANTE", "SGUF", "IDSITUACAO"}};
+                             "NMPARTICIPANTE", "SGUF", "IDSITUACAO", "NRDOCPARTIC", "NRIEPARTIC"}};
 const DemoTable kItemNotaFisc{"ITEMNOTAFISC",
                               {"CDNOTAFISC", "NRITEM", "CDPRODUTO", "CDCFOP", "QTITEM", "VLUNITARIO", "VLCONTABIL"}};
 const DemoTable kImpostoItemNF{"IMPOSTOITEMNF",
                                {"CDNOTAFISC", "NRITEM", "CDIMPOSTONFE", "VLBASECALC", "PCALIQUOTA", "VLIMPOSTO",
-                                "VLISENTO", "VLOUTROS", "VLBASEST", "VLIMPOSTOST"}};
+                                "VLISENTO", "VLOUTROS", "VLBASEST", "VLIMPOSTOST", "CDCST"}};
 
 const char kCodeChars[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 const char *const kStates[] = {"SP", "MG", "RJ", "PR", "RS", "SC", "BA", "GO", "PE", "CE"};
@@ -242,6 +242,11 @@ const char *const kParticipants[] = {"Distribuidora Horizonte Ltda", "Mercado Bo
                                      "Supermercado Estrela Ltda",   "Comercio Pampa Ltda",
                                      "Atacado Litoral Ltda",        "Farmacia Vida Ltda",
                                      "Quimica Limpa Ltda",          "Bebidas Serra Azul S.A."};
+// Their CNPJs and state registrations, as the books list them.
+const char *const kParticipantDocuments[] = {"55667788000186", "88990011000107", "14151617000112", "44556677000186",
+                                             "11223344000186", "66778899000186", "13141516000106", "22334455000186"};
+const char *const kParticipantRegistrations[] = {"110456789118", "110654987116", "9012345678",   "0961234567",
+                                                 "86532104",     "110321654117", "110147258113", "0623451230098"};
 const char *const kOtherStates[] = {"MG", "RJ", "PR", "RS", "SC", "BA", "GO", "PE"};
 
 struct Registration {
@@ -333,12 +338,15 @@ void addDocuments(DemoSink &sink, const DemoSize &size, std::vector<CompanyData>
         const std::string model = op.model == std::string("65") && random.Chance(50) ? "55" : op.model;
         const long number = op.side == 'S' ? company->nextExitNumber++ : 1 + random.Below(999999);
         const std::string cdnota = std::to_string(++key);
+        const long participant = random.Below(8);
         sink.Insert(kNotaFiscal, {cdnota, company->code,
                                   company->branches[random.Below(static_cast<long>(company->branches.size()))],
                                   std::string(1, op.side), std::string(model == "65" ? "2" : "1"),
                                   std::to_string(number), model, std::string(op.type), issued, booked, ie, im,
-                                  std::string(kParticipants[random.Below(8)]), uf,
-                                  std::string(random.Chance(2) ? "C" : "N")});
+                                  std::string(kParticipants[participant]), uf,
+                                  std::string(random.Chance(2) ? "C" : "N"),
+                                  uf == "EX" ? std::nullopt : std::optional<std::string>(kParticipantDocuments[participant]),
+                                  uf == "EX" ? std::nullopt : std::optional<std::string>(kParticipantRegistrations[participant])});
         ++counts.documents;
 
         const long items = op.service ? 1 : std::min(left, 1 + random.Below(7));
@@ -352,38 +360,44 @@ void addDocuments(DemoSink &sink, const DemoSize &size, std::vector<CompanyData>
             long st = 0;
             const std::string nritem = std::to_string(n);
             auto tax = [&](const char *code, long base, long pc, long value, long exempt, long other, long baseSt,
-                           long valueSt) {
+                           long valueSt, std::optional<std::string> cst) {
                 sink.Insert(kImpostoItemNF, {cdnota, nritem, std::string(code), money(base), money(pc * 100),
                                              money(value), money(exempt), money(other), money(baseSt),
-                                             money(valueSt)});
+                                             money(valueSt), std::move(cst)});
                 ++counts.taxRows;
             };
+            // The ICMS situation as the document states it: origin (1 for an
+            // import), then the CST.
+            auto icmsCst = [&](const char *cst) { return std::string(op.cfop[0] == '3' ? "1" : "0") + cst; };
             // One item in twenty has no ICMS row at all.
             const bool icmsRow = op.icms != Icms::None && !random.Chance(5);
             if (icmsRow) {
                 const long base = goods + (op.cfop[0] == '3' ? ipi : 0);
                 switch (op.icms) {
-                case Icms::Own: tax("01", base, rate, percentOf(base, rate), 0, 0, 0, 0); break;
+                case Icms::Own: tax("01", base, rate, percentOf(base, rate), 0, 0, 0, 0, icmsCst("00")); break;
                 case Icms::WithSt: {
                     const long own = percentOf(base, rate);
                     const long baseSt = percentOf(goods + ipi, 140);
                     st = std::max(0L, percentOf(baseSt, 18) - own);
                     // The substituted buyer gets no credit: its goods are Outras.
                     if (op.side == 'E')
-                        tax("01", 0, 0, 0, 0, goods, baseSt, st);
+                        tax("01", 0, 0, 0, 0, goods, baseSt, st, icmsCst("10"));
                     else
-                        tax("01", base, rate, own, 0, 0, baseSt, st);
+                        tax("01", base, rate, own, 0, 0, baseSt, st, icmsCst("10"));
                     break;
                 }
-                case Icms::Other: tax("01", 0, 0, 0, 0, goods, 0, 0); break;
-                case Icms::Exempt: tax("01", 0, 0, 0, goods, 0, 0, 0); break;
+                // Sent for repair the tax is suspended; a sale of substituted goods was taxed before.
+                case Icms::Other:
+                    tax("01", 0, 0, 0, 0, goods, 0, 0, icmsCst(std::string(op.cfop) == "5915" ? "50" : "60"));
+                    break;
+                case Icms::Exempt: tax("01", 0, 0, 0, goods, 0, 0, 0, icmsCst("41")); break;
                 case Icms::None: break;
                 }
             }
             if (op.service && op.side == 'S')
-                tax("02", goods, 5, percentOf(goods, 5), 0, 0, 0, 0);
+                tax("02", goods, 5, percentOf(goods, 5), 0, 0, 0, 0, std::nullopt);
             if (ipi)
-                tax("03", goods, 10, ipi, 0, 0, 0, 0);
+                tax("03", goods, 10, ipi, 0, 0, 0, 0, std::string("50"));
             sink.Insert(kItemNotaFisc, {cdnota, nritem, product, std::string(op.cfop), fixed(quantity, 3),
                                         money(unit), money(goods + ipi + st)});
             ++counts.items;

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -11,6 +12,53 @@ namespace {
 void nvl(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
     sqlite3_result_value(ctx, sqlite3_value_type(argv[0]) == SQLITE_NULL ? argv[1] : argv[0]);
+}
+
+// DIASEGUINTE(d): the day after the day of d ("2026-01-31" or
+// "2026-01-31 15:30:00" give "2026-02-01"), so a period's last day takes a
+// document written with its time of day. NULL, or text that is no date,
+// gives NULL.
+void nextDay(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) != SQLITE_TEXT) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(argv[0]));
+    const int size = sqlite3_value_bytes(argv[0]);
+    int part[3] = {0, 0, 0};
+    const int widths[3] = {4, 2, 2};
+    int at = 0;
+    for (int p = 0; p < 3; ++p) {
+        if (p > 0 && (at >= size || text[at++] != '-')) {
+            sqlite3_result_null(ctx);
+            return;
+        }
+        for (int i = 0; i < widths[p]; ++i, ++at) {
+            if (at >= size || text[at] < '0' || text[at] > '9') {
+                sqlite3_result_null(ctx);
+                return;
+            }
+            part[p] = part[p] * 10 + (text[at] - '0');
+        }
+    }
+    int y = part[0], m = part[1], d = part[2];
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    const int lengths[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (m < 1 || m > 12 || d < 1 || d > lengths[m - 1]) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    if (++d > lengths[m - 1]) {
+        d = 1;
+        if (++m > 12) {
+            m = 1;
+            ++y;
+        }
+    }
+    char out[32];  // y is at most 9999, m and d two digits each
+    std::snprintf(out, sizeof out, "%04d-%02d-%02d", y, m, d);
+    sqlite3_result_text(ctx, out, 10, SQLITE_TRANSIENT);
 }
 
 // PARAM(x): an eponymous table with one row, column PARAM = x.
@@ -150,5 +198,7 @@ void RegisterSqliteFunctions(void *handle)
     const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
     check(db, sqlite3_create_function_v2(db, "NVL", 2, flags, nullptr, nvl, nullptr, nullptr, nullptr), "NVL");
     check(db, sqlite3_create_function_v2(db, "NVLSTR", 2, flags, nullptr, nvl, nullptr, nullptr, nullptr), "NVLSTR");
+    check(db, sqlite3_create_function_v2(db, "DIASEGUINTE", 1, flags, nullptr, nextDay, nullptr, nullptr, nullptr),
+          "DIASEGUINTE");
     check(db, sqlite3_create_module_v2(db, "PARAM", &paramModule, nullptr, nullptr), "PARAM");
 }
