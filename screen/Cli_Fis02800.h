@@ -139,6 +139,8 @@ inline constexpr const char *RelacaoNotas = "Relação de Notas Fiscais";
 inline constexpr const char *IcmsSt = "Relação de Notas Fiscais - ICMS-ST por Produto";
 inline constexpr const char *Ressarcimento = "Ressarcimento de ICMS ST - Valores por Produto";
 inline constexpr const char *MapaFiscal = "Mapa Fiscal - Inscrição Estadual";
+inline constexpr const char *CstAliquota = "Resumo de CFOP por CST e Alíquota";
+inline constexpr const char *ApuracaoIcms = "Registro de Apuração do ICMS";
 } // namespace ReportTitles
 
 // The unit's state: it outlives every screen and ends with the package.

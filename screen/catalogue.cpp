@@ -41,6 +41,17 @@ const CatalogueRow kCatalogue[] = {
      .registrationColor = clWindow,
      .state = Kept, .municipal = Off, .products = Emptied, .series = Emptied, .number = Emptied,
      .entryExit = Off, .cfop = Emptied, .branch = Emptied, .operationTypes = Off, .models = Off},
+    {.title = ReportTitles::CstAliquota,
+     .registrationCaption = "Inscr. Estadual",
+     .registrationColor = clWindow,
+     .state = Kept, .municipal = Kept, .products = Emptied, .series = Emptied, .number = Emptied,
+     .entryExit = On, .cfop = On, .branch = Emptied, .operationTypes = Off, .models = Off},
+    // The apuração is the state's book: a month of one registration, every CFOP.
+    {.title = ReportTitles::ApuracaoIcms,
+     .registrationCaption = "Inscr. Estadual",
+     .registrationColor = clWindow,
+     .state = Kept, .municipal = Off, .products = Emptied, .series = Emptied, .number = Emptied,
+     .entryExit = Off, .cfop = Emptied, .branch = Emptied, .operationTypes = Off, .models = Off},
 };
 
 // A group of controls that always share one enabled state, and the edits

@@ -121,6 +121,6 @@ TEST(StatementVariants, ShippedReportsWriteBackTheirOwnQueries)
             EXPECT_EQ(written.at("sections").at(i).at("query"), original.at("sections").at(i).at("query"));
         ++files;
     }
-    EXPECT_EQ(files, 6);
+    EXPECT_EQ(files, 8);
 }
 } // namespace
