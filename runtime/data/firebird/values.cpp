@@ -57,6 +57,17 @@ bool hasShape(const std::string &s, const std::string &pattern)
     return i == s.size();
 }
 
+// A fetched date, time or timestamp as the client library decodes it.
+template <class Value, class Decode>
+std::tm decoded(const char *data, Decode decode)
+{
+    Value v;
+    std::memcpy(&v, data, sizeof v);
+    std::tm t{};
+    decode(&v, &t);
+    return t;
+}
+
 } // namespace
 
 std::string FirebirdParamText(const Variant &v, int type)
@@ -117,27 +128,9 @@ std::optional<std::string> FirebirdCellText(const XSQLVAR &var, const FirebirdCo
         std::memcpy(&d, data, sizeof d);
         return NumberText(d);
     }
-    case SQL_TIMESTAMP: {
-        ISC_TIMESTAMP ts;
-        std::memcpy(&ts, data, sizeof ts);
-        std::tm t{};
-        isc_decode_timestamp(&ts, &t);
-        return dateText(t, SQL_TIMESTAMP);
-    }
-    case SQL_TYPE_DATE: {
-        ISC_DATE d;
-        std::memcpy(&d, data, sizeof d);
-        std::tm t{};
-        isc_decode_sql_date(&d, &t);
-        return dateText(t, SQL_TYPE_DATE);
-    }
-    case SQL_TYPE_TIME: {
-        ISC_TIME tm;
-        std::memcpy(&tm, data, sizeof tm);
-        std::tm t{};
-        isc_decode_sql_time(&tm, &t);
-        return dateText(t, SQL_TYPE_TIME);
-    }
+    case SQL_TIMESTAMP: return dateText(decoded<ISC_TIMESTAMP>(data, isc_decode_timestamp), SQL_TIMESTAMP);
+    case SQL_TYPE_DATE: return dateText(decoded<ISC_DATE>(data, isc_decode_sql_date), SQL_TYPE_DATE);
+    case SQL_TYPE_TIME: return dateText(decoded<ISC_TIME>(data, isc_decode_sql_time), SQL_TYPE_TIME);
     default:
         throw EDatabaseError("Tipo sem suporte na coluna '" +
                              std::string(var.aliasname, static_cast<std::size_t>(var.aliasname_length)) + "'.");
