@@ -24,6 +24,7 @@ TEST(EngineRegistry, EachNameOnceTheDefaultALocalFileAndAnUnknownNameRefused)
         EXPECT_NE(std::string(engine->schemaFixture), std::string(engine->summaryFixture));
     }
     EXPECT_TRUE(DefaultEngine().localFile);
+    EXPECT_TRUE(DefaultEngine().inThisBuild);  // the demo copy opens in every build
     EXPECT_EQ(FindEngine("oracle"), nullptr);
     EXPECT_EQ(FindEngine(""), nullptr);
     try {

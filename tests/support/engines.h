@@ -14,7 +14,6 @@
 struct TestEngine {
     const char *label;  // in test names
     const DatabaseEngine &engine;
-    bool built;  // the build includes the engine's client library
     // A parameter read back as text: Firebird must be told the type of a
     // parameter it cannot derive from its context.
     std::function<std::string(const std::string &marker)> textParam;
@@ -43,7 +42,7 @@ struct TestEngine {
     // (a database made by the engine's creation script).
     std::string Unavailable() const
     {
-        if (!built)
+        if (!engine.inThisBuild)
             return std::string("built without ") + engine.title;
         if (!engine.localFile && EngineVariable(engine, "DATABASE").empty())
             return std::string(engine.variablePrefix) + "_DATABASE is not set; run the engine's creation script";
@@ -66,7 +65,6 @@ const DatabaseEngine &FirebirdEngine();  // data/firebird/session.h
 inline const TestEngine kTestSqlite{
     .label = "Sqlite",
     .engine = SqliteEngine(),
-    .built = true,
     .textParam = [](const std::string &marker) { return marker; },
     .asDate = [](const std::string &expr) { return "DATE(" + expr + ")"; },
     .fromNothing = "",
@@ -85,11 +83,6 @@ inline const TestEngine kTestSqlite{
 inline const TestEngine kTestFirebird{
     .label = "Firebird",
     .engine = FirebirdEngine(),
-#if FIS_WITH_FIREBIRD
-    .built = true,
-#else
-    .built = false,
-#endif
     .textParam = [](const std::string &marker) { return "CAST(" + marker + " AS VARCHAR(40))"; },
     .asDate = [](const std::string &expr) { return "CAST(" + expr + " AS DATE)"; },
     .fromNothing = " FROM RDB$DATABASE",
