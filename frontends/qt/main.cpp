@@ -223,6 +223,7 @@ int runWindow(QApplication &app, const Options &options)
 
 int main(int argc, char **argv)
 {
+    PreparePortugueseLocale();
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("Fiscal"));
     UsePortugueseTexts();

@@ -33,8 +33,12 @@ public:
         shortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key(letter.toUpper().unicode())), form);
         shortcut_->setContext(Qt::WidgetWithChildrenShortcut);
         Connect(shortcut_.data(), &QShortcut::activated, [target = &buddy, this] {
+            // As Tab would: the field's text selected, so typing replaces it.
             if (target->IsUsable())
-                Forward([target] { target->SetFocus(); });
+                Forward([target] {
+                    if (TCustomForm *form = target->GetParentForm())
+                        form->EnterControl(target);
+                });
         });
         SyncOwn(ControlProperty::Caption);
     }

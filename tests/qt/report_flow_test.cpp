@@ -97,7 +97,7 @@ protected:
         auto desktop = std::make_unique<QtReportUi>(host->Window(), area);
         ui = desktop.get();
         PreviewServices services;
-        services.chooseExport = [this](QWidget *, const QString &) { return exportChoice; };
+        services.chooseExport = [this](QWidget *, const ExportStart &) { return exportChoice; };
         services.print = [this](QPdfDocument &doc, const QString &, QWidget *, int) {
             printedPages = doc.pageCount();
             return true;

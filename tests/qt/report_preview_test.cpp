@@ -34,6 +34,8 @@ struct Recorded {
     std::optional<ExportChoice> answer;
     std::string exportFailure;  // the export fails for it when set
     bool exportCancelled = false;  // the person cancels the export's progress
+    std::vector<ExportStart> starts;  // what each export dialog started from
+    std::vector<QString> opened;      // files opened after their export
 };
 
 class ReportPreviewTest : public ::testing::Test {
@@ -47,7 +49,11 @@ protected:
     PreviewServices Services()
     {
         PreviewServices s;
-        s.chooseExport = [this](QWidget *, const QString &) { return rec.answer; };
+        s.chooseExport = [this](QWidget *, const ExportStart &start) {
+            rec.starts.push_back(start);
+            return rec.answer;
+        };
+        s.openFile = [this](const QString &path) { rec.opened.push_back(path); };
         s.print = [this](QPdfDocument &doc, const QString &, QWidget *, int current) {
             rec.printedFromPage.push_back(current);
             if (doc.pageCount() != 4)
