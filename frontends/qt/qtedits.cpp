@@ -344,6 +344,7 @@ private:
                 return;
             self->SelectAll();
             self->Paste(text);
+            self->EnteredByKeyboard();  // what is typed next replaces the date
         });
     }
 

@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QKeySequence>
 #include <QPointer>
 #include <QString>
 
@@ -54,6 +55,8 @@ public:
     static QWidget *ContainerOf(const TControl &control);
     // The calendar popup of a date edit, once it has been opened.
     static QCalendarWidget *CalendarOf(const TControl &control);
+    // The Alt+letter of the caption standing for `field`, empty when none.
+    static QKeySequence AcceleratorOf(const TWinControl &field);
     // The periods' menu of a date edit (its right button), nullptr for others.
     static QMenu *PeriodMenuOf(const TControl &control);
 

@@ -158,8 +158,6 @@ QString ExportFileName(const QString &title, const QString &subject)
     return out.isEmpty() ? QStringLiteral("relatorio") : out;
 }
 
-} // namespace
-
 ExportChoice ExportChoiceFor(const QString &path, const QString &filterFormat)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
