@@ -1,5 +1,6 @@
 // fishost-qt: the host program on the desktop. A main window with the
 // screens inside it; the screen package and its host come from HostRun.
+#include "company_dialog.h"
 #include "hostsetup.h"
 #include "import_dialog.h"
 #include "qt_reportui.h"
@@ -200,6 +201,7 @@ int runWindow(QApplication &app, const Options &options)
             return;
         }
         AddImportAction(window, run->Config(), run->UsesDemoCopy());
+        AddCompanyAction(window, run->Config());
         open->trigger();
         if (options.firstPaint)
             if (TCustomForm *screen = Application ? Application->ActiveChild() : nullptr)

@@ -1,7 +1,12 @@
 #include "import/tax_ids.h"
 
-#include <array>
+#include "import/booking.h"
+#include "import/connection.h"
+#include "import/importer.h"
+#include "rtl/sysutils.h"
+
 #include <cctype>
+#include <map>
 #include <vector>
 
 namespace {
@@ -141,4 +146,51 @@ std::string TaxIdWarning(const std::string &cnpj, const std::string &registratio
         out += std::string(out.empty() ? "" : " ") + "A inscrição estadual " + registration + " não confere com a regra de " +
                state + " (dígitos verificadores ou tamanho).";
     return out;
+}
+
+// ---------------------------------------------------------------- register
+
+std::vector<CompanyRow> ListCompanies(ImportConnection &db)
+{
+    EnsureImportTables(db);
+    std::map<std::string, CompanyRow> byCode;
+    for (const auto &row : db.Select(db.Prepare("SELECT CDEMPRESA, NMEMPRESA FROM EMPRESA"), {}))
+        if (row[0])
+            byCode[*row[0]] = CompanyRow{*row[0], row[1].value_or(""), {}};
+    for (const auto &row :
+         db.Select(db.Prepare("SELECT CDEMPRESA, CDINSCESTA, SGESTADO, NRINSJURIEST FROM INSCRESTAD"), {}))
+        if (row[0] && byCode.count(*row[0]))
+            byCode[*row[0]].registrations.push_back({row[1].value_or(""), row[2].value_or(""), row[3].value_or("")});
+    std::vector<CompanyRow> out;
+    for (auto &[code, company] : byCode)
+        out.push_back(std::move(company));
+    return out;
+}
+
+void RenameCompany(ImportConnection &db, const std::string &code, const std::string &name)
+{
+    if (Trim(name).empty())
+        throw Exception("Informe o nome da empresa.");
+    if (db.Select(db.Prepare("SELECT CDEMPRESA FROM EMPRESA WHERE CDEMPRESA = ?"), {code}).empty())
+        throw Exception("A empresa " + code + " não está cadastrada.");
+    db.Begin();
+    try {
+        db.Run(db.Prepare("UPDATE EMPRESA SET NMEMPRESA = ? WHERE CDEMPRESA = ?"), {ClipText(Trim(name), 40), code});
+        db.Commit();
+    } catch (...) {
+        db.Rollback();
+        throw;
+    }
+}
+
+void RemoveRegistration(ImportConnection &db, const std::string &code, const std::string &registration)
+{
+    db.Begin();
+    try {
+        db.Run(db.Prepare("DELETE FROM INSCRESTAD WHERE CDEMPRESA = ? AND CDINSCESTA = ?"), {code, registration});
+        db.Commit();
+    } catch (...) {
+        db.Rollback();
+        throw;
+    }
 }
