@@ -82,7 +82,7 @@ CompanyDialog::CompanyDialog(HostConfig config, QWidget *parent) : QDialog(paren
         Reload();
     } catch (const std::exception &e) {
         tree_->clear();
-        auto *item = new QTreeWidgetItem(tree_, {QStringLiteral("Não foi possível ler as empresas: ") + text(e.what())});
+        auto *item = new QTreeWidgetItem(tree_, {QStringLiteral("Não foi possível ler as empresas: ") + QString::fromUtf8(e.what())});
         item->setFirstColumnSpanned(true);
     }
 }
@@ -128,7 +128,7 @@ bool CompanyDialog::Register()
     try {
         RegisterCompany(Connection(), c);
     } catch (const std::exception &e) {
-        tell_(text(e.what()));
+        tell_(QString::fromUtf8(e.what()));
         return false;
     }
     for (const auto &f : kFields)
@@ -153,7 +153,7 @@ void CompanyDialog::RenameSelected()
         RenameCompany(Connection(), text(code), text(name));
         Reload();
     } catch (const std::exception &e) {
-        tell_(text(e.what()));
+        tell_(QString::fromUtf8(e.what()));
     }
 }
 
@@ -170,7 +170,7 @@ void CompanyDialog::RemoveSelected()
         RemoveRegistration(Connection(), text(code), text(ie));
         Reload();
     } catch (const std::exception &e) {
-        tell_(text(e.what()));
+        tell_(QString::fromUtf8(e.what()));
     }
 }
 

@@ -3,13 +3,9 @@
 namespace {
 const QString kLastRun = QStringLiteral("ultima-execucao");
 
-// A group name from a person's text: QSettings treats '/' and '\' as levels.
-QString Key(const QString &text)
-{
-    QString out = text;
-    out.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
-    return QString::fromLatin1(out.toUtf8().toPercentEncoding(" "));
-}
+// A group name from a person's text: QSettings would take '/' and '\' for
+// levels, so everything but letters and digits is escaped.
+QString Key(const QString &text) { return QString::fromLatin1(text.toUtf8().toPercentEncoding(" ")); }
 QString FromKey(const QString &key) { return QString::fromUtf8(QByteArray::fromPercentEncoding(key.toLatin1())); }
 } // namespace
 

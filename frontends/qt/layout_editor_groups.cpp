@@ -51,7 +51,7 @@ QWidget *LayoutEditor::BuildGroupsTab()
     auto *hint = new QLabel(
         QStringLiteral("O primeiro grupo é o mais externo. Um grupo dura enquanto o campo mantém o mesmo valor, "
                        "por isso agrupe por campos pelos quais as linhas já vêm ordenadas. No cabeçalho e no "
-                       "rodapé, o nome de um campo entre chaves, como {Entrada/Saída}, mostra o valor dele na primeira "
+                       "rodapé, o nome de um campo entre chaves, como {Descrição de entrada/saída}, mostra o valor dele na primeira "
                        "linha do grupo."),
         page);
     hint->setWordWrap(true);

@@ -121,21 +121,6 @@ QString FieldWords(const std::string &field, const std::vector<const ReportLayou
                 if (g.field == field && !g.caption.empty())
                     return QString::fromStdString(g.caption);
         }
-    // A description beside the code or indicator a caption names
-    // (DSENTRSAIDA beside IDENTRSAIDA) is known by the same words.
-    if (field.size() > 2 && (field.compare(0, 2, "DS") == 0 || field.compare(0, 2, "NM") == 0))
-        for (const char *code : {"ID", "CD", "TP"}) {
-            const std::string twin = code + field.substr(2);
-            for (const ReportLayout *layout : layouts)
-                if (layout) {
-                    for (const LayoutGroup &g : layout->groups)
-                        if (g.field == twin && !g.caption.empty())
-                            return QString::fromStdString(g.caption);
-                    for (const LayoutColumn &c : layout->columns)
-                        if (c.field == twin && !c.caption.empty())
-                            return QString::fromStdString(c.caption);
-                }
-        }
     for (const Words &w : Whole)
         if (field == w.part)
             return QString::fromUtf8(w.words);

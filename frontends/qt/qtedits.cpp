@@ -336,6 +336,8 @@ private:
     {
         if (calendar_)
             calendar_->hide();
+        // The popup had the keyboard: the window takes it back for the edit.
+        line()->activateWindow();
         TCustomEdit *self = &edit_;
         const std::string text = d.toString(QStringLiteral("dd/MM/yyyy")).toStdString();
         Forward([self, text] {

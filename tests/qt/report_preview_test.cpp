@@ -343,7 +343,8 @@ TEST_F(ReportPreviewTest, FindGoesThroughEveryPageAndHighlightsTheMatch)
         int page;  // -1: nothing found
     } steps[] = {
         {"a page's own text", true, QStringLiteral("Página 3"), 2},
-        {"every page, from the one found", true, QStringLiteral("Página"), 3},
+        {"another text, from the page shown", true, QStringLiteral("Página"), 2},
+        {"the next page", true, QStringLiteral("Página"), 3},
         {"round to the first", true, QStringLiteral("Página"), 0},
         {"back round to the last", false, QStringLiteral("Página"), 3},
         {"back again", false, QStringLiteral("Página"), 2},
