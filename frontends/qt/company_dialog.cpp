@@ -107,8 +107,12 @@ void CompanyDialog::Reload()
         company->setData(0, Qt::UserRole, text(c.code));
         for (const auto &r : c.registrations) {
             const std::string warning = TaxIdWarning(r.taxId.size() == 14 ? r.taxId : "", r.registration, r.state);
-            auto *row = new QTreeWidgetItem(company, {QString(), text(r.registration), text(r.state), text(r.taxId),
-                                                      warning.empty() ? QStringLiteral("confere") : QStringLiteral("não confere")});
+            // A state without a rule here is not called right.
+            const bool checked = CheckStateRegistration(r.registration, r.state) != TaxIdCheck::Unchecked;
+            const QString verdict = !warning.empty() ? QStringLiteral("não confere")
+                                    : checked        ? QStringLiteral("confere")
+                                                     : QStringLiteral("sem regra para conferir");
+            auto *row = new QTreeWidgetItem(company, {QString(), text(r.registration), text(r.state), text(r.taxId), verdict});
             row->setToolTip(4, text(warning));
             row->setData(0, Qt::UserRole, text(c.code));
             row->setData(1, Qt::UserRole, text(r.registration));

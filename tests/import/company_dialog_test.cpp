@@ -2,6 +2,7 @@
 // fail is kept only once the person agrees; names change and registrations
 // go away, and the list shows what the database holds.
 #include "company_dialog.h"
+#include "import/tax_ids.h"
 #include "import_target.h"
 #include "qt_fixture.h"
 
@@ -59,8 +60,9 @@ TEST(CompanyDialogTest, AFailingCheckDigitIsAskedAboutAndKeptOnlyWhenConfirmed)
         dialog.Field("state")->setText(c.state);
         EXPECT_EQ(dialog.Register(), c.kept);
         EXPECT_EQ(!asked.empty(), c.asks);
-        if (c.asks)
+        if (c.asks) {
             EXPECT_TRUE(asked.front().contains(QStringLiteral("O CNPJ 11.222.333/0001-82 não confere")));
+        }
         EXPECT_EQ(Registrations(dialog.Tree(), QString::fromLatin1(c.ie)), c.listed);
         EXPECT_EQ(told.empty(), c.kept || c.asks);  // a refusal is told
     }
