@@ -407,6 +407,12 @@ void ReportPreview::ShowCurrentPage()
     }
     if (pageCountLabel_)
         pageCountLabel_->setText(QStringLiteral(" de %1 ").arg(PageCount()));
+    // The page shown is the thumbnail marked.
+    if (thumbnails_ && currentPage_ < thumbnails_->count() && thumbnails_->currentRow() != currentPage_) {
+        const QSignalBlocker block(thumbnails_);
+        thumbnails_->setCurrentRow(currentPage_);
+        thumbnails_->scrollToItem(thumbnails_->item(currentPage_));
+    }
     const bool atStart = currentPage_ <= 0;
     const bool atEnd = currentPage_ >= PageCount() - 1;
     if (QAction *a = Action("first"))

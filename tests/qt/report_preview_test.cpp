@@ -388,6 +388,9 @@ TEST_F(ReportPreviewTest, ThumbnailsCtrlWheelAndThePageBoxGivingTheFocusBack)
     EXPECT_EQ(p->Thumbnails()->count(), 4);
     emit p->Thumbnails()->itemClicked(p->Thumbnails()->item(2));
     EXPECT_EQ(p->CurrentPage(), 2);
+    p->GoToPage(1);
+    QApplication::processEvents();
+    EXPECT_EQ(p->Thumbnails()->currentRow(), 1);  // the page shown is marked
 
     const qreal before = p->ZoomFactor();
     QWheelEvent up(QPointF(50, 50), p->View()->viewport()->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, 120),
