@@ -36,6 +36,8 @@ const std::vector<FormatChoice> &FormatChoices()
         {{K::Percent, 0}, "Percentual (18,00 %)"},
         {{K::Cfop, 0}, "CFOP (5.102)"},
         {{K::Date, 0}, "Data (dd/mm/aaaa)"},
+        {{K::Month, 0}, "Mês (mm/aaaa)"},
+        {{K::TaxId, 0}, "CNPJ/CPF (00.000.000/0000-00)"},
         {{K::Product, 0}, "Código de produto"},
     };
     return choices;
