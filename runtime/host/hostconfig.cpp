@@ -273,6 +273,7 @@ HostConfig HostConfig::Load(const std::string &path, const std::map<std::string,
 std::string DefaultReportsDir() { return std::string(FIS_SOURCE_DIR) + "/reports"; }
 std::string DefaultFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/reference.sql"; }
 std::string DefaultCfopFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/cfop.sql"; }
+std::string DefaultFiscalFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/fiscal.sql"; }
 std::string DefaultImportFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/import.sql"; }
 std::string FixturePath(const std::string &name) { return std::string(FIS_SOURCE_DIR) + "/fixtures/" + name; }
 std::string DefaultSummaryFixturePath() { return FixturePath(DefaultEngine().summaryFixture); }
@@ -280,6 +281,6 @@ std::vector<std::string> DefaultFixturePaths()
 {
     // The engine's schema and kept summary after the tables they guard: every
     // database built from these gets them.
-    return {DefaultFixturePath(), DefaultCfopFixturePath(), FixturePath("fiscal.sql"),
+    return {DefaultFixturePath(), DefaultCfopFixturePath(), DefaultFiscalFixturePath(),
             FixturePath(DefaultEngine().schemaFixture), DefaultSummaryFixturePath()};
 }

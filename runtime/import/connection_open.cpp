@@ -16,5 +16,8 @@ std::unique_ptr<ImportConnection> OpenImportConnection(const HostConfig &config)
         c.user = config.importUser;
         c.password = config.importPassword;
     }
+    // The import writes the columns a file made before them lacks.
+    if (engine.localFile && !c.database.empty())
+        AddMissingColumns(c.database);
     return engine.openWriter(c, {});
 }

@@ -4,6 +4,11 @@
 #include "data/sqlite/session.h"
 #include "data/writer.h"
 
+namespace {
+const char kNoDatabase[] = "Nenhum banco de dados foi indicado para este computador. Peça a quem instalou o programa "
+                           "que indique o arquivo do banco da empresa.";
+} // namespace
+
 const DatabaseEngine &SqliteEngine()
 {
     static const DatabaseEngine engine{
@@ -21,12 +26,12 @@ const DatabaseEngine &SqliteEngine()
         .digitsOnly = [](const std::string &column) { return column + " NOT GLOB '*[^0-9]*' AND " + column + " <> ''"; },
         .openReader = [](const EngineConnection &c) -> std::unique_ptr<DatabaseSession> {
             if (c.database.empty())
-                throw EDatabaseError("Nenhum banco de dados SQLite configurado (chave 'database').");
+                throw EDatabaseError(kNoDatabase);
             return OpenSqliteSession(c.database, true, c.timeoutMs);
         },
         .openWriter = [](const EngineConnection &c, const WriterOptions &options) {
             if (c.database.empty())
-                throw EDatabaseError("Nenhum banco de dados SQLite configurado (chave 'database').");
+                throw EDatabaseError(kNoDatabase);
             return OpenSqliteWriter(c.database, options);
         },
     };
