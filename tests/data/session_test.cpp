@@ -3,6 +3,7 @@
 // (scripts/firebird-create-db.sh), skipped otherwise. Where the engines differ
 // in spelling or in what they refuse, the engine says so through a named hook.
 #include "../support/firebird_env.h"
+#include "../support/postgresql_env.h"
 #include "../support/temp_folder.h"
 #include "data/dberrors.h"
 #include "data/firebird/session.h"
@@ -130,6 +131,31 @@ const Engine kFirebird{
      "EXECUTE PROCEDURE PARAM('a')", "CREATE TABLE NOVA (X INTEGER)"},
 };
 
+const Engine kPostgresql{
+    "Postgresql",
+    "postgresql",
+    PostgresqlUnavailable,
+    [] { return OpenPostgresqlSession(PostgresqlFromEnv()); },
+    // A parameter the server cannot type is taken as text.
+    [](const std::string &marker) { return marker; },
+    [](const std::string &expr) { return "CAST(" + expr + " AS DATE)"; },
+    "",
+    false,
+    "SELECT pg_sleep(600)",
+    [](int timeoutMs) {
+        PostgresqlConnection c = PostgresqlFromEnv();
+        c.timeoutMs = timeoutMs;
+        return OpenPostgresqlSession(c);
+    },
+    [] { return OpenPostgresqlSession(PostgresqlImportFromEnv()); },
+    {"UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
+     "WITH T AS (UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01' RETURNING 1) SELECT * FROM T",
+     "SELECT CDEMPRESA FROM EMPRESA WHERE CDEMPRESA = '01' FOR UPDATE",
+     "SET default_transaction_read_only = off", "CREATE TABLE NOVA (X INTEGER)",
+     "SELECT set_config('default_transaction_read_only', 'off', false) FROM EMPRESA "
+     "WHERE CDEMPRESA IN (SELECT CDEMPRESA FROM EMPRESA FOR SHARE)"},
+};
+
 std::ostream &operator<<(std::ostream &os, const Engine &e) { return os << e.label; }
 
 // Names a table row by its label in test output.
@@ -217,7 +243,7 @@ TEST_P(BindTest, ValueArrivesAs)
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, BindTest,
-                         testing::Combine(testing::Values(kSqlite, kFirebird), testing::ValuesIn(kBindCases)),
+                         testing::Combine(testing::Values(kSqlite, kFirebird, kPostgresql), testing::ValuesIn(kBindCases)),
                          engineAndCase<BindCase>);
 
 TEST_P(SessionTest, BindingNamesMustMatchTheStatement)
@@ -279,7 +305,7 @@ TEST_P(ParamFilterTest, SeriesByMunicipalRegistration)
 
 INSTANTIATE_TEST_SUITE_P(
     Values, ParamFilterTest,
-    testing::Combine(testing::Values(kSqlite, kFirebird),
+    testing::Combine(testing::Values(kSqlite, kFirebird, kPostgresql),
                      testing::Values(FilterCase{"null", Variant::Null(), {"3", "U", "1", "1", "2", "1", "A"}},
                                      FilterCase{"emptyTextIsNull", Variant(""), {"3", "U", "1", "1", "2", "1", "A"}},
                                      FilterCase{"value", Variant("55501"), {"1", "A"}},
@@ -322,7 +348,7 @@ TEST_P(AllFlagTest, FlagTakesEveryRow)
 
 INSTANTIATE_TEST_SUITE_P(
     Values, AllFlagTest,
-    testing::Combine(testing::Values(kSqlite, kFirebird),
+    testing::Combine(testing::Values(kSqlite, kFirebird, kPostgresql),
                      testing::Values(AllFlagCase{"nullFlagFilters", "55501", Variant::Null(), 1},
                                      AllFlagCase{"emptyFlagFilters", "55501", "", 1},
                                      AllFlagCase{"flagT", "55501", "T", 4},
@@ -474,7 +500,7 @@ TEST_P(SessionTest, DeadlineStopsASilentDatabaseButNotASlowReader)
     EXPECT_EQ(slow.rows, 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, SessionTest, testing::Values(kSqlite, kFirebird), engineName);
+INSTANTIATE_TEST_SUITE_P(Engines, SessionTest, testing::Values(kSqlite, kFirebird, kPostgresql), engineName);
 
 // ---- SQLite's own ----
 
