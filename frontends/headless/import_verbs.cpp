@@ -20,7 +20,7 @@ namespace {
 // The import writes only where the person keeps the database.
 void checkTarget(const HostConfig &config, std::ostream &out)
 {
-    if (config.engine == "sqlite" && config.database.empty())
+    if (EngineNamed(config.engine).localFile && config.database.empty())
         throw Exception("Nenhum banco de dados configurado: a importação iria para a cópia temporária de "
                         "demonstração e se perderia ao fechar. Configure 'database' (um arquivo SQLite novo é "
                         "criado) em " + HostConfig::DefaultPath() + " ou em FISHOST_DATABASE.");

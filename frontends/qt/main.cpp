@@ -1,5 +1,6 @@
 // fishost-qt: the host program on the desktop. A main window with the
 // screens inside it; the screen package and its host come from HostRun.
+#include "data/engine.h"
 #include "hostsetup.h"
 #include "import_dialog.h"
 #include "qt_reportui.h"
@@ -129,7 +130,8 @@ QString Place(const std::string &host)
 QString StatusText(const HostConfig &config, bool startServer)
 {
     QString base;
-    if (config.engine == "firebird")
+    const DatabaseEngine *engine = FindEngine(config.engine);
+    if (engine && !engine->localFile)
         base = QString::fromUtf8("Base de dados %1 %2")
                    .arg(QFileInfo(QString::fromStdString(config.database)).fileName(), Place(config.dbHost));
     else if (config.database.empty())

@@ -1,7 +1,7 @@
 #include "host/hostsession.h"
 
 #include "data/dberrors.h"
-#include "data/firebird/session.h"
+#include "data/engine.h"
 #include "data/sqlite/session.h"
 #include "data/sqlscript.h"
 #include "rtl/sysutils.h"
@@ -15,12 +15,12 @@
 #include <sstream>
 #include <unistd.h>
 
-FirebirdConnection HostFirebirdConnection(const HostConfig &config)
+EngineConnection HostConnection(const HostConfig &config)
 {
-    FirebirdConnection c;
+    EngineConnection c;
+    c.database = config.database;
     c.host = config.dbHost;
     c.port = config.dbPort;
-    c.database = config.database;
     c.user = config.dbUser;
     c.password = config.dbPassword;
     c.timeoutMs = config.dbTimeoutMs;
@@ -29,30 +29,24 @@ FirebirdConnection HostFirebirdConnection(const HostConfig &config)
 
 std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
 {
-    if (config.engine == "sqlite") {
-        if (config.database.empty())
-            throw EDatabaseError("Nenhum banco de dados SQLite configurado (chave 'database').");
-        {
-            // Once per database and process: a server opens a session per worker.
-            static std::mutex mutex;
-            static std::set<std::string> checked;
-            std::lock_guard<std::mutex> lock(mutex);
-            if (checked.insert(config.database).second) {
-                try {
-                    AddKeptSummary(config.database);
-                    AddMissingCfops(config.database);
-                    AddMissingColumns(config.database);
-                } catch (...) {
-                    checked.erase(config.database);
-                    throw;
-                }
+    const DatabaseEngine &engine = EngineNamed(config.engine);
+    if (engine.localFile && !config.database.empty()) {
+        // Once per database and process: a server opens a session per worker.
+        static std::mutex mutex;
+        static std::set<std::string> checked;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (checked.insert(config.database).second) {
+            try {
+                AddKeptSummary(config.database);
+                AddMissingCfops(config.database);
+                AddMissingColumns(config.database);
+            } catch (...) {
+                checked.erase(config.database);
+                throw;
             }
         }
-        return OpenSqliteSession(config.database, true, config.dbTimeoutMs);
     }
-    if (config.engine == "firebird")
-        return OpenFirebirdSession(HostFirebirdConnection(config));
-    throw EDatabaseError("Motor de banco de dados não disponível: '" + config.engine + "'.");
+    return engine.openReader(HostConnection(config));
 }
 
 namespace {
@@ -247,7 +241,8 @@ void CreateOwnDatabase(const std::string &path)
 
 bool CreateConfiguredDatabase(const HostConfig &config)
 {
-    if (config.engine != "sqlite" || config.database.empty() || std::filesystem::exists(config.database))
+    if (!EngineNamed(config.engine).localFile || config.database.empty() ||
+        std::filesystem::exists(config.database))
         return false;
     CreateOwnDatabase(config.database);
     return true;

@@ -1,6 +1,7 @@
 #include "data/firebird/session.h"
 
 #include "data/dberrors.h"
+#include "data/engine.h"
 #include "data/firebird/values.h"
 #include "data/watchdog.h"
 
@@ -290,7 +291,7 @@ public:
         }
     }
 
-    std::string EngineName() const override { return "firebird"; }
+    std::string EngineName() const override { return FirebirdEngine().name; }
 
     // The one client call Firebird allows from another thread while the
     // attachment is busy. With no request running the server answers that

@@ -67,3 +67,14 @@ struct FirebirdStatementText {
 // Raises EDatabaseError for a quoted identifier holding a quote or a colon,
 // which SOCI would misread.
 FirebirdStatementText PrepareFirebirdStatement(const std::string &sql);
+
+struct DatabaseEngine;
+struct EngineConnection;
+class DatabaseWriter;
+// The engine's descriptor (data/engine.h).
+const DatabaseEngine &FirebirdEngine();
+// The engine's connection as this backend takes it, the default port filled in.
+FirebirdConnection FirebirdConnectionFor(const EngineConnection &c);
+// A writer through the given login. Raises EDatabaseError; refused when built
+// without Firebird.
+std::unique_ptr<DatabaseWriter> OpenFirebirdWriter(const FirebirdConnection &c);

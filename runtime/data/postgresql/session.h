@@ -66,3 +66,14 @@ PostgresqlStatementText PreparePostgresqlStatement(const std::string &sql);
 // True when the statement starts, past blanks and comments, with a keyword a
 // query starts with (SELECT, WITH, VALUES, TABLE or a parenthesis).
 bool LooksLikePostgresqlQuery(const std::string &sql);
+
+struct DatabaseEngine;
+struct EngineConnection;
+class DatabaseWriter;
+// The engine's descriptor (data/engine.h).
+const DatabaseEngine &PostgresqlEngine();
+// The engine's connection as this backend takes it, the default port filled in.
+PostgresqlConnection PostgresqlConnectionFor(const EngineConnection &c);
+// A writer through the given login. Raises EDatabaseError; refused when built
+// without PostgreSQL.
+std::unique_ptr<DatabaseWriter> OpenPostgresqlWriter(const PostgresqlConnection &c);

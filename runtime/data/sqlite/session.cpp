@@ -1,6 +1,7 @@
 #include "data/sqlite/session.h"
 
 #include "data/dberrors.h"
+#include "data/engine.h"
 #include "data/sqlite/functions.h"
 #include "data/sqlite/statements.h"
 #include "data/watchdog.h"
@@ -114,7 +115,7 @@ public:
         }
     }
 
-    std::string EngineName() const override { return "sqlite"; }
+    std::string EngineName() const override { return SqliteEngine().name; }
 
     // SQLite allows this from any thread while the connection is open.
     void Interrupt() override
