@@ -18,7 +18,9 @@
 # Environment (all optional):
 #   FIS_PG_DATABASE          database name (fis_demo)
 #   FIS_PG_PORT              server port (5432)
-#   FIS_PG_OWNER             role owning the objects, without login (fis_owner)
+#   FIS_PG_OWNER             role owning the objects (fis_owner)
+#   FIS_PG_OWNER_PASSWORD    when set, the owner may log in with it, for bulk
+#                            loads (fisdemogen); unset, it cannot log in
 #   FIS_PG_USER              read-only login (fisread)
 #   FIS_PG_PASSWORD          its password (fisread)
 #   FIS_PG_IMPORT_USER       the import's writing login (fisimport)
@@ -34,7 +36,7 @@ esac
 
 if [ "$(id -u)" -ne 0 ]; then
   if command -v sudo >/dev/null 2>&1; then
-    exec sudo -n --preserve-env=FIS_PG_DATABASE,FIS_PG_PORT,FIS_PG_OWNER,FIS_PG_USER,FIS_PG_PASSWORD,FIS_PG_IMPORT_USER,FIS_PG_IMPORT_PASSWORD,FIS_PG_CLUSTER,FIS_PG_START_TIMEOUT "$0" "$@"
+    exec sudo -n --preserve-env=FIS_PG_DATABASE,FIS_PG_PORT,FIS_PG_OWNER,FIS_PG_OWNER_PASSWORD,FIS_PG_USER,FIS_PG_PASSWORD,FIS_PG_IMPORT_USER,FIS_PG_IMPORT_PASSWORD,FIS_PG_CLUSTER,FIS_PG_START_TIMEOUT "$0" "$@"
   fi
   echo "postgresql-create-db: must run as root" >&2
   exit 1
@@ -45,6 +47,7 @@ FIXTURES=$(cd "$HERE/../fixtures" && pwd)
 DATABASE=${FIS_PG_DATABASE:-fis_demo}
 PORT=${FIS_PG_PORT:-5432}
 OWNER=${FIS_PG_OWNER:-fis_owner}
+OWNER_PASSWORD=${FIS_PG_OWNER_PASSWORD:-}
 READ_USER=${FIS_PG_USER:-fisread}
 READ_PASSWORD=${FIS_PG_PASSWORD:-fisread}
 IMPORT_USER=${FIS_PG_IMPORT_USER:-fisimport}
@@ -106,8 +109,12 @@ SQL
 # The logins and their rights, (re)set every run. The reports' login reads and
 # cannot even start a writing transaction by default; the import's also writes
 # documents, products, companies and its own tables.
+owner_login() {
+  if [ -n "$OWNER_PASSWORD" ]; then echo "LOGIN PASSWORD $(sql_text "$OWNER_PASSWORD")"; else echo "NOLOGIN"; fi
+}
+
 login_sql() {
-  role_sql "$OWNER" "NOLOGIN"
+  role_sql "$OWNER" "$(owner_login)"
   role_sql "$READ_USER" "LOGIN PASSWORD $(sql_text "$READ_PASSWORD")"
   role_sql "$IMPORT_USER" "LOGIN PASSWORD $(sql_text "$IMPORT_PASSWORD")"
   cat <<SQL
@@ -133,7 +140,7 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
   login_sql | run_psql -d postgres >/dev/null
 else
   {
-    role_sql "$OWNER" "NOLOGIN"
+    role_sql "$OWNER" "$(owner_login)"
     # WITH (FORCE) ends the sessions still using it (tests, a running host).
     echo "DROP DATABASE IF EXISTS $DATABASE WITH (FORCE);"
     # Texts compare and sort by their code points, as on the other engines.
