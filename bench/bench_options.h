@@ -9,3 +9,19 @@ inline std::string BenchOption(int argc, char **argv, const std::string &name, c
             return argv[i + 1];
     return fallback;
 }
+
+// Whether a comma-separated list names `name`; an empty list names everything.
+inline bool BenchListed(const std::string &list, const std::string &name)
+{
+    if (list.empty())
+        return true;
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t comma = list.find(',', start);
+        if (comma == std::string::npos)
+            comma = list.size();
+        if (list.compare(start, comma - start, name) == 0)
+            return true;
+        start = comma + 1;
+    }
+    return false;
+}

@@ -35,6 +35,9 @@ struct DatabaseEngine {
     const char *name;   // as the configuration's `engine` key names it
     const char *title;  // as a person reads it in a message
     int defaultPort;    // 0: no server, the database is a local file
+    // The statement variant written for the engine itself (the host may
+    // still choose another its compatibility functions run).
+    const char *defaultDialect;
     // The database is a local file: a missing one is created empty of demo
     // data, an empty name stands for a temporary demo copy, and a file made
     // by an older version is brought up to date when the host opens it.
@@ -50,6 +53,10 @@ struct DatabaseEngine {
     // keeps it.
     const char *schemaFixture;
     const char *summaryFixture;
+    // Where the tests and benches find a server of this engine: PREFIX_DATABASE
+    // (empty: none here), _HOST, _PORT, _USER, _PASSWORD, _IMPORT_USER and
+    // _IMPORT_PASSWORD; FIS_BENCH_<PREFIX without FIS_>_DATABASE for the benches.
+    const char *variablePrefix;
     // A condition true when `column` holds digits only (and at least one).
     std::string (*digitsOnly)(const std::string &column);
     // Read-only session for reports and lookups. Raises EDatabaseError.

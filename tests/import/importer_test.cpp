@@ -413,7 +413,7 @@ TEST_P(Import, BadFilesAreListedWithTheirReasonAndOthersStillImport)
 
 TEST_P(Import, ADocumentThatFailsHalfWayLeavesNothing)
 {
-    if (!GetParam()->triggers)
+    if (!GetParam()->triggersInPlainSql)
         GTEST_SKIP() << "the engine's hook: no trigger in plain SQL";
     db_->Execute("CREATE TRIGGER FAIL_ITEM BEFORE INSERT ON ITEMNOTAFISC WHEN NEW.NRITEM = 2 AND NEW.CDCFOP = '5949' "
                  "BEGIN SELECT RAISE(ABORT, 'falha simulada'); END");
@@ -496,7 +496,7 @@ TEST_P(Import, AKilledImportLeavesWholeDocumentsAndCanBeRerun)
     EXPECT_EQ(count("ITEMNOTAFISC"), 78);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Import, ::testing::Values(&kImportSqlite, &kImportFirebird),
+INSTANTIATE_TEST_SUITE_P(Engines, Import, ::testing::Values(&kImportSqlite, &kImportFirebird, &kImportPostgresql),
                          [](const auto &info) { return std::string(info.param->label); });
 
 } // namespace

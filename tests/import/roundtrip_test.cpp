@@ -127,7 +127,7 @@ TEST_P(RoundTrip, TheCfopSummaryOfImportedFilesEqualsTheFilesOwnFigures)
     in.from = "2027-01-01";
     in.to = "2027-12-31";
     in.side = 'A';
-    const DbSetup &setup = GetParam()->firebird ? kFirebirdInterBase : kSqliteOracle;
+    const DbSetup setup{GetParam()->label, *GetParam(), GetParam()->engine.defaultDialect};
     auto session = target.Reports();
     const ResultSet rows = RunReport(*session, setup, LoadReport(kCfopSummary), in);
     auto column = [&](const char *name) {
@@ -161,7 +161,7 @@ TEST_P(RoundTrip, TheCfopSummaryOfImportedFilesEqualsTheFilesOwnFigures)
     EXPECT_EQ(reported, total);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, RoundTrip, ::testing::Values(&kImportSqlite, &kImportFirebird),
+INSTANTIATE_TEST_SUITE_P(Engines, RoundTrip, ::testing::Values(&kImportSqlite, &kImportFirebird, &kImportPostgresql),
                          [](const auto &info) { return std::string(info.param->label); });
 
 } // namespace

@@ -21,11 +21,13 @@ const DatabaseEngine &FirebirdEngine()
         .name = "firebird",
         .title = "Firebird",
         .defaultPort = 3050,
+        .defaultDialect = "interbase",
         .localFile = false,
         .separateWritingLogin = true,
         .addsImportTables = false,
         .schemaFixture = "firebird-schema.sql",
         .summaryFixture = "firebird-summary.sql",
+        .variablePrefix = "FIS_FB",
         .digitsOnly = [](const std::string &column) { return column + " SIMILAR TO '[0-9]+'"; },
         .openReader = [](const EngineConnection &c) { return OpenFirebirdSession(FirebirdConnectionFor(c)); },
         .openWriter = [](const EngineConnection &c, const WriterOptions &) {

@@ -293,6 +293,40 @@ public:
 
     std::string EngineName() const override { return FirebirdEngine().name; }
 
+    std::string Plan(const std::string &sql, const NamedValues &) override
+    {
+        const FirebirdStatementText text = PrepareFirebirdStatement(sql);
+        if (!sql_)
+            attach();
+        std::string plan;
+        try {
+            sql_->commit();
+            {
+                Statement st(*sql_);
+                st->alloc();
+                st->prepare(text.sql);
+                const char item[] = {isc_info_sql_get_plan};
+                std::vector<char> answer(16384);
+                ISC_STATUS_ARRAY status;
+                isc_stmt_handle handle = statementOf(*st);
+                if (isc_dsql_sql_info(status, &handle, sizeof item, item, static_cast<short>(answer.size()),
+                                      answer.data()))
+                    throw soci::firebird_soci_error(statusText(status), status);
+                if (answer[0] == isc_info_sql_get_plan) {
+                    const int length = isc_vax_integer(answer.data() + 1, 2);
+                    plan.assign(answer.data() + 3, static_cast<std::size_t>(length));
+                    plan.erase(0, plan.find_first_not_of('\n'));
+                    if (!plan.empty() && plan.back() != '\n')
+                        plan += '\n';
+                }
+            }
+            sql_->commit();
+        } catch (const soci::soci_error &e) {
+            fail(e);
+        }
+        return plan;
+    }
+
     // The one client call Firebird allows from another thread while the
     // attachment is busy. With no request running the server answers that
     // there is nothing to cancel, which is no error here.

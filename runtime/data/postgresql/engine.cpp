@@ -22,11 +22,14 @@ const DatabaseEngine &PostgresqlEngine()
         .name = "postgresql",
         .title = "PostgreSQL",
         .defaultPort = 5432,
+        // The Oracle statements, through the functions of postgresql-schema.sql.
+        .defaultDialect = "oracle",
         .localFile = false,
         .separateWritingLogin = true,
         .addsImportTables = false,
         .schemaFixture = "postgresql-schema.sql",
         .summaryFixture = "postgresql-summary.sql",
+        .variablePrefix = "FIS_PG",
         .digitsOnly = [](const std::string &column) { return column + " SIMILAR TO '[0-9]+'"; },
         .openReader = [](const EngineConnection &c) { return OpenPostgresqlSession(PostgresqlConnectionFor(c)); },
         .openWriter = [](const EngineConnection &c, const WriterOptions &) {

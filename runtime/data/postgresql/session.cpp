@@ -157,8 +157,61 @@ public:
 
     void QueryRows(const std::string &sql, const NamedValues &params, RowReceiver &receiver) override
     {
-        const std::vector<BoundValue> bound = ResolveBindings(sql, params);
+        run(sql, params, false, receiver);
+    }
+
+    // EXPLAIN's lines, the statement planned with its values.
+    std::string Plan(const std::string &sql, const NamedValues &params) override
+    {
+        struct Lines : RowReceiver {
+            std::string text;
+            bool Columns(const std::vector<std::string> &) override { return true; }
+            bool Row(const std::vector<std::optional<std::string>> &cells) override
+            {
+                text += cells.at(0).value_or("") + "\n";
+                return true;
+            }
+        } lines;
+        run(sql, params, true, lines);
+        return lines.text;
+    }
+
+    void Execute(const std::string &sql) override
+    {
         const PostgresqlStatementText text = PreparePostgresqlStatement(sql);
+        if (!text.names.empty())
+            throw EDatabaseError("Comando com parâmetro ou variável (:" + text.names.front() +
+                                 ") não pode ser executado sem valores.");
+        interrupted_ = false;
+        if (!sql_)
+            attach();
+        const CallWatchdog::Call call(watchdog_);
+        try {
+            Result r(PQexec(conn_, sql.c_str()), PQclear);
+            if (PQresultStatus(r.get()) != PGRES_COMMAND_OK && PQresultStatus(r.get()) != PGRES_TUPLES_OK)
+                throw failureOf(conn_, r.get());
+        } catch (const Failure &f) {
+            fail(f);
+        }
+    }
+
+    std::string EngineName() const override { return "postgresql"; }
+
+    void Interrupt() override
+    {
+        interrupted_ = true;
+        cancel();
+    }
+
+private:
+    static constexpr const char *kCancelled = "Comando interrompido.";
+
+    void run(const std::string &sql, const NamedValues &params, bool explain, RowReceiver &receiver)
+    {
+        const std::vector<BoundValue> bound = ResolveBindings(sql, params);
+        PostgresqlStatementText text = PreparePostgresqlStatement(sql);
+        if (explain)
+            text.sql = "EXPLAIN " + text.sql;
         // A plain query only: the read-only transaction stops what would write,
         // this what would change the session instead (SET, LISTEN, CALL ...).
         if (!LooksLikePostgresqlQuery(sql))
@@ -201,35 +254,6 @@ public:
         }
     }
 
-    void Execute(const std::string &sql) override
-    {
-        const PostgresqlStatementText text = PreparePostgresqlStatement(sql);
-        if (!text.names.empty())
-            throw EDatabaseError("Comando com parâmetro ou variável (:" + text.names.front() +
-                                 ") não pode ser executado sem valores.");
-        interrupted_ = false;
-        if (!sql_)
-            attach();
-        const CallWatchdog::Call call(watchdog_);
-        try {
-            Result r(PQexec(conn_, sql.c_str()), PQclear);
-            if (PQresultStatus(r.get()) != PGRES_COMMAND_OK && PQresultStatus(r.get()) != PGRES_TUPLES_OK)
-                throw failureOf(conn_, r.get());
-        } catch (const Failure &f) {
-            fail(f);
-        }
-    }
-
-    std::string EngineName() const override { return "postgresql"; }
-
-    void Interrupt() override
-    {
-        interrupted_ = true;
-        cancel();
-    }
-
-private:
-    static constexpr const char *kCancelled = "Comando interrompido.";
 
     void check(const PGresult *r, ExecStatusType wanted)
     {

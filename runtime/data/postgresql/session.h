@@ -56,7 +56,9 @@ std::string PostgresqlConnectFailureText(const std::string &message);
 
 // The statement as the server takes it: each distinct marker name (compared
 // case-insensitively) becomes $1, $2 ... in order of first appearance;
-// `names[n - 1]` is the first spelling of $n.
+// `names[n - 1]` is the first spelling of $n. A statement opening with WITH
+// says RECURSIVE, which PostgreSQL needs before a common table expression
+// that reads itself and the other engines do not.
 struct PostgresqlStatementText {
     std::string sql;
     std::vector<std::string> names;

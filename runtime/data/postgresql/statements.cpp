@@ -5,6 +5,51 @@
 
 #include <cctype>
 
+namespace {
+// Where the statement's first word starts, past blanks and comments; npos
+// when a comment never closes.
+std::size_t firstWord(const std::string &sql)
+{
+    std::size_t i = 0;
+    for (;;) {
+        while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i])))
+            ++i;
+        if (sql.compare(i, 2, "--") == 0) {
+            i = sql.find('\n', i);
+            if (i == std::string::npos)
+                return i;
+        } else if (sql.compare(i, 2, "/*") == 0) {
+            i = sql.find("*/", i + 2);
+            if (i == std::string::npos)
+                return i;
+            i += 2;
+        } else {
+            return i;
+        }
+    }
+}
+
+std::string wordAt(const std::string &sql, std::size_t i)
+{
+    std::string word;
+    while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])))
+        word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i++])));
+    return word;
+}
+
+void recursiveWith(std::string &sql)
+{
+    const std::size_t at = firstWord(sql);
+    if (at == std::string::npos || wordAt(sql, at) != "WITH")
+        return;
+    std::size_t next = at + 4;
+    while (next < sql.size() && std::isspace(static_cast<unsigned char>(sql[next])))
+        ++next;
+    if (wordAt(sql, next) != "RECURSIVE")
+        sql.insert(at + 4, " RECURSIVE");
+}
+} // namespace
+
 PostgresqlStatementText PreparePostgresqlStatement(const std::string &sql)
 {
     PostgresqlStatementText out;
@@ -20,33 +65,18 @@ PostgresqlStatementText PreparePostgresqlStatement(const std::string &sql)
         copied = m.offset + m.length;
     }
     out.sql.append(sql, copied, std::string::npos);
+    recursiveWith(out.sql);
     return out;
 }
 
 bool LooksLikePostgresqlQuery(const std::string &sql)
 {
-    std::size_t i = 0;
-    for (;;) {
-        while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i])))
-            ++i;
-        if (sql.compare(i, 2, "--") == 0) {
-            i = sql.find('\n', i);
-            if (i == std::string::npos)
-                return false;
-        } else if (sql.compare(i, 2, "/*") == 0) {
-            i = sql.find("*/", i + 2);
-            if (i == std::string::npos)
-                return false;
-            i += 2;
-        } else {
-            break;
-        }
-    }
+    const std::size_t i = firstWord(sql);
+    if (i == std::string::npos)
+        return false;
     if (i < sql.size() && sql[i] == '(')
         return true;
-    std::string word;
-    while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i])))
-        word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i++])));
+    const std::string word = wordAt(sql, i);
     return word == "SELECT" || word == "WITH" || word == "VALUES" || word == "TABLE";
 }
 
@@ -116,6 +146,9 @@ std::string PostgresqlConnectString(const PostgresqlConnection &c)
         s += " password=" + quoted(c.password);
     // Texts in UTF-8 and dates in ISO form whatever the server's defaults; a
     // server that never answers does not hold the connecting side forever.
-    s += " client_encoding='UTF8' options='-c DateStyle=ISO,YMD -c IntervalStyle=iso_8601' connect_timeout=10";
+    // Compiling a statement's expressions costs a report more than it saves:
+    // every call prepares anew.
+    s += " client_encoding='UTF8' options='-c DateStyle=ISO,YMD -c IntervalStyle=iso_8601 -c jit=off'"
+         " connect_timeout=10";
     return s;
 }

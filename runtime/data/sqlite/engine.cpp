@@ -10,11 +10,13 @@ const DatabaseEngine &SqliteEngine()
         .name = "sqlite",
         .title = "SQLite",
         .defaultPort = 0,
+        .defaultDialect = "oracle",
         .localFile = true,
         .separateWritingLogin = false,
         .addsImportTables = true,
         .schemaFixture = "sqlite.sql",
         .summaryFixture = "sqlite-summary.sql",
+        .variablePrefix = "FIS_SQLITE",
         .digitsOnly = [](const std::string &column) { return column + " NOT GLOB '*[^0-9]*' AND " + column + " <> ''"; },
         .openReader = [](const EngineConnection &c) -> std::unique_ptr<DatabaseSession> {
             if (c.database.empty())

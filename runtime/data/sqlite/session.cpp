@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 
 namespace {
 // SOCI does not export the backend's type information, so the sanitizer's
@@ -116,6 +117,19 @@ public:
     }
 
     std::string EngineName() const override { return SqliteEngine().name; }
+
+    std::string Plan(const std::string &sql, const NamedValues &params) override
+    {
+        const ResultSet plan = Query("EXPLAIN QUERY PLAN " + sql, params);
+        std::map<std::string, int> depth;  // a step's id, and how deep it sits
+        std::string out;
+        for (const auto &row : plan.rows) {
+            const int d = row[1] && depth.count(*row[1]) ? depth[*row[1]] + 1 : 0;
+            depth[row[0].value_or("")] = d;
+            out += std::string(static_cast<std::size_t>(d) * 2, ' ') + row[3].value_or("") + "\n";
+        }
+        return out;
+    }
 
     // SQLite allows this from any thread while the connection is open.
     void Interrupt() override
