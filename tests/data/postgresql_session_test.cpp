@@ -36,7 +36,16 @@ INSTANTIATE_TEST_SUITE_P(
                     {"A", "B"}},
         RewriteCase{"quotedAndCommentedMarkersStay", "SELECT ':A', \":B\" -- :C\n, :D /* :E */",
                     "SELECT ':A', \":B\" -- :C\n, $1 /* :E */", {"D"}},
-        RewriteCase{"nonAsciiName", "SELECT :AÇÃO || :ação", "SELECT $1 || $1", {"AÇÃO"}}),
+        RewriteCase{"nonAsciiName", "SELECT :AÇÃO || :ação", "SELECT $1 || $1", {"AÇÃO"}},
+        RewriteCase{"withSaysRecursive", "WITH C (N) AS (SELECT :A UNION ALL SELECT N + 1 FROM C) SELECT N FROM C",
+                    "WITH RECURSIVE C (N) AS (SELECT $1 UNION ALL SELECT N + 1 FROM C) SELECT N FROM C", {"A"}},
+        RewriteCase{"withAfterAComment", "-- why\nwith T AS (SELECT 1) SELECT * FROM T",
+                    "-- why\nwith RECURSIVE T AS (SELECT 1) SELECT * FROM T", {}},
+        RewriteCase{"recursiveSaidOnce", "WITH  recursive T AS (SELECT 1) SELECT * FROM T",
+                    "WITH  recursive T AS (SELECT 1) SELECT * FROM T", {}},
+        RewriteCase{"withElsewhereStays", "SELECT * FROM (WITH T AS (SELECT 1) SELECT * FROM T) X",
+                    "SELECT * FROM (WITH T AS (SELECT 1) SELECT * FROM T) X", {}},
+        RewriteCase{"withoutIsAName", "SELECT WITHOUT FROM T", "SELECT WITHOUT FROM T", {}}),
     [](const testing::TestParamInfo<RewriteCase> &info) { return std::string(info.param.label); });
 
 TEST(PostgresqlQueryShape, OnlyWhatStartsAQueryRuns)

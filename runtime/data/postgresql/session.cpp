@@ -367,6 +367,15 @@ private:
                                  engineText);
         }
         PGconn *conn = connectionOf(*session);
+        // The planner cannot count the rows of a common table expression and
+        // then picks nested loops that run for minutes over a year of
+        // documents; hash and merge joins are never far off for a report, and
+        // a lookup by key still takes its index. (The writer keeps them: its
+        // summary triggers join by a document's key.)
+        Result set(PQexec(conn, "SET enable_nestloop = off"), PQclear);
+        if (PQresultStatus(set.get()) != PGRES_COMMAND_OK)
+            throw EDatabaseError("Não foi possível preparar a sessão do banco de dados '" + where_ + "'.",
+                                 PQerrorMessage(conn));
         std::lock_guard lock(cancelMutex_);
         sql_ = std::move(session);
         conn_ = conn;

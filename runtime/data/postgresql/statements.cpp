@@ -146,7 +146,7 @@ std::string PostgresqlConnectString(const PostgresqlConnection &c)
         s += " password=" + quoted(c.password);
     // Texts in UTF-8 and dates in ISO form whatever the server's defaults; a
     // server that never answers does not hold the connecting side forever.
-    // Compiling a statement's expressions costs a report more than it saves:
+    // Compiling a statement's expressions costs more than it saves where
     // every call prepares anew.
     s += " client_encoding='UTF8' options='-c DateStyle=ISO,YMD -c IntervalStyle=iso_8601 -c jit=off'"
          " connect_timeout=10";
