@@ -207,6 +207,10 @@ TEST_F(PostgresqlTest, AParameterUsedOnlyWhereNoTypeShowsIsText)
     EXPECT_EQ(db->Query(sql, {{"P_T", "T"}, {"P_EMPRESA", "02"}}).rows.size(), 1u);
     EXPECT_EQ(db->Query(sql, {{"P_T", "F"}, {"P_EMPRESA", "02"}}).rows.size(), 0u);
     EXPECT_EQ(db->Query(sql, {{"P_T", Variant::Null()}, {"P_EMPRESA", Variant::Null()}}).rows.size(), 5u);
+    // Tested for NULL before the comparison that would type it.
+    const std::string nullFirst = "SELECT COUNT(*) FROM EMPRESA WHERE (:P IS NULL OR CDEMPRESA = :P)";
+    EXPECT_EQ(db->Query(nullFirst, {{"P", "01"}}).rows.at(0).at(0), "1");
+    EXPECT_EQ(db->Query(nullFirst, {{"P", ""}}).rows.at(0).at(0), "5");
 }
 
 TEST_F(PostgresqlTest, ValuesTheServerCannotTakeAreRefused)

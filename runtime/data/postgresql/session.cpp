@@ -100,10 +100,11 @@ std::string columnName(const char *name)
     return s;
 }
 
-// The parameter the server could not give a type: "... parameter $3".
+// The parameter the server could not give a type: "... parameter $3"
+// (indeterminate, or ambiguous where only IS NULL tests it).
 std::optional<std::size_t> untypedParameter(const Failure &f, std::size_t count)
 {
-    if (f.state != "42P18")
+    if (f.state != "42P18" && f.state != "42P08")
         return std::nullopt;
     const std::size_t dollar = f.message.rfind('$');
     if (dollar == std::string::npos)
