@@ -211,6 +211,15 @@ TEST_F(PostgresqlTest, AParameterUsedOnlyWhereNoTypeShowsIsText)
     const std::string nullFirst = "SELECT COUNT(*) FROM EMPRESA WHERE (:P IS NULL OR CDEMPRESA = :P)";
     EXPECT_EQ(db->Query(nullFirst, {{"P", "01"}}).rows.at(0).at(0), "1");
     EXPECT_EQ(db->Query(nullFirst, {{"P", ""}}).rows.at(0).at(0), "5");
+    // Past nine parameters, where the server's quote of the statement is cut short.
+    std::string many = "SELECT COUNT(*) FROM EMPRESA WHERE CDEMPRESA <> :A1";
+    NamedValues values{{"A1", "x"}};
+    for (int i = 2; i <= 12; ++i) {
+        const std::string name = "A" + std::to_string(i);
+        many += " AND (:" + name + " IS NULL OR CDEMPRESA = :" + name + ")";
+        values.emplace_back(name, "");
+    }
+    EXPECT_EQ(db->Query(many, values).rows.at(0).at(0), "5");
 }
 
 TEST_F(PostgresqlTest, ValuesTheServerCannotTakeAreRefused)

@@ -37,6 +37,7 @@ __attribute__((no_sanitize("vptr"))) PGconn *connectionOf(soci::session &session
 struct Failure {
     std::string state;  // SQLSTATE, empty when the client library failed
     std::string message;
+    std::string primary;  // the message's first line alone, without the statement's text
 };
 
 Failure failureOf(PGconn *conn, const PGresult *r)
@@ -45,6 +46,8 @@ Failure failureOf(PGconn *conn, const PGresult *r)
     if (r) {
         if (const char *s = PQresultErrorField(r, PG_DIAG_SQLSTATE))
             f.state = s;
+        if (const char *p = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY))
+            f.primary = p;
         f.message = PQresultErrorMessage(r);
     }
     if (f.message.empty())
@@ -106,12 +109,13 @@ std::optional<std::size_t> untypedParameter(const Failure &f, std::size_t count)
 {
     if (f.state != "42P18" && f.state != "42P08")
         return std::nullopt;
-    const std::size_t dollar = f.message.rfind('$');
+    // The primary message only: the statement's text quoted after it may be cut short.
+    const std::size_t dollar = f.primary.rfind('$');
     if (dollar == std::string::npos)
         return std::nullopt;
     std::size_t n = 0;
-    for (std::size_t i = dollar + 1; i < f.message.size() && f.message[i] >= '0' && f.message[i] <= '9'; ++i)
-        n = n * 10 + static_cast<std::size_t>(f.message[i] - '0');
+    for (std::size_t i = dollar + 1; i < f.primary.size() && f.primary[i] >= '0' && f.primary[i] <= '9'; ++i)
+        n = n * 10 + static_cast<std::size_t>(f.primary[i] - '0');
     if (n == 0 || n > count)
         return std::nullopt;
     return n - 1;
