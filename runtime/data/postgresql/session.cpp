@@ -322,7 +322,7 @@ private:
                 // A stop asked for while this side handled a row finds
                 // nothing to cancel on the server.
                 if (interrupted_) {
-                    failure = Failure{"57014", kCancelled};
+                    failure = Failure{"57014", kCancelled, kCancelled};
                     stopped = true;
                     cancel();
                     continue;
