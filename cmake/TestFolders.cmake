@@ -46,9 +46,6 @@ function(fis_add_test_folder)
     list(APPEND arg_LIBS GTest::gtest_main)
   endif()
 
-  # Which server engines the build holds: the suites' engine list reads them.
-  list(APPEND arg_DEFINITIONS ${FIS_FIREBIRD_DEFINITION} ${FIS_POSTGRESQL_DEFINITION})
-
   add_executable(${arg_NAME} ${arg_SOURCES})
   target_link_libraries(${arg_NAME} PRIVATE ${arg_LIBS})
   if(arg_INCLUDES)

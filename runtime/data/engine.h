@@ -34,6 +34,8 @@ struct WriterOptions {
 struct DatabaseEngine {
     const char *name;   // as the configuration's `engine` key names it
     const char *title;  // as a person reads it in a message
+    // The build holds the engine's client library; otherwise opening refuses.
+    bool inThisBuild;
     int defaultPort;    // 0: no server, the database is a local file
     // The statement variant written for the engine itself (the host may
     // still choose another its compatibility functions run).

@@ -639,12 +639,13 @@ TEST(SqliteStatementCache, KeepsTheMostRecentlyUsedAndFinalizesTheRest)
 
 // ---- Firebird's own ----
 
-// The statement text handed to SOCI (no server needed).
+// The statement text handed to SOCI and to the client library (no server needed).
 struct RewriteCase {
     const char *label;
     std::string sql;
     std::string sent;
     std::vector<std::string> markers;
+    std::string positional;
 };
 
 class RewriteTest : public testing::TestWithParam<RewriteCase> {};
@@ -654,21 +655,24 @@ TEST_P(RewriteTest, MarkersAreDistinctAndCommentsBlank)
     const FirebirdStatementText t = PrepareFirebirdStatement(GetParam().sql);
     EXPECT_EQ(t.sql, GetParam().sent);
     EXPECT_EQ(t.markers, GetParam().markers);
+    EXPECT_EQ(t.positional, GetParam().positional);
     ASSERT_EQ(t.bindNames.size(), t.markers.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Statements, RewriteTest,
     testing::Values(
-        RewriteCase{"repeatedName", "A = :P_X OR B = :P_X", "A = :P_X OR B = :P_X__2", {"P_X", "P_X"}},
-        RewriteCase{"otherSpelling", ":a || :A", ":a || :A__2", {"a", "A"}},
+        RewriteCase{"repeatedName", "A = :P_X OR B = :P_X", "A = :P_X OR B = :P_X__2", {"P_X", "P_X"}, "A = ? OR B = ?"},
+        RewriteCase{"otherSpelling", ":a || :A", ":a || :A__2", {"a", "A"}, "? || ?"},
         // A new name must not take the spelling of a marker still to come.
-        RewriteCase{"newNameAvoidsRealOne", ":P :P :P__2", ":P :P__3 :P__2", {"P", "P", "P__2"}},
-        RewriteCase{"nonAsciiName", ":DATA_INÍCIO = 1", ":P__2 = 1", {"DATA_INÍCIO"}},
+        RewriteCase{"newNameAvoidsRealOne", ":P :P :P__2", ":P :P__3 :P__2", {"P", "P", "P__2"}, "? ? ?"},
+        RewriteCase{"nonAsciiName", ":DATA_INÍCIO = 1", ":P__2 = 1", {"DATA_INÍCIO"}, "? = 1"},
         RewriteCase{"quoteInLineComment", "SELECT 1 -- don't\nFROM T WHERE A = :A",
-                    "SELECT 1         \nFROM T WHERE A = :A", {"A"}},
-        RewriteCase{"markerInBlockComment", "/* :X it's */ :Y", "              :Y", {"Y"}},
-        RewriteCase{"colonInLiteral", "A = ':B -- x' AND C = :C", "A = ':B -- x' AND C = :C", {"C"}}),
+                    "SELECT 1         \nFROM T WHERE A = :A", {"A"},
+                    "SELECT 1         \nFROM T WHERE A = ?"},
+        RewriteCase{"markerInBlockComment", "/* :X it's */ :Y", "              :Y", {"Y"}, "              ?"},
+        RewriteCase{"colonInLiteral", "A = ':B -- x' AND C = :C", "A = ':B -- x' AND C = :C", {"C"},
+                    "A = ':B -- x' AND C = ?"}),
     [](const testing::TestParamInfo<RewriteCase> &info) { return std::string(info.param.label); });
 
 TEST(RewriteTest, QuotedIdentifierSociWouldMisreadIsRefused)

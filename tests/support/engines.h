@@ -14,7 +14,6 @@
 struct TestEngine {
     const char *label;  // in test names
     const DatabaseEngine &engine;
-    bool built;  // the build includes the engine's client library
     // A parameter read back as text: Firebird must be told the type of a
     // parameter it cannot derive from its context.
     std::function<std::string(const std::string &marker)> textParam;
@@ -43,7 +42,7 @@ struct TestEngine {
     // (a database made by the engine's creation script).
     std::string Unavailable() const
     {
-        if (!built)
+        if (!engine.inThisBuild)
             return std::string("built without ") + engine.title;
         if (!engine.localFile && EngineVariable(engine, "DATABASE").empty())
             return std::string(engine.variablePrefix) + "_DATABASE is not set; run the engine's creation script";
@@ -67,7 +66,6 @@ const DatabaseEngine &PostgresqlEngine();  // data/postgresql/session.h
 inline const TestEngine kTestSqlite{
     .label = "Sqlite",
     .engine = SqliteEngine(),
-    .built = true,
     .textParam = [](const std::string &marker) { return marker; },
     .asDate = [](const std::string &expr) { return "DATE(" + expr + ")"; },
     .fromNothing = "",
@@ -86,11 +84,6 @@ inline const TestEngine kTestSqlite{
 inline const TestEngine kTestFirebird{
     .label = "Firebird",
     .engine = FirebirdEngine(),
-#if FIS_WITH_FIREBIRD
-    .built = true,
-#else
-    .built = false,
-#endif
     .textParam = [](const std::string &marker) { return "CAST(" + marker + " AS VARCHAR(40))"; },
     .asDate = [](const std::string &expr) { return "CAST(" + expr + " AS DATE)"; },
     .fromNothing = " FROM RDB$DATABASE",
@@ -110,11 +103,6 @@ inline const TestEngine kTestFirebird{
 inline const TestEngine kTestPostgresql{
     .label = "Postgresql",
     .engine = PostgresqlEngine(),
-#if FIS_WITH_POSTGRESQL
-    .built = true,
-#else
-    .built = false,
-#endif
     // A parameter the server cannot type is taken as text.
     .textParam = [](const std::string &marker) { return marker; },
     .asDate = [](const std::string &expr) { return "CAST(" + expr + " AS DATE)"; },

@@ -3,6 +3,7 @@
 // them: FIS_PG_HOST, FIS_PG_PORT, FIS_PG_DATABASE (empty: no server to test
 // against), FIS_PG_USER and FIS_PG_PASSWORD, and the import's
 // FIS_PG_IMPORT_USER and FIS_PG_IMPORT_PASSWORD.
+#include "data/engine.h"
 #include "data/postgresql/session.h"
 
 #include <cstdlib>
@@ -36,11 +37,9 @@ inline PostgresqlConnection PostgresqlImportFromEnv()
 // Why the PostgreSQL suites cannot run here, or empty.
 inline std::string PostgresqlUnavailable()
 {
-#if !FIS_WITH_POSTGRESQL
-    return "built without FIS_WITH_POSTGRESQL";
-#else
+    if (!PostgresqlEngine().inThisBuild)
+        return "built without PostgreSQL";
     if (PgEnvOr("FIS_PG_DATABASE").empty())
         return "FIS_PG_DATABASE is not set; run scripts/postgresql-create-db.sh";
     return {};
-#endif
 }

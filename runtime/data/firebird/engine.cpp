@@ -20,6 +20,11 @@ const DatabaseEngine &FirebirdEngine()
     static const DatabaseEngine engine{
         .name = "firebird",
         .title = "Firebird",
+#if FIS_WITH_FIREBIRD
+        .inThisBuild = true,
+#else
+        .inThisBuild = false,
+#endif
         .defaultPort = 3050,
         .defaultDialect = "interbase",
         .localFile = false,

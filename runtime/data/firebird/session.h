@@ -58,9 +58,12 @@ std::string FirebirdFailureText(const std::vector<std::intptr_t> &status);
 // The statement as handed to SOCI: comments blanked (SOCI's own scan for
 // markers takes a quote inside a comment for the start of a literal) and every
 // marker spelled as a distinct ASCII name; `markers[i]` is the name the i-th
-// marker had in `sql`, `bindNames[i]` the one it has now. Exposed for tests.
+// marker had in `sql`, `bindNames[i]` the one it has now. `positional` is the
+// same text with every marker a '?', as the client library takes it. Exposed
+// for tests.
 struct FirebirdStatementText {
     std::string sql;
+    std::string positional;
     std::vector<std::string> markers;
     std::vector<std::string> bindNames;
 };

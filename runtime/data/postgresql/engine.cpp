@@ -21,6 +21,11 @@ const DatabaseEngine &PostgresqlEngine()
     static const DatabaseEngine engine{
         .name = "postgresql",
         .title = "PostgreSQL",
+#if FIS_WITH_POSTGRESQL
+        .inThisBuild = true,
+#else
+        .inThisBuild = false,
+#endif
         .defaultPort = 5432,
         // The Oracle statements, through the functions of postgresql-schema.sql.
         .defaultDialect = "oracle",

@@ -9,6 +9,7 @@ const DatabaseEngine &SqliteEngine()
     static const DatabaseEngine engine{
         .name = "sqlite",
         .title = "SQLite",
+        .inThisBuild = true,
         .defaultPort = 0,
         .defaultDialect = "oracle",
         .localFile = true,
