@@ -211,6 +211,11 @@ TEST_F(PostgresqlTest, AParameterUsedOnlyWhereNoTypeShowsIsText)
     const std::string nullFirst = "SELECT COUNT(*) FROM EMPRESA WHERE (:P IS NULL OR CDEMPRESA = :P)";
     EXPECT_EQ(db->Query(nullFirst, {{"P", "01"}}).rows.at(0).at(0), "1");
     EXPECT_EQ(db->Query(nullFirst, {{"P", ""}}).rows.at(0).at(0), "5");
+    // Tested for NULL, then compared with a number.
+    const std::string number = "SELECT COUNT(*) FROM NOTAFISCAL WHERE (:P IS NULL OR NRNOTAFISC = :P)";
+    EXPECT_EQ(db->Query(number, {{"P", ""}}).rows.at(0).at(0),
+              db->Query("SELECT COUNT(*) FROM NOTAFISCAL", {}).rows.at(0).at(0));
+    EXPECT_NO_THROW(db->Query(number, {{"P", "1"}}));
     // Past nine parameters, where the server's quote of the statement is cut short.
     std::string many = "SELECT COUNT(*) FROM EMPRESA WHERE CDEMPRESA <> :A1";
     NamedValues values{{"A1", "x"}};

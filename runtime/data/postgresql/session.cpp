@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <regex>
 #include <sys/socket.h>
 
 namespace {
@@ -289,9 +290,30 @@ private:
             const std::optional<std::size_t> untyped = untypedParameter(f, types.size());
             if (!untyped || types[*untyped] != 0 || tries > types.size())
                 throw f;
-            types[*untyped] = kText;
             command("ROLLBACK");
+            types[*untyped] = typeBesidesNullTests(text.sql, *untyped, types);
         }
+    }
+
+    // The type the server gives parameter `index` where it is not only tested
+    // for NULL (`:P IS NULL OR N.NRNOTAFISC = :P` is an integer), else text.
+    Oid typeBesidesNullTests(const std::string &sql, std::size_t index, std::vector<Oid> types)
+    {
+        const std::regex nullTest("\\$" + std::to_string(index + 1) + "(?![0-9])\\s+IS\\s+(NOT\\s+)?NULL",
+                                  std::regex::icase);
+        const std::string probe = std::regex_replace(sql, nullTest, "TRUE");
+        Oid found = kText;
+        types[index] = 0;
+        command("BEGIN TRANSACTION READ ONLY");
+        Result r(PQprepare(conn_, "", probe.c_str(), static_cast<int>(types.size()), types.data()), PQclear);
+        if (PQresultStatus(r.get()) == PGRES_COMMAND_OK) {
+            Result described(PQdescribePrepared(conn_, ""), PQclear);
+            if (PQresultStatus(described.get()) == PGRES_COMMAND_OK && PQnparams(described.get()) > int(index))
+                if (const Oid type = PQparamtype(described.get(), static_cast<int>(index)); type != 0)
+                    found = type;
+        }
+        command("ROLLBACK");
+        return found;
     }
 
     std::vector<Oid> &learntTypes(const PostgresqlStatementText &text)
