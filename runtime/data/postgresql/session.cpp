@@ -274,9 +274,9 @@ private:
     }
 
     // The statement as the unnamed one, in a read-only transaction begun
-    // for it. A parameter the server cannot type is taken as text, which is
-    // learnt once per statement: a failed prepare spoils the transaction, so
-    // each try needs a fresh one.
+    // for it. A parameter the server cannot type gets the type of its other
+    // uses, or text, learnt once per statement: a failed prepare spoils the
+    // transaction, so each try needs a fresh one.
     void prepare(const PostgresqlStatementText &text)
     {
         std::vector<Oid> &types = learntTypes(text);
@@ -291,29 +291,34 @@ private:
             if (!untyped || types[*untyped] != 0 || tries > types.size())
                 throw f;
             command("ROLLBACK");
-            types[*untyped] = typeBesidesNullTests(text.sql, *untyped, types);
+            typeBesidesNullTests(text.sql, types);
+            if (types[*untyped] == 0)
+                types[*untyped] = kText;
         }
     }
 
-    // The type the server gives parameter `index` where it is not only tested
-    // for NULL (`:P IS NULL OR N.NRNOTAFISC = :P` is an integer), else text.
-    Oid typeBesidesNullTests(const std::string &sql, std::size_t index, std::vector<Oid> types)
+    // Gives each parameter still without a type the one the server finds for
+    // it where it is not only tested for NULL (`:P IS NULL OR N.NRNOTAFISC =
+    // :P` is an integer), text where it finds none.
+    void typeBesidesNullTests(const std::string &sql, std::vector<Oid> &types)
     {
-        const std::regex nullTest("\\$" + std::to_string(index + 1) + "(?![0-9])\\s+IS\\s+(NOT\\s+)?NULL",
-                                  std::regex::icase);
-        const std::string probe = std::regex_replace(sql, nullTest, "TRUE");
-        Oid found = kText;
-        types[index] = 0;
+        std::string probe = sql;
+        for (std::size_t i = 0; i < types.size(); ++i)
+            if (types[i] == 0) {
+                const std::regex nullTest("\\$" + std::to_string(i + 1) + "(?![0-9])\\s+IS\\s+(NOT\\s+)?NULL",
+                                          std::regex::icase);
+                probe = std::regex_replace(probe, nullTest, "TRUE");
+            }
         command("BEGIN TRANSACTION READ ONLY");
         Result r(PQprepare(conn_, "", probe.c_str(), static_cast<int>(types.size()), types.data()), PQclear);
         if (PQresultStatus(r.get()) == PGRES_COMMAND_OK) {
             Result described(PQdescribePrepared(conn_, ""), PQclear);
-            if (PQresultStatus(described.get()) == PGRES_COMMAND_OK && PQnparams(described.get()) > int(index))
-                if (const Oid type = PQparamtype(described.get(), static_cast<int>(index)); type != 0)
-                    found = type;
+            if (PQresultStatus(described.get()) == PGRES_COMMAND_OK)
+                for (std::size_t i = 0; i < types.size() && int(i) < PQnparams(described.get()); ++i)
+                    if (types[i] == 0)
+                        types[i] = PQparamtype(described.get(), static_cast<int>(i));
         }
         command("ROLLBACK");
-        return found;
     }
 
     std::vector<Oid> &learntTypes(const PostgresqlStatementText &text)
