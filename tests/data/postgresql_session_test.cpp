@@ -216,6 +216,7 @@ TEST_F(PostgresqlTest, AParameterUsedOnlyWhereNoTypeShowsIsText)
     EXPECT_EQ(db->Query(number, {{"P", ""}}).rows.at(0).at(0),
               db->Query("SELECT COUNT(*) FROM NOTAFISCAL", {}).rows.at(0).at(0));
     EXPECT_NO_THROW(db->Query(number, {{"P", "1"}}));
+    EXPECT_EQ(db->Query(number, {{"P", "99999999999999999999"}}).rows.at(0).at(0), "0");
     // Past nine parameters, where the server's quote of the statement is cut short.
     std::string many = "SELECT COUNT(*) FROM EMPRESA WHERE CDEMPRESA <> :A1";
     NamedValues values{{"A1", "x"}};

@@ -122,6 +122,15 @@ std::optional<std::size_t> untypedParameter(const Failure &f, std::size_t count)
     return n - 1;
 }
 
+// An integer parameter of an optional filter as a decimal: a number too large
+// for the column then matches nothing, as on the other engines, instead of
+// failing the statement.
+Oid widened(Oid type)
+{
+    constexpr Oid kInt8 = 20, kInt2 = 21, kInt4 = 23;
+    return type == kInt8 || type == kInt2 || type == kInt4 ? kNumeric : type;
+}
+
 bool connectionLost(PGconn *conn, const Failure &f)
 {
     if (!conn || PQstatus(conn) == CONNECTION_BAD)
@@ -316,7 +325,7 @@ private:
             if (PQresultStatus(described.get()) == PGRES_COMMAND_OK)
                 for (std::size_t i = 0; i < types.size() && int(i) < PQnparams(described.get()); ++i)
                     if (types[i] == 0)
-                        types[i] = PQparamtype(described.get(), static_cast<int>(i));
+                        types[i] = widened(PQparamtype(described.get(), static_cast<int>(i)));
         }
         command("ROLLBACK");
     }
