@@ -4,11 +4,12 @@
 
 const DatabaseEngine &SqliteEngine();    // data/sqlite/engine.cpp
 const DatabaseEngine &FirebirdEngine();  // data/firebird/engine.cpp
+const DatabaseEngine &PostgresqlEngine();  // data/postgresql/engine.cpp
 
 const std::vector<const DatabaseEngine *> &DatabaseEngines()
 {
     // The one list of engines; the first is the default.
-    static const std::vector<const DatabaseEngine *> engines{&SqliteEngine(), &FirebirdEngine()};
+    static const std::vector<const DatabaseEngine *> engines{&SqliteEngine(), &FirebirdEngine(), &PostgresqlEngine()};
     return engines;
 }
 

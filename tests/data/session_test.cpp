@@ -45,6 +45,7 @@ Column firstColumn(const ResultSet &rs)
 using Engine = const TestEngine *;
 const Engine kSqlite = &kTestSqlite;
 const Engine kFirebird = &kTestFirebird;
+const Engine kPostgresql = &kTestPostgresql;
 
 // The reference data on the engine: a copy of its own for a local file, the
 // server's demo database otherwise.
@@ -163,7 +164,7 @@ TEST_P(BindTest, ValueArrivesAs)
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, BindTest,
-                         testing::Combine(testing::Values(kSqlite, kFirebird), testing::ValuesIn(kBindCases)),
+                         testing::Combine(testing::Values(kSqlite, kFirebird, kPostgresql), testing::ValuesIn(kBindCases)),
                          engineAndCase<BindCase>);
 
 TEST_P(SessionTest, BindingNamesMustMatchTheStatement)
@@ -225,7 +226,7 @@ TEST_P(ParamFilterTest, SeriesByMunicipalRegistration)
 
 INSTANTIATE_TEST_SUITE_P(
     Values, ParamFilterTest,
-    testing::Combine(testing::Values(kSqlite, kFirebird),
+    testing::Combine(testing::Values(kSqlite, kFirebird, kPostgresql),
                      testing::Values(FilterCase{"null", Variant::Null(), {"3", "U", "1", "1", "2", "1", "A"}},
                                      FilterCase{"emptyTextIsNull", Variant(""), {"3", "U", "1", "1", "2", "1", "A"}},
                                      FilterCase{"value", Variant("55501"), {"1", "A"}},
@@ -268,7 +269,7 @@ TEST_P(AllFlagTest, FlagTakesEveryRow)
 
 INSTANTIATE_TEST_SUITE_P(
     Values, AllFlagTest,
-    testing::Combine(testing::Values(kSqlite, kFirebird),
+    testing::Combine(testing::Values(kSqlite, kFirebird, kPostgresql),
                      testing::Values(AllFlagCase{"nullFlagFilters", "55501", Variant::Null(), 1},
                                      AllFlagCase{"emptyFlagFilters", "55501", "", 1},
                                      AllFlagCase{"flagT", "55501", "T", 4},
@@ -420,7 +421,7 @@ TEST_P(SessionTest, DeadlineStopsASilentDatabaseButNotASlowReader)
     EXPECT_EQ(slow.rows, 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, SessionTest, testing::Values(kSqlite, kFirebird), engineName);
+INSTANTIATE_TEST_SUITE_P(Engines, SessionTest, testing::Values(kSqlite, kFirebird, kPostgresql), engineName);
 
 // ---- SQLite's own ----
 

@@ -32,7 +32,8 @@ struct DbSetup {
 inline const DbSetup kSqliteOracle{"SqliteOracle", kTestSqlite, TDialect::Oracle};
 inline const DbSetup kSqliteInterBase{"SqliteInterBase", kTestSqlite, TDialect::InterBase};
 inline const DbSetup kFirebirdInterBase{"FirebirdInterBase", kTestFirebird, TDialect::InterBase};
-inline const std::vector<DbSetup> kSetups{kSqliteOracle, kSqliteInterBase, kFirebirdInterBase};
+inline const DbSetup kPostgresqlOracle{"PostgresqlOracle", kTestPostgresql, TDialect::Oracle};
+inline const std::vector<DbSetup> kSetups{kSqliteOracle, kSqliteInterBase, kFirebirdInterBase, kPostgresqlOracle};
 
 inline std::ostream &operator<<(std::ostream &os, const DbSetup &s) { return os << s.label; }
 

@@ -15,6 +15,7 @@
 using ImportEngine = TestEngine;
 inline const ImportEngine &kImportSqlite = kTestSqlite;
 inline const ImportEngine &kImportFirebird = kTestFirebird;
+inline const ImportEngine &kImportPostgresql = kTestPostgresql;
 
 class ImportTarget {
 public:

@@ -597,7 +597,7 @@ TEST_P(Import, AKilledImportLeavesWholeDocumentsAndCanBeRerun)
     EXPECT_EQ(count("ITEMNOTAFISC"), 78);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Import, ::testing::Values(&kImportSqlite, &kImportFirebird),
+INSTANTIATE_TEST_SUITE_P(Engines, Import, ::testing::Values(&kImportSqlite, &kImportFirebird, &kImportPostgresql),
                          [](const auto &info) { return std::string(info.param->label); });
 
 } // namespace

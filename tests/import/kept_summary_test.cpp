@@ -176,7 +176,7 @@ TEST(KeptSummaryUpgrade, AnOlderDatabaseGetsItsSummaryWhenOpened)
     EXPECT_EQ(firstDifference(db->Select(db->Prepare(keptSql()), {}), db->Select(db->Prepare(detailSql()), {})), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, KeptSummary, ::testing::Values(&kImportSqlite, &kImportFirebird),
+INSTANTIATE_TEST_SUITE_P(Engines, KeptSummary, ::testing::Values(&kImportSqlite, &kImportFirebird, &kImportPostgresql),
                          [](const auto &info) { return std::string(info.param->label); });
 
 } // namespace

@@ -161,7 +161,7 @@ TEST_P(RoundTrip, TheCfopSummaryOfImportedFilesEqualsTheFilesOwnFigures)
     EXPECT_EQ(reported, total);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, RoundTrip, ::testing::Values(&kImportSqlite, &kImportFirebird),
+INSTANTIATE_TEST_SUITE_P(Engines, RoundTrip, ::testing::Values(&kImportSqlite, &kImportFirebird, &kImportPostgresql),
                          [](const auto &info) { return std::string(info.param->label); });
 
 } // namespace

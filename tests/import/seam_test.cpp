@@ -437,7 +437,7 @@ TEST_P(Seam, EachNamedTaxIsItsRowOfTheTaxTable)
         EXPECT_EQ(one("SELECT SGIMPOSTONFE FROM IMPOSTONFE WHERE CDIMPOSTONFE = ?", {std::string(TaxTableCode(code))}), name);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Seam, ::testing::Values(&kImportSqlite, &kImportFirebird),
+INSTANTIATE_TEST_SUITE_P(Engines, Seam, ::testing::Values(&kImportSqlite, &kImportFirebird, &kImportPostgresql),
                          [](const auto &info) { return std::string(info.param->label); });
 
 // What the NF-e reader takes: any XML, as pugixml would read it, and nothing else.

@@ -70,7 +70,7 @@ TEST_P(CfopTableTest, EveryDatabaseHasTheAnnexInForce)
     expectTheAnnex(cfopTable(demo.Session()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, CfopTableTest, testing::Values(kSqliteOracle, kFirebirdInterBase),
+INSTANTIATE_TEST_SUITE_P(Engines, CfopTableTest, testing::Values(kSqliteOracle, kFirebirdInterBase, kPostgresqlOracle),
                          [](const testing::TestParamInfo<DbSetup> &info) { return std::string(info.param.label); });
 
 // A database of one's own gets the whole table; one made when the table had

@@ -20,6 +20,7 @@ struct DbSetup {
 inline const DbSetup kSqliteOracle{"SqliteOracle", kTestSqlite, "oracle"};
 inline const DbSetup kSqliteInterBase{"SqliteInterBase", kTestSqlite, "interbase"};
 inline const DbSetup kFirebirdInterBase{"FirebirdInterBase", kTestFirebird, "interbase"};
+inline const DbSetup kPostgresqlOracle{"PostgresqlOracle", kTestPostgresql, "oracle"};
 
 // The reports' files in reports/FIS028, in the catalogue's order.
 inline const char *const kCfopSummary = "010-resumo-cfop.json";

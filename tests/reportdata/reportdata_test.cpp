@@ -958,6 +958,6 @@ TEST_P(ReportDataTest, TheDayAfterADayOnEveryEngine)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ReportDataTest,
-                         testing::Values(kSqliteOracle, kSqliteInterBase, kFirebirdInterBase),
+                         testing::Values(kSqliteOracle, kSqliteInterBase, kFirebirdInterBase, kPostgresqlOracle),
                          [](const testing::TestParamInfo<DbSetup> &info) { return std::string(info.param.label); });
 } // namespace

@@ -61,6 +61,7 @@ struct TestEngine {
 
 const DatabaseEngine &SqliteEngine();    // data/sqlite/session.h
 const DatabaseEngine &FirebirdEngine();  // data/firebird/session.h
+const DatabaseEngine &PostgresqlEngine();  // data/postgresql/session.h
 
 inline const TestEngine kTestSqlite{
     .label = "Sqlite",
@@ -99,7 +100,28 @@ inline const TestEngine kTestFirebird{
     .ownerPassword = "masterkey",
 };
 
-inline const std::vector<const TestEngine *> kTestEngines{&kTestSqlite, &kTestFirebird};
+inline const TestEngine kTestPostgresql{
+    .label = "Postgresql",
+    .engine = PostgresqlEngine(),
+    // A parameter the server cannot type is taken as text.
+    .textParam = [](const std::string &marker) { return marker; },
+    .asDate = [](const std::string &expr) { return "CAST(" + expr + " AS DATE)"; },
+    .fromNothing = "",
+    .refusesTextLongerThanColumn = false,
+    .padsOnCompare = false,
+    .triggersInPlainSql = false,
+    .slowQuery = "SELECT pg_sleep(600)",
+    .writers = {"UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
+                "WITH T AS (UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01' RETURNING 1) "
+                "SELECT * FROM T",
+                "SELECT CDEMPRESA FROM EMPRESA WHERE CDEMPRESA = '01' FOR UPDATE",
+                "SET default_transaction_read_only = off", "CREATE TABLE NOVA (X INTEGER)"},
+    // The import's login: it may write, which is all the suites need of an owner.
+    .ownerUser = "fisimport",
+    .ownerPassword = "fisimport",
+};
+
+inline const std::vector<const TestEngine *> kTestEngines{&kTestSqlite, &kTestFirebird, &kTestPostgresql};
 
 inline std::ostream &operator<<(std::ostream &os, const TestEngine &e) { return os << e.label; }
 inline std::ostream &operator<<(std::ostream &os, const TestEngine *e) { return os << e->label; }
