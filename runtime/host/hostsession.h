@@ -13,10 +13,14 @@ struct FirebirdConnection;
 FirebirdConnection HostFirebirdConnection(const HostConfig &config);
 
 // Opens the configured database read only. Raises EDatabaseError.
-std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config);
+// `bringUpToDate`: a SQLite database made before the kept summary, the CFOP
+// codes or the columns added since gets them first (the host does; the
+// application server, which only serves what is there, does not).
+std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config, bool bringUpToDate = true);
 
 // Gives a SQLite database made before the kept CFOP summary its summary and
-// the triggers that keep it; nothing where it has them. Raises EDatabaseError.
+// the triggers that keep it; nothing where it has them, or where it lacks the
+// document tables the summary is kept from. Raises EDatabaseError.
 void AddKeptSummary(const std::string &path);
 // Gives a SQLite database whose CFOP table lacks codes of the annex
 // (fixtures/cfop.sql) the ones it lacks, keeping the descriptions it has;

@@ -64,6 +64,7 @@ public:
         case DocumentField::Registration: return "DOC IE";
         case DocumentField::Direction: return "DOC direção";
         case DocumentField::ItemCfop: return "ITEM " + std::to_string(item) + " CFOP";
+        default: return "DOC";
         }
         return {};
     }
