@@ -12,6 +12,7 @@
 // FIS_BENCH_FB_DATABASE names a Firebird database grown the same way
 // (fisdemogen --fb-database PATH --items N), the InterBase variants run there
 // too, with the login of FIS_FB_USER / FIS_FB_PASSWORD (FIS_FB_HOST, FIS_FB_PORT).
+#include "bench_options.h"
 #include "demogen.h"
 
 #include "data/firebird/session.h"
@@ -441,6 +442,10 @@ bool runEngine(const char *engine, DatabaseSession &db, const char *dialect, int
 
 int main(int argc, char **argv)
 {
+    if (BenchHelp(argc, argv,
+                  "usage: bench_reports [--items N] [--runs N] [--db FILE] [--engines sqlite,firebird] [--reports 070,080]\n"
+        "Times the reports' statements on a demo database of N items.\n"))
+        return 0;
     long items = 1000000;
     int runs = 5;
     std::string dbPath, engines = "sqlite,firebird";
