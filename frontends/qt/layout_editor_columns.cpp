@@ -154,9 +154,11 @@ void LayoutEditor::FillColumns(int selectRow)
 
         columns_->setItem(row, ColCaption, new QTableWidgetItem(ToQString(c.caption)));
 
-        // The field in words from its name (the title beside it is the person's).
+        // The field in the report's words as delivered (the title beside it
+        // is the person's); its own name only in the tooltip.
+        const ReportLayout *delivered = request_.original ? &*request_.original : &request_.layout;
         auto *field = new QTableWidgetItem(c.field.empty() ? QStringLiteral("= ") + ToQString(c.expression)
-                                                           : FieldWords(c.field, {}));
+                                                           : FieldWords(c.field, {delivered}));
         field->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         field->setToolTip(c.field.empty() ? QStringLiteral("Calculada pela expressão")
                                           : QStringLiteral("Coluna %1 do resultado").arg(ToQString(c.field)));

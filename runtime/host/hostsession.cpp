@@ -31,7 +31,7 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config, bool 
 {
     if (config.engine == "sqlite") {
         if (config.database.empty())
-            throw EDatabaseError("Nenhum banco de dados SQLite configurado (chave 'database').");
+            throw EDatabaseError("Nenhum banco de dados foi indicado para este computador. Peça a quem instalou o programa que indique o arquivo do banco da empresa.");
         if (bringUpToDate) {
             // Once per database and process: a server opens a session per worker.
             static std::mutex mutex;
