@@ -287,12 +287,20 @@ double summary(DatabaseSession &session, const std::string &dialect, int runs, s
 
 int main(int argc, char **argv)
 {
+    if (BenchHelp(argc, argv,
+                  "usage: bench_import [--count N] [--files DIR] [--runs N] [--engines sqlite,firebird,postgresql]\n"
+        "Times importing N generated NF-e files (or the files of DIR) against a bare pugixml + INSERT baseline.\n"))
+        return 0;
     long count = 100000;
     int runs = 3;
     std::string engines;  // empty: every engine
     std::string files;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; i += 2) {
         const std::string a = argv[i];
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "bench_import: option %s needs a value\n", a.c_str());
+            return 2;
+        }
         if (a == "--count") count = std::atol(argv[i + 1]);
         else if (a == "--files") files = argv[i + 1];
         else if (a == "--runs") runs = std::atoi(argv[i + 1]);

@@ -325,6 +325,10 @@ bool runEngine(const char *engine, DatabaseSession &db, const char *dialect, int
 
 int main(int argc, char **argv)
 {
+    if (BenchHelp(argc, argv,
+                  "usage: bench_reports [--items N] [--runs N] [--db FILE] [--engines sqlite,firebird,postgresql] [--reports 070,080]\n"
+        "Times the reports' statements on a demo database of N items.\n"))
+        return 0;
     long items = 1000000;
     int runs = 5;
     std::string dbPath, engines;  // empty: every engine

@@ -10,13 +10,23 @@
 #include <ostream>
 
 const char kImportUsage[] =
-    "       fishost import [--engine E] [--report FILE] PATH...\n"
+    "       fishost import [--engine E] [--report FILE] [--csv FILE] [--accept-homologation]\n"
+    "                      [--entry-date exit|issue|YYYY-MM-DD] PATH...\n"
     "       fishost company [--engine E] CODE NAME IE UF [CNPJ]\n"
     "import reads NF-e and NFC-e files (XML, folders, ZIP archives) into the configured database;\n"
     "company registers a company and its state registration, under which documents are imported.\n"
+    "--report saves the result's text, --csv one row per file and outcome. Documents issued in the\n"
+    "test environment are refused unless --accept-homologation (for trials). A received document is\n"
+    "booked on its exit date, else its issue date (exit); issue books it on its issue date, a day\n"
+    "books the whole batch on it.\n"
     "A 'database' SQLite file that does not exist yet is created first, without demo data.\n";
 
 namespace {
+
+// The command line itself is wrong: the only error followed by the usage text.
+struct UsageError : Exception {
+    using Exception::Exception;
+};
 
 // The import writes only where the person keeps the database.
 void checkTarget(const HostConfig &config, std::ostream &out)
@@ -41,33 +51,54 @@ bool takeEngine(const std::vector<std::string> &args, std::size_t &i, HostConfig
 int RunImportVerb(const std::vector<std::string> &args, HostConfig config, std::ostream &out, std::ostream &err)
 {
     std::vector<std::string> paths;
-    std::string reportFile;
+    std::string reportFile, csvFile;
+    ImportOptions options;
     try {
+        auto value = [&](std::size_t &i, const char *what) -> const std::string & {
+            if (i + 1 >= args.size())
+                throw UsageError("option " + args[i] + " needs " + what);
+            return args[++i];
+        };
         for (std::size_t i = 0; i < args.size(); ++i) {
             if (args[i] == "--report") {
-                if (i + 1 >= args.size())
-                    throw Exception("option --report needs a file");
-                reportFile = args[++i];
+                reportFile = value(i, "a file");
+            } else if (args[i] == "--csv") {
+                csvFile = value(i, "a file");
+            } else if (args[i] == "--accept-homologation") {
+                options.acceptHomologation = true;
+            } else if (args[i] == "--entry-date") {
+                const std::string &rule = value(i, "exit, issue or a date");
+                auto parsed = ParseEntryDate(rule);
+                if (!parsed)
+                    throw UsageError("--entry-date takes exit, issue or a date (YYYY-MM-DD or DD/MM/YYYY), not '" + rule + "'");
+                options.entryDate = *parsed;
             } else if (takeEngine(args, i, config)) {
             } else if (!args[i].empty() && args[i][0] == '-') {
-                throw Exception("unknown option " + args[i]);
+                throw UsageError("unknown option " + args[i]);
             } else {
                 paths.push_back(args[i]);
             }
         }
         if (paths.empty())
-            throw Exception("import needs at least one file or folder");
+            throw UsageError("import needs at least one file or folder");
+    } catch (const std::exception &e) {
+        err << "fishost import: " << e.what() << '\n';
+        return 2;
+    }
+    try {
         checkTarget(config, out);
         auto db = OpenImportConnection(config);
-        const ImportReport report = ImportFiles(*db, paths);
+        const ImportReport report = ImportFiles(*db, paths, options);
         const std::string text = report.Text();
         out << text;
         if (!reportFile.empty())
             ReplaceFileContents(reportFile, text);
+        if (!csvFile.empty())
+            ReplaceFileContents(csvFile, report.Csv());
         return report.refused.empty() ? 0 : 1;
     } catch (const std::exception &e) {
         err << "fishost import: " << e.what() << '\n';
-        return 2;
+        return 3;
     }
 }
 
@@ -78,13 +109,18 @@ int RunCompanyVerb(const std::vector<std::string> &args, HostConfig config, std:
         for (std::size_t i = 0; i < args.size(); ++i) {
             if (takeEngine(args, i, config)) {
             } else if (!args[i].empty() && args[i][0] == '-' && args[i].size() > 1 && !std::isdigit(static_cast<unsigned char>(args[i][1]))) {
-                throw Exception("unknown option " + args[i]);
+                throw UsageError("unknown option " + args[i]);
             } else {
                 values.push_back(args[i]);
             }
         }
         if (values.size() < 4 || values.size() > 5)
-            throw Exception("company needs CODE NAME IE UF and optionally CNPJ");
+            throw UsageError("company needs CODE NAME IE UF and optionally CNPJ");
+    } catch (const std::exception &e) {
+        err << "fishost company: " << e.what() << '\n';
+        return 2;
+    }
+    try {
         checkTarget(config, out);
         auto db = OpenImportConnection(config);
         const std::string cnpj = values.size() > 4 ? values[4] : "";
@@ -98,6 +134,6 @@ int RunCompanyVerb(const std::vector<std::string> &args, HostConfig config, std:
         return 0;
     } catch (const std::exception &e) {
         err << "fishost company: " << e.what() << '\n';
-        return 2;
+        return 1;
     }
 }

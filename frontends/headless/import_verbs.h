@@ -11,6 +11,7 @@
 extern const char kImportUsage[];
 
 // args: what follows the verb. Returns the exit status: 0 done, 1 something
-// was refused, 2 a usage error or a database that cannot be used.
+// was refused, 2 the command line is wrong (the caller prints the usage),
+// 3 the import could not run (a database that cannot be used).
 int RunImportVerb(const std::vector<std::string> &args, HostConfig config, std::ostream &out, std::ostream &err);
 int RunCompanyVerb(const std::vector<std::string> &args, HostConfig config, std::ostream &out, std::ostream &err);

@@ -27,10 +27,10 @@ EngineConnection HostConnection(const HostConfig &config)
     return c;
 }
 
-std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
+std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config, bool bringUpToDate)
 {
     const DatabaseEngine &engine = EngineNamed(config.engine);
-    if (engine.localFile && !config.database.empty()) {
+    if (bringUpToDate && engine.localFile && !config.database.empty()) {
         // Once per database and process: a server opens a session per worker.
         static std::mutex mutex;
         static std::set<std::string> checked;
@@ -60,6 +60,19 @@ std::string readFixture(const std::string &path, const std::string &missing)
     script << in.rdbuf();
     return script.str();
 }
+
+// Which of `tables` the SQLite database lacks.
+std::vector<std::string> missingTables(DatabaseSession &db, std::initializer_list<const char *> tables)
+{
+    std::vector<std::string> out;
+    for (const char *t : tables) {
+        const ResultSet has =
+            db.Query(std::string("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = '") + t + "'", {});
+        if (has.rows.empty() || has.rows[0][0].value_or("0") == "0")
+            out.push_back(t);
+    }
+    return out;
+}
 } // namespace
 
 void AddKeptSummary(const std::string &path)
@@ -69,9 +82,10 @@ void AddKeptSummary(const std::string &path)
     {
         // Read only first: a database that has it may sit where nobody writes.
         auto reader = OpenSqliteSession(path, true);
-        const ResultSet has = reader->Query(
-            "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'RESUMOCFOPNF'", {});
-        if (has.rows.empty() || has.rows[0][0].value_or("0") != "0")
+        if (missingTables(*reader, {"RESUMOCFOPNF"}).empty())
+            return;
+        // Only the reference tables (no documents): nothing to keep a summary of.
+        if (!missingTables(*reader, {"NOTAFISCAL", "ITEMNOTAFISC", "IMPOSTOITEMNF"}).empty())
             return;
     }
     // A database made before the summary: its documents are summed once, then
@@ -105,6 +119,8 @@ void AddMissingCfops(const std::string &path)
             rows.push_back(Trim(statement).replace(0, 6, "INSERT OR IGNORE"));
     {
         auto reader = OpenSqliteSession(path, true);
+        if (!missingTables(*reader, {"CFOP"}).empty())
+            return;
         const ResultSet has = reader->Query("SELECT COUNT(*) FROM CFOP", {});
         if (has.rows.empty() || std::atol(has.rows[0][0].value_or("0").c_str()) >= static_cast<long>(rows.size()))
             return;
@@ -166,6 +182,8 @@ void AddMissingColumns(const std::string &path)
     {
         auto reader = OpenSqliteSession(path, true);
         for (const auto &a : added) {
+            if (!missingTables(*reader, {a.table}).empty())
+                continue;
             const ResultSet has = reader->Query(std::string("SELECT COUNT(*) FROM pragma_table_info('") + a.table +
                                                     "') WHERE name = '" + a.column + "'",
                                                 {});

@@ -12,12 +12,15 @@
 // The configured database, server and (reading) login.
 EngineConnection HostConnection(const HostConfig &config);
 
-// Opens the configured database read only through its engine, bringing a
-// file made by an older version up to date first. Raises EDatabaseError.
-std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config);
+// Opens the configured database read only through its engine. Raises EDatabaseError.
+// `bringUpToDate`: a SQLite database made before the kept summary, the CFOP
+// codes or the columns added since gets them first (the host does; the
+// application server, which only serves what is there, does not).
+std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config, bool bringUpToDate = true);
 
 // Gives a SQLite database made before the kept CFOP summary its summary and
-// the triggers that keep it; nothing where it has them. Raises EDatabaseError.
+// the triggers that keep it; nothing where it has them, or where it lacks the
+// document tables the summary is kept from. Raises EDatabaseError.
 void AddKeptSummary(const std::string &path);
 // Gives a SQLite database whose CFOP table lacks codes of the annex
 // (fixtures/cfop.sql) the ones it lacks, keeping the descriptions it has;

@@ -29,7 +29,7 @@ public:
 
 // The parts of a document the booking may refuse it for; each reader names
 // them as its format does, so a refusal points at the field in the file.
-enum class DocumentField { Registration, Direction, ItemCfop };
+enum class DocumentField { Registration, Direction, ItemCfop, Environment, EntryDate, Total };
 
 class DocumentReader {
 public:

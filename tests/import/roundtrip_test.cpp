@@ -57,7 +57,9 @@ TEST_P(RoundTrip, TheCfopSummaryOfImportedFilesEqualsTheFilesOwnFigures)
     const ImportReport report = ImportFiles(*db, {files.dir});
     ASSERT_TRUE(report.refused.empty()) << report.Text();
     ASSERT_EQ(report.imported, written.documents);
-    ASSERT_FALSE(report.differences.empty());
+    // The generator's imports whose total leaves out the II: a line of adjustment each.
+    ASSERT_FALSE(report.importTaxAdjusted.empty());
+    EXPECT_TRUE(report.differences.empty()) << report.Text();
 
     // The files' own figures.
     std::set<std::string> cancelled;

@@ -87,6 +87,9 @@ std::string FirebirdFailureText(const std::vector<std::intptr_t> &status)
         return "O arquivo do banco de dados está danificado ou não é um banco de dados.";
     if (anyCode(status, {isc_io_open_err, isc_io_access_err}))
         return "O arquivo do banco de dados não foi encontrado ou não pôde ser aberto no servidor.";
+    if (anyCode(status, {isc_dsql_relation_err}))
+        return "Uma tabela que o comando lê não existe neste banco de dados (um banco só com as tabelas de referência "
+               "não tem as dos documentos).";
     return {};
 }
 
