@@ -50,6 +50,7 @@ struct ImportReport {
     long alreadyPresent = 0;    // documents booked before: nothing changed
     long cancelledByEvent = 0;  // cancellations read (of documents present or still to come)
     long eventsIgnored = 0;     // other events, such as correction letters
+    long adjustments = 0;       // apuração adjustments written (APURACAOAJUSTE)
     std::vector<ImportRefusal> refused;
     std::vector<ImportDifference> differences;
     std::vector<ImportedProduct> createdProducts;
