@@ -131,6 +131,12 @@ constexpr int kEfdOldestLayout = 12, kEfdNewestLayout = 20;
 // The longest line a filed record may have.
 constexpr std::size_t kEfdLineChars = 10000;
 
+// Whether an analytical line's ICMS is a debit (E110 field 02: CFOPs of
+// exits but 5605, 5929 and 6929, and 1605) or a credit (field 06: CFOPs of
+// entries but 1605, and 5605) of the apuração.
+bool EfdDebitCfop(std::string_view cfop);
+bool EfdCreditCfop(std::string_view cfop);
+
 // "1234,56" as the file writes it, for the writer and the check's figures.
 std::string EfdAmountText(Cents c);
 std::string EfdRateText(std::int64_t hundredths);

@@ -604,3 +604,17 @@ std::string EfdDateText(const std::string &d)
         return {};
     return d.substr(8, 2) + d.substr(5, 2) + d.substr(0, 4);
 }
+
+bool EfdDebitCfop(std::string_view cfop)
+{
+    if (cfop == "1605")
+        return true;
+    return !cfop.empty() && cfop[0] >= '5' && cfop != "5605" && cfop != "5929" && cfop != "6929";
+}
+
+bool EfdCreditCfop(std::string_view cfop)
+{
+    if (cfop == "5605")
+        return true;
+    return !cfop.empty() && cfop[0] <= '3' && cfop != "1605";
+}
