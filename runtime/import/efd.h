@@ -137,6 +137,10 @@ constexpr std::size_t kEfdLineChars = 10000;
 bool EfdDebitCfop(std::string_view cfop);
 bool EfdCreditCfop(std::string_view cfop);
 
+// The record a document of `model` is filed under: "C100", "C500",
+// "D100", or nullptr for a model the EFD ICMS/IPI has elsewhere or not at all.
+const char *EfdRecordOfModel(const std::string &model);
+
 // "1234,56" as the file writes it, for the writer and the check's figures.
 std::string EfdAmountText(Cents c);
 std::string EfdRateText(std::int64_t hundredths);

@@ -618,3 +618,17 @@ bool EfdCreditCfop(std::string_view cfop)
         return true;
     return !cfop.empty() && cfop[0] <= '3' && cfop != "1605";
 }
+
+const char *EfdRecordOfModel(const std::string &model)
+{
+    for (const char *m : {"01", "1B", "04", "55", "65"})
+        if (model == m)
+            return "C100";
+    for (const char *m : {"06", "28", "29", "66"})
+        if (model == m)
+            return "C500";
+    for (const char *m : {"07", "08", "8B", "09", "10", "11", "26", "27", "57", "63", "67"})
+        if (model == m)
+            return "D100";
+    return nullptr;
+}

@@ -120,17 +120,7 @@ std::string cstOf(const Item &it, bool noCredit)
     return it.st > 0 ? "060" : "090";
 }
 
-const char *blockOf(const std::string &model)
-{
-    if (model == "06" || model == "28" || model == "29" || model == "66")
-        return "C500";
-    if (model == "57" || model == "67" || model == "07" || model == "08" || model == "8B" || model == "09" ||
-        model == "10" || model == "11" || model == "26" || model == "27" || model == "63")
-        return "D100";
-    if (model == "55" || model == "65" || model == "01" || model == "1B" || model == "04")
-        return "C100";
-    return nullptr;
-}
+const char *blockOf(const std::string &model) { return EfdRecordOfModel(model); }
 
 class Writer {
 public:
@@ -615,14 +605,13 @@ EfdFileCounts WriteEfdFile(ImportConnection &db, const EfdFileOptions &o)
     e[12] = std::min(e[12], e[11]);
     e[13] = e[11] - e[12];
     e[14] = std::max<Cents>(0, held - owed);
-    Cents filed11 = e[11];
     if (has(EfdDivergence::Apuracao)) {
-        filed11 += 100;
+        e[14] += 100;
         counts.injected.push_back({EfdDivergence::Apuracao, 0});
     }
     std::vector<std::string> f;
     for (int n = 2; n <= 15; ++n)
-        f.push_back(EfdAmountText(n == 11 ? filed11 : e[static_cast<std::size_t>(n)]));
+        f.push_back(EfdAmountText(e[static_cast<std::size_t>(n)]));
     w.Put(record("E110") + f);
     for (const Values &a : adjustments)
         w.Put(record("E111") + std::vector<std::string>{a[1].value_or(""), a[2].value_or(""), EfdAmountText(amount(a[3]))});

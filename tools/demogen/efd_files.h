@@ -17,7 +17,7 @@ enum class EfdDivergence {
     DocumentTotal,    // a C100's VL_DOC apart from its VL_OPR
     ItemIcms,         // a C170's VL_ICMS apart from its C190
     CfopDirection,    // a C190's CFOP of the other direction
-    Apuracao,         // E110 VL_SLD_APURADO apart from the file's own figures
+    Apuracao,         // E110 VL_SLD_CREDOR_TRANSPORTAR apart from the file's own figures
     Obligations,      // E116 apart from VL_ICMS_RECOLHER
     MissingDocument,  // a document of the books left out
     ExtraDocument,    // a document the books do not have
