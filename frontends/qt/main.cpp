@@ -2,6 +2,7 @@
 // screens inside it; the screen package and its host come from HostRun.
 #include "hostsetup.h"
 #include "import_dialog.h"
+
 #include "qt_reportui.h"
 #include "qticons.h"
 #include "qtwidgetset.h"
@@ -28,6 +29,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+// The EFD check's entry in the "Dados" menu (efd_check_action.cpp).
+void AddEfdCheckAction(QMainWindow &window, const HostConfig &config);
 
 namespace {
 
@@ -200,6 +204,7 @@ int runWindow(QApplication &app, const Options &options)
             return;
         }
         AddImportAction(window, run->Config(), run->UsesDemoCopy());
+        AddEfdCheckAction(window, run->Config());
         open->trigger();
         if (options.firstPaint)
             if (TCustomForm *screen = Application ? Application->ActiveChild() : nullptr)
