@@ -438,45 +438,48 @@ EfdFileCounts WriteEfdFile(ImportConnection &db, const EfdFileOptions &o)
         const Cents filedTotal = total + (is(EfdDivergence::DocumentTotal, d) ? 100 : 0);
         const Cents filedIcms = icms + (is(EfdDivergence::HeaderIcms, d) ? 100 : 0);
         const std::string part = partOf(d);
-        w.Put(record("C100") + std::vector<std::string>{indOper, indEmit, part, d.model, "00", d.series,
-                                                        std::to_string(d.number), d.key, EfdDateText(d.issueDate),
-                                                        EfdDateText(d.moveDate), EfdAmountText(filedTotal), "0", "0,00",
-                                                        "0,00", EfdAmountText(goods), "9", "0,00", "0,00", "0,00",
-                                                        EfdAmountText(base), EfdAmountText(filedIcms),
-                                                        EfdAmountText(stBase), EfdAmountText(st), EfdAmountText(ipi),
-                                                        "0,00", "0,00", "0,00", "0,00"});
-        ++counts.documents;
-        if (withItems(d)) {
-            bool changed = false;
-            for (const Item &it : d.items) {
-                const bool withoutCredit = noCredit && (it.cfop == "1403" || it.cfop == "2403" || it.cfop == "1409" || it.cfop == "2409");
-                Cents itemIcms = it.icms;
-                if (is(EfdDivergence::ItemIcms, d) && !changed && it.icms > 0) {
-                    itemIcms += 100;
-                    changed = true;
+        // Copies under other numbers make a big file of the same books' shape.
+        for (long copy = 0; copy < std::max(1, o.repeat); ++copy) {
+            w.Put(record("C100") + std::vector<std::string>{indOper, indEmit, part, d.model, "00", d.series,
+                                                            std::to_string(d.number + copy * 10000000L), copy ? std::string() : d.key, EfdDateText(d.issueDate),
+                                                            EfdDateText(d.moveDate), EfdAmountText(filedTotal), "0", "0,00",
+                                                            "0,00", EfdAmountText(goods), "9", "0,00", "0,00", "0,00",
+                                                            EfdAmountText(base), EfdAmountText(filedIcms),
+                                                            EfdAmountText(stBase), EfdAmountText(st), EfdAmountText(ipi),
+                                                            "0,00", "0,00", "0,00", "0,00"});
+            ++counts.documents;
+            if (withItems(d)) {
+                bool changed = false;
+                for (const Item &it : d.items) {
+                    const bool withoutCredit = noCredit && (it.cfop == "1403" || it.cfop == "2403" || it.cfop == "1409" || it.cfop == "2409");
+                    Cents itemIcms = it.icms;
+                    if (copy == 0 && is(EfdDivergence::ItemIcms, d) && !changed && it.icms > 0) {
+                        itemIcms += 100;
+                        changed = true;
+                    }
+                    std::vector<std::string> f{std::to_string(it.number), it.product, "", DecimalText(it.quantity, 3),
+                                               "UN", EfdAmountText(it.value - it.ipi - it.st), "0,00", "0",
+                                               cstOf(it, withoutCredit), it.cfop, "", EfdAmountText(it.base),
+                                               EfdRateText(it.rate), EfdAmountText(itemIcms), EfdAmountText(it.stBase),
+                                               "0,00", EfdAmountText(it.st), "0", it.ipi ? "50" : "", "",
+                                               EfdAmountText(it.ipi ? it.value - it.ipi - it.st : 0), "0,00",
+                                               EfdAmountText(it.ipi), "", "", "", "", "", "", "", "", "", "", "", "", ""};
+                    f[3].replace(f[3].find('.'), 1, ",");
+                    if (o.layout >= 14)
+                        f.push_back("0,00");
+                    w.Put(record("C170") + f);
+                    ++counts.items;
                 }
-                std::vector<std::string> f{std::to_string(it.number), it.product, "", DecimalText(it.quantity, 3),
-                                           "UN", EfdAmountText(it.value - it.ipi - it.st), "0,00", "0",
-                                           cstOf(it, withoutCredit), it.cfop, "", EfdAmountText(it.base),
-                                           EfdRateText(it.rate), EfdAmountText(itemIcms), EfdAmountText(it.stBase),
-                                           "0,00", EfdAmountText(it.st), "0", it.ipi ? "50" : "", "",
-                                           EfdAmountText(it.ipi ? it.value - it.ipi - it.st : 0), "0,00",
-                                           EfdAmountText(it.ipi), "", "", "", "", "", "", "", "", "", "", "", "", ""};
-                f[3].replace(f[3].find('.'), 1, ",");
-                if (o.layout >= 14)
-                    f.push_back("0,00");
-                w.Put(record("C170") + f);
-                ++counts.items;
             }
-        }
-        for (const auto &[k, l] : lines) {
-            const auto &[cst, cfop, rate] = k;
-            w.Put(record("C190") + std::vector<std::string>{cst, cfop, EfdRateText(rate), EfdAmountText(l.operation),
-                                                            EfdAmountText(l.base), EfdAmountText(l.icms),
-                                                            EfdAmountText(l.stBase), EfdAmountText(l.st),
-                                                            EfdAmountText(l.reduction), EfdAmountText(l.ipi), ""});
-            book(cfop, l.icms);
-            ++counts.analytical;
+            for (const auto &[k, l] : lines) {
+                const auto &[cst, cfop, rate] = k;
+                w.Put(record("C190") + std::vector<std::string>{cst, cfop, EfdRateText(rate), EfdAmountText(l.operation),
+                                                                EfdAmountText(l.base), EfdAmountText(l.icms),
+                                                                EfdAmountText(l.stBase), EfdAmountText(l.st),
+                                                                EfdAmountText(l.reduction), EfdAmountText(l.ipi), ""});
+                book(cfop, l.icms);
+                ++counts.analytical;
+            }
         }
         if (is(EfdDivergence::ExtraDocument, d)) {
             // The same document once more under a number the books do not have.

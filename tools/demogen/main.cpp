@@ -37,7 +37,7 @@ const char kUsage[] =
     "usage: fisdemogen --nfe DIR [--count N] [--year YYYY]\n"
     "  --nfe DIR        writes N NF-e 4.00 files of demo company 01 (and their events) into DIR\n"
     "usage: fisdemogen --efd FILE --month YYYY-MM (--from SQLITE | --fb-database PATH ...) [--company CD]\n"
-    "                  [--registration IE] [--layout N] [--inject KIND,...]\n"
+    "                  [--registration IE] [--layout N] [--repeat N] [--inject KIND,...]\n"
     "  --efd FILE       writes the EFD ICMS/IPI of the company's month from the books in the database\n"
     "  --inject KIND    divergences to put in: registros, linhas, icms-c100, total-c100, icms-c170,\n"
     "                   cfop-direcao, e110, e116, sem-documento, documento-a-mais, valor, situacao\n";
@@ -113,6 +113,7 @@ int main(int argc, char **argv)
             else if (arg == "--company") efd.company = value;
             else if (arg == "--registration") efd.registration = value;
             else if (arg == "--layout") efd.layout = number(arg, value);
+            else if (arg == "--repeat") efd.repeat = number(arg, value);
             else if (arg == "--inject") {
                 std::string list = value;
                 for (std::size_t at = 0; at <= list.size();) {
