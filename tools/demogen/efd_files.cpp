@@ -173,6 +173,8 @@ EfdFileCounts WriteEfdFile(ImportConnection &db, const EfdFileOptions &o)
                 return true;
         return false;
     };
+    if (o.repeat < 1 || o.repeat > 499)
+        throw Exception("repetições de 1 a 499");
     if (o.month.size() != 7)
         throw Exception("mês inválido ('" + o.month + "', esperado AAAA-MM)");
     const int year = std::stoi(o.month.substr(0, 4)), month = std::stoi(o.month.substr(5));
@@ -441,7 +443,7 @@ EfdFileCounts WriteEfdFile(ImportConnection &db, const EfdFileOptions &o)
         // Copies under other numbers make a big file of the same books' shape.
         for (long copy = 0; copy < std::max(1, o.repeat); ++copy) {
             w.Put(record("C100") + std::vector<std::string>{indOper, indEmit, part, d.model, "00", d.series,
-                                                            std::to_string(d.number + copy * 10000000L), copy ? std::string() : d.key, EfdDateText(d.issueDate),
+                                                            std::to_string(d.number + copy * 2000000L), copy ? std::string() : d.key, EfdDateText(d.issueDate),
                                                             EfdDateText(d.moveDate), EfdAmountText(filedTotal), "0", "0,00",
                                                             "0,00", EfdAmountText(goods), "9", "0,00", "0,00", "0,00",
                                                             EfdAmountText(base), EfdAmountText(filedIcms),

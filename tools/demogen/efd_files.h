@@ -35,7 +35,7 @@ struct EfdFileOptions {
     std::string registration;         // the company's state registration; empty: its first
     std::string month = "2026-01";    // YYYY-MM
     int layout = 17;                  // COD_VER
-    int repeat = 1;                   // each regular C100 this many times, the copies under new numbers
+    int repeat = 1;                   // each regular C100 this many times (up to 499), the copies under new numbers
     std::vector<EfdDivergence> divergences;
 };
 
