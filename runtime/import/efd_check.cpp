@@ -62,6 +62,23 @@ Cents amountOf(const std::optional<std::string> &cell)
     return v ? (negative ? -*v : *v) : 0;
 }
 
+// A statement's rows handed on one at a time, none of them kept.
+void eachRow(DatabaseSession &db, const std::string &sql, const NamedValues &values,
+             const std::function<void(const std::vector<std::optional<std::string>> &)> &take)
+{
+    struct Receiver : RowReceiver {
+        const std::function<void(const std::vector<std::optional<std::string>> &)> &take;
+        explicit Receiver(const std::function<void(const std::vector<std::optional<std::string>> &)> &t) : take(t) {}
+        bool Columns(const std::vector<std::string> &) override { return true; }
+        bool Row(const std::vector<std::optional<std::string>> &cells) override
+        {
+            take(cells);
+            return true;
+        }
+    } receiver(take);
+    db.QueryRows(sql, values, receiver);
+}
+
 class Checker : public EfdHandler {
 public:
     Checker(EfdCheck &check, const std::function<bool(long)> &progress) : check_(check), progress_(progress) {}
@@ -250,13 +267,12 @@ public:
         };
         std::vector<Booked> books;
         std::unordered_map<std::string, std::size_t> byId;
-        const ResultSet docs = db.Query(
+        eachRow(db,
             "SELECT CAST(N.CDNOTAFISC AS VARCHAR(20)), N.IDENTRSAIDA, N.CDMODDOCFISC, N.CDSERIE, "
             "CAST(N.NRNOTAFISC AS VARCHAR(20)), N.IDSITUACAO, K.CHNFE FROM NOTAFISCAL N LEFT JOIN NFECHAVE K ON "
             "K.CDNOTAFISC = N.CDNOTAFISC WHERE N.CDEMPRESA = :P_CDEMPRESA AND N.CDINSCESTA = :P_CDINSCESTA AND "
             "N.DTENTRSAIDA >= :P_DTINICIAL AND N.DTENTRSAIDA <= :P_DTFINAL",
-            values);
-        for (const auto &r : docs.rows) {
+            values, [&](const std::vector<std::optional<std::string>> &r) {
             Booked b;
             b.id = r[0].value_or("");
             b.side = r[1].value_or("");
@@ -266,12 +282,13 @@ public:
             b.situation = r[5].value_or("N");
             b.key = r[6].value_or("");
             if (!EfdRecordOfModel(b.model))
-                continue;
+                return;
             byId[b.id] = books.size();
             books.push_back(std::move(b));
-        }
+        });
         std::map<std::string, Sums> cfops;
-        const ResultSet items = db.Query(
+        Cents debits = 0, credits = 0;
+        eachRow(db,
             "SELECT CAST(N.CDNOTAFISC AS VARCHAR(20)), I.CDCFOP, CAST(ROUND(SUM(I.VLCONTABIL), 2) AS VARCHAR(30)), "
             "CAST(ROUND(SUM(COALESCE(T.VLBASECALC, 0)), 2) AS VARCHAR(30)), "
             "CAST(ROUND(SUM(COALESCE(T.VLIMPOSTO, 0)), 2) AS VARCHAR(30)), "
@@ -282,24 +299,22 @@ public:
             "LEFT JOIN IMPOSTOITEMNF P ON P.CDNOTAFISC = I.CDNOTAFISC AND P.NRITEM = I.NRITEM AND P.CDIMPOSTONFE = '03' "
             "WHERE N.CDEMPRESA = :P_CDEMPRESA AND N.CDINSCESTA = :P_CDINSCESTA AND N.DTENTRSAIDA >= :P_DTINICIAL AND "
             "N.DTENTRSAIDA <= :P_DTFINAL GROUP BY N.CDNOTAFISC, I.CDCFOP",
-            values);
-        Cents debits = 0, credits = 0;
-        for (const auto &r : items.rows) {
+            values, [&](const std::vector<std::optional<std::string>> &r) {
             auto b = byId.find(r[0].value_or(""));
             if (b == byId.end())
-                continue;
+                return;
             Booked &d = books[b->second];
             const Sums s{amountOf(r[2]), amountOf(r[3]), amountOf(r[4]), amountOf(r[5]), amountOf(r[6])};
             d.sums.Add(s);
             if (d.situation != "N")
-                continue;
+                return;
             const std::string cfop = r[1].value_or("");
             cfops[d.side + cfop].Add(s);
             if (EfdDebitCfop(cfop))
                 debits += s.icms;
             else if (EfdCreditCfop(cfop))
                 credits += s.icms;
-        }
+        });
 
         // Documents, by key, else by model, series, number and side.
         std::unordered_map<std::string, std::size_t> byKey, byIdentity;
