@@ -9,9 +9,13 @@
 #include <vector>
 
 extern const char kImportUsage[];
+extern const char kEfdUsage[];
 
 // args: what follows the verb. Returns the exit status: 0 done, 1 something
 // was refused, 2 the command line is wrong (the caller prints the usage),
 // 3 the import could not run (a database that cannot be used).
 int RunImportVerb(const std::vector<std::string> &args, HostConfig config, std::ostream &out, std::ostream &err);
 int RunCompanyVerb(const std::vector<std::string> &args, HostConfig config, std::ostream &out, std::ostream &err);
+// efd: 0 when every file was checked (whatever it found), 1 when one could
+// not be read, 2 a usage error or a database that cannot be used.
+int RunEfdVerb(const std::vector<std::string> &args, HostConfig config, std::ostream &out, std::ostream &err);

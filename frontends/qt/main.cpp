@@ -4,6 +4,7 @@
 #include "data/engine.h"
 #include "hostsetup.h"
 #include "import_dialog.h"
+
 #include "qt_reportui.h"
 #include "qticons.h"
 #include "qtwidgetset.h"
@@ -30,6 +31,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+// The EFD check's entry in the "Dados" menu (efd_check_action.cpp).
+void AddEfdCheckAction(QMainWindow &window, const HostConfig &config);
 
 namespace {
 
@@ -204,6 +208,7 @@ int runWindow(QApplication &app, const Options &options)
         }
         AddImportAction(window, run->Config(), run->UsesDemoCopy());
         AddCompanyAction(window, run->Config());
+        AddEfdCheckAction(window, run->Config());
         open->trigger();
         if (options.firstPaint)
             if (TCustomForm *screen = Application ? Application->ActiveChild() : nullptr)

@@ -42,6 +42,23 @@ struct Owner {
 std::vector<Registration> LoadRegistrations(ImportConnection &db);
 std::optional<BookingRefusal> FindOwner(const FiscalDocument &d, const std::vector<Registration> &registered, Owner &owner);
 
+// The registration a file of one company's documents belongs to: its state
+// registration and UF, and its CNPJ where the registration keeps one. False
+// with the reason in Portuguese when there is none.
+bool FindCompany(ImportConnection &db, const FiscalParty &company, const std::vector<Registration> &registered,
+                 const Registration *&found, std::string &why);
+// The apuração's adjustments (APURACAOAJUSTE): one is written unless the
+// month has it already (same code and value), after the month's last.
+class ApuracaoAdjustments {
+public:
+    explicit ApuracaoAdjustments(ImportConnection &db);
+    bool Book(const Registration &company, const FiscalAdjustment &a);  // true when written
+
+private:
+    ImportConnection &db_;
+    int present_ = -1, last_ = -1, insert_ = -1;
+};
+
 // --- The CFOP each item is booked under. An invoice received carries the
 // issuer's exit CFOPs: they become the company's entry CFOPs by the
 // conversion table, else 5/6/7 become 1/2/3.

@@ -121,3 +121,13 @@ struct FiscalCancellation {
 struct FiscalOtherEvent {
     std::string type, key;     // e.g. 110110 (correction letter)
 };
+
+// An adjustment of the month's ICMS apuração, as a bookkeeping file states
+// it for the company of its file.
+struct FiscalAdjustment {
+    std::string month;         // its first day, YYYY-MM-DD
+    int number = 0;            // its order in the month
+    char type = '0';           // 0 other debits, 1 reversed credits, 2 other credits, 3 reversed debits, 4 deductions
+    std::string code, description;
+    Cents value = 0;
+};

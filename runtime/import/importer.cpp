@@ -19,7 +19,7 @@ public:
     Booker(ImportConnection &db, ImportReport &report, const ImportOptions &options, ImportProgress &progress)
         : db_(db), report_(report), options_(options), progress_(progress), registrations_(LoadRegistrations(db)),
           municipal_(LoadMunicipalRegistrations(db)), conversions_(LoadCfopConversions(db)), products_(db), repeats_(db),
-          writer_(db), perCommit_(std::max(1, options.documentsPerCommit))
+          writer_(db), adjustments_(db), perCommit_(std::max(1, options.documentsPerCommit))
     {
     }
 
@@ -73,6 +73,59 @@ public:
     {
         refuse(place, field, reason);
         return step();
+    }
+
+    bool BeginFile(const std::string &place, const FiscalParty &company) override
+    {
+        const Registration *reg = nullptr;
+        std::string why;
+        if (!FindCompany(db_, company, registrations_, reg, why)) {
+            refuse(place, "0000", why + "; nada do arquivo foi importado");
+            return false;
+        }
+        // What came before stays whatever becomes of this file.
+        db_.Commit();
+        db_.Begin();
+        pending_ = 0;
+        file_ = {true, reg, products_.Save(), report_.imported, report_.alreadyPresent, report_.adjustments,
+                 report_.differences.size(), report_.createdProducts.size()};
+        return true;
+    }
+
+    void EndFile(bool keep) override
+    {
+        if (!file_.open)
+            return;
+        file_.open = false;
+        if (keep) {
+            db_.Commit();
+        } else {
+            db_.Rollback();
+            products_.Restore(file_.products);
+            report_.imported = file_.imported;
+            report_.alreadyPresent = file_.alreadyPresent;
+            report_.adjustments = file_.adjustments;
+            report_.differences.resize(file_.differences);
+            report_.createdProducts.resize(file_.created);
+        }
+        db_.Begin();
+        pending_ = 0;
+    }
+
+    bool Adjustment(const std::string &place, const FiscalAdjustment &a) override
+    {
+        if (!file_.open)
+            return step();
+        db_.Mark();
+        try {
+            if (adjustments_.Book(*file_.company, a))
+                ++report_.adjustments;
+            db_.Release();
+        } catch (const std::exception &e) {
+            db_.Undo();
+            refuse(place, "", std::string("não foi possível gravar o ajuste da apuração: ") + e.what());
+        }
+        return goOn();
     }
 
     // A source that cannot be read, or that failed while read.
@@ -235,7 +288,7 @@ private:
     bool step()
     {
         ++progress_.documents;
-        if (++pending_ >= perCommit_) {
+        if (++pending_ >= perCommit_ && !file_.open) {
             db_.Commit();
             db_.Begin();
             pending_ = 0;
@@ -262,10 +315,19 @@ private:
     ProductCatalogue products_;
     Repeats repeats_;
     DocumentWriter writer_;
+    ApuracaoAdjustments adjustments_;
     int perCommit_, pending_ = 0;
     // Cancellations read before their document: key, where read.
     std::unordered_map<std::string, std::string> pendingCancels_;
     std::vector<std::string> pendingOrder_;
+    // The file being taken whole, and what to restore when it is dropped.
+    struct WholeFile {
+        bool open = false;
+        const Registration *company = nullptr;
+        ProductCatalogue::Mark products{};
+        long imported = 0, alreadyPresent = 0, adjustments = 0;
+        std::size_t differences = 0, created = 0;
+    } file_;
     // Kept between documents so their memory is reused.
     std::vector<std::string> cfops_;
     BookedAmounts amounts_;
@@ -401,6 +463,8 @@ std::string ImportReport::Text() const
     notes(out, "Cancelamentos de documento de nenhuma empresa cadastrada (nada gravado)", cancellationsNobody);
     out << "Outros eventos ignorados: " << eventsIgnored << '\n'
         << "Recusados: " << refused.size() << '\n';
+    if (adjustments)
+        out << "Ajustes da apuração importados: " << adjustments << '\n';
     for (const ImportRefusal &r : refused)
         out << "  " << r.file << (r.field.empty() ? "" : " [" + r.field + "]") << ": " << r.reason << '\n';
     if (!unrecognised.empty()) {

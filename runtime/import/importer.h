@@ -96,6 +96,7 @@ struct ImportReport {
     long cancellationsRepeated = 0;  // cancellations applied before
     long cancellationsOfNobody = 0;  // of no registered company's document: nothing written
     long eventsIgnored = 0;     // other events, such as correction letters
+    long adjustments = 0;       // apuração adjustments written (APURACAOAJUSTE)
     std::vector<ImportRefusal> refused;
     std::vector<ImportDifference> differences;
     std::vector<ImportNote> conflictingCopies, cancellationsNobody, withoutProtocol, otherPeriod, importTaxAdjusted;

@@ -1,6 +1,7 @@
 // fisdemogen: the reference fixture grown to large sizes, for benchmarks and
 // trials of the lookups on big data.
 #include "demogen.h"
+#include "efd_files.h"
 #include "nfe_files.h"
 
 #include "data/engine.h"
@@ -12,6 +13,8 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -34,7 +37,12 @@ const char kUsage[] =
     "  --db-batch ROWS  rows of a table sent and committed together (default 2000)\n"
     "                   (--fb-database, --fb-host ... are the older spellings of --db-*)\n"
     "usage: fisdemogen --nfe DIR [--count N] [--year YYYY]\n"
-    "  --nfe DIR        writes N NF-e 4.00 files of demo company 01 (and their events) into DIR\n";
+    "  --nfe DIR        writes N NF-e 4.00 files of demo company 01 (and their events) into DIR\n"
+    "usage: fisdemogen --efd FILE --month YYYY-MM (--from SQLITE | --fb-database PATH ...) [--company CD]\n"
+    "                  [--registration IE] [--layout N] [--repeat N] [--inject KIND,...]\n"
+    "  --efd FILE       writes the EFD ICMS/IPI of the company's month from the books in the database\n"
+    "  --inject KIND    divergences to put in: registros, linhas, icms-c100, total-c100, icms-c170,\n"
+    "                   cfop-direcao, e110, e116, sem-documento, documento-a-mais, valor, situacao\n";
 
 // A whole number that fits its type; the generator checks the ranges it needs.
 template <typename T = int>
@@ -77,6 +85,8 @@ int main(int argc, char **argv)
         fb.password = envPassword && *envPassword ? envPassword : "masterkey";
         int batch = 2000;
         NfeFileOptions nfe;
+        EfdFileOptions efd;
+        std::string from;
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
             if (arg == "--help" || arg == "-h") {
@@ -108,6 +118,24 @@ int main(int argc, char **argv)
             else if (option == "--db-batch") batch = number(arg, value);
             else if (arg == "--nfe") nfe.dir = value;
             else if (arg == "--count") nfe.count = number<long>(arg, value);
+            else if (arg == "--efd") efd.path = value;
+            else if (arg == "--from") from = value;
+            else if (arg == "--month") efd.month = value;
+            else if (arg == "--company") efd.company = value;
+            else if (arg == "--registration") efd.registration = value;
+            else if (arg == "--layout") efd.layout = number(arg, value);
+            else if (arg == "--repeat") efd.repeat = number(arg, value);
+            else if (arg == "--inject") {
+                std::string list = value;
+                for (std::size_t at = 0; at <= list.size();) {
+                    const std::size_t comma = std::min(list.find(',', at), list.size());
+                    EfdDivergence d;
+                    if (!ParseEfdDivergence(list.substr(at, comma - at), d))
+                        throw EDemoArgument("unknown divergence '" + list.substr(at, comma - at) + "'");
+                    efd.divergences.push_back(d);
+                    at = comma + 1;
+                }
+            }
             else throw EDemoArgument("unknown option " + arg);
         }
         if (!nfe.dir.empty()) {
@@ -115,6 +143,22 @@ int main(int argc, char **argv)
             const NfeFileCounts c = WriteNfeFiles(nfe);
             std::printf("%s: %ld documents with %ld items, %ld cancellations, %ld other events\n", nfe.dir.c_str(),
                         c.documents, c.items, c.cancellations, c.otherEvents);
+            return 0;
+        }
+        if (!efd.path.empty()) {
+            std::unique_ptr<ImportConnection> db;
+            if (!from.empty())
+                db = OpenSqliteImport(from);
+            else if (!fb.database.empty())
+                db = OpenFirebirdImport(fb);
+            else
+                throw EDemoArgument("--efd needs --from or --fb-database");
+            const EfdFileCounts c = WriteEfdFile(*db, efd);
+            std::printf("%s: %ld documents, %ld items, %ld analytical lines, %ld lines\n", efd.path.c_str(), c.documents,
+                        c.items, c.analytical, c.lines);
+            for (const auto &[kind, number] : c.injected)
+                std::printf("  divergence %d in %s\n", static_cast<int>(kind),
+                            number ? ("document " + std::to_string(number)).c_str() : "the file's own records");
             return 0;
         }
         if (out.empty() && fb.database.empty())
