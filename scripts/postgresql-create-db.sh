@@ -15,6 +15,11 @@
 # the existing database without recreating it:
 #   FIS_PG_USER=fishost_caixa1 FIS_PG_PASSWORD='...' scripts/postgresql-create-db.sh --login-only
 #
+# `--own` creates a database of one's own instead: every table and the
+# shared reference rows (taxes, CFOP, document models, operation types), no
+# demo companies, products or documents; then `fishost company` registers
+# one's company. The demo database stays what the tests use.
+#
 # Environment (all optional):
 #   FIS_PG_DATABASE          database name (fis_demo)
 #   FIS_PG_PORT              server port (5432)
@@ -28,10 +33,12 @@
 set -euo pipefail
 
 LOGIN_ONLY=0
+OWN=0
 case "${1:-}" in
   "") ;;
   --login-only) LOGIN_ONLY=1 ;;
-  *) echo "usage: postgresql-create-db.sh [--login-only]" >&2; exit 2 ;;
+  --own) OWN=1 ;;
+  *) echo "usage: postgresql-create-db.sh [--login-only | --own]" >&2; exit 2 ;;
 esac
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -131,6 +138,17 @@ GRANT INSERT, UPDATE ON EMPRESA, INSCRESTAD TO $IMPORT_USER;
 SQL
 }
 
+# A database of one's own keeps of the demo fixtures only the rows every
+# company shares; each INSERT is one line.
+rows() {
+  if [ "$OWN" -eq 1 ]; then
+    grep -Ev '^INSERT INTO ' "$1" || true
+    grep -E '^INSERT INTO (IMPOSTONFE|IMPOSTO|MODDOCFISC|TIPOOPERAC|CFOP|APURACAOLINHA)[ (]' "$1" || true
+  else
+    cat "$1"
+  fi
+}
+
 exists=$(printf "SELECT COUNT(*) FROM pg_database WHERE datname = '%s';\n" "$DATABASE" | run_psql -At -d postgres)
 if [ "$LOGIN_ONLY" -eq 1 ]; then
   if [ "$exists" = 0 ]; then
@@ -152,7 +170,7 @@ else
     echo "SET client_min_messages = warning;"
     echo "BEGIN;"
     for f in reference cfop fiscal postgresql-schema postgresql-summary import; do
-      cat "$FIXTURES/$f.sql"
+      case "$f" in reference|fiscal) rows "$FIXTURES/$f.sql" ;; *) cat "$FIXTURES/$f.sql" ;; esac
       echo
     done
     echo "COMMIT;"
@@ -162,7 +180,7 @@ else
 fi
 
 # Proves the login works and sees the data through the routines.
-check=$(printf "SELECT COUNT(*) FROM EMPRESA, PARAM(NULL) P WHERE CDEMPRESA = NVLSTR(P.PARAM, CDEMPRESA);\n" |
+check=$(printf "SELECT COUNT(*) FROM CFOP, PARAM(NULL) P WHERE CDCFOP = NVLSTR(P.PARAM, CDCFOP);\n" |
   PGPASSWORD=$READ_PASSWORD psql -X -At -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$PORT" -U "$READ_USER" -d "$DATABASE" 2>&1 |
   tr -dc '0-9') || true
 if [ -z "$check" ] || [ "$check" -eq 0 ]; then
@@ -171,13 +189,22 @@ if [ -z "$check" ] || [ "$check" -eq 0 ]; then
 fi
 
 cat <<EOF
-postgresql-create-db: $([ "$LOGIN_ONLY" -eq 1 ] && echo "logins set on" || echo created) $DATABASE (UTF8), $check companies visible to $READ_USER.
-Connection:
+postgresql-create-db: $([ "$LOGIN_ONLY" -eq 1 ] && echo "logins set on" || echo created) $DATABASE (UTF8), $check CFOPs visible to $READ_USER.
+fishost reads (the import writes through import_user):
+  export FISHOST_ENGINE=postgresql
+  export FISHOST_DB_HOST=127.0.0.1
+  export FISHOST_DB_PORT=$PORT
+  export FISHOST_DATABASE=$DATABASE
+  export FISHOST_DB_USER=$READ_USER
+  export FISHOST_DB_PASSWORD=$(printf '%q' "$READ_PASSWORD")
+  export FISHOST_IMPORT_USER=$IMPORT_USER
+  export FISHOST_IMPORT_PASSWORD=$(printf '%q' "$IMPORT_PASSWORD")
+The tests read:
   export FIS_PG_HOST=127.0.0.1
   export FIS_PG_PORT=$PORT
   export FIS_PG_DATABASE=$DATABASE
   export FIS_PG_USER=$READ_USER
   export FIS_PG_PASSWORD=$(printf '%q' "$READ_PASSWORD")
-  export FIS_PG_IMPORT_USER=$IMPORT_USER      # fishost: import_user
-  export FIS_PG_IMPORT_PASSWORD=$(printf '%q' "$IMPORT_PASSWORD")   # fishost: import_password
+  export FIS_PG_IMPORT_USER=$IMPORT_USER
+  export FIS_PG_IMPORT_PASSWORD=$(printf '%q' "$IMPORT_PASSWORD")
 EOF

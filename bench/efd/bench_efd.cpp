@@ -15,7 +15,8 @@
 #include "demogen.h"
 #include "host/hostconfig.h"
 #include "host/hostsession.h"
-#include "data/sqlite/session.h"
+#include "data/engine.h"
+#include "data/writer.h"
 #include "import/efd_check.h"
 #include "import/importer.h"
 #include "nfe_files.h"
@@ -36,6 +37,13 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+// The books of a SQLite file, written through the engine's one writer.
+std::unique_ptr<DatabaseWriter> openBooks(const std::string &path)
+{
+    EngineConnection file;
+    file.database = path;
+    return DefaultEngine().openWriter(file, WriterOptions{});
+}
 
 double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
@@ -53,7 +61,7 @@ std::string newBooks(const std::string &path)
 {
     fs::remove(path);
     CreateOwnDatabase(path);
-    auto db = OpenSqliteImport(path);
+    auto db = openBooks(path);
     RegisterCompany(*db, {"01", "Comercial Andorinha Ltda", "110042490114", "SP", ""});
     return path;
 }
@@ -137,7 +145,7 @@ int main(int argc, char **argv)
         o.repeat = repeat;
         EfdFileCounts written;
         {
-            auto demo = OpenSqliteImport(dir + "/demo.sqlite");
+            auto demo = openBooks(dir + "/demo.sqlite");
             written = WriteEfdFile(*demo, o);
         }
         std::printf("EFD: %ld documents, %ld analytical lines, %ld lines, %.1f MB\n", written.documents,
@@ -148,7 +156,7 @@ int main(int argc, char **argv)
         auto t0 = Clock::now();
         ImportReport r;
         {
-            auto db = OpenSqliteImport(books);
+            auto db = openBooks(books);
             r = ImportFiles(*db, {o.path});
         }
         const double efdImport = seconds(t0);
@@ -160,7 +168,7 @@ int main(int argc, char **argv)
         t0 = Clock::now();
         ImportReport rx;
         {
-            auto db = OpenSqliteImport(newBooks(dir + "/xml.sqlite"));
+            auto db = openBooks(newBooks(dir + "/xml.sqlite"));
             rx = ImportFiles(*db, {nfe.dir});
         }
         const double xmlImport = seconds(t0);
@@ -170,7 +178,9 @@ int main(int argc, char **argv)
                     r.imported, efdImport, perEfd * 1e3, rx.imported, xmlImport, perXml * 1e3, perEfd / perXml);
 
         // The check against the same books, and its baseline.
-        auto session = OpenSqliteSession(books, true);
+        EngineConnection file;
+        file.database = books;
+        auto session = DefaultEngine().openReader(file);
         std::ofstream("/proc/self/clear_refs") << "5";  // the peak from here on
         const double before = memory("VmRSS:");
         t0 = Clock::now();

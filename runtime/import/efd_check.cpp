@@ -495,7 +495,7 @@ EfdCheck CheckEfdFile(const std::string &path, DatabaseSession *books, const std
     std::optional<std::string> failure;
     bool seen = false;
     SourceLimits limits;
-    ReadSource({path, false}, limits, [&](SourceEntry &e) {
+    ReadSource({path, false, {}}, limits, [&](SourceEntry &e) {
         if (seen)
             return false;
         seen = true;

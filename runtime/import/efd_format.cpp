@@ -228,6 +228,9 @@ public:
         case DocumentField::Registration: return "0000 IE";
         case DocumentField::Direction: return "IND_OPER";
         case DocumentField::ItemCfop: return "CFOP (item " + std::to_string(item) + ")";
+        case DocumentField::Environment: return "0000 (ambiente)";
+        case DocumentField::EntryDate: return "DT_E_S";
+        case DocumentField::Total: return "VL_DOC";
         }
         return {};
     }

@@ -222,8 +222,8 @@ TEST_P(EfdImport, TheBooksWrittenAsAnEfdAndImportedIntoEmptyBooksGiveTheSameCfop
         in.to = "2027-03-31";
         in.side = 'A';
         auto session = t.Reports();
-        const ResultSet rows = RunReport(*session, GetParam()->firebird ? kFirebirdInterBase : kSqliteOracle,
-                                         LoadReport(kCfopSummary), in);
+        const DbSetup setup{GetParam()->label, *GetParam(), GetParam()->engine.defaultDialect};
+        const ResultSet rows = RunReport(*session, setup, LoadReport(kCfopSummary), in);
         std::map<std::string, std::string> out;
         for (const auto &row : rows.rows) {
             std::string key, values;

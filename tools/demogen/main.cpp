@@ -147,11 +147,15 @@ int main(int argc, char **argv)
         }
         if (!efd.path.empty()) {
             std::unique_ptr<ImportConnection> db;
-            if (!from.empty())
-                db = OpenSqliteImport(from);
-            else if (!fb.database.empty())
-                db = OpenFirebirdImport(fb);
-            else
+            if (!from.empty()) {
+                EngineConnection file;
+                file.database = from;
+                db = DefaultEngine().openWriter(file, WriterOptions{});
+            } else if (!fb.database.empty()) {
+                if (!engine)
+                    throw EDemoArgument("no server engine in this build");
+                db = engine->openWriter(fb, WriterOptions{});
+            } else
                 throw EDemoArgument("--efd needs --from or --fb-database");
             const EfdFileCounts c = WriteEfdFile(*db, efd);
             std::printf("%s: %ld documents, %ld items, %ld analytical lines, %ld lines\n", efd.path.c_str(), c.documents,
