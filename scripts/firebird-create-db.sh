@@ -278,7 +278,6 @@ fishost reads (the import writes through import_user):
   export FISHOST_DB_PASSWORD=$(printf '%q' "$READ_PASSWORD")
   export FISHOST_IMPORT_USER=$IMPORT_USER
   export FISHOST_IMPORT_PASSWORD=$(printf '%q' "$IMPORT_PASSWORD")
-  export FISHOST_DIALECT=interbase
 The tests read:
   export FIS_FB_HOST=127.0.0.1 FIS_FB_PORT=$PORT FIS_FB_DATABASE=$(printf '%q' "$DATABASE")
   export FIS_FB_USER=$READ_USER FIS_FB_PASSWORD=$(printf '%q' "$READ_PASSWORD")

@@ -59,7 +59,7 @@ ServerLaunch ParseServerArgs(const std::vector<std::string> &args, HostConfig co
         else {
             if (v.empty())
                 throw Exception("Opção --database sem valor.");
-            config.engine = DefaultEngine().name;
+            config.Set("engine", DefaultEngine().name);
             config.database = v;
         }
     }

@@ -127,6 +127,11 @@ double cfopSummary(DatabaseSession &session, const std::string &month)
 
 int main(int argc, char **argv)
 {
+    if (BenchHelp(argc, argv,
+                  "usage: bench_efd [--repeat N] [--items N] [--xml N] [--dir DIR]\n"
+                  "Times an EFD ICMS/IPI read, imported and checked against its books, against splitting its\n"
+                  "lines and summing its C190 in plain C++, and its import against the NF-e import per document.\n"))
+        return 0;
     try {
         const int repeat = std::atoi(BenchOption(argc, argv, "--repeat", "60").c_str());
         const long items = std::atol(BenchOption(argc, argv, "--items", "60000").c_str());

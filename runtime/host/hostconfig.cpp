@@ -121,6 +121,15 @@ Key row(const char *name, T HostConfig::*member, Parser parse, std::string defau
             std::move(defaultText), std::move(meaning)};
 }
 
+// "sqlite oracle, firebird interbase, ..." for the help text.
+std::string defaultDialects()
+{
+    std::string text;
+    for (const DatabaseEngine *e : DatabaseEngines())
+        text += (text.empty() ? "" : ", ") + std::string(e->name) + " " + e->defaultDialect;
+    return text;
+}
+
 const std::vector<Key> &table()
 {
     static const std::vector<Key> keys = {
@@ -152,8 +161,9 @@ const std::vector<Key> &table()
         row("import_password", &HostConfig::importPassword, anyText, "", "that login's password"),
         row("db_timeout_ms", &HostConfig::dbTimeoutMs, milliseconds, "30000",
             "how long the database may keep silent during one call; past it the statement is stopped"),
-        row("dialect", &HostConfig::dialect, oneOf(dialectNames()), "oracle",
-            "which statement variant the queries run: oracle, mssql or interbase"),
+        row("dialect", &HostConfig::dialect, oneOf(dialectNames()), DefaultEngine().defaultDialect,
+            "which statement variant the queries run: oracle, mssql or interbase; unnamed, the engine's own (" +
+                defaultDialects() + ")"),
     };
     return keys;
 }
@@ -206,7 +216,15 @@ std::string HostConfig::KeysHelp()
     return text;
 }
 
-void HostConfig::Set(const std::string &key, const std::string &value) { find(key).set(*this, key, value); }
+void HostConfig::Set(const std::string &key, const std::string &value)
+{
+    find(key).set(*this, key, value);
+    // The engine brings the statements written for it unless a dialect was named.
+    if (key == "dialect")
+        dialectNamed = true;
+    else if (key == "engine" && !dialectNamed)
+        dialect = EngineNamed(engine).defaultDialect;
+}
 
 std::string HostConfig::Get(const std::string &key) const { return find(key).get(*this); }
 
@@ -266,7 +284,7 @@ HostConfig HostConfig::Load(const std::string &path, const std::map<std::string,
     }
     for (const Key &k : table())
         if (auto it = env.find(EnvironmentName(k.name)); it != env.end())
-            k.set(c, k.name, it->second);
+            c.Set(k.name, it->second);
     return c;
 }
 

@@ -51,6 +51,8 @@ struct HostConfig {
     std::string importPassword;    // import_password
     int dbTimeoutMs = 0;           // db_timeout_ms
     std::string dialect;           // dialect
+    // Whether `dialect` was named; unnamed, it follows the engine.
+    bool dialectNamed = false;
 
     HostConfig();  // every key at its default
 

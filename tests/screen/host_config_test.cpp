@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 
 namespace {
 // Two values a key accepts, whatever its kind: the first two of these.
@@ -79,7 +80,7 @@ TEST(HostConfig, DefaultsAndRefusals)
     const struct {
         const char *key, *value, *message;
     } refused[] = {
-        {"engine", "oracle", "engine deve ser 'sqlite' ou 'firebird', não 'oracle'"},
+        {"engine", "oracle", "engine deve ser 'sqlite', 'firebird' ou 'postgresql', não 'oracle'"},
         {"dialect", "db2", "dialect deve ser 'oracle', 'mssql' ou 'interbase', não 'db2'"},
         {"db_port", "", "'db_port' deve ser uma porta (0 a 65535)"},
         {"db_port", "70000", "'db_port' deve ser uma porta"},
@@ -104,4 +105,35 @@ TEST(HostConfig, DefaultsAndRefusals)
                 << "an override is checked like the file";
         }
     }
+}
+
+// A dialect nobody names is the engine's own; a named one stays whatever the
+// engine, wherever either was set.
+TEST(HostConfig, TheDialectFollowsTheEngineUnlessNamed)
+{
+    TempFolder folder("hostconfig");
+    const struct {
+        const char *file;
+        std::map<std::string, std::string> env;
+        const char *dialect;
+    } cases[] = {
+        {"", {}, "oracle"},
+        {"engine = firebird\n", {}, "interbase"},
+        {"", {{"FISHOST_ENGINE", "firebird"}}, "interbase"},
+        {"engine = postgresql\n", {}, "oracle"},
+        {"engine = firebird\n", {{"FISHOST_ENGINE", "sqlite"}}, "oracle"},
+        {"dialect = oracle\nengine = firebird\n", {}, "oracle"},
+        {"engine = firebird\ndialect = mssql\n", {}, "mssql"},
+        {"engine = firebird\n", {{"FISHOST_DIALECT", "oracle"}}, "oracle"},
+        {"dialect = interbase\n", {{"FISHOST_ENGINE", "postgresql"}}, "interbase"},
+    };
+    for (const auto &c : cases) {
+        const std::string path = folder.file("fishost.conf");
+        std::ofstream(path) << c.file;
+        EXPECT_EQ(HostConfig::Load(path, c.env).dialect, c.dialect) << c.file;
+    }
+    // As a command line's --engine sets it.
+    HostConfig config;
+    config.Set("engine", "firebird");
+    EXPECT_EQ(config.dialect, "interbase");
 }
