@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -102,6 +103,47 @@ TEST(HostConfig, DefaultsAndRefusals)
             EXPECT_THROW(HostConfig::Load("/nonexistent/fishost.conf", {{HostConfig::EnvironmentName(r.key), r.value}}),
                          Exception)
                 << "an override is checked like the file";
+        }
+    }
+}
+
+// Only a file that is not there gives the defaults: one that is there but
+// cannot be read is an error, never silently the defaults.
+TEST(HostConfig, AFileThatCannotBeReadIsAnErrorAndAMarkIsSkipped)
+{
+    TempFolder f("fis-config");
+    const std::string marked = f.file("marked.conf");
+    std::ofstream(marked) << "\xEF\xBB\xBF" "report_formats = csv\n";
+    EXPECT_EQ(HostConfig::Load(marked, {}).reportFormats, "csv");
+    EXPECT_EQ(HostConfig::Load(f.file("absent.conf"), {}).reportFormats, "pdf");
+
+    const std::string loop = f.file("loop.conf");
+    std::filesystem::create_symlink(loop, loop);
+    const std::string dangling = f.file("dangling.conf");
+    std::filesystem::create_symlink(f.file("gone.conf"), dangling);
+    const std::string longLine = f.file("long.conf");
+    std::ofstream(longLine) << "# ok\nprint_command = " << std::string(HostConfig::kConfigLineLimit, 'x') << "\n";
+    const std::string big = f.file("big.conf");
+    std::ofstream(big) << std::string(HostConfig::kConfigFileLimit + 1, '#');
+    const struct {
+        const char *label;
+        std::string path, says;
+    } rows[] = {
+        {"a folder", f.root.string(), "é uma pasta"},
+        {"a loop of links", loop, "ligações simbólicas em laço"},
+        {"a link to nothing", dangling, "arquivo ou pasta inexistente"},
+        {"a device", "/dev/zero", "não é um arquivo comum"},
+        {"a line over the limit", longLine, longLine + ":2: linha com mais de"},
+        {"over the size limit", big, "passa de 1 MB"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.label);
+        try {
+            HostConfig::Load(r.path, {});
+            ADD_FAILURE() << "the defaults were taken";
+        } catch (const Exception &e) {
+            EXPECT_NE(e.Message().find(r.says), std::string::npos) << e.Message();
+            EXPECT_LT(e.Message().size(), 400u) << "the line is not echoed";
         }
     }
 }
