@@ -45,17 +45,17 @@ int RunImportVerb(const std::vector<std::string> &args, HostConfig config, std::
         for (std::size_t i = 0; i < args.size(); ++i) {
             if (args[i] == "--report") {
                 if (i + 1 >= args.size())
-                    throw Exception("option --report needs a file");
+                    throw UsageError("option --report needs a file");
                 reportFile = args[++i];
             } else if (takeEngine(args, i, config)) {
             } else if (!args[i].empty() && args[i][0] == '-') {
-                throw Exception("unknown option " + args[i]);
+                throw UsageError("unknown option " + args[i]);
             } else {
                 paths.push_back(args[i]);
             }
         }
         if (paths.empty())
-            throw Exception("import needs at least one file or folder");
+            throw UsageError("import needs at least one file or folder");
         checkTarget(config, out);
         auto db = OpenImportConnection(config);
         const ImportReport report = ImportFiles(*db, paths);
@@ -64,6 +64,9 @@ int RunImportVerb(const std::vector<std::string> &args, HostConfig config, std::
         if (!reportFile.empty())
             ReplaceFileContents(reportFile, text);
         return report.refused.empty() ? 0 : 1;
+    } catch (const UsageError &e) {
+        err << "fishost import: " << e.what() << '\n';
+        return kUsageStatus;
     } catch (const std::exception &e) {
         err << "fishost import: " << e.what() << '\n';
         return 2;
@@ -77,19 +80,22 @@ int RunCompanyVerb(const std::vector<std::string> &args, HostConfig config, std:
         for (std::size_t i = 0; i < args.size(); ++i) {
             if (takeEngine(args, i, config)) {
             } else if (!args[i].empty() && args[i][0] == '-' && args[i].size() > 1 && !std::isdigit(static_cast<unsigned char>(args[i][1]))) {
-                throw Exception("unknown option " + args[i]);
+                throw UsageError("unknown option " + args[i]);
             } else {
                 values.push_back(args[i]);
             }
         }
         if (values.size() < 4 || values.size() > 5)
-            throw Exception("company needs CODE NAME IE UF and optionally CNPJ");
+            throw UsageError("company needs CODE NAME IE UF and optionally CNPJ");
         checkTarget(config, out);
         auto db = OpenImportConnection(config);
         RegisterCompany(*db, {values[0], values[1], values[2], values[3], values.size() > 4 ? values[4] : ""});
         out << "Empresa " << values[0] << " – " << values[1] << ": inscrição estadual " << values[2] << "/" << values[3]
             << " cadastrada.\n";
         return 0;
+    } catch (const UsageError &e) {
+        err << "fishost company: " << e.what() << '\n';
+        return kUsageStatus;
     } catch (const std::exception &e) {
         err << "fishost company: " << e.what() << '\n';
         return 2;
