@@ -474,6 +474,68 @@ TEST_P(SessionTest, DeadlineStopsASilentDatabaseButNotASlowReader)
     EXPECT_EQ(slow.rows, 3);
 }
 
+// ---- one moment ----
+
+// A reader and a writer on one database, and a table of the test's own.
+struct SnapshotPair {
+    std::unique_ptr<DatabaseSession> reader, writer;
+    std::string table;
+    std::vector<std::string> cleanup;
+};
+
+SnapshotPair snapshotPair(const Engine &engine)
+{
+    SnapshotPair p;
+    p.table = "FIS_MOMENT_" + std::to_string(::getpid());
+    if (engine.name == "sqlite") {
+        static const TempFolder folder("fis-moment");
+        const std::string path = folder.file("moment.sqlite");
+        p.writer = OpenSqliteSession(path, false);
+        // Readers beside a writer, as the import runs.
+        p.writer->Execute("PRAGMA journal_mode=WAL");
+        p.writer->Execute("CREATE TABLE " + p.table + " (N INTEGER)");
+        p.reader = OpenSqliteSession(path, true);
+    } else {
+        // The read-only login may not read a table the test creates.
+        p.writer = engine.openWriter();
+        p.writer->Execute("CREATE TABLE " + p.table + " (N INTEGER)");
+        p.reader = engine.openWriter();
+    }
+    p.writer->Execute("INSERT INTO " + p.table + " VALUES (1)");
+    p.cleanup.push_back("DROP TABLE " + p.table);
+    return p;
+}
+
+TEST_P(SessionTest, ASnapshotSeesOneMomentWhateverIsCommittedMeanwhile)
+{
+    SnapshotPair p;
+    try {
+        p = snapshotPair(engine());
+    } catch (const EDatabaseError &e) {
+        GTEST_SKIP() << "no login that may write: " << e.what();
+    }
+    const std::string count = "SELECT COUNT(*) FROM " + p.table;
+    auto seen = [&] { return p.reader->Query(count, {}).rows.at(0).at(0).value_or("NULL"); };
+    {
+        const ReadSnapshot moment(p.reader.get());
+        EXPECT_EQ(seen(), "1");
+        p.writer->Execute("INSERT INTO " + p.table + " VALUES (2)");
+        EXPECT_EQ(seen(), "1") << "the second statement saw a later moment";
+        RowCollector streamed;
+        p.reader->QueryRows(count, {}, streamed);
+        ASSERT_EQ(streamed.rows.size(), 1u);
+        EXPECT_EQ(streamed.rows[0].at(0), "1");
+    }
+    EXPECT_EQ(seen(), "2") << "after the snapshot each statement sees the latest";
+    {
+        const ReadSnapshot moment(p.reader.get());
+        EXPECT_EQ(seen(), "2");
+    }
+    p.reader.reset();  // its transaction would hold the table
+    for (const std::string &sql : p.cleanup)
+        p.writer->Execute(sql);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, SessionTest, testing::Values(kSqlite, kFirebird), engineName);
 
 // ---- SQLite's own ----

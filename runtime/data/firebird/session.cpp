@@ -212,11 +212,14 @@ public:
         std::deque<std::string> values;
         std::deque<soci::indicator> indicators;
         try {
-            // A transaction left open would pin the snapshot of its start.
-            sql_->commit();
+            // A transaction left open would pin the snapshot of its start;
+            // within a snapshot that is the point.
+            if (!snapshot_)
+                sql_->commit();
             {
                 soci::row row;
-                beginReading();
+                if (!snapshot_ || *transaction_ == 0)
+                    beginReading();
                 Statement st(*sql_);
                 st->alloc();
                 st->prepare(text.sql);
@@ -256,7 +259,8 @@ public:
                     }
                 }
             }
-            sql_->commit();
+            if (!snapshot_)
+                sql_->commit();
         } catch (const soci::soci_error &e) {
             fail(e);
         } catch (...) {
@@ -291,6 +295,26 @@ public:
     }
 
     std::string EngineName() const override { return "firebird"; }
+
+    // The read-only concurrency transaction each query starts, kept open
+    // across queries until the end: a concurrency transaction reads the
+    // database as of its start.
+    void BeginSnapshot() override { snapshot_ = true; }
+
+    void EndSnapshot() noexcept override
+    {
+        snapshot_ = false;
+        if (!sql_ || *transaction_ == 0)
+            return;
+        try {
+            const CallWatchdog::Call call(watchdog_);
+            sql_->commit();
+        } catch (...) {
+            // Read only: nothing to keep. A connection gone is found by the
+            // next call.
+            rollbackQuietly();
+        }
+    }
 
     // The one client call Firebird allows from another thread while the
     // attachment is busy. With no request running the server answers that
@@ -482,6 +506,7 @@ private:
     std::mutex attachmentMutex_;          // the handle Interrupt cancels on
     isc_db_handle attachment_ = 0;
     std::atomic<bool> interrupted_{false};
+    bool snapshot_ = false;
     CallWatchdog watchdog_;  // last: stopped before the rest goes
 };
 } // namespace
