@@ -3,6 +3,7 @@
 #include "host/hostsession.h"
 #include "hostsetup.h"
 #include "import/importer.h"
+#include "import/tax_ids.h"
 #include "rtl/atomicfile.h"
 
 #include <cctype>
@@ -89,9 +90,14 @@ int RunCompanyVerb(const std::vector<std::string> &args, HostConfig config, std:
             throw UsageError("company needs CODE NAME IE UF and optionally CNPJ");
         checkTarget(config, out);
         auto db = OpenImportConnection(config);
-        RegisterCompany(*db, {values[0], values[1], values[2], values[3], values.size() > 4 ? values[4] : ""});
+        const std::string cnpj = values.size() > 4 ? values[4] : "";
+        RegisterCompany(*db, {values[0], values[1], values[2], values[3], cnpj});
         out << "Empresa " << values[0] << " – " << values[1] << ": inscrição estadual " << values[2] << "/" << values[3]
             << " cadastrada.\n";
+        // Check digits that fail are told, and the registration kept: the
+        // person may be copying a document that is itself wrong.
+        if (const std::string warning = TaxIdWarning(cnpj, values[2], values[3]); !warning.empty())
+            out << "Aviso: " << warning << " Foi cadastrada como informada; confira o documento.\n";
         return 0;
     } catch (const UsageError &e) {
         err << "fishost company: " << e.what() << '\n';

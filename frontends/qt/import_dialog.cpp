@@ -1,10 +1,13 @@
 #include "import_dialog.h"
 
+#include "desktop_settings.h"
 #include "import/importer.h"
 #include "rtl/atomicfile.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMainWindow>
@@ -32,7 +35,8 @@ ImportDialog::ImportDialog(HostConfig config, bool demoCopy, QWidget *parent)
     QString base = QStringLiteral("Banco de dados: %1 (%2)").arg(text(config_.database), text(config_.engine));
     if (demoCopy_)
         base += QStringLiteral("\nEsta é a cópia temporária de demonstração: o que for importado se perde quando o "
-                               "programa fechar. Para guardar, configure 'database' com um arquivo seu.");
+                               "programa fechar. Para guardar as notas, peça a quem instalou o programa que indique o banco de dados da "
+                               "empresa.");
     where->setText(base);
     layout->addWidget(where);
 
@@ -85,14 +89,26 @@ ImportDialog::~ImportDialog()
 void ImportDialog::choose(bool folder)
 {
     std::vector<std::string> paths;
+    // The dialogs open where the last import came from.
+    DesktopSettings settings;
+    QString start = settings.ImportFolder();
+    if (!start.isEmpty() && !QDir(start).exists())
+        start.clear();
     if (folder) {
-        const QString dir = QFileDialog::getExistingDirectory(this, QStringLiteral("Pasta com as notas fiscais"));
-        if (!dir.isEmpty())
+        const QString dir = QFileDialog::getExistingDirectory(this, QStringLiteral("Pasta com as notas fiscais"), start,
+                                                              QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+        if (!dir.isEmpty()) {
             paths.push_back(dir.toStdString());
+            settings.RememberImportFolder(dir);
+        }
     } else {
-        for (const QString &f : QFileDialog::getOpenFileNames(this, QStringLiteral("Notas fiscais"), QString(),
-                                                              QStringLiteral("NF-e (*.xml *.XML *.zip *.ZIP)")))
+        const QStringList files = QFileDialog::getOpenFileNames(this, QStringLiteral("Notas fiscais"), start,
+                                                                QStringLiteral("NF-e (*.xml *.XML *.zip *.ZIP)"), nullptr,
+                                                                QFileDialog::DontUseNativeDialog);
+        for (const QString &f : files)
             paths.push_back(f.toStdString());
+        if (!files.isEmpty())
+            settings.RememberImportFolder(QFileInfo(files.first()).absolutePath());
     }
     if (!paths.empty())
         Start(paths);

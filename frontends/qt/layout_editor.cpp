@@ -21,6 +21,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QKeyEvent>
+#include <QTableWidget>
+#include <QAbstractButton>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QTabWidget>
@@ -80,21 +84,67 @@ LayoutEditor::LayoutEditor(LayoutEditRequest request, QWidget *parent)
     }
     bottom->addStretch(1);
     bottom->addWidget(buttons);
+    // On a small screen the tables and the page scroll; OK and Cancelar
+    // stay in sight below them.
+    auto *scroller = new QScrollArea;
+    scroller->setObjectName(QStringLiteral("editorScroller"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    scroller->setWidget(splitter);
+    scroller->setMinimumSize(200, 150);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(splitter, 1);
+    layout->addWidget(scroller, 1);
     layout->addLayout(bottom);
 
     FillColumns(0);
     FillGroups(0);
     // Roomy where the desktop has the room, never larger than it.
     QSize size(1340, 720);
-    if (const QScreen *desktop = screen())
-        size = size.boundedTo(desktop->availableGeometry().size() * 0.97);
+    QRect room;
+    if (const QScreen *desktop = screen()) {
+        room = desktop->availableGeometry();
+        // The frame the window manager adds must fit too.
+        size = size.boundedTo(room.size() - QSize(16, 40));
+    }
     resize(size);
+    if (room.isValid())
+        move(room.center() - QPoint(size.width() / 2, size.height() / 2 + 12));
     // The page gets room enough to read a line of it.
     splitter->setSizes({size.width() * 52 / 100, size.width() * 48 / 100});
+    // The person starts on the first column's title, not on the tabs.
+    tabs->setFocusPolicy(Qt::TabFocus);
+    QTimer::singleShot(0, this, [this] {
+        columns_->setFocus(Qt::OtherFocusReason);
+        if (columns_->rowCount() > 0)
+            columns_->setCurrentCell(0, ColCaption);
+    });
     // The first page shows as soon as the dialog runs.
     QTimer::singleShot(0, this, [this] { RefreshPreview(); });
+}
+
+void LayoutEditor::keyPressEvent(QKeyEvent *event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!enter)
+        return QDialog::keyPressEvent(event);
+    // Ctrl+Enter is OK; a plain Enter does what the focused control does,
+    // never OK behind the person's back.
+    if (event->modifiers() & Qt::ControlModifier) {
+        accept();
+        return;
+    }
+    QWidget *focused = QApplication::focusWidget();
+    if (auto *table = qobject_cast<QTableWidget *>(focused)) {
+        if (QTableWidgetItem *item = table->currentItem(); item && (item->flags() & Qt::ItemIsEditable))
+            table->editItem(item);
+        else if (auto *box = qobject_cast<QComboBox *>(table->cellWidget(table->currentRow(), table->currentColumn())))
+            box->showPopup();
+    } else if (auto *box = qobject_cast<QComboBox *>(focused)) {
+        box->showPopup();
+    } else if (auto *button = qobject_cast<QAbstractButton *>(focused)) {
+        button->click();
+    }
+    event->accept();
 }
 
 LayoutEditor::~LayoutEditor()

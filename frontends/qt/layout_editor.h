@@ -11,6 +11,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPdfDocument;
@@ -18,6 +19,7 @@ class QPdfView;
 class QPushButton;
 class QRadioButton;
 class QTableWidget;
+class QTableWidgetItem;
 
 class LayoutEditor : public QDialog {
 public:
@@ -43,6 +45,10 @@ public:
     void RestoreOriginal();
     // The report's words for a result column.
     QString FieldLabel(const std::string &field) const;
+    // A group's text as the person reads it ("{Entrada/Saída}") and back
+    // as the report keeps it ("{DSENTRSAIDA}").
+    QString ShownTemplate(const std::string &text) const;
+    std::string StoredTemplate(const QString &shown) const;
 
     // Where a refusal is told; a message box unless a test listens instead.
     void SetErrorSink(std::function<void(const QString &)> sink) { showError_ = std::move(sink); }
@@ -64,6 +70,9 @@ public:
     // Adds a column showing `field` after the last one, shaped after its name.
     void AddColumn(const std::string &field);
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     QWidget *BuildColumnsTab();
     QWidget *BuildGroupsTab();
@@ -80,6 +89,7 @@ private:
     void Changed();
     void UpdateButtons();
     int SelectedRow(const QTableWidget *table) const;
+    void SetTemplateItem(QTableWidgetItem *item, const std::string &text) const;
     qreal FittedZoom() const;
 
     LayoutEditRequest request_;

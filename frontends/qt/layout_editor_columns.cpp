@@ -36,6 +36,8 @@ const std::vector<FormatChoice> &FormatChoices()
         {{K::Percent, 0}, "Percentual (18,00 %)"},
         {{K::Cfop, 0}, "CFOP (5.102)"},
         {{K::Date, 0}, "Data (dd/mm/aaaa)"},
+        {{K::Month, 0}, "Mês (mm/aaaa)"},
+        {{K::TaxId, 0}, "CNPJ/CPF (00.000.000/0000-00)"},
         {{K::Product, 0}, "Código de produto"},
     };
     return choices;
@@ -154,9 +156,11 @@ void LayoutEditor::FillColumns(int selectRow)
 
         columns_->setItem(row, ColCaption, new QTableWidgetItem(ToQString(c.caption)));
 
-        // The field in words from its name (the title beside it is the person's).
+        // The field in the report's words as delivered (the title beside it
+        // is the person's); its own name only in the tooltip.
+        const ReportLayout *delivered = request_.original ? &*request_.original : &request_.layout;
         auto *field = new QTableWidgetItem(c.field.empty() ? QStringLiteral("= ") + ToQString(c.expression)
-                                                           : FieldWords(c.field, {}));
+                                                           : FieldWords(c.field, {delivered}));
         field->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         field->setToolTip(c.field.empty() ? QStringLiteral("Calculada pela expressão")
                                           : QStringLiteral("Coluna %1 do resultado").arg(ToQString(c.field)));

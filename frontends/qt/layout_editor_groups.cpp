@@ -5,6 +5,7 @@
 #include "report_theme.h"
 
 #include <QHeaderView>
+#include <QTableWidget>
 #include <QLabel>
 #include <QSignalBlocker>
 
@@ -28,9 +29,9 @@ QWidget *LayoutEditor::BuildGroupsTab()
         if (row >= layout_.groups.size())
             return;
         if (item->column() == GroupHeader)
-            layout_.groups[row].header = item->text().toStdString();
+            layout_.groups[row].header = StoredTemplate(item->text());
         else if (item->column() == GroupFooter)
-            layout_.groups[row].footer = item->text().toStdString();
+            layout_.groups[row].footer = StoredTemplate(item->text());
         else if (item->column() == GroupCaption)
             layout_.groups[row].caption = item->text().toStdString();
         else
@@ -50,7 +51,8 @@ QWidget *LayoutEditor::BuildGroupsTab()
     auto *hint = new QLabel(
         QStringLiteral("O primeiro grupo é o mais externo. Um grupo dura enquanto o campo mantém o mesmo valor, "
                        "por isso agrupe por campos pelos quais as linhas já vêm ordenadas. No cabeçalho e no "
-                       "rodapé, {CAMPO} mostra o valor do campo na primeira linha do grupo."),
+                       "rodapé, o nome de um campo entre chaves, como {Descrição de entrada/saída}, mostra o valor dele na primeira "
+                       "linha do grupo."),
         page);
     hint->setWordWrap(true);
     LayOutRowPage(page, groups_, buttons, hint);
@@ -85,13 +87,15 @@ void LayoutEditor::FillGroups(int selectRow)
                 for (std::size_t at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size()))
                     text->replace(at, from.size(), to);
             const QSignalBlocker block(groups_);
-            groups_->item(row, GroupHeader)->setText(ToQString(group.header));
-            groups_->item(row, GroupFooter)->setText(ToQString(group.footer));
+            SetTemplateItem(groups_->item(row, GroupHeader), group.header);
+            SetTemplateItem(groups_->item(row, GroupFooter), group.footer);
             Changed();
         });
         groups_->setCellWidget(row, GroupField, field);
-        groups_->setItem(row, GroupHeader, new QTableWidgetItem(ToQString(g.header)));
-        groups_->setItem(row, GroupFooter, new QTableWidgetItem(ToQString(g.footer)));
+        groups_->setItem(row, GroupHeader, new QTableWidgetItem);
+        groups_->setItem(row, GroupFooter, new QTableWidgetItem);
+        SetTemplateItem(groups_->item(row, GroupHeader), g.header);
+        SetTemplateItem(groups_->item(row, GroupFooter), g.footer);
         groups_->setItem(row, GroupCaption, new QTableWidgetItem(ToQString(g.caption)));
     }
     if (selectRow >= 0 && selectRow < groups_->rowCount())
@@ -133,4 +137,63 @@ void LayoutEditor::RemoveGroup()
     layout_.groups.erase(layout_.groups.begin() + row);
     FillGroups(std::min(row, static_cast<int>(layout_.groups.size()) - 1));
     Changed();
+}
+
+QString LayoutEditor::ShownTemplate(const std::string &text) const
+{
+    // Each {FIELD} in the report's words; what is no field stays as it is.
+    QString out;
+    const QString in = ToQString(text);
+    qsizetype at = 0;
+    while (at < in.size()) {
+        const qsizetype open = in.indexOf(QLatin1Char('{'), at);
+        const qsizetype close = open < 0 ? -1 : in.indexOf(QLatin1Char('}'), open + 1);
+        if (open < 0 || close < 0) {
+            out += in.mid(at);
+            break;
+        }
+        out += in.mid(at, open - at);
+        const std::string field = in.mid(open + 1, close - open - 1).toStdString();
+        const bool known = std::find(request_.fields.begin(), request_.fields.end(), field) != request_.fields.end() ||
+                           std::any_of(layout_.groups.begin(), layout_.groups.end(),
+                                       [&](const LayoutGroup &g) { return g.field == field; });
+        out += known ? QLatin1Char('{') + FieldLabel(field) + QLatin1Char('}') : in.mid(open, close - open + 1);
+        at = close + 1;
+    }
+    return out;
+}
+
+std::string LayoutEditor::StoredTemplate(const QString &shown) const
+{
+    // Back from the words to the field: a field's words or its own name.
+    std::vector<std::string> fields = request_.fields;
+    for (const LayoutGroup &g : layout_.groups)
+        fields.push_back(g.field);
+    QString out;
+    qsizetype at = 0;
+    while (at < shown.size()) {
+        const qsizetype open = shown.indexOf(QLatin1Char('{'), at);
+        const qsizetype close = open < 0 ? -1 : shown.indexOf(QLatin1Char('}'), open + 1);
+        if (open < 0 || close < 0) {
+            out += shown.mid(at);
+            break;
+        }
+        out += shown.mid(at, open - at);
+        const QString inside = shown.mid(open + 1, close - open - 1).trimmed();
+        QString field = inside;
+        for (const std::string &f : fields)
+            if (FieldLabel(f).compare(inside, Qt::CaseInsensitive) == 0 || ToQString(f) == inside) {
+                field = ToQString(f);
+                break;
+            }
+        out += QLatin1Char('{') + field + QLatin1Char('}');
+        at = close + 1;
+    }
+    return out.toStdString();
+}
+
+void LayoutEditor::SetTemplateItem(QTableWidgetItem *item, const std::string &text) const
+{
+    item->setText(ShownTemplate(text));
+    item->setToolTip(ToQString(text));  // the columns' own names, for whoever needs them
 }

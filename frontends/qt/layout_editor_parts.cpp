@@ -100,7 +100,13 @@ constexpr Words Stems[] = {
     {"INSCESTA", "da inscrição estadual"}, {"INSCMUNI", "da inscrição municipal"},
     {"ARVPROD", "do produto na árvore"}, {"SITUACAO", "da situação"}, {"ITEM", "do item"}, {"LOTE", "do lote"},
     {"TOTAL", "total"}, {"ALIQUOTA", "da alíquota"}, {"ICMS", "do ICMS"}, {"ICMSST", "do ICMS ST"},
-    {"IPI", "do IPI"}, {"RESSARC", "do ressarcimento"},
+    {"IPI", "do IPI"}, {"RESSARC", "do ressarcimento"}, {"ISENTO", "isento"}, {"OUTRAS", "de outras"},
+    {"BASEST", "da base ST"}, {"IMPOSTOST", "do imposto ST"},
+};
+// Fields a bookkeeper knows by a name of their own, as the books print them.
+constexpr Words Whole[] = {
+    {"VLISENTO", "Isentas"}, {"VLOUTRAS", "Outras"}, {"VLBASEST", "Base ST"}, {"VLIMPOSTOST", "ICMS ST"},
+    {"VLBASECALC", "Base de cálculo"}, {"VLCONTABIL", "Valor contábil"},
 };
 } // namespace
 
@@ -115,6 +121,9 @@ QString FieldWords(const std::string &field, const std::vector<const ReportLayou
                 if (g.field == field && !g.caption.empty())
                     return QString::fromStdString(g.caption);
         }
+    for (const Words &w : Whole)
+        if (field == w.part)
+            return QString::fromUtf8(w.words);
     for (const Words &prefix : Prefixes) {
         const std::string p = prefix.part;
         if (field.size() <= p.size() || field.compare(0, p.size(), p) != 0)

@@ -1,5 +1,6 @@
 // fishost-qt: the host program on the desktop. A main window with the
 // screens inside it; the screen package and its host come from HostRun.
+#include "company_dialog.h"
 #include "hostsetup.h"
 #include "import_dialog.h"
 #include "qt_reportui.h"
@@ -38,8 +39,8 @@ void usage(std::ostream &out)
            "Opens the main window with the CFOP summary screen. --screenshot saves a picture\n"
            "of the display once the screen is open, and exits; --show opens one of its\n"
            "dialogs first: screen (default), pick, taxes, tree, types, models, ticked,\n"
-           "reports, calendar, message or import; or a report:\n"
-           "preview or editor (FISHOST_SHOT_REPORT names which, by title).\n"
+           "reports, calendar, message, import or company; or a report:\n"
+           "preview (FISHOST_SHOT_FIND: a search in it) or editor (FISHOST_SHOT_REPORT names which, by title).\n"
            "--first-paint prints \"painted\" once the main window has painted, \"screen\" once\n"
            "the screen has, and exits (with --empty-window: a bare main window only), for\n"
            "bench_first_paint.\n";
@@ -200,6 +201,7 @@ int runWindow(QApplication &app, const Options &options)
             return;
         }
         AddImportAction(window, run->Config(), run->UsesDemoCopy());
+        AddCompanyAction(window, run->Config());
         open->trigger();
         if (options.firstPaint)
             if (TCustomForm *screen = Application ? Application->ActiveChild() : nullptr)
@@ -223,6 +225,7 @@ int runWindow(QApplication &app, const Options &options)
 
 int main(int argc, char **argv)
 {
+    PreparePortugueseLocale();
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("Fiscal"));
     UsePortugueseTexts();

@@ -83,10 +83,25 @@ QWidget *QtReportUi::DialogParent() const
 
 void QtReportUi::Preview(const std::string &pdfPath, const std::string &title, const ReportExport &exportTo)
 {
+    PreviewOf(pdfPath, title, {}, exportTo);
+}
+
+void QtReportUi::PreviewOf(const std::string &pdfPath, const std::string &title, const std::string &subject,
+                           const ReportExport &exportTo)
+{
     auto *preview = new ReportPreview(ToQString(pdfPath), ToQString(title), exportTo, services_);
     preview->setAttribute(Qt::WA_DeleteOnClose);
+    preview->SetSubject(ToQString(subject));
     lastPreview_ = preview;
     if (area_) {
+        // Windows of the very same pages still tell themselves apart: "(2)".
+        int same = 0;
+        for (QMdiSubWindow *w : area_->subWindowList())
+            if (auto *other = dynamic_cast<ReportPreview *>(w->widget());
+                other && other->BaseWindowTitle() == preview->BaseWindowTitle())
+                ++same;
+        if (same > 0)
+            preview->setWindowTitle(preview->BaseWindowTitle() + QStringLiteral(" (%1)").arg(same + 1));
         QMdiSubWindow *sub = area_->addSubWindow(preview);
         sub->setAttribute(Qt::WA_DeleteOnClose);
         sub->setWindowIcon(preview->windowIcon());

@@ -42,6 +42,8 @@ public:
     explicit QtReportUi(QWidget *window = nullptr, QMdiArea *area = nullptr);
 
     void Preview(const std::string &pdfPath, const std::string &title, const ReportExport &exportTo) override;
+    void PreviewOf(const std::string &pdfPath, const std::string &title, const std::string &subject,
+                   const ReportExport &exportTo) override;
     bool Print(const std::string &pdfPath, const std::string &title) override;
     std::optional<ReportLayout> EditLayout(const LayoutEditRequest &request) override;
     std::unique_ptr<ReportProgress> BeginProgress(const std::string &title) override;

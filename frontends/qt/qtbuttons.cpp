@@ -1,7 +1,9 @@
 // Buttons: tool buttons (actions and lookups), push buttons, radio buttons.
 #include "qtpeer.h"
 
+#include "parameter_sets.h"
 #include "qticons.h"
+#include "report/qrddlgs.h"
 #include "vcl/forms.h"
 #include "vcl/stdctrls.h"
 #include "vdl/BtnPesquisa.h"
@@ -13,6 +15,7 @@
 #include <QToolButton>
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -21,10 +24,13 @@ struct Action {
     const char *name;
     Picture picture;
     QKeyCombination keys;
+    QKeyCombination alsoKeys = QKeyCombination();  // a second way, none when empty
 };
 const Action kActions[] = {
     {"sbtPrint", Picture::Print, QKeyCombination(Qt::ControlModifier, Qt::Key_P)},
-    {"sbtPreview", Picture::Preview, QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_P)},
+    // Enter goes to the next field; with Ctrl it shows the report.
+    {"sbtPreview", Picture::Preview, QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_P),
+     QKeyCombination(Qt::ControlModifier, Qt::Key_Return)},
     {"sbtSalvarComo", Picture::SaveAs, QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_S)},
     {"sbtReportEdit", Picture::EditLayout, QKeyCombination(Qt::ControlModifier, Qt::Key_E)},
 };
@@ -55,25 +61,38 @@ public:
         b->setFocusPolicy(Qt::NoFocus);
         b->setAutoRaise(dynamic_cast<TBtnPesquisa *>(&c) == nullptr);
         b->setIconSize(QSize(16, 16));
-        Connect(b, &QToolButton::clicked, [this] {
-            TControl *self = &control_;
-            Forward([self] { self->Click(); });
-        });
+        Connect(b, &QToolButton::clicked, [this] { RunAction(); });
         if (action_)
             if (QWidget *form = FormWidgetOf(parent)) {
                 // The shortcut works anywhere in the screen, as the button would.
-                shortcut_ = new QShortcut(QKeySequence(action_->keys), form);
-                shortcut_->setContext(Qt::WidgetWithChildrenShortcut);
-                Connect(shortcut_.data(), &QShortcut::activated, [this] {
-                    TControl *self = &control_;
-                    if (self->IsUsable())
-                        Forward([self] { self->Click(); });
-                });
+                for (QKeyCombination keys : {action_->keys, action_->alsoKeys, KeypadTwin(action_->alsoKeys)}) {
+                    if (keys.key() == Qt::Key_unknown)
+                        continue;
+                    auto *shortcut = new QShortcut(QKeySequence(keys), form);
+                    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+                    shortcuts_.push_back(shortcut);
+                    Connect(shortcut, &QShortcut::activated, [this] {
+                        if (control_.IsUsable())
+                            RunAction();
+                    });
+                }
             }
     }
 
 protected:
     QToolButton *button() const { return static_cast<QToolButton *>(widget_.data()); }
+
+    // The click in the model; a report that ran leaves its parameters as
+    // the screen's last run.
+    void RunAction()
+    {
+        TControl *self = &control_;
+        const long runs = TReportDesignerDialog::TotalRunCount();
+        Forward([self] { self->Click(); });
+        if (action_ && TReportDesignerDialog::TotalRunCount() != runs)
+            if (TCustomForm *form = control_.GetParentForm())
+                RememberLastRun(*form);
+    }
     void SyncOwn(ControlProperty what) override
     {
         if (what != ControlProperty::Caption && what != ControlProperty::Hint)
@@ -87,7 +106,12 @@ protected:
         b->setIcon(PictureIcon(lookup ? Picture::Search : action_ ? action_->picture : Picture::Document));
         // The hint names the key that does the same.
         QString hint = qs(control_.Hint());
-        if (action_)
+        if (action_ && action_->alsoKeys.key() != Qt::Key_unknown)
+            hint += QStringLiteral(" (%1 ou %2)")
+                        .arg(QKeySequence(action_->keys).toString(QKeySequence::PortableText),
+                             QKeySequence(action_->alsoKeys).toString(QKeySequence::PortableText).replace(
+                                 QStringLiteral("Return"), QStringLiteral("Enter")));
+        else if (action_)
             hint += QStringLiteral(" (%1)").arg(QKeySequence(action_->keys).toString(QKeySequence::PortableText));
         else if (lookup && !hint.isEmpty())
             hint += QStringLiteral(" (F2)");
@@ -95,11 +119,23 @@ protected:
     }
 
 private:
+    // Return's twin on the numeric keypad.
+    static QKeyCombination KeypadTwin(QKeyCombination keys)
+    {
+        if (keys.key() != Qt::Key_Return)
+            return QKeyCombination();
+        return QKeyCombination(keys.keyboardModifiers(), Qt::Key_Enter);
+    }
+
     const Action *action_;
-    QPointer<QShortcut> shortcut_;
+    std::vector<QPointer<QShortcut>> shortcuts_;
 
 public:
-    ~ToolButtonPeer() override { delete shortcut_.data(); }
+    ~ToolButtonPeer() override
+    {
+        for (auto &s : shortcuts_)
+            delete s.data();
+    }
 };
 
 class ButtonPeer : public QtPeer {

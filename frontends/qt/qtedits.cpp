@@ -2,6 +2,7 @@
 // and hands every key, paste, click and drag to the model.
 #include "qtpeer.h"
 
+#include "date_periods.h"
 #include "pickdialogs.h"
 #include "qticons.h"
 #include "vcl/forms.h"
@@ -12,9 +13,16 @@
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QClipboard>
+#include <QFocusEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+
+#include <algorithm>
+#include <vector>
+
+#include <utility>
 
 namespace {
 
@@ -35,6 +43,19 @@ public:
 
 protected:
     QLineEdit *line() const { return static_cast<QLineEdit *>(widget_.data()); }
+
+    bool Event(QObject *watched, QEvent *e) override
+    {
+        // A click that brings the focus in from elsewhere selects the whole
+        // text, as Tab does: a full date clicked past its end would
+        // otherwise drop every key typed after it.
+        if (watched == widget_ && e->type() == QEvent::FocusIn &&
+            static_cast<QFocusEvent *>(e)->reason() == Qt::MouseFocusReason && !HasModelFocus())
+            enteringClick_ = true;
+        else if (watched == widget_ && e->type() == QEvent::FocusOut)
+            enteringClick_ = false;
+        return QtPeer::Event(watched, e);
+    }
 
     void SyncColor() override
     {
@@ -130,6 +151,14 @@ protected:
             return true;
         case QEvent::Drop:
             return true;
+        case QEvent::MouseButtonRelease:
+            if (std::exchange(enteringClick_, false)) {
+                if (line()->hasSelectedText())
+                    SelectionMoved();  // dragged over part of it: that part
+                else
+                    OnModel([](TCustomEdit &e) { e.EnteredByKeyboard(); });
+            }
+            return false;
         default:
             return false;
         }
@@ -164,13 +193,14 @@ protected:
     }
 
     bool syncing_ = false;
+    bool enteringClick_ = false;  // between the press that brought the focus and its release
     TCustomEdit &edit_;
 
 private:
     // A click or drag moved Qt's caret: the model takes it over.
     void SelectionMoved()
     {
-        if (syncing_)
+        if (syncing_ || enteringClick_)
             return;
         const int caret = line()->cursorPosition();
         int anchor = caret;
@@ -193,8 +223,68 @@ public:
     DateEditPeer(TDateEditPlus &c, QWidget *parent) : EditPeer(c, parent), date_(c)
     {
         auto *open = line()->addAction(PictureIcon(Picture::Calendar), QLineEdit::TrailingPosition);
-        open->setToolTip(QStringLiteral("Calendário (F4)"));
+        open->setToolTip(QStringLiteral("Calendário (F4); botão direito: períodos"));
         Connect(open, &QAction::triggered, [this] { OpenCalendar(); });
+        // The menu offers periods, not editing: text changes through the model.
+        line()->setContextMenuPolicy(Qt::CustomContextMenu);
+        Connect(line(), &QWidget::customContextMenuRequested,
+                [this](const QPoint &at) { PeriodMenu()->popup(line()->mapToGlobal(at)); });
+    }
+
+    // The periods' menu, built on first use.
+    QMenu *PeriodMenu()
+    {
+        if (!menu_) {
+            menu_ = new QMenu(line());
+            for (DatePeriod period : AllPeriods()) {
+                QAction *a = menu_->addAction(PeriodName(period));
+                a->setData(static_cast<int>(period));
+                Connect(a, &QAction::triggered, [this, period] { ApplyPeriod(period, QDate::currentDate()); });
+                if (period == DatePeriod::Today)
+                    menu_->addSeparator();
+            }
+        }
+        return menu_;
+    }
+
+    // A period fills this edit and its partner: the start date and the end
+    // date after it in the tab order. Alone, the edit takes the first day.
+    void ApplyPeriod(DatePeriod period, QDate today)
+    {
+        if (!control_.IsUsable())
+            return;
+        const DateRange range = PeriodOn(period, today);
+        TDateEditPlus *self = &date_;
+        Forward([self, range] {
+            TDateEditPlus *start = self, *end = nullptr;
+            if (TCustomForm *form = self->GetParentForm()) {
+                std::vector<TDateEditPlus *> dates;
+                for (TWinControl *c : form->FocusOrder())
+                    if (auto *d = dynamic_cast<TDateEditPlus *>(c))
+                        dates.push_back(d);
+                const auto at = std::find(dates.begin(), dates.end(), self);
+                const auto index = at - dates.begin();
+                if (at != dates.end() && index % 2 == 0 && at + 1 != dates.end()) {
+                    end = *(at + 1);
+                } else if (at != dates.end() && index % 2 == 1) {
+                    start = *(at - 1);
+                    end = self;
+                }
+            }
+            const auto text = [](QDate d) { return d.toString(QStringLiteral("dd/MM/yyyy")).toStdString(); };
+            if (end) {
+                start->SetText(text(range.first));
+                end->SetText(text(range.last));
+            } else {
+                self->SetText(text(range.first));
+            }
+            if (self->CanFocus()) {
+                if (TCustomForm *form = self->GetParentForm())
+                    form->EnterControl(self);
+                if (self->Focused())
+                    self->SelectAll();
+            }
+        });
     }
     ~DateEditPeer() override { delete calendar_.data(); }
 
@@ -246,6 +336,8 @@ private:
     {
         if (calendar_)
             calendar_->hide();
+        // The popup had the keyboard: the window takes it back for the edit.
+        line()->activateWindow();
         TCustomEdit *self = &edit_;
         const std::string text = d.toString(QStringLiteral("dd/MM/yyyy")).toStdString();
         Forward([self, text] {
@@ -254,11 +346,13 @@ private:
                 return;
             self->SelectAll();
             self->Paste(text);
+            self->EnteredByKeyboard();  // what is typed next replaces the date
         });
     }
 
     TDateEditPlus &date_;
     QPointer<QCalendarWidget> calendar_;
+    QPointer<QMenu> menu_;
 };
 
 } // namespace
@@ -276,4 +370,10 @@ QCalendarWidget *QtWidgetSet::CalendarOf(const TControl &control)
 {
     auto *p = dynamic_cast<DateEditPeer *>(control.Peer());
     return p ? p->Calendar() : nullptr;
+}
+
+QMenu *QtWidgetSet::PeriodMenuOf(const TControl &control)
+{
+    auto *p = dynamic_cast<DateEditPeer *>(control.Peer());
+    return p ? p->PeriodMenu() : nullptr;
 }

@@ -1,12 +1,15 @@
 // Forms: a sub-window of the main window's MDI area (or a top-level window).
 #include "qtpeer.h"
 
+#include "parameter_sets.h"
 #include "vcl/forms.h"
+#include "window_arrangement.h"
 
 #include <QCloseEvent>
 #include <QIcon>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QStyle>
 #include <QTimer>
 
@@ -20,7 +23,8 @@ public:
     {
         widget_->setAutoFillBackground(true);
         if (area) {
-            sub_ = area->addSubWindow(widget_);
+            // A fixed-size screen scrolls inside a window made smaller than it.
+            sub_ = form.BorderStyle() == bsSizeable ? area->addSubWindow(widget_) : AddFixedSubWindow(*area, widget_);
             sub_->setAttribute(Qt::WA_DeleteOnClose, false);
             if (form.BorderStyle() != bsSizeable)
                 sub_->setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -28,6 +32,15 @@ public:
             sub_->setWindowIcon(QIcon::fromTheme(QStringLiteral("x-office-document"),
                                                  sub_->style()->standardIcon(QStyle::SP_FileDialogDetailedView)));
             outer_ = sub_;
+            // The screen's menu (its window icon, or a right click on it)
+            // repeats the last run and keeps named sets of parameters.
+            if (QMenu *menu = sub_->systemMenu())
+                AddParameterSetActions(*menu, form);
+            widget_->setContextMenuPolicy(Qt::CustomContextMenu);
+            Connect(widget_.data(), &QWidget::customContextMenuRequested, [this](const QPoint &at) {
+                if (QMenu *menu = sub_ ? sub_->systemMenu() : nullptr)
+                    menu->popup(widget_->mapToGlobal(at));
+            });
             Connect(area, &QMdiArea::subWindowActivated, [this](QMdiSubWindow *w) {
                 auto *ws = QtSet();
                 if (w == sub_ && ws && !ws->SyncingFocus() && Application && Application->ActiveChild() != &form_ &&
@@ -66,7 +79,10 @@ protected:
             widget_->setFixedSize(w, h);
         }
         if (sub_) {
-            sub_->adjustSize();
+            if (form_.BorderStyle() == bsSizeable)
+                sub_->adjustSize();
+            else
+                FitFixedSubWindow(*sub_);
             Place();
         } else {
             widget_->move(form_.Left(), form_.Top());

@@ -81,7 +81,8 @@ void QtPeer::SendKey(TKey key, TShiftState shift)
     auto *self = dynamic_cast<TWinControl *>(&control_);
     if (!ws || !self)
         return;
-    const bool tab = key == TKey::Tab;
+    // Enter moves on as Tab does, and the widget hears it the same way.
+    const bool tab = key == TKey::Tab || (key == TKey::Enter && shift == ssNone);
     if (tab)
         ws->SetMoveByTab(true);
     ws->Run([self, key, shift] {
@@ -120,7 +121,8 @@ bool QtPeer::Event(QObject *watched, QEvent *e)
             TCustomForm *form = control_.GetParentForm();
             if (lookup && k == TKey::Down && form && !form->LookupFor(static_cast<TWinControl *>(&control_)))
                 lookup = false;
-            if (k == TKey::Tab || lookup || WantsKey(k, shift)) {
+            const bool next = k == TKey::Enter && shift == ssNone;
+            if (k == TKey::Tab || next || lookup || WantsKey(k, shift)) {
                 SendKey(k, shift);
                 return true;
             }

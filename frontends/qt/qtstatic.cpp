@@ -29,12 +29,17 @@ public:
     void SetAccelerator(QChar letter, TWinControl &buddy, QWidget *form)
     {
         accel_ = letter;
+        buddy_ = &buddy;
         delete shortcut_.data();
         shortcut_ = new QShortcut(QKeySequence(Qt::ALT | Qt::Key(letter.toUpper().unicode())), form);
         shortcut_->setContext(Qt::WidgetWithChildrenShortcut);
         Connect(shortcut_.data(), &QShortcut::activated, [target = &buddy, this] {
+            // As Tab would: the field's text selected, so typing replaces it.
             if (target->IsUsable())
-                Forward([target] { target->SetFocus(); });
+                Forward([target] {
+                    if (TCustomForm *form = target->GetParentForm())
+                        form->EnterControl(target);
+                });
         });
         SyncOwn(ControlProperty::Caption);
     }
@@ -69,8 +74,16 @@ protected:
         }
     }
 
+public:
+    // The keys that bring the focus to `field`, empty when this label has none for it.
+    QKeySequence KeysFor(const TWinControl &field) const
+    {
+        return buddy_ == &field && shortcut_ ? shortcut_->key() : QKeySequence();
+    }
+
 private:
     QChar accel_;
+    const TWinControl *buddy_ = nullptr;
     QPointer<QShortcut> shortcut_;
     // A label on the form itself paints under the windowed controls next to
     // it; where it would show through one of their children (a screen code
@@ -247,5 +260,17 @@ QString CaptionOf(const TWinControl &field)
     for (TLabel *label : labels)
         if (BuddyOf(*label) == &field)
             return QtCaption(label->Caption()).trimmed();
+    return {};
+}
+
+QKeySequence QtWidgetSet::AcceleratorOf(const TWinControl &field)
+{
+    std::vector<TLabel *> labels;
+    if (TCustomForm *form = field.GetParentForm())
+        CollectLabels(*form, labels);
+    for (TLabel *label : labels)
+        if (auto *peer = dynamic_cast<LabelPeer *>(label->Peer()))
+            if (QKeySequence keys = peer->KeysFor(field); !keys.isEmpty())
+                return keys;
     return {};
 }

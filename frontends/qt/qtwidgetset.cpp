@@ -30,6 +30,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <clocale>
 #include <typeindex>
 #include <unordered_map>
 #include <vector>
@@ -106,6 +107,15 @@ protected:
     }
 };
 
+// The sub-window a form's widget is in (a fixed screen sits in a scroller).
+QMdiSubWindow *SubWindowOf(QWidget *w)
+{
+    for (QWidget *p = w ? w->parentWidget() : nullptr; p; p = p->parentWidget())
+        if (auto *sub = qobject_cast<QMdiSubWindow *>(p))
+            return sub;
+    return nullptr;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- helpers
@@ -170,8 +180,28 @@ QString QtCaption(const std::string &caption)
     return out;
 }
 
+void PreparePortugueseLocale()
+{
+    // Qt reads its system locale from these; the C library, should the
+    // machine lack the locale, keeps its own.
+    // LC_ALL would override them; what it said of the rest stays.
+    const QByteArray all = qgetenv("LC_ALL");
+    if (!all.isEmpty()) {
+        for (const char *name : {"LC_CTYPE", "LC_NUMERIC", "LC_COLLATE", "LC_MONETARY"})
+            if (!qEnvironmentVariableIsSet(name))
+                qputenv(name, all);
+        qunsetenv("LC_ALL");
+    }
+    qputenv("LC_TIME", "pt_BR.UTF-8");
+    qputenv("LC_MESSAGES", "pt_BR.UTF-8");
+    qputenv("LANGUAGE", "pt_BR:pt");
+}
+
 void UsePortugueseTexts()
 {
+    // QApplication took the environment's locale into the C library: numbers
+    // keep their point there.
+    std::setlocale(LC_NUMERIC, "C");
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     static QTranslator *texts = nullptr;
     if (texts)
@@ -285,7 +315,7 @@ void QtWidgetSet::Sync()
     if (TCustomForm *active = Application->ActiveChild()) {
         if (area_)
             if (auto *w = WidgetOf(*active))
-                if (auto *sub = qobject_cast<QMdiSubWindow *>(w->parentWidget()); sub && area_->activeSubWindow() != sub) {
+                if (auto *sub = SubWindowOf(w); sub && area_->activeSubWindow() != sub) {
                     const bool was = syncingFocus_;
                     syncingFocus_ = true;
                     area_->setActiveSubWindow(sub);

@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QKeySequence>
 #include <QPointer>
 #include <QString>
 
@@ -13,6 +14,7 @@
 
 class QCalendarWidget;
 class QInputDialog;
+class QMenu;
 class QMdiArea;
 class QWidget;
 class TCustomForm;
@@ -53,6 +55,10 @@ public:
     static QWidget *ContainerOf(const TControl &control);
     // The calendar popup of a date edit, once it has been opened.
     static QCalendarWidget *CalendarOf(const TControl &control);
+    // The Alt+letter of the caption standing for `field`, empty when none.
+    static QKeySequence AcceleratorOf(const TWinControl &field);
+    // The periods' menu of a date edit (its right button), nullptr for others.
+    static QMenu *PeriodMenuOf(const TControl &control);
 
     // Called by peers: a mouse click put the Qt focus on `control`. The model
     // hears of it before the next forwarded action, or once events settle.
@@ -89,8 +95,13 @@ private:
     int busyDepth_ = 0;
 };
 
-// Qt's own texts (dialog buttons, the calendar) in Brazilian Portuguese,
-// from the translations the system installs; once per application.
+// Before the QApplication: dates, month names and Qt's own messages in
+// Brazilian Portuguese whatever the machine's locale, numbers as they were
+// (files and statements read and write them with a point).
+void PreparePortugueseLocale();
+// Qt's own texts (dialog buttons, the calendar, the file dialog) in
+// Brazilian Portuguese, from the translations the system installs; once
+// per application.
 void UsePortugueseTexts();
 
 // The text prompt as PromptText shows it: titled, its buttons in Portuguese,

@@ -1,11 +1,13 @@
 #include "report_screenshots.h"
 
+#include "qt_reportui.h"
 #include "qtwidgetset.h"
 #include "screenshots.h"
 #include "vcl/forms.h"
 #include "vcl/stdctrls.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QTimer>
 
@@ -60,7 +62,18 @@ void ScheduleReportScreenshot(QMainWindow &window, const QString &view, const QS
         if (view == "editor" || view == "prompt")
             QTimer::singleShot(1500, qApp, [file, rc] { Shoot(QApplication::activeModalWidget(), file, rc); });
         ws->Run([button] { button->Click(); });
-        if (view == "preview")
+        if (view == "preview") {
+            // FISHOST_SHOT_FIND: a search in the pages, its match highlighted.
+            const QString find = QString::fromUtf8(qgetenv("FISHOST_SHOT_FIND"));
+            if (auto *ui = dynamic_cast<QtReportUi *>(&ReportUserInterface()); ui && ui->LastPreview() && !find.isEmpty()) {
+                ReportPreview *preview = ui->LastPreview();
+                QTimer::singleShot(700, preview, [preview, find] {
+                    preview->ShowFind();
+                    preview->FindBox()->setText(find);
+                    preview->FindNext(find);
+                });
+            }
             QTimer::singleShot(1500, qApp, [&window, file, rc] { Shoot(&window, file, rc); });
+        }
     });
 }

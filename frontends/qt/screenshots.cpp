@@ -80,7 +80,7 @@ void FinishScreenshot(const QPixmap &shot, const QString &file, int *rc)
 bool IsScreenshotView(const QString &view)
 {
     static const QStringList views = {"screen", "pick", "taxes",    "tree",    "types",  "models",
-                                      "ticked", "reports", "calendar", "message", "import"};
+                                      "ticked", "reports", "calendar", "message", "import", "company"};
     return views.contains(view) || IsReportScreenshotView(view);
 }
 
@@ -165,10 +165,11 @@ void ScheduleScreenshot(QMainWindow &window, const QString &view, const QString 
                     date->Paste("15/01/2026");
                 });
             Press(ScreenControl("depDtInicial"), Qt::Key_F4);
-        } else if (view == "import") {
-            // The import's own window, from its menu entry, as a person opens it.
+        } else if (view == "import" || view == "company") {
+            // The window from its menu entry, as a person opens it.
+            const QString entry = view == "import" ? QStringLiteral("Importar notas fiscais") : QStringLiteral("&Empresas");
             for (QAction *action : window.findChildren<QAction *>())
-                if (action->text().startsWith(QStringLiteral("Importar notas fiscais")))
+                if (action->text().startsWith(entry))
                     action->trigger();
         } else if (view == "message") {
             if (auto *tax = dynamic_cast<TCustomEdit *>(ScreenControl("medCdImposto")))

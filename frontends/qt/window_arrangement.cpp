@@ -5,12 +5,30 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QScrollArea>
 #include <QStyle>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
+
+const char *const kFixedProperty = "fisFixedScreen";
+
+// Asks for the whole screen, however large: QScrollArea's own hint is
+// bounded to a few dozen lines.
+class ScreenScroller : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override
+    {
+        const int f = 2 * frameWidth();
+        return widget() ? widget()->size() + QSize(f, f) : QScrollArea::sizeHint();
+    }
+};
+
+// The size a fixed screen's window has when the whole screen shows.
+QSize NaturalSize(const QMdiSubWindow *w) { return w->property(kFixedProperty).toSize(); }
 
 QList<QMdiSubWindow *> Arrangeable(QMdiArea &area)
 {
@@ -24,11 +42,21 @@ QList<QMdiSubWindow *> Arrangeable(QMdiArea &area)
 bool FixedSize(const QMdiSubWindow *w) { return w->minimumSize() == w->maximumSize(); }
 
 // Gives `w` about `wanted` (its own size when it cannot change) at `at`,
-// moved back inside `room` where the size would push it over an edge.
-void Put(QMdiSubWindow *w, QPoint at, QSize wanted, const QSize &room)
+// moved back inside `room` where the size would push it over an edge. A
+// fixed screen never grows past its natural size; in a smaller tile it
+// scrolls, cascaded it keeps its size.
+void Put(QMdiSubWindow *w, QPoint at, QSize wanted, const QSize &room, bool keepFixed)
 {
     if (w->isMaximized())
         w->showNormal();
+    if (const QSize natural = NaturalSize(w); natural.isValid()) {
+        const QSize size = (keepFixed ? natural : natural.boundedTo(wanted)).boundedTo(room);
+        w->resize(size.expandedTo(QSize(1, 1)));
+        const int x = std::clamp(at.x(), 0, std::max(0, room.width() - w->width()));
+        const int y = std::clamp(at.y(), 0, std::max(0, room.height() - w->height()));
+        w->move(x, y);
+        return;
+    }
     QSize size = FixedSize(w) ? w->size() : wanted.expandedTo(w->minimumSize()).boundedTo(room);
     size = size.expandedTo(QSize(1, 1));
     if (!FixedSize(w))
@@ -40,6 +68,29 @@ void Put(QMdiSubWindow *w, QPoint at, QSize wanted, const QSize &room)
 }
 
 } // namespace
+
+QMdiSubWindow *AddFixedSubWindow(QMdiArea &area, QWidget *screen)
+{
+    auto *scroller = new ScreenScroller;
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(false);
+    scroller->setWidget(screen);
+    QMdiSubWindow *sub = area.addSubWindow(scroller);
+    FitFixedSubWindow(*sub);
+    return sub;
+}
+
+void FitFixedSubWindow(QMdiSubWindow &window)
+{
+    window.setMinimumSize(0, 0);
+    window.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    window.adjustSize();
+    const QSize natural = window.size();
+    window.setProperty(kFixedProperty, natural);
+    window.setMaximumSize(natural);
+    // Small enough for any tile; the screen scrolls then.
+    window.setMinimumSize(std::min(natural.width(), 160), std::min(natural.height(), 120));
+}
 
 void TileWindows(QMdiArea &area)
 {
@@ -57,7 +108,7 @@ void TileWindows(QMdiArea &area)
         const int inRow = row == rows - 1 ? n - row * columns : columns;
         const int width = room.width() / inRow;
         const int column = i % columns;
-        Put(windows[i], QPoint(column * width, row * height), QSize(width, height), room);
+        Put(windows[i], QPoint(column * width, row * height), QSize(width, height), room, false);
     }
 }
 
@@ -74,7 +125,7 @@ void CascadeWindows(QMdiArea &area)
     const QSize wanted(room.width() - span * step, room.height() - span * step);
     for (int i = 0; i < n; ++i) {
         const int k = span > 0 ? i % (span + 1) : 0;
-        Put(windows[i], QPoint(k * step, k * step), wanted, room);
+        Put(windows[i], QPoint(k * step, k * step), wanted, room, true);
     }
     windows.last()->raise();
     area.setActiveSubWindow(windows.last());

@@ -68,6 +68,9 @@ void TBtnPesquisa::Click()
     }
     if (row && OnAfterPesq)
         OnAfterPesq(this);
+    // Back in its field, picked or not, the next keys replace what it shows.
+    if (Associate && Associate->Focused())
+        Associate->EnteredByKeyboard();
 }
 
 bool TBtnPesquisa::SetProperty(const PropertyDesc &p, LoadContext &ctx)

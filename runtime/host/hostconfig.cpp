@@ -257,12 +257,13 @@ HostConfig HostConfig::Load(const std::string &path, const std::map<std::string,
 std::string DefaultReportsDir() { return std::string(FIS_SOURCE_DIR) + "/reports"; }
 std::string DefaultFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/reference.sql"; }
 std::string DefaultCfopFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/cfop.sql"; }
+std::string DefaultFiscalFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/fiscal.sql"; }
 std::string DefaultImportFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/import.sql"; }
 std::string DefaultSummaryFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/sqlite-summary.sql"; }
 std::vector<std::string> DefaultFixturePaths()
 {
     // sqlite.sql and the kept summary after the tables they guard: every SQLite
     // database built from these gets them.
-    return {DefaultFixturePath(), DefaultCfopFixturePath(), std::string(FIS_SOURCE_DIR) + "/fixtures/fiscal.sql",
+    return {DefaultFixturePath(), DefaultCfopFixturePath(), DefaultFiscalFixturePath(),
             std::string(FIS_SOURCE_DIR) + "/fixtures/sqlite.sql", DefaultSummaryFixturePath()};
 }

@@ -16,6 +16,8 @@ std::string DefaultFixturePath();  // the reference data alone
 std::vector<std::string> DefaultFixturePaths();
 // The CFOP table of the annex in force, which every database gets.
 std::string DefaultCfopFixturePath();
+// The fiscal documents' tables, the shared fiscal months and apuração lines, and the demo's rows.
+std::string DefaultFiscalFixturePath();
 // The NF-e import's own tables and shipped rows.
 std::string DefaultImportFixturePath();
 // The CFOP summary SQLite keeps per document, with the triggers that keep it.

@@ -31,7 +31,7 @@ std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
 {
     if (config.engine == "sqlite") {
         if (config.database.empty())
-            throw EDatabaseError("Nenhum banco de dados SQLite configurado (chave 'database').");
+            throw EDatabaseError("Nenhum banco de dados foi indicado para este computador. Peça a quem instalou o programa que indique o arquivo do banco da empresa.");
         {
             // Once per database and process: a server opens a session per worker.
             static std::mutex mutex;
@@ -134,6 +134,23 @@ void AddMissingCfops(const std::string &path)
     }
 }
 
+namespace {
+std::string upper(std::string s)
+{
+    for (char &c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Whether `statement` (trimmed, upper case) begins with `prefix` and the
+// table name there ends.
+bool startsWithTable(const std::string &statement, const std::string &prefix)
+{
+    return statement.rfind(prefix, 0) == 0 &&
+           (statement.size() == prefix.size() || statement[prefix.size()] == ' ' || statement[prefix.size()] == '(');
+}
+} // namespace
+
 void AddMissingColumns(const std::string &path)
 {
     if (!std::filesystem::exists(path))
@@ -144,6 +161,13 @@ void AddMissingColumns(const std::string &path)
     } added[] = {{"IMPOSTOITEMNF", "CDCST", "VARCHAR(4)"},
                  {"NOTAFISCAL", "NRDOCPARTIC", "VARCHAR(14)"},
                  {"NOTAFISCAL", "NRIEPARTIC", "VARCHAR(20)"}};
+    // Tables added since, and whether every database shares their rows (the
+    // fiscal months and the apuração's lines; the others are the company's).
+    static const struct {
+        const char *table;
+        bool sharedRows;
+    } addedTables[] = {{"FILIALUF", false},         {"PERIODOFISCAL", true},  {"EMPRESAATIVIDADE", false},
+                       {"APURACAOAJUSTE", false},   {"APURACAOLINHA", true}};
     std::vector<std::string> missing;
     {
         auto reader = OpenSqliteSession(path, true);
@@ -154,6 +178,29 @@ void AddMissingColumns(const std::string &path)
             if (!has.rows.empty() && has.rows[0][0].value_or("0") == "0")
                 missing.push_back(std::string("ALTER TABLE ") + a.table + " ADD COLUMN " + a.column + " " + a.type);
         }
+        std::vector<std::string> fiscal;
+        for (const auto &t : addedTables) {
+            const ResultSet has = reader->Query(
+                std::string("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = '") + t.table + "'", {});
+            const bool exists = !has.rows.empty() && has.rows[0][0].value_or("0") != "0";
+            long rows = 0;
+            if (exists && t.sharedRows)
+                rows = std::atol(reader->Query(std::string("SELECT COUNT(*) FROM ") + t.table, {})
+                                     .rows[0][0].value_or("0").c_str());
+            if (exists && (!t.sharedRows || rows > 0))
+                continue;
+            if (fiscal.empty())
+                fiscal = SplitSqlScript(readFixture(DefaultFiscalFixturePath(),
+                                                    "Arquivo de dados fiscais não encontrado: "));
+            // A database of one's own made before the fiscal months were shared
+            // has the table empty: its rows come too.
+            for (const std::string &statement : fiscal) {
+                const std::string s = upper(Trim(statement));
+                if ((!exists && startsWithTable(s, std::string("CREATE TABLE ") + t.table)) ||
+                    (t.sharedRows && startsWithTable(s, std::string("INSERT INTO ") + t.table)))
+                    missing.push_back(Trim(statement));
+            }
+        }
     }
     if (missing.empty())
         return;
@@ -163,8 +210,15 @@ void AddMissingColumns(const std::string &path)
     } catch (const Exception &) {
         return;  // read only: its rows lack them, as before
     }
-    for (const std::string &statement : missing)
-        session->Execute(statement);
+    session->Execute("BEGIN");
+    try {
+        for (const std::string &statement : missing)
+            session->Execute(statement);
+        session->Execute("COMMIT");
+    } catch (...) {
+        session->Execute("ROLLBACK");
+        throw;
+    }
 }
 
 void BuildDemoDatabase(const std::string &path, const std::vector<std::string> &fixturePaths)
@@ -193,10 +247,9 @@ namespace {
 // and index, and the rows of the tables everyone shares.
 bool sharedStatement(const std::string &statement)
 {
-    static const char *const shared[] = {"IMPOSTONFE", "IMPOSTO", "MODDOCFISC", "TIPOOPERAC", "CFOP", "APURACAOLINHA"};
-    std::string s = Trim(statement);
-    for (char &c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    static const char *const shared[] = {"IMPOSTONFE", "IMPOSTO",       "MODDOCFISC",   "TIPOOPERAC",
+                                         "CFOP",       "APURACAOLINHA", "PERIODOFISCAL"};
+    const std::string s = upper(Trim(statement));
     if (s.rfind("CREATE ", 0) == 0)
         return true;
     for (const char *table : shared) {

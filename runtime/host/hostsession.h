@@ -24,7 +24,9 @@ void AddKeptSummary(const std::string &path);
 void AddMissingCfops(const std::string &path);
 // Gives a SQLite database made before them the columns added since (a tax
 // row's CST, a document's participant CNPJ/CPF and IE), empty on the rows it
-// holds; a database that cannot be written is left.
+// holds, and the tables added since (branches' states, fiscal months, the
+// company's activity, the apuração's lines and adjustments), with the rows
+// every database shares; a database that cannot be written is left.
 void AddMissingColumns(const std::string &path);
 
 // Builds a fresh SQLite demo database at `path` from the fixtures, loaded in
@@ -33,7 +35,8 @@ void BuildDemoDatabase(const std::string &path,
                        const std::vector<std::string> &fixturePaths = DefaultFixturePaths());
 
 // Builds a database a person keeps at `path`: the schema of every fixture and
-// the shared reference rows (taxes, CFOP, document models, operation types)
+// the shared reference rows (taxes, CFOP, document models, operation types,
+// fiscal months, the apuração's lines)
 // with the NF-e import's tables, without the demo companies, products or
 // documents. Written beside the path and renamed into place; an existing
 // file is refused. Raises EDatabaseError.

@@ -62,6 +62,8 @@ struct TaxRow {
     Cents base = 0;
     std::int64_t rate = 0;
     Cents value = 0, exempt = 0, other = 0, stBase = 0, stValue = 0;
+    // CDCST: ICMS origin and CST (or CSOSN), IPI its CST; empty is NULL.
+    std::string cst = {};
 };
 // Entries under tax substitution as the substituted party: the ICMS paid
 // before is no credit of the buyer.
@@ -73,6 +75,8 @@ struct BookedHeader {
     std::string company, side, series, number, model, operation, issueDate, moveDate, registration;
     std::optional<std::string> municipal, participant;
     std::string state, situation;
+    // The other party's CNPJ or CPF and state registration, as the books list them.
+    std::optional<std::string> participantDocument, participantRegistration;
 };
 using MunicipalRegistrations = std::unordered_set<std::string>;  // company '\x1f' RegistrationKey(IM)
 MunicipalRegistrations LoadMunicipalRegistrations(ImportConnection &db);

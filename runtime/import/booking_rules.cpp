@@ -151,6 +151,8 @@ TaxRow icmsRow(const FiscalTax *icms, const FiscalTax *st, Cents value, Cents ip
         r.stValue = st->value;
     }
     const Cents operation = std::max<Cents>(0, value - ipi - r.stValue);
+    if (icms && !icms->cst.empty())
+        r.cst = icms->origin + icms->cst;
     if (noCredit || !icms) {
         r.other = operation;
         return r;
@@ -178,6 +180,7 @@ void TaxRowsOf(const FiscalItem &item, Cents value, bool noIcmsCredit, std::vect
         rows.push_back(icmsRow(icms, st, value, ipi ? ipi->value : 0, noIcmsCredit));
     if (ipi) {
         TaxRow r{TaxTableCode(TaxCode::Ipi)};
+        r.cst = ipi->cst;
         if (ipi->levied) {
             r.base = ipi->base;
             r.rate = ipi->rate;
@@ -209,6 +212,33 @@ MunicipalRegistrations LoadMunicipalRegistrations(ImportConnection &db)
 
 const char *SituationCode(bool cancelled) { return cancelled ? "C" : "N"; }
 
+namespace {
+
+// A CNPJ or CPF as written; none for a foreign id or a party abroad.
+std::optional<std::string> taxIdOf(const FiscalParty &p)
+{
+    const std::string &d = p.document;
+    if (p.state == "EX" || (d.size() != 11 && d.size() != 14) ||
+        !std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    return d;
+}
+
+// A recipient exempt of registration is listed as such; one who is no
+// contributor has no registration in the books, whatever it states.
+std::optional<std::string> registrationOf(const FiscalParty &p)
+{
+    if (p.contributor == '9')
+        return std::nullopt;
+    if (p.contributor == '2')
+        return "ISENTO";
+    if (p.registration.empty())
+        return std::nullopt;
+    return ClipText(p.registration, 20);
+}
+
+} // namespace
+
 BookedHeader HeaderOf(const FiscalDocument &d, const Owner &owner, const MunicipalRegistrations &municipal)
 {
     const Registration &reg = *owner.registration;
@@ -227,6 +257,10 @@ BookedHeader HeaderOf(const FiscalDocument &d, const Owner &owner, const Municip
         municipal.count(reg.company + '\x1f' + RegistrationKey(d.issuer.municipalRegistration)))
         b.municipal = d.issuer.municipalRegistration;
     std::string name, state;
+    if (const FiscalParty *other = !owner.issued ? &d.issuer : d.recipient ? &*d.recipient : nullptr) {
+        b.participantDocument = taxIdOf(*other);
+        b.participantRegistration = registrationOf(*other);
+    }
     if (!owner.issued) {
         name = d.issuer.name;
         state = d.issuer.state;

@@ -64,12 +64,12 @@ DocumentWriter::DocumentWriter(ImportConnection &db) : db_(db)
     nextDocument_ = max[0][0] ? std::stoll(*max[0][0]) + 1 : 1;
     insDoc_ = db_.Prepare(
         "INSERT INTO NOTAFISCAL (CDNOTAFISC, CDEMPRESA, CDFILIAL, IDENTRSAIDA, CDSERIE, NRNOTAFISC, CDMODDOCFISC, "
-        "CDTIPOOPER, DTEMISSAO, DTENTRSAIDA, CDINSCESTA, CDINSCMUNI, NMPARTICIPANTE, SGUF, IDSITUACAO) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        "CDTIPOOPER, DTEMISSAO, DTENTRSAIDA, CDINSCESTA, CDINSCMUNI, NMPARTICIPANTE, SGUF, IDSITUACAO, NRDOCPARTIC, "
+        "NRIEPARTIC) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     insItem_ = db_.Prepare("INSERT INTO ITEMNOTAFISC (CDNOTAFISC, NRITEM, CDPRODUTO, CDCFOP, QTITEM, VLUNITARIO, "
                            "VLCONTABIL) VALUES (?, ?, ?, ?, ?, ?, ?)");
     insTax_ = db_.Prepare("INSERT INTO IMPOSTOITEMNF (CDNOTAFISC, NRITEM, CDIMPOSTONFE, VLBASECALC, PCALIQUOTA, "
-                          "VLIMPOSTO, VLISENTO, VLOUTROS, VLBASEST, VLIMPOSTOST) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                          "VLIMPOSTO, VLISENTO, VLOUTROS, VLBASEST, VLIMPOSTOST, CDCST) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     cancelDoc_ = db_.Prepare("UPDATE NOTAFISCAL SET IDSITUACAO = 'C' WHERE CDNOTAFISC = ?");
 }
 
@@ -77,7 +77,8 @@ std::string DocumentWriter::Document(const BookedHeader &h)
 {
     std::string id = std::to_string(nextDocument_++);
     db_.Run(insDoc_, {id, h.company, std::nullopt, h.side, h.series, h.number, h.model, h.operation, h.issueDate,
-                      h.moveDate, h.registration, h.municipal, h.participant, h.state, h.situation});
+                      h.moveDate, h.registration, h.municipal, h.participant, h.state, h.situation,
+                      h.participantDocument, h.participantRegistration});
     return id;
 }
 
@@ -92,7 +93,8 @@ void DocumentWriter::Tax(const std::string &id, const std::string &item, const T
 {
     taxes_.push_back({id, item, std::string(r.tax), DecimalText(r.base, 2), DecimalText(r.rate, 2), DecimalText(r.value, 2),
                       DecimalText(r.exempt, 2), DecimalText(r.other, 2), DecimalText(r.stBase, 2),
-                      DecimalText(r.stValue, 2)});
+                      DecimalText(r.stValue, 2),
+                      r.cst.empty() ? std::nullopt : std::optional<std::string>(r.cst)});
 }
 
 void DocumentWriter::Flush()

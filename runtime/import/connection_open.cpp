@@ -15,7 +15,9 @@ std::unique_ptr<ImportConnection> OpenImportConnection(const HostConfig &config)
 {
     if (config.engine == "sqlite") {
         if (config.database.empty())
-            throw EDatabaseError("Nenhum banco de dados SQLite configurado (chave 'database').");
+            throw EDatabaseError("Nenhum banco de dados foi indicado para este computador. Peça a quem instalou o programa que indique o arquivo do banco da empresa.");
+        // The import writes the columns a database made before them lacks.
+        AddMissingColumns(config.database);
         return OpenSqliteImport(config.database);
     }
     if (config.engine == "firebird") {

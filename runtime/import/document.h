@@ -40,6 +40,7 @@ struct FiscalTax {
     Cents base = 0, value = 0;
     std::int64_t rate = 0;  // percent, in hundredths
     bool levied = true;     // false: stated as not levied on the item (IPI not taxed)
+    std::string origin = {};  // ICMS: the goods' origin (one digit), when stated apart from the CST
 };
 
 struct FiscalProduct {
@@ -72,6 +73,9 @@ struct FiscalParty {
     std::string registration;  // IE
     std::string municipalRegistration;  // IM
     std::string state;         // UF ("EX" abroad)
+    // indIEDest of a recipient: '1' contributor with its IE, '2' contributor
+    // exempt of registration, '9' no contributor; 0 when not stated.
+    char contributor = 0;
 };
 
 enum class Direction { Entry, Exit };  // as the issuer states it

@@ -15,9 +15,10 @@
 // One tax of one item as the invoice states it, before any booking rule.
 struct NfeIcms {
     std::string group;      // "ICMS00", "ICMSSN102", ...
+    std::string origin;     // orig: the goods' origin, one digit
     std::string cst;        // CST (two digits) or CSOSN (three)
     Cents base = 0, tax = 0;
-    std::int64_t rate = 0;  // percent, in hundredths
+    std::int64_t rate = 0;  // percent, in hundredths; pCredSN when the Simples states no pICMS
     Cents stBase = 0, stTax = 0, fcpSt = 0;
     Cents exonerated = 0;   // vICMSDeson
     bool deductExonerated = false;  // indDeduzDeson = 1
@@ -25,6 +26,7 @@ struct NfeIcms {
 
 struct NfeIpi {
     bool taxed = false;     // IPITrib; false: IPINT
+    std::string cst;
     Cents base = 0, tax = 0;
     std::int64_t rate = 0;
 };

@@ -20,12 +20,13 @@ FiscalItem item(NfeItem &&it)
     out.insurance = it.insurance;
     out.other = it.other;
     if (it.icms) {
-        out.taxes.push_back({TaxCode::Icms, std::move(it.icms->cst), it.icms->base, it.icms->tax, it.icms->rate, true});
+        out.taxes.push_back({TaxCode::Icms, std::move(it.icms->cst), it.icms->base, it.icms->tax, it.icms->rate, true,
+                             std::move(it.icms->origin)});
         if (it.icms->stBase || it.icms->stTax)
             out.taxes.push_back({TaxCode::IcmsSt, {}, it.icms->stBase, it.icms->stTax, 0, true});
     }
     if (it.ipi)
-        out.taxes.push_back({TaxCode::Ipi, {}, it.ipi->base, it.ipi->tax, it.ipi->rate, it.ipi->taxed});
+        out.taxes.push_back({TaxCode::Ipi, std::move(it.ipi->cst), it.ipi->base, it.ipi->tax, it.ipi->rate, it.ipi->taxed});
     if (it.iss)
         out.taxes.push_back({TaxCode::Iss, {}, it.iss->base, it.iss->tax, it.iss->rate, true});
     return out;

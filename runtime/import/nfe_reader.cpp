@@ -170,6 +170,9 @@ NfeParty party(const Fields &f, const char *address, bool issuer)
         throw Refused{f.Path("CNPJ"), "campo obrigatório ausente"};
     p.name = issuer ? f.Text("xNome") : f.Optional("xNome").value_or("");
     p.registration = f.Optional("IE").value_or("");
+    if (!issuer)
+        if (auto ind = f.Optional("indIEDest"); ind && ind->size() == 1)
+            p.contributor = (*ind)[0];
     p.municipalRegistration = f.Optional("IM").value_or("");
     Fields addr = f.Child(address, issuer);
     p.state = addr.Node() ? addr.Text("UF") : "";
@@ -181,9 +184,13 @@ NfeIcms icms(const Fields &group)
     NfeIcms t;
     t.group = group.Node().name();
     const bool simple = t.group.rfind("ICMSSN", 0) == 0;
+    t.origin = group.Optional("orig").value_or("");
     t.cst = group.Text(simple ? "CSOSN" : "CST");
     t.base = group.Amount("vBC", 2);
     t.rate = group.Amount("pICMS", 2);
+    // The Simples states its rate as the credit it passes on.
+    if (simple && !group.Optional("pICMS"))
+        t.rate = group.Amount("pCredSN", 2);
     t.tax = group.Amount("vICMS", 2);
     t.stBase = group.Amount("vBCST", 2);
     t.stTax = group.Amount("vICMSST", 2);
@@ -227,10 +234,13 @@ NfeItem item(const Fields &det, bool v4)
         NfeIpi i;
         if (Fields trib = ipi.Child("IPITrib", false); trib.Node()) {
             i.taxed = true;
+            i.cst = trib.Optional("CST").value_or("");
             i.base = trib.Amount("vBC", 2);
             i.rate = trib.Amount("pIPI", 2);
             i.tax = trib.Amount("vIPI", 2, true);
-        } else if (!ipi.Child("IPINT", false).Node()) {
+        } else if (Fields nt = ipi.Child("IPINT", false); nt.Node()) {
+            i.cst = nt.Optional("CST").value_or("");
+        } else {
             throw Refused{ipi.Path("IPITrib"), "grupo de IPI ausente"};
         }
         it.ipi = i;

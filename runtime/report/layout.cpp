@@ -100,7 +100,8 @@ LayoutColumn parseColumn(const Json &c, std::size_t index)
     if (col.total == ColumnTotal::Sum &&
         (col.format.kind == ValueFormat::Kind::Text || col.format.kind == ValueFormat::Kind::Date ||
          col.format.kind == ValueFormat::Kind::Cfop || col.format.kind == ValueFormat::Kind::Product ||
-         col.format.kind == ValueFormat::Kind::List))
+         col.format.kind == ValueFormat::Kind::List || col.format.kind == ValueFormat::Kind::Month ||
+         col.format.kind == ValueFormat::Kind::TaxId))
         fail("Layout inválido " + where + ": só colunas numéricas podem ser somadas (formato '" +
              ValueFormatName(col.format) + "').");
     if (auto from = c.find("total_from_group"); from != c.end() && !from->is_null()) {
@@ -158,7 +159,7 @@ ValueFormat ParseValueFormat(const std::string &name)
     static const std::pair<const char *, K> kNames[] = {
         {"", K::Text},          {"text", K::Text},     {"money", K::Money}, {"quantity", K::Quantity},
         {"integer", K::Integer}, {"percent", K::Percent}, {"cfop", K::Cfop}, {"date", K::Date},
-        {"product", K::Product}, {"list", K::List},
+        {"product", K::Product}, {"list", K::List},        {"month", K::Month}, {"taxid", K::TaxId},
     };
     for (const auto &[n, kind] : kNames)
         if (name == n)
@@ -174,7 +175,7 @@ ValueFormat ParseValueFormat(const std::string &name)
         fail("casas decimais inválidas em '" + name + "' (use decimal:0 a decimal:9).");
     }
     fail("formato desconhecido '" + name +
-         "' (use text, money, quantity, integer, decimal:N, percent, cfop, date, product ou list).");
+         "' (use text, money, quantity, integer, decimal:N, percent, cfop, date, month, taxid, product ou list).");
 }
 
 std::string ValueFormatName(const ValueFormat &f)
@@ -191,6 +192,8 @@ std::string ValueFormatName(const ValueFormat &f)
     case K::Date: return "date";
     case K::Product: return "product";
     case K::List: return "list";
+    case K::Month: return "month";
+    case K::TaxId: return "taxid";
     }
     return "text";
 }

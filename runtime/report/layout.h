@@ -53,7 +53,8 @@ enum class ColumnTotal { None, Sum, Count };
 // "1.234"; decimal:N with N decimals; percent "18,00 %"; cfop "5.102";
 // date dd/mm/yyyy; product as the product mask shows a tree code; text as is.
 struct ValueFormat {
-    enum class Kind { Text, Money, Quantity, Integer, Decimal, Percent, Cfop, Date, Product, List };
+    // Month: a date shown as its month (01/2026); TaxId: a CNPJ or CPF with its punctuation.
+    enum class Kind { Text, Money, Quantity, Integer, Decimal, Percent, Cfop, Date, Product, List, Month, TaxId };
     Kind kind = Kind::Text;
     int decimals = 0;  // for Decimal
     bool operator==(const ValueFormat &) const = default;

@@ -226,7 +226,7 @@ bool TReportDesignerDialog::Execute(ReportAction action, const ReportDefinition 
     if ((action == ReportAction::Preview || action == ReportAction::Print) && BeforeHandOver)
         BeforeHandOver();
     if (action == ReportAction::Preview)
-        ReportUserInterface().Preview(lastRun_->output, report.title, exportTo);
+        ReportUserInterface().PreviewOf(lastRun_->output, report.title, lastRun_->subject, exportTo);
     else if (action == ReportAction::Print)
         ReportUserInterface().Print(lastRun_->output, report.title);
     return true;
@@ -267,6 +267,10 @@ bool TReportDesignerDialog::render(const ReportDefinition &report, ReportRun &ru
 
     run.rows = result->rows;
     run.pages = result->pages;
+    run.subject.clear();
+    for (const auto &[label, value] : job.heading.header)
+        if (!value.empty())
+            run.subject += (run.subject.empty() ? "" : " · ") + value;
     run.output = outputs.front().path;
     for (const ReportOutput &o : outputs)
         run.outputs.push_back(o.path);

@@ -28,6 +28,9 @@ struct ReportRun {
     std::vector<std::string> outputs;  // every file it wrote, the PDF first
     int pages = 0;
     std::size_t rows = 0;   // rows the report's query gave
+    // What the pages' header names besides the title (company, period),
+    // joined: "01 – Comercial Exemplo · 01/01/2026 a 31/03/2026".
+    std::string subject;
 };
 
 class TReportDesignerDialog : public TComponent {

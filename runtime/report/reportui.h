@@ -50,6 +50,14 @@ public:
     virtual ~ReportUi() = default;
     // Shows the pages; printing and exporting are offered from there.
     virtual void Preview(const std::string &pdfPath, const std::string &title, const ReportExport &exportTo) = 0;
+    // The same, told what the pages are of (company, period) besides the
+    // title, so that windows of one report tell themselves apart.
+    virtual void PreviewOf(const std::string &pdfPath, const std::string &title, const std::string &subject,
+                           const ReportExport &exportTo)
+    {
+        (void)subject;
+        Preview(pdfPath, title, exportTo);
+    }
     // Sends the pages to a printer; false when the person cancelled.
     virtual bool Print(const std::string &pdfPath, const std::string &title) = 0;
     // The edited layout, or nothing when the person cancelled. The caller

@@ -4,6 +4,7 @@
 #include "rtl/sysutils.h"
 #include "rtl/utf8.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -199,6 +200,21 @@ std::string FormatValue(std::string_view raw, const ValueFormat &format, std::st
         return std::string(raw);
     }
     case K::Date: return FormatDateText(TrimBlanks(raw));
+    case K::Month: {
+        const std::string day = FormatDateText(TrimBlanks(raw));
+        return day.size() == 10 && day[2] == '/' ? day.substr(3) : day;
+    }
+    case K::TaxId: {
+        const std::string_view t = TrimBlanks(raw);
+        if (!std::all_of(t.begin(), t.end(), isDigit))
+            return std::string(raw);
+        const std::string d(t);
+        if (d.size() == 14)
+            return d.substr(0, 2) + "." + d.substr(2, 3) + "." + d.substr(5, 3) + "/" + d.substr(8, 4) + "-" + d.substr(12);
+        if (d.size() == 11)
+            return d.substr(0, 3) + "." + d.substr(3, 3) + "." + d.substr(6, 3) + "-" + d.substr(9);
+        return std::string(raw);
+    }
     case K::Product: return FormatProductCode(TrimBlanks(raw), productMask);
     case K::List: {
         std::string out;

@@ -105,7 +105,9 @@ public:
 
     // A key pressed while this control has the focus; true when it used it.
     virtual bool KeyDown(TKey, TShiftState) { return false; }
-    // The focus arrived by Tab or Shift+Tab.
+    // The focus arrived by a key (Tab, Enter, a caption's Alt+letter) or
+    // came back after a lookup: an edit selects its text, so what is typed
+    // next replaces it.
     virtual void EnteredByKeyboard() {}
 
     void SetEnabled(bool enabled) override;

@@ -153,10 +153,18 @@ void TCustomForm::SelectNext(bool forward)
         std::size_t i = static_cast<std::size_t>(it - order.begin());
         next = forward ? (i + 1) % order.size() : (i + order.size() - 1) % order.size();
     }
-    TWinControl *target = order[next];
+    EnterControl(order[next]);
+}
+
+bool TCustomForm::EnterControl(TWinControl *target)
+{
+    if (!target || !target->CanFocus())
+        return false;
     FocusControl(target);
-    if (activeControl_ == target)
-        target->EnteredByKeyboard();
+    if (activeControl_ != target)
+        return false;
+    target->EnteredByKeyboard();
+    return true;
 }
 
 TControl *TCustomForm::LookupFor(const TWinControl *control) const
@@ -176,6 +184,12 @@ bool TCustomForm::KeyDown(TKey key, TShiftState shift)
         return true;
     if (key == TKey::Tab && (shift & ~ssShift) == 0) {
         SelectNext((shift & ssShift) == 0);
+        return true;
+    }
+    // Enter goes on to the next field, as in the bookkeeping programs people
+    // know; a button takes it first (above).
+    if (key == TKey::Enter && shift == ssNone && focused) {
+        SelectNext(true);
         return true;
     }
     // The lookup key opens the list of the field that has the focus.

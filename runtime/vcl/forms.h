@@ -31,8 +31,12 @@ public:
     void DropFocus(TControl *leaving);
     // Presses Tab (forward) or Shift+Tab; an edit so entered selects its text.
     void SelectNext(bool forward = true);
-    // A key pressed in the form: first the focused control's, then Tab and
-    // the lookup key (F2 or Alt+Down). True when something used it.
+    // Moves the focus to `target` as a key does (a caption's Alt+letter):
+    // an edit so entered selects its text. False when the focus stayed put.
+    bool EnterControl(TWinControl *target);
+    // A key pressed in the form: first the focused control's, then Tab,
+    // Enter (the next field, as Tab) and the lookup key (F2 or Alt+Down).
+    // True when something used it.
     bool KeyDown(TKey key, TShiftState shift) override;
     // The usable control that serves `control` (its lookup button), if any.
     TControl *LookupFor(const TWinControl *control) const;

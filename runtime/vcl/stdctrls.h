@@ -191,6 +191,14 @@ class TButton : public TWinControl {
 public:
     using TWinControl::TWinControl;
     const char *ClassName() const override { return "TButton"; }
+    // Enter on a focused button presses it rather than moving on.
+    bool KeyDown(TKey key, TShiftState shift) override
+    {
+        if (key != TKey::Enter || shift != ssNone)
+            return false;
+        Click();
+        return true;
+    }
 };
 
 // A tool button: never takes the focus, so the control that has it keeps it

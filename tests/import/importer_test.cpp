@@ -326,6 +326,107 @@ TEST_P(Import, IpiAndIssRowsAndNoIcmsRowForAService)
     EXPECT_EQ(row(3, "01"), "none");
 }
 
+TEST_P(Import, EachTaxRowCarriesItsSituationAndRate)
+{
+    struct Row {
+        const char *name;
+        bool receivedDoc;
+        const char *cfop, *icms, *others;
+        const char *tax;   // the row looked at
+        const char *cst;   // "null": none
+        const char *rate;
+    } rows[] = {
+        {"ICMS 00: origin and CST", false, "5102",
+         "<ICMS00><orig>0</orig><CST>00</CST><vBC>100.00</vBC><pICMS>18.00</pICMS><vICMS>18.00</vICMS></ICMS00>", "", "01",
+         "000", "18.00"},
+        {"ICMS 10 of imported goods", false, "5401",
+         "<ICMS10><orig>1</orig><CST>10</CST><vBC>100.00</vBC><pICMS>12.00</pICMS><vICMS>12.00</vICMS><vBCST>140.00</vBCST>"
+         "<vICMSST>4.80</vICMSST></ICMS10>", "", "01", "110", "12.00"},
+        {"ICMS 60: no rate", false, "5405", "<ICMS60><orig>0</orig><CST>60</CST></ICMS60>", "", "01", "060", "0.00"},
+        {"Simples 101: the credit's rate", true, "5102",
+         "<ICMSSN101><orig>0</orig><CSOSN>101</CSOSN><pCredSN>2.56</pCredSN><vCredICMSSN>2.56</vCredICMSSN></ICMSSN101>", "",
+         "01", "0101", "2.56"},
+        {"Simples 102", true, "5102", "<ICMSSN102><orig>2</orig><CSOSN>102</CSOSN></ICMSSN102>", "", "01", "2102", "0.00"},
+        {"Simples 900: the rate of its tax", true, "5102",
+         "<ICMSSN900><orig>0</orig><CSOSN>900</CSOSN><vBC>100.00</vBC><pICMS>7.00</pICMS><vICMS>7.00</vICMS>"
+         "<pCredSN>1.50</pCredSN><vCredICMSSN>1.50</vCredICMSSN></ICMSSN900>", "", "01", "0900", "7.00"},
+        // The supplier's CST stays on a purchase that gives no credit.
+        {"purchase under substitution", true, "5405",
+         "<ICMS10><orig>0</orig><CST>10</CST><vBC>100.00</vBC><pICMS>18.00</pICMS><vICMS>18.00</vICMS><vBCST>140.00</vBCST>"
+         "<vICMSST>7.20</vICMSST></ICMS10>", "", "01", "010", "0.00"},
+        {"IPI taxed", false, "5102", "<ICMS40><orig>0</orig><CST>41</CST></ICMS40>",
+         "<IPI><cEnq>999</cEnq><IPITrib><CST>50</CST><vBC>100.00</vBC><pIPI>10.00</pIPI><vIPI>10.00</vIPI></IPITrib></IPI>",
+         "03", "50", "10.00"},
+        {"IPI not taxed", false, "5102", "<ICMS40><orig>0</orig><CST>41</CST></ICMS40>",
+         "<IPI><cEnq>999</cEnq><IPINT><CST>53</CST></IPINT></IPI>", "03", "53", "0.00"},
+        {"ISS: a rate, no CST", false, "5933", "",
+         "<ISSQN><vBC>100.00</vBC><vAliq>5.00</vAliq><vISSQN>5.00</vISSQN></ISSQN>", "02", "null", "5.00"},
+    };
+    int number = 100;
+    for (const Row &r : rows) {
+        TestNfe n = r.receivedDoc ? received(r.cfop) : TestNfe();
+        n.number = ++number;
+        n.items[0].cfop = r.cfop;
+        n.items[0].icms = r.icms;
+        n.items[0].otherTaxes = r.others;
+        n.Balanced();
+        const ImportReport report = importText("t.xml", n.Xml());
+        ASSERT_EQ(report.imported, 1) << r.name << report.Text();
+        auto got = db_->Select(db_->Prepare("SELECT CDCST, CAST(PCALIQUOTA AS VARCHAR(20)) FROM IMPOSTOITEMNF "
+                                            "WHERE CDNOTAFISC = ? AND CDIMPOSTONFE = ?"),
+                               {documentOf(n), std::string(r.tax)});
+        ASSERT_EQ(got.size(), 1u) << r.name;
+        EXPECT_EQ(got[0][0].value_or("null"), r.cst) << r.name;
+        EXPECT_EQ(cents(*got[0][1]), r.rate) << r.name;
+    }
+}
+
+TEST_P(Import, TheOtherPartysTaxIdAndRegistrationAsTheBooksListThem)
+{
+    struct Row {
+        const char *name;
+        TestNfe n;
+        const char *document, *registration;  // "null": none
+    };
+    auto exit = [](const char *tag, const char *id, const char *indicator, const char *ie, const char *uf = "SP") {
+        TestNfe n;
+        n.recipientIdTag = tag;
+        n.recipientTaxId = id;
+        n.recipientIndicator = indicator;
+        n.recipientIe = ie;
+        n.recipientUf = uf;
+        if (std::string(uf) == "EX")
+            n.items[0].cfop = "7102";
+        return n;
+    };
+    TestNfe consumer;
+    consumer.model = "65";
+    consumer.recipient = false;
+    TestNfe purchase = received();
+    Row rows[] = {
+        {"a contributor", exit("CNPJ", "11222333000181", "1", "111222333444"), "11222333000181", "111222333444"},
+        {"a contributor exempt of registration", exit("CNPJ", "11222333000181", "2", ""), "11222333000181", "ISENTO"},
+        {"no contributor, whatever IE it states", exit("CPF", "12345678909", "9", "111222333444"), "12345678909", "null"},
+        {"no indicator: the IE as stated", exit("CNPJ", "11222333000181", "", "111222333444"), "11222333000181",
+         "111222333444"},
+        {"abroad: no CNPJ/CPF", exit("idEstrangeiro", "A1234567", "9", "", "EX"), "null", "null"},
+        {"a consumer not identified", consumer, "null", "null"},
+        {"a document received: its issuer", purchase, "11222333000181", "111222333444"},
+    };
+    int number = 200;
+    for (Row &r : rows) {
+        r.n.number = ++number;
+        r.n.Balanced();
+        const ImportReport report = importText("p.xml", r.n.Xml());
+        ASSERT_EQ(report.imported, 1) << r.name << report.Text();
+        auto got = db_->Select(db_->Prepare("SELECT NRDOCPARTIC, NRIEPARTIC FROM NOTAFISCAL WHERE CDNOTAFISC = ?"),
+                               {documentOf(r.n)});
+        ASSERT_EQ(got.size(), 1u) << r.name;
+        EXPECT_EQ(got[0][0].value_or("null"), r.document) << r.name;
+        EXPECT_EQ(got[0][1].value_or("null"), r.registration) << r.name;
+    }
+}
+
 TEST_P(Import, DatesAreDaysOfIssueAndOfMovement)
 {
     struct Row {

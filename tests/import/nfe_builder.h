@@ -31,6 +31,8 @@ struct TestNfe {
     bool recipient = true;
     std::string recipientTaxId = "11222333000181", recipientName = "Cliente Um Ltda", recipientIe = "111222333444",
                 recipientUf = "SP";
+    std::string recipientIdTag = "CNPJ";  // CPF, idEstrangeiro
+    std::string recipientIndicator;       // indIEDest; empty: not written
     std::vector<TestItem> items{TestItem{}};
     std::string total;  // empty: the items' goods added up (callers set it when charges apply)
     bool withProtocol = true;
@@ -77,9 +79,10 @@ struct TestNfe {
              "</UF></enderEmit><IE>" + issuerIe + "</IE>" + (issuerIm.empty() ? "" : "<IM>" + issuerIm + "</IM>") +
              "</emit>";
         if (recipient)
-            x += "<dest><CNPJ>" + recipientTaxId + "</CNPJ><xNome>" + recipientName + "</xNome><enderDest><UF>" +
-                 recipientUf + "</UF></enderDest>" + (recipientIe.empty() ? "" : "<IE>" + recipientIe + "</IE>") +
-                 "</dest>";
+            x += "<dest><" + recipientIdTag + ">" + recipientTaxId + "</" + recipientIdTag + "><xNome>" + recipientName +
+                 "</xNome><enderDest><UF>" + recipientUf + "</UF></enderDest>" +
+                 (recipientIndicator.empty() ? "" : "<indIEDest>" + recipientIndicator + "</indIEDest>") +
+                 (recipientIe.empty() ? "" : "<IE>" + recipientIe + "</IE>") + "</dest>";
         long long sum = 0;
         for (std::size_t i = 0; i < items.size(); ++i) {
             const TestItem &it = items[i];

@@ -322,7 +322,7 @@ TEST_F(ScreenKeysTest, ShortcutsRunTheActionsAndShowInTheHints)
     } cases[] = {
         {"sbtPrint", QKeyCombination(Qt::ControlModifier, Qt::Key_P), "Imprimir (Ctrl+P)"},
         {"sbtPreview", QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_P),
-         "Visualizar (Ctrl+Shift+P)"},
+         "Visualizar (Ctrl+Shift+P ou Ctrl+Enter)"},
         {"sbtSalvarComo", QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_S),
          "Salvar como (Ctrl+Shift+S)"},
         {"sbtReportEdit", QKeyCombination(Qt::ControlModifier, Qt::Key_E), "Editar relatório (Ctrl+E)"},

@@ -6,7 +6,9 @@
 #include "report_pdf_fixture.h"
 
 #include <QApplication>
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QPdfView>
 #include <QTest>
@@ -437,6 +439,49 @@ TEST(LayoutEditorTest, ButtonsOnlyOfferWhatTheSelectionAllows)
     EXPECT_FALSE(blind.Button("groupAdd")->isEnabled());
     EXPECT_FALSE(blind.Button("columnAdd")->isEnabled());
     EXPECT_FALSE(blind.Button("refresh")->isEnabled());
+}
+
+// On an 800×600 desktop (the offscreen one) the whole editor shows, its
+// buttons too; it opens on the first column's title; Enter there never
+// closes it through OK; fields show in the report's words.
+TEST(LayoutEditorDesktopTest, FitsSmallScreensStartsOnTheFirstFieldAndSpeaksInCaptions)
+{
+    LayoutEditor editor(Request());
+    editor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+    Settle();
+    const QRect room = editor.screen()->availableGeometry();
+    ASSERT_LE(room.width(), 1024) << "the test wants a small screen";
+    EXPECT_TRUE(room.contains(editor.geometry())) << editor.width() << "x" << editor.height();
+    auto *box = editor.findChild<QDialogButtonBox *>();
+    ASSERT_NE(box, nullptr);
+    for (QAbstractButton *b : box->buttons())
+        EXPECT_TRUE(room.contains(QRect(b->mapToGlobal(QPoint(0, 0)), b->size()))) << b->text().toStdString();
+
+    EXPECT_EQ(QApplication::focusWidget(), editor.ColumnTable());
+    EXPECT_EQ(editor.ColumnTable()->currentColumn(), static_cast<int>(Cell::ColCaption));
+    QTest::keyClick(editor.ColumnTable(), Qt::Key_Down);
+    QTest::keyClick(editor.ColumnTable(), Qt::Key_Return);
+    Settle();
+    EXPECT_TRUE(editor.isVisible()) << "Enter closed the editor";
+    EXPECT_FALSE(editor.Result().has_value());
+
+    // Templates and fields in words; the names only in tooltips.
+    QTableWidgetItem *header = editor.GroupTable()->item(0, LayoutEditor::GroupHeader);
+    EXPECT_EQ(header->text(), QStringLiteral("{Descrição de entrada/saída}"));
+    EXPECT_EQ(header->toolTip(), QStringLiteral("{DSENTRSAIDA}"));
+    header->setText(QStringLiteral("Operações: {descrição de entrada/saída}"));
+    EXPECT_EQ(editor.Layout().groups[0].header, "Operações: {DSENTRSAIDA}");
+    for (int row = 0; row < editor.ColumnTable()->rowCount(); ++row) {
+        const QString field = editor.ColumnTable()->item(row, Cell::ColField)->text();
+        const QString name = QString::fromStdString(Sample().columns[static_cast<std::size_t>(row)].field);
+        EXPECT_NE(field, name);
+        EXPECT_TRUE(editor.ColumnTable()->item(row, Cell::ColField)->toolTip().contains(name));
+    }
+    EXPECT_EQ(editor.FieldLabel("VLISENTO"), QStringLiteral("Isentas"));
+    EXPECT_EQ(editor.FieldLabel("VLBASEST"), QStringLiteral("Base ST"));
+    editor.SetQuestionSink([](const QString &) { return true; });
+    editor.reject();
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -30,8 +32,12 @@ inline int RunQtTests(int argc, char **argv)
     ::testing::InitGoogleTest(&argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    PreparePortugueseLocale();
     QApplication app(argc, argv);
     UsePortugueseTexts();
+    // What the desktop remembers goes to a folder of this run's own.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     return RUN_ALL_TESTS();
 }
 

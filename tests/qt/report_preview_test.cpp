@@ -15,7 +15,10 @@
 #include <QPdfPageNavigator>
 #include <QProgressDialog>
 #include <QPdfView>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QSpinBox>
+#include <QWheelEvent>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -34,6 +37,8 @@ struct Recorded {
     std::optional<ExportChoice> answer;
     std::string exportFailure;  // the export fails for it when set
     bool exportCancelled = false;  // the person cancels the export's progress
+    std::vector<ExportStart> starts;  // what each export dialog started from
+    std::vector<QString> opened;      // files opened after their export
 };
 
 class ReportPreviewTest : public ::testing::Test {
@@ -47,7 +52,11 @@ protected:
     PreviewServices Services()
     {
         PreviewServices s;
-        s.chooseExport = [this](QWidget *, const QString &) { return rec.answer; };
+        s.chooseExport = [this](QWidget *, const ExportStart &start) {
+            rec.starts.push_back(start);
+            return rec.answer;
+        };
+        s.openFile = [this](const QString &path) { rec.opened.push_back(path); };
         s.print = [this](QPdfDocument &doc, const QString &, QWidget *, int current) {
             rec.printedFromPage.push_back(current);
             if (doc.pageCount() != 4)
@@ -95,7 +104,7 @@ TEST_F(ReportPreviewTest, OpensOnTheFirstPageOfAll)
     EXPECT_EQ(p->CurrentPage(), 0);
     EXPECT_EQ(p->PageText(), QStringLiteral("Página 1 de 4"));
     EXPECT_EQ(p->windowTitle(), QStringLiteral("Visualizar – Resumo de CFOP"));
-    EXPECT_EQ(p->View()->pageMode(), QPdfView::PageMode::SinglePage);
+    EXPECT_EQ(p->View()->pageMode(), QPdfView::PageMode::MultiPage);  // the wheel goes on past a page
     EXPECT_FALSE(p->Action("previous")->isEnabled());
     EXPECT_FALSE(p->Action("first")->isEnabled());
     EXPECT_TRUE(p->Action("next")->isEnabled());
@@ -319,6 +328,107 @@ TEST_F(ReportPreviewTest, TheHostShowsItInsideTheMainWindowAndEscClosesIt)
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(area->subWindowList().isEmpty());
     EXPECT_EQ(ui.LastPreview(), nullptr);
+}
+
+TEST_F(ReportPreviewTest, FindGoesThroughEveryPageAndHighlightsTheMatch)
+{
+    auto p = Open();
+    QTest::keyClick(p->View(), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(p->FindBox()->isVisible());
+    EXPECT_TRUE(p->FindBox()->hasFocus());
+    struct Step {
+        const char *what;
+        bool forward;
+        QString text;
+        int page;  // -1: nothing found
+    } steps[] = {
+        {"a page's own text", true, QStringLiteral("Página 3"), 2},
+        {"another text, from the page shown", true, QStringLiteral("Página"), 2},
+        {"the next page", true, QStringLiteral("Página"), 3},
+        {"round to the first", true, QStringLiteral("Página"), 0},
+        {"back round to the last", false, QStringLiteral("Página"), 3},
+        {"back again", false, QStringLiteral("Página"), 2},
+        {"any case", true, QStringLiteral("página 2"), 1},
+        {"nowhere", true, QStringLiteral("5.405"), -1},
+    };
+    for (const Step &s : steps) {
+        SCOPED_TRACE(s.what);
+        const bool found = s.forward ? p->FindNext(s.text) : p->FindPrevious(s.text);
+        QApplication::processEvents();
+        EXPECT_EQ(found, s.page >= 0);
+        EXPECT_EQ(p->MatchPage(), s.page);
+        if (s.page < 0) {
+            EXPECT_TRUE(p->HighlightRects().isEmpty());
+            continue;
+        }
+        EXPECT_EQ(p->CurrentPage(), s.page);
+        const QList<QRect> rects = p->HighlightRects();
+        ASSERT_EQ(rects.size(), 1);
+        // On its page, in sight, near the top left where the text was drawn.
+        const QRect page = p->PageRect(s.page);
+        EXPECT_TRUE(page.contains(rects[0])) << rects[0].x() << "," << rects[0].y();
+        EXPECT_TRUE(p->View()->viewport()->rect().intersects(rects[0]));
+        EXPECT_LT(rects[0].left() - page.left(), page.width() / 4);
+        EXPECT_LT(rects[0].top() - page.top(), page.height() / 6);
+    }
+    // Enter in the box is the next match; Esc closes the bar, not the preview.
+    p->FindBox()->setText(QStringLiteral("Página 4"));
+    QTest::keyClick(p->FindBox(), Qt::Key_Return);
+    EXPECT_EQ(p->MatchPage(), 3);
+    QTest::keyClick(p->FindBox(), Qt::Key_Escape);
+    EXPECT_FALSE(p->FindBox()->isVisible());
+    EXPECT_TRUE(p->isVisible());
+    EXPECT_TRUE(p->HighlightRects().isEmpty());
+}
+
+TEST_F(ReportPreviewTest, ThumbnailsCtrlWheelAndThePageBoxGivingTheFocusBack)
+{
+    auto p = Open();
+    ASSERT_NE(p->Thumbnails(), nullptr);
+    EXPECT_EQ(p->Thumbnails()->count(), 4);
+    emit p->Thumbnails()->itemClicked(p->Thumbnails()->item(2));
+    EXPECT_EQ(p->CurrentPage(), 2);
+    p->GoToPage(1);
+    QApplication::processEvents();
+    EXPECT_EQ(p->Thumbnails()->currentRow(), 1);  // the page shown is marked
+
+    const qreal before = p->ZoomFactor();
+    QWheelEvent up(QPointF(50, 50), p->View()->viewport()->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, 120),
+                   Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(p->View()->viewport(), &up);
+    EXPECT_GT(p->ZoomFactor(), before);
+
+    p->PageBox()->setFocus();
+    p->PageBox()->selectAll();
+    QTest::keyClicks(p->PageBox(), QStringLiteral("2"));
+    QTest::keyClick(p->PageBox(), Qt::Key_Return);
+    EXPECT_EQ(p->CurrentPage(), 1);
+    EXPECT_TRUE(p->View()->hasFocus());
+    QTest::keyClick(p->View(), Qt::Key_Space);  // scrolls; the page number stays
+    EXPECT_EQ(p->PageBox()->text(), QStringLiteral("2"));
+}
+
+TEST_F(ReportPreviewTest, TheExportStartsFromTheLastOneAndOpensTheFileWhenAsked)
+{
+    auto p = Open();
+    p->SetSubject(QString::fromUtf8("01 – Comercial Exemplo · 01/01/2026 a 31/03/2026"));
+    EXPECT_EQ(p->windowTitle(),
+              QString::fromUtf8("Visualizar – Resumo de CFOP – 01 – Comercial Exemplo · 01/01/2026 a 31/03/2026"));
+    const QString path = dir.filePath(QStringLiteral("fechamento.csv"));
+    rec.answer = ExportChoice{QStringLiteral("csv"), path, true};
+    p->Export();
+    ASSERT_EQ(rec.starts.size(), 1u);
+    EXPECT_EQ(rec.starts[0].fileName,
+              QString::fromUtf8("Resumo de CFOP - 01 - Comercial Exemplo - 01-01-2026 a 31-03-2026"));
+    EXPECT_EQ(rec.opened, std::vector<QString>{path});
+    // The next export, in another preview too, starts where this one ended.
+    auto q = Open();
+    rec.answer.reset();
+    q->Export();
+    ASSERT_EQ(rec.starts.size(), 2u);
+    EXPECT_EQ(rec.starts[1].format, QStringLiteral("csv"));
+    EXPECT_EQ(rec.starts[1].folder, dir.path());
+    EXPECT_TRUE(rec.starts[1].openAfter);
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -120,5 +122,52 @@ TEST(TaxSituationOfOnesOwn, AnOlderDatabaseGetsTheColumnEmpty)
     EXPECT_EQ(rows.rows[0][0], std::nullopt);
     ReportInputs in;
     EXPECT_NO_THROW(RunReport(*db, kSqliteOracle, LoadReport(kCfopCst), in));
+}
+} // namespace
+
+namespace {
+long countOf(DatabaseSession &db, const std::string &sql)
+{
+    return std::atol(db.Query(sql, {}).rows.at(0).at(0).value_or("0").c_str());
+}
+
+// A database made before the fiscal months were shared, the apuração, the
+// company's activity and the participant's columns existed gets them when the
+// host or the import opens it, and the reports that read them run on it.
+TEST(FiscalSchemaOfAnOlderDatabase, GetsTheTablesColumnsAndSharedRowsItLacks)
+{
+    TempFolder folder("fis-schema");
+    const std::string own = folder.file("minha.sqlite");
+    CreateOwnDatabase(own);
+    {
+        auto db = OpenSqliteSession(own, true);
+        EXPECT_GE(countOf(*db, "SELECT COUNT(*) FROM PERIODOFISCAL"), 12 * 16) << "a database of one's own has no months";
+        EXPECT_EQ(countOf(*db, "SELECT COUNT(*) FROM APURACAOLINHA"), 13);
+    }
+
+    TemporaryDemoDatabase demo;
+    auto reference = OpenSqliteSession(demo.Path(), true);
+    const long months = countOf(*reference, "SELECT COUNT(*) FROM PERIODOFISCAL");
+    const std::string old = folder.file("antiga.sqlite");
+    std::filesystem::copy_file(demo.Path(), old);
+    {
+        auto db = OpenSqliteSession(old, false);
+        for (const char *table : {"EMPRESAATIVIDADE", "APURACAOAJUSTE", "APURACAOLINHA", "FILIALUF"})
+            db->Execute(std::string("DROP TABLE ") + table);
+        db->Execute("DELETE FROM PERIODOFISCAL");
+        db->Execute("ALTER TABLE NOTAFISCAL DROP COLUMN NRDOCPARTIC");
+        db->Execute("ALTER TABLE NOTAFISCAL DROP COLUMN NRIEPARTIC");
+    }
+    AddMissingColumns(old);
+    AddMissingColumns(old);  // a second time finds nothing to do
+    auto db = OpenSqliteSession(old, true);
+    EXPECT_EQ(countOf(*db, "SELECT COUNT(*) FROM PERIODOFISCAL"), months);
+    EXPECT_EQ(countOf(*db, "SELECT COUNT(*) FROM APURACAOLINHA"), 13);
+    EXPECT_EQ(countOf(*db, "SELECT COUNT(*) FROM APURACAOAJUSTE"), 0) << "the demo's adjustments are no one's";
+    EXPECT_EQ(countOf(*db, "SELECT COUNT(*) FROM NOTAFISCAL WHERE NRDOCPARTIC IS NOT NULL"), 0);
+    ReportInputs in;
+    EXPECT_GT(RunReport(*db, kSqliteOracle, LoadReport(kApuracao), in).rows.size(), 0u);
+    for (const char *report : {kCfopSummary, kInvoiceList, kStRefund, kStateMap})
+        EXPECT_NO_THROW(RunReport(*db, kSqliteOracle, LoadReport(report), in)) << report;
 }
 } // namespace

@@ -291,6 +291,14 @@ std::vector<ModelRow> FiscalModel::Apuracao(const ReportInputs &in) const
                 std::map<Detail, std::pair<std::optional<std::string>, long long>> all = m.details;
                 for (const auto &[order, cents] : totals)
                     all[{order, "", ""}] = {std::nullopt, cents};
+                // A line of movement that did not move stands with 0,00.
+                for (const auto &entry : apuracaoLines_) {
+                    const int order = entry.first;
+                    const bool moved = std::any_of(m.details.begin(), m.details.end(),
+                                                   [&](const auto &d) { return std::get<0>(d.first) == order; });
+                    if (!totals.count(order) && !moved)
+                        all[{order, "", ""}] = {std::nullopt, 0};
+                }
                 for (const auto &[detail, value] : all) {
                     const auto &[order, cfop, code] = detail;
                     line(order, cfop.empty() ? std::nullopt : std::optional(cfop),

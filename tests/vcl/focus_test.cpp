@@ -211,4 +211,52 @@ TEST(ReleaseTest, ReleaseDestroysTheFormOnlyWhenTheQueueIsDrained)
     FinalizeApplication();
 }
 
+// Enter goes on as Tab does; a caption's key enters as Tab does: either way
+// the edit so entered has its text selected, and typing replaces it. An
+// exit check that keeps the focus keeps it from both.
+TEST_F(FocusTest, EnterAndACaptionKeyEnterAsTabDoes)
+{
+    struct Case {
+        const char *name;
+        std::function<bool(FocusForm &)> act;  // what the key does; true when used
+        const char *expectFocus;
+        bool selected;  // the entered edit's text all selected
+    } cases[] = {
+        {"Enter", [](FocusForm &f) { return f.KeyDown(TKey::Enter, ssNone); }, "b", true},
+        {"Shift+Enter is nobody's", [](FocusForm &f) { return f.KeyDown(TKey::Enter, ssShift); }, "a", false},
+        {"a caption's key", [](FocusForm &f) { return f.EnterControl(f.c); }, "c", true},
+        {"a caption's key on the focused edit", [](FocusForm &f) { return f.EnterControl(f.a); }, "a", true},
+        {"an exit check that keeps the focus",
+         [](FocusForm &f) {
+             f.onExit["a"] = [](TEdit *e) { e->SetFocus(); };
+             return f.EnterControl(f.c);
+         },
+         "a", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        for (TEdit *e : {form->a, form->b, form->c})
+            e->SetText("31/03/2026");
+        form->a->SetSelection(10, 10);
+        c.act(*form);
+        EXPECT_EQ(focused(), c.expectFocus);
+        auto *edit = dynamic_cast<TEdit *>(form->ActiveControl());
+        ASSERT_NE(edit, nullptr);
+        EXPECT_EQ(edit->SelLength() == 10, c.selected);
+    }
+}
+
+TEST(ButtonKeysTest, EnterPressesAFocusedButton)
+{
+    TButton button(nullptr);
+    int clicks = 0;
+    button.OnClick = [&clicks](TObject *) { ++clicks; };
+    EXPECT_TRUE(button.KeyDown(TKey::Enter, ssNone));
+    EXPECT_FALSE(button.KeyDown(TKey::Enter, ssCtrl));
+    EXPECT_FALSE(button.KeyDown(TKey::Space, ssNone));
+    EXPECT_EQ(clicks, 1);
+}
+
 } // namespace
