@@ -41,6 +41,27 @@ endif()
 # fis_data's, so the rest of the tree compiles the same either way.
 set(FIS_FIREBIRD_DEFINITION $<$<BOOL:${FIS_WITH_FIREBIRD}>:FIS_WITH_FIREBIRD=1>)
 
+# The PostgreSQL backend likewise, from SOCI's PostgreSQL backend and libpq;
+# -DFIS_WITH_POSTGRESQL=OFF leaves it out.
+find_library(SOCI_POSTGRESQL_LIBRARY soci_postgresql)
+find_package(PostgreSQL QUIET)
+if(SOCI_POSTGRESQL_LIBRARY AND PostgreSQL_FOUND)
+  set(FIS_POSTGRESQL_FOUND ON)
+else()
+  set(FIS_POSTGRESQL_FOUND OFF)
+endif()
+option(FIS_WITH_POSTGRESQL "Build the PostgreSQL database backend" ${FIS_POSTGRESQL_FOUND})
+if(FIS_WITH_POSTGRESQL)
+  if(NOT FIS_POSTGRESQL_FOUND)
+    message(FATAL_ERROR "FIS_WITH_POSTGRESQL is ON but SOCI's PostgreSQL backend (libsoci-postgresql) "
+                        "or libpq (libpq-dev) is missing")
+  endif()
+  add_library(soci::postgresql INTERFACE IMPORTED)
+  set_target_properties(soci::postgresql PROPERTIES
+    INTERFACE_LINK_LIBRARIES "${SOCI_POSTGRESQL_LIBRARY};PostgreSQL::PostgreSQL;soci::core")
+endif()
+set(FIS_POSTGRESQL_DEFINITION $<$<BOOL:${FIS_WITH_POSTGRESQL}>:FIS_WITH_POSTGRESQL=1>)
+
 find_package(nlohmann_json 3 REQUIRED)
 # Unicode normalisation of names the person gives (titles become file names).
 find_package(ICU REQUIRED COMPONENTS uc)

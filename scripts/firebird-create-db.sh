@@ -17,6 +17,11 @@
 # to a database made before them):
 #   FIS_FB_USER=FISHOST_CAIXA1 FIS_FB_PASSWORD='...' scripts/firebird-create-db.sh --login-only
 #
+# `--own` creates a database of one's own instead: every table and the
+# shared reference rows (taxes, CFOP, document models, operation types), no
+# demo companies, products or documents; then `fishost company` registers
+# one's company. The demo database stays what the tests use.
+#
 # Environment (all optional):
 #   FIS_FB_DATABASE          database file (/var/lib/firebird/3.0/data/fis_demo.fdb)
 #   FIS_FB_PORT              server port (3050)
@@ -27,11 +32,12 @@
 #   FIS_FB_IMPORT_PASSWORD   its password (fisimport)
 set -euo pipefail
 
-LOGIN_ONLY=0
+LOGIN_ONLY=0 OWN=0
 case "${1:-}" in
   "") ;;
   --login-only) LOGIN_ONLY=1 ;;
-  *) echo "usage: firebird-create-db.sh [--login-only]" >&2; exit 2 ;;
+  --own) OWN=1 ;;
+  *) echo "usage: firebird-create-db.sh [--login-only | --own]" >&2; exit 2 ;;
 esac
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -220,14 +226,24 @@ else
   echo "CREATE DATABASE $(sql_text "$TARGET") PAGE_SIZE 8192 DEFAULT CHARACTER SET UTF8;" |
     run_isql >/dev/null
 
+  # A database of one's own keeps of the demo fixtures only the rows every
+  # company shares; each INSERT is one line.
+  rows() {
+    if [ "$OWN" -eq 1 ]; then
+      grep -Ev '^INSERT INTO ' "$1" || true
+      grep -E '^INSERT INTO (IMPOSTONFE|IMPOSTO|MODDOCFISC|TIPOOPERAC|CFOP|APURACAOLINHA)[ (]' "$1" || true
+    else
+      cat "$1"
+    fi
+  }
   {
-    cat "$FIXTURES/reference.sql"
+    rows "$FIXTURES/reference.sql"
     echo
     echo "COMMIT;"
     cat "$FIXTURES/cfop.sql"
     echo
     echo "COMMIT;"
-    cat "$FIXTURES/fiscal.sql"
+    rows "$FIXTURES/fiscal.sql"
     echo
     echo "COMMIT;"
     cat "$FIXTURES/firebird-schema.sql"
@@ -242,7 +258,9 @@ else
 fi
 
 # Proves the login works and sees the data through the routines.
-check=$(printf "SELECT COUNT(*) FROM EMPRESA, PARAM(NULL) P WHERE CDEMPRESA = NVLSTR(P.PARAM, CDEMPRESA);\n" |
+check=$(printf "SELECT COUNT(*) FROM CFOP, PARAM(NULL) P WHERE CDCFOP = NVLSTR(P.PARAM, CDCFOP);\n" |
+  ISC_USER=$READ_USER ISC_PASSWORD=$READ_PASSWORD run_isql "$TARGET" | tr -dc '0-9')
+companies=$(printf "SELECT COUNT(*) FROM EMPRESA;\n" |
   ISC_USER=$READ_USER ISC_PASSWORD=$READ_PASSWORD run_isql "$TARGET" | tr -dc '0-9')
 if [ -z "$check" ] || [ "$check" -eq 0 ]; then
   echo "firebird-create-db: the read-only login could not read the new database" >&2
@@ -250,14 +268,19 @@ if [ -z "$check" ] || [ "$check" -eq 0 ]; then
 fi
 
 cat <<EOF
-firebird-create-db: $([ "$LOGIN_ONLY" -eq 1 ] && echo "login set on" || echo created) $DATABASE (UTF8), $check companies visible to $READ_USER.
-Connection:
-  export FIS_FB_HOST=127.0.0.1
-  export FIS_FB_PORT=$PORT
-  export FIS_FB_DATABASE=$(printf '%q' "$DATABASE")
-  export FIS_FB_USER=$READ_USER
-  export FIS_FB_PASSWORD=$(printf '%q' "$READ_PASSWORD")
-  export FIS_FB_IMPORT_USER=$IMPORT_USER      # fishost: import_user
-  export FIS_FB_IMPORT_PASSWORD=$(printf '%q' "$IMPORT_PASSWORD")   # fishost: import_password
-  (SOCI: service=127.0.0.1/$PORT:$DATABASE user=$READ_USER password=... charset=UTF8)
+firebird-create-db: $([ "$LOGIN_ONLY" -eq 1 ] && echo "login set on" || echo created) $DATABASE (UTF8), $companies companies visible to $READ_USER.
+fishost reads (the import writes through import_user):
+  export FISHOST_ENGINE=firebird
+  export FISHOST_DB_HOST=127.0.0.1
+  export FISHOST_DB_PORT=$PORT
+  export FISHOST_DATABASE=$(printf '%q' "$DATABASE")
+  export FISHOST_DB_USER=$READ_USER
+  export FISHOST_DB_PASSWORD=$(printf '%q' "$READ_PASSWORD")
+  export FISHOST_IMPORT_USER=$IMPORT_USER
+  export FISHOST_IMPORT_PASSWORD=$(printf '%q' "$IMPORT_PASSWORD")
+  export FISHOST_DIALECT=interbase
+The tests read:
+  export FIS_FB_HOST=127.0.0.1 FIS_FB_PORT=$PORT FIS_FB_DATABASE=$(printf '%q' "$DATABASE")
+  export FIS_FB_USER=$READ_USER FIS_FB_PASSWORD=$(printf '%q' "$READ_PASSWORD")
+  export FIS_FB_IMPORT_USER=$IMPORT_USER FIS_FB_IMPORT_PASSWORD=$(printf '%q' "$IMPORT_PASSWORD")
 EOF

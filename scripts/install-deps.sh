@@ -8,6 +8,7 @@ packages=(
   libsoci-dev libsoci-sqlite3-4.0 libsoci-firebird4.0 libboost-dev
   libsqlite3-dev sqlite3 libicu-dev
   firebird-dev firebird3.0-server firebird3.0-utils
+  postgresql libpq-dev libsoci-postgresql4.0
   libcpp-httplib-dev nlohmann-json3-dev libssl-dev zlib1g-dev libbrotli-dev
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
   qt6-pdf-dev qt6-translations-l10n adwaita-icon-theme libqt6svg6

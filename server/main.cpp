@@ -65,11 +65,11 @@ int main(int argc, char **argv)
 
     RaiseOpenFileLimit();
     const HostConfig config = launch.config;
-    AppServer server(launch.settings, [config] { return OpenHostSession(config); });
+    AppServer server(launch.settings, [config] { return OpenHostSession(config, false); });
     int port = 0;
     try {
         // A wrong database fails now rather than at the first call.
-        server.Sessions().Give(OpenHostSession(config));
+        server.Sessions().Give(OpenHostSession(config, false));
         port = server.Bind();
     } catch (const std::exception &e) {
         return fail(e.what(), 1);

@@ -1,5 +1,6 @@
 #include "server_options.h"
 
+#include "data/engine.h"
 #include "rtl/sysutils.h"
 
 #include <charconv>
@@ -58,7 +59,7 @@ ServerLaunch ParseServerArgs(const std::vector<std::string> &args, HostConfig co
         else {
             if (v.empty())
                 throw Exception("Opção --database sem valor.");
-            config.engine = "sqlite";
+            config.engine = DefaultEngine().name;
             config.database = v;
         }
     }

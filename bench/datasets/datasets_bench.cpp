@@ -285,6 +285,10 @@ void printTable(const Config &c)
 
 int main(int argc, char **argv)
 {
+    if (BenchHelp(argc, argv,
+                  "usage: bench_datasets [--dialect oracle|mssql|interbase] [--budget-ms N] [--db1k FILE] [--db1m FILE]\n"
+        "Times opening and filtering the screen's datasets on 1 k and 1 M products.\n"))
+        return 0;
     try {
         const TDialect dialect = DialectFromName(BenchOption(argc, argv, "--dialect", "oracle"));
         const double budget = 1000.0 * std::atof(BenchOption(argc, argv, "--budget-ms", "120").c_str());

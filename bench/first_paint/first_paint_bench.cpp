@@ -2,6 +2,7 @@
 // paint, against the same program showing only an empty main window, in the
 // same run and alternately, so both see the same machine. Goal: within 1.5x.
 // The time until the screen itself has painted is shown beside it.
+#include "bench_options.h"
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -76,6 +77,10 @@ double Median(std::vector<double> v)
 
 int main(int argc, char **argv)
 {
+    if (BenchHelp(argc, argv,
+                  "usage: bench_first_paint [ROUNDS]\n"
+        "Times the desktop's first paint of the screen over ROUNDS starts (7).\n"))
+        return 0;
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     const std::string program = (std::filesystem::path(argv[0]).parent_path() / "fishost-qt").string();
     // The same display for both: Qt's offscreen one unless the caller chose another.

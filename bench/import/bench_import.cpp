@@ -2,17 +2,20 @@
 // one's own, against a baseline in the same run that parses the same files
 // with the same library (pugixml) and inserts the same rows with bare
 // prepared statements in one transaction; the process's memory along the
-// way; then the CFOP summary of the imported year. With FIS_BENCH_FB_DATABASE
-// (a database made by scripts/firebird-create-db.sh) the same on Firebird,
-// with the import's login (FIS_FB_IMPORT_USER / FIS_FB_IMPORT_PASSWORD).
+// way; then the CFOP summary of the imported year. On a server engine the
+// same where its bench variable names a database (FIS_BENCH_FB_DATABASE, made
+// by scripts/firebird-create-db.sh), with the import's login
+// (FIS_FB_IMPORT_USER / FIS_FB_IMPORT_PASSWORD).
 //
-// usage: bench_import [--count N] [--files DIR] [--runs N]
+// usage: bench_import [--count N] [--files DIR] [--runs N] [--engines LIST]
 //   --count N    documents to generate (default 100000; about ten items each)
 //   --files DIR  reuse (or keep) the generated files there
-//   --engines    which of sqlite and firebird to measure (default both, Firebird
-//                only when FIS_BENCH_FB_DATABASE is set)
-#include "data/firebird/session.h"
-#include "data/sqlite/session.h"
+//   --engines    the engines to measure, comma-separated (default every one; a
+//                server only where its bench variable names a database)
+#include "bench_options.h"
+#include "engine_env.h"
+#include "data/engine.h"
+#include "data/writer.h"
 #include "host/hostconfig.h"
 #include "host/hostsession.h"
 #include "import/importer.h"
@@ -22,12 +25,6 @@
 #include "rtl/files.h"
 
 #include <pugixml.hpp>
-#include <sqlite3.h>
-
-#if FIS_WITH_FIREBIRD
-#include <soci/firebird/soci-firebird.h>
-#include <soci/soci.h>
-#endif
 
 #include <algorithm>
 #include <chrono>
@@ -68,11 +65,13 @@ double memory(const char *field)
     return 0;
 }
 
-std::string newDatabase(const std::string &path)
+std::string newDatabase(const DatabaseEngine &engine, const std::string &path)
 {
     fs::remove(path);
     CreateOwnDatabase(path);
-    auto db = OpenSqliteImport(path);
+    EngineConnection c;
+    c.database = path;
+    auto db = engine.openWriter(c, {});
     RegisterCompany(*db, {"01", "Comercial Andorinha Ltda", "110042490114", "SP", "12345678000195"});
     return path;
 }
@@ -105,141 +104,52 @@ std::string money(long long c)
     return b;
 }
 
-// The baseline's writer: the sqlite3 API, three prepared INSERTs and the key's.
-class BareSqlite {
+// The baseline's writer: the engine's own writer with the four INSERTs
+// prepared once, a document's tax rows and items bound in bulk, one
+// transaction. On a server its rows go under company "BB" (and keys starting
+// with "B") beside the import's.
+class BareWriter {
 public:
-    explicit BareSqlite(const std::string &path)
+    BareWriter(std::unique_ptr<DatabaseWriter> db, bool besideOthers)
+        : db_(std::move(db)), company_(besideOthers ? "BB" : "01"), besideOthers_(besideOthers)
     {
-        sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
-        sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
-        doc_ = prepare("INSERT INTO NOTAFISCAL (CDNOTAFISC, CDEMPRESA, CDFILIAL, IDENTRSAIDA, CDSERIE, NRNOTAFISC, "
-                       "CDMODDOCFISC, CDTIPOOPER, DTEMISSAO, DTENTRSAIDA, CDINSCESTA, CDINSCMUNI, NMPARTICIPANTE, SGUF, "
-                       "IDSITUACAO) VALUES (?, '01', NULL, ?, ?, ?, ?, '01', ?, ?, '110042490114', NULL, ?, ?, 'N')");
-        item_ = prepare("INSERT INTO ITEMNOTAFISC (CDNOTAFISC, NRITEM, CDPRODUTO, CDCFOP, QTITEM, VLUNITARIO, VLCONTABIL) "
-                        "VALUES (?, ?, ?, ?, ?, ?, ?)");
-        tax_ = prepare("INSERT INTO IMPOSTOITEMNF (CDNOTAFISC, NRITEM, CDIMPOSTONFE, VLBASECALC, PCALIQUOTA, VLIMPOSTO, "
-                       "VLISENTO, VLOUTROS, VLBASEST, VLIMPOSTOST) VALUES (?, ?, ?, ?, ?, ?, 0, 0, ?, ?)");
-        key_ = prepare("INSERT INTO NFECHAVE (CHNFE, CDNOTAFISC, IDCANCELADA) VALUES (?, ?, 'N')");
-    }
-    ~BareSqlite()
-    {
-        for (sqlite3_stmt *s : {doc_, item_, tax_, key_})
-            sqlite3_finalize(s);
-        sqlite3_close(db_);
-    }
-    void Document(const std::vector<std::string> &v) { run(doc_, v); }
-    void Item(const std::vector<std::string> &v) { run(item_, v); }
-    void Tax(const std::vector<std::string> &v) { run(tax_, v); }
-    void Key(const std::vector<std::string> &v) { run(key_, v); }
-    void Commit() { sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); }
-
-private:
-    sqlite3_stmt *prepare(const char *sql)
-    {
-        sqlite3_stmt *s = nullptr;
-        if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK)
-            throw std::runtime_error(sqlite3_errmsg(db_));
-        return s;
-    }
-    void run(sqlite3_stmt *s, const std::vector<std::string> &v)
-    {
-        for (std::size_t i = 0; i < v.size(); ++i)
-            sqlite3_bind_text(s, static_cast<int>(i + 1), v[i].data(), static_cast<int>(v[i].size()), SQLITE_STATIC);
-        if (sqlite3_step(s) != SQLITE_DONE)
-            throw std::runtime_error(sqlite3_errmsg(db_));
-        sqlite3_reset(s);
-    }
-    sqlite3 *db_ = nullptr;
-    sqlite3_stmt *doc_ = nullptr, *item_ = nullptr, *tax_ = nullptr, *key_ = nullptr;
-};
-
-#if FIS_WITH_FIREBIRD
-// The baseline on Firebird: the same statements prepared once over SOCI, a
-// document's items and tax rows bound in bulk, one transaction. Its rows go
-// under company "BB" (and keys starting with "B") beside the import's.
-class BareFirebird {
-public:
-    explicit BareFirebird(const FirebirdConnection &c)
-    {
-        sql_.open(soci::firebird, FirebirdConnectString(c));
-        doc_ = prepare("INSERT INTO NOTAFISCAL (CDNOTAFISC, CDEMPRESA, CDFILIAL, IDENTRSAIDA, CDSERIE, NRNOTAFISC, "
-                       "CDMODDOCFISC, CDTIPOOPER, DTEMISSAO, DTENTRSAIDA, CDINSCESTA, CDINSCMUNI, NMPARTICIPANTE, SGUF, "
-                       "IDSITUACAO) VALUES (:p1, 'BB', NULL, :p2, :p3, :p4, :p5, '01', :p6, :p7, '110042490114', NULL, "
-                       ":p8, :p9, 'N')",
-                       docValues_, 9, false);
-        item_ = prepare("INSERT INTO ITEMNOTAFISC (CDNOTAFISC, NRITEM, CDPRODUTO, CDCFOP, QTITEM, VLUNITARIO, VLCONTABIL) "
-                        "VALUES (:p1, :p2, :p3, :p4, :p5, :p6, :p7)",
-                        itemValues_, 7, true);
-        tax_ = prepare("INSERT INTO IMPOSTOITEMNF (CDNOTAFISC, NRITEM, CDIMPOSTONFE, VLBASECALC, PCALIQUOTA, VLIMPOSTO, "
-                       "VLISENTO, VLOUTROS, VLBASEST, VLIMPOSTOST) VALUES (:p1, :p2, :p3, :p4, :p5, :p6, 0, 0, :p7, :p8)",
-                       taxValues_, 8, true);
-        key_ = prepare("INSERT INTO NFECHAVE (CHNFE, CDNOTAFISC, IDCANCELADA) VALUES (:p1, :p2, 'N')", keyValues_, 2,
-                       false);
+        db_->Begin();
+        doc_ = db_->Prepare("INSERT INTO NOTAFISCAL (CDNOTAFISC, CDEMPRESA, CDFILIAL, IDENTRSAIDA, CDSERIE, NRNOTAFISC, "
+                            "CDMODDOCFISC, CDTIPOOPER, DTEMISSAO, DTENTRSAIDA, CDINSCESTA, CDINSCMUNI, NMPARTICIPANTE, "
+                            "SGUF, IDSITUACAO) VALUES (?, ?, NULL, ?, ?, ?, ?, '01', ?, ?, '110042490114', NULL, ?, ?, "
+                            "'N')");
+        item_ = db_->Prepare("INSERT INTO ITEMNOTAFISC (CDNOTAFISC, NRITEM, CDPRODUTO, CDCFOP, QTITEM, VLUNITARIO, "
+                             "VLCONTABIL) VALUES (?, ?, ?, ?, ?, ?, ?)");
+        tax_ = db_->Prepare("INSERT INTO IMPOSTOITEMNF (CDNOTAFISC, NRITEM, CDIMPOSTONFE, VLBASECALC, PCALIQUOTA, "
+                            "VLIMPOSTO, VLISENTO, VLOUTROS, VLBASEST, VLIMPOSTOST) VALUES (?, ?, ?, ?, ?, ?, 0, 0, ?, ?)");
+        key_ = db_->Prepare("INSERT INTO NFECHAVE (CHNFE, CDNOTAFISC, IDCANCELADA) VALUES (?, ?, 'N')");
     }
     void Document(const std::vector<std::string> &v)
     {
-        for (std::size_t i = 0; i < v.size(); ++i)
-            docValues_.single[i] = v[i];
-        doc_->execute(true);
+        DatabaseWriter::Values row{v[0], company_};
+        row.insert(row.end(), v.begin() + 1, v.end());
+        db_->Run(doc_, row);
     }
-    void Item(const std::vector<std::string> &v) { append(itemValues_, v); }
-    void Tax(const std::vector<std::string> &v) { append(taxValues_, v); }
+    void Item(const std::vector<std::string> &v) { items_.emplace_back(v.begin(), v.end()); }
+    void Tax(const std::vector<std::string> &v) { taxes_.emplace_back(v.begin(), v.end()); }
     void Key(const std::vector<std::string> &v)
     {
-        flush(taxValues_, *tax_);
-        flush(itemValues_, *item_);
-        keyValues_.single[0] = "B" + v[0].substr(1);
-        keyValues_.single[1] = v[1];
-        key_->execute(true);
+        // Tax rows first, as the import writes them: the kept summary sums the item once.
+        db_->RunMany(tax_, taxes_);
+        db_->RunMany(item_, items_);
+        taxes_.clear();
+        items_.clear();
+        db_->Run(key_, {besideOthers_ ? "B" + v[0].substr(1) : v[0], v[1]});
     }
-    void Commit() { sql_.commit(); }
+    void Commit() { db_->Commit(); }
 
 private:
-    struct Values {
-        std::vector<std::string> single;
-        std::vector<std::vector<std::string>> bulk;
-    };
-    std::unique_ptr<soci::statement> prepare(const char *sql, Values &values, std::size_t n, bool bulk)
-    {
-        auto st = std::make_unique<soci::statement>(sql_);
-        values.single.resize(n);
-        values.bulk.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            if (bulk) {
-                values.bulk[i].resize(1);
-                st->exchange(soci::use(values.bulk[i]));
-            } else {
-                st->exchange(soci::use(values.single[i]));
-            }
-        }
-        st->alloc();
-        st->prepare(sql);
-        st->define_and_bind();
-        return st;
-    }
-    static void append(Values &values, const std::vector<std::string> &v)
-    {
-        if (values.single.empty())
-            return;
-        for (std::size_t i = 0; i < v.size(); ++i)
-            values.bulk[i].push_back(v[i]);
-    }
-    void flush(Values &values, soci::statement &st)
-    {
-        // The first element of each column is a placeholder the binding was made with.
-        if (values.bulk[0].size() > 1) {
-            for (auto &column : values.bulk)
-                column.erase(column.begin());
-            st.execute(true);
-        }
-        for (auto &column : values.bulk)
-            column.assign(1, std::string());
-    }
-    soci::session sql_;
-    Values docValues_, itemValues_, taxValues_, keyValues_;
-    std::unique_ptr<soci::statement> doc_, item_, tax_, key_;
+    std::unique_ptr<DatabaseWriter> db_;
+    std::string company_;
+    bool besideOthers_;
+    int doc_, item_, tax_, key_;
+    std::vector<DatabaseWriter::Values> items_, taxes_;
 };
-#endif
 
 // Parses every NF-e file with pugixml and hands its rows to the writer.
 template <typename Writer>
@@ -279,7 +189,6 @@ long baseline(const std::vector<SourceFile> &files, Writer &w, long firstId)
             if (pugi::xml_node iss = tax.child("ISSQN"))
                 w.Tax({cd, nr, "02", money(centsOf(iss, "vBC")), money(centsOf(iss, "vAliq")), money(centsOf(iss, "vISSQN")),
                        "0", "0"});
-            // After its tax rows, as the import writes them: the kept summary sums the item once.
             w.Item({cd, nr, "1", prod.child_value("CFOP"), prod.child_value("qCom"), prod.child_value("vUnCom"),
                     money(value)});
         }
@@ -378,18 +287,26 @@ double summary(DatabaseSession &session, const std::string &dialect, int runs, s
 
 int main(int argc, char **argv)
 {
+    if (BenchHelp(argc, argv,
+                  "usage: bench_import [--count N] [--files DIR] [--runs N] [--engines sqlite,firebird,postgresql]\n"
+        "Times importing N generated NF-e files (or the files of DIR) against a bare pugixml + INSERT baseline.\n"))
+        return 0;
     long count = 100000;
     int runs = 3;
-    bool sqlite = true;
+    std::string engines;  // empty: every engine
     std::string files;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; i += 2) {
         const std::string a = argv[i];
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "bench_import: option %s needs a value\n", a.c_str());
+            return 2;
+        }
         if (a == "--count") count = std::atol(argv[i + 1]);
         else if (a == "--files") files = argv[i + 1];
         else if (a == "--runs") runs = std::atoi(argv[i + 1]);
-        else if (a == "--engines") sqlite = std::string(argv[i + 1]).find("sqlite") != std::string::npos;
+        else if (a == "--engines") engines = argv[i + 1];
         else {
-            std::fprintf(stderr, "usage: bench_import [--count N] [--files DIR] [--runs N] [--engines sqlite,firebird]\n");
+            std::fprintf(stderr, "usage: bench_import [--count N] [--files DIR] [--runs N] [--engines NAME,NAME]\n");
             return 2;
         }
     }
@@ -420,64 +337,47 @@ int main(int argc, char **argv)
         std::printf("%zu files; machine load (1 min) %.1f\n", list.size(), load[0]);
 
         double ratio = 0;
-        if (sqlite) {
-            std::printf("\nSQLite\n");
-            // Baseline first, then the import, each into a new database of its own.
-            const std::string basePath = newDatabase(work + "/baseline.sqlite");
-            const Measure base = timeBaseline(list, 1, [&] { return std::make_unique<BareSqlite>(basePath); });
+        for (const DatabaseEngine *engine : DatabaseEngines()) {
+            if (!BenchListed(engines, engine->name))
+                continue;
+            std::printf("\n%s\n", engine->title);
+            EngineConnection writing, reading;
+            if (engine->localFile) {
+                // Baseline first, then the import, each into a new database of its own.
+                writing.database = newDatabase(*engine, work + "/baseline.sqlite");
+            } else {
+                writing = EngineFromEnv(*engine, EngineLogin::Writing);
+                reading = EngineFromEnv(*engine, EngineLogin::Reading);
+                writing.database = reading.database = EnvOr(BenchDatabaseVariable(*engine).c_str());
+                if (writing.database.empty()) {
+                    std::printf("  skipped: %s names no database\n", BenchDatabaseVariable(*engine).c_str());
+                    continue;
+                }
+            }
+            const Measure base = timeBaseline(list, engine->localFile ? 1 : 50000000, [&] {
+                return std::make_unique<BareWriter>(engine->openWriter(writing, {}), !engine->localFile);
+            });
             print("baseline: pugixml + bare INSERTs", base);
-            const std::string path = newDatabase(work + "/import.sqlite");
+            if (engine->localFile)
+                reading.database = writing.database = newDatabase(*engine, work + "/import.sqlite");
             Measure imp;
             {
-                auto db = OpenSqliteImport(path);
+                auto db = engine->openWriter(writing, {});
                 imp = timeImport(*db, files);
             }
             print("fishost import", imp);
-            ratio = imp.cpu / base.cpu;
-            std::printf("  import / baseline: %.2fx in processor time, %.2fx on the clock (goal at most 1.5x); memory growth "
-                        "during the import %.1f MB\n",
-                        ratio, imp.seconds / base.seconds, imp.peakMb - imp.startMb);
+            std::printf("  import / baseline: %.2fx in processor time, %.2fx on the clock%s; memory growth during the "
+                        "import %.1f MB\n",
+                        imp.cpu / base.cpu, imp.seconds / base.seconds, engine->localFile ? " (goal at most 1.5x)" : "",
+                        imp.peakMb - imp.startMb);
+            if (engine->localFile)
+                ratio = std::max(ratio, imp.cpu / base.cpu);
             std::size_t rows = 0;
-            auto session = OpenSqliteSession(path, true);
-            const double s = summary(*session, "oracle", runs, rows);
-            std::printf("  CFOP summary of the year, both sides: %.3f s median of %d (%zu lines; goal under 0.5 s)\n", s, runs,
-                        rows);
+            auto session = engine->openReader(reading);
+            const double s = summary(*session, engine->defaultDialect, runs, rows);
+            std::printf("  CFOP summary of the year, both sides: %.3f s median of %d (%zu lines; goal under %s s)\n", s,
+                        runs, rows, engine->localFile ? "0.5" : "2");
         }
-        std::size_t rows = 0;
-        (void)rows;
-
-#if FIS_WITH_FIREBIRD
-        if (const char *fb = std::getenv("FIS_BENCH_FB_DATABASE"); fb && *fb) {
-            auto env = [](const char *n, const char *d) {
-                const char *v = std::getenv(n);
-                return std::string(v && *v ? v : d);
-            };
-            FirebirdConnection c;
-            c.host = env("FIS_FB_HOST", "127.0.0.1");
-            c.port = std::atoi(env("FIS_FB_PORT", "3050").c_str());
-            c.database = fb;
-            c.user = env("FIS_FB_IMPORT_USER", "FISIMPORT");
-            c.password = env("FIS_FB_IMPORT_PASSWORD", "fisimport");
-            std::printf("\nFirebird %s\n", fb);
-            const Measure fbase = timeBaseline(list, 50000000, [&] { return std::make_unique<BareFirebird>(c); });
-            print("baseline: pugixml + bare INSERTs", fbase);
-            Measure fimp;
-            {
-                auto db = OpenFirebirdImport(c);
-                fimp = timeImport(*db, files);
-            }
-            print("fishost import", fimp);
-            std::printf("  import / baseline: %.2fx on the clock, %.2fx in this process's processor time\n",
-                        fimp.seconds / fbase.seconds, fimp.cpu / fbase.cpu);
-            FirebirdConnection reader = c;
-            reader.user = env("FIS_FB_USER", "FISREAD");
-            reader.password = env("FIS_FB_PASSWORD", "fisread");
-            auto fsession = OpenFirebirdSession(reader);
-            const double fs2 = summary(*fsession, "interbase", runs, rows);
-            std::printf("  CFOP summary of the year, both sides: %.3f s median of %d (%zu lines; goal under 2 s)\n", fs2,
-                        runs, rows);
-        }
-#endif
         (void)keepFiles;  // --files DIR stays; everything else goes
         fs::remove_all(work);
         return ratio <= 1.5 ? 0 : 1;

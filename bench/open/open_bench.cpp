@@ -2,6 +2,7 @@
 // its first activation) beside a baseline built in the same run: a bare form
 // with as many plain controls as the screen has components. Then 1,000
 // open/close cycles, with resident memory before and after.
+#include "bench_options.h"
 #include "hostsetup.h"
 #include "vcl/forms.h"
 #include "vcl/headless.h"
@@ -74,6 +75,10 @@ void closeScreen()
 
 int main(int argc, char **argv)
 {
+    if (BenchHelp(argc, argv,
+                  "usage: bench_open [SAMPLES] [CYCLES]\n"
+        "Times opening and closing the screen (1000 samples of 1000 cycles).\n"))
+        return 0;
     // A thousand samples keep the median steady on a busy machine.
     const int samples = argc > 1 ? std::atoi(argv[1]) : 1000;
     const int cycles = argc > 2 ? std::atoi(argv[2]) : 1000;

@@ -186,6 +186,10 @@ public:
 
 int main(int argc, char **argv)
 {
+    if (BenchHelp(argc, argv,
+                  "usage: bench_picklist [--dialect oracle|mssql|interbase] [--db FILE]\n"
+        "Times the pick lists' searches.\n"))
+        return 0;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -7,6 +7,7 @@
 // 2. A listing of `big rows` (1 M by default) streamed from a SQLite statement
 //    through the engine, with the process's peak memory against its memory
 //    at the start of that run.
+#include "bench_options.h"
 #include "data/sqlite/session.h"
 #include "report/pdf_objects.h"
 #include "report/pdf_report.h"
@@ -127,6 +128,10 @@ void bareLibharu(const std::vector<std::vector<std::string>> &cells, const std::
 
 int main(int argc, char **argv)
 {
+    if (BenchHelp(argc, argv,
+                  "usage: bench_report_render [ROWS] [BIG_ROWS]\n"
+        "Times rendering a report of ROWS (100000) and BIG_ROWS (1000000) lines.\n"))
+        return 0;
     const long rows = argc > 1 ? std::atol(argv[1]) : 100000;
     const long bigRows = argc > 2 ? std::atol(argv[2]) : 1000000;
     const std::string dir = (std::filesystem::temp_directory_path() / ("bench-report-" + std::to_string(getpid()))).string();

@@ -5,17 +5,19 @@
 // its baseline. The CFOP summary of one month is timed apart (goal: under
 // 1 s on SQLite over 1 M items). Query plans are printed for both.
 //
-//   bench_reports [--items N] [--runs N] [--db FILE] [--engines sqlite,firebird] [--reports 070,080]
+//   bench_reports [--items N] [--runs N] [--db FILE] [--engines NAME,NAME] [--reports 070,080]
 //
 // Without --db a SQLite database with N items (default 1 000 000) is
-// generated into a temporary folder first and removed at the end. When
-// FIS_BENCH_FB_DATABASE names a Firebird database grown the same way
-// (fisdemogen --fb-database PATH --items N), the InterBase variants run there
-// too, with the login of FIS_FB_USER / FIS_FB_PASSWORD (FIS_FB_HOST, FIS_FB_PORT).
+// generated into a temporary folder first and removed at the end. Where a
+// server engine's bench variable names a database grown the same way
+// (FIS_BENCH_FB_DATABASE; fisdemogen --db-database PATH --items N), the
+// engine's own variants run there too, with the login of its variables
+// (FIS_FB_USER / FIS_FB_PASSWORD, FIS_FB_HOST, FIS_FB_PORT).
 #include "demogen.h"
 
-#include "data/firebird/session.h"
-#include "data/sqlite/session.h"
+#include "bench_options.h"
+#include "engine_env.h"
+#include "data/engine.h"
 #include "data/params.h"
 #include "host/hostconfig.h"
 #include "report/reportdef.h"
@@ -23,10 +25,6 @@
 #include "rtl/files.h"
 #include "temp_folder.h"
 
-#if FIS_WITH_FIREBIRD
-#include <soci/firebird/soci-firebird.h>
-#endif
-#include <soci/soci.h>
 
 #include <algorithm>
 #include <chrono>
@@ -53,7 +51,7 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-[[maybe_unused]] std::string env(const char *name)  // only the Firebird run reads it
+std::string env(const char *name)
 {
     const char *v = std::getenv(name);
     return v ? v : "";
@@ -180,60 +178,16 @@ std::string withPeriod(std::string sql, const std::string &from, const std::stri
     return sql;
 }
 
-// The plan as the engine tells it.
-using PlanFn = std::function<std::string(const std::string &sql, const NamedValues &params)>;
-
-std::string sqlitePlan(DatabaseSession &db, const std::string &sql, const NamedValues &params)
+// The engine's plan, indented under its heading.
+std::string indentedPlan(DatabaseSession &db, const std::string &sql, const NamedValues &params)
 {
-    const ResultSet plan = db.Query("EXPLAIN QUERY PLAN " + sql, params);
-    std::map<std::string, int> depth;
     std::string out;
-    for (const auto &row : plan.rows) {
-        const int d = row[1] && depth.count(*row[1]) ? depth[*row[1]] + 1 : 0;
-        depth[row[0].value_or("")] = d;
-        out += "      " + std::string(static_cast<std::size_t>(d) * 2, ' ') + row[3].value_or("") + "\n";
-    }
-    return out;
+    std::stringstream lines(db.Plan(sql, params));
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty())
+            out += "      " + line + "\n";
+    return out.empty() ? "      (no plan)\n" : out;
 }
-
-#if FIS_WITH_FIREBIRD
-// Firebird prepares the statement and reports its plan through the client
-// library; the project's session does not expose it.
-class FirebirdPlanner {
-public:
-    explicit FirebirdPlanner(const FirebirdConnection &c)
-    {
-        sql_.open(soci::firebird, FirebirdConnectString(c));
-    }
-    __attribute__((no_sanitize("vptr"))) std::string Plan(const std::string &sql)
-    {
-        const FirebirdStatementText text = PrepareFirebirdStatement(sql);
-        soci::statement st(sql_);
-        st.alloc();
-        st.prepare(text.sql);
-        auto *backend = static_cast<soci::firebird_statement_backend *>(st.get_backend());
-        ISC_STATUS status[20];
-        char item = isc_info_sql_get_plan;
-        std::vector<char> buffer(16384);
-        if (isc_dsql_sql_info(status, &backend->stmtp_, 1, &item, static_cast<short>(buffer.size()), buffer.data()))
-            return "      (no plan)\n";
-        if (buffer[0] != isc_info_sql_get_plan)
-            return "      (no plan)\n";
-        const int length = isc_vax_integer(buffer.data() + 1, 2);
-        std::string plan(buffer.data() + 3, static_cast<std::size_t>(length));
-        std::string out;
-        std::stringstream lines(plan);
-        for (std::string line; std::getline(lines, line);)
-            if (!line.empty())
-                out += "      " + line + "\n";
-        sql_.commit();
-        return out;
-    }
-
-private:
-    soci::session sql_;
-};
-#endif
 
 struct Timing {
     double report = 0, base = 0;
@@ -312,7 +266,7 @@ bool chosen(const char *file)
     return false;
 }
 
-bool runEngine(const char *engine, DatabaseSession &db, const char *dialect, int runs, const PlanFn &plan)
+bool runEngine(const char *engine, DatabaseSession &db, const char *dialect, int runs)
 {
     bool allSame = true;
     std::printf("\n%s, %s variants, median of %d runs (ms); company 01, ICMS, both sides, no other filter\n", engine,
@@ -359,8 +313,8 @@ bool runEngine(const char *engine, DatabaseSession &db, const char *dialect, int
         const ReportDefinition def = loadReport(file);
         const std::string &sql = def.StatementFor(dialect);
         const NamedValues params = yearParameters(sql, "2026-01-01", "2026-12-31");
-        std::printf("    %s\n    report:\n%s    baseline:\n%s", file, plan(sql, params).c_str(),
-                    plan(writtenIn(file) ? everyValueWrittenIn(sql, params)
+        std::printf("    %s\n    report:\n%s    baseline:\n%s", file, indentedPlan(db, sql, params).c_str(),
+                    indentedPlan(db, writtenIn(file) ? everyValueWrittenIn(sql, params)
                                          : withPeriod(baseline(file), "2026-01-01", "2026-12-31"),
                          {})
                         .c_str());
@@ -371,9 +325,13 @@ bool runEngine(const char *engine, DatabaseSession &db, const char *dialect, int
 
 int main(int argc, char **argv)
 {
+    if (BenchHelp(argc, argv,
+                  "usage: bench_reports [--items N] [--runs N] [--db FILE] [--engines sqlite,firebird,postgresql] [--reports 070,080]\n"
+        "Times the reports' statements on a demo database of N items.\n"))
+        return 0;
     long items = 1000000;
     int runs = 5;
-    std::string dbPath, engines = "sqlite,firebird";
+    std::string dbPath, engines;  // empty: every engine
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--items" && i + 1 < argc)
@@ -387,55 +345,49 @@ int main(int argc, char **argv)
         else if (a == "--reports" && i + 1 < argc)
             gReports = argv[++i];
         else {
-            std::fprintf(stderr, "usage: bench_reports [--items N] [--runs N] [--db FILE] [--engines sqlite,firebird] [--reports 070,080]\n");
+            std::fprintf(stderr, "usage: bench_reports [--items N] [--runs N] [--db FILE] [--engines NAME,NAME] [--reports 070,080]\n");
             return 2;
         }
     }
     try {
-        const bool onSqlite = engines.find("sqlite") != std::string::npos;
-        std::optional<TempFolder> temp;
-        if (onSqlite && dbPath.empty()) {
-            dbPath = temp.emplace("bench-reports").file("reports.sqlite");
-            const auto t0 = Clock::now();
-            const DemoCounts c = BuildDemoSqlite(dbPath, {10000, 0, items, 2026}, DefaultFixturePaths());
-            std::printf("generated %s: %ld documents, %ld items, %ld tax rows in %.1f s\n", dbPath.c_str(),
-                        c.documents, c.items, c.taxRows, millis(Clock::now() - t0) / 1000);
-        }
         bool same = true;
-        if (onSqlite) {
-            auto db = OpenSqliteSession(dbPath, true);
+        for (const DatabaseEngine *engine : DatabaseEngines()) {
+            if (!BenchListed(engines, engine->name)) {
+                std::printf("\n%s: skipped (not among --engines)\n", engine->title);
+                continue;
+            }
+            std::optional<TempFolder> temp;
+            EngineConnection c;
+            if (engine->localFile) {
+                if (dbPath.empty()) {
+                    dbPath = temp.emplace("bench-reports").file("reports.sqlite");
+                    const auto t0 = Clock::now();
+                    const DemoCounts n = BuildDemoSqlite(dbPath, {10000, 0, items, 2026}, DefaultFixturePaths());
+                    std::printf("generated %s: %ld documents, %ld items, %ld tax rows in %.1f s\n", dbPath.c_str(),
+                                n.documents, n.items, n.taxRows, millis(Clock::now() - t0) / 1000);
+                }
+                c.database = dbPath;
+            } else {
+                c = EngineFromEnv(*engine);
+                c.database = env(BenchDatabaseVariable(*engine).c_str());
+                if (c.database.empty()) {
+                    std::printf("\n%s: skipped (%s names no database)\n", engine->title,
+                                BenchDatabaseVariable(*engine).c_str());
+                    continue;
+                }
+            }
+            auto db = engine->openReader(c);
             const ResultSet n = db->Query("SELECT COUNT(*) FROM ITEMNOTAFISC", {});
-            std::printf("SQLite database %s: %s items\n", dbPath.c_str(), n.rows.at(0).at(0).value_or("?").c_str());
-            for (const char *dialect : {"oracle", "interbase"})
-                same = runEngine("SQLite", *db, dialect, runs,
-                                 [&](const std::string &sql, const NamedValues &p) { return sqlitePlan(*db, sql, p); }) &&
-                       same;
+            std::printf("\n%s database %s: %s items\n", engine->title, c.database.c_str(),
+                        n.rows.at(0).at(0).value_or("?").c_str());
+            // A local file runs every variant its compatibility functions take; a
+            // server the one written for it.
+            std::vector<std::string> dialects{engine->defaultDialect};
+            if (engine->localFile)
+                dialects = {"oracle", "interbase"};
+            for (const std::string &dialect : dialects)
+                same = runEngine(engine->title, *db, dialect.c_str(), runs) && same;
         }
-        temp.reset();
-
-#if FIS_WITH_FIREBIRD
-        if (engines.find("firebird") == std::string::npos) {
-            std::printf("\nFirebird: skipped (not among --engines)\n");
-        } else if (!env("FIS_BENCH_FB_DATABASE").empty()) {
-            FirebirdConnection c;
-            c.host = env("FIS_FB_HOST").empty() ? "127.0.0.1" : env("FIS_FB_HOST");
-            c.port = env("FIS_FB_PORT").empty() ? 3050 : std::atoi(env("FIS_FB_PORT").c_str());
-            c.database = env("FIS_BENCH_FB_DATABASE");
-            c.user = env("FIS_FB_USER").empty() ? "FISREAD" : env("FIS_FB_USER");
-            c.password = env("FIS_FB_PASSWORD").empty() ? "fisread" : env("FIS_FB_PASSWORD");
-            auto db = OpenFirebirdSession(c);
-            FirebirdPlanner planner(c);
-            const ResultSet n = db->Query("SELECT COUNT(*) FROM ITEMNOTAFISC", {});
-            std::printf("\nFirebird database %s: %s items\n", c.database.c_str(), n.rows.at(0).at(0).value_or("?").c_str());
-            same = runEngine("Firebird", *db, "interbase", runs,
-                             [&](const std::string &sql, const NamedValues &) { return planner.Plan(sql); }) &&
-                   same;
-        } else {
-            std::printf("\nFirebird: skipped (FIS_BENCH_FB_DATABASE names no database)\n");
-        }
-#else
-        std::printf("\nFirebird: skipped (built without FIS_WITH_FIREBIRD)\n");
-#endif
         return same ? 0 : 1;
     } catch (const std::exception &e) {
         std::fprintf(stderr, "bench_reports: %s\n", e.what());

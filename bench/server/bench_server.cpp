@@ -10,6 +10,7 @@
 //   BENCH_LOG=FILE   keeps the server's log
 //   BENCH_LOOKUP_CACHE_MS=N  the server's --lookup-cache-ms (0: every GetSerie
 //                    reaches a worker and the database)
+#include "bench_options.h"
 #include "host/hostsession.h"
 #include "net/appserver_client.h"
 #include "net/appserver_process.h"
@@ -297,6 +298,10 @@ void print(const char *name, int clients, const Figures &x)
 
 int main(int argc, char **argv)
 {
+    if (BenchHelp(argc, argv,
+                  "usage: bench_server [SECONDS] [SERVER_EXECUTABLE]\n"
+        "Loads the application server with up to 16 clients for SECONDS (2) each step.\n"))
+        return 0;
     const double seconds = argc > 1 ? std::max(0.2, std::atof(argv[1])) : 2.0;
     const int maxClients = 16;
     RaiseOpenFileLimit();  // the load below holds over a thousand connections

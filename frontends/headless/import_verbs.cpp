@@ -10,10 +10,15 @@
 #include <ostream>
 
 const char kImportUsage[] =
-    "       fishost import [--engine E] [--report FILE] PATH...\n"
+    "       fishost import [--engine E] [--report FILE] [--csv FILE] [--accept-homologation]\n"
+    "                      [--entry-date exit|issue|YYYY-MM-DD] PATH...\n"
     "       fishost company [--engine E] CODE NAME IE UF [CNPJ]\n"
     "import reads NF-e and NFC-e files (XML, folders, ZIP archives) into the configured database;\n"
     "company registers a company and its state registration, under which documents are imported.\n"
+    "--report saves the result's text, --csv one row per file and outcome. Documents issued in the\n"
+    "test environment are refused unless --accept-homologation (for trials). A received document is\n"
+    "booked on its exit date, else its issue date (exit); issue books it on its issue date, a day\n"
+    "books the whole batch on it.\n"
     "A 'database' SQLite file that does not exist yet is created first, without demo data.\n";
 
 namespace {
@@ -21,7 +26,7 @@ namespace {
 // The import writes only where the person keeps the database.
 void checkTarget(const HostConfig &config, std::ostream &out)
 {
-    if (config.engine == "sqlite" && config.database.empty())
+    if (EngineNamed(config.engine).localFile && config.database.empty())
         throw Exception("Nenhum banco de dados configurado: a importação iria para a cópia temporária de "
                         "demonstração e se perderia ao fechar. Configure 'database' (um arquivo SQLite novo é "
                         "criado) em " + HostConfig::DefaultPath() + " ou em FISHOST_DATABASE.");
@@ -41,13 +46,27 @@ bool takeEngine(const std::vector<std::string> &args, std::size_t &i, HostConfig
 int RunImportVerb(const std::vector<std::string> &args, HostConfig config, std::ostream &out, std::ostream &err)
 {
     std::vector<std::string> paths;
-    std::string reportFile;
+    std::string reportFile, csvFile;
+    ImportOptions options;
     try {
+        auto value = [&](std::size_t &i, const char *what) -> const std::string & {
+            if (i + 1 >= args.size())
+                throw UsageError("option " + args[i] + " needs " + what);
+            return args[++i];
+        };
         for (std::size_t i = 0; i < args.size(); ++i) {
             if (args[i] == "--report") {
-                if (i + 1 >= args.size())
-                    throw UsageError("option --report needs a file");
-                reportFile = args[++i];
+                reportFile = value(i, "a file");
+            } else if (args[i] == "--csv") {
+                csvFile = value(i, "a file");
+            } else if (args[i] == "--accept-homologation") {
+                options.acceptHomologation = true;
+            } else if (args[i] == "--entry-date") {
+                const std::string &rule = value(i, "exit, issue or a date");
+                auto parsed = ParseEntryDate(rule);
+                if (!parsed)
+                    throw UsageError("--entry-date takes exit, issue or a date (YYYY-MM-DD or DD/MM/YYYY), not '" + rule + "'");
+                options.entryDate = *parsed;
             } else if (takeEngine(args, i, config)) {
             } else if (!args[i].empty() && args[i][0] == '-') {
                 throw UsageError("unknown option " + args[i]);
@@ -57,20 +76,24 @@ int RunImportVerb(const std::vector<std::string> &args, HostConfig config, std::
         }
         if (paths.empty())
             throw UsageError("import needs at least one file or folder");
+    } catch (const std::exception &e) {
+        err << "fishost import: " << e.what() << '\n';
+        return kUsageStatus;
+    }
+    try {
         checkTarget(config, out);
         auto db = OpenImportConnection(config);
-        const ImportReport report = ImportFiles(*db, paths);
+        const ImportReport report = ImportFiles(*db, paths, options);
         const std::string text = report.Text();
         out << text;
         if (!reportFile.empty())
             ReplaceFileContents(reportFile, text);
+        if (!csvFile.empty())
+            ReplaceFileContents(csvFile, report.Csv());
         return report.refused.empty() ? 0 : 1;
-    } catch (const UsageError &e) {
-        err << "fishost import: " << e.what() << '\n';
-        return kUsageStatus;
     } catch (const std::exception &e) {
         err << "fishost import: " << e.what() << '\n';
-        return 2;
+        return 3;
     }
 }
 
@@ -88,6 +111,11 @@ int RunCompanyVerb(const std::vector<std::string> &args, HostConfig config, std:
         }
         if (values.size() < 4 || values.size() > 5)
             throw UsageError("company needs CODE NAME IE UF and optionally CNPJ");
+    } catch (const std::exception &e) {
+        err << "fishost company: " << e.what() << '\n';
+        return kUsageStatus;
+    }
+    try {
         checkTarget(config, out);
         auto db = OpenImportConnection(config);
         const std::string cnpj = values.size() > 4 ? values[4] : "";
@@ -99,11 +127,8 @@ int RunCompanyVerb(const std::vector<std::string> &args, HostConfig config, std:
         if (const std::string warning = TaxIdWarning(cnpj, values[2], values[3]); !warning.empty())
             out << "Aviso: " << warning << " Foi cadastrada como informada; confira o documento.\n";
         return 0;
-    } catch (const UsageError &e) {
-        err << "fishost company: " << e.what() << '\n';
-        return kUsageStatus;
     } catch (const std::exception &e) {
         err << "fishost company: " << e.what() << '\n';
-        return 2;
+        return 1;
     }
 }

@@ -20,7 +20,7 @@ void usage(std::ostream &out)
 {
     out << "usage: fishost [--package PATH] [--engine sqlite|firebird] [--dialect oracle|mssql|interbase] [--no-server]\n"
            "       fishost script [options] [--output DIR] FILE...\n"
-        << kImportUsage <<
+        << kImportUsage << kEfdUsage <<
            "Without a command it opens the screen on the configured database (the embedded\n"
            "demo database by default), prints its controls and closes it. With --output, the report\n"
            "files the scenarios write are kept in DIR instead of being removed.\n\n"
@@ -89,7 +89,7 @@ int main(int argc, char **argv)
         static const struct {
             const char *name;
             int (*run)(const std::vector<std::string> &, HostConfig, std::ostream &, std::ostream &);
-        } verbs[] = {{"import", RunImportVerb}, {"company", RunCompanyVerb}};
+        } verbs[] = {{"import", RunImportVerb}, {"company", RunCompanyVerb}, {"efd", RunEfdVerb}};
         for (const auto &verb : verbs)
             if (!args.empty() && args[0] == verb.name) {
                 const int status = verb.run({args.begin() + 1, args.end()}, so.config, std::cout, std::cerr);

@@ -62,7 +62,7 @@ HostRun::HostRun(HostConfig config, const HostRunOptions &options) : config_(std
 {
     // A database the person names but does not have yet starts empty of demo data.
     CreateConfiguredDatabase(config_);
-    if (config_.engine == "sqlite" && config_.database.empty() && options.freshDemoDatabase) {
+    if (EngineNamed(config_.engine).localFile && config_.database.empty() && options.freshDemoDatabase) {
         demo_ = std::make_unique<TemporaryDemoDatabase>();
         config_.database = demo_->Path();
     }

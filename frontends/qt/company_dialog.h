@@ -9,7 +9,8 @@
 #include <functional>
 #include <memory>
 
-class ImportConnection;
+class DatabaseWriter;
+using ImportConnection = DatabaseWriter;  // import/connection.h
 class QLineEdit;
 class QMainWindow;
 class QTreeWidget;

@@ -5,6 +5,9 @@
 #include "rtl/atomicfile.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -47,6 +50,26 @@ ImportDialog::ImportDialog(HostConfig config, bool demoCopy, QWidget *parent)
     choose->addWidget(filesButton_);
     choose->addStretch();
     layout->addLayout(choose);
+
+    // How the documents are taken, chosen before choosing the files.
+    homologation_ = new QCheckBox(QStringLiteral("Aceitar notas emitidas em homologação (sem valor fiscal, para testes)"), this);
+    homologation_->setChecked(false);
+    layout->addWidget(homologation_);
+    auto *entry = new QHBoxLayout;
+    entry->addWidget(new QLabel(QStringLiteral("Data de entrada das notas recebidas:"), this));
+    entryRule_ = new QComboBox(this);
+    entryRule_->addItem(QStringLiteral("data de saída do emitente, senão a emissão"));
+    entryRule_->addItem(QStringLiteral("data de emissão"));
+    entryRule_->addItem(QStringLiteral("uma data para todas:"));
+    entryDay_ = new QDateEdit(QDate::currentDate(), this);
+    entryDay_->setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
+    entryDay_->setCalendarPopup(true);
+    entryDay_->setEnabled(false);
+    entry->addWidget(entryRule_);
+    entry->addWidget(entryDay_);
+    entry->addStretch();
+    layout->addLayout(entry);
+    connect(entryRule_, &QComboBox::currentIndexChanged, this, [this](int i) { entryDay_->setEnabled(i == 2); });
 
     progressText_ = new QLabel(QStringLiteral("Escolha os arquivos XML ou ZIP, ou uma pasta com eles."), this);
     progress_ = new QProgressBar(this);
@@ -135,22 +158,32 @@ bool ImportDialog::Start(const std::vector<std::string> &paths)
     filesButton_->setEnabled(false);
     cancelButton_->setText(QStringLiteral("Cancelar"));
     progressText_->setText(QStringLiteral("Lendo os arquivos…"));
-    worker_ = std::thread([this, paths] {
-        std::string out;
+    homologation_->setEnabled(false);
+    entryRule_->setEnabled(false);
+    entryDay_->setEnabled(false);
+    const bool homologation = AcceptsHomologation();
+    const EntryDate entryDate = EntryDateChoice();
+    worker_ = std::thread([this, paths, homologation, entryDate] {
+        std::string out, csv;
         try {
             auto db = OpenImportConnection(config_);
             ImportOptions options;
+            options.acceptHomologation = homologation;
+            options.entryDate = entryDate;
             options.progress = [this](const ImportProgress &p) {
                 files_ = p.files;
                 filesTotal_ = p.filesTotal;
                 documents_ = p.documents;
                 return !cancel_.load();
             };
-            out = ImportFiles(*db, paths, options).Text();
+            const ImportReport report = ImportFiles(*db, paths, options);
+            out = report.Text();
+            csv = report.Csv();
         } catch (const std::exception &e) {
             out = std::string("Não foi possível importar: ") + e.what() + "\n";
         }
         text_ = std::move(out);
+        csv_ = std::move(csv);
         done_ = true;
     });
     timer_->start();
@@ -178,12 +211,26 @@ void ImportDialog::finish()
     saveButton_->setEnabled(true);
     folderButton_->setEnabled(true);
     filesButton_->setEnabled(true);
+    homologation_->setEnabled(true);
+    entryRule_->setEnabled(true);
+    entryDay_->setEnabled(entryRule_->currentIndex() == 2);
     cancelButton_->setText(QStringLiteral("Fechar"));
     progressText_->setText(cancel_ ? QStringLiteral("Importação cancelada: os documentos gravados até ali permanecem.")
                                    : QStringLiteral("Importação concluída."));
 }
 
 QString ImportDialog::ResultText() const { return result_->toPlainText(); }
+
+bool ImportDialog::AcceptsHomologation() const { return homologation_->isChecked(); }
+
+EntryDate ImportDialog::EntryDateChoice() const
+{
+    switch (entryRule_->currentIndex()) {
+    case 1: return {EntryDateRule::Issue, {}};
+    case 2: return {EntryDateRule::Fixed, entryDay_->date().toString(QStringLiteral("yyyy-MM-dd")).toStdString()};
+    default: return {};
+    }
+}
 
 void ImportDialog::reject()
 {
@@ -199,11 +246,12 @@ void ImportDialog::save()
 {
     const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Salvar resultado da importação"),
                                                       QStringLiteral("importacao.txt"),
-                                                      QStringLiteral("Texto (*.txt)"));
+                                                      QStringLiteral("Texto (*.txt);;CSV, um arquivo por linha (*.csv)"));
     if (file.isEmpty())
         return;
     try {
-        ReplaceFileContents(file.toStdString(), text_);
+        const bool csv = file.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
+        ReplaceFileContents(file.toStdString(), csv ? csv_ : text_);
         progressText_->setText(QStringLiteral("Resultado salvo em %1").arg(file));
     } catch (const std::exception &e) {
         QMessageBox::warning(this, windowTitle(), text(e.what()));

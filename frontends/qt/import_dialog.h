@@ -4,6 +4,7 @@
 // the progress in files and documents, "Cancelar", and a result the person
 // can read and save.
 #include "host/hostconfig.h"
+#include "import/importer.h"
 
 #include <QDialog>
 
@@ -12,6 +13,9 @@
 #include <string>
 #include <thread>
 
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
 class QLabel;
 class QMainWindow;
 class QPlainTextEdit;
@@ -29,6 +33,10 @@ public:
     bool Start(const std::vector<std::string> &paths);
     bool Running() const { return worker_.joinable(); }
     QString ResultText() const;
+    QString ResultCsv() const { return QString::fromStdString(csv_); }
+    // The choices the window offers, as the import takes them.
+    bool AcceptsHomologation() const;
+    EntryDate EntryDateChoice() const;
 
 protected:
     void reject() override;
@@ -45,13 +53,16 @@ private:
     QProgressBar *progress_;
     QPlainTextEdit *result_;
     QPushButton *folderButton_, *filesButton_, *saveButton_, *cancelButton_;
+    QCheckBox *homologation_;
+    QComboBox *entryRule_;
+    QDateEdit *entryDay_;
     QTimer *timer_;
 
     std::thread worker_;
     std::atomic<bool> cancel_{false}, done_{false};
     std::atomic<std::size_t> files_{0}, filesTotal_{0};
     std::atomic<long> documents_{0};
-    std::string text_;  // written by the worker before done_, read after
+    std::string text_, csv_;  // written by the worker before done_, read after
 };
 
 // The menu entry, in a "Dados" menu of the main window.

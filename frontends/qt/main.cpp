@@ -1,8 +1,10 @@
 // fishost-qt: the host program on the desktop. A main window with the
 // screens inside it; the screen package and its host come from HostRun.
 #include "company_dialog.h"
+#include "data/engine.h"
 #include "hostsetup.h"
 #include "import_dialog.h"
+
 #include "qt_reportui.h"
 #include "qticons.h"
 #include "qtwidgetset.h"
@@ -29,6 +31,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+// The EFD check's entry in the "Dados" menu (efd_check_action.cpp).
+void AddEfdCheckAction(QMainWindow &window, const HostConfig &config);
 
 namespace {
 
@@ -130,7 +135,8 @@ QString Place(const std::string &host)
 QString StatusText(const HostConfig &config, bool startServer)
 {
     QString base;
-    if (config.engine == "firebird")
+    const DatabaseEngine *engine = FindEngine(config.engine);
+    if (engine && !engine->localFile)
         base = QString::fromUtf8("Base de dados %1 %2")
                    .arg(QFileInfo(QString::fromStdString(config.database)).fileName(), Place(config.dbHost));
     else if (config.database.empty())
@@ -202,6 +208,7 @@ int runWindow(QApplication &app, const Options &options)
         }
         AddImportAction(window, run->Config(), run->UsesDemoCopy());
         AddCompanyAction(window, run->Config());
+        AddEfdCheckAction(window, run->Config());
         open->trigger();
         if (options.firstPaint)
             if (TCustomForm *screen = Application ? Application->ActiveChild() : nullptr)

@@ -1,6 +1,8 @@
 #pragma once
-// A connection to a database through SOCI. The data sets and the application
-// server run their statements through it; nothing else talks to SOCI.
+// A read-only connection to a database, one implementation per engine
+// (data/engine.h). The data sets and the application server run their
+// statements through it; writing goes through the engine's writer
+// (data/writer.h), and SOCI is spoken only inside the engines' folders.
 #include "data/variant.h"
 
 #include <memory>
@@ -49,6 +51,14 @@ public:
     // the one way to write.
     virtual void Execute(const std::string &sql) = 0;
     virtual std::string EngineName() const = 0;
+    // The plan the engine would follow for a reading statement, one step a
+    // line as the engine words it; empty where the engine does not tell.
+    virtual std::string Plan(const std::string &sql, const NamedValues &params)
+    {
+        (void)sql;
+        (void)params;
+        return {};
+    }
     // Asks the statement running on this session to stop as soon as it can;
     // safe from any thread. The statement then fails with EDatabaseCancelled.
     // Does nothing when no statement runs; a backend that cannot interrupt

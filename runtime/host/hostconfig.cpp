@@ -1,6 +1,7 @@
 #include "host/hostconfig.h"
 
 #include "data/dialect.h"
+#include "data/engine.h"
 #include "rtl/files.h"
 #include "rtl/sysutils.h"
 
@@ -55,19 +56,51 @@ std::string reportFormats(const std::string &, const std::string &value)
     return value;
 }
 
-// "engine deve ser 'sqlite' ou 'firebird'".
-template <std::size_t N>
-auto oneOf(const std::array<const char *, N> &choices)
+// "dialect deve ser 'oracle', 'mssql' ou 'interbase'".
+auto oneOf(std::vector<std::string> choices)
 {
     return [choices](const std::string &key, const std::string &value) {
         std::string allowed;
-        for (std::size_t i = 0; i < N; ++i) {
+        const std::size_t n = choices.size();
+        for (std::size_t i = 0; i < n; ++i) {
             if (value == choices[i])
                 return value;
-            allowed += (i == 0 ? "'" : i + 1 == N ? " ou '" : ", '") + std::string(choices[i]) + "'";
+            allowed += (i == 0 ? "'" : i + 1 == n ? " ou '" : ", '") + choices[i] + "'";
         }
         throw Exception("Configuração: " + key + " deve ser " + allowed + ", não '" + value + "'.");
     };
+}
+
+std::vector<std::string> dialectNames()
+{
+    const auto names = SqlDialectNames();
+    return {names.begin(), names.end()};
+}
+
+std::vector<std::string> engineNames()
+{
+    std::vector<std::string> names;
+    for (const DatabaseEngine *engine : DatabaseEngines())
+        names.emplace_back(engine->name);
+    return names;
+}
+
+// "sqlite or firebird", and the servers' ports: "firebird 3050".
+std::string joined(const std::vector<std::string> &items, const char *last)
+{
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == items.size() ? last : ", ") + items[i];
+    return text;
+}
+
+std::string defaultPorts()
+{
+    std::vector<std::string> ports;
+    for (const DatabaseEngine *engine : DatabaseEngines())
+        if (engine->defaultPort)
+            ports.push_back(std::string(engine->name) + " " + std::to_string(engine->defaultPort));
+    return joined(ports, ", ");
 }
 
 struct Key {
@@ -75,11 +108,11 @@ struct Key {
     std::function<void(HostConfig &, const std::string &key, const std::string &value)> set;
     std::function<std::string(const HostConfig &)> get;
     std::string defaultText;  // read like a file's value when a HostConfig is made
-    const char *meaning;
+    std::string meaning;
 };
 
 template <class T, class Parser>
-Key row(const char *name, T HostConfig::*member, Parser parse, std::string defaultText, const char *meaning)
+Key row(const char *name, T HostConfig::*member, Parser parse, std::string defaultText, std::string meaning)
 {
     return {name,
             [member, parse](HostConfig &c, const std::string &key, const std::string &value) { c.*member = parse(key, value); },
@@ -89,7 +122,7 @@ Key row(const char *name, T HostConfig::*member, Parser parse, std::string defau
                 else
                     return c.*member;
             },
-            std::move(defaultText), meaning};
+            std::move(defaultText), std::move(meaning)};
 }
 
 const std::vector<Key> &table()
@@ -111,19 +144,19 @@ const std::vector<Key> &table()
         row("server_token", &HostConfig::serverToken, anyText, "", "shared secret the server requires, optional"),
         row("server_timeout_ms", &HostConfig::serverTimeoutMs, milliseconds, "10000",
             "a call's whole deadline: connecting, sending and the entire reply"),
-        row("engine", &HostConfig::engine, oneOf(std::array{"sqlite", "firebird"}), "sqlite", "sqlite or firebird"),
+        row("engine", &HostConfig::engine, oneOf(engineNames()), DefaultEngine().name, joined(engineNames(), " or ")),
         row("database", &HostConfig::database, anyText, "",
-            "SQLite file (created without demo data when missing), or Firebird database path or alias; "
+            "SQLite file (created without demo data when missing), or the server's database path or alias; "
             "empty: a fresh demo copy"),
-        row("db_host", &HostConfig::dbHost, anyText, "127.0.0.1", "Firebird server"),
-        row("db_port", &HostConfig::dbPort, port, "3050", "Firebird server's port"),
-        row("db_user", &HostConfig::dbUser, anyText, "", "Firebird login"),
-        row("db_password", &HostConfig::dbPassword, anyText, "", "Firebird login's password"),
-        row("import_user", &HostConfig::importUser, anyText, "", "Firebird login with write rights, for the NF-e import"),
+        row("db_host", &HostConfig::dbHost, anyText, "127.0.0.1", "database server"),
+        row("db_port", &HostConfig::dbPort, port, "0", "database server's port; 0: the engine's (" + defaultPorts() + ")"),
+        row("db_user", &HostConfig::dbUser, anyText, "", "database server's login"),
+        row("db_password", &HostConfig::dbPassword, anyText, "", "that login's password"),
+        row("import_user", &HostConfig::importUser, anyText, "", "server login with write rights, for the NF-e import"),
         row("import_password", &HostConfig::importPassword, anyText, "", "that login's password"),
         row("db_timeout_ms", &HostConfig::dbTimeoutMs, milliseconds, "30000",
             "how long the database may keep silent during one call; past it the statement is stopped"),
-        row("dialect", &HostConfig::dialect, oneOf(SqlDialectNames()), "oracle",
+        row("dialect", &HostConfig::dialect, oneOf(dialectNames()), "oracle",
             "which statement variant the queries run: oracle, mssql or interbase"),
     };
     return keys;
@@ -259,11 +292,12 @@ std::string DefaultFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtur
 std::string DefaultCfopFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/cfop.sql"; }
 std::string DefaultFiscalFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/fiscal.sql"; }
 std::string DefaultImportFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/import.sql"; }
-std::string DefaultSummaryFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/sqlite-summary.sql"; }
+std::string FixturePath(const std::string &name) { return std::string(FIS_SOURCE_DIR) + "/fixtures/" + name; }
+std::string DefaultSummaryFixturePath() { return FixturePath(DefaultEngine().summaryFixture); }
 std::vector<std::string> DefaultFixturePaths()
 {
-    // sqlite.sql and the kept summary after the tables they guard: every SQLite
+    // The engine's schema and kept summary after the tables they guard: every
     // database built from these gets them.
     return {DefaultFixturePath(), DefaultCfopFixturePath(), DefaultFiscalFixturePath(),
-            std::string(FIS_SOURCE_DIR) + "/fixtures/sqlite.sql", DefaultSummaryFixturePath()};
+            FixturePath(DefaultEngine().schemaFixture), DefaultSummaryFixturePath()};
 }

@@ -20,7 +20,9 @@ std::string DefaultCfopFixturePath();
 std::string DefaultFiscalFixturePath();
 // The NF-e import's own tables and shipped rows.
 std::string DefaultImportFixturePath();
-// The CFOP summary SQLite keeps per document, with the triggers that keep it.
+// A file of fixtures/ by name, as an engine's descriptor names its own.
+std::string FixturePath(const std::string &name);
+// The CFOP summary the default engine keeps per document, with what keeps it.
 std::string DefaultSummaryFixturePath();
 // Where the person's own reports go when saved_reports_dir is not set:
 // $XDG_DATA_HOME/fishost/saved-reports (~/.local/share/... by default).

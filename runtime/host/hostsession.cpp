@@ -1,7 +1,7 @@
 #include "host/hostsession.h"
 
 #include "data/dberrors.h"
-#include "data/firebird/session.h"
+#include "data/engine.h"
 #include "data/sqlite/session.h"
 #include "data/sqlscript.h"
 #include "rtl/sysutils.h"
@@ -15,44 +15,38 @@
 #include <sstream>
 #include <unistd.h>
 
-FirebirdConnection HostFirebirdConnection(const HostConfig &config)
+EngineConnection HostConnection(const HostConfig &config)
 {
-    FirebirdConnection c;
+    EngineConnection c;
+    c.database = config.database;
     c.host = config.dbHost;
     c.port = config.dbPort;
-    c.database = config.database;
     c.user = config.dbUser;
     c.password = config.dbPassword;
     c.timeoutMs = config.dbTimeoutMs;
     return c;
 }
 
-std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config)
+std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config, bool bringUpToDate)
 {
-    if (config.engine == "sqlite") {
-        if (config.database.empty())
-            throw EDatabaseError("Nenhum banco de dados foi indicado para este computador. Peça a quem instalou o programa que indique o arquivo do banco da empresa.");
-        {
-            // Once per database and process: a server opens a session per worker.
-            static std::mutex mutex;
-            static std::set<std::string> checked;
-            std::lock_guard<std::mutex> lock(mutex);
-            if (checked.insert(config.database).second) {
-                try {
-                    AddKeptSummary(config.database);
-                    AddMissingCfops(config.database);
-                    AddMissingColumns(config.database);
-                } catch (...) {
-                    checked.erase(config.database);
-                    throw;
-                }
+    const DatabaseEngine &engine = EngineNamed(config.engine);
+    if (bringUpToDate && engine.localFile && !config.database.empty()) {
+        // Once per database and process: a server opens a session per worker.
+        static std::mutex mutex;
+        static std::set<std::string> checked;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (checked.insert(config.database).second) {
+            try {
+                AddKeptSummary(config.database);
+                AddMissingCfops(config.database);
+                AddMissingColumns(config.database);
+            } catch (...) {
+                checked.erase(config.database);
+                throw;
             }
         }
-        return OpenSqliteSession(config.database, true, config.dbTimeoutMs);
     }
-    if (config.engine == "firebird")
-        return OpenFirebirdSession(HostFirebirdConnection(config));
-    throw EDatabaseError("Motor de banco de dados não disponível: '" + config.engine + "'.");
+    return engine.openReader(HostConnection(config));
 }
 
 namespace {
@@ -66,6 +60,19 @@ std::string readFixture(const std::string &path, const std::string &missing)
     script << in.rdbuf();
     return script.str();
 }
+
+// Which of `tables` the SQLite database lacks.
+std::vector<std::string> missingTables(DatabaseSession &db, std::initializer_list<const char *> tables)
+{
+    std::vector<std::string> out;
+    for (const char *t : tables) {
+        const ResultSet has =
+            db.Query(std::string("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = '") + t + "'", {});
+        if (has.rows.empty() || has.rows[0][0].value_or("0") == "0")
+            out.push_back(t);
+    }
+    return out;
+}
 } // namespace
 
 void AddKeptSummary(const std::string &path)
@@ -75,9 +82,10 @@ void AddKeptSummary(const std::string &path)
     {
         // Read only first: a database that has it may sit where nobody writes.
         auto reader = OpenSqliteSession(path, true);
-        const ResultSet has = reader->Query(
-            "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'RESUMOCFOPNF'", {});
-        if (has.rows.empty() || has.rows[0][0].value_or("0") != "0")
+        if (missingTables(*reader, {"RESUMOCFOPNF"}).empty())
+            return;
+        // Only the reference tables (no documents): nothing to keep a summary of.
+        if (!missingTables(*reader, {"NOTAFISCAL", "ITEMNOTAFISC", "IMPOSTOITEMNF"}).empty())
             return;
     }
     // A database made before the summary: its documents are summed once, then
@@ -111,6 +119,8 @@ void AddMissingCfops(const std::string &path)
             rows.push_back(Trim(statement).replace(0, 6, "INSERT OR IGNORE"));
     {
         auto reader = OpenSqliteSession(path, true);
+        if (!missingTables(*reader, {"CFOP"}).empty())
+            return;
         const ResultSet has = reader->Query("SELECT COUNT(*) FROM CFOP", {});
         if (has.rows.empty() || std::atol(has.rows[0][0].value_or("0").c_str()) >= static_cast<long>(rows.size()))
             return;
@@ -172,6 +182,8 @@ void AddMissingColumns(const std::string &path)
     {
         auto reader = OpenSqliteSession(path, true);
         for (const auto &a : added) {
+            if (!missingTables(*reader, {a.table}).empty())
+                continue;
             const ResultSet has = reader->Query(std::string("SELECT COUNT(*) FROM pragma_table_info('") + a.table +
                                                     "') WHERE name = '" + a.column + "'",
                                                 {});
@@ -300,7 +312,8 @@ void CreateOwnDatabase(const std::string &path)
 
 bool CreateConfiguredDatabase(const HostConfig &config)
 {
-    if (config.engine != "sqlite" || config.database.empty() || std::filesystem::exists(config.database))
+    if (!EngineNamed(config.engine).localFile || config.database.empty() ||
+        std::filesystem::exists(config.database))
         return false;
     CreateOwnDatabase(config.database);
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 // The host's database, as its configuration names it: the embedded SQLite
-// demo database by default, or a Firebird server.
+// demo database by default, or a database server (data/engine.h).
+#include "data/engine.h"
 #include "data/session.h"
 #include "host/hostconfig.h"
 
@@ -8,15 +9,18 @@
 #include <string>
 #include <vector>
 
-struct FirebirdConnection;
-// The configured Firebird server, database and (reading) login.
-FirebirdConnection HostFirebirdConnection(const HostConfig &config);
+// The configured database, server and (reading) login.
+EngineConnection HostConnection(const HostConfig &config);
 
-// Opens the configured database read only. Raises EDatabaseError.
-std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config);
+// Opens the configured database read only through its engine. Raises EDatabaseError.
+// `bringUpToDate`: a SQLite database made before the kept summary, the CFOP
+// codes or the columns added since gets them first (the host does; the
+// application server, which only serves what is there, does not).
+std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config, bool bringUpToDate = true);
 
 // Gives a SQLite database made before the kept CFOP summary its summary and
-// the triggers that keep it; nothing where it has them. Raises EDatabaseError.
+// the triggers that keep it; nothing where it has them, or where it lacks the
+// document tables the summary is kept from. Raises EDatabaseError.
 void AddKeptSummary(const std::string &path);
 // Gives a SQLite database whose CFOP table lacks codes of the annex
 // (fixtures/cfop.sql) the ones it lacks, keeping the descriptions it has;
@@ -42,8 +46,8 @@ void BuildDemoDatabase(const std::string &path,
 // file is refused. Raises EDatabaseError.
 void CreateOwnDatabase(const std::string &path);
 
-// Where the configuration names a SQLite file that does not exist yet,
-// creates it as above. True when it did.
+// Where the configuration names a database file (an engine of local files)
+// that does not exist yet, creates it as above. True when it did.
 bool CreateConfiguredDatabase(const HostConfig &config);
 
 // A demo database in a new temporary folder, removed when this goes away.

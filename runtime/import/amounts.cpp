@@ -71,3 +71,21 @@ void SpreadDifference(Cents difference, const std::vector<Cents> &weights, std::
         for (Cents &s : shares)
             s = -s;
 }
+
+std::string BrlText(std::int64_t cents)
+{
+    const std::string digits = DecimalText(cents < 0 ? -cents : cents, 2);
+    const std::size_t whole = digits.size() - 3;  // digits before the point
+    std::string out;
+    out.reserve(digits.size() + whole / 3 + 1);
+    if (cents < 0)
+        out.push_back('-');
+    for (std::size_t i = 0; i < whole; ++i) {
+        if (i > 0 && (whole - i) % 3 == 0)
+            out.push_back('.');
+        out.push_back(digits[i]);
+    }
+    out.push_back(',');
+    out.append(digits, whole + 1, 2);
+    return out;
+}

@@ -18,6 +18,9 @@ std::optional<std::int64_t> ParseDecimal(std::string_view text, int places);
 // "1234.56" / "-0.05" from cents; "1.234" from thousandths; for statements.
 std::string DecimalText(std::int64_t units, int places);
 
+// "1.234,56" / "-0,05" from cents: how a person reads an amount.
+std::string BrlText(std::int64_t cents);
+
 // Distributes `difference` over `weights` in proportion, to the unit, so the
 // shares add up exactly (largest remainder). Zero weights take nothing unless
 // every weight is zero, when the first item takes it all.

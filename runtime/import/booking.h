@@ -32,6 +32,7 @@ struct BookingRefusal {
 // registration it carries, as issuer or as recipient.
 struct Registration {
     std::string company, registration, state, key;  // key: RegistrationKey(registration)
+    std::string taxId;  // CNPJ digits, when registered with one
 };
 struct Owner {
     const Registration *registration = nullptr;
@@ -41,6 +42,23 @@ struct Owner {
 std::vector<Registration> LoadRegistrations(ImportConnection &db);
 std::optional<BookingRefusal> FindOwner(const FiscalDocument &d, const std::vector<Registration> &registered, Owner &owner);
 
+// The registration a file of one company's documents belongs to: its state
+// registration and UF, and its CNPJ where the registration keeps one. False
+// with the reason in Portuguese when there is none.
+bool FindCompany(ImportConnection &db, const FiscalParty &company, const std::vector<Registration> &registered,
+                 const Registration *&found, std::string &why);
+// The apuração's adjustments (APURACAOAJUSTE): one is written unless the
+// month has it already (same code and value), after the month's last.
+class ApuracaoAdjustments {
+public:
+    explicit ApuracaoAdjustments(ImportConnection &db);
+    bool Book(const Registration &company, const FiscalAdjustment &a);  // true when written
+
+private:
+    ImportConnection &db_;
+    int present_ = -1, last_ = -1, insert_ = -1;
+};
+
 // --- The CFOP each item is booked under. An invoice received carries the
 // issuer's exit CFOPs: they become the company's entry CFOPs by the
 // conversion table, else 5/6/7 become 1/2/3.
@@ -49,10 +67,29 @@ CfopConversions LoadCfopConversions(ImportConnection &db);
 std::optional<BookingRefusal> BookedCfops(const FiscalDocument &d, const Owner &owner, const CfopConversions &conversions,
                                           std::vector<std::string> &cfops);
 
-// --- Each item's Valor Contábil, the difference to the document's total
-// spread over them in proportion, so they add up to it. Returns what the
-// items added up to as stated.
-Cents BookedValues(const FiscalDocument &d, std::vector<Cents> &values);
+// --- Each item's Valor Contábil. A difference to the document's total is
+// spread over the items in proportion, so they add up to it, when it is
+// within kSpreadTolerance; beyond, the document is refused with both values.
+// An import (CFOP 3.xxx) whose total leaves out the II keeps its items as
+// stated and gets one adjustment line per CFOP of the II taken away.
+struct BookedAmounts {
+    std::vector<Cents> values;  // each item's, as booked
+    Cents itemsTotal = 0;       // what the items added up to as stated
+    bool spread = false;        // the difference went over the items
+    struct Adjustment {
+        std::size_t item;       // an item whose CFOP the line takes
+        Cents value;            // negative: the II the total leaves out
+    };
+    std::vector<Adjustment> adjustments;
+};
+// The larger of R$ 1,00 and a quarter of the items' total.
+Cents SpreadTolerance(Cents itemsTotal);
+std::optional<BookingRefusal> BookedValues(const FiscalDocument &d, BookedAmounts &amounts);
+
+// --- The day a document is booked on. The company's own documents keep
+// theirs; a received one is booked by the person's rule (EntryDate).
+std::optional<BookingRefusal> BookingDate(const FiscalDocument &d, const Owner &owner, const EntryDate &entry,
+                                          std::string &day);
 
 // --- The tax rows of one item (IMPOSTOITEMNF) by the books' rules: the ICMS
 // row also holds the ST; what the tax's base leaves of the item's value is
@@ -106,10 +143,13 @@ public:
     // A cancellation of a key not read yet waits for its document.
     void RememberCancelled(const std::string &key);
     void MarkCancelled(const std::string &key, const std::string &id);
+    // Whether booked document `id` holds `lines` item lines adding up to `total`:
+    // a copy that differs changes an amount or a line.
+    bool SameContent(const std::string &id, std::size_t lines, Cents total);
 
 private:
     ImportConnection &db_;
-    int selKey_, selIdentity_, insKey_, updKey_;
+    int selKey_, selIdentity_, insKey_, updKey_, selContent_;
 };
 
 // --- The company's product for each item: through the code owner's link,

@@ -32,9 +32,10 @@ std::string ClipText(const std::string &s, std::size_t chars)
 std::vector<Registration> LoadRegistrations(ImportConnection &db)
 {
     std::vector<Registration> out;
-    for (const Values &row : db.Select(db.Prepare("SELECT CDEMPRESA, CDINSCESTA, SGESTADO FROM INSCRESTAD"), {}))
+    for (const Values &row :
+         db.Select(db.Prepare("SELECT CDEMPRESA, CDINSCESTA, SGESTADO, NRINSJURIEST FROM INSCRESTAD"), {}))
         if (row[0] && row[1])
-            out.push_back({*row[0], *row[1], row[2].value_or(""), RegistrationKey(*row[1])});
+            out.push_back({*row[0], *row[1], row[2].value_or(""), RegistrationKey(*row[1]), RegistrationKey(row[3].value_or(""))});
     return out;
 }
 
@@ -118,19 +119,113 @@ std::optional<BookingRefusal> BookedCfops(const FiscalDocument &d, const Owner &
     return std::nullopt;
 }
 
-Cents BookedValues(const FiscalDocument &d, std::vector<Cents> &values)
+Cents SpreadTolerance(Cents itemsTotal) { return std::max<Cents>(100, (itemsTotal < 0 ? -itemsTotal : itemsTotal) / 4); }
+
+namespace {
+
+
+// An import whose total leaves out the II its items carry: the items stay as
+// stated and each CFOP gets a line taking its II away.
+bool importWithoutIi(const FiscalDocument &d, Cents itemsTotal, BookedAmounts &a)
 {
-    values.clear();
-    for (const FiscalItem &it : d.items)
-        values.push_back(it.accountingValue);
-    const Cents itemsTotal = std::accumulate(values.begin(), values.end(), Cents(0));
-    if (itemsTotal != d.total) {
-        std::vector<Cents> shares;
-        SpreadDifference(d.total - itemsTotal, values, shares);
-        for (std::size_t i = 0; i < values.size(); ++i)
-            values[i] += shares[i];
+    Cents ii = 0;
+    for (const FiscalItem &it : d.items) {
+        if (it.cfop.empty() || it.cfop[0] != '3')
+            return false;
+        ii += it.importTax;
     }
-    return itemsTotal;
+    if (ii <= 0 || itemsTotal - ii != d.total)
+        return false;
+    for (std::size_t i = 0; i < d.items.size(); ++i) {
+        if (d.items[i].importTax == 0)
+            continue;
+        auto same = std::find_if(a.adjustments.begin(), a.adjustments.end(),
+                                 [&](const BookedAmounts::Adjustment &x) { return d.items[x.item].cfop == d.items[i].cfop; });
+        if (same == a.adjustments.end())
+            a.adjustments.push_back({i, -d.items[i].importTax});
+        else
+            same->value -= d.items[i].importTax;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<BookingRefusal> BookedValues(const FiscalDocument &d, BookedAmounts &a)
+{
+    a.values.clear();
+    a.adjustments.clear();
+    a.spread = false;
+    for (const FiscalItem &it : d.items)
+        a.values.push_back(it.accountingValue);
+    a.itemsTotal = std::accumulate(a.values.begin(), a.values.end(), Cents(0));
+    if (a.itemsTotal == d.total || importWithoutIi(d, a.itemsTotal, a))
+        return std::nullopt;
+    const Cents difference = d.total - a.itemsTotal;
+    if ((difference < 0 ? -difference : difference) > SpreadTolerance(a.itemsTotal))
+        return BookingRefusal{DocumentField::Total, 0,
+                              "total do documento (R$ " + BrlText(d.total) + ") difere da soma dos itens (R$ " + BrlText(a.itemsTotal) +
+                                  ") além da tolerância de R$ " + BrlText(SpreadTolerance(a.itemsTotal)) +
+                                  " (o maior entre R$ 1,00 e 25% dos itens)"};
+    std::vector<Cents> shares;
+    SpreadDifference(difference, a.values, shares);
+    for (std::size_t i = 0; i < a.values.size(); ++i)
+        a.values[i] += shares[i];
+    a.spread = true;
+    return std::nullopt;
+}
+
+namespace {
+
+// YYYY-MM-DD of a real day.
+bool realDay(const std::string &d)
+{
+    if (d.size() != 10 || d[4] != '-' || d[7] != '-')
+        return false;
+    for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+        if (d[i] < '0' || d[i] > '9')
+            return false;
+    const int y = std::stoi(d.substr(0, 4)), m = std::stoi(d.substr(5, 2)), dd = std::stoi(d.substr(8, 2));
+    static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return y >= 1900 && m >= 1 && m <= 12 && dd >= 1 && dd <= (m == 2 && !leap ? 28 : days[m - 1]);
+}
+
+} // namespace
+
+std::optional<EntryDate> ParseEntryDate(const std::string &text)
+{
+    std::string t;
+    for (char c : text)
+        t += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (t == "exit" || t == "saida" || t == "saída")
+        return EntryDate{EntryDateRule::Exit, {}};
+    if (t == "issue" || t == "emissao" || t == "emissão")
+        return EntryDate{EntryDateRule::Issue, {}};
+    std::string day = t;
+    if (t.size() == 10 && t[2] == '/' && t[5] == '/')
+        day = t.substr(6, 4) + "-" + t.substr(3, 2) + "-" + t.substr(0, 2);
+    if (!realDay(day))
+        return std::nullopt;
+    return EntryDate{EntryDateRule::Fixed, day};
+}
+
+std::optional<BookingRefusal> BookingDate(const FiscalDocument &d, const Owner &owner, const EntryDate &entry,
+                                          std::string &day)
+{
+    const FiscalHeader &h = d.header;
+    const std::string stated = h.moveDate.empty() ? h.issueDate : h.moveDate;
+    if (owner.issued || entry.rule == EntryDateRule::Exit)
+        day = stated;
+    else if (entry.rule == EntryDateRule::Issue)
+        day = h.issueDate;
+    else
+        day = entry.day;
+    // Days compare as text: YYYY-MM-DD. Only the person's day can be wrong.
+    if (!owner.issued && entry.rule == EntryDateRule::Fixed && day < h.issueDate)
+        return BookingRefusal{DocumentField::EntryDate, 0,
+                              "data de entrada (" + day + ") anterior à emissão (" + h.issueDate + ")"};
+    return std::nullopt;
 }
 
 bool WithoutIcmsCredit(const std::string &cfop)

@@ -13,7 +13,9 @@ Repeats::Repeats(ImportConnection &db)
                               "DTENTRSAIDA = ? AND CDINSCESTA = ? AND IDENTRSAIDA = ? AND CDMODDOCFISC = ? AND "
                               "CDSERIE = ? AND NRNOTAFISC = ? AND DTEMISSAO = ? AND COALESCE(NMPARTICIPANTE, '') = ?")),
       insKey_(db.Prepare("INSERT INTO NFECHAVE (CHNFE, CDNOTAFISC, IDCANCELADA) VALUES (?, ?, ?)")),
-      updKey_(db.Prepare("UPDATE NFECHAVE SET CDNOTAFISC = ?, IDCANCELADA = ? WHERE CHNFE = ?"))
+      updKey_(db.Prepare("UPDATE NFECHAVE SET CDNOTAFISC = ?, IDCANCELADA = ? WHERE CHNFE = ?")),
+      selContent_(db.Prepare("SELECT CAST(COUNT(*) AS VARCHAR(20)), CAST(CAST(ROUND(SUM(VLCONTABIL) * 100, 0) AS BIGINT) "
+                             "AS VARCHAR(20)) FROM ITEMNOTAFISC WHERE CDNOTAFISC = ?"))
 {
 }
 
@@ -52,6 +54,15 @@ void Repeats::Remember(const std::string &key, const std::string &id, const Prio
         db_.Run(updKey_, {id, cancelled ? "S" : "N", key});
     else
         db_.Run(insKey_, {key, id, cancelled ? "S" : "N"});
+}
+
+bool Repeats::SameContent(const std::string &id, std::size_t lines, Cents total)
+{
+    const auto rows = db_.Select(selContent_, {id});
+    if (rows.empty() || !rows[0][0])
+        return false;
+    const Cents booked = rows[0][1] ? std::stoll(*rows[0][1]) : 0;
+    return *rows[0][0] == std::to_string(lines) && booked == total;
 }
 
 void Repeats::RememberCancelled(const std::string &key) { db_.Run(insKey_, {key, std::nullopt, "S"}); }

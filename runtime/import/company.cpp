@@ -36,3 +36,54 @@ void RegisterCompany(ImportConnection &db, const CompanyRegistration &c)
         throw;
     }
 }
+
+bool FindCompany(ImportConnection &db, const FiscalParty &company, const std::vector<Registration> &registered,
+                 const Registration *&found, std::string &why)
+{
+    const std::string key = RegistrationKey(company.registration);
+    found = nullptr;
+    for (const Registration &r : registered)
+        if (r.key == key && r.state == company.state)
+            found = &r;
+    const std::string who = "CNPJ " + (company.document.empty() ? std::string("(nenhum)") : company.document) + ", IE " +
+                            company.registration + "/" + company.state;
+    if (!found) {
+        why = "arquivo de nenhuma empresa cadastrada (" + who + ")";
+        return false;
+    }
+    // A registration kept with its CNPJ must carry the file's.
+    const auto rows = db.Select(
+        db.Prepare("SELECT NRINSJURIEST FROM INSCRESTAD WHERE CDEMPRESA = ? AND CDINSCESTA = ?"),
+        {found->company, found->registration});
+    const std::string kept = rows.empty() ? "" : RegistrationKey(rows[0][0].value_or(""));
+    if (kept.size() == 14 && !company.document.empty() && kept != RegistrationKey(company.document)) {
+        why = "a inscrição " + company.registration + " está cadastrada na empresa " + found->company + " com o CNPJ " +
+              kept + ", não o do arquivo (" + who + ")";
+        found = nullptr;
+        return false;
+    }
+    return true;
+}
+
+ApuracaoAdjustments::ApuracaoAdjustments(ImportConnection &db) : db_(db) {}
+
+bool ApuracaoAdjustments::Book(const Registration &company, const FiscalAdjustment &a)
+{
+    if (present_ < 0) {
+        present_ = db_.Prepare("SELECT CAST(COUNT(*) AS VARCHAR(10)) FROM APURACAOAJUSTE WHERE CDEMPRESA = ? "
+                               "AND CDINSCESTA = ? AND DTMES = ? AND CDAJUSTE = ? AND VLAJUSTE = ?");
+        last_ = db_.Prepare("SELECT CAST(MAX(NRAJUSTE) AS VARCHAR(10)) FROM APURACAOAJUSTE WHERE "
+                            "CDEMPRESA = ? AND CDINSCESTA = ? AND DTMES = ?");
+        insert_ = db_.Prepare("INSERT INTO APURACAOAJUSTE (CDEMPRESA, CDINSCESTA, DTMES, NRAJUSTE, IDTIPO, CDAJUSTE, "
+                              "DSAJUSTE, VLAJUSTE) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+    }
+    const std::string value = DecimalText(a.value, 2), code = ClipText(a.code, 10);
+    const auto present = db_.Select(present_, {company.company, company.registration, a.month, code, value});
+    if (!present.empty() && present[0][0].value_or("0") != "0")
+        return false;
+    const auto last = db_.Select(last_, {company.company, company.registration, a.month});
+    const long number = last.empty() || !last[0][0] ? 1 : std::stol(*last[0][0]) + 1;
+    db_.Run(insert_, {company.company, company.registration, a.month, std::to_string(number), std::string(1, a.type), code,
+                      ClipText(a.description, 200), value});
+    return true;
+}

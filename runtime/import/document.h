@@ -56,6 +56,7 @@ struct FiscalItem {
     // The parts of the value as stated; the booking reads only accountingValue.
     Cents goods = 0, discount = 0, freight = 0, insurance = 0, other = 0;
     Cents accountingValue = 0;  // Valor Contábil, by the format's own sum
+    Cents importTax = 0;        // II, part of accountingValue; a document's total may leave it out
     std::vector<FiscalTax> taxes;
 
     const FiscalTax *Tax(TaxCode code) const
@@ -97,6 +98,11 @@ struct FiscalHeader {
     Situation situation = Situation::Regular;
     std::string issueDate;
     std::string moveDate;      // entry or exit; the issue date when not stated
+    // Issued in the authority's test environment: no fiscal value.
+    bool trial = false;
+    // An electronic document that came without its authorisation: booked,
+    // and listed so someone checks it.
+    bool withoutAuthorisation = false;
 };
 
 struct FiscalDocument {
@@ -114,4 +120,14 @@ struct FiscalCancellation {
 
 struct FiscalOtherEvent {
     std::string type, key;     // e.g. 110110 (correction letter)
+};
+
+// An adjustment of the month's ICMS apuração, as a bookkeeping file states
+// it for the company of its file.
+struct FiscalAdjustment {
+    std::string month;         // its first day, YYYY-MM-DD
+    int number = 0;            // its order in the month
+    char type = '0';           // 0 other debits, 1 reversed credits, 2 other credits, 3 reversed debits, 4 deductions
+    std::string code, description;
+    Cents value = 0;
 };

@@ -1,10 +1,12 @@
-// The only places the import's booking tells engines apart, each one question.
+// The only places the import's booking tells engines apart, each one question
+// to the engine's descriptor.
 #include "import/booking.h"
+
+#include "data/engine.h"
 
 std::string DigitsOnlyCondition(const ImportConnection &db, const std::string &column)
 {
-    return db.Engine() == "sqlite" ? column + " NOT GLOB '*[^0-9]*' AND " + column + " <> ''"
-                                   : column + " SIMILAR TO '[0-9]+'";
+    return db.Engine().digitsOnly(column);
 }
 
-bool AddsImportTables(const ImportConnection &db) { return db.Engine() == "sqlite"; }
+bool AddsImportTables(const ImportConnection &db) { return db.Engine().addsImportTables; }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <unordered_map>
 
 namespace {
 
@@ -18,7 +19,7 @@ public:
     Booker(ImportConnection &db, ImportReport &report, const ImportOptions &options, ImportProgress &progress)
         : db_(db), report_(report), options_(options), progress_(progress), registrations_(LoadRegistrations(db)),
           municipal_(LoadMunicipalRegistrations(db)), conversions_(LoadCfopConversions(db)), products_(db), repeats_(db),
-          writer_(db), perCommit_(std::max(1, options.documentsPerCommit))
+          writer_(db), adjustments_(db), perCommit_(std::max(1, options.documentsPerCommit))
     {
     }
 
@@ -33,18 +34,25 @@ public:
 
     bool Cancellation(const std::string &place, const FiscalCancellation &c) override
     {
+        if (pendingCancels_.count(c.key)) {
+            repeatedCancellation(place, c.key);
+            return step();
+        }
         db_.Mark();
         try {
             const Repeats::Prior prior = repeats_.FindKey(c.key);
             if (!prior.keyKnown) {
-                repeats_.RememberCancelled(c.key);
-                ++report_.cancelledByEvent;
-            } else if (prior.cancelled) {
-                ++report_.alreadyPresent;
+                // Its document may come later in this batch; what is left at
+                // the end is settled by finish().
+                pendingCancels_.emplace(c.key, place);
+                pendingOrder_.push_back(c.key);
+            } else if (prior.cancelled || !prior.document) {
+                repeatedCancellation(place, c.key);
             } else {
-                writer_.Cancel(prior.document.value_or(""));
-                repeats_.MarkCancelled(c.key, prior.document.value_or(""));
+                writer_.Cancel(*prior.document);
+                repeats_.MarkCancelled(c.key, *prior.document);
                 ++report_.cancelledByEvent;
+                entry(place, ImportOutcome::Cancellation, c.key, "documento já importado marcado como cancelado");
             }
             db_.Release();
         } catch (const std::exception &e) {
@@ -54,9 +62,10 @@ public:
         return step();
     }
 
-    bool OtherEvent(const std::string &, const FiscalOtherEvent &) override
+    bool OtherEvent(const std::string &place, const FiscalOtherEvent &e) override
     {
         ++report_.eventsIgnored;
+        entry(place, ImportOutcome::EventIgnored, e.key, "evento " + e.type);
         return step();
     }
 
@@ -66,6 +75,59 @@ public:
         return step();
     }
 
+    bool BeginFile(const std::string &place, const FiscalParty &company) override
+    {
+        const Registration *reg = nullptr;
+        std::string why;
+        if (!FindCompany(db_, company, registrations_, reg, why)) {
+            refuse(place, "0000", why + "; nada do arquivo foi importado");
+            return false;
+        }
+        // What came before stays whatever becomes of this file.
+        db_.Commit();
+        db_.Begin();
+        pending_ = 0;
+        file_ = {true, reg, products_.Save(), report_.imported, report_.alreadyPresent, report_.adjustments,
+                 report_.differences.size(), report_.createdProducts.size()};
+        return true;
+    }
+
+    void EndFile(bool keep) override
+    {
+        if (!file_.open)
+            return;
+        file_.open = false;
+        if (keep) {
+            db_.Commit();
+        } else {
+            db_.Rollback();
+            products_.Restore(file_.products);
+            report_.imported = file_.imported;
+            report_.alreadyPresent = file_.alreadyPresent;
+            report_.adjustments = file_.adjustments;
+            report_.differences.resize(file_.differences);
+            report_.createdProducts.resize(file_.created);
+        }
+        db_.Begin();
+        pending_ = 0;
+    }
+
+    bool Adjustment(const std::string &place, const FiscalAdjustment &a) override
+    {
+        if (!file_.open)
+            return step();
+        db_.Mark();
+        try {
+            if (adjustments_.Book(*file_.company, a))
+                ++report_.adjustments;
+            db_.Release();
+        } catch (const std::exception &e) {
+            db_.Undo();
+            refuse(place, "", std::string("não foi possível gravar o ajuste da apuração: ") + e.what());
+        }
+        return goOn();
+    }
+
     // A source that cannot be read, or that failed while read.
     bool Problem(const std::string &place, const std::string &reason) { return Refusal(place, "", reason); }
 
@@ -73,34 +135,103 @@ public:
     bool Unrecognised(const std::string &place)
     {
         report_.unrecognised.push_back(place);
+        entry(place, ImportOutcome::NotFiscal, "", "não é um documento fiscal");
         return goOn();
     }
 
+    // The cancellations whose document never came: kept to wait for it when
+    // it is a registered company's (its CNPJ in the key), else nothing is
+    // written, so another company's events leave no row.
+    void finish()
+    {
+        for (const std::string &key : pendingOrder_) {
+            auto p = pendingCancels_.find(key);
+            if (p == pendingCancels_.end())
+                continue;
+            const std::string cnpj = key.substr(6, 14);
+            const bool ours = std::any_of(registrations_.begin(), registrations_.end(),
+                                          [&](const Registration &r) { return r.taxId == cnpj; });
+            if (!ours) {
+                ++report_.cancellationsOfNobody;
+                const std::string why = "cancelamento de documento de nenhuma empresa cadastrada (emitente CNPJ " + cnpj +
+                                        "); nada gravado";
+                report_.cancellationsNobody.push_back({p->second, key, why});
+                entry(p->second, ImportOutcome::CancellationOfNobody, key, why);
+                continue;
+            }
+            db_.Mark();
+            try {
+                repeats_.RememberCancelled(key);
+                db_.Release();
+                ++report_.cancelledByEvent;
+                entry(p->second, ImportOutcome::Cancellation, key, "guardado até o documento ser importado");
+            } catch (const std::exception &e) {
+                db_.Undo();
+                refuse(p->second, "", std::string("não foi possível gravar o cancelamento: ") + e.what());
+            }
+        }
+        pendingCancels_.clear();
+        pendingOrder_.clear();
+    }
+
 private:
+    void entry(const std::string &place, ImportOutcome outcome, const std::string &key, std::string detail)
+    {
+        report_.entries.push_back({place, outcome, key, std::move(detail)});
+    }
+    void repeatedCancellation(const std::string &place, const std::string &key)
+    {
+        ++report_.cancellationsRepeated;
+        entry(place, ImportOutcome::CancellationRepeated, key, "cancelamento já aplicado antes");
+    }
     void refuse(const std::string &place, const std::string &field, const std::string &reason)
     {
         report_.refused.push_back({place, field, reason});
+        entry(place, ImportOutcome::Refused, "", field.empty() ? reason : field + ": " + reason);
     }
     void refuse(const std::string &place, const BookingRefusal &r)
     {
         refuse(place, reader_ ? reader_->FieldName(r.field, r.item) : std::string(), r.reason);
     }
+    static std::string nameOf(const FiscalDocument &d)
+    {
+        return d.header.key.empty() ? IdentityText(d.header) : d.header.key;
+    }
 
     void book(const std::string &place, const FiscalDocument &d)
     {
+        if (d.header.trial && !options_.acceptHomologation)
+            return refuse(place, BookingRefusal{DocumentField::Environment, 0,
+                                                "emitida em ambiente de homologação, sem valor fiscal"});
         Owner owner;
         if (auto r = FindOwner(d, registrations_, owner))
             return refuse(place, *r);
         if (auto r = BookedCfops(d, owner, conversions_, cfops_))
             return refuse(place, *r);
-        const Cents itemsTotal = BookedValues(d, values_);
+        std::string day;
+        if (auto r = BookingDate(d, owner, options_.entryDate, day))
+            return refuse(place, *r);
+        if (auto r = BookedValues(d, amounts_))
+            return refuse(place, *r);
         BookedHeader header = HeaderOf(d, owner, municipal_);
+        header.moveDate = day;
         const Repeats::Prior prior = repeats_.Find(d.header.key, header);
         if (prior.booked) {
-            ++report_.alreadyPresent;
+            if (!prior.document ||
+                repeats_.SameContent(*prior.document, d.items.size() + amounts_.adjustments.size(), d.total)) {
+                ++report_.alreadyPresent;
+                entry(place, ImportOutcome::AlreadyPresent, d.header.key, "");
+            } else {
+                ++report_.conflicting;
+                const std::string why = "mesma chave, conteúdo diferente; mantido o documento importado antes";
+                report_.conflictingCopies.push_back({place, nameOf(d), why});
+                entry(place, ImportOutcome::ConflictingCopy, d.header.key, why);
+            }
             return;
         }
-        const bool cancelled = prior.cancelled || d.header.situation != Situation::Regular;
+        const auto waiting = d.header.key.empty() ? pendingCancels_.end() : pendingCancels_.find(d.header.key);
+        const bool cancelledNow = waiting != pendingCancels_.end();
+        const bool cancelled = prior.cancelled || cancelledNow || d.header.situation != Situation::Regular;
         header.situation = SituationCode(cancelled);
 
         const ProductCatalogue::Mark before = products_.Save();
@@ -110,12 +241,18 @@ private:
             for (std::size_t i = 0; i < d.items.size(); ++i) {
                 const FiscalItem &it = d.items[i];
                 const std::string item = std::to_string(i + 1);
-                writer_.Item(id, item, products_.For(d, it, owner), cfops_[i], it, values_[i]);
+                writer_.Item(id, item, products_.For(d, it, owner), cfops_[i], it, amounts_.values[i]);
                 rows_.clear();
-                TaxRowsOf(it, values_[i], owner.side == 'E' && WithoutIcmsCredit(cfops_[i]), rows_);
+                TaxRowsOf(it, amounts_.values[i], owner.side == 'E' && WithoutIcmsCredit(cfops_[i]), rows_);
                 for (const TaxRow &r : rows_)
                     writer_.Tax(id, item, r);
             }
+            // The II the total leaves out: a line of its own under the
+            // items' CFOP, no product of theirs and no tax.
+            static const FiscalItem adjustmentLine{};
+            for (std::size_t k = 0; k < amounts_.adjustments.size(); ++k)
+                writer_.Item(id, std::to_string(d.items.size() + k + 1), products_.For(d, adjustmentLine, owner),
+                             cfops_[amounts_.adjustments[k].item], adjustmentLine, amounts_.adjustments[k].value);
             writer_.Flush();
             repeats_.Remember(d.header.key, id, prior, cancelled);
             db_.Release();
@@ -126,9 +263,23 @@ private:
             return refuse(place, "", std::string("não foi possível gravar o documento: ") + e.what());
         }
         ++report_.imported;
-        if (itemsTotal != d.total)
-            report_.differences.push_back(
-                {place, d.header.key, d.total, itemsTotal, d.header.key.empty() ? IdentityText(d.header) : std::string()});
+        entry(place, ImportOutcome::Imported, d.header.key, cancelled ? "cancelado" : "");
+        if (cancelledNow) {
+            ++report_.cancelledByEvent;
+            entry(waiting->second, ImportOutcome::Cancellation, d.header.key, "aplicado ao documento lido depois");
+            pendingCancels_.erase(waiting);
+        }
+        if (amounts_.spread)
+            report_.differences.push_back({place, d.header.key, d.total, amounts_.itemsTotal,
+                                           d.header.key.empty() ? IdentityText(d.header) : std::string()});
+        if (!amounts_.adjustments.empty())
+            report_.importTaxAdjusted.push_back(
+                {place, nameOf(d), "vNF " + DecimalText(d.total, 2) + " sem o II de " +
+                                       DecimalText(amounts_.itemsTotal - d.total, 2) + ": uma linha de ajuste"});
+        if (d.header.withoutAuthorisation)
+            report_.withoutProtocol.push_back({place, nameOf(d), "sem protocolo de autorização"});
+        if (owner.side == 'E' && day.compare(0, 7, d.header.issueDate, 0, 7) != 0)
+            report_.otherPeriod.push_back({place, nameOf(d), "emissão " + d.header.issueDate + ", entrada " + day});
         for (ImportedProduct &p : products_.TakeCreated())
             report_.createdProducts.push_back(std::move(p));
     }
@@ -137,7 +288,7 @@ private:
     bool step()
     {
         ++progress_.documents;
-        if (++pending_ >= perCommit_) {
+        if (++pending_ >= perCommit_ && !file_.open) {
             db_.Commit();
             db_.Begin();
             pending_ = 0;
@@ -164,10 +315,22 @@ private:
     ProductCatalogue products_;
     Repeats repeats_;
     DocumentWriter writer_;
+    ApuracaoAdjustments adjustments_;
     int perCommit_, pending_ = 0;
+    // Cancellations read before their document: key, where read.
+    std::unordered_map<std::string, std::string> pendingCancels_;
+    std::vector<std::string> pendingOrder_;
+    // The file being taken whole, and what to restore when it is dropped.
+    struct WholeFile {
+        bool open = false;
+        const Registration *company = nullptr;
+        ProductCatalogue::Mark products{};
+        long imported = 0, alreadyPresent = 0, adjustments = 0;
+        std::size_t differences = 0, created = 0;
+    } file_;
     // Kept between documents so their memory is reused.
     std::vector<std::string> cfops_;
-    std::vector<Cents> values_;
+    BookedAmounts amounts_;
     std::vector<TaxRow> rows_;
 };
 
@@ -228,6 +391,7 @@ ImportReport ImportFiles(ImportConnection &db, const std::vector<std::string> &p
             if (!go)
                 break;
         }
+        booker.finish();
         db.Commit();
     } catch (...) {
         db.Rollback();
@@ -240,23 +404,67 @@ ImportReport ImportFiles(ImportConnection &db, const std::vector<std::string> &p
     return report;
 }
 
+const char *OutcomeText(ImportOutcome outcome)
+{
+    switch (outcome) {
+    case ImportOutcome::Imported: return "importado";
+    case ImportOutcome::AlreadyPresent: return "já presente";
+    case ImportOutcome::ConflictingCopy: return "mesma chave, conteúdo diferente";
+    case ImportOutcome::Cancellation: return "cancelamento";
+    case ImportOutcome::CancellationRepeated: return "cancelamento já aplicado";
+    case ImportOutcome::CancellationOfNobody: return "cancelamento de nenhuma empresa cadastrada";
+    case ImportOutcome::EventIgnored: return "evento ignorado";
+    case ImportOutcome::Refused: return "recusado";
+    case ImportOutcome::NotFiscal: return "não é documento fiscal";
+    }
+    return "";
+}
+
+namespace {
+
+
+void notes(std::ostream &out, const char *title, const std::vector<ImportNote> &list)
+{
+    if (list.empty())
+        return;
+    out << title << ": " << list.size() << '\n';
+    for (const ImportNote &n : list)
+        out << "  " << n.file << (n.key.empty() ? "" : " (" + n.key + ")") << (n.detail.empty() ? "" : ": " + n.detail)
+            << '\n';
+}
+
+// A CSV field: quoted when it holds the separator, a quote or a line break.
+std::string csvField(const std::string &s)
+{
+    if (s.find_first_of(";\"\r\n") == std::string::npos)
+        return s;
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    return out + '"';
+}
+
+} // namespace
+
 std::string ImportReport::Text() const
 {
     std::ostringstream out;
-    auto brl = [](Cents c) {
-        std::string s = DecimalText(c < 0 ? -c : c, 2);
-        s[s.size() - 3] = ',';
-        for (int i = static_cast<int>(s.size()) - 6; i > 0; i -= 3)
-            s.insert(static_cast<std::size_t>(i), ".");
-        return (c < 0 ? "-" : "") + s;
-    };
     if (cancelled)
         out << "Importação interrompida pelo usuário; os documentos gravados até ali permanecem.\n";
     out << "Documentos importados: " << imported << '\n'
-        << "Já presentes (nada mudou): " << alreadyPresent << '\n'
-        << "Cancelamentos lidos: " << cancelledByEvent << '\n'
-        << "Outros eventos ignorados: " << eventsIgnored << '\n'
+        << "Já presentes (nada mudou): " << alreadyPresent << '\n';
+    notes(out, "Mesma chave, conteúdo diferente (mantido o primeiro)", conflictingCopies);
+    out << "Cancelamentos lidos: " << cancelledByEvent << '\n';
+    if (cancellationsRepeated)
+        out << "Cancelamentos já aplicados antes: " << cancellationsRepeated << '\n';
+    notes(out, "Cancelamentos de documento de nenhuma empresa cadastrada (nada gravado)", cancellationsNobody);
+    out << "Outros eventos ignorados: " << eventsIgnored << '\n'
         << "Recusados: " << refused.size() << '\n';
+    if (adjustments)
+        out << "Ajustes da apuração importados: " << adjustments << '\n';
     for (const ImportRefusal &r : refused)
         out << "  " << r.file << (r.field.empty() ? "" : " [" + r.field + "]") << ": " << r.reason << '\n';
     if (!unrecognised.empty()) {
@@ -264,14 +472,26 @@ std::string ImportReport::Text() const
         for (const std::string &name : unrecognised)
             out << "  " << name << '\n';
     }
+    notes(out, "Documentos importados sem protocolo de autorização", withoutProtocol);
+    notes(out, "Documentos com entrada em período diferente do da emissão", otherPeriod);
+    notes(out, "Importações cujo vNF não inclui o II (linha de ajuste)", importTaxAdjusted);
     out << "Documentos cujo total (vNF) difere da soma dos itens: " << differences.size() << '\n';
     for (const ImportDifference &d : differences)
-        out << "  " << d.file << " (" << (d.key.empty() ? d.identity : "chave " + d.key) << "): vNF " << brl(d.documentTotal) << ", itens "
-            << brl(d.itemsTotal) << ", diferença " << brl(d.documentTotal - d.itemsTotal)
+        out << "  " << d.file << " (" << (d.key.empty() ? d.identity : "chave " + d.key) << "): vNF " << BrlText(d.documentTotal) << ", itens "
+            << BrlText(d.itemsTotal) << ", diferença " << BrlText(d.documentTotal - d.itemsTotal)
             << " distribuída entre os itens\n";
     out << "Produtos criados: " << createdProducts.size() << '\n';
     for (const ImportedProduct &p : createdProducts)
         out << "  " << p.treeCode << " (" << p.code << ") " << p.name
             << (p.theirCode.empty() ? "" : " — código " + p.theirCode + " de " + p.participant) << '\n';
     return out.str();
+}
+
+std::string ImportReport::Csv() const
+{
+    std::string out = "arquivo;resultado;chave;detalhe\r\n";
+    for (const ImportEntry &e : entries)
+        out += csvField(e.file) + ';' + csvField(OutcomeText(e.outcome)) + ';' + csvField(e.key) + ';' +
+               csvField(e.detail) + "\r\n";
+    return out;
 }

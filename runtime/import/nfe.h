@@ -1,6 +1,6 @@
 #pragma once
-// What an NF-e file holds, as read: a document (model 55 or 65, layouts 3.10
-// and 4.00, bare or with its authorisation), a cancellation, another event,
+// What an NF-e file holds, as read: a document (model 55, and 65 from layout
+// 3.10; layouts 2.00, 3.10 and 4.00; bare or with its authorisation), a cancellation, another event,
 // or a refusal naming the field and the reason in Portuguese. Nothing here
 // knows the database.
 #include "import/amounts.h"
@@ -57,7 +57,7 @@ using NfeParty = FiscalParty;
 
 struct NfeDocument {
     std::string key;           // 44 digits, check digit verified
-    std::string version;       // "3.10" or "4.00"
+    std::string version;       // "2.00", "3.10" or "4.00"
     std::string model;         // "55" or "65"
     std::string series;
     long number = 0;
@@ -69,6 +69,8 @@ struct NfeDocument {
     std::optional<NfeParty> recipient;  // NFC-e may have none
     std::vector<NfeItem> items;
     Cents total = 0;           // vNF
+    bool homologation = false; // tpAmb 2: issued in the test environment, no fiscal value
+    bool authorised = false;   // came with its protocol (cStat 100 or 150)
 };
 
 struct NfeCancellation {

@@ -19,6 +19,7 @@ FiscalItem item(NfeItem &&it)
     out.freight = it.freight;
     out.insurance = it.insurance;
     out.other = it.other;
+    out.importTax = it.importTax;
     if (it.icms) {
         out.taxes.push_back({TaxCode::Icms, std::move(it.icms->cst), it.icms->base, it.icms->tax, it.icms->rate, true,
                              std::move(it.icms->origin)});
@@ -54,6 +55,8 @@ FiscalDocument neutral(NfeDocument &&d)
     h.purpose = purpose(d.purpose);
     h.issueDate = std::move(d.issueDate);
     h.moveDate = std::move(d.moveDate);
+    h.trial = d.homologation;
+    h.withoutAuthorisation = !d.authorised;
     out.issuer = std::move(d.issuer);
     out.recipient = std::move(d.recipient);
     out.items.reserve(d.items.size());
@@ -103,6 +106,9 @@ public:
         case DocumentField::Registration: return "emit/IE";
         case DocumentField::Direction: return "ide/tpNF";
         case DocumentField::ItemCfop: return "det[" + std::to_string(item) + "]/prod/CFOP";
+        case DocumentField::Environment: return "ide/tpAmb";
+        case DocumentField::EntryDate: return "ide/dhEmi";
+        case DocumentField::Total: return "total/ICMSTot/vNF";
         }
         return {};
     }

@@ -64,6 +64,45 @@ bool placeholder(const std::string &value)
     return value.rfind("${", 0) == 0 || value.rfind("{{", 0) == 0;
 }
 
+// Well-formed UTF-8: no stray continuation, overlong form, surrogate or code
+// point past U+10FFFF. pugixml hands on a declared UTF-8 text's bytes as they are.
+bool validUtf8(const std::string &s)
+{
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t n;
+        std::uint32_t cp;
+        if (c >= 0xC2 && c <= 0xDF) {
+            n = 1;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            n = 2;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + n >= s.size())
+            return false;
+        for (std::size_t k = 1; k <= n; ++k) {
+            const auto t = static_cast<unsigned char>(s[i + k]);
+            if ((t & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (t & 0x3F);
+        }
+        if ((n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += n + 1;
+    }
+    return true;
+}
+
 class Fields {
 public:
     Fields(pugi::xml_node node, std::string path) : node_(node), root_(std::move(path)) {}
@@ -85,6 +124,8 @@ public:
         if (!c)
             return std::nullopt;
         std::string v = c.child_value();
+        if (!validUtf8(v))
+            throw Refused{Path(name), "texto com bytes inválidos em UTF-8 (o arquivo não está na codificação que declara)"};
         if (placeholder(v))
             throw Refused{Path(name), "valor de modelo ('" + v + "') em vez de um dado real"};
         return v;
@@ -200,7 +241,7 @@ NfeIcms icms(const Fields &group)
     return t;
 }
 
-NfeItem item(const Fields &det, bool v4)
+NfeItem item(const Fields &det, bool returnsIpi)
 {
     NfeItem it;
     const std::string n = det.Node().attribute("nItem").value();
@@ -254,11 +295,24 @@ NfeItem item(const Fields &det, bool v4)
     }
     if (Fields ii = tax.Child("II", false); ii.Node())
         it.importTax = ii.Amount("vII", 2, true);
-    if (v4)
+    if (returnsIpi)
         if (Fields devol = det.Child("impostoDevol", false); devol.Node())
             it.ipiReturned = devol.Child("IPI").Amount("vIPIDevol", 2, true);
     return it;
 }
+
+// What the layouts renamed or added: 2.00 dates without the time
+// (dEmi, dSaiEnt and hSaiEnt), 3.10 the date and time (dhEmi, dhSaiEnt), the
+// NFC-e and the returned IPI (impostoDevol).
+struct Layout {
+    const char *version, *issueDate, *moveDate;
+    bool consumerModel, returnsIpi;
+};
+constexpr Layout kLayouts[] = {
+    {"2.00", "dEmi", "dSaiEnt", false, false},
+    {"3.10", "dhEmi", "dhSaiEnt", true, true},
+    {"4.00", "dhEmi", "dhSaiEnt", true, true},
+};
 
 NfeDocument document(pugi::xml_node nfe, pugi::xml_node protocol)
 {
@@ -266,28 +320,38 @@ NfeDocument document(pugi::xml_node nfe, pugi::xml_node protocol)
     const Fields inf = root.Child("infNFe");
     NfeDocument d;
     d.version = inf.Node().attribute("versao").value();
-    if (d.version != "3.10" && d.version != "4.00")
-        throw Refused{"NFe/infNFe/@versao", "leiaute não suportado ('" + d.version + "'); aceitos 3.10 e 4.00"};
-    const bool v4 = d.version == "4.00";
+    const Layout *layout = nullptr;
+    for (const Layout &l : kLayouts)
+        if (d.version == l.version)
+            layout = &l;
+    if (!layout)
+        throw Refused{"NFe/infNFe/@versao", "leiaute não suportado ('" + d.version + "'); aceitos 2.00, 3.10 e 4.00"};
     const std::string id = inf.Node().attribute("Id").value();
-    if (id.size() != 47 || id.compare(0, 3, "NFe") != 0)
-        throw Refused{"NFe/infNFe/@Id", "chave de acesso inválida ('" + id + "')"};
+    if (!validUtf8(id))
+        throw Refused{"NFe/infNFe/@Id", "texto com bytes inválidos em UTF-8"};
+    if (id.compare(0, 3, "NFe") != 0)
+        throw Refused{"NFe/infNFe/@Id", "chave de acesso inválida ('" + id + "'): deve começar por 'NFe' seguido dos 44 dígitos"};
+    if (id.size() != 47 || !std::all_of(id.begin() + 3, id.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        throw Refused{"NFe/infNFe/@Id", "chave de acesso inválida ('" + id + "'): 'NFe' deve ser seguido de 44 dígitos, há " +
+                                            std::to_string(id.size() - 3) + " caracteres"};
     d.key = id.substr(3);
     if (!AccessKeyValid(d.key))
         throw Refused{"NFe/infNFe/@Id", "dígito verificador da chave de acesso não confere ('" + d.key + "')"};
 
     Fields ide = inf.Child("ide");
     d.model = ide.Text("mod");
-    if (d.model != "55" && d.model != "65")
-        throw Refused{ide.Path("mod"), "modelo não suportado ('" + d.model + "'); aceitos 55 e 65"};
+    if (d.model != "55" && (d.model != "65" || !layout->consumerModel))
+        throw Refused{ide.Path("mod"), "modelo não suportado ('" + d.model + "') no leiaute " + d.version +
+                                           (layout->consumerModel ? "; aceitos 55 e 65" : "; aceito 55")};
     d.series = ide.Text("serie");
     d.number = static_cast<long>(ide.Amount("nNF", 0, true));
     if (d.number < 1 || d.number > 999999999)
         throw Refused{ide.Path("nNF"), "número do documento fora do intervalo"};
     d.type = ide.Choice("tpNF", {0, 1});
     d.purpose = ide.Choice("finNFe", {1, 2, 3, 4});
-    d.issueDate = day(ide, v4 ? "dhEmi" : "dEmi", true);
-    d.moveDate = day(ide, v4 ? "dhSaiEnt" : "dSaiEnt", false);
+    d.homologation = ide.Choice("tpAmb", {1, 2}) == 2;
+    d.issueDate = day(ide, layout->issueDate, true);
+    d.moveDate = day(ide, layout->moveDate, false);
     if (d.moveDate.empty())
         d.moveDate = d.issueDate;
     if (d.key.compare(20, 2, d.model) != 0)
@@ -300,7 +364,8 @@ NfeDocument document(pugi::xml_node nfe, pugi::xml_node protocol)
         throw Refused{inf.Path("dest"), "campo obrigatório ausente"};
 
     for (pugi::xml_node det = inf.Node().child("det"); det; det = det.next_sibling("det"))
-        d.items.push_back(item(Fields(det, "NFe/infNFe/det[" + std::string(det.attribute("nItem").value()) + "]"), v4));
+        d.items.push_back(item(Fields(det, "NFe/infNFe/det[" + std::string(det.attribute("nItem").value()) + "]"),
+                               layout->returnsIpi));
     if (d.items.empty())
         throw Refused{"NFe/infNFe/det", "documento sem itens"};
     d.total = inf.Child("total").Child("ICMSTot").Amount("vNF", 2, true);
@@ -309,10 +374,14 @@ NfeDocument document(pugi::xml_node nfe, pugi::xml_node protocol)
         const Fields protRoot(protocol, "protNFe");
         const Fields prot = protRoot.Child("infProt");
         const std::string status = prot.Text("cStat");
-        if (status != "100" && status != "150")
-            throw Refused{"protNFe/infProt/cStat", "documento não autorizado (situação " + status + ")"};
+        if (status != "100" && status != "150") {
+            const std::string why = prot.Optional("xMotivo").value_or("");
+            throw Refused{"protNFe/infProt/cStat",
+                          "documento não autorizado (situação " + status + (why.empty() ? "" : ": " + why) + ")"};
+        }
         if (prot.Text("chNFe") != d.key)
             throw Refused{"protNFe/infProt/chNFe", "protocolo de outra chave de acesso"};
+        d.authorised = true;
     }
     return d;
 }

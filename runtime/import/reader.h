@@ -25,11 +25,20 @@ public:
     // What the reader could not take: `field` in the format's own terms
     // (may be empty), `reason` in Portuguese.
     virtual bool Refusal(const std::string &place, const std::string &field, const std::string &reason) = 0;
+
+    // A file of one company's many documents, taken whole or not at all:
+    // BeginFile before its first document names the company; false when it
+    // is none the sink books (it has said why), and the reader hands on
+    // nothing of the file. EndFile(false) drops what its documents wrote.
+    virtual bool BeginFile(const std::string &, const FiscalParty &) { return true; }
+    virtual void EndFile(bool) {}
+    // An adjustment of the company's ICMS apuração for a month.
+    virtual bool Adjustment(const std::string &, const FiscalAdjustment &) { return true; }
 };
 
 // The parts of a document the booking may refuse it for; each reader names
 // them as its format does, so a refusal points at the field in the file.
-enum class DocumentField { Registration, Direction, ItemCfop };
+enum class DocumentField { Registration, Direction, ItemCfop, Environment, EntryDate, Total };
 
 class DocumentReader {
 public:

@@ -3,11 +3,13 @@
 #include "import/reader.h"
 
 const DocumentReader &NfeXmlReader();  // nfe_format.cpp
+const DocumentReader &EfdTextReader();  // efd_format.cpp
 
 const std::vector<const DocumentReader *> &DocumentReaders()
 {
     static const std::vector<const DocumentReader *> readers{
         &NfeXmlReader(),
+        &EfdTextReader(),
     };
     return readers;
 }

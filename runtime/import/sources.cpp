@@ -132,23 +132,53 @@ private:
     std::uint64_t limit_;
 };
 
-bool readArchive(const std::string &path, const SourceLimits &limits, const std::function<bool(SourceEntry &)> &take)
+bool readEntries(zip_t *archive, const std::string &path, int depth, std::uint64_t &inflated, const SourceLimits &limits,
+                 const std::function<bool(SourceEntry &)> &take);
+
+// `zip_open`'s error as a person reads it.
+std::string zipOpenError(int error)
 {
-    int error = 0;
-    std::unique_ptr<zip_t, decltype(&zip_discard)> archive(zip_open(path.c_str(), ZIP_RDONLY, &error), &zip_discard);
-    if (!archive) {
-        zip_error_t ze;
-        zip_error_init_with_code(&ze, error);
-        std::string why = zip_error_strerror(&ze);
-        zip_error_fini(&ze);
-        SourceEntry e{path, nullptr, "arquivo ZIP ilegível (" + why + ")"};
+    zip_error_t ze;
+    zip_error_init_with_code(&ze, error);
+    std::string why = zip_error_strerror(&ze);
+    zip_error_fini(&ze);
+    return why;
+}
+
+// An archive inside an archive: held whole (under nestedBytes) and opened
+// from memory, its entries read like the outer's.
+bool readNested(EntryStream &stream, const std::string &name, std::uint64_t &inflated, const SourceLimits &limits,
+                const std::function<bool(SourceEntry &)> &take)
+{
+    std::string bytes;
+    if (!ReadWholeText(stream, limits.nestedBytes, bytes)) {
+        SourceEntry e{name, nullptr, stream.Problem()};
         return take(e);
     }
-    std::uint64_t inflated = 0;
-    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+    zip_error_t ze;
+    zip_error_init(&ze);
+    zip_source_t *source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &ze);
+    zip_t *inner = source ? zip_open_from_source(source, ZIP_RDONLY, &ze) : nullptr;
+    if (!inner) {
+        std::string why = zip_error_strerror(&ze);
+        if (source)
+            zip_source_free(source);
+        zip_error_fini(&ze);
+        SourceEntry e{name, nullptr, "arquivo ZIP dentro do ZIP ilegível (" + why + ")"};
+        return take(e);
+    }
+    zip_error_fini(&ze);
+    std::unique_ptr<zip_t, decltype(&zip_discard)> owner(inner, &zip_discard);
+    return readEntries(inner, name, 1, inflated, limits, take);
+}
+
+bool readEntries(zip_t *archive, const std::string &path, int depth, std::uint64_t &inflated, const SourceLimits &limits,
+                 const std::function<bool(SourceEntry &)> &take)
+{
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
     for (zip_int64_t i = 0; i < count; ++i) {
         const auto index = static_cast<zip_uint64_t>(i);
-        const char *raw = zip_get_name(archive.get(), index, ZIP_FL_ENC_GUESS);
+        const char *raw = zip_get_name(archive, index, ZIP_FL_ENC_GUESS);
         const std::string entry = raw ? raw : "";
         SourceEntry e{path + ":" + entry, nullptr, {}};
         if (!safeEntryName(entry)) {
@@ -162,23 +192,69 @@ bool readArchive(const std::string &path, const SourceLimits &limits, const std:
         zip_stat_t st;
         zip_stat_init(&st);
         std::optional<std::uint64_t> size;
-        if (zip_stat_index(archive.get(), index, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE))
+        if (zip_stat_index(archive, index, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE))
             size = st.size;
-        zip_file_t *in = zip_fopen_index(archive.get(), index, 0);
+        zip_file_t *in = zip_fopen_index(archive, index, 0);
         if (!in) {
-            e.problem = std::string("entrada do ZIP ilegível (") + zip_strerror(archive.get()) + ")";
+            e.problem = std::string("entrada do ZIP ilegível (") + zip_strerror(archive) + ")";
             if (!take(e))
                 return false;
             continue;
         }
         EntryStream stream(in, size, inflated, limits.archiveBytes);
-        e.stream = &stream;
-        if (!take(e))
+        bool go;
+        if (looksLikeZip(stream.Head()) || endsWith(entry, ".zip")) {
+            if (depth == 0) {
+                go = readNested(stream, e.name, inflated, limits, take);
+            } else {
+                e.problem = "arquivo ZIP dentro de ZIP dentro de ZIP não é aberto (só um nível)";
+                go = take(e);
+            }
+        } else {
+            e.stream = &stream;
+            go = take(e);
+        }
+        if (!go)
             return false;
         if (stream.PastArchiveLimit())
             return true;
     }
     return true;
+}
+
+bool readArchive(const std::string &path, const SourceLimits &limits, const std::function<bool(SourceEntry &)> &take)
+{
+    int error = 0;
+    std::unique_ptr<zip_t, decltype(&zip_discard)> archive(zip_open(path.c_str(), ZIP_RDONLY, &error), &zip_discard);
+    if (!archive) {
+        SourceEntry e{path, nullptr, "arquivo ZIP ilegível (" + zipOpenError(error) + ")"};
+        return take(e);
+    }
+    std::uint64_t inflated = 0;
+    return readEntries(archive.get(), path, 0, inflated, limits, take);
+}
+
+// Why a folder's entry that is not a regular file is not read.
+std::string notRegular(const fs::directory_entry &entry)
+{
+    std::error_code ec;
+    const fs::file_status own = entry.symlink_status(ec);
+    if (fs::is_symlink(own)) {
+        const std::string target = fs::read_symlink(entry.path(), ec).string();
+        const fs::file_status points = entry.status(ec);
+        if (!fs::exists(points))
+            return "ligação simbólica quebrada (aponta para '" + target + "', que não existe)";
+        if (fs::is_directory(points))
+            return "ligação simbólica para a pasta '" + target + "': não é seguida";
+        return "ligação simbólica para '" + target + "', que não é um arquivo comum";
+    }
+    switch (own.type()) {
+    case fs::file_type::fifo: return "FIFO (pipe nomeado): não é um arquivo comum e não é aberto";
+    case fs::file_type::socket: return "socket: não é um arquivo comum e não é aberto";
+    case fs::file_type::block:
+    case fs::file_type::character: return "dispositivo: não é um arquivo comum e não é aberto";
+    default: return "não é um arquivo comum e não é aberto";
+    }
 }
 
 } // namespace
@@ -238,15 +314,26 @@ std::vector<SourceFile> ListSources(const std::vector<std::string> &paths)
             std::vector<SourceFile> found;
             for (auto it = fs::recursive_directory_iterator(p, fs::directory_options::skip_permission_denied, ec);
                  !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-                if (!it->is_regular_file(ec))
+                std::error_code own;
+                if (it->is_directory(own) && !it->is_symlink(own))
                     continue;
                 const std::string name = it->path().string();
-                found.push_back({name, endsWith(name, ".zip")});
+                if (!it->is_regular_file(own)) {
+                    found.push_back({name, false, notRegular(*it)});
+                    continue;
+                }
+                if (it->is_symlink(own)) {
+                    // A link to an archive is one by its target's name too.
+                    const std::string target = fs::read_symlink(it->path(), own).string();
+                    found.push_back({name, endsWith(name, ".zip") || endsWith(target, ".zip"), {}});
+                    continue;
+                }
+                found.push_back({name, endsWith(name, ".zip"), {}});
             }
             std::sort(found.begin(), found.end(), [](const SourceFile &a, const SourceFile &b) { return a.path < b.path; });
             out.insert(out.end(), found.begin(), found.end());
         } else {
-            out.push_back({p, endsWith(p, ".zip")});
+            out.push_back({p, endsWith(p, ".zip"), {}});
         }
     }
     return out;
@@ -254,6 +341,10 @@ std::vector<SourceFile> ListSources(const std::vector<std::string> &paths)
 
 bool ReadSource(const SourceFile &file, const SourceLimits &limits, const std::function<bool(SourceEntry &)> &take)
 {
+    if (!file.problem.empty()) {
+        SourceEntry e{file.path, nullptr, file.problem};
+        return take(e);
+    }
     if (file.archive)
         return readArchive(file.path, limits, take);
     SourceEntry e{file.path, nullptr, {}};

@@ -14,6 +14,7 @@ struct SourceLimits {
     std::uint64_t fileBytes = 16u << 20;     // a text a reader takes whole (an XML file or entry)
     std::uint64_t lineBytes = 64u << 10;     // one line of a file read line by line
     std::uint64_t archiveBytes = 4ull << 30; // everything one archive inflates to
+    std::uint64_t nestedBytes = 256u << 20;  // an archive inside an archive, held whole to be opened
 };
 
 // What readers are chosen by: this many first bytes, fewer only when the
@@ -56,11 +57,14 @@ private:
 struct SourceFile {
     std::string path;
     bool archive = false;  // named .zip; other files are opened as archives when they start like one
+    std::string problem;   // why it is not read (not a regular file, a broken link), in Portuguese
 };
 
-// The files a list of paths names, in a stable order: every regular file of
-// a folder, sorted by path (FIFOs, devices and sockets are never opened). A
-// path that does not exist is listed, to be refused when read.
+// The files a list of paths names, in a stable order: every entry of a
+// folder, sorted by path. A link to a file is read under its name and its
+// target's; FIFOs, devices, sockets, links to folders and broken links are
+// never opened but listed with their problem, as is a path that does not
+// exist, so that every entry has its line in the result.
 std::vector<SourceFile> ListSources(const std::vector<std::string> &paths);
 
 // One file or archive entry: `name` is the file, or "archive.zip:entry".
@@ -72,7 +76,8 @@ struct SourceEntry {
 };
 
 // Hands `take` the file, or every entry of an archive in order (folders
-// inside it left out, archives inside it not opened). An entry whose name
+// inside it left out; an archive inside it opened too, one level only, its
+// entries named "archive.zip:inner.zip:entry"). An entry whose name
 // escapes its folder and an unreadable file come as a problem; an archive
 // inflating past its limit stops with its last stream failed. `take`
 // returns false to stop; so does ReadSource then.

@@ -24,7 +24,8 @@ std::string TaxIdWarning(const std::string &cnpj, const std::string &registratio
 // ---- the companies' register, as the "Empresas" window and `fishost
 // company` keep it (the import and the books read the same rows).
 
-class ImportConnection;
+class DatabaseWriter;
+using ImportConnection = DatabaseWriter;  // import/connection.h
 
 struct CompanyRow {
     std::string code;

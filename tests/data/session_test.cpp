@@ -2,6 +2,7 @@
 // the Firebird server when FIS_FB_DATABASE names the demo database
 // (scripts/firebird-create-db.sh), skipped otherwise. Where the engines differ
 // in spelling or in what they refuse, the engine says so through a named hook.
+#include "../support/engines.h"
 #include "../support/firebird_env.h"
 #include "../support/temp_folder.h"
 #include "data/dberrors.h"
@@ -41,45 +42,23 @@ Column firstColumn(const ResultSet &rs)
     return out;
 }
 
-struct Engine {
-    const char *label;
-    std::string name;  // as EngineName() gives it
-    // Why the engine cannot run here, or empty.
-    std::function<std::string()> unavailable;
-    std::function<std::unique_ptr<DatabaseSession>()> open;
-    // A parameter read back as text: Firebird must be told the type of a
-    // parameter it cannot derive from its context.
-    std::function<std::string(const std::string &marker)> textParam;
-    // A text in ISO form taken as a date.
-    std::function<std::string(const std::string &expr)> asDate;
-    // What a SELECT of expressions only needs after it.
-    std::string fromNothing;
-    // A text longer than the column it is compared with is refused rather
-    // than matching nothing.
-    bool refusesTextLongerThanColumn;
-    // A statement that runs for minutes unless stopped.
-    std::string slowQuery;
-    // The same database with a deadline for the server's answers.
-    std::function<std::unique_ptr<DatabaseSession>(int timeoutMs)> openWithDeadline;
-    // The same database through a login that may write.
-    std::function<std::unique_ptr<DatabaseSession>()> openWriter;
-    // Statements that would write, each harmless should it run: it rewrites
-    // one company with the name it has.
-    std::vector<std::string> writers;
-};
+using Engine = const TestEngine *;
+const Engine kSqlite = &kTestSqlite;
+const Engine kFirebird = &kTestFirebird;
+const Engine kPostgresql = &kTestPostgresql;
 
-const Engine kSqlite{
-    "Sqlite",
-    "sqlite",
-    [] { return std::string(); },
-    [] { return ReferenceDb(); },
-    [](const std::string &marker) { return marker; },
-    [](const std::string &expr) { return "DATE(" + expr + ")"; },
-    "",
-    false,
-    "WITH RECURSIVE C(X) AS (SELECT 1 UNION ALL SELECT X + 1 FROM C WHERE X < 2000000000) "
-    "SELECT COUNT(*) FROM C",
-    [](int timeoutMs) {
+// The reference data on the engine: a copy of its own for a local file, the
+// server's demo database otherwise.
+std::unique_ptr<DatabaseSession> openOn(const TestEngine &e)
+{
+    return e.engine.localFile ? ReferenceDb() : e.engine.openReader(e.Server());
+}
+
+// The same database with a deadline for the engine's answers.
+std::unique_ptr<DatabaseSession> openWithDeadline(const TestEngine &e, int timeoutMs)
+{
+    EngineConnection c = e.Server();
+    if (e.engine.localFile) {
         // A file, so a second connection sees the same data.
         static const TempFolder folder("fis-session");
         static const std::string path = [] {
@@ -87,50 +66,18 @@ const Engine kSqlite{
             LoadSqlScript(*OpenSqliteSession(p, false), ReadFixture());
             return p;
         }();
-        return OpenSqliteSession(path, true, timeoutMs);
-    },
-    [] { return ReferenceDb(); },
-    {"UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
-     "WITH T AS (SELECT 1) UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
-     "CREATE TABLE NOVA (X INT)", "ATTACH DATABASE ':memory:' AS OUTRO", "PRAGMA user_version = 7"},
-};
+        c = {};
+        c.database = path;
+    }
+    c.timeoutMs = timeoutMs;
+    return e.engine.openReader(c);
+}
 
-const Engine kFirebird{
-    "Firebird",
-    "firebird",
-    []() -> std::string {
-#if !FIS_WITH_FIREBIRD
-        return "built without FIS_WITH_FIREBIRD";
-#endif
-        if (EnvOr("FIS_FB_DATABASE").empty())
-            return "FIS_FB_DATABASE is not set; run scripts/firebird-create-db.sh";
-        return {};
-    },
-    [] { return OpenFirebirdSession(FirebirdFromEnv()); },
-    [](const std::string &marker) { return "CAST(" + marker + " AS VARCHAR(40))"; },
-    [](const std::string &expr) { return "CAST(" + expr + " AS DATE)"; },
-    " FROM RDB$DATABASE",
-    true,
-    "SELECT COUNT(*) FROM RDB$TYPES A, RDB$TYPES B, RDB$TYPES C, RDB$TYPES D",
-    [](int timeoutMs) {
-        FirebirdConnection c = FirebirdFromEnv();
-        c.timeoutMs = timeoutMs;
-        return OpenFirebirdSession(c);
-    },
-    [] {
-        FirebirdConnection c = FirebirdFromEnv();
-        c.user = "SYSDBA";
-        c.password = EnvOr("FIS_FB_SYSDBA_PASSWORD", "masterkey");
-        return OpenFirebirdSession(c);
-    },
-    {"UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
-     "EXECUTE BLOCK RETURNS (N INTEGER) AS BEGIN UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA "
-     "WHERE CDEMPRESA = '01'; N = ROW_COUNT; SUSPEND; END",
-     "SELECT CDEMPRESA FROM EMPRESA WHERE CDEMPRESA = '01' FOR UPDATE WITH LOCK",
-     "EXECUTE PROCEDURE PARAM('a')", "CREATE TABLE NOVA (X INTEGER)"},
-};
-
-std::ostream &operator<<(std::ostream &os, const Engine &e) { return os << e.label; }
+// The same database through a login that may write.
+std::unique_ptr<DatabaseSession> openWriter(const TestEngine &e)
+{
+    return e.engine.localFile ? ReferenceDb() : e.engine.openReader(e.Owner());
+}
 
 // Names a table row by its label in test output.
 template <class Case>
@@ -144,16 +91,16 @@ template <class Param> class EngineTestBase : public testing::TestWithParam<Para
 protected:
     void SetUp() override
     {
-        if (const std::string why = engine().unavailable(); !why.empty())
+        if (const std::string why = engine().Unavailable(); !why.empty())
             GTEST_SKIP() << why;
-        db = engine().open();
+        db = openOn(engine());
     }
-    const Engine &engine() const
+    const TestEngine &engine() const
     {
         if constexpr (std::is_same_v<Param, Engine>)
-            return this->GetParam();
+            return *this->GetParam();
         else
-            return std::get<0>(this->GetParam());
+            return *std::get<0>(this->GetParam());
     }
     ResultSet select(const std::string &exprs, const NamedValues &params)
     {
@@ -164,23 +111,23 @@ protected:
 
 using SessionTest = EngineTestBase<Engine>;
 
-std::string engineName(const testing::TestParamInfo<Engine> &info) { return info.param.label; }
+std::string engineName(const testing::TestParamInfo<Engine> &info) { return info.param->label; }
 
 template <class Case> std::string engineAndCase(const testing::TestParamInfo<std::tuple<Engine, Case>> &info)
 {
-    return std::string(std::get<0>(info.param).label) + "_" + std::get<1>(info.param).label;
+    return std::string(std::get<0>(info.param)->label) + "_" + std::get<1>(info.param).label;
 }
 
 // ---- binding ----
 
 struct BindCase {
     const char *label;
-    std::function<std::string(const Engine &)> expr;  // uses :P
+    std::function<std::string(const TestEngine &)> expr;  // uses :P
     Variant value;
     std::optional<std::string> arrives;  // as read back; nullopt is NULL
 };
 
-std::string asText(const Engine &e) { return e.textParam(":P"); }
+std::string asText(const TestEngine &e) { return e.textParam(":P"); }
 
 const BindCase kBindCases[] = {
     {"emptyTextIsNull", asText, Variant(""), std::nullopt},
@@ -190,16 +137,16 @@ const BindCase kBindCases[] = {
     {"number", asText, Variant(2.5), "2.5"},
     {"millionInPlainDigits", asText, Variant(1000000.0), "1000000"},
     {"date", asText, Variant(EncodeDate(2024, 3, 1)), "2024-03-01"},
-    {"nullInCoalesce", [](const Engine &e) { return "COALESCE(" + asText(e) + ", 'none')"; }, Variant::Null(),
+    {"nullInCoalesce", [](const TestEngine &e) { return "COALESCE(" + asText(e) + ", 'none')"; }, Variant::Null(),
      "none"},
-    {"emptyInCoalesce", [](const Engine &e) { return "COALESCE(" + asText(e) + ", 'none')"; }, Variant(""),
+    {"emptyInCoalesce", [](const TestEngine &e) { return "COALESCE(" + asText(e) + ", 'none')"; }, Variant(""),
      "none"},
-    {"numberToInteger", [](const Engine &) { return std::string("CAST(:P AS INTEGER) + 1"); }, Variant(41.0),
+    {"numberToInteger", [](const TestEngine &) { return std::string("CAST(:P AS INTEGER) + 1"); }, Variant(41.0),
      "42"},
-    {"textToDate", [](const Engine &e) { return e.asDate(":P"); }, Variant("2024-02-29"), "2024-02-29"},
-    {"dateToDate", [](const Engine &e) { return e.asDate(":P"); }, Variant(EncodeDate(2024, 3, 1)),
+    {"textToDate", [](const TestEngine &e) { return e.asDate(":P"); }, Variant("2024-02-29"), "2024-02-29"},
+    {"dateToDate", [](const TestEngine &e) { return e.asDate(":P"); }, Variant(EncodeDate(2024, 3, 1)),
      "2024-03-01"},
-    {"nullToDate", [](const Engine &e) { return e.asDate(":P"); }, Variant::Null(), std::nullopt},
+    {"nullToDate", [](const TestEngine &e) { return e.asDate(":P"); }, Variant::Null(), std::nullopt},
 };
 
 class BindTest : public EngineTestBase<std::tuple<Engine, BindCase>> {};
@@ -217,7 +164,7 @@ TEST_P(BindTest, ValueArrivesAs)
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, BindTest,
-                         testing::Combine(testing::Values(kSqlite, kFirebird), testing::ValuesIn(kBindCases)),
+                         testing::Combine(testing::Values(kSqlite, kFirebird, kPostgresql), testing::ValuesIn(kBindCases)),
                          engineAndCase<BindCase>);
 
 TEST_P(SessionTest, BindingNamesMustMatchTheStatement)
@@ -279,7 +226,7 @@ TEST_P(ParamFilterTest, SeriesByMunicipalRegistration)
 
 INSTANTIATE_TEST_SUITE_P(
     Values, ParamFilterTest,
-    testing::Combine(testing::Values(kSqlite, kFirebird),
+    testing::Combine(testing::Values(kSqlite, kFirebird, kPostgresql),
                      testing::Values(FilterCase{"null", Variant::Null(), {"3", "U", "1", "1", "2", "1", "A"}},
                                      FilterCase{"emptyTextIsNull", Variant(""), {"3", "U", "1", "1", "2", "1", "A"}},
                                      FilterCase{"value", Variant("55501"), {"1", "A"}},
@@ -322,7 +269,7 @@ TEST_P(AllFlagTest, FlagTakesEveryRow)
 
 INSTANTIATE_TEST_SUITE_P(
     Values, AllFlagTest,
-    testing::Combine(testing::Values(kSqlite, kFirebird),
+    testing::Combine(testing::Values(kSqlite, kFirebird, kPostgresql),
                      testing::Values(AllFlagCase{"nullFlagFilters", "55501", Variant::Null(), 1},
                                      AllFlagCase{"emptyFlagFilters", "55501", "", 1},
                                      AllFlagCase{"flagT", "55501", "T", 4},
@@ -350,7 +297,7 @@ TEST_P(SessionTest, CommentWithApostropheBeforeAMarker)
 
 TEST_P(SessionTest, FixtureLoaded)
 {
-    EXPECT_EQ(db->EngineName(), engine().name);
+    EXPECT_EQ(db->EngineName(), engine().engine.name);
     EXPECT_EQ(firstColumn(db->Query("SELECT COUNT(*) FROM PRODUTO", {})), (Column{"16"}));
     EXPECT_EQ(firstColumn(db->Query("SELECT NMEMPRESA FROM EMPRESA WHERE CDEMPRESA = '09'", {})),
               (Column{std::nullopt}));
@@ -388,7 +335,7 @@ TEST_P(SessionTest, StatementsThatWouldWriteAreRefusedWhateverTheLogin)
 {
     std::unique_ptr<DatabaseSession> writer;
     try {
-        writer = engine().openWriter();
+        writer = openWriter(engine());
     } catch (const EDatabaseError &e) {
         GTEST_SKIP() << "no login that may write: " << e.what();
     }
@@ -450,7 +397,7 @@ TEST_P(SessionTest, InterruptBetweenRowsStopsTheStream)
 
 TEST_P(SessionTest, DeadlineStopsASilentDatabaseButNotASlowReader)
 {
-    auto timed = engine().openWithDeadline(300);
+    auto timed = openWithDeadline(engine(), 300);
     const auto start = std::chrono::steady_clock::now();
     try {
         timed->Query(engine().slowQuery, {});
@@ -483,11 +430,11 @@ struct SnapshotPair {
     std::vector<std::string> cleanup;
 };
 
-SnapshotPair snapshotPair(const Engine &engine)
+SnapshotPair snapshotPair(const TestEngine &engine)
 {
     SnapshotPair p;
     p.table = "FIS_MOMENT_" + std::to_string(::getpid());
-    if (engine.name == "sqlite") {
+    if (engine.engine.localFile) {
         static const TempFolder folder("fis-moment");
         const std::string path = folder.file("moment.sqlite");
         p.writer = OpenSqliteSession(path, false);
@@ -497,9 +444,9 @@ SnapshotPair snapshotPair(const Engine &engine)
         p.reader = OpenSqliteSession(path, true);
     } else {
         // The read-only login may not read a table the test creates.
-        p.writer = engine.openWriter();
+        p.writer = openWriter(engine);
         p.writer->Execute("CREATE TABLE " + p.table + " (N INTEGER)");
-        p.reader = engine.openWriter();
+        p.reader = openWriter(engine);
     }
     p.writer->Execute("INSERT INTO " + p.table + " VALUES (1)");
     p.cleanup.push_back("DROP TABLE " + p.table);
@@ -536,7 +483,7 @@ TEST_P(SessionTest, ASnapshotSeesOneMomentWhateverIsCommittedMeanwhile)
         p.writer->Execute(sql);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, SessionTest, testing::Values(kSqlite, kFirebird), engineName);
+INSTANTIATE_TEST_SUITE_P(Engines, SessionTest, testing::Values(kSqlite, kFirebird, kPostgresql), engineName);
 
 // ---- SQLite's own ----
 
@@ -754,12 +701,13 @@ TEST(SqliteStatementCache, KeepsTheMostRecentlyUsedAndFinalizesTheRest)
 
 // ---- Firebird's own ----
 
-// The statement text handed to SOCI (no server needed).
+// The statement text handed to SOCI and to the client library (no server needed).
 struct RewriteCase {
     const char *label;
     std::string sql;
     std::string sent;
     std::vector<std::string> markers;
+    std::string positional;
 };
 
 class RewriteTest : public testing::TestWithParam<RewriteCase> {};
@@ -769,21 +717,24 @@ TEST_P(RewriteTest, MarkersAreDistinctAndCommentsBlank)
     const FirebirdStatementText t = PrepareFirebirdStatement(GetParam().sql);
     EXPECT_EQ(t.sql, GetParam().sent);
     EXPECT_EQ(t.markers, GetParam().markers);
+    EXPECT_EQ(t.positional, GetParam().positional);
     ASSERT_EQ(t.bindNames.size(), t.markers.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Statements, RewriteTest,
     testing::Values(
-        RewriteCase{"repeatedName", "A = :P_X OR B = :P_X", "A = :P_X OR B = :P_X__2", {"P_X", "P_X"}},
-        RewriteCase{"otherSpelling", ":a || :A", ":a || :A__2", {"a", "A"}},
+        RewriteCase{"repeatedName", "A = :P_X OR B = :P_X", "A = :P_X OR B = :P_X__2", {"P_X", "P_X"}, "A = ? OR B = ?"},
+        RewriteCase{"otherSpelling", ":a || :A", ":a || :A__2", {"a", "A"}, "? || ?"},
         // A new name must not take the spelling of a marker still to come.
-        RewriteCase{"newNameAvoidsRealOne", ":P :P :P__2", ":P :P__3 :P__2", {"P", "P", "P__2"}},
-        RewriteCase{"nonAsciiName", ":DATA_INÍCIO = 1", ":P__2 = 1", {"DATA_INÍCIO"}},
+        RewriteCase{"newNameAvoidsRealOne", ":P :P :P__2", ":P :P__3 :P__2", {"P", "P", "P__2"}, "? ? ?"},
+        RewriteCase{"nonAsciiName", ":DATA_INÍCIO = 1", ":P__2 = 1", {"DATA_INÍCIO"}, "? = 1"},
         RewriteCase{"quoteInLineComment", "SELECT 1 -- don't\nFROM T WHERE A = :A",
-                    "SELECT 1         \nFROM T WHERE A = :A", {"A"}},
-        RewriteCase{"markerInBlockComment", "/* :X it's */ :Y", "              :Y", {"Y"}},
-        RewriteCase{"colonInLiteral", "A = ':B -- x' AND C = :C", "A = ':B -- x' AND C = :C", {"C"}}),
+                    "SELECT 1         \nFROM T WHERE A = :A", {"A"},
+                    "SELECT 1         \nFROM T WHERE A = ?"},
+        RewriteCase{"markerInBlockComment", "/* :X it's */ :Y", "              :Y", {"Y"}, "              ?"},
+        RewriteCase{"colonInLiteral", "A = ':B -- x' AND C = :C", "A = ':B -- x' AND C = :C", {"C"},
+                    "A = ':B -- x' AND C = ?"}),
     [](const testing::TestParamInfo<RewriteCase> &info) { return std::string(info.param.label); });
 
 TEST(RewriteTest, QuotedIdentifierSociWouldMisreadIsRefused)
@@ -806,7 +757,7 @@ class FirebirdTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (const std::string why = kFirebird.unavailable(); !why.empty())
+        if (const std::string why = kFirebird->Unavailable(); !why.empty())
             GTEST_SKIP() << why;
         db = OpenFirebirdSession(FirebirdFromEnv());
     }

@@ -3,6 +3,7 @@
 // and fits the product picture, and bad sizes or targets leave nothing behind.
 #include "screen_host.h"
 
+#include "data/sqlite/session.h"
 #include "demogen.h"
 #include "rtl/files.h"
 

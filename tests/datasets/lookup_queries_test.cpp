@@ -254,7 +254,7 @@ TEST_P(LookupTest, Rows)
     const auto &[setup, probe] = GetParam();
     Screen &screen = db->Screen();
     TADOIBQuery &q = *(screen.*probe.query);
-    if (probe.longerThanColumn && setup.refusesValuesLongerThanTheirColumn) {
+    if (probe.longerThanColumn && setup.engine.refusesTextLongerThanColumn) {
         EXPECT_THROW(Reopen(q, probe.args), EDatabaseError);
         EXPECT_FALSE(q.Active());
         return;
@@ -263,7 +263,7 @@ TEST_P(LookupTest, Rows)
     Rows rows = Column(q, *(screen.*probe.field));
     if (probe.unordered)
         std::sort(rows.begin(), rows.end());
-    const Rows &expected = setup.padsOnCompare && probe.rowsWhenPadded ? *probe.rowsWhenPadded : probe.rows;
+    const Rows &expected = setup.engine.padsOnCompare && probe.rowsWhenPadded ? *probe.rowsWhenPadded : probe.rows;
     EXPECT_EQ(rows, expected) << q.ActiveStatementName() << ":\n" << q.ActiveStatement();
     EXPECT_EQ(q.IsEmpty(), expected.empty());
 }
@@ -293,7 +293,7 @@ protected:
 
 TEST_P(ScreenDatabaseTest, SessionIsTheSetupsEngine)
 {
-    EXPECT_EQ(db->Session().EngineName(), GetParam().engineName);
+    EXPECT_EQ(db->Session().EngineName(), GetParam().engine.engine.name);
     EXPECT_EQ(dtmDBGeral->Session(), &db->Session());
     EXPECT_EQ(dtmDBGeral->Dialect(), GetParam().dialect);
 }
@@ -316,7 +316,7 @@ TEST_P(ScreenDatabaseTest, HostileValuesLeaveEveryTableInPlace)
                 Reopen(*q, args);
                 EXPECT_TRUE(q->IsEmpty());
             } catch (const EDatabaseError &e) {
-                EXPECT_TRUE(GetParam().refusesValuesLongerThanTheirColumn) << e.Message();
+                EXPECT_TRUE(GetParam().engine.refusesTextLongerThanColumn) << e.Message();
             }
         }
     }

@@ -5,9 +5,7 @@
 #include "Cli_Fis02800.h"
 #include "Pkg_Fis02800.h"
 #include "data/dberrors.h"
-#include "../support/firebird_env.h"
-#include "data/firebird/session.h"
-#include "data/sqlite/session.h"
+#include "../support/demo_session.h"
 #include "dbgeral/DBGeral.h"
 #include "host/hostsession.h"
 #include "hostpkg.h"
@@ -23,28 +21,19 @@
 #include <string>
 #include <vector>
 
-enum class Engine { Sqlite, Firebird };
-
-// One engine and dialect, with the ways the engine is known to differ.
+// One engine and the dialect the screen runs on it; the ways the engine
+// differs are its hooks (engines.h).
 struct DbSetup {
     const char *label;
-    Engine engine;
+    const TestEngine &engine;
     TDialect dialect;
-    const char *engineName;  // as the session reports it
-    // Trailing blanks are ignored when texts compare (Firebird pads the shorter
-    // side; SQLite compares every byte).
-    bool padsOnCompare;
-    // A value longer than the column it is compared with directly (not through
-    // PARAM) is refused with an error instead of matching nothing: Firebird
-    // types the parameter after the column.
-    bool refusesValuesLongerThanTheirColumn;
 };
 
-inline const DbSetup kSqliteOracle{"SqliteOracle", Engine::Sqlite, TDialect::Oracle, "sqlite", false, false};
-inline const DbSetup kSqliteInterBase{"SqliteInterBase", Engine::Sqlite, TDialect::InterBase, "sqlite", false, false};
-inline const DbSetup kFirebirdInterBase{"FirebirdInterBase", Engine::Firebird, TDialect::InterBase, "firebird", true,
-                                      true};
-inline const std::vector<DbSetup> kSetups{kSqliteOracle, kSqliteInterBase, kFirebirdInterBase};
+inline const DbSetup kSqliteOracle{"SqliteOracle", kTestSqlite, TDialect::Oracle};
+inline const DbSetup kSqliteInterBase{"SqliteInterBase", kTestSqlite, TDialect::InterBase};
+inline const DbSetup kFirebirdInterBase{"FirebirdInterBase", kTestFirebird, TDialect::InterBase};
+inline const DbSetup kPostgresqlOracle{"PostgresqlOracle", kTestPostgresql, TDialect::Oracle};
+inline const std::vector<DbSetup> kSetups{kSqliteOracle, kSqliteInterBase, kFirebirdInterBase, kPostgresqlOracle};
 
 inline std::ostream &operator<<(std::ostream &os, const DbSetup &s) { return os << s.label; }
 
@@ -95,30 +84,23 @@ private:
 // database; then the screen on that session.
 class ScreenOnDatabase {
 public:
-    explicit ScreenOnDatabase(const DbSetup &setup)
+    explicit ScreenOnDatabase(const DbSetup &setup) : demo_(setup.engine)
     {
-        if (setup.engine == Engine::Sqlite) {
-            demo_ = std::make_unique<TemporaryDemoDatabase>();
-            session_ = OpenSqliteSession(demo_->Path(), /*readOnly=*/true);
-        } else {
-            session_ = OpenFirebirdSession(FirebirdFromEnv());
-        }
-        host_ = std::make_unique<ScreenHost>(session_.get(), setup.dialect, demo_ ? demo_->Path() : "");
+        host_ = std::make_unique<ScreenHost>(&demo_.Session(), setup.dialect, demo_.Path());
     }
     TfrmResumoOficialCfop &Screen() { return host_->Screen(); }
-    DatabaseSession &Session() { return *session_; }
+    DatabaseSession &Session() { return demo_.Session(); }
 
 private:
-    std::unique_ptr<TemporaryDemoDatabase> demo_;
-    std::unique_ptr<DatabaseSession> session_;
+    DemoSession demo_;
     std::unique_ptr<ScreenHost> host_;  // last: goes before the session it uses
 };
 
-// Skips a Firebird setup when no server is configured.
+// Skips a setup whose engine cannot run here (a server not configured).
 #define SKIP_WITHOUT_SERVER(setup)                                                                  \
     do {                                                                                            \
-        if ((setup).engine == Engine::Firebird && EnvOr("FIS_FB_DATABASE").empty())                   \
-            GTEST_SKIP() << "FIS_FB_DATABASE is not set; run scripts/firebird-create-db.sh";       \
+        if (const std::string why = (setup).engine.Unavailable(); !why.empty())                     \
+            GTEST_SKIP() << why;                                                                    \
     } while (0)
 
 // A parameter as a handler sets it: a text, or cleared (NULL).

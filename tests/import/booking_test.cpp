@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 const std::vector<Registration> kRegistered = {
-    {"01", "110042490114", "SP", "110042490114"},
-    {"02", "244123456119", "SP", "244123456119"},
-    {"03", "11.004.249-0114", "RJ", "110042490114"},  // company 01's number, in another state
+    {"01", "110042490114", "SP", "110042490114", ""},
+    {"02", "244123456119", "SP", "244123456119", ""},
+    {"03", "11.004.249-0114", "RJ", "110042490114", ""},  // company 01's number, in another state
 };
 
 FiscalParty party(const std::string &ie, const std::string &uf = "SP") { return {"11222333000181", "Alguém", ie, "", uf}; }
@@ -72,7 +74,7 @@ TEST(BookingOwner, TheOneRegistrationADocumentCarriesBooksIt)
 TEST(BookingCfops, AnInvoiceReceivedIsConvertedTheCompanysOwnAreKept)
 {
     const CfopConversions conversions = {{"5405", "1403"}, {"5101", "1102"}};
-    const Registration reg{"01", "1", "SP", "1"};
+    const Registration reg{"01", "1", "SP", "1", ""};
     const Owner issued{&reg, true, 'S'}, issuedEntry{&reg, true, 'E'}, received{&reg, false, 'E'};
     struct Row {
         const char *name;
@@ -166,6 +168,113 @@ TEST(BookingTaxRows, EachTaxByTheBooksRules)
             texts.push_back(text(t));
         EXPECT_EQ(texts, r.want) << r.name;
     }
+}
+
+// Items of the given CFOPs, values and II.
+FiscalDocument valued(Cents total, std::vector<std::tuple<const char *, Cents, Cents>> items)
+{
+    FiscalDocument d;
+    d.total = total;
+    int n = 0;
+    for (auto &[cfop, value, ii] : items) {
+        FiscalItem it;
+        it.number = ++n;
+        it.cfop = cfop;
+        it.accountingValue = value;
+        it.importTax = ii;
+        d.items.push_back(it);
+    }
+    return d;
+}
+
+TEST(BookingValues, SpreadsWithinTheToleranceAdjustsAnImportWithoutIiRefusesTheRest)
+{
+    using Adjust = std::vector<std::pair<std::size_t, Cents>>;
+    struct Row {
+        const char *name;
+        FiscalDocument d;
+        bool refused;
+        std::vector<Cents> values;
+        bool spread;
+        Adjust adjustments;
+    } rows[] = {
+        {"exact", valued(30000, {{"5102", 10000, 0}, {"5102", 20000, 0}}), false, {10000, 20000}, false, {}},
+        {"a cent of rounding", valued(30001, {{"5102", 10000, 0}, {"5102", 20000, 0}}), false, {10000, 20001}, true, {}},
+        {"within a quarter", valued(37500, {{"5102", 10000, 0}, {"5102", 20000, 0}}), false, {12500, 25000}, true, {}},
+        {"past a quarter", valued(37501, {{"5102", 10000, 0}, {"5102", 20000, 0}}), true, {}, false, {}},
+        {"a total of zero", valued(0, {{"5102", 10000, 0}}), true, {}, false, {}},
+        {"a million times the items", valued(1000000000000, {{"5102", 10000, 0}}), true, {}, false, {}},
+        {"small amounts: R$ 1,00 of tolerance", valued(150, {{"5102", 60, 0}}), false, {150}, true, {}},
+        {"an import whose total holds the II", valued(15000, {{"3102", 15000, 5000}}), false, {15000}, false, {}},
+        {"an import whose total leaves out the II", valued(10000, {{"3102", 15000, 5000}}), false, {15000}, false,
+         {{0, -5000}}},
+        {"one adjustment per CFOP", valued(15000, {{"3102", 15000, 5000}, {"3101", 3000, 1000}, {"3102", 4000, 1000}}),
+         false, {15000, 3000, 4000}, false, {{0, -6000}, {1, -1000}}},
+        {"II on a domestic entry is no reason to adjust", valued(10000, {{"3102", 15000, 5000}, {"1102", 100, 0}}), true,
+         {}, false, {}},
+        {"a total short of more than the II", valued(9000, {{"3102", 15000, 5000}}), true, {}, false, {}},
+    };
+    for (const Row &r : rows) {
+        BookedAmounts a;
+        const auto refusal = BookedValues(r.d, a);
+        EXPECT_EQ(refusal.has_value(), r.refused) << r.name;
+        if (refusal) {
+            EXPECT_EQ(refusal->field, DocumentField::Total) << r.name;
+            EXPECT_NE(refusal->reason.find("difere da soma dos itens"), std::string::npos) << refusal->reason;
+            continue;
+        }
+        EXPECT_EQ(a.values, r.values) << r.name;
+        EXPECT_EQ(a.spread, r.spread) << r.name;
+        Adjust got;
+        for (const auto &x : a.adjustments)
+            got.emplace_back(x.item, x.value);
+        EXPECT_EQ(got, r.adjustments) << r.name;
+    }
+    BookedAmounts a;
+    const auto why = BookedValues(valued(0, {{"5102", 123456, 0}}), a);
+    ASSERT_TRUE(why);
+    EXPECT_NE(why->reason.find("(R$ 0,00)"), std::string::npos) << why->reason;
+    EXPECT_NE(why->reason.find("(R$ 1.234,56)"), std::string::npos) << why->reason;
+}
+
+TEST(BookingDate, AReceivedDocumentByThePersonsRuleTheCompanysOwnAsStated)
+{
+    const Registration reg{"01", "1", "SP", "1", ""};
+    const Owner own{&reg, true, 'S'}, received{&reg, false, 'E'};
+    FiscalDocument d;
+    d.header.issueDate = "2027-01-30";
+    d.header.moveDate = "2027-02-02";
+    FiscalDocument noExit = d;
+    noExit.header.moveDate.clear();
+    struct Row {
+        const char *name;
+        const FiscalDocument &d;
+        Owner owner;
+        const char *rule;
+        const char *want;  // nullptr: refused
+    } rows[] = {
+        {"received, by its exit date", d, received, "exit", "2027-02-02"},
+        {"received without exit date: issue", noExit, received, "exit", "2027-01-30"},
+        {"received, by its issue date", d, received, "issue", "2027-01-30"},
+        {"received, on the batch's day", d, received, "2027-02-10", "2027-02-10"},
+        {"the batch's day as written here", d, received, "10/02/2027", "2027-02-10"},
+        {"the batch's day before the issue", d, received, "2027-01-29", nullptr},
+        {"the company's own keeps its date", d, own, "2027-02-10", "2027-02-02"},
+    };
+    for (const Row &r : rows) {
+        const auto rule = ParseEntryDate(r.rule);
+        ASSERT_TRUE(rule) << r.rule;
+        std::string day;
+        const auto refusal = BookingDate(r.d, r.owner, *rule, day);
+        if (!r.want) {
+            EXPECT_TRUE(refusal) << r.name;
+            continue;
+        }
+        ASSERT_FALSE(refusal) << r.name << ": " << refusal->reason;
+        EXPECT_EQ(day, r.want) << r.name;
+    }
+    for (const char *bad : {"", "2027-02-30", "amanhã", "2027-2-1", "31/02/2027"})
+        EXPECT_FALSE(ParseEntryDate(bad)) << bad;
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include "qt_fixture.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -42,6 +44,38 @@ TEST(ImportDialog, ImportsOnItsThreadAndShowsTheResult)
     EXPECT_TRUE(dialog.ResultText().contains(QStringLiteral("Documentos importados: 30"))) << dialog.ResultText().toStdString();
     if (const char *shot = std::getenv("FIS_IMPORT_SHOT"))
         dialog.grab().save(QString::fromUtf8(shot));
+}
+
+void waitFor(const ImportDialog &dialog)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while ((dialog.Running() || dialog.ResultText().isEmpty()) && clock.elapsed() < 30000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+TEST(ImportDialog, HomologationIsRefusedUnlessTheBoxIsTicked)
+{
+    ImportTarget target(kImportSqlite);
+    HostConfig config = configFor(target);
+    config.database = target.Dir() + "/own.sqlite";
+    TestNfe trial;
+    trial.environment = 2;
+    const std::string file = target.Write("h/trial.xml", trial.Xml());
+    for (bool tick : {false, true}) {
+        ImportDialog dialog(config, false);
+        auto *box = dialog.findChild<QCheckBox *>();
+        ASSERT_NE(box, nullptr);
+        EXPECT_FALSE(box->isChecked()) << "off by default";
+        box->setChecked(tick);
+        EXPECT_EQ(dialog.EntryDateChoice().rule, EntryDateRule::Exit);
+        ASSERT_TRUE(dialog.Start({file}));
+        waitFor(dialog);
+        const std::string text = dialog.ResultText().toStdString();
+        EXPECT_NE(text.find(tick ? "Documentos importados: 1" : "sem valor fiscal"), std::string::npos) << text;
+        EXPECT_TRUE(dialog.ResultCsv().contains(tick ? QStringLiteral(";importado;") : QStringLiteral(";recusado;")))
+            << dialog.ResultCsv().toStdString();
+    }
 }
 
 TEST(ImportDialog, TheDemoCopyAsksBeforeImporting)

@@ -1,7 +1,5 @@
 #include "import_target.h"
 
-#include "data/firebird/session.h"
-#include "data/sqlite/session.h"
 #include "host/hostsession.h"
 #include "import/importer.h"
 
@@ -9,34 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-namespace {
-std::string env(const char *name, const char *fallback = "")
-{
-    const char *v = std::getenv(name);
-    return v && *v ? v : fallback;
-}
-FirebirdConnection firebird(bool writer)
-{
-    FirebirdConnection c;
-    c.host = env("FIS_FB_HOST", "127.0.0.1");
-    c.port = std::atoi(env("FIS_FB_PORT", "3050").c_str());
-    c.database = env("FIS_FB_DATABASE");
-    c.user = writer ? env("FIS_FB_IMPORT_USER", "FISIMPORT") : env("FIS_FB_USER", "FISREAD");
-    c.password = writer ? env("FIS_FB_IMPORT_PASSWORD", "fisimport") : env("FIS_FB_PASSWORD", "fisread");
-    return c;
-}
-} // namespace
-
-std::string ImportTarget::Unavailable(const ImportEngine &engine)
-{
-#if !FIS_WITH_FIREBIRD
-    if (engine.firebird)
-        return "built without Firebird";
-#endif
-    if (engine.firebird && env("FIS_FB_DATABASE").empty())
-        return "FIS_FB_DATABASE is not set";
-    return {};
-}
+std::string ImportTarget::Unavailable(const ImportEngine &engine) { return engine.Unavailable(); }
 
 ImportTarget::ImportTarget(const ImportEngine &engine) : engine_(engine)
 {
@@ -44,7 +15,7 @@ ImportTarget::ImportTarget(const ImportEngine &engine) : engine_(engine)
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("no temporary folder");
     dir_ = pattern;
-    if (!engine.firebird) {
+    if (engine.engine.localFile) {
         database_ = dir_ + "/own.sqlite";
         CreateOwnDatabase(database_);
         auto db = Open();
@@ -58,7 +29,7 @@ ImportTarget::ImportTarget(const ImportEngine &engine) : engine_(engine)
 ImportTarget::~ImportTarget()
 {
     try {
-        if (engine_.firebird)
+        if (!engine_.engine.localFile)
             clean();
     } catch (...) {
     }
@@ -79,14 +50,23 @@ void ImportTarget::clean() const
     db->Execute("DELETE FROM CFOPCONVERSAO WHERE CDCFOPSAIDA = '5101'");
 }
 
+EngineConnection ImportTarget::connection(EngineLogin login) const
+{
+    if (!engine_.engine.localFile)
+        return engine_.Server(login);
+    EngineConnection c;
+    c.database = database_;
+    return c;
+}
+
 std::unique_ptr<ImportConnection> ImportTarget::Open() const
 {
-    return engine_.firebird ? OpenFirebirdImport(firebird(true)) : OpenSqliteImport(database_);
+    return engine_.engine.openWriter(connection(EngineLogin::Writing), {});
 }
 
 std::unique_ptr<DatabaseSession> ImportTarget::Reports() const
 {
-    return engine_.firebird ? OpenFirebirdSession(firebird(false)) : OpenSqliteSession(database_, true);
+    return engine_.engine.openReader(connection(EngineLogin::Reading));
 }
 
 std::string ImportTarget::Write(const std::string &name, const std::string &text) const

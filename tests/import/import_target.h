@@ -1,23 +1,21 @@
 #pragma once
-// The databases the import suite runs on: a new SQLite database of one's own
-// with companies 01 and 02 registered, and, when FIS_FB_DATABASE names one,
-// the Firebird server's demo database through the import's writing login
+// The databases the import suite runs on: a new database file of one's own
+// with companies 01 and 02 registered, and, where a server engine's variables
+// name one, the server's demo database through the import's writing login
 // (FIS_FB_IMPORT_USER / FIS_FB_IMPORT_PASSWORD, default FISIMPORT/fisimport).
-// On Firebird the demo rows stay: the tests date their documents in 2027 and
+// On a server the demo rows stay: the tests date their documents in 2027 and
 // remove what they imported before and after each test.
+#include "../support/engines.h"
 #include "data/session.h"
 #include "import/connection.h"
 
 #include <memory>
 #include <string>
 
-struct ImportEngine {
-    const char *label;
-    bool firebird;
-    bool triggers;  // the engine's hook: a test trigger can be created in plain SQL
-};
-inline const ImportEngine kImportSqlite{"Sqlite", false, true};
-inline const ImportEngine kImportFirebird{"Firebird", true, false};
+using ImportEngine = TestEngine;
+inline const ImportEngine &kImportSqlite = kTestSqlite;
+inline const ImportEngine &kImportFirebird = kTestFirebird;
+inline const ImportEngine &kImportPostgresql = kTestPostgresql;
 
 class ImportTarget {
 public:
@@ -34,6 +32,7 @@ public:
 
 private:
     void clean() const;
+    EngineConnection connection(EngineLogin login) const;
     const ImportEngine &engine_;
     std::string dir_, database_;
 };

@@ -2,6 +2,7 @@
 // sums (RESUMOCFOPITEM, one row per item and tax): equal after an import and
 // after every kind of later write to items and tax rows, on SQLite and on
 // the Firebird server, whoever writes and in whatever order.
+#include "data/dberrors.h"
 #include "host/hostsession.h"
 #include "import/importer.h"
 #include "import_target.h"
@@ -176,7 +177,60 @@ TEST(KeptSummaryUpgrade, AnOlderDatabaseGetsItsSummaryWhenOpened)
     EXPECT_EQ(firstDifference(db->Select(db->Prepare(keptSql()), {}), db->Select(db->Prepare(detailSql()), {})), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, KeptSummary, ::testing::Values(&kImportSqlite, &kImportFirebird),
+bool hasTable(DatabaseSession &s, const char *table)
+{
+    const ResultSet r =
+        s.Query(std::string("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = '") + table + "'", {});
+    return !r.rows.empty() && r.rows[0][0].value_or("0") != "0";
+}
+
+TEST(HostDatabase, OneWithOnlyTheReferenceTablesOpensAndSaysWhatItLacks)
+{
+    ImportTarget target(kImportSqlite);
+    const std::string path = target.Dir() + "/reference-only.sqlite";
+    std::vector<std::string> fixtures;
+    for (const std::string &f : DefaultFixturePaths())
+        if (f.ends_with("/reference.sql") || f.ends_with("/cfop.sql"))
+            fixtures.push_back(f);
+    ASSERT_EQ(fixtures.size(), 2u);
+    BuildDemoDatabase(path, fixtures);
+    HostConfig config;
+    config.engine = "sqlite";
+    config.database = path;
+    std::unique_ptr<DatabaseSession> session;
+    ASSERT_NO_THROW(session = OpenHostSession(config));
+    // The lookups work; the documents' tables are named as missing, in Portuguese.
+    EXPECT_FALSE(session->Query("SELECT CDEMPRESA FROM EMPRESA", {}).rows.empty());
+    try {
+        session->Query("SELECT COUNT(*) FROM ITEMNOTAFISC", {});
+        ADD_FAILURE() << "no error";
+    } catch (const EDatabaseError &e) {
+        EXPECT_EQ(std::string(e.what()).find("A tabela ITEMNOTAFISC não existe neste banco de dados"), 0u) << e.what();
+    }
+    EXPECT_FALSE(hasTable(*session, "RESUMOCFOPNF"));
+}
+
+TEST(HostDatabase, OnlyTheHostBringsADatabaseUpToDateNeverTheApplicationServer)
+{
+    ImportTarget target(kImportSqlite);
+    const std::string path = target.Dir() + "/own.sqlite";
+    {
+        // A database made before the kept summary.
+        auto db = target.Open();
+        for (const auto &t : db->Select(
+                 db->Prepare("SELECT name FROM sqlite_master WHERE type = 'trigger' AND name LIKE '%RESUMO%'"), {}))
+            db->Execute("DROP TRIGGER " + *t[0]);
+        db->Execute("DROP VIEW RESUMOCFOPITEM");
+        db->Execute("DROP TABLE RESUMOCFOPNF");
+    }
+    HostConfig config;
+    config.engine = "sqlite";
+    config.database = path;
+    EXPECT_FALSE(hasTable(*OpenHostSession(config, false), "RESUMOCFOPNF"));
+    EXPECT_TRUE(hasTable(*OpenHostSession(config), "RESUMOCFOPNF"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, KeptSummary, ::testing::Values(&kImportSqlite, &kImportFirebird, &kImportPostgresql),
                          [](const auto &info) { return std::string(info.param->label); });
 
 } // namespace

@@ -24,6 +24,7 @@ struct TestNfe {
     std::string series = "1";
     int type = 1;
     int purpose = 1;
+    int environment = 1;  // tpAmb: 2 is the test environment
     std::string issued = "2027-01-15T10:00:00-03:00";
     std::string moved;  // empty: no dhSaiEnt
     std::string issuerTaxId = "12345678000195", issuerName = "Empresa Teste Ltda", issuerIe = "110042490114",
@@ -63,7 +64,7 @@ struct TestNfe {
 
     std::string Xml() const
     {
-        const bool v4 = version == "4.00";
+        const bool dated = version == "2.00";  // 2.00 gives days and the exit time apart
         std::string x = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
         if (withProtocol)
             x += "<nfeProc versao=\"" + version + "\" xmlns=\"http://www.portalfiscal.inf.br/nfe\"><NFe>";
@@ -71,10 +72,12 @@ struct TestNfe {
             x += "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\">";
         x += "<infNFe versao=\"" + version + "\" Id=\"NFe" + Key() + "\"><ide><cUF>35</cUF><natOp>Venda</natOp>";
         x += "<mod>" + model + "</mod><serie>" + series + "</serie><nNF>" + std::to_string(number) + "</nNF>";
-        x += v4 ? "<dhEmi>" + issued + "</dhEmi>" : "<dEmi>" + issued.substr(0, 10) + "</dEmi>";
+        x += dated ? "<dEmi>" + issued.substr(0, 10) + "</dEmi>" : "<dhEmi>" + issued + "</dhEmi>";
         if (!moved.empty())
-            x += v4 ? "<dhSaiEnt>" + moved + "</dhSaiEnt>" : "<dSaiEnt>" + moved.substr(0, 10) + "</dSaiEnt>";
-        x += "<tpNF>" + std::to_string(type) + "</tpNF><finNFe>" + std::to_string(purpose) + "</finNFe></ide>";
+            x += dated ? "<dSaiEnt>" + moved.substr(0, 10) + "</dSaiEnt><hSaiEnt>10:00:00</hSaiEnt>"
+                       : "<dhSaiEnt>" + moved + "</dhSaiEnt>";
+        x += "<tpNF>" + std::to_string(type) + "</tpNF><tpAmb>" + std::to_string(environment) + "</tpAmb><finNFe>" +
+             std::to_string(purpose) + "</finNFe></ide>";
         x += "<emit><CNPJ>" + issuerTaxId + "</CNPJ><xNome>" + issuerName + "</xNome><enderEmit><UF>" + issuerUf +
              "</UF></enderEmit><IE>" + issuerIe + "</IE>" + (issuerIm.empty() ? "" : "<IM>" + issuerIm + "</IM>") +
              "</emit>";

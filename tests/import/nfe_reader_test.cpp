@@ -65,27 +65,104 @@ TEST(DecimalAmounts, ParseAndSpread)
     }
 }
 
-TEST(NfeReader, ReadsDocumentFieldsOfBothLayouts)
+TEST(NfeReader, ReadsEachLayoutByItsOwnFieldNames)
 {
-    for (const char *version : {"4.00", "3.10"}) {
+    struct Row {
+        const char *version, *issueField, *moveField;
+    } rows[] = {{"2.00", "dEmi", "dSaiEnt"}, {"3.10", "dhEmi", "dhSaiEnt"}, {"4.00", "dhEmi", "dhSaiEnt"}};
+    for (const Row &r : rows) {
         TestNfe n;
-        n.version = version;
+        n.version = r.version;
         n.moved = "2027-01-16T08:00:00-03:00";
         n.items[0].charges = "<vFrete>10.00</vFrete><vSeg>1.00</vSeg><vDesc>5.00</vDesc><vOutro>2.00</vOutro>";
         n.items[0].otherTaxes = "<IPI><cEnq>999</cEnq><IPITrib><CST>50</CST><vBC>100.00</vBC><pIPI>10.00</pIPI>"
                                 "<vIPI>10.00</vIPI></IPITrib></IPI>";
-        const NfeContent c = read(n.Xml());
-        ASSERT_TRUE(std::holds_alternative<NfeDocument>(c)) << std::get<NfeRefusal>(c).reason;
+        const std::string xml = n.Xml();
+        ASSERT_NE(xml.find(std::string("<") + r.issueField + ">"), std::string::npos) << r.version;
+        const NfeContent c = read(xml);
+        ASSERT_TRUE(std::holds_alternative<NfeDocument>(c)) << r.version << ": " << std::get<NfeRefusal>(c).reason;
         const NfeDocument &d = std::get<NfeDocument>(c);
+        EXPECT_EQ(d.version, r.version);
         EXPECT_EQ(d.key, n.Key());
-        EXPECT_EQ(d.issueDate, "2027-01-15");
-        EXPECT_EQ(d.moveDate, "2027-01-16");
+        EXPECT_EQ(d.issueDate, "2027-01-15") << r.version;
+        EXPECT_EQ(d.moveDate, "2027-01-16") << r.version;
         EXPECT_EQ(d.issuer.registration, "110042490114");
         ASSERT_EQ(d.items.size(), 1u);
         EXPECT_EQ(d.items[0].quantity, 2000);
-        EXPECT_EQ(d.items[0].AccountingValue(), 10000 - 500 + 1000 + 100 + 200 + 1000) << version;
+        EXPECT_EQ(d.items[0].AccountingValue(), 10000 - 500 + 1000 + 100 + 200 + 1000) << r.version;
         EXPECT_EQ(d.items[0].icms->base, 10000);
         EXPECT_EQ(d.items[0].icms->rate, 1800);
+        EXPECT_TRUE(d.authorised);
+        EXPECT_FALSE(d.homologation);
+
+        // Without the exit date the issue date stands for it.
+        n.moved.clear();
+        EXPECT_EQ(std::get<NfeDocument>(read(n.Xml())).moveDate, "2027-01-15") << r.version;
+    }
+}
+
+TEST(NfeReader, RefusesTheFieldsALayoutRenamedOrLacks)
+{
+    auto with = [](const char *version, auto change) {
+        TestNfe n;
+        n.version = version;
+        change(n);
+        return n;
+    };
+    const std::string v200 = with("2.00", [](TestNfe &) {}).Xml(), v310 = with("3.10", [](TestNfe &) {}).Xml();
+    struct Row {
+        const char *name;
+        std::string xml;
+        const char *field, *reason;
+    } rows[] = {
+        // 3.10 renamed the dates: a 3.10 file with 2.00's names is broken.
+        {"3.10 with dEmi", replaced(v310, "<dhEmi>2027-01-15T10:00:00-03:00</dhEmi>", "<dEmi>2027-01-15</dEmi>"),
+         "ide/dhEmi", "obrigatório ausente"},
+        {"2.00 with dhEmi", replaced(v200, "<dEmi>2027-01-15</dEmi>", "<dhEmi>2027-01-15T10:00:00-03:00</dhEmi>"),
+         "ide/dEmi", "obrigatório ausente"},
+        {"NFC-e in 2.00", with("2.00", [](TestNfe &n) { n.model = "65"; n.recipient = false; }).Xml(), "ide/mod",
+         "no leiaute 2.00"},
+        {"no environment", replaced(v310, "<tpAmb>1</tpAmb>", ""), "ide/tpAmb", "obrigatório ausente"},
+        {"unknown environment", replaced(v310, "<tpAmb>1</tpAmb>", "<tpAmb>3</tpAmb>"), "ide/tpAmb", "não previsto"},
+        {"1.10", replaced(v200, "infNFe versao=\"2.00\"", "infNFe versao=\"1.10\""), "@versao", "aceitos 2.00, 3.10 e 4.00"},
+    };
+    for (const Row &r : rows) {
+        const NfeContent c = read(r.xml);
+        ASSERT_TRUE(std::holds_alternative<NfeRefusal>(c)) << r.name;
+        EXPECT_NE(std::get<NfeRefusal>(c).field.find(r.field), std::string::npos) << r.name << ": " << std::get<NfeRefusal>(c).field;
+        EXPECT_NE(std::get<NfeRefusal>(c).reason.find(r.reason), std::string::npos) << r.name << ": " << std::get<NfeRefusal>(c).reason;
+    }
+    // The returned IPI came with 3.10: a 2.00 file's is not part of its value.
+    for (const char *version : {"2.00", "3.10"}) {
+        TestNfe n = with(version, [](TestNfe &x) {
+            x.items[0].devol = "<impostoDevol><pDevol>100.00</pDevol><IPI><vIPIDevol>4.00</vIPIDevol></IPI></impostoDevol>";
+        });
+        EXPECT_EQ(std::get<NfeDocument>(read(n.Xml())).items[0].AccountingValue(),
+                  std::string(version) == "2.00" ? 10000 : 10400) << version;
+    }
+}
+
+TEST(NfeReader, TellsTheEnvironmentAndTheAuthorisation)
+{
+    struct Row {
+        const char *name;
+        int environment;
+        bool protocol;
+        bool homologation, authorised;
+    } rows[] = {
+        {"production, authorised", 1, true, false, true},
+        {"homologation, authorised", 2, true, true, true},
+        {"production, bare", 1, false, false, false},
+        {"homologation, bare", 2, false, true, false},
+    };
+    for (const Row &r : rows) {
+        TestNfe n;
+        n.environment = r.environment;
+        n.withProtocol = r.protocol;
+        const NfeContent c = read(n.Xml());
+        ASSERT_TRUE(std::holds_alternative<NfeDocument>(c)) << r.name;
+        EXPECT_EQ(std::get<NfeDocument>(c).homologation, r.homologation) << r.name;
+        EXPECT_EQ(std::get<NfeDocument>(c).authorised, r.authorised) << r.name;
     }
 }
 
@@ -152,7 +229,17 @@ TEST(NfeReader, RefusesEachBadInputWithItsReason)
         {"comma decimal", replaced(good, "<vNF>100.00</vNF>", "<vNF>100,00</vNF>"), "vNF", "não numérico"},
         {"check digit", replaced(replaced(good, "NFe" + key, "NFe" + badKey), "<chNFe>" + key, "<chNFe>" + badKey),
          "@Id", "dígito verificador"},
-        {"layout", replaced(good, "infNFe versao=\"4.00\"", "infNFe versao=\"2.00\""), "@versao", "leiaute"},
+        {"layout", replaced(good, "infNFe versao=\"4.00\"", "infNFe versao=\"5.00\""), "@versao", "leiaute"},
+        {"key without its prefix", replaced(good, "Id=\"NFe" + key, "Id=\"" + key), "@Id", "deve começar por 'NFe'"},
+        {"key too short", replaced(good, "Id=\"NFe" + key, "Id=\"NFe" + key.substr(1)), "@Id", "há 43 caracteres"},
+        {"denied with its reason",
+         replaced(good, "<cStat>100</cStat>", "<cStat>110</cStat><xMotivo>Uso Denegado</xMotivo>"), "cStat",
+         "situação 110: Uso Denegado"},
+        {"invalid UTF-8 in a name", replaced(good, "Cliente Um Ltda", "Cliente \xC3\x28 Ltda"), "dest/xNome",
+         "bytes inválidos em UTF-8"},
+        {"overlong UTF-8", replaced(good, "Produto de teste", "Produto \xC0\xAF"), "prod/xProd", "UTF-8"},
+        {"truncated UTF-8", replaced(good, "Empresa Teste Ltda", "Empresa \xE2\x82"), "emit/xNome", "UTF-8"},
+        {"surrogate in UTF-8", replaced(good, "Empresa Teste Ltda", "Empresa \xED\xA0\x80"), "emit/xNome", "UTF-8"},
         {"model", replaced(good, "<mod>55</mod>", "<mod>57</mod>"), "ide/mod", "modelo"},
         {"bad date", replaced(good, "2027-01-15T10", "2027-02-30T10"), "ide/dhEmi", "data inválida"},
         {"bad CFOP", replaced(good, "<CFOP>5102</CFOP>", "<CFOP>4102</CFOP>"), "prod/CFOP", "CFOP inválido"},
@@ -172,6 +259,15 @@ TEST(NfeReader, RefusesEachBadInputWithItsReason)
         EXPECT_NE(why.field.find(r.field), std::string::npos) << r.name << ": field " << why.field;
         EXPECT_NE(why.reason.find(r.reason), std::string::npos) << r.name << ": " << why.reason;
     }
+}
+
+TEST(NfeReader, TakesEveryWellFormedUtf8Character)
+{
+    TestNfe n;
+    n.issuerName = "Ação e Cia \xE2\x82\xAC \xF0\x9F\x98\x80 \xEF\xBF\xBD";  // two, three and four bytes
+    const NfeContent c = read(n.Xml());
+    ASSERT_TRUE(std::holds_alternative<NfeDocument>(c)) << std::get<NfeRefusal>(c).reason;
+    EXPECT_EQ(std::get<NfeDocument>(c).issuer.name, n.issuerName);
 }
 
 TEST(NfeReader, NestingWithinTheLimitIsNoReasonToRefuse)

@@ -57,7 +57,9 @@ TEST_P(RoundTrip, TheCfopSummaryOfImportedFilesEqualsTheFilesOwnFigures)
     const ImportReport report = ImportFiles(*db, {files.dir});
     ASSERT_TRUE(report.refused.empty()) << report.Text();
     ASSERT_EQ(report.imported, written.documents);
-    ASSERT_FALSE(report.differences.empty());
+    // The generator's imports whose total leaves out the II: a line of adjustment each.
+    ASSERT_FALSE(report.importTaxAdjusted.empty());
+    EXPECT_TRUE(report.differences.empty()) << report.Text();
 
     // The files' own figures.
     std::set<std::string> cancelled;
@@ -127,7 +129,7 @@ TEST_P(RoundTrip, TheCfopSummaryOfImportedFilesEqualsTheFilesOwnFigures)
     in.from = "2027-01-01";
     in.to = "2027-12-31";
     in.side = 'A';
-    const DbSetup &setup = GetParam()->firebird ? kFirebirdInterBase : kSqliteOracle;
+    const DbSetup setup{GetParam()->label, *GetParam(), GetParam()->engine.defaultDialect};
     auto session = target.Reports();
     const ResultSet rows = RunReport(*session, setup, LoadReport(kCfopSummary), in);
     auto column = [&](const char *name) {
@@ -161,7 +163,7 @@ TEST_P(RoundTrip, TheCfopSummaryOfImportedFilesEqualsTheFilesOwnFigures)
     EXPECT_EQ(reported, total);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, RoundTrip, ::testing::Values(&kImportSqlite, &kImportFirebird),
+INSTANTIATE_TEST_SUITE_P(Engines, RoundTrip, ::testing::Values(&kImportSqlite, &kImportFirebird, &kImportPostgresql),
                          [](const auto &info) { return std::string(info.param->label); });
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <iterator>
+
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -71,7 +73,6 @@ TEST_F(Sources, FoldersAreReadRecursivelyInPathOrderEveryFileOffered)
     file("in/a/nota.pdf", "P");
     archive("in/d.zip", {{"x.xml", "X"}, {"leia.txt", "T"}, {"sub/", ""}, {"sub/y.xml", "Y"}});
     archive("in/e.dat", {{"z.txt", "Z"}});
-    ASSERT_EQ(mkfifo((dir_ + "/in/fila").c_str(), 0600), 0);
     std::vector<std::string> names, texts;
     for (const Read &t : readAll({dir_ + "/in"})) {
         names.push_back(t.name.substr(dir_.size() + 4));
@@ -81,6 +82,55 @@ TEST_F(Sources, FoldersAreReadRecursivelyInPathOrderEveryFileOffered)
     EXPECT_EQ(names, (std::vector<std::string>{"a/c.XML", "a/nota.pdf", "b.xml", "d.zip:x.xml", "d.zip:leia.txt",
                                                "d.zip:sub/y.xml", "e.dat:z.txt"}));
     EXPECT_EQ(texts, (std::vector<std::string>{"C", "P", "B", "X", "T", "Y", "Z"}));
+}
+
+// Nothing of a folder is passed over unsaid: what is not read is listed with
+// why, and an archive inside an archive is opened, one level deep.
+TEST_F(Sources, EveryEntryComesOnceWithItsTextOrItsProblem)
+{
+    file("in/a.xml", "A");
+    file("fora/alvo.xml", "ALVO");
+    std::filesystem::create_directories(dir_ + "/fora/pasta");
+    std::filesystem::create_symlink(dir_ + "/fora/alvo.xml", dir_ + "/in/b-link.xml");
+    std::filesystem::create_symlink(dir_ + "/fora/sumiu.xml", dir_ + "/in/c-quebrado.xml");
+    std::filesystem::create_symlink(dir_ + "/fora/pasta", dir_ + "/in/d-pasta");
+    ASSERT_EQ(mkfifo((dir_ + "/in/e-fila").c_str(), 0600), 0);
+    const std::string inner = archive("inner.zip", {{"i.xml", "I"}, {"deep.zip", "PK\x03\x04"}});
+    std::ifstream innerFile(inner, std::ios::binary);
+    const std::string innerBytes((std::istreambuf_iterator<char>(innerFile)), std::istreambuf_iterator<char>());
+    archive("in/f.zip", {{"o.xml", "O"}, {"lote.zip", innerBytes}, {"sem-nome.bin", innerBytes}, {"ruim.zip", "PK\x03\x04x"}});
+    struct Want {
+        const char *name, *text, *problem;
+    } want[] = {
+        {"a.xml", "A", ""},
+        {"b-link.xml", "ALVO", ""},
+        {"c-quebrado.xml", "", "ligação simbólica quebrada"},
+        {"d-pasta", "", "ligação simbólica para a pasta"},
+        {"e-fila", "", "FIFO"},
+        {"f.zip:o.xml", "O", ""},
+        {"f.zip:lote.zip:i.xml", "I", ""},
+        {"f.zip:lote.zip:deep.zip", "", "só um nível"},
+        {"f.zip:sem-nome.bin:i.xml", "I", ""},
+        {"f.zip:sem-nome.bin:deep.zip", "", "só um nível"},
+        {"f.zip:ruim.zip", "", "ZIP dentro do ZIP ilegível"},
+    };
+    const std::vector<Read> got = readAll({dir_ + "/in"});
+    ASSERT_EQ(got.size(), std::size(want));
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].name.substr(dir_.size() + 4), want[i].name);
+        EXPECT_EQ(got[i].text, want[i].text) << want[i].name;
+        EXPECT_NE(got[i].problem.find(want[i].problem), std::string::npos) << want[i].name << ": " << got[i].problem;
+        if (!*want[i].problem) {
+            EXPECT_EQ(got[i].problem, "") << want[i].name;
+        }
+    }
+    // The inner archive counts towards the outer's limit.
+    SourceLimits small;
+    small.nestedBytes = 10;
+    bool refused = false;
+    for (const Read &r : readAll({dir_ + "/in/f.zip"}, small))
+        refused = refused || r.problem.find("maior que o limite") != std::string::npos;
+    EXPECT_TRUE(refused);
 }
 
 // A FIFO named on its own is refused at once: opening it to read would wait

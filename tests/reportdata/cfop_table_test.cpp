@@ -3,7 +3,7 @@
 // made when the table held only the demo's codes.
 #include "report_runner.h"
 
-#include "../support/firebird_env.h"
+#include "../support/demo_session.h"
 #include "../support/temp_folder.h"
 #include "data/firebird/session.h"
 #include "data/sqlite/session.h"
@@ -64,17 +64,13 @@ class CfopTableTest : public testing::TestWithParam<DbSetup> {};
 
 TEST_P(CfopTableTest, EveryDatabaseHasTheAnnexInForce)
 {
-    if (GetParam().engine == Engine::Firebird) {
-        if (EnvOr("FIS_FB_DATABASE").empty())
-            GTEST_SKIP() << "FIS_FB_DATABASE is not set; run scripts/firebird-create-db.sh";
-        expectTheAnnex(cfopTable(*OpenFirebirdSession(FirebirdFromEnv())));
-        return;
-    }
-    TemporaryDemoDatabase demo;
-    expectTheAnnex(cfopTable(*OpenSqliteSession(demo.Path(), true)));
+    if (const std::string why = GetParam().engine.Unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    DemoSession demo(GetParam().engine);
+    expectTheAnnex(cfopTable(demo.Session()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, CfopTableTest, testing::Values(kSqliteOracle, kFirebirdInterBase),
+INSTANTIATE_TEST_SUITE_P(Engines, CfopTableTest, testing::Values(kSqliteOracle, kFirebirdInterBase, kPostgresqlOracle),
                          [](const testing::TestParamInfo<DbSetup> &info) { return std::string(info.param.label); });
 
 // A database of one's own gets the whole table; one made when the table had

@@ -4,22 +4,23 @@
 // fields' contents (an empty field as the empty text beside an all-flag "T").
 #include "fiscal_model.h"
 
+#include "../support/engines.h"
 #include "data/session.h"
 #include "report/reportdef.h"
 
 #include <string>
 #include <vector>
 
-enum class Engine { Sqlite, Firebird };
-
+// One engine and the statement variant the host runs on it.
 struct DbSetup {
     const char *label;
-    Engine engine;
-    const char *dialect;  // the statement variant the host runs
+    const TestEngine &engine;
+    const char *dialect;
 };
-inline const DbSetup kSqliteOracle{"SqliteOracle", Engine::Sqlite, "oracle"};
-inline const DbSetup kSqliteInterBase{"SqliteInterBase", Engine::Sqlite, "interbase"};
-inline const DbSetup kFirebirdInterBase{"FirebirdInterBase", Engine::Firebird, "interbase"};
+inline const DbSetup kSqliteOracle{"SqliteOracle", kTestSqlite, "oracle"};
+inline const DbSetup kSqliteInterBase{"SqliteInterBase", kTestSqlite, "interbase"};
+inline const DbSetup kFirebirdInterBase{"FirebirdInterBase", kTestFirebird, "interbase"};
+inline const DbSetup kPostgresqlOracle{"PostgresqlOracle", kTestPostgresql, "oracle"};
 
 // The reports' files in reports/FIS028, in the catalogue's order.
 inline const char *const kCfopSummary = "010-resumo-cfop.json";

@@ -6,7 +6,7 @@
 #include "fiscal_model.h"
 #include "report_runner.h"
 
-#include "../support/firebird_env.h"
+#include "../support/demo_session.h"
 #include "data/firebird/session.h"
 #include "data/sqlite/session.h"
 #include "host/hostsession.h"
@@ -26,22 +26,15 @@ namespace {
 // The demo database of the setup: a fresh SQLite copy, or the server's.
 class DemoData {
 public:
-    explicit DemoData(const DbSetup &setup)
+    explicit DemoData(const DbSetup &setup) : demo_(setup.engine)
     {
-        if (setup.engine == Engine::Sqlite) {
-            demo_ = std::make_unique<TemporaryDemoDatabase>();
-            session_ = OpenSqliteSession(demo_->Path(), /*readOnly=*/true);
-        } else {
-            session_ = OpenFirebirdSession(FirebirdFromEnv());
-        }
-        model_ = std::make_unique<FiscalModel>(*session_);
+        model_ = std::make_unique<FiscalModel>(demo_.Session());
     }
-    DatabaseSession &Session() { return *session_; }
+    DatabaseSession &Session() { return demo_.Session(); }
     const FiscalModel &Model() const { return *model_; }
 
 private:
-    std::unique_ptr<TemporaryDemoDatabase> demo_;
-    std::unique_ptr<DatabaseSession> session_;
+    DemoSession demo_;
     std::unique_ptr<FiscalModel> model_;
 };
 
@@ -390,8 +383,8 @@ class ReportDataTest : public testing::TestWithParam<DbSetup> {
 protected:
     void SetUp() override
     {
-        if (GetParam().engine == Engine::Firebird && EnvOr("FIS_FB_DATABASE").empty())
-            GTEST_SKIP() << "FIS_FB_DATABASE is not set; run scripts/firebird-create-db.sh";
+        if (const std::string why = GetParam().engine.Unavailable(); !why.empty())
+            GTEST_SKIP() << why;
         data_ = std::make_unique<DemoData>(GetParam());
     }
     ResultSet Run(const char *file, const ReportInputs &in)
@@ -818,7 +811,7 @@ TEST_P(ReportDataTest, EdgeRowsOfTheDemoData)
 // Firebird's column is a DATE and keeps no time.
 TEST_P(ReportDataTest, ADocumentWrittenWithATimeOfDayCountsInItsDay)
 {
-    if (GetParam().engine != Engine::Sqlite)
+    if (!GetParam().engine.engine.localFile)
         GTEST_SKIP() << "the server's booking date has no time of day";
     // With the triggers that cut the time away, and as a database made
     // before them holds such rows: the statements compare by day themselves.
@@ -893,7 +886,7 @@ TEST_P(ReportDataTest, ADocumentWrittenWithATimeOfDayCountsInItsDay)
 // kept summary and the reports that sum the rows give the same cents.
 TEST_P(ReportDataTest, AmountsWithThreeDecimalsAreTheSameCentsOnEveryReport)
 {
-    if (GetParam().engine != Engine::Sqlite)
+    if (!GetParam().engine.engine.localFile)
         GTEST_SKIP() << "the server's NUMERIC(15,2) columns round what they store";
     TemporaryDemoDatabase demo;
     auto db = OpenSqliteSession(demo.Path(), /*readOnly=*/false);
@@ -952,7 +945,7 @@ TEST_P(ReportDataTest, TheDayAfterADayOnEveryEngine)
         ASSERT_EQ(got.rows.size(), 1u);
         EXPECT_EQ(got.rows[0][0].value_or("").substr(0, 10), r.next) << r.day;
     }
-    if (GetParam().engine != Engine::Sqlite)
+    if (!GetParam().engine.engine.localFile)
         return;
     // SQLite's dates are text: a time of day is left behind, what is no date gives NULL.
     for (const auto &[text, next] : std::vector<std::pair<const char *, std::optional<std::string>>>{
@@ -965,6 +958,6 @@ TEST_P(ReportDataTest, TheDayAfterADayOnEveryEngine)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ReportDataTest,
-                         testing::Values(kSqliteOracle, kSqliteInterBase, kFirebirdInterBase),
+                         testing::Values(kSqliteOracle, kSqliteInterBase, kFirebirdInterBase, kPostgresqlOracle),
                          [](const testing::TestParamInfo<DbSetup> &info) { return std::string(info.param.label); });
 } // namespace

@@ -71,7 +71,7 @@ TEST(HostConfig, DefaultsAndRefusals)
     EXPECT_EQ(defaults.serverTimeoutMs, 10000);
     EXPECT_EQ(defaults.engine, "sqlite");
     EXPECT_EQ(defaults.dbHost, "127.0.0.1");
-    EXPECT_EQ(defaults.dbPort, 3050);
+    EXPECT_EQ(defaults.dbPort, 0);  // the engine's own
     EXPECT_EQ(defaults.dialect, "oracle");
     EXPECT_EQ(defaults.serverPort, 0);
     EXPECT_TRUE(defaults.database.empty());

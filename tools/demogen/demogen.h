@@ -24,7 +24,8 @@
 #include <string>
 #include <vector>
 
-struct FirebirdConnection;
+struct DatabaseEngine;
+struct EngineConnection;
 
 // A size or an option the generator cannot take; fisdemogen shows its usage again.
 class EDemoArgument : public Exception { using Exception::Exception; };
@@ -99,11 +100,12 @@ DemoCounts GenerateDemoData(DemoSink &sink, const DemoSize &size);
 DemoCounts BuildDemoSqlite(const std::string &path, const DemoSize &size, const std::vector<std::string> &fixturePaths,
                            bool replace = false);
 
-// Adds the generated rows to a Firebird database that already holds the
-// fixtures (scripts/firebird-create-db.sh) through one prepared INSERT per
-// table, `batchRows` rows of a table per bulk execution, each batch committed,
-// then refreshes the index statistics the optimizer plans with. A run cut
-// short keeps the batches committed; running again completes the product tree
-// but adds a further set of companies and documents. Needs a login that may
-// insert (SYSDBA).
-DemoCounts GrowDemoFirebird(const FirebirdConnection &connection, const DemoSize &size, int batchRows = 2000);
+// Adds the generated rows to a server's database that already holds the
+// fixtures (scripts/firebird-create-db.sh) through the engine's writer, one
+// prepared INSERT per table, `batchRows` rows of a table per bulk execution,
+// each batch committed, then refreshes the index statistics the optimizer
+// plans with. A run cut short keeps the batches committed; running again
+// completes the product tree but adds a further set of companies and
+// documents. Needs a login that may insert (the database's owner).
+DemoCounts GrowDemoDatabase(const DatabaseEngine &engine, const EngineConnection &connection, const DemoSize &size,
+                            int batchRows = 2000);

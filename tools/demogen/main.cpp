@@ -1,9 +1,10 @@
 // fisdemogen: the reference fixture grown to large sizes, for benchmarks and
 // trials of the lookups on big data.
 #include "demogen.h"
+#include "efd_files.h"
 #include "nfe_files.h"
 
-#include "data/firebird/session.h"
+#include "data/engine.h"
 #include "host/hostconfig.h"
 
 #include <charconv>
@@ -12,13 +13,15 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
 const char kUsage[] =
     "usage: fisdemogen [--out FILE [--replace]] [--products N] [--companies N] [--items N] [--year YYYY]\n"
-    "                  [--fixture FILE]... [--fb-database PATH [--fb-host HOST] [--fb-port PORT]\n"
-    "                   [--fb-user USER] [--fb-password PASSWORD] [--fb-batch ROWS]]\n"
+    "                  [--fixture FILE]... [--db-database PATH [--engine E] [--db-host HOST] [--db-port PORT]\n"
+    "                   [--db-user USER] [--db-password PASSWORD] [--db-batch ROWS]]\n"
     "  --out FILE       new SQLite file: the fixtures plus the generated rows\n"
     "  --replace        overwrite FILE if it exists\n"
     "  --products N     leaf products to add, 1..1000000 (default 1000)\n"
@@ -27,12 +30,19 @@ const char kUsage[] =
     "  --year YYYY      the year those documents are booked in (default 2026)\n"
     "  --fixture FILE   a fixture to load, once per file in order (default: reference.sql and\n"
     "                   fiscal.sql of the source tree)\n"
-    "  --fb-database    also add the rows to this Firebird database, which must already hold\n"
+    "  --db-database    also add the rows to this server database, which must already hold\n"
     "                   the fixtures; the login must be allowed to insert (default SYSDBA,\n"
-    "                   password from --fb-password, else $ISC_PASSWORD, else masterkey)\n"
-    "  --fb-batch ROWS  rows of a table sent and committed together (default 2000)\n"
+    "                   password from --db-password, else $ISC_PASSWORD, else masterkey)\n"
+    "  --engine E       that server's engine (default: the first server engine, firebird)\n"
+    "  --db-batch ROWS  rows of a table sent and committed together (default 2000)\n"
+    "                   (--fb-database, --fb-host ... are the older spellings of --db-*)\n"
     "usage: fisdemogen --nfe DIR [--count N] [--year YYYY]\n"
-    "  --nfe DIR        writes N NF-e 4.00 files of demo company 01 (and their events) into DIR\n";
+    "  --nfe DIR        writes N NF-e 4.00 files of demo company 01 (and their events) into DIR\n"
+    "usage: fisdemogen --efd FILE --month YYYY-MM (--from SQLITE | --fb-database PATH ...) [--company CD]\n"
+    "                  [--registration IE] [--layout N] [--repeat N] [--inject KIND,...]\n"
+    "  --efd FILE       writes the EFD ICMS/IPI of the company's month from the books in the database\n"
+    "  --inject KIND    divergences to put in: registros, linhas, icms-c100, total-c100, icms-c170,\n"
+    "                   cfop-direcao, e110, e116, sem-documento, documento-a-mais, valor, situacao\n";
 
 // A whole number that fits its type; the generator checks the ranges it needs.
 template <typename T = int>
@@ -64,12 +74,19 @@ int main(int argc, char **argv)
         std::vector<std::string> fixtures;
         bool replace = false;
         DemoSize size;
-        FirebirdConnection fb;
+        EngineConnection fb;
+        fb.host = "127.0.0.1";
         fb.user = "SYSDBA";
+        const DatabaseEngine *engine = nullptr;
+        for (const DatabaseEngine *e : DatabaseEngines())
+            if (!engine && !e->localFile)
+                engine = e;
         const char *envPassword = std::getenv("ISC_PASSWORD");
         fb.password = envPassword && *envPassword ? envPassword : "masterkey";
         int batch = 2000;
         NfeFileOptions nfe;
+        EfdFileOptions efd;
+        std::string from;
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
             if (arg == "--help" || arg == "-h") {
@@ -83,20 +100,42 @@ int main(int argc, char **argv)
             if (i + 1 >= argc)
                 throw EDemoArgument(arg.rfind("--", 0) == 0 ? arg + " needs a value" : "unknown argument " + arg);
             const char *value = argv[++i];
+            std::string option = arg;
+            if (option.rfind("--fb-", 0) == 0)
+                option = "--db-" + option.substr(5);
             if (arg == "--out") out = value;
+            else if (arg == "--engine") engine = &EngineNamed(value);
             else if (arg == "--products") size.products = number<long>(arg, value);
             else if (arg == "--items") size.items = number<long>(arg, value);
             else if (arg == "--year") size.year = number(arg, value);
             else if (arg == "--companies") size.companies = number(arg, value);
             else if (arg == "--fixture") fixtures.push_back(value);
-            else if (arg == "--fb-database") fb.database = value;
-            else if (arg == "--fb-host") fb.host = value;
-            else if (arg == "--fb-port") fb.port = number(arg, value);
-            else if (arg == "--fb-user") fb.user = value;
-            else if (arg == "--fb-password") fb.password = value;
-            else if (arg == "--fb-batch") batch = number(arg, value);
+            else if (option == "--db-database") fb.database = value;
+            else if (option == "--db-host") fb.host = value;
+            else if (option == "--db-port") fb.port = number(arg, value);
+            else if (option == "--db-user") fb.user = value;
+            else if (option == "--db-password") fb.password = value;
+            else if (option == "--db-batch") batch = number(arg, value);
             else if (arg == "--nfe") nfe.dir = value;
             else if (arg == "--count") nfe.count = number<long>(arg, value);
+            else if (arg == "--efd") efd.path = value;
+            else if (arg == "--from") from = value;
+            else if (arg == "--month") efd.month = value;
+            else if (arg == "--company") efd.company = value;
+            else if (arg == "--registration") efd.registration = value;
+            else if (arg == "--layout") efd.layout = number(arg, value);
+            else if (arg == "--repeat") efd.repeat = number(arg, value);
+            else if (arg == "--inject") {
+                std::string list = value;
+                for (std::size_t at = 0; at <= list.size();) {
+                    const std::size_t comma = std::min(list.find(',', at), list.size());
+                    EfdDivergence d;
+                    if (!ParseEfdDivergence(list.substr(at, comma - at), d))
+                        throw EDemoArgument("unknown divergence '" + list.substr(at, comma - at) + "'");
+                    efd.divergences.push_back(d);
+                    at = comma + 1;
+                }
+            }
             else throw EDemoArgument("unknown option " + arg);
         }
         if (!nfe.dir.empty()) {
@@ -106,8 +145,24 @@ int main(int argc, char **argv)
                         c.documents, c.items, c.cancellations, c.otherEvents);
             return 0;
         }
+        if (!efd.path.empty()) {
+            std::unique_ptr<ImportConnection> db;
+            if (!from.empty())
+                db = OpenSqliteImport(from);
+            else if (!fb.database.empty())
+                db = OpenFirebirdImport(fb);
+            else
+                throw EDemoArgument("--efd needs --from or --fb-database");
+            const EfdFileCounts c = WriteEfdFile(*db, efd);
+            std::printf("%s: %ld documents, %ld items, %ld analytical lines, %ld lines\n", efd.path.c_str(), c.documents,
+                        c.items, c.analytical, c.lines);
+            for (const auto &[kind, number] : c.injected)
+                std::printf("  divergence %d in %s\n", static_cast<int>(kind),
+                            number ? ("document " + std::to_string(number)).c_str() : "the file's own records");
+            return 0;
+        }
         if (out.empty() && fb.database.empty())
-            throw EDemoArgument("give --out, --fb-database or both");
+            throw EDemoArgument("give --out, --db-database or both");
         if (fixtures.empty())
             fixtures = DefaultFixturePaths();
 
@@ -118,15 +173,11 @@ int main(int argc, char **argv)
             print(out.c_str(), c, seconds(Clock::now() - t0));
         }
         if (!fb.database.empty()) {
+            if (!engine)
+                throw EDemoArgument("no server engine in this build");
             const auto t0 = Clock::now();
-#if FIS_WITH_FIREBIRD
-            const DemoCounts c = GrowDemoFirebird(fb, size, batch);
+            const DemoCounts c = GrowDemoDatabase(*engine, fb, size, batch);
             print(fb.database.c_str(), c, seconds(Clock::now() - t0));
-#else
-            (void)t0;
-            (void)batch;
-            throw Exception("built without FIS_WITH_FIREBIRD: --fb-database is not available");
-#endif
         }
         return 0;
     } catch (const EDemoArgument &e) {

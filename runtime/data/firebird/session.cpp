@@ -1,8 +1,12 @@
 #include "data/firebird/session.h"
 
 #include "data/dberrors.h"
+#include "data/engine.h"
 #include "data/firebird/values.h"
 #include "data/watchdog.h"
+
+#include <soci/firebird/soci-firebird.h>
+#include <soci/soci.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,33 +17,11 @@
 
 namespace {
 // SOCI does not export the Firebird backend's type information, so the
-// sanitizer's dynamic-type check on these downcasts could not even link.
-__attribute__((no_sanitize("vptr"))) XSQLDA *inputArea(soci::statement &st)
-{
-    return static_cast<soci::firebird_statement_backend *>(st.get_backend())->sqlda2p_;
-}
-__attribute__((no_sanitize("vptr"))) XSQLDA *outputArea(soci::statement &st)
-{
-    return static_cast<soci::firebird_statement_backend *>(st.get_backend())->sqldap_;
-}
-
+// sanitizer's dynamic-type check on these downcasts could not even link. Only
+// the backends' public members are read.
 __attribute__((no_sanitize("vptr"))) isc_db_handle attachmentOf(soci::session &session)
 {
     return static_cast<soci::firebird_session_backend *>(session.get_backend())->dbhp_;
-}
-
-// SOCI keeps its transaction handle private and does not export the accessor
-// its header declares; an explicit instantiation may name a private member,
-// which is how the handle is reached to start a read-only transaction in it.
-isc_tr_handle soci::firebird_session_backend::*transactionMember();
-template <isc_tr_handle soci::firebird_session_backend::*Member> struct TransactionMember {
-    friend isc_tr_handle soci::firebird_session_backend::*transactionMember() { return Member; }
-};
-template struct TransactionMember<&soci::firebird_session_backend::trhp_>;
-
-__attribute__((no_sanitize("vptr"))) isc_tr_handle *transactionOf(soci::session &session)
-{
-    return &(static_cast<soci::firebird_session_backend *>(session.get_backend())->*transactionMember());
 }
 
 __attribute__((no_sanitize("vptr"))) isc_stmt_handle statementOf(soci::statement &st)
@@ -105,6 +87,9 @@ std::string FirebirdFailureText(const std::vector<std::intptr_t> &status)
         return "O arquivo do banco de dados está danificado ou não é um banco de dados.";
     if (anyCode(status, {isc_io_open_err, isc_io_access_err}))
         return "O arquivo do banco de dados não foi encontrado ou não pôde ser aberto no servidor.";
+    if (anyCode(status, {isc_dsql_relation_err}))
+        return "Uma tabela que o comando lê não existe neste banco de dados (um banco só com as tabelas de referência "
+               "não tem as dos documentos).";
     return {};
 }
 
@@ -200,6 +185,8 @@ public:
         return std::move(gather.result);
     }
 
+    // Reading runs on the client library itself, in a read-only transaction
+    // and a statement of this session's own on SOCI's attachment.
     void QueryRows(const std::string &sql, const NamedValues &params, RowReceiver &receiver) override
     {
         const std::vector<BoundValue> bound = ResolveBindings(sql, params);
@@ -208,64 +195,65 @@ public:
         if (!sql_)
             attach();
         const CallWatchdog::Call call(watchdog_);
-        // SOCI keeps pointers to the bound values: they must not move before execution.
-        std::deque<std::string> values;
-        std::deque<soci::indicator> indicators;
         try {
-            // A transaction left open would pin the snapshot of its start;
-            // within a snapshot that is the point.
-            if (!snapshot_)
-                sql_->commit();
-            {
-                soci::row row;
-                if (!snapshot_ || *transaction_ == 0)
-                    beginReading();
-                Statement st(*sql_);
-                st->alloc();
-                st->prepare(text.sql);
-                refuseUnlessSelect(*st);
-                bindParams(*st, text, bound, values, indicators);
-                const std::vector<FirebirdColumnType> columns = readColumnsAsText(*st);
-                std::vector<std::string> names;
-                XSQLDA *out = outputArea(*st);
-                for (int i = 0; i < out->sqld; ++i)
-                    names.emplace_back(out->sqlvar[i].aliasname,
-                                       static_cast<std::size_t>(out->sqlvar[i].aliasname_length));
-                watchdog_.Pause();
-                const bool wanted = receiver.Columns(names);
-                watchdog_.Resume();
-                if (wanted) {
-                    st->exchange(soci::into(row));
-                    st->define_and_bind();
-                    // Firebird leaves the nullable flag off where it derives a parameter's
-                    // type from a literal or a function argument, and then ignores the NULL
-                    // indicator: the value would arrive as whatever the buffer holds.
-                    XSQLDA *in = inputArea(*st);
-                    for (int i = 0; i < in->sqld; ++i)
-                        in->sqlvar[i].sqltype |= 1;
-                    std::vector<std::optional<std::string>> cells(names.size());
-                    for (bool more = st->execute(true); more; more = st->fetch()) {
-                        // A stop asked for while this side handled a row finds
-                        // nothing to cancel on the server.
-                        if (interrupted_)
-                            throw EDatabaseCancelled(kCancelled);
-                        for (std::size_t i = 0; i < row.size() && i < cells.size(); ++i)
-                            cells[i] = FirebirdCellText(row, i, columns.at(i));
-                        watchdog_.Pause();
-                        const bool goOn = receiver.Row(cells);
-                        watchdog_.Resume();
-                        if (!goOn)
-                            break;
-                    }
+            // Within a snapshot the first query's transaction stays open for
+            // the next ones: a concurrency transaction reads as of its start.
+            std::unique_ptr<ReadTransaction> own;
+            if (!snapshot_ || !held_)
+                own = std::make_unique<ReadTransaction>(attachment_);
+            ReadTransaction &transaction = own ? *own : *held_;
+            OwnStatement st(attachment_);
+            Area out(20);
+            check(st, isc_dsql_prepare(st.status, &transaction.handle, &st.handle, 0, text.positional.c_str(),
+                                   SQL_DIALECT_V6, out.get()));
+            if (out->sqld > out->sqln) {
+                out = Area(out->sqld);
+                check(st, isc_dsql_describe(st.status, &st.handle, 1, out.get()));
+            }
+            refuseUnlessSelect(st.handle);
+            Area in(std::max<int>(1, static_cast<int>(text.markers.size())));
+            check(st, isc_dsql_describe_bind(st.status, &st.handle, 1, in.get()));
+            if (in->sqld > in->sqln) {
+                in = Area(in->sqld);
+                check(st, isc_dsql_describe_bind(st.status, &st.handle, 1, in.get()));
+            }
+            Buffers buffers;
+            bindParams(*in.get(), text, bound, buffers);
+            const std::vector<FirebirdColumnType> columns = readColumnsAsText(*out.get(), buffers);
+            std::vector<std::string> names;
+            for (int i = 0; i < out->sqld; ++i)
+                names.emplace_back(out->sqlvar[i].aliasname, static_cast<std::size_t>(out->sqlvar[i].aliasname_length));
+            watchdog_.Pause();
+            const bool wanted = receiver.Columns(names);
+            watchdog_.Resume();
+            if (wanted) {
+                check(st, isc_dsql_execute(st.status, &transaction.handle, &st.handle, 1, in->sqld ? in.get() : nullptr));
+                std::vector<std::optional<std::string>> cells(names.size());
+                for (;;) {
+                    const ISC_STATUS fetched = isc_dsql_fetch(st.status, &st.handle, 1, out.get());
+                    if (fetched == 100)
+                        break;
+                    check(st, fetched);
+                    // A stop asked for while this side handled a row finds
+                    // nothing to cancel on the server.
+                    if (interrupted_)
+                        throw EDatabaseCancelled(kCancelled);
+                    for (std::size_t i = 0; i < cells.size(); ++i)
+                        cells[i] = FirebirdCellText(out->sqlvar[i], columns.at(i));
+                    watchdog_.Pause();
+                    const bool goOn = receiver.Row(cells);
+                    watchdog_.Resume();
+                    if (!goOn)
+                        break;
                 }
             }
+            st.Close();
             if (!snapshot_)
-                sql_->commit();
+                transaction.Commit();
+            else if (own)
+                held_ = std::move(own);
         } catch (const soci::soci_error &e) {
             fail(e);
-        } catch (...) {
-            rollbackQuietly();
-            throw;
         }
     }
 
@@ -294,26 +282,59 @@ public:
         }
     }
 
-    std::string EngineName() const override { return "firebird"; }
+    std::string EngineName() const override { return FirebirdEngine().name; }
 
-    // The read-only concurrency transaction each query starts, kept open
-    // across queries until the end: a concurrency transaction reads the
-    // database as of its start.
+    std::string Plan(const std::string &sql, const NamedValues &) override
+    {
+        const FirebirdStatementText text = PrepareFirebirdStatement(sql);
+        if (!sql_)
+            attach();
+        std::string plan;
+        try {
+            sql_->commit();
+            {
+                Statement st(*sql_);
+                st->alloc();
+                st->prepare(text.sql);
+                const char item[] = {isc_info_sql_get_plan};
+                std::vector<char> answer(16384);
+                ISC_STATUS_ARRAY status;
+                isc_stmt_handle handle = statementOf(*st);
+                if (isc_dsql_sql_info(status, &handle, sizeof item, item, static_cast<short>(answer.size()),
+                                      answer.data()))
+                    throw soci::firebird_soci_error(statusText(status), status);
+                if (answer[0] == isc_info_sql_get_plan) {
+                    const int length = isc_vax_integer(answer.data() + 1, 2);
+                    plan.assign(answer.data() + 3, static_cast<std::size_t>(length));
+                    plan.erase(0, plan.find_first_not_of('\n'));
+                    if (!plan.empty() && plan.back() != '\n')
+                        plan += '\n';
+                }
+            }
+            sql_->commit();
+        } catch (const soci::soci_error &e) {
+            fail(e);
+        }
+        return plan;
+    }
+
+    // The read-only concurrency transaction the first query starts, kept
+    // open across queries until the end.
     void BeginSnapshot() override { snapshot_ = true; }
 
     void EndSnapshot() noexcept override
     {
         snapshot_ = false;
-        if (!sql_ || *transaction_ == 0)
+        if (!held_)
             return;
         try {
             const CallWatchdog::Call call(watchdog_);
-            sql_->commit();
+            held_->Commit();
         } catch (...) {
             // Read only: nothing to keep. A connection gone is found by the
             // next call.
-            rollbackQuietly();
         }
+        held_.reset();
     }
 
     // The one client call Firebird allows from another thread while the
@@ -326,18 +347,21 @@ public:
     }
 
 private:
-    // Binds each marker by its rewritten name. A parameter of a non-text type is
-    // declared as text of the value's length, which the server converts: SOCI's
-    // own numeric and date conversions are not used.
-    static void bindParams(soci::statement &st, const FirebirdStatementText &text,
-                           const std::vector<BoundValue> &bound, std::deque<std::string> &values,
-                           std::deque<soci::indicator> &indicators)
+    // The values and NULL flags the areas point into; a deque never moves them.
+    struct Buffers {
+        std::deque<std::string> values;
+        std::deque<ISC_SHORT> nulls;
+    };
+
+    // Binds the markers in order. Every parameter is declared as text of the
+    // value's length, which the server converts to the parameter's type (and
+    // refuses where it does not fit): no conversion of numbers or dates here.
+    static void bindParams(XSQLDA &in, const FirebirdStatementText &text, const std::vector<BoundValue> &bound,
+                           Buffers &buffers)
     {
-        XSQLDA *in = inputArea(st);
-        if (in->sqld != static_cast<int>(text.markers.size()))
+        if (in.sqld != static_cast<int>(text.markers.size()))
             throw EDatabaseError("O comando tem " + std::to_string(text.markers.size()) +
-                                 " parâmetros, mas o servidor reconheceu " +
-                                 std::to_string(in->sqld) + ".");
+                                 " parâmetros, mas o servidor reconheceu " + std::to_string(in.sqld) + ".");
         for (std::size_t i = 0; i < text.markers.size(); ++i) {
             const Variant *value = nullptr;
             for (const BoundValue &b : bound)
@@ -345,30 +369,37 @@ private:
                     value = &b.value;
             if (!value)
                 throw EDatabaseError("Parâmetro '" + text.markers[i] + "' sem valor.");
-            XSQLVAR &var = in->sqlvar[i];
+            XSQLVAR &var = in.sqlvar[i];
             const int type = baseType(var);
-            values.push_back(value->isNull() ? std::string() : FirebirdParamText(*value, type));
-            indicators.push_back(value->isNull() ? soci::i_null : soci::i_ok);
-            if (!value->isNull() && !isText(type)) {
-                if (values.back().size() > 32765)
+            std::string &data = buffers.values.emplace_back();
+            if (!value->isNull()) {
+                data = FirebirdParamText(*value, type);
+                if (data.size() > 32765)
                     throw EDatabaseError("Valor longo demais para o parâmetro '" + text.markers[i] + "'.");
-                var.sqltype = SQL_VARYING;
-                var.sqllen = static_cast<ISC_SHORT>(std::max<std::size_t>(values.back().size(), 1));
-                var.sqlsubtype = 0;
-                var.sqlscale = 0;
             }
-            st.exchange(soci::use(values.back(), indicators.back(), text.bindNames[i]));
+            const auto length = static_cast<ISC_USHORT>(data.size());
+            data.insert(0, reinterpret_cast<const char *>(&length), sizeof length);
+            // Firebird leaves the nullable flag off where it derives a parameter's
+            // type from a literal or a function argument, and then ignores the NULL
+            // flag: the value would arrive as whatever the buffer holds.
+            var.sqltype = SQL_VARYING | 1;
+            var.sqllen = static_cast<ISC_SHORT>(std::max<std::size_t>(length, 1));
+            if (!isText(type))
+                var.sqlsubtype = 0;  // a text's character set stays
+            var.sqlscale = 0;
+            var.sqldata = data.data();
+            var.sqlind = &buffers.nulls.emplace_back(value->isNull() ? -1 : 0);
         }
     }
 
     // Integer, decimal, boolean and text-blob columns are fetched as text the
-    // server formats, which keeps every digit. Returns the types as declared.
-    static std::vector<FirebirdColumnType> readColumnsAsText(soci::statement &st)
+    // server formats, which keeps every digit; every column gets a buffer.
+    // Returns the types as declared.
+    static std::vector<FirebirdColumnType> readColumnsAsText(XSQLDA &out, Buffers &buffers)
     {
-        XSQLDA *out = outputArea(st);
         std::vector<FirebirdColumnType> columns;
-        for (int i = 0; i < out->sqld; ++i) {
-            XSQLVAR &var = out->sqlvar[i];
+        for (int i = 0; i < out.sqld; ++i) {
+            XSQLVAR &var = out.sqlvar[i];
             columns.push_back({baseType(var), var.sqlscale, var.sqlsubtype});
             if (isInteger(baseType(var)) || baseType(var) == SQL_BOOLEAN) {
                 var.sqltype = static_cast<ISC_SHORT>(SQL_VARYING | (var.sqltype & 1));
@@ -376,26 +407,100 @@ private:
                 var.sqlsubtype = 0;
                 var.sqlscale = 0;
             } else if (baseType(var) == SQL_BLOB && var.sqlsubtype == isc_blob_text) {
-                // SOCI cannot read blobs in a row; a longer text fails on the server
-                // with a truncation error rather than arriving cut.
+                // A longer text fails on the server with a truncation error
+                // rather than arriving cut.
                 var.sqltype = static_cast<ISC_SHORT>(SQL_VARYING | (var.sqltype & 1));
                 var.sqllen = 32765;
                 var.sqlsubtype = var.sqlscale;  // a text blob keeps its character set there
                 var.sqlscale = 0;
             }
+            var.sqldata = buffers.values.emplace_back(FirebirdBufferSize(var), '\0').data();
+            var.sqlind = &buffers.nulls.emplace_back(0);
         }
         return columns;
     }
+
+    struct OwnStatement;
+    // Raises the failure of a call on the statement, as SOCI would.
+    static void check(OwnStatement &st, ISC_STATUS failed)
+    {
+        if (failed)
+            throw soci::firebird_soci_error(statusText(st.status), st.status);
+    }
+
+    // An XSQLDA for n variables.
+    class Area {
+    public:
+        explicit Area(int n) : raw_(XSQLDA_LENGTH(n))
+        {
+            get()->version = SQLDA_VERSION1;
+            get()->sqln = static_cast<ISC_SHORT>(n);
+        }
+        XSQLDA *get() { return reinterpret_cast<XSQLDA *>(raw_.data()); }
+        XSQLDA *operator->() { return get(); }
+
+    private:
+        std::vector<char> raw_;
+    };
+
+    // A read-only transaction, so whatever the statement calls (a procedure,
+    // a block) cannot write either; rolled back unless committed.
+    struct ReadTransaction {
+        explicit ReadTransaction(isc_db_handle &attachment)
+        {
+            static const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_concurrency, isc_tpb_wait};
+            ISC_STATUS_ARRAY status;
+            if (isc_start_transaction(status, &handle, 1, &attachment, static_cast<short>(sizeof tpb), tpb))
+                throw soci::firebird_soci_error(statusText(status), status);
+        }
+        ~ReadTransaction()
+        {
+            if (handle) {
+                ISC_STATUS_ARRAY status;
+                // On a broken connection the client library takes this for done.
+                isc_rollback_transaction(status, &handle);
+            }
+        }
+        void Commit()
+        {
+            ISC_STATUS_ARRAY status;
+            if (isc_commit_transaction(status, &handle))
+                throw soci::firebird_soci_error(statusText(status), status);
+        }
+        isc_tr_handle handle = 0;
+    };
+
+    // A statement handle of the session's own, freed without throwing.
+    struct OwnStatement {
+        explicit OwnStatement(isc_db_handle &attachment)
+        {
+            if (isc_dsql_allocate_statement(status, &attachment, &handle))
+                throw soci::firebird_soci_error(statusText(status), status);
+        }
+        ~OwnStatement()
+        {
+            if (handle) {
+                ISC_STATUS_ARRAY ignored;
+                isc_dsql_free_statement(ignored, &handle, DSQL_drop);
+            }
+        }
+        // Ends the cursor before its transaction does.
+        void Close()
+        {
+            ISC_STATUS_ARRAY ignored;
+            isc_dsql_free_statement(ignored, &handle, DSQL_close);
+        }
+        isc_stmt_handle handle = 0;
+        ISC_STATUS_ARRAY status{};
+    };
 
     static constexpr const char *kCancelled = "Comando interrompido.";
 
     void attach()
     {
         auto session = std::make_unique<soci::session>();
-        isc_tr_handle *transaction = nullptr;
         try {
             session->open(soci::firebird, connect_);
-            transaction = transactionOf(*session);
         } catch (const soci::soci_error &e) {
             const std::string why = FirebirdFailureText(statusOf(e));
             const std::string prefix = "Não foi possível abrir o banco de dados '" + service_ + "': ";
@@ -405,28 +510,16 @@ private:
         }
         std::lock_guard lock(attachmentMutex_);
         sql_ = std::move(session);
-        transaction_ = transaction;
         attachment_ = attachmentOf(*sql_);
-    }
-
-    // A read-only transaction in SOCI's handle, so whatever the statement
-    // calls (a procedure, a block) cannot write either.
-    void beginReading()
-    {
-        static const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_concurrency, isc_tpb_wait};
-        ISC_STATUS_ARRAY status;
-        if (isc_start_transaction(status, transaction_, 1, &attachment_, static_cast<short>(sizeof tpb), tpb))
-            throw soci::firebird_soci_error(statusText(status), status);
     }
 
     // A report or lookup must be a plain select: not an update, a procedure
     // call, nor a select that locks rows.
-    static void refuseUnlessSelect(soci::statement &st)
+    static void refuseUnlessSelect(isc_stmt_handle &handle)
     {
         const char item[] = {isc_info_sql_stmt_type};
         char answer[16] = {};
         ISC_STATUS_ARRAY status;
-        isc_stmt_handle handle = statementOf(st);
         if (isc_dsql_sql_info(status, &handle, sizeof item, item, sizeof answer, answer))
             throw soci::firebird_soci_error(statusText(status), status);
         if (answer[0] != isc_info_sql_stmt_type)
@@ -491,6 +584,7 @@ private:
 
     void rollbackQuietly() noexcept
     {
+        held_.reset();  // before the attachment it belongs to can go
         try {
             if (sql_)
                 sql_->rollback();
@@ -502,11 +596,11 @@ private:
     std::string service_;
     std::string connect_;
     std::unique_ptr<soci::session> sql_;  // none after a loss, until the next call
-    isc_tr_handle *transaction_ = nullptr;  // SOCI's, inside sql_
     std::mutex attachmentMutex_;          // the handle Interrupt cancels on
     isc_db_handle attachment_ = 0;
     std::atomic<bool> interrupted_{false};
     bool snapshot_ = false;
+    std::unique_ptr<ReadTransaction> held_;  // the snapshot's, once its first query ran
     CallWatchdog watchdog_;  // last: stopped before the rest goes
 };
 } // namespace

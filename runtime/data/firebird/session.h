@@ -58,12 +58,26 @@ std::string FirebirdFailureText(const std::vector<std::intptr_t> &status);
 // The statement as handed to SOCI: comments blanked (SOCI's own scan for
 // markers takes a quote inside a comment for the start of a literal) and every
 // marker spelled as a distinct ASCII name; `markers[i]` is the name the i-th
-// marker had in `sql`, `bindNames[i]` the one it has now. Exposed for tests.
+// marker had in `sql`, `bindNames[i]` the one it has now. `positional` is the
+// same text with every marker a '?', as the client library takes it. Exposed
+// for tests.
 struct FirebirdStatementText {
     std::string sql;
+    std::string positional;
     std::vector<std::string> markers;
     std::vector<std::string> bindNames;
 };
 // Raises EDatabaseError for a quoted identifier holding a quote or a colon,
 // which SOCI would misread.
 FirebirdStatementText PrepareFirebirdStatement(const std::string &sql);
+
+struct DatabaseEngine;
+struct EngineConnection;
+class DatabaseWriter;
+// The engine's descriptor (data/engine.h).
+const DatabaseEngine &FirebirdEngine();
+// The engine's connection as this backend takes it, the default port filled in.
+FirebirdConnection FirebirdConnectionFor(const EngineConnection &c);
+// A writer through the given login. Raises EDatabaseError; refused when built
+// without Firebird.
+std::unique_ptr<DatabaseWriter> OpenFirebirdWriter(const FirebirdConnection &c);

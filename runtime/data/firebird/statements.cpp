@@ -77,9 +77,12 @@ FirebirdStatementText PrepareFirebirdStatement(const std::string &sql)
         out.bindNames.push_back(name);
         out.sql.append(text, copied, m.offset - copied);
         out.sql += ':' + name;
+        out.positional.append(text, copied, m.offset - copied);
+        out.positional += '?';
         copied = m.offset + m.length;
     }
     out.sql.append(text, copied, std::string::npos);
+    out.positional.append(text, copied, std::string::npos);
     return out;
 }
 

@@ -3,7 +3,9 @@
 #include "data/dberrors.h"
 #include "data/numbertext.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -55,6 +57,17 @@ bool hasShape(const std::string &s, const std::string &pattern)
     return i == s.size();
 }
 
+// A fetched date, time or timestamp as the client library decodes it.
+template <class Value, class Decode>
+std::tm decoded(const char *data, Decode decode)
+{
+    Value v;
+    std::memcpy(&v, data, sizeof v);
+    std::tm t{};
+    decode(&v, &t);
+    return t;
+}
+
 } // namespace
 
 std::string FirebirdParamText(const Variant &v, int type)
@@ -82,30 +95,59 @@ std::string FirebirdParamText(const Variant &v, int type)
     return full;
 }
 
-std::optional<std::string> FirebirdCellText(const soci::row &row, std::size_t i, const FirebirdColumnType &col)
+std::optional<std::string> FirebirdCellText(const XSQLVAR &var, const FirebirdColumnType &col)
 {
-    if (row.get_indicator(i) == soci::i_null)
+    if ((var.sqltype & 1) && var.sqlind && *var.sqlind < 0)
         return std::nullopt;
-    switch (row.get_properties(i).get_data_type()) {
-    case soci::dt_string: {
-        std::string s = row.get<std::string>(i);
-        // CHAR pads to its length; VARCHAR blanks are data, and so is every byte of a
-        // binary CHAR (OCTETS pads with zero bytes, and a trailing 0x20 is data).
-        if (col.type == SQL_TEXT && col.charset != kCharsetOctets)
-            s.erase(s.find_last_not_of(' ') + 1);
-        else if (isInteger(col.type) && col.scale < 0)
+    const char *data = var.sqldata;
+    switch (baseType(var)) {
+    case SQL_VARYING: {
+        ISC_USHORT length = 0;
+        std::memcpy(&length, data, sizeof length);
+        std::string s(data + sizeof length, std::min<std::size_t>(length, static_cast<std::size_t>(var.sqllen)));
+        if (isInteger(col.type) && col.scale < 0)
             s = decimalText(std::move(s));
         return s;
     }
-    case soci::dt_double:
-        if (col.type == SQL_FLOAT)
-            return NumberText(static_cast<float>(row.get<double>(i)));
-        return NumberText(row.get<double>(i));
-    case soci::dt_integer: return std::to_string(row.get<int>(i));
-    case soci::dt_long_long: return std::to_string(row.get<long long>(i));
-    case soci::dt_date: return dateText(row.get<std::tm>(i), col.type);
+    case SQL_TEXT: {
+        std::string s(data, static_cast<std::size_t>(var.sqllen));
+        // CHAR pads to its length; every byte of a binary CHAR is data (OCTETS
+        // pads with zero bytes, and a trailing 0x20 is data).
+        if (col.charset != kCharsetOctets)
+            s.erase(s.find_last_not_of(' ') + 1);
+        return s;
+    }
+    case SQL_FLOAT: {
+        float f;
+        std::memcpy(&f, data, sizeof f);
+        return NumberText(f);
+    }
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT: {
+        double d;
+        std::memcpy(&d, data, sizeof d);
+        return NumberText(d);
+    }
+    case SQL_TIMESTAMP: return dateText(decoded<ISC_TIMESTAMP>(data, isc_decode_timestamp), SQL_TIMESTAMP);
+    case SQL_TYPE_DATE: return dateText(decoded<ISC_DATE>(data, isc_decode_sql_date), SQL_TYPE_DATE);
+    case SQL_TYPE_TIME: return dateText(decoded<ISC_TIME>(data, isc_decode_sql_time), SQL_TYPE_TIME);
     default:
-        throw EDatabaseError("Tipo sem suporte na coluna '" + row.get_properties(i).get_name() + "'.");
+        throw EDatabaseError("Tipo sem suporte na coluna '" +
+                             std::string(var.aliasname, static_cast<std::size_t>(var.aliasname_length)) + "'.");
     }
 }
 
+std::size_t FirebirdBufferSize(const XSQLVAR &var)
+{
+    switch (baseType(var)) {
+    case SQL_VARYING: return static_cast<std::size_t>(var.sqllen) + sizeof(ISC_USHORT);
+    case SQL_TEXT: return static_cast<std::size_t>(var.sqllen);
+    case SQL_FLOAT: return sizeof(float);
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT: return sizeof(double);
+    case SQL_TIMESTAMP: return sizeof(ISC_TIMESTAMP);
+    case SQL_TYPE_DATE: return sizeof(ISC_DATE);
+    case SQL_TYPE_TIME: return sizeof(ISC_TIME);
+    default: return std::max<std::size_t>(static_cast<std::size_t>(var.sqllen), 8);
+    }
+}

@@ -4,8 +4,7 @@
 // by the Firebird session's files only.
 #include "data/variant.h"
 
-#include <soci/firebird/soci-firebird.h>
-#include <soci/soci.h>
+#include <ibase.h>
 
 #include <optional>
 #include <string>
@@ -24,5 +23,9 @@ struct FirebirdColumnType {
 // The text a parameter of the given Firebird type receives; the server converts
 // it. Raises EDatabaseError for a date text outside the ISO form.
 std::string FirebirdParamText(const Variant &v, int type);
-// The cell as text, `col` giving the column's type before it was changed for reading.
-std::optional<std::string> FirebirdCellText(const soci::row &row, std::size_t i, const FirebirdColumnType &col);
+// The fetched cell as text, `col` giving the column's type before it was
+// changed for reading. Raises EDatabaseError for a type read as none of text,
+// number or date.
+std::optional<std::string> FirebirdCellText(const XSQLVAR &var, const FirebirdColumnType &col);
+// The bytes a fetched value of the variable's type takes.
+std::size_t FirebirdBufferSize(const XSQLVAR &var);

@@ -1,6 +1,7 @@
 #include "data/sqlite/session.h"
 
 #include "data/dberrors.h"
+#include "data/engine.h"
 #include "data/sqlite/functions.h"
 #include "data/sqlite/statements.h"
 #include "data/watchdog.h"
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 
 namespace {
 // SOCI does not export the backend's type information, so the sanitizer's
@@ -114,7 +116,20 @@ public:
         }
     }
 
-    std::string EngineName() const override { return "sqlite"; }
+    std::string EngineName() const override { return SqliteEngine().name; }
+
+    std::string Plan(const std::string &sql, const NamedValues &params) override
+    {
+        const ResultSet plan = Query("EXPLAIN QUERY PLAN " + sql, params);
+        std::map<std::string, int> depth;  // a step's id, and how deep it sits
+        std::string out;
+        for (const auto &row : plan.rows) {
+            const int d = row[1] && depth.count(*row[1]) ? depth[*row[1]] + 1 : 0;
+            depth[row[0].value_or("")] = d;
+            out += std::string(static_cast<std::size_t>(d) * 2, ' ') + row[3].value_or("") + "\n";
+        }
+        return out;
+    }
 
     // A deferred transaction: the first read fixes what every later read of
     // it sees (in WAL mode a snapshot; otherwise its shared lock keeps

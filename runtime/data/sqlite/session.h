@@ -20,3 +20,11 @@
 // timeoutMs (0: no limit; time the caller spends on a streamed row does not
 // count) is interrupted and fails with EDatabaseTimeout. Raises EDatabaseError.
 std::unique_ptr<DatabaseSession> OpenSqliteSession(const std::string &path, bool readOnly, int timeoutMs = 0);
+
+struct DatabaseEngine;
+class DatabaseWriter;
+struct WriterOptions;
+// The engine's descriptor (data/engine.h).
+const DatabaseEngine &SqliteEngine();
+// Opens an existing file for writing. Raises EDatabaseError.
+std::unique_ptr<DatabaseWriter> OpenSqliteWriter(const std::string &path, const WriterOptions &options);

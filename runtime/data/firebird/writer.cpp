@@ -1,17 +1,19 @@
-// The Firebird writing connection over SOCI: values travel as text and the
-// server converts them to the column's type. One transaction at a time.
-#include "import/connection.h"
-
+// The Firebird writer over SOCI: values travel as text and the server
+// converts them to the column's type; a statement for many rows is bound in
+// bulk, one round trip. One transaction at a time.
 #include "data/firebird/session.h"
+
+#include "data/engine.h"
+#include "data/writer.h"
 
 #include <soci/firebird/soci-firebird.h>
 #include <soci/soci.h>
 
 namespace {
 
-class FirebirdImport : public ImportConnection {
+class FirebirdWriter : public DatabaseWriter {
 public:
-    explicit FirebirdImport(const FirebirdConnection &c)
+    explicit FirebirdWriter(const FirebirdConnection &c)
     {
         try {
             sql_.open(soci::firebird, FirebirdConnectString(c));
@@ -20,7 +22,7 @@ public:
                                  "': " + e.get_error_message());
         }
     }
-    ~FirebirdImport() override
+    ~FirebirdWriter() override
     {
         statements_.clear();
         try {
@@ -30,7 +32,7 @@ public:
         }
     }
 
-    std::string Engine() const override { return "firebird"; }
+    const DatabaseEngine &Engine() const override { return FirebirdEngine(); }
 
     int Prepare(const std::string &text) override
     {
@@ -72,7 +74,7 @@ public:
     void RunMany(int statement, const std::vector<Values> &rows) override
     {
         if (rows.size() < 2) {
-            ImportConnection::RunMany(statement, rows);
+            DatabaseWriter::RunMany(statement, rows);
             return;
         }
         Prepared &p = *statements_.at(static_cast<std::size_t>(statement));
@@ -165,6 +167,25 @@ public:
         inTransaction_ = false;
         guard([&] { sql_.rollback(); });
     }
+    // Index statistics are taken when an index is built: after a bulk load
+    // into tables that were empty the optimizer would plan as if they still were.
+    void RefreshIndexStatistics(const std::vector<std::string> &tables) override
+    {
+        if (tables.empty())
+            return;
+        std::string list;
+        for (const std::string &table : tables)
+            list += (list.empty() ? "'" : ", '") + table + "'";
+        std::vector<std::string> indexes;
+        guard([&] {
+            const soci::rowset<std::string> names = (sql_.prepare << "SELECT TRIM(RDB$INDEX_NAME) FROM RDB$INDICES "
+                                                                     "WHERE RDB$RELATION_NAME IN (" + list + ")");
+            indexes.assign(names.begin(), names.end());
+        });
+        for (const std::string &index : indexes)
+            Execute("SET STATISTICS INDEX \"" + index + "\"");
+    }
+
     void Mark() override { Execute("SAVEPOINT DOCUMENTO"); }
     void Release() override { Execute("RELEASE SAVEPOINT DOCUMENTO"); }
     void Undo() override
@@ -213,7 +234,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<ImportConnection> OpenFirebirdImport(const FirebirdConnection &c)
+std::unique_ptr<DatabaseWriter> OpenFirebirdWriter(const FirebirdConnection &c)
 {
-    return std::make_unique<FirebirdImport>(c);
+    return std::make_unique<FirebirdWriter>(c);
 }

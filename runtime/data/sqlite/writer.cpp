@@ -1,6 +1,9 @@
-// The SQLite writing connection through the sqlite3 API itself: the import's
+// The SQLite writer through the sqlite3 API itself: an import's or a load's
 // throughput is mostly binding and stepping, which SOCI would double.
-#include "import/connection.h"
+#include "data/sqlite/session.h"
+
+#include "data/engine.h"
+#include "data/writer.h"
 
 #include <sqlite3.h>
 
@@ -8,9 +11,9 @@
 
 namespace {
 
-class SqliteImport : public ImportConnection {
+class SqliteWriter : public DatabaseWriter {
 public:
-    explicit SqliteImport(const std::string &path)
+    SqliteWriter(const std::string &path, const WriterOptions &options)
     {
         if (!std::filesystem::exists(path))
             throw EDatabaseError("Banco de dados não encontrado: " + path);
@@ -24,8 +27,14 @@ public:
         // Each document's savepoint keeps its undo in a sub-journal; in
         // memory it costs no file writes.
         exec("PRAGMA temp_store = MEMORY");
+        if (options.scratch) {
+            // A failed load discards the file, so nothing needs a journal.
+            exec("PRAGMA journal_mode = OFF");
+            exec("PRAGMA synchronous = OFF");
+            exec("PRAGMA cache_size = -65536");
+        }
     }
-    ~SqliteImport() override
+    ~SqliteWriter() override
     {
         for (sqlite3_stmt *st : statements_)
             sqlite3_finalize(st);
@@ -36,7 +45,7 @@ public:
         sqlite3_close(db_);
     }
 
-    std::string Engine() const override { return "sqlite"; }
+    const DatabaseEngine &Engine() const override { return SqliteEngine(); }
 
     int Prepare(const std::string &sql) override
     {
@@ -160,7 +169,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<ImportConnection> OpenSqliteImport(const std::string &path)
+std::unique_ptr<DatabaseWriter> OpenSqliteWriter(const std::string &path, const WriterOptions &options)
 {
-    return std::make_unique<SqliteImport>(path);
+    return std::make_unique<SqliteWriter>(path, options);
 }

@@ -1,0 +1,193 @@
+// bench_efd: the demo month's books written as an EFD ICMS/IPI by
+// fisdemogen's writer, each document repeated under new numbers until the
+// file is big; imported into new SQLite books, then checked against them.
+// Beside it, in the same run: plain C++ that only splits the file's lines and
+// sums its C190 by CFOP, plus the CFOP summary's statement for the month; and
+// the XML import of generated NF-e files, per document. Memory is the
+// process's resident size before and at the peak of the check.
+//
+// usage: bench_efd [--repeat N] [--items N] [--xml N] [--dir DIR]
+//   --repeat N  copies of each document of the month (default 60)
+//   --items N   demo items of the year the month is taken from (default 60000)
+//   --xml N     NF-e files for the XML import's baseline (default 3000)
+#include "bench_options.h"
+#include "efd_files.h"
+#include "demogen.h"
+#include "host/hostconfig.h"
+#include "host/hostsession.h"
+#include "data/sqlite/session.h"
+#include "import/efd_check.h"
+#include "import/importer.h"
+#include "nfe_files.h"
+#include "report/reportdef.h"
+#include "rtl/datetime.h"
+#include "rtl/files.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+double memory(const char *field)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(field, 0) == 0)
+            return std::atof(line.c_str() + std::strlen(field)) / 1024.0;
+    return 0;
+}
+
+std::string newBooks(const std::string &path)
+{
+    fs::remove(path);
+    CreateOwnDatabase(path);
+    auto db = OpenSqliteImport(path);
+    RegisterCompany(*db, {"01", "Comercial Andorinha Ltda", "110042490114", "SP", ""});
+    return path;
+}
+
+// The baseline: the lines split at '|' and C190's VL_OPR summed by CFOP.
+std::size_t splitAndSum(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    std::map<std::string, long long> byCfop;
+    std::vector<std::string_view> fields;
+    while (std::getline(in, line)) {
+        fields.clear();
+        std::string_view s(line);
+        for (std::size_t at = 1; at < s.size();) {
+            const std::size_t bar = s.find('|', at);
+            if (bar == std::string_view::npos)
+                break;
+            fields.push_back(s.substr(at, bar - at));
+            at = bar + 1;
+        }
+        if (fields.empty())
+            continue;
+        if (fields[0] == "9999")
+            break;
+        if (fields[0] == "C190" && fields.size() > 4) {
+            std::string v(fields[4]);
+            const std::size_t comma = v.find(',');
+            long long cents = std::atoll(v.substr(0, comma).c_str()) * 100 +
+                              (comma == std::string::npos ? 0 : std::atoll(v.substr(comma + 1).c_str()));
+            byCfop[std::string(fields[2])] += cents;
+        }
+    }
+    return byCfop.size();
+}
+
+double cfopSummary(DatabaseSession &session, const std::string &month)
+{
+    const ReportDefinition report =
+        ParseReportDefinition(ReadWholeFile(DefaultReportsDir() + "/FIS028/010-resumo-cfop.json"), "010-resumo-cfop.json");
+    const std::string &sql = report.StatementFor("sqlite");
+    const int year = std::stoi(month.substr(0, 4)), m = std::stoi(month.substr(5));
+    NamedValues params;
+    for (const char *name : {"P_CDEMPRESA", "P_DTINICIAL", "P_DTFINAL", "P_CDIMPOSTO", "P_TIDENTRSAIDOP", "P_IDENTRSAIDOP",
+                             "P_TCDCFOP", "P_CDCFOP", "P_TCDINSCESTA", "P_CDINSCESTA", "P_TCDINSCMUNI", "P_CDINSCMUNI"}) {
+        if (sql.find(std::string(":") + name) == std::string::npos)
+            continue;
+        const std::string n = name;
+        Variant v = n == "P_CDEMPRESA"   ? Variant("01")
+                    : n == "P_DTINICIAL" ? Variant(EncodeDate(year, m, 1))
+                    : n == "P_DTFINAL"   ? Variant(EncodeDate(year, m, 28))
+                    : n == "P_CDIMPOSTO" ? Variant("01")
+                    : n.rfind("P_T", 0) == 0 ? Variant("T")
+                                             : Variant("");
+        params.emplace_back(n, v);
+    }
+    const auto t0 = Clock::now();
+    session.Query(sql, params);
+    return seconds(t0);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    try {
+        const int repeat = std::atoi(BenchOption(argc, argv, "--repeat", "60").c_str());
+        const long items = std::atol(BenchOption(argc, argv, "--items", "60000").c_str());
+        const long xml = std::atol(BenchOption(argc, argv, "--xml", "3000").c_str());
+        const std::string dir = BenchOption(argc, argv, "--dir", (fs::temp_directory_path() / "fis-bench-efd").string());
+        fs::create_directories(dir);
+        const std::string month = "2026-03";
+
+        DemoSize size;
+        size.items = items;
+        BuildDemoSqlite(dir + "/demo.sqlite", size, DefaultFixturePaths(), true);
+        EfdFileOptions o;
+        o.path = dir + "/efd.txt";
+        o.registration = "110042490114";
+        o.month = month;
+        o.repeat = repeat;
+        EfdFileCounts written;
+        {
+            auto demo = OpenSqliteImport(dir + "/demo.sqlite");
+            written = WriteEfdFile(*demo, o);
+        }
+        std::printf("EFD: %ld documents, %ld analytical lines, %ld lines, %.1f MB\n", written.documents,
+                    written.analytical, written.lines, static_cast<double>(fs::file_size(o.path)) / 1e6);
+
+        // The EFD's import against the XML import, per document.
+        const std::string books = newBooks(dir + "/books.sqlite");
+        auto t0 = Clock::now();
+        ImportReport r;
+        {
+            auto db = OpenSqliteImport(books);
+            r = ImportFiles(*db, {o.path});
+        }
+        const double efdImport = seconds(t0);
+        NfeFileOptions nfe;
+        nfe.dir = dir + "/nfe";
+        nfe.count = xml;
+        fs::remove_all(nfe.dir);
+        WriteNfeFiles(nfe);
+        t0 = Clock::now();
+        ImportReport rx;
+        {
+            auto db = OpenSqliteImport(newBooks(dir + "/xml.sqlite"));
+            rx = ImportFiles(*db, {nfe.dir});
+        }
+        const double xmlImport = seconds(t0);
+        const double perEfd = efdImport / static_cast<double>(std::max(1L, r.imported)),
+                     perXml = xmlImport / static_cast<double>(std::max(1L, rx.imported));
+        std::printf("import: EFD %ld documents in %.2f s (%.3f ms each), XML %ld in %.2f s (%.3f ms each): %.2fx\n",
+                    r.imported, efdImport, perEfd * 1e3, rx.imported, xmlImport, perXml * 1e3, perEfd / perXml);
+
+        // The check against the same books, and its baseline.
+        auto session = OpenSqliteSession(books, true);
+        std::ofstream("/proc/self/clear_refs") << "5";  // the peak from here on
+        const double before = memory("VmRSS:");
+        t0 = Clock::now();
+        const EfdCheck c = CheckEfdFile(o.path, session.get());
+        const double check = seconds(t0);
+        const double peak = memory("VmHWM:");
+        t0 = Clock::now();
+        const std::size_t cfops = splitAndSum(o.path);
+        const double split = seconds(t0);
+        const double summary = cfopSummary(*session, month);
+        std::printf("check: %.2f s, %zu findings; baseline: split and sum %.2f s (%zu CFOPs) + CFOP summary %.2f s "
+                    "= %.2f s: %.2fx\n",
+                    check, c.findings.size(), split, cfops, summary, split + summary, check / (split + summary));
+        std::printf("memory: %.0f MB before the check, %.0f MB at its peak\n", before, peak);
+        return 0;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "bench_efd: %s\n", e.what());
+        return 1;
+    }
+}

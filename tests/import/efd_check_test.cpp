@@ -1,0 +1,122 @@
+// The check against the books: an EFD written from the books finds
+// nothing; each divergence put in is found once, in its section, with its
+// document; the report's CSV is the findings alone.
+#include "efd_files.h"
+#include "import/efd_check.h"
+#include "import/efd_report.h"
+#include "import/importer.h"
+#include "import_case.h"
+#include "nfe_files.h"
+
+#include "host/hostconfig.h"
+#include "rtl/atomicfile.h"
+#include "rtl/files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+class EfdCheckBooks : public ImportCase {
+protected:
+    void SetUp() override
+    {
+        ImportCase::SetUp();
+        if (!db_)
+            return;
+        NfeFileOptions files;
+        files.dir = target_->Dir() + "/nfe";
+        files.count = 300;
+        files.year = 2027;
+        WriteNfeFiles(files);
+        const ImportReport r = ImportFiles(*db_, {files.dir});
+        ASSERT_TRUE(r.refused.empty()) << r.Text();
+    }
+    EfdFileCounts write(std::vector<EfdDivergence> divergences = {})
+    {
+        EfdFileOptions o;
+        o.path = target_->Dir() + "/efd.txt";
+        o.registration = "110042490114";
+        o.month = "2027-03";
+        o.divergences = std::move(divergences);
+        return WriteEfdFile(*db_, o);
+    }
+    EfdCheck check()
+    {
+        auto books = target_->Reports();
+        return CheckEfdFile(target_->Dir() + "/efd.txt", books.get());
+    }
+};
+
+std::string listed(const EfdCheck &c)
+{
+    std::string s;
+    for (const EfdFinding &f : c.findings)
+        s += f.section + " " + f.record + " " + std::to_string(f.document) + " " + f.field + " " + f.inFile + " / " +
+             f.inBooks + "\n";
+    return s;
+}
+
+TEST_P(EfdCheckBooks, AnEfdWrittenFromTheBooksFindsNothingAndItsCsvIsTheHeaderAlone)
+{
+    const EfdFileCounts written = write();
+    const EfdCheck c = check();
+    EXPECT_EQ(c.company, "01");
+    EXPECT_EQ(c.documents, written.documents);
+    EXPECT_TRUE(c.findings.empty()) << listed(c);
+
+    const std::string out = target_->Dir() + "/report";
+    const auto paths = WriteEfdCheckReport(c, DefaultReportsDir(), out, {"csv", "pdf"});
+    ASSERT_EQ(paths.size(), 2u);
+    std::string csv = ReadWholeFile(paths[0]);
+    EXPECT_EQ(csv, "\xEF\xBB\xBFSeção;Gravidade;Registro;Linha;Documento;Chave;CFOP;Campo;Na EFD;Nos livros;Diferença\r\n");
+    EXPECT_GT(std::filesystem::file_size(paths[1]), 1000u);
+}
+
+TEST_P(EfdCheckBooks, EachDivergencePutInIsFoundOnceInItsSectionWithItsDocument)
+{
+    struct Case {
+        EfdDivergence divergence;
+        const char *section, *record;  // record: for the file's own records
+    } cases[] = {
+        {EfdDivergence::RecordCount, "Arquivo", "9900"},  {EfdDivergence::LineCount, "Arquivo", "9999"},
+        {EfdDivergence::HeaderIcms, "Arquivo", "C100"},   {EfdDivergence::DocumentTotal, "Arquivo", "C100"},
+        {EfdDivergence::ItemIcms, "Arquivo", "C190"},     {EfdDivergence::CfopDirection, "Arquivo", "C190"},
+        {EfdDivergence::Apuracao, "Arquivo", "E110"},     {EfdDivergence::Obligations, "Arquivo", "E116"},
+        {EfdDivergence::MissingDocument, "Documentos", ""}, {EfdDivergence::ExtraDocument, "Documentos", "C100"},
+        {EfdDivergence::DocumentValue, "Documentos", "C100"}, {EfdDivergence::Situation, "Documentos", "C100"},
+    };
+    for (const Case &k : cases) {
+        const EfdFileCounts written = write({k.divergence});
+        ASSERT_EQ(written.injected.size(), 1u);
+        const long document = written.injected[0].second;
+        const EfdCheck c = check();
+        const std::string other = std::string(k.section) == "Arquivo" ? "Documentos" : "Arquivo";
+        EXPECT_EQ(c.Count(k.section), 1) << k.section << " " << k.record << "\n" << listed(c);
+        EXPECT_EQ(c.Count(other), 0) << k.section << " " << k.record << "\n" << listed(c);
+        for (const EfdFinding &f : c.findings)
+            if (f.section == k.section) {
+                EXPECT_EQ(f.record, k.record) << listed(c);
+                EXPECT_EQ(f.document, document) << listed(c);
+            }
+    }
+}
+
+TEST(EfdCheckFile, AFileThatCannotBeReadIsAnErrorWithItsPlace)
+{
+    const std::string path = (std::filesystem::temp_directory_path() / "fis-efd-check-unreadable.txt").string();
+    ReplaceFileContents(path, "|0000|017|0|01032027|31032027|X|1||SP|1|3550308|||A|1|\r\n|C100|1|\r\n");
+    try {
+        CheckEfdFile(path, nullptr);
+        ADD_FAILURE() << "no error";
+    } catch (const Exception &e) {
+        EXPECT_NE(std::string(e.what()).find("linha 2, registro C100"), std::string::npos) << e.what();
+    }
+    std::filesystem::remove(path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, EfdCheckBooks, ::testing::Values(&kImportSqlite, &kImportFirebird),
+                         [](const auto &info) { return std::string(info.param->label); });
+
+} // namespace
