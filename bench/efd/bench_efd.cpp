@@ -53,7 +53,7 @@ std::string newBooks(const std::string &path)
 {
     fs::remove(path);
     CreateOwnDatabase(path);
-    auto db = OpenSqliteImport(path);
+    auto db = OpenSqliteWriter(path, {});
     RegisterCompany(*db, {"01", "Comercial Andorinha Ltda", "110042490114", "SP", ""});
     return path;
 }
@@ -137,7 +137,7 @@ int main(int argc, char **argv)
         o.repeat = repeat;
         EfdFileCounts written;
         {
-            auto demo = OpenSqliteImport(dir + "/demo.sqlite");
+            auto demo = OpenSqliteWriter(dir + "/demo.sqlite", {});
             written = WriteEfdFile(*demo, o);
         }
         std::printf("EFD: %ld documents, %ld analytical lines, %ld lines, %.1f MB\n", written.documents,
@@ -148,7 +148,7 @@ int main(int argc, char **argv)
         auto t0 = Clock::now();
         ImportReport r;
         {
-            auto db = OpenSqliteImport(books);
+            auto db = OpenSqliteWriter(books, {});
             r = ImportFiles(*db, {o.path});
         }
         const double efdImport = seconds(t0);
@@ -160,7 +160,7 @@ int main(int argc, char **argv)
         t0 = Clock::now();
         ImportReport rx;
         {
-            auto db = OpenSqliteImport(newBooks(dir + "/xml.sqlite"));
+            auto db = OpenSqliteWriter(newBooks(dir + "/xml.sqlite"), {});
             rx = ImportFiles(*db, {nfe.dir});
         }
         const double xmlImport = seconds(t0);

@@ -222,7 +222,7 @@ TEST_P(EfdImport, TheBooksWrittenAsAnEfdAndImportedIntoEmptyBooksGiveTheSameCfop
         in.to = "2027-03-31";
         in.side = 'A';
         auto session = t.Reports();
-        const ResultSet rows = RunReport(*session, GetParam()->firebird ? kFirebirdInterBase : kSqliteOracle,
+        const ResultSet rows = RunReport(*session, DbSetup{GetParam()->label, *GetParam(), GetParam()->engine.defaultDialect},
                                          LoadReport(kCfopSummary), in);
         std::map<std::string, std::string> out;
         for (const auto &row : rows.rows) {

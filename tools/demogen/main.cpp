@@ -147,10 +147,13 @@ int main(int argc, char **argv)
         }
         if (!efd.path.empty()) {
             std::unique_ptr<ImportConnection> db;
-            if (!from.empty())
-                db = OpenSqliteImport(from);
-            else if (!fb.database.empty())
-                db = OpenFirebirdImport(fb);
+            if (!from.empty()) {
+                EngineConnection file;
+                file.database = from;
+                db = EngineNamed("sqlite").openWriter(file, {});
+            } else if (!fb.database.empty()) {
+                db = EngineNamed("firebird").openWriter(fb, {});
+            }
             else
                 throw EDemoArgument("--efd needs --from or --fb-database");
             const EfdFileCounts c = WriteEfdFile(*db, efd);
