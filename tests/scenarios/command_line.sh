@@ -35,9 +35,12 @@ expect 2 yes "option --output needs a folder" -- -- script --output
 expect 2 yes "engine deve ser" -- -- import --engine oracle "$work/folder"
 expect 2 yes "import needs at least one file or folder" -- -- import
 expect 2 yes "company needs CODE NAME IE UF" -- -- company 01
+expect 2 yes "efd needs at least one file" -- -- efd
 # Past the command line: the message alone.
 expect 2 no "é uma pasta" -- FISHOST_CONFIG="$work/folder" -- script "$work/ok.scn"
-expect 2 no "Não foi possível abrir o banco" -- FISHOST_ENGINE=firebird FISHOST_DB_HOST=127.0.0.1 \
+expect 1 no "fishost company: " -- FISHOST_ENGINE=firebird FISHOST_DB_HOST=127.0.0.1 \
     FISHOST_DB_PORT=1 FISHOST_DATABASE=/none.fdb FISHOST_IMPORT_USER=U FISHOST_IMPORT_PASSWORD=P -- company 01 A 110042490114 SP
+expect 3 no "fishost import: " -- FISHOST_ENGINE=firebird FISHOST_DB_HOST=127.0.0.1 \
+    FISHOST_DB_PORT=1 FISHOST_DATABASE=/none.fdb FISHOST_IMPORT_USER=U FISHOST_IMPORT_PASSWORD=P -- import "$work/folder"
 expect 1 no "não é um arquivo comum" -- -- script --no-server /dev/zero
 exit $failed

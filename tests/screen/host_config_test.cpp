@@ -80,7 +80,7 @@ TEST(HostConfig, DefaultsAndRefusals)
     const struct {
         const char *key, *value, *message;
     } refused[] = {
-        {"engine", "oracle", "engine deve ser 'sqlite' ou 'firebird', não 'oracle'"},
+        {"engine", "oracle", "engine deve ser 'sqlite', 'firebird' ou 'postgresql', não 'oracle'"},
         {"dialect", "db2", "dialect deve ser 'oracle', 'mssql' ou 'interbase', não 'db2'"},
         {"db_port", "", "'db_port' deve ser uma porta (0 a 65535)"},
         {"db_port", "70000", "'db_port' deve ser uma porta"},
