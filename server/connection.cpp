@@ -63,6 +63,16 @@ void Connection::OnDeadline()
     }
 }
 
+void Connection::Yield()
+{
+    if (state_ != State::Reading || yielding_)
+        return;
+    yielding_ = true;
+    deadline_ = Clock::time_point::max();
+    error_code ignored;
+    socket_.cancel(ignored);  // the handler answers 503
+}
+
 void Connection::awaitRequest()
 {
     if (buffer_.size() > 0) {  // pipelined
@@ -169,6 +179,10 @@ void Connection::onRead(const error_code &ec, std::size_t n)
 {
     if (state_ == State::Closed)
         return;
+    if (yielding_) {
+        refuse(503);  // whatever came with the read is dropped with it
+        return;
+    }
     if (ec) {
         // A request cut off by its deadline is told so; one the client
         // gave up on (end of stream, reset) has nobody to answer.
@@ -189,7 +203,9 @@ void Connection::sendContinue()
                       [self = shared_from_this()](const error_code &ec, std::size_t) {
                           if (self->state_ == State::Closed)
                               return;
-                          if (ec)
+                          if (self->yielding_)
+                              self->refuse(503);
+                          else if (ec)
                               self->close();
                           else
                               self->readMore();

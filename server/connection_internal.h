@@ -115,11 +115,15 @@ public:
 
     // Closed to make room for a newcomer (only while idle).
     void CloseNow() { close(); }
-    // A request arriving since `since`, or none.
-    bool ArrivingSince(Clock::time_point since) const { return state_ == State::Reading && requestStart_ <= since; }
+    // A request arriving since `since` and not yielding already, or none.
+    bool ArrivingSince(Clock::time_point since) const
+    {
+        return state_ == State::Reading && !yielding_ && requestStart_ <= since;
+    }
     Clock::time_point RequestStart() const { return requestStart_; }
-    // Refused (503) to make room for a newcomer.
-    void Yield() { refuse(503); }
+    // Refused (503) to make room for a newcomer, once its pending read or
+    // write has ended: the parser and buffer are the read's until then.
+    void Yield();
 
     void BeginStop();
 
@@ -167,6 +171,7 @@ private:
     State state_ = State::Idle;
     bool headerChecked_ = false;
     bool timedOut_ = false;
+    bool yielding_ = false;
     bool keepAlive_ = true;
     bool closeAfter_ = false;
     std::size_t served_ = 0;

@@ -45,7 +45,7 @@ int RunEfdVerb(const std::vector<std::string> &args, HostConfig config, std::ost
             throw Exception("efd needs at least one file");
     } catch (const std::exception &e) {
         err << "fishost efd: " << e.what() << '\n';
-        return 2;
+        return kUsageStatus;
     }
     int status = 0;
     std::unique_ptr<DatabaseSession> books;

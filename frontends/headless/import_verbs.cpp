@@ -23,11 +23,6 @@ const char kImportUsage[] =
 
 namespace {
 
-// The command line itself is wrong: the only error followed by the usage text.
-struct UsageError : Exception {
-    using Exception::Exception;
-};
-
 // The import writes only where the person keeps the database.
 void checkTarget(const HostConfig &config, std::ostream &out)
 {
@@ -83,7 +78,7 @@ int RunImportVerb(const std::vector<std::string> &args, HostConfig config, std::
             throw UsageError("import needs at least one file or folder");
     } catch (const std::exception &e) {
         err << "fishost import: " << e.what() << '\n';
-        return 2;
+        return kUsageStatus;
     }
     try {
         checkTarget(config, out);
@@ -118,7 +113,7 @@ int RunCompanyVerb(const std::vector<std::string> &args, HostConfig config, std:
             throw UsageError("company needs CODE NAME IE UF and optionally CNPJ");
     } catch (const std::exception &e) {
         err << "fishost company: " << e.what() << '\n';
-        return 2;
+        return kUsageStatus;
     }
     try {
         checkTarget(config, out);

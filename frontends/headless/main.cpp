@@ -93,9 +93,10 @@ int main(int argc, char **argv)
         for (const auto &verb : verbs)
             if (!args.empty() && args[0] == verb.name) {
                 const int status = verb.run({args.begin() + 1, args.end()}, so.config, std::cout, std::cerr);
-                if (status == 2)
-                    usage(std::cerr);
-                return status;
+                if (status != kUsageStatus)
+                    return status;
+                usage(std::cerr);
+                return 2;
             }
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string &a = args[i];
@@ -106,29 +107,34 @@ int main(int argc, char **argv)
                 script = true;
             } else if (a == "--output" && script) {
                 if (i + 1 >= args.size())
-                    throw Exception("option --output needs a folder");
+                    throw UsageError("option --output needs a folder");
                 so.reportOutputDir = args[++i];
                 std::filesystem::create_directories(so.reportOutputDir);
             } else if (TakeHostOption(args, i, so.config, run)) {
                 so.packagePath = run.packagePath;
                 so.startServer = run.startServer;
             } else if (!a.empty() && a[0] == '-') {
-                throw Exception("unknown option " + a);
+                throw UsageError("unknown option " + a);
             } else if (script) {
                 files.push_back(a);
             } else {
-                throw Exception("unknown command " + a);
+                throw UsageError("unknown command " + a);
             }
         }
         if (script) {
             if (files.empty())
-                throw Exception("script needs at least one file");
+                throw UsageError("script needs at least one file");
             return RunScenarios(files, so, std::cout);
         }
         return showScreen(so.config, so);
-    } catch (const std::exception &e) {
+    } catch (const UsageError &e) {
         std::cerr << "fishost: " << e.what() << '\n';
         usage(std::cerr);
+        return 2;
+    } catch (const std::exception &e) {
+        // The configuration, the database or the host failed: the command
+        // line was right, and the usage text would bury the message.
+        std::cerr << "fishost: " << e.what() << '\n';
         return 2;
     }
 }

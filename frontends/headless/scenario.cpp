@@ -15,7 +15,7 @@ ScenarioResult Runner::Run(const std::string &text)
     ws_ = headless.get();
     SetWidgetSet(std::move(headless));
     SetReportUserInterface(std::make_unique<HeadlessReportUi>());
-    std::istringstream in(text);
+    std::istringstream in(WithoutBom(text));
     std::string line;
     int number = 0;
     try {
@@ -34,6 +34,12 @@ ScenarioResult Runner::Run(const std::string &text)
         host_ = std::make_unique<HostRun>(config, ho);
         while (std::getline(in, line)) {
             ++number;
+            if (line.size() > kScenarioLineLimit) {
+                // Named by its number only: echoing it could print megabytes.
+                result.failures.push_back(name_ + ":" + std::to_string(number) + ": linha com mais de " +
+                                          std::to_string(kScenarioLineLimit) + " bytes; não foi lida.");
+                break;
+            }
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
             const auto first = line.find_first_not_of(" \t");
@@ -306,7 +312,7 @@ ScenarioResult RunScenarioFile(const std::string &path, const ScenarioOptions &o
 {
     std::string text;
     try {
-        text = ReadWholeFile(path);
+        text = ReadRegularFile(path, kScenarioFileLimit);
     } catch (const EFileReadError &e) {
         ScenarioResult r;
         r.failures.push_back(e.Message());  // names the path

@@ -24,6 +24,10 @@ struct ScenarioResult {
     std::vector<std::string> written;   // report files kept in the output folder
 };
 
+// A scenario is a regular file of at most kScenarioFileLimit bytes, lines of
+// at most kScenarioLineLimit; a longer line fails the run unread.
+inline constexpr std::size_t kScenarioFileLimit = std::size_t{16} << 20;
+inline constexpr std::size_t kScenarioLineLimit = 64 * 1024;
 // Runs one file with a fresh database, server and package.
 ScenarioResult RunScenarioFile(const std::string &path, const ScenarioOptions &options);
 // Runs scenario text already read (`name` is used in failure lines).

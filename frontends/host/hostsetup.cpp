@@ -36,19 +36,25 @@ bool TakeHostOption(const std::vector<std::string> &args, std::size_t &i, HostCo
     const std::string &a = args[i];
     auto value = [&]() -> const std::string & {
         if (i + 1 >= args.size())
-            throw Exception("option " + a + " needs a value");
+            throw UsageError("option " + a + " needs a value");
         return args[++i];
     };
-    if (a == "--package")
-        run.packagePath = value();
-    else if (a == "--engine")
-        config.Set("engine", value());
-    else if (a == "--dialect")
-        config.Set("dialect", value());
-    else if (a == "--no-server")
-        run.startServer = false;
-    else
-        return false;
+    try {
+        if (a == "--package")
+            run.packagePath = value();
+        else if (a == "--engine")
+            config.Set("engine", value());
+        else if (a == "--dialect")
+            config.Set("dialect", value());
+        else if (a == "--no-server")
+            run.startServer = false;
+        else
+            return false;
+    } catch (const UsageError &) {
+        throw;
+    } catch (const Exception &e) {
+        throw UsageError(e.Message());  // a bad value on the command line
+    }
     return true;
 }
 

@@ -3,6 +3,7 @@
 // application server, the host packages and the loaded package itself.
 #include "host/hostconfig.h"
 #include "package_loader.h"
+#include "rtl/sysutils.h"
 
 #include <memory>
 #include <string>
@@ -44,11 +45,19 @@ private:
     bool packagesUp_ = false;
 };
 
+// The command line itself is wrong: the one failure answered with the usage
+// text. Anything else that fails (the database, a file) says only what failed.
+class UsageError : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // A loopback port nothing listens on, for runs without a server.
 int UnusedLoopbackPort();
 
 // Takes the options every host program knows (--package PATH, --engine E,
 // --dialect D, --no-server) at args[i], moving i past a value it reads.
-// False when args[i] is none of them; raises on a missing or bad value.
+// False when args[i] is none of them; raises UsageError on a missing or bad
+// value.
 bool TakeHostOption(const std::vector<std::string> &args, std::size_t &i, HostConfig &config,
                     HostRunOptions &run);

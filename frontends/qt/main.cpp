@@ -256,15 +256,18 @@ int main(int argc, char **argv)
             } else if (a == "--show" && i + 1 < args.size() && IsScreenshotView(QString::fromStdString(args[i + 1]))) {
                 options.show = QString::fromStdString(args[++i]);
             } else {
-                throw Exception("unknown option " + a);
+                throw UsageError("unknown option " + a);
             }
         }
         if (options.firstPaint && options.emptyWindow)
             return runEmptyWindow(app);
         return runWindow(app, options);
-    } catch (const std::exception &e) {
+    } catch (const UsageError &e) {
         std::cerr << "fishost-qt: " << e.what() << '\n';
         usage(std::cerr);
+        return 2;
+    } catch (const std::exception &e) {
+        std::cerr << "fishost-qt: " << e.what() << '\n';
         return 2;
     }
 }

@@ -64,6 +64,33 @@ public:
     // Does nothing when no statement runs; a backend that cannot interrupt
     // keeps this default.
     virtual void Interrupt() {}
+    // From BeginSnapshot to EndSnapshot every query of this session runs in
+    // one read-only transaction and sees the database as it was at the first
+    // of them, whatever others commit meanwhile: a report's body, sections
+    // and parameters block show one moment. Not nested; EndSnapshot never
+    // raises. Use ReadSnapshot rather than the pair.
+    virtual void BeginSnapshot() {}
+    virtual void EndSnapshot() noexcept {}
+};
+
+// A snapshot for the life of the scope (none without a session).
+class ReadSnapshot {
+public:
+    explicit ReadSnapshot(DatabaseSession *db) : db_(db)
+    {
+        if (db_)
+            db_->BeginSnapshot();
+    }
+    ~ReadSnapshot()
+    {
+        if (db_)
+            db_->EndSnapshot();
+    }
+    ReadSnapshot(const ReadSnapshot &) = delete;
+    ReadSnapshot &operator=(const ReadSnapshot &) = delete;
+
+private:
+    DatabaseSession *db_;
 };
 
 class EDatabaseError;  // data/dberrors.h

@@ -2,14 +2,18 @@
 
 #include "data/dialect.h"
 #include "data/engine.h"
+#include "rtl/files.h"
 #include "rtl/sysutils.h"
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
+#include <sstream>
 #include <type_traits>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -263,18 +267,31 @@ HostConfig HostConfig::Load()
 HostConfig HostConfig::Load(const std::string &path, const std::map<std::string, std::string> &env)
 {
     HostConfig c;
-    std::ifstream in(path);
-    if (in) {
+    // Only a file that is not there means the defaults; one that is there
+    // but cannot be read (a folder, a loop of links, no permission, a device)
+    // is the person's mistake and is said so.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 || errno != ENOENT) {
+        std::string text;
+        try {
+            text = WithoutBom(ReadRegularFile(path, kConfigFileLimit));
+        } catch (const EFileReadError &e) {
+            throw Exception("Configuração: " + e.Message());
+        }
+        std::istringstream in(text);
         std::string line;
         int number = 0;
         while (std::getline(in, line)) {
             ++number;
+            const std::string where = "Configuração " + path + ":" + std::to_string(number) + ": ";
+            if (line.size() > kConfigLineLimit)
+                throw Exception(where + "linha com mais de " + std::to_string(kConfigLineLimit) + " bytes.");
             std::string t = Trim(line);
             if (t.empty() || t[0] == '#' || t[0] == ';')
                 continue;
             auto eq = t.find('=');
             if (eq == std::string::npos)
-                throw Exception("Configuração " + path + ":" + std::to_string(number) + ": falta '='.");
+                throw Exception(where + "falta '='.");
             try {
                 c.Set(Trim(t.substr(0, eq)), Trim(t.substr(eq + 1)));
             } catch (const Exception &e) {

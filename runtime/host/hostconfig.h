@@ -2,6 +2,7 @@
 // The host's configuration: one file of "key = value" lines, each key
 // overridable by an environment variable FISHOST_<KEY> (upper case). With no
 // file and no variables the embedded defaults apply.
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -58,10 +59,14 @@ struct HostConfig {
 
     // Where the file is looked for: $FISHOST_CONFIG, else the default location.
     static std::string DefaultPath();
-    // Reads the file (missing is fine, unreadable or malformed raises
-    // Exception naming file and line), then applies the environment.
+    // Reads the file (missing is fine; one that is there but cannot be read,
+    // is not a regular file, is over kConfigFileLimit, has a line over
+    // kConfigLineLimit or is malformed raises Exception naming file and
+    // line), then applies the environment.
     static HostConfig Load();
     static HostConfig Load(const std::string &path, const std::map<std::string, std::string> &env);
+    static constexpr std::size_t kConfigFileLimit = std::size_t{1} << 20;
+    static constexpr std::size_t kConfigLineLimit = 16 * 1024;
     static std::vector<std::string> Keys();
     // "FISHOST_DB_PORT" for "db_port".
     static std::string EnvironmentName(const std::string &key);

@@ -182,6 +182,7 @@ ReportExport exportOf(DatabaseSession *db, ReportJob job)
             const std::vector<std::string> formats = ParseReportFormats(format);
             if (formats.size() != 1)
                 return {Kind::Failed, "Formato de exportação inválido: '" + format + "'."};
+            const ReadSnapshot moment(db);
             if (!writeWithProgress(db, job, {{formats.front(), path}}, false))
                 return {Kind::Cancelled, {}};
         } catch (const Exception &e) {
@@ -235,7 +236,11 @@ bool TReportDesignerDialog::render(const ReportDefinition &report, ReportRun &ru
 {
     const std::tm now = localNow();
     ReportJob job;
+    // The parameters block, the body and the sections read one moment: an
+    // import committed meanwhile shows in none or in all.
+    std::optional<ReadSnapshot> moment;
     try {
+        moment.emplace(Database);
         job.layout = layoutOf(report);
         job.statement = run.statement;
         job.values = valuesOf(run.params);
@@ -256,6 +261,7 @@ bool TReportDesignerDialog::render(const ReportDefinition &report, ReportRun &ru
     } catch (const Exception &e) {
         failRun(report.title, e.Message());
     }
+    moment.reset();
     if (!result)
         return false;
 

@@ -23,11 +23,12 @@ struct Descriptor {
     int fd;
     ~Descriptor() { ::close(fd); }
 };
-} // namespace
 
-std::string ReadWholeFile(const std::string &path, std::size_t limit)
+
+std::string readWhole(const std::string &path, std::size_t limit, bool regularOnly)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking open: opening a FIFO with no writer would otherwise wait.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (regularOnly ? O_NONBLOCK : 0));
     if (fd < 0)
         failRead(path, errno);
     const Descriptor closer{fd};
@@ -36,6 +37,8 @@ std::string ReadWholeFile(const std::string &path, std::size_t limit)
         failRead(path, errno);
     if (S_ISDIR(st.st_mode))
         failRead(path, EISDIR);
+    if (regularOnly && !S_ISREG(st.st_mode))
+        throw EFileReadError("O arquivo '" + path + "' não é um arquivo comum e não foi lido.", path, 0);
     if (S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) > limit)
         failSize(path, limit);
 
@@ -57,4 +60,16 @@ std::string ReadWholeFile(const std::string &path, std::size_t limit)
             failSize(path, limit);
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
+}
+} // namespace
+
+std::string ReadWholeFile(const std::string &path, std::size_t limit) { return readWhole(path, limit, false); }
+
+std::string ReadRegularFile(const std::string &path, std::size_t limit) { return readWhole(path, limit, true); }
+
+std::string WithoutBom(std::string text)
+{
+    if (text.rfind(kUtf8Bom, 0) == 0)
+        text.erase(0, sizeof kUtf8Bom - 1);
+    return text;
 }

@@ -64,6 +64,7 @@ std::string SystemErrorText(int errorNumber)
     case ENOTDIR: return "parte do caminho não é uma pasta";
     case EEXIST: return "já existe";
     case ENAMETOOLONG: return "nome longo demais";
+    case ELOOP: return "ligações simbólicas em laço";
     case EIO: return "erro de entrada e saída";
     case EMFILE:
     case ENFILE: return "arquivos abertos demais";

@@ -421,6 +421,89 @@ TEST_P(SessionTest, DeadlineStopsASilentDatabaseButNotASlowReader)
     EXPECT_EQ(slow.rows, 3);
 }
 
+// ---- one moment ----
+
+// A reader and a writer on one database, and a table of the test's own.
+struct SnapshotPair {
+    std::unique_ptr<DatabaseSession> reader, writer;
+    std::string count;                  // the rows the test added, as a reader sees them
+    std::function<void(int)> insert;    // one more, through the writer
+    std::vector<std::string> cleanup;
+};
+
+SnapshotPair snapshotPair(const TestEngine &engine)
+{
+    SnapshotPair p;
+    const std::string table = "FIS_MOMENT_" + std::to_string(::getpid());
+    auto ownTable = [&] {
+        p.writer->Execute("CREATE TABLE " + table + " (N INTEGER)");
+        p.count = "SELECT COUNT(*) FROM " + table;
+        p.insert = [w = p.writer.get(), table](int n) {
+            w->Execute("INSERT INTO " + table + " VALUES (" + std::to_string(n) + ")");
+        };
+        p.cleanup.push_back("DROP TABLE " + table);
+    };
+    if (engine.engine.localFile) {
+        static const TempFolder folder("fis-moment");
+        const std::string path = folder.file("moment.sqlite");
+        p.writer = OpenSqliteSession(path, false);
+        // Readers beside a writer, as the import runs.
+        p.writer->Execute("PRAGMA journal_mode=WAL");
+        ownTable();
+        p.reader = OpenSqliteSession(path, true);
+    } else {
+        // The read-only login may not read a table the test creates.
+        p.writer = openWriter(engine);
+        try {
+            ownTable();
+        } catch (const EDatabaseError &) {
+            // A writing login that may not create tables: rows of its own
+            // in a table the import writes.
+            const std::string key = "M" + std::to_string(::getpid()) + "_";
+            p.count = "SELECT COUNT(*) FROM NFEGRUPOPRODUTO WHERE CDARVPROD LIKE '" + key + "%'";
+            p.insert = [w = p.writer.get(), key](int n) {
+                w->Execute("INSERT INTO NFEGRUPOPRODUTO (CDARVPROD, NMGRUPO) VALUES ('" + key +
+                                  std::to_string(n) + "', 'moment')");
+            };
+            p.writer->Execute("DELETE FROM NFEGRUPOPRODUTO WHERE CDARVPROD LIKE '" + key + "%'");
+            p.cleanup.push_back("DELETE FROM NFEGRUPOPRODUTO WHERE CDARVPROD LIKE '" + key + "%'");
+        }
+        p.reader = openWriter(engine);
+    }
+    p.insert(1);
+    return p;
+}
+
+TEST_P(SessionTest, ASnapshotSeesOneMomentWhateverIsCommittedMeanwhile)
+{
+    SnapshotPair p;
+    try {
+        p = snapshotPair(engine());
+    } catch (const EDatabaseError &e) {
+        GTEST_SKIP() << "no login that may write: " << e.what();
+    }
+    const std::string count = p.count;
+    auto seen = [&] { return p.reader->Query(count, {}).rows.at(0).at(0).value_or("NULL"); };
+    {
+        const ReadSnapshot moment(p.reader.get());
+        EXPECT_EQ(seen(), "1");
+        p.insert(2);
+        EXPECT_EQ(seen(), "1") << "the second statement saw a later moment";
+        RowCollector streamed;
+        p.reader->QueryRows(count, {}, streamed);
+        ASSERT_EQ(streamed.rows.size(), 1u);
+        EXPECT_EQ(streamed.rows[0].at(0), "1");
+    }
+    EXPECT_EQ(seen(), "2") << "after the snapshot each statement sees the latest";
+    {
+        const ReadSnapshot moment(p.reader.get());
+        EXPECT_EQ(seen(), "2");
+    }
+    p.reader.reset();  // its transaction would hold the table
+    for (const std::string &sql : p.cleanup)
+        p.writer->Execute(sql);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, SessionTest, testing::Values(kSqlite, kFirebird, kPostgresql), engineName);
 
 // ---- SQLite's own ----

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
+
+#include <sys/stat.h>
 
 namespace {
 struct Folder : TempFolder {
@@ -57,6 +60,50 @@ TEST(ReadWholeFile, RefusesWhatItCannotReadWholeNamingThePath)
             EXPECT_NE(e.Message().find(r.says), std::string::npos) << e.Message();
         }
     }
+}
+
+TEST(ReadRegularFile, ReadsOnlyRegularFilesWithoutWaitingOnThem)
+{
+    Folder f;
+    EXPECT_EQ(ReadRegularFile(f.write("plain", "a\nb"), 3), "a\nb");
+    const std::string link = f.file("link");
+    std::filesystem::create_symlink(f.file("plain"), link);
+    EXPECT_EQ(ReadRegularFile(link, 3), "a\nb") << "a link to a file is that file";
+    const std::string loop = f.file("loop");
+    std::filesystem::create_symlink(loop, loop);
+    const std::string fifo = f.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // no writer: a blocking open would wait forever
+    const struct {
+        const char *label;
+        std::string path;
+        int error;
+        const char *says;
+    } rows[] = {
+        {"a device without end", "/dev/zero", 0, "não é um arquivo comum"},
+        {"a pipe", fifo, 0, "não é um arquivo comum"},
+        {"a folder", f.root.string(), EISDIR, "é uma pasta"},
+        {"a loop of links", loop, ELOOP, "ligações simbólicas em laço"},
+        {"over the limit", f.write("big", "12345"), 0, "passa de 4 bytes"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.label);
+        try {
+            ReadRegularFile(r.path, 4);
+            ADD_FAILURE() << "read";
+        } catch (const EFileReadError &e) {
+            EXPECT_EQ(e.error, r.error);
+            EXPECT_NE(e.Message().find("'" + r.path + "'"), std::string::npos) << e.Message();
+            EXPECT_NE(e.Message().find(r.says), std::string::npos) << e.Message();
+        }
+    }
+}
+
+TEST(WithoutBom, DropsOnlyALeadingMark)
+{
+    EXPECT_EQ(WithoutBom("\xEF\xBB\xBF" "a=1"), "a=1");
+    EXPECT_EQ(WithoutBom("a\xEF\xBB\xBF"), "a\xEF\xBB\xBF");
+    EXPECT_EQ(WithoutBom("\xEF\xBB"), "\xEF\xBB");
+    EXPECT_EQ(WithoutBom(""), "");
 }
 
 TEST(ReadWholeFile, ReadsFilesThatGiveNoSize)

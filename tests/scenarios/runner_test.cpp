@@ -9,6 +9,7 @@
 #include <fstream>
 #include <set>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,6 +59,7 @@ const RunnerCase kCases[] = {
     {"escapes in strings", "open\nexpect text medCdEmpresa \"a\\\"b\\\\\"\n", false,
      "t.scn:2: expected text \"a\\\"b\\\\\", got text \"\""},
     {"report title not listed", "open\nreport \"Resumo\"\n", false, "t.scn:2: cbbReportNames has no entry \"Resumo\""},
+    {"a byte-order mark before the first command", "\xEF\xBB\xBFopen\nexpect screens 1\n", true, ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Scripts, RunnerTest, ::testing::ValuesIn(kCases),
@@ -68,6 +70,41 @@ INSTANTIATE_TEST_SUITE_P(Scripts, RunnerTest, ::testing::ValuesIn(kCases),
                                      ch = '_';
                              return n;
                          });
+
+// What is not a scenario file is refused before anything runs, each with
+// the path and the reason; a line too long is named by its number, never
+// echoed.
+TEST(ScenarioFile, RefusesWhatIsNotARegularFileAndLinesTooLong)
+{
+    TempFolder f("fis-scenario");
+    const std::string loop = f.file("loop.scn");
+    std::filesystem::create_symlink(loop, loop);
+    const std::string fifo = f.file("pipe.scn");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string longLine = f.file("long.scn");
+    std::ofstream(longLine) << "open\ntype medCdEmpresa \"" << std::string(kScenarioLineLimit, '7') << "\"\n";
+    const struct {
+        const char *label;
+        std::string path;
+        std::string failure;
+    } rows[] = {
+        {"a device", "/dev/zero", "O arquivo '/dev/zero' não é um arquivo comum e não foi lido."},
+        {"a pipe", fifo, "O arquivo '" + fifo + "' não é um arquivo comum e não foi lido."},
+        {"a folder", f.root.string(), "Não foi possível ler o arquivo '" + f.root.string() + "': é uma pasta."},
+        {"a loop of links", loop, "Não foi possível ler o arquivo '" + loop + "': ligações simbólicas em laço."},
+        {"a line over the limit", longLine,
+         longLine + ":2: linha com mais de " + std::to_string(kScenarioLineLimit) + " bytes; não foi lida."},
+    };
+    ScenarioOptions options;
+    options.startServer = false;
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.label);
+        const ScenarioResult result = RunScenarioFile(r.path, options);
+        EXPECT_FALSE(result.passed);
+        ASSERT_EQ(result.failures.size(), 1u);
+        EXPECT_EQ(result.failures.front(), r.failure);
+    }
+}
 
 TEST(ScenarioLineTest, SplitsWordsAndQuotedStrings)
 {

@@ -334,3 +334,90 @@ TEST(Server, ALookupIsReusedForItsLifetimeOnlyAndFailuresNever)
         EXPECT_EQ(RawPost(failing.port, CallBody("GetSerie", {"01", "", "", ""})).json().count("error"), 1u);
     EXPECT_EQ(opened, 2);
 }
+
+namespace {
+// Connections from `from` in three kinds: a head that stops half-way, a head
+// whose body never comes, and a few that send nothing at all.
+std::vector<std::unique_ptr<RawSocket>> flood(int port, std::size_t count, const char *from)
+{
+    const std::string head = "POST /call HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n";
+    std::vector<std::unique_ptr<RawSocket>> out;
+    for (std::size_t i = 0; i < count; ++i) {
+        out.push_back(std::make_unique<RawSocket>(port, from));
+        if (!out.back()->connected)
+            break;
+        if (i % 16 == 15)
+            continue;  // idle
+        out.back()->Send(i % 2 ? head.substr(0, 20) : head + "{\"se");
+    }
+    return out;
+}
+} // namespace
+
+// Past each cap the server makes room by closing or refusing connections
+// whose reads are still pending; those reads then complete (a byte arrives,
+// or the cancellation) and must find nothing freed under them.
+TEST(Server, FloodsPastEachCapAreAnsweredAndTheServerStaysUp)
+{
+    if (!RaiseOpenFileLimit(12000))
+        GTEST_SKIP() << "the open-file limit does not allow a flood on both ends";
+    struct Case {
+        const char *name;
+        std::size_t perAddress, total;
+        std::vector<const char *> from;
+        std::size_t each;  // connections from each address
+    } cases[] = {
+        {"one address past its cap", 2048, 4096, {"127.0.0.1"}, 2048},
+        {"several addresses past the total", 2048, 1500, {"127.0.0.2", "127.0.0.3", "127.0.0.4"}, 500},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        AppServerSettings settings;
+        settings.maxConnectionsPerAddress = c.perAddress;
+        settings.maxConnections = c.total;
+        settings.headerTimeout = settings.readTimeout = std::chrono::seconds(30);
+        settings.requestTimeout = std::chrono::seconds(40);
+        TestServer s(settings);
+        std::vector<std::unique_ptr<RawSocket>> crowd;
+        for (const char *from : c.from) {
+            auto more = flood(s.port, c.each, from);
+            ASSERT_EQ(more.size(), c.each) << from;
+            for (auto &m : more)
+                crowd.push_back(std::move(m));
+        }
+        // Old enough to yield to newcomers.
+        std::this_thread::sleep_for(milliseconds(1300));
+        // More newcomers than idle connections, each starting a request:
+        // past the idle ones, the oldest requests yield.
+        std::vector<std::unique_ptr<RawSocket>> newcomers;
+        for (std::size_t i = 0; i < crowd.size() / 16 + 40; ++i) {
+            newcomers.push_back(std::make_unique<RawSocket>(s.port, c.from.front()));
+            newcomers.back()->Send("GET /health HTTP/1.1\r\n");
+            // Seen as a request on its way, not as idle, before the next comes.
+            std::this_thread::sleep_for(milliseconds(3));
+        }
+        std::this_thread::sleep_for(milliseconds(50));
+        for (auto &sock : crowd)
+            sock->Send("x");
+        std::this_thread::sleep_for(milliseconds(200));
+        // Some yielded with 503; the server is alive and answers a newcomer
+        // on every address.
+        std::size_t yielded = 0;
+        for (auto &sock : crowd) {
+            char buf[64];
+            const ssize_t n = ::recv(sock->fd, buf, sizeof buf - 1, MSG_DONTWAIT);
+            if (n > 0 && statusOf(std::string(buf, static_cast<std::size_t>(n))) == 503)
+                ++yielded;
+        }
+        EXPECT_GT(yielded, 0u);
+        crowd.resize(crowd.size() / 2);
+        std::this_thread::sleep_for(milliseconds(200));
+        for (const char *from : c.from) {
+            RawSocket probe(s.port, from);
+            probe.Send("POST /call HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(CallBody("Ping", {}).size()) +
+                       "\r\nConnection: close\r\n\r\n" + CallBody("Ping", {}));
+            const std::string reply = probe.ReadAll(5);
+            EXPECT_EQ(statusOf(reply), 200) << from << ": " << reply;
+        }
+    }
+}

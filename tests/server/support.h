@@ -85,9 +85,17 @@ inline RawReply RawPost(int port, const std::string &body, const httplib::Header
 
 // A plain TCP connection to the server, for clients that misbehave.
 struct RawSocket {
-    explicit RawSocket(int port)
+    // `from`: a loopback address to connect from (127.0.0.x), to stand for
+    // another client machine.
+    explicit RawSocket(int port, const char *from = nullptr)
     {
         fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (from) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            ::inet_pton(AF_INET, from, &local.sin_addr);
+            (void)::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
+        }
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(static_cast<uint16_t>(port));

@@ -196,7 +196,12 @@ public:
             attach();
         const CallWatchdog::Call call(watchdog_);
         try {
-            ReadTransaction transaction(attachment_);
+            // Within a snapshot the first query's transaction stays open for
+            // the next ones: a concurrency transaction reads as of its start.
+            std::unique_ptr<ReadTransaction> own;
+            if (!snapshot_ || !held_)
+                own = std::make_unique<ReadTransaction>(attachment_);
+            ReadTransaction &transaction = own ? *own : *held_;
             OwnStatement st(attachment_);
             Area out(20);
             check(st, isc_dsql_prepare(st.status, &transaction.handle, &st.handle, 0, text.positional.c_str(),
@@ -243,7 +248,10 @@ public:
                 }
             }
             st.Close();
-            transaction.Commit();
+            if (!snapshot_)
+                transaction.Commit();
+            else if (own)
+                held_ = std::move(own);
         } catch (const soci::soci_error &e) {
             fail(e);
         }
@@ -308,6 +316,25 @@ public:
             fail(e);
         }
         return plan;
+    }
+
+    // The read-only concurrency transaction the first query starts, kept
+    // open across queries until the end.
+    void BeginSnapshot() override { snapshot_ = true; }
+
+    void EndSnapshot() noexcept override
+    {
+        snapshot_ = false;
+        if (!held_)
+            return;
+        try {
+            const CallWatchdog::Call call(watchdog_);
+            held_->Commit();
+        } catch (...) {
+            // Read only: nothing to keep. A connection gone is found by the
+            // next call.
+        }
+        held_.reset();
     }
 
     // The one client call Firebird allows from another thread while the
@@ -557,6 +584,7 @@ private:
 
     void rollbackQuietly() noexcept
     {
+        held_.reset();  // before the attachment it belongs to can go
         try {
             if (sql_)
                 sql_->rollback();
@@ -571,6 +599,8 @@ private:
     std::mutex attachmentMutex_;          // the handle Interrupt cancels on
     isc_db_handle attachment_ = 0;
     std::atomic<bool> interrupted_{false};
+    bool snapshot_ = false;
+    std::unique_ptr<ReadTransaction> held_;  // the snapshot's, once its first query ran
     CallWatchdog watchdog_;  // last: stopped before the rest goes
 };
 } // namespace

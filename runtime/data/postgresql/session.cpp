@@ -212,6 +212,28 @@ public:
 
     std::string EngineName() const override { return "postgresql"; }
 
+    // The first query's repeatable-read transaction is held until the end:
+    // its every statement reads the snapshot its first one took.
+    void BeginSnapshot() override { snapshot_ = true; }
+
+    void EndSnapshot() noexcept override
+    {
+        snapshot_ = false;
+        if (!held_)
+            return;
+        held_ = false;
+        if (!conn_)
+            return;
+        try {
+            const CallWatchdog::Call call(watchdog_);
+            command("COMMIT");
+        } catch (...) {
+            // Read only: nothing to keep. A connection gone is found by the
+            // next call.
+            rollbackQuietly();
+        }
+    }
+
     void Interrupt() override
     {
         interrupted_ = true;
@@ -260,7 +282,7 @@ private:
             watchdog_.Resume();
             if (wanted)
                 readRows(pointers, types, receiver);
-            command("COMMIT");
+            finish();
         } catch (const Failure &f) {
             fail(f);
         } catch (...) {
@@ -269,6 +291,32 @@ private:
         }
     }
 
+
+    // A read-only transaction for one statement; within a snapshot a
+    // savepoint in the held one instead, since a failed prepare or a
+    // cancelled read spoils what it runs in.
+    void begin()
+    {
+        if (!snapshot_) {
+            command("BEGIN TRANSACTION READ ONLY");
+            return;
+        }
+        if (!held_) {
+            command("BEGIN TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY");
+            held_ = true;
+        }
+        command("SAVEPOINT fis_statement");
+    }
+
+    // Nothing was written, so within a snapshot the savepoint is rolled back
+    // whether the statement ended well or was cancelled.
+    void finish()
+    {
+        if (snapshot_ && held_)
+            command("ROLLBACK TO SAVEPOINT fis_statement; RELEASE SAVEPOINT fis_statement");
+        else
+            command("COMMIT");
+    }
 
     void check(const PGresult *r, ExecStatusType wanted)
     {
@@ -290,7 +338,7 @@ private:
     {
         std::vector<Oid> &types = learntTypes(text);
         for (std::size_t tries = 0;; ++tries) {
-            command("BEGIN TRANSACTION READ ONLY");
+            begin();
             Result r(PQprepare(conn_, "", text.sql.c_str(), static_cast<int>(types.size()), types.data()),
                      PQclear);
             if (PQresultStatus(r.get()) == PGRES_COMMAND_OK)
@@ -299,7 +347,7 @@ private:
             const std::optional<std::size_t> untyped = untypedParameter(f, types.size());
             if (!untyped || types[*untyped] != 0 || tries > types.size())
                 throw f;
-            command("ROLLBACK");
+            finish();
             typeBesidesNullTests(text.sql, types);
             if (types[*untyped] == 0)
                 types[*untyped] = kText;
@@ -318,7 +366,7 @@ private:
                                           std::regex::icase);
                 probe = std::regex_replace(probe, nullTest, "TRUE");
             }
-        command("BEGIN TRANSACTION READ ONLY");
+        begin();
         Result r(PQprepare(conn_, "", probe.c_str(), static_cast<int>(types.size()), types.data()), PQclear);
         if (PQresultStatus(r.get()) == PGRES_COMMAND_OK) {
             Result described(PQdescribePrepared(conn_, ""), PQclear);
@@ -327,7 +375,7 @@ private:
                     if (types[i] == 0)
                         types[i] = widened(PQparamtype(described.get(), static_cast<int>(i)));
         }
-        command("ROLLBACK");
+        finish();
     }
 
     std::vector<Oid> &learntTypes(const PostgresqlStatementText &text)
@@ -433,6 +481,7 @@ private:
             PQfreeCancel(canceller_);
         canceller_ = nullptr;
         conn_ = nullptr;
+        held_ = false;
         try {
             sql_.reset();
         } catch (...) {
@@ -486,6 +535,7 @@ private:
 
     void rollbackQuietly() noexcept
     {
+        held_ = false;
         if (!conn_)
             return;
         if (PQtransactionStatus(conn_) == PQTRANS_ACTIVE) {
@@ -505,6 +555,8 @@ private:
     PGcancel *canceller_ = nullptr;
     std::atomic<bool> interrupted_{false};
     std::map<std::string, std::vector<Oid>> learnt_;  // parameter types by statement
+    bool snapshot_ = false;
+    bool held_ = false;  // the snapshot's transaction is open
     CallWatchdog watchdog_;  // last: stopped before the rest goes
 };
 } // namespace

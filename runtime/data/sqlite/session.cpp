@@ -131,6 +131,33 @@ public:
         return out;
     }
 
+    // A deferred transaction: the first read fixes what every later read of
+    // it sees (in WAL mode a snapshot; otherwise its shared lock keeps
+    // writers from committing until the end).
+    void BeginSnapshot() override
+    {
+        auto *db = static_cast<sqlite_api::sqlite3 *>(rawHandle(sql_));
+        if (!sqlite_api::sqlite3_get_autocommit(db))
+            return;
+        const CallWatchdog::Call call(watchdog_);
+        char *error = nullptr;
+        if (sqlite_api::sqlite3_exec(db, "BEGIN DEFERRED", nullptr, nullptr, &error) != SQLITE_OK) {
+            const std::string text = error ? error : "BEGIN";
+            sqlite_api::sqlite3_free(error);
+            throw EDatabaseError(text);
+        }
+    }
+
+    void EndSnapshot() noexcept override
+    {
+        auto *db = static_cast<sqlite_api::sqlite3 *>(rawHandle(sql_));
+        if (sqlite_api::sqlite3_get_autocommit(db))
+            return;
+        // Nothing was written: ending it either way lets go of the read.
+        if (sqlite_api::sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+            sqlite_api::sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+
     // SQLite allows this from any thread while the connection is open.
     void Interrupt() override
     {
