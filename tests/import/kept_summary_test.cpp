@@ -230,6 +230,28 @@ TEST(HostDatabase, OnlyTheHostBringsADatabaseUpToDateNeverTheApplicationServer)
     EXPECT_TRUE(hasTable(*OpenHostSession(config), "RESUMOCFOPNF"));
 }
 
+// Several rows at once through a statement whose row also holds literals:
+// every row keeps them, on each engine's writer.
+TEST_P(KeptSummary, RowsWrittenTogetherKeepTheLiteralsOfTheirStatement)
+{
+    if (auto why = ImportTarget::Unavailable(*GetParam()); !why.empty())
+        GTEST_SKIP() << why;
+    ImportTarget target(*GetParam());
+    auto db = target.Open();
+    db->Begin();
+    const int insert = db->Prepare("INSERT INTO NFECHAVE (CHNFE, CDNOTAFISC, IDCANCELADA) VALUES (?, NULL, 'S')");
+    std::vector<DatabaseWriter::Values> rows;
+    for (const char *key : {"TESTE-LOTE-1", "TESTE-LOTE-2", "TESTE-LOTE-3"})
+        rows.push_back({std::string(key)});
+    db->RunMany(insert, rows);
+    const auto back = db->Select(
+        db->Prepare("SELECT CHNFE, IDCANCELADA FROM NFECHAVE WHERE CHNFE LIKE 'TESTE-LOTE-%' ORDER BY CHNFE"), {});
+    db->Rollback();
+    ASSERT_EQ(back.size(), 3u);
+    for (const auto &row : back)
+        EXPECT_EQ(row[1].value_or(""), "S") << row[0].value_or("");
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, KeptSummary, ::testing::Values(&kImportSqlite, &kImportFirebird, &kImportPostgresql),
                          [](const auto &info) { return std::string(info.param->label); });
 

@@ -65,8 +65,10 @@ public:
         static const std::regex insert(R"(^\s*(INSERT\s+INTO\s+[^(]+\([^)]*\)\s*VALUES\s*)(\([^)]*\))\s*$)",
                                        std::regex::icase);
         std::smatch m;
-        if (std::regex_match(text, m, insert))
+        if (std::regex_match(text, m, insert)) {
             p->insertHead = m[1].str();
+            p->insertRow = m[2].str();
+        }
         statements_.push_back(std::move(p));
         return static_cast<int>(statements_.size() - 1);
     }
@@ -105,12 +107,19 @@ public:
             for (std::size_t r = from; r < to; ++r) {
                 if (rows[r].size() != columns)
                     throw EDatabaseError("número de valores diferente do de marcadores em '" + p.sql + "'");
-                sql += r == from ? "(" : ", (";
-                for (std::size_t c = 0; c < columns; ++c) {
+                if (r != from)
+                    sql += ", ";
+                // The row as written, its literals kept, each marker numbered on.
+                std::size_t c = 0;
+                for (char ch : p.insertRow) {
+                    if (ch != '?') {
+                        sql += ch;
+                        continue;
+                    }
                     values.push_back(rows[r][c] ? rows[r][c]->c_str() : nullptr);
-                    sql += (c ? ", $" : "$") + std::to_string(values.size());
+                    ++c;
+                    sql += "$" + std::to_string(values.size());
                 }
-                sql += ")";
             }
             exec(sql, values);
         }
@@ -193,6 +202,7 @@ private:
     struct Prepared {
         std::string sql;
         std::string insertHead;  // empty unless a one-row INSERT ... VALUES
+        std::string insertRow;   // its "(...)" with the markers as written
         std::vector<std::string> values;
         std::vector<soci::indicator> nulls;
         std::unique_ptr<soci::statement> statement;
