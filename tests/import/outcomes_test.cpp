@@ -302,7 +302,7 @@ TEST_P(Outcomes, EachFileAppearsOnceWithItsOutcomeInTheTextAndTheCsv)
     EXPECT_TRUE(has(quoted.Csv(), "\"a;b.xml\";recusado;;\"disse \"\"não\"\"\"\r\n")) << quoted.Csv();
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Outcomes, ::testing::Values(&kImportSqlite, &kImportFirebird),
+INSTANTIATE_TEST_SUITE_P(Engines, Outcomes, ::testing::Values(&kImportSqlite, &kImportFirebird, &kImportPostgresql),
                          [](const auto &info) { return std::string(info.param->label); });
 
 } // namespace
