@@ -4,6 +4,7 @@
 #include "data/firebird/session.h"
 
 #include "data/engine.h"
+#include "data/soci_bound.h"
 #include "data/writer.h"
 
 #include <soci/firebird/soci-firebird.h>
@@ -37,18 +38,8 @@ public:
     int Prepare(const std::string &text) override
     {
         // '?' becomes :p1, :p2 ... (the statements here hold no '?' in literals)
-        std::string named;
-        int count = 0;
-        for (char c : text) {
-            if (c == '?')
-                named += ":p" + std::to_string(++count);
-            else
-                named += c;
-        }
         auto p = std::make_unique<Prepared>();
-        p->sql = named;
-        p->values.resize(static_cast<std::size_t>(count));
-        p->nulls.resize(static_cast<std::size_t>(count));
+        p->Number(text, ":p");
         statements_.push_back(std::move(p));
         return static_cast<int>(statements_.size() - 1);
     }
@@ -56,18 +47,8 @@ public:
     void Run(int statement, const Values &values) override
     {
         Prepared &p = prepared(statement, values);
-        guard([&] {
-            // Bound once to the held values: each run is an execute only.
-            if (!p.statement) {
-                p.statement = std::make_unique<soci::statement>(sql_);
-                for (std::size_t i = 0; i < p.values.size(); ++i)
-                    p.statement->exchange(soci::use(p.values[i], p.nulls[i]));
-                p.statement->alloc();
-                p.statement->prepare(p.sql);
-                p.statement->define_and_bind();
-            }
-            p.statement->execute(true);
-        });
+        // Bound once to the held values: each run is an execute only.
+        guard([&] { p.Execute(sql_); });
     }
 
     // One round trip for a document's items (or tax rows) instead of one each.
@@ -195,11 +176,7 @@ public:
     }
 
 private:
-    struct Prepared {
-        std::string sql;
-        std::vector<std::string> values;
-        std::vector<soci::indicator> nulls;
-        std::unique_ptr<soci::statement> statement;
+    struct Prepared : SociBoundStatement {
         std::vector<std::vector<std::string>> bulkValues;
         std::vector<std::vector<soci::indicator>> bulkNulls;
         std::unique_ptr<soci::statement> bulk;
@@ -208,12 +185,7 @@ private:
     Prepared &prepared(int statement, const Values &values)
     {
         Prepared &p = *statements_.at(static_cast<std::size_t>(statement));
-        if (values.size() != p.values.size())
-            throw EDatabaseError("número de valores diferente do de marcadores em '" + p.sql + "'");
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            p.values[i] = values[i].value_or("");
-            p.nulls[i] = values[i] ? soci::i_ok : soci::i_null;
-        }
+        p.Hold(values);
         return p;
     }
 

@@ -6,6 +6,7 @@
 #include "data/postgresql/session.h"
 
 #include "data/engine.h"
+#include "data/soci_bound.h"
 #include "data/writer.h"
 
 #include <libpq-fe.h>
@@ -52,15 +53,7 @@ public:
     {
         // '?' becomes $1, $2 ... (the statements here hold no '?' in literals)
         auto p = std::make_unique<Prepared>();
-        int count = 0;
-        for (char c : text) {
-            if (c == '?')
-                p->sql += "$" + std::to_string(++count);
-            else
-                p->sql += c;
-        }
-        p->values.resize(static_cast<std::size_t>(count));
-        p->nulls.resize(static_cast<std::size_t>(count));
+        p->Number(text, "$");
         // "INSERT ... VALUES (...)" as its head and its row, for several rows at once.
         static const std::regex insert(R"(^\s*(INSERT\s+INTO\s+[^(]+\([^)]*\)\s*VALUES\s*)(\([^)]*\))\s*$)",
                                        std::regex::icase);
@@ -76,18 +69,8 @@ public:
     void Run(int statement, const Values &values) override
     {
         Prepared &p = prepared(statement, values);
-        guard([&] {
-            // Bound once to the held values: each run is an execute only.
-            if (!p.statement) {
-                p.statement = std::make_unique<soci::statement>(sql_);
-                for (std::size_t i = 0; i < p.values.size(); ++i)
-                    p.statement->exchange(soci::use(p.values[i], p.nulls[i]));
-                p.statement->alloc();
-                p.statement->prepare(p.sql);
-                p.statement->define_and_bind();
-            }
-            p.statement->execute(true);
-        });
+        // Bound once to the held values: each run is an execute only.
+        guard([&] { p.Execute(sql_); });
     }
 
     void RunMany(int statement, const std::vector<Values> &rows) override
@@ -199,24 +182,15 @@ public:
 private:
     using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
-    struct Prepared {
-        std::string sql;
+    struct Prepared : SociBoundStatement {
         std::string insertHead;  // empty unless a one-row INSERT ... VALUES
         std::string insertRow;   // its "(...)" with the markers as written
-        std::vector<std::string> values;
-        std::vector<soci::indicator> nulls;
-        std::unique_ptr<soci::statement> statement;
     };
 
     Prepared &prepared(int statement, const Values &values)
     {
         Prepared &p = *statements_.at(static_cast<std::size_t>(statement));
-        if (values.size() != p.values.size())
-            throw EDatabaseError("número de valores diferente do de marcadores em '" + p.sql + "'");
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            p.values[i] = values[i].value_or("");
-            p.nulls[i] = values[i] ? soci::i_ok : soci::i_null;
-        }
+        p.Hold(values);
         return p;
     }
 
