@@ -1,0 +1,35 @@
+#include "data/server_calls.h"
+
+ServerCalls::ServerCalls(int timeoutMs, Connection connection)
+    : connection_(std::move(connection)),
+      watchdog_(std::chrono::milliseconds(std::max(timeoutMs, 0)), [this](int round) {
+          // Asked politely first; a frozen network or server never answers
+          // that, so the connection is cut on the next rounds.
+          if (round == 1)
+              connection_.cancel();
+          else
+              connection_.cut();
+      })
+{
+}
+
+void ServerCalls::Raise(const ServerFailure &f, const std::function<void()> &drop,
+                        const std::function<void()> &rollback) const
+{
+    if (watchdog_.Late()) {
+        drop();
+        throw EDatabaseTimeout(DatabaseTimeoutText(Limit().count()), f.engineText);
+    }
+    if (f.lost) {
+        drop();
+        throw EDatabaseConnectionLost(f.lostText.empty() ? kConnectionLostText : f.lostText, f.engineText);
+    }
+    rollback();
+    if (f.cancelled)
+        throw EDatabaseCancelled(kCancelledText);
+    if (f.writeRefused)
+        throw EDatabaseError(kWriteRefusedText, f.engineText);
+    if (!f.text.empty())
+        throw EDatabaseError(f.text, f.engineText);
+    throw EDatabaseError(f.engineText);
+}
