@@ -97,14 +97,17 @@ std::unique_ptr<soci::session> OpenFirebirdSoci(const std::string &connect, cons
     try {
         session->open(soci::firebird, connect);
     } catch (const soci::soci_error &e) {
-        std::string why = FirebirdFailureText(statusOf(e));
+        const std::string why = FirebirdFailureText(statusOf(e));
         // Whatever the client library says of a connection it could not
         // make, the person reads it in Portuguese; its words go to the log.
-        if (why.empty())
-            why = "O servidor do banco de dados não está disponível ou recusou a conexão.";
-        const std::string message = "Não foi possível abrir o banco de dados " + what + ": " + why;
-        if (anyCode(statusOf(e), {isc_network_error, isc_net_connect_err, isc_net_connect_listen_err,
-                                  isc_net_read_err, isc_net_write_err, isc_unavailable}))
+        // Only a refusal the server worded (a login, a missing file) is not
+        // the server being out of reach.
+        const bool unreachable = why.empty() || FirebirdFailureOf(e).lost ||
+                                 anyCode(statusOf(e), {isc_net_connect_err, isc_net_connect_listen_err, isc_unavailable});
+        const std::string message = "Não foi possível abrir o banco de dados " + what + ": " +
+                                    (why.empty() ? "O servidor do banco de dados não está disponível ou recusou a conexão."
+                                                 : why);
+        if (unreachable)
             throw EDatabaseConnectionLost(message, e.get_error_message());
         throw EDatabaseError(message, e.get_error_message());
     }

@@ -244,7 +244,8 @@ private:
             canceller_.Cut();
         canceller_.Set(nullptr);
         try {
-            statements_.clear();
+            for (auto &p : statements_)
+                p->statement.reset();  // the handles given out stay valid
             sql_.reset();
         } catch (...) {
         }
