@@ -33,3 +33,17 @@ void ServerCalls::Raise(const ServerFailure &f, const std::function<void()> &dro
         throw EDatabaseError(f.text, f.engineText);
     throw EDatabaseError(f.engineText);
 }
+
+void ServerCalls::RaiseEnding(const ServerFailure &failure, const std::function<void()> &drop,
+                              std::exception_ptr &ended) const
+{
+    try {
+        Raise(failure, drop, [] {});
+    } catch (const EDatabaseConnectionLost &) {
+        ended = std::current_exception();
+        throw;
+    } catch (const EDatabaseTimeout &) {
+        ended = std::current_exception();
+        throw;
+    }
+}

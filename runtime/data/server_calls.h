@@ -81,6 +81,11 @@ public:
     [[noreturn]] void Raise(const ServerFailure &failure, const std::function<void()> &drop,
                             const std::function<void()> &rollback) const;
 
+    // As Raise for a writer, whose caller undoes its own work: a loss or a
+    // silence is also kept in `ended`, which every later call raises again.
+    [[noreturn]] void RaiseEnding(const ServerFailure &failure, const std::function<void()> &drop,
+                                  std::exception_ptr &ended) const;
+
 private:
     Connection connection_;
     std::atomic<bool> interrupted_{false};

@@ -226,15 +226,7 @@ private:
         try {
             f();
         } catch (const soci::soci_error &e) {
-            try {
-                calls_.Raise(FirebirdFailureOf(e), [this] { close(); }, [] {});
-            } catch (const EDatabaseConnectionLost &) {
-                failed_ = std::current_exception();
-                throw;
-            } catch (const EDatabaseTimeout &) {
-                failed_ = std::current_exception();
-                throw;
-            }
+            calls_.RaiseEnding(FirebirdFailureOf(e), [this] { close(); }, failed_);
         }
     }
 

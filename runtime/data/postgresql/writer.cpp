@@ -222,15 +222,7 @@ private:
         } catch (const ServerFailure &f) {
             failure = f;
         }
-        try {
-            calls_.Raise(failure, [this] { close(); }, [] {});
-        } catch (const EDatabaseConnectionLost &) {
-            failed_ = std::current_exception();
-            throw;
-        } catch (const EDatabaseTimeout &) {
-            failed_ = std::current_exception();
-            throw;
-        }
+        calls_.RaiseEnding(failure, [this] { close(); }, failed_);
     }
 
     // Frees every statement and the connection without throwing or waiting:
