@@ -1,5 +1,33 @@
 #include "data/server_calls.h"
 
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+std::atomic<int> abandonedOpenings{0};
+
+// Registered after the client libraries' own exit handlers, so it runs
+// before them: with an opening still waiting on a silent server, the process
+// ends here with its status instead of waiting in theirs.
+void leaveWithoutWaiting(int status, void *)
+{
+    if (abandonedOpenings > 0) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+}
+} // namespace
+
+int AbandonedOpenings() { return abandonedOpenings; }
+
+void CountAbandonedOpening(int change)
+{
+    static std::once_flag registered;
+    if (change > 0)
+        std::call_once(registered, [] { on_exit(leaveWithoutWaiting, nullptr); });
+    abandonedOpenings += change;
+}
+
 ServerCalls::ServerCalls(int timeoutMs, Connection connection)
     : connection_(std::move(connection)),
       watchdog_(std::chrono::milliseconds(std::max(timeoutMs, 0)), [this](int round) {

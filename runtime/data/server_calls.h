@@ -92,6 +92,12 @@ private:
     CallWatchdog watchdog_;  // last: stopped before the rest goes
 };
 
+// Openings given up on and still under way. A client library may wait for
+// them when the process exits (Firebird's does), so while any is left the
+// process leaves at exit without running the libraries' exit handlers.
+int AbandonedOpenings();
+void CountAbandonedOpening(int change);
+
 template <typename T>
 std::unique_ptr<T> ServerCalls::Open(const std::function<std::unique_ptr<T>()> &open) const
 {
@@ -118,6 +124,7 @@ std::unique_ptr<T> ServerCalls::Open(const std::function<std::unique_ptr<T>()> &
         if (shared->abandoned) {
             lock.unlock();
             opened.reset();  // too late for anyone: closed here
+            CountAbandonedOpening(-1);
             return;
         }
         shared->opened = std::move(opened);
@@ -128,6 +135,7 @@ std::unique_ptr<T> ServerCalls::Open(const std::function<std::unique_ptr<T>()> &
     std::unique_lock lock(shared->mutex);
     if (!shared->done.wait_for(lock, Limit(), [&] { return shared->finished; })) {
         shared->abandoned = true;
+        CountAbandonedOpening(1);
         throw EDatabaseTimeout(DatabaseTimeoutText(Limit().count()), "opening the connection timed out");
     }
     if (shared->failed)
