@@ -178,6 +178,7 @@ public:
         const FirebirdStatementText text = PrepareFirebirdStatement(sql);
         if (!sql_)
             attach();
+        const ServerCalls::Call call(calls_);
         std::string plan;
         try {
             sql_->commit();
