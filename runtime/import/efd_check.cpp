@@ -191,7 +191,7 @@ const char *const kE110Fields[] = {"", "", "VL_TOT_DEBITOS", "VL_AJ_DEBITOS", "V
                                    "VL_SLD_CREDOR_ANT", "VL_SLD_APURADO", "VL_TOT_DED", "VL_ICMS_RECOLHER",
                                    "VL_SLD_CREDOR_TRANSPORTAR", "DEB_ESP"};
 
-// The CST without its origin digit: the books keep two digits, the file three.
+// The CST without its origin digit, as both the file and the books keep it.
 std::string cstOf(const std::string &cst) { return cst.size() == 3 ? cst.substr(1) : cst; }
 
 class Checker : public EfdHandler {
@@ -523,7 +523,7 @@ private:
                  const std::map<CfopKey, std::pair<Sums, Sums>> &cfops)
     {
         std::map<RateKey, Sums> books;
-        std::set<CfopKey> unsplit;  // a CFOP with items of no CST, or CSOSN
+        std::set<CfopKey> unsplit;  // a CFOP with items of no CST, or of a CSOSN
         bool any = false;
         eachRow(db,
                 "SELECT N.IDENTRSAIDA, I.CDCFOP, T.CDCST, CAST(T.PCALIQUOTA AS VARCHAR(20)), "
@@ -534,12 +534,13 @@ private:
                     period + "AND N.IDSITUACAO = 'N' GROUP BY N.IDENTRSAIDA, I.CDCFOP, T.CDCST, T.PCALIQUOTA",
                 values, [&](const std::vector<std::optional<std::string>> &r) {
                     const CfopKey cfop = r[0].value_or("") + r[1].value_or("");
-                    if (!r[2] || r[2]->size() != 2) {
+                    // Origin and CST; the four digits of a CSOSN are no CST to compare.
+                    if (!r[2] || (r[2]->size() != 2 && r[2]->size() != 3)) {
                         unsplit.insert(cfop);
                         return;
                     }
                     any = true;
-                    books[{cfop, *r[2], amountOf(r[3])}].Add(
+                    books[{cfop, cstOf(*r[2]), amountOf(r[3])}].Add(
                         {amountOf(r[4]), amountOf(r[5]), amountOf(r[6]), 0, 0});
                 });
         if (!any)

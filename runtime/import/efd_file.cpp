@@ -56,7 +56,7 @@ const std::vector<Layout> &layouts()
                   "COD_GRUPO_TENSAO", "CHV_DOCe", "FIN_DOCe", "CHV_DOCe_REF", "IND_DEST", "COD_MUN_DEST", "COD_CTA",
                   "COD_MOD_DOC_REF", "HASH_DOC_REF", "SER_DOC_REF", "NUM_DOC_REF", "MES_DOC_REF", "ENER_INJET",
                   "OUTRAS_DED"},
-         {{kEfdOldestLayout, 27}, {14, 33}, {17, 40}}},
+         {{kEfdOldestLayout, 27}, {14, 33}, {16, 40}}},
         {"C590", {"REG", "CST_ICMS", "CFOP", "ALIQ_ICMS", "VL_OPR", "VL_BC_ICMS", "VL_ICMS", "VL_BC_ICMS_ST", "VL_ICMS_ST",
                   "VL_RED_BC", "COD_OBS"}, {}},
         {"D100", {"REG", "IND_OPER", "IND_EMIT", "COD_PART", "COD_MOD", "COD_SIT", "SER", "SUB", "NUM_DOC", "CHV_CTE",
@@ -587,6 +587,12 @@ EfdOutcome ReadEfd(SourceStream &in, const SourceLimits &limits, EfdHandler &han
         return EfdOutcome::Failed;
     }
     return EfdOutcome::Read;
+}
+
+std::size_t EfdFieldCount(std::string_view record, int layout)
+{
+    const Layout *l = layoutOf(record);
+    return l ? l->Count(layout) : 0;
 }
 
 std::string EfdAmountText(Cents c)

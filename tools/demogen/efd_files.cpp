@@ -480,8 +480,7 @@ EfdFileCounts WriteEfdFile(ImportConnection &db, const EfdFileOptions &o)
                                                EfdAmountText(it.ipi ? it.value - it.ipi - it.st : 0), "0,00",
                                                EfdAmountText(it.ipi), "", "", "", "", "", "", "", "", "", "", "", "", ""};
                     f[3].replace(f[3].find('.'), 1, ",");
-                    if (o.layout >= 14)
-                        f.push_back("0,00");
+                    f.resize(EfdFieldCount("C170", o.layout) - 1);
                     w.Put(record("C170") + f);
                     ++counts.items;
                 }
@@ -541,12 +540,7 @@ EfdFileCounts WriteEfdFile(ImportConnection &db, const EfdFileOptions &o)
                                    EfdDateText(d->moveDate), EfdAmountText(total), "0,00", EfdAmountText(total), "0,00",
                                    "0,00", "0,00", EfdAmountText(base), EfdAmountText(icms), EfdAmountText(stBase),
                                    EfdAmountText(st), "", "0,00", "0,00", "", ""};
-        if (o.layout >= 14)
-            for (int i = 0; i < 6; ++i)
-                f.push_back("");
-        if (o.layout >= 17)
-            for (int i = 0; i < 7; ++i)
-                f.push_back("");
+        f.resize(EfdFieldCount("C500", o.layout) - 1);
         w.Put(record("C500") + f);
         ++counts.documents;
         if (cancelled)
