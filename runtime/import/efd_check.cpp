@@ -152,7 +152,8 @@ public:
         Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA cache_size = -4096; "
              "PRAGMA temp_store = FILE;"
              "CREATE TABLE F (LINE INTEGER PRIMARY KEY, RECORD TEXT, NUMBER INTEGER, KEY TEXT, IDENT TEXT, "
-             "VOIDED INTEGER, SITUATION TEXT, VALUE INTEGER, ICMS INTEGER, ST INTEGER, IPI INTEGER, B INTEGER);"
+             "VOIDED INTEGER, SITUATION TEXT, VALUE INTEGER, ICMS INTEGER, ST INTEGER, IPI INTEGER, B INTEGER, "
+             "BY_IDENT INTEGER);"
              "CREATE TABLE B (ID INTEGER PRIMARY KEY, NUMBER INTEGER, KEY TEXT, IDENT TEXT, VOIDED INTEGER, "
              "VALUE INTEGER, ICMS INTEGER, ST INTEGER, IPI INTEGER);"
              "BEGIN");
@@ -474,8 +475,9 @@ private:
                      "UPDATE F SET B = (SELECT MIN(ID) FROM B WHERE B.KEY = F.KEY) WHERE KEY <> '';"
                      "CREATE INDEX F_B ON F (B);"
                      "UPDATE F SET B = (SELECT MIN(B.ID) FROM B WHERE B.IDENT = F.IDENT AND NOT EXISTS "
-                     "(SELECT 1 FROM F G WHERE G.B = B.ID)) WHERE B IS NULL;"
-                     "UPDATE F SET B = NULL WHERE B IS NOT NULL AND KEY = '' AND "
+                     "(SELECT 1 FROM F G WHERE G.B = B.ID)), BY_IDENT = 1 WHERE B IS NULL;"
+                     // Two of the file's documents of one identity: the first one has it.
+                     "UPDATE F SET B = NULL WHERE BY_IDENT = 1 AND B IS NOT NULL AND "
                      "LINE > (SELECT MIN(G.LINE) FROM F G WHERE G.B = F.B);");
         auto differing = ledger_.Prepare(
             "SELECT F.LINE, F.RECORD, F.NUMBER, F.KEY, F.VOIDED, F.SITUATION, F.VALUE, F.ICMS, F.ST, F.IPI, B.ID, "

@@ -129,8 +129,10 @@ bool digits(std::string_view s)
 // each conversion names the field when it refuses.
 class Record {
 public:
-    Record(std::string_view line, long number) : line_(number)
+    // `fields` is the caller's, reused from line to line.
+    Record(std::string_view line, long number, std::vector<std::string_view> &fields) : line_(number), fields_(fields)
     {
+        fields_.clear();
         std::size_t at = 1;
         while (at < line.size()) {
             const std::size_t bar = line.find('|', at);
@@ -227,7 +229,7 @@ public:
 
 private:
     long line_;
-    std::vector<std::string_view> fields_;
+    std::vector<std::string_view> &fields_;
     const Layout *layout_ = nullptr;
 };
 
@@ -266,7 +268,7 @@ public:
                                  std::to_string(kEfdLineChars));
         if (text.size() < 2 || text.front() != '|' || text.back() != '|')
             fail(number, "", text.empty() ? "linha vazia" : "linha fora do formato |REG|...|");
-        Record r(text, number);
+        Record r(text, number, fields_);
         const std::string name(r.Name());
         if (!opened_ && name != "0000")
             fail(number, name, "o arquivo não começa pelo registro 0000");
@@ -529,6 +531,7 @@ private:
     }
 
     EfdHandler &handler_;
+    std::vector<std::string_view> fields_;
     EfdIdentity identity_;
     EfdTables tables_;
     EfdTotals totals_;
