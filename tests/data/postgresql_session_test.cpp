@@ -16,6 +16,7 @@ struct RewriteCase {
     std::string sql;
     std::string server;
     std::vector<std::string> names;
+    bool commonTables = false;
 };
 
 class PostgresqlRewriteTest : public testing::TestWithParam<RewriteCase> {};
@@ -25,6 +26,7 @@ TEST_P(PostgresqlRewriteTest, MarkersBecomeNumberedParameters)
     const PostgresqlStatementText t = PreparePostgresqlStatement(GetParam().sql);
     EXPECT_EQ(t.sql, GetParam().server);
     EXPECT_EQ(t.names, GetParam().names);
+    EXPECT_EQ(t.commonTables, GetParam().commonTables);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -38,11 +40,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "SELECT ':A', \":B\" -- :C\n, $1 /* :E */", {"D"}},
         RewriteCase{"nonAsciiName", "SELECT :AÇÃO || :ação", "SELECT $1 || $1", {"AÇÃO"}},
         RewriteCase{"withSaysRecursive", "WITH C (N) AS (SELECT :A UNION ALL SELECT N + 1 FROM C) SELECT N FROM C",
-                    "WITH RECURSIVE C (N) AS (SELECT $1 UNION ALL SELECT N + 1 FROM C) SELECT N FROM C", {"A"}},
+                    "WITH RECURSIVE C (N) AS (SELECT $1 UNION ALL SELECT N + 1 FROM C) SELECT N FROM C", {"A"}, true},
         RewriteCase{"withAfterAComment", "-- why\nwith T AS (SELECT 1) SELECT * FROM T",
-                    "-- why\nwith RECURSIVE T AS (SELECT 1) SELECT * FROM T", {}},
+                    "-- why\nwith RECURSIVE T AS (SELECT 1) SELECT * FROM T", {}, true},
         RewriteCase{"recursiveSaidOnce", "WITH  recursive T AS (SELECT 1) SELECT * FROM T",
-                    "WITH  recursive T AS (SELECT 1) SELECT * FROM T", {}},
+                    "WITH  recursive T AS (SELECT 1) SELECT * FROM T", {}, true},
         RewriteCase{"withElsewhereStays", "SELECT * FROM (WITH T AS (SELECT 1) SELECT * FROM T) X",
                     "SELECT * FROM (WITH T AS (SELECT 1) SELECT * FROM T) X", {}},
         RewriteCase{"withoutIsAName", "SELECT WITHOUT FROM T", "SELECT WITHOUT FROM T", {}}),
@@ -226,6 +228,25 @@ TEST_F(PostgresqlTest, AParameterUsedOnlyWhereNoTypeShowsIsText)
         values.emplace_back(name, "");
     }
     EXPECT_EQ(db->Query(many, values).rows.at(0).at(0), "5");
+}
+
+TEST_F(PostgresqlTest, OnlyAStatementOpeningWithCommonTablesIsPlannedWithoutNestedLoops)
+{
+    const std::string plain = "SELECT current_setting('enable_nestloop')";
+    const std::string common = "WITH T (V) AS (SELECT current_setting('enable_nestloop')) SELECT V FROM T";
+    // Each in turn, alone and within a snapshot, where the setting must not
+    // outlive its statement in the held transaction.
+    for (const bool snapshot : {false, true}) {
+        if (snapshot)
+            db->BeginSnapshot();
+        for (int round = 0; round < 2; ++round) {
+            EXPECT_EQ(db->Query(plain, {}).rows.at(0).at(0), "on") << snapshot << round;
+            EXPECT_EQ(db->Query(common, {}).rows.at(0).at(0), "off") << snapshot << round;
+        }
+        EXPECT_EQ(db->Query(plain, {}).rows.at(0).at(0), "on") << snapshot;
+        if (snapshot)
+            db->EndSnapshot();
+    }
 }
 
 TEST_F(PostgresqlTest, ValuesTheServerCannotTakeAreRefused)

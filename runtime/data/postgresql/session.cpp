@@ -294,18 +294,23 @@ private:
 
     // A read-only transaction for one statement; within a snapshot a
     // savepoint in the held one instead, since a failed prepare or a
-    // cancelled read spoils what it runs in.
-    void begin()
+    // cancelled read spoils what it runs in. The planner cannot count the
+    // rows of a common table expression and picks nested loops over it that
+    // run for minutes; SET LOCAL ends with the transaction or the savepoint,
+    // so the next statement plans freely.
+    void begin(bool commonTables = false)
     {
         if (!snapshot_) {
             command("BEGIN TRANSACTION READ ONLY");
-            return;
+        } else {
+            if (!held_) {
+                command("BEGIN TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY");
+                held_ = true;
+            }
+            command("SAVEPOINT fis_statement");
         }
-        if (!held_) {
-            command("BEGIN TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY");
-            held_ = true;
-        }
-        command("SAVEPOINT fis_statement");
+        if (commonTables)
+            command("SET LOCAL enable_nestloop = off");
     }
 
     // Nothing was written, so within a snapshot the savepoint is rolled back
@@ -338,7 +343,7 @@ private:
     {
         std::vector<Oid> &types = learntTypes(text);
         for (std::size_t tries = 0;; ++tries) {
-            begin();
+            begin(text.commonTables);
             Result r(PQprepare(conn_, "", text.sql.c_str(), static_cast<int>(types.size()), types.data()),
                      PQclear);
             if (PQresultStatus(r.get()) == PGRES_COMMAND_OK)
@@ -456,12 +461,10 @@ private:
                                  engineText);
         }
         PGconn *conn = connectionOf(*session);
-        // The planner cannot count the rows of a common table expression and
-        // then picks nested loops that run for minutes over a year of
-        // documents; hash and merge joins are never far off for a report, and
-        // a lookup by key still takes its index. (The writer keeps them: its
-        // summary triggers join by a document's key.)
-        Result set(PQexec(conn, "SET enable_nestloop = off"), PQclear);
+        // A report's tables and indexes are mostly in the server's memory, where
+        // a random read costs little more than a sequential one; at the default
+        // price the planner reads a whole table to join one month's documents.
+        Result set(PQexec(conn, "SET random_page_cost = 1.1"), PQclear);
         if (PQresultStatus(set.get()) != PGRES_COMMAND_OK)
             throw EDatabaseError("Não foi possível preparar a sessão do banco de dados '" + where_ + "'.",
                                  PQerrorMessage(conn));
