@@ -249,6 +249,32 @@ TEST_F(PostgresqlTest, OnlyAStatementOpeningWithCommonTablesIsPlannedWithoutNest
     }
 }
 
+TEST_F(PostgresqlTest, AnOptionalFilterIsPlannedForTheValueBound)
+{
+    // Left in the plan, the filter's every branch is planned and estimated.
+    struct Case {
+        const char *label;
+        std::string sql;
+        NamedValues values;
+    };
+    const Case cases[] = {
+        {"emptyFilter", "SELECT COUNT(*) FROM EMPRESA WHERE (:P IS NULL OR CDEMPRESA = :P)", {{"P", ""}}},
+        {"givenFilter", "SELECT COUNT(*) FROM EMPRESA WHERE (:P IS NULL OR CDEMPRESA = :P)", {{"P", "01"}}},
+        {"typedLaterInASubquery",
+         "SELECT COUNT(*) FROM EMPRESA M WHERE (:A IS NULL AND :B IS NULL OR EXISTS (SELECT 1 FROM EMPRESA E"
+         " WHERE E.CDEMPRESA = M.CDEMPRESA AND (:A IS NULL OR E.CDEMPRESA >= :A) AND (:B IS NULL OR E.CDEMPRESA <= :B)))",
+         {{"A", ""}, {"B", ""}}},
+        {"numberTestedForNullFirst", "SELECT COUNT(*) FROM NOTAFISCAL WHERE (:P IS NULL OR NRNOTAFISC = :P)", {{"P", ""}}},
+    };
+    for (const Case &c : cases) {
+        for (int round = 0; round < 2; ++round) {  // the types learnt, then kept
+            const std::string plan = db->Plan(c.sql, c.values);
+            EXPECT_EQ(plan.find('$'), std::string::npos) << c.label << " " << round << ":\n" << plan;
+        }
+        EXPECT_NO_THROW(db->Query(c.sql, c.values)) << c.label;
+    }
+}
+
 TEST_F(PostgresqlTest, ValuesTheServerCannotTakeAreRefused)
 {
     for (const char *date : {"2024-02-30", "TODAY-ish", "2024-13-01"})

@@ -346,8 +346,12 @@ private:
             begin(text.commonTables);
             Result r(PQprepare(conn_, "", text.sql.c_str(), static_cast<int>(types.size()), types.data()),
                      PQclear);
-            if (PQresultStatus(r.get()) == PGRES_COMMAND_OK)
-                return;
+            if (PQresultStatus(r.get()) == PGRES_COMMAND_OK) {
+                if (!declareFoundTypes(types))
+                    return;
+                finish();
+                continue;
+            }
             const Failure f = failureOf(conn_, r.get());
             const std::optional<std::size_t> untyped = untypedParameter(f, types.size());
             if (!untyped || types[*untyped] != 0 || tries > types.size())
@@ -357,6 +361,27 @@ private:
             if (types[*untyped] == 0)
                 types[*untyped] = kText;
         }
+    }
+
+    // Takes the types the server found for the parameters given none. Where
+    // it found one from a later use, an earlier `:P IS NULL` keeps no type,
+    // and the planner cannot fold `:P IS NULL OR ...` for the value bound: a
+    // report's optional filters then stay in its plan, and its estimates. So
+    // the statement is prepared again with every type declared (once: the
+    // types are kept). False when nothing was left to declare.
+    bool declareFoundTypes(std::vector<Oid> &types)
+    {
+        if (std::find(types.begin(), types.end(), Oid(0)) == types.end())
+            return false;
+        Result described(PQdescribePrepared(conn_, ""), PQclear);
+        check(described.get(), PGRES_COMMAND_OK);
+        bool found = false;
+        for (std::size_t i = 0; i < types.size() && int(i) < PQnparams(described.get()); ++i)
+            if (types[i] == 0) {
+                types[i] = PQparamtype(described.get(), static_cast<int>(i));
+                found = found || types[i] != 0;
+            }
+        return found;
     }
 
     // Gives each parameter still without a type the one the server finds for
