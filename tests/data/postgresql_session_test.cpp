@@ -3,6 +3,7 @@
 // are in session_test.cpp.
 #include "../support/postgresql_env.h"
 #include "data/dberrors.h"
+#include "data/writer.h"
 
 #include <gtest/gtest.h>
 
@@ -273,6 +274,21 @@ TEST_F(PostgresqlTest, AnOptionalFilterIsPlannedForTheValueBound)
         }
         EXPECT_NO_THROW(db->Query(c.sql, c.values)) << c.label;
     }
+}
+
+TEST_F(PostgresqlTest, TheImportsLoginRefreshesTheDocumentsStatistics)
+{
+    // It owns no table: a plain ANALYZE of its own would be skipped with a warning.
+    const std::string when = "SELECT COALESCE(CAST(MAX(last_analyze) AS TEXT), '') FROM pg_stat_user_tables"
+                             " WHERE relname IN ('notafiscal', 'itemnotafisc', 'impostoitemnf', 'resumocfopnf')"
+                             " GROUP BY relname ORDER BY relname";
+    const ResultSet before = db->Query(when, {});
+    ASSERT_EQ(before.rows.size(), 4u);
+    OpenPostgresqlWriter(PostgresqlImportFromEnv())->RefreshStatistics();
+    const ResultSet after = db->Query(when, {});
+    ASSERT_EQ(after.rows.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_GT(after.rows[i].at(0).value_or(""), before.rows[i].at(0).value_or("")) << i;
 }
 
 TEST_F(PostgresqlTest, ValuesTheServerCannotTakeAreRefused)
