@@ -3,6 +3,7 @@
 // are in session_test.cpp.
 #include "../support/postgresql_env.h"
 #include "data/dberrors.h"
+#include "data/writer.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@ struct RewriteCase {
     std::string sql;
     std::string server;
     std::vector<std::string> names;
+    bool commonTables = false;
 };
 
 class PostgresqlRewriteTest : public testing::TestWithParam<RewriteCase> {};
@@ -25,6 +27,7 @@ TEST_P(PostgresqlRewriteTest, MarkersBecomeNumberedParameters)
     const PostgresqlStatementText t = PreparePostgresqlStatement(GetParam().sql);
     EXPECT_EQ(t.sql, GetParam().server);
     EXPECT_EQ(t.names, GetParam().names);
+    EXPECT_EQ(t.commonTables, GetParam().commonTables);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -38,11 +41,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "SELECT ':A', \":B\" -- :C\n, $1 /* :E */", {"D"}},
         RewriteCase{"nonAsciiName", "SELECT :AÇÃO || :ação", "SELECT $1 || $1", {"AÇÃO"}},
         RewriteCase{"withSaysRecursive", "WITH C (N) AS (SELECT :A UNION ALL SELECT N + 1 FROM C) SELECT N FROM C",
-                    "WITH RECURSIVE C (N) AS (SELECT $1 UNION ALL SELECT N + 1 FROM C) SELECT N FROM C", {"A"}},
+                    "WITH RECURSIVE C (N) AS (SELECT $1 UNION ALL SELECT N + 1 FROM C) SELECT N FROM C", {"A"}, true},
         RewriteCase{"withAfterAComment", "-- why\nwith T AS (SELECT 1) SELECT * FROM T",
-                    "-- why\nwith RECURSIVE T AS (SELECT 1) SELECT * FROM T", {}},
+                    "-- why\nwith RECURSIVE T AS (SELECT 1) SELECT * FROM T", {}, true},
         RewriteCase{"recursiveSaidOnce", "WITH  recursive T AS (SELECT 1) SELECT * FROM T",
-                    "WITH  recursive T AS (SELECT 1) SELECT * FROM T", {}},
+                    "WITH  recursive T AS (SELECT 1) SELECT * FROM T", {}, true},
         RewriteCase{"withElsewhereStays", "SELECT * FROM (WITH T AS (SELECT 1) SELECT * FROM T) X",
                     "SELECT * FROM (WITH T AS (SELECT 1) SELECT * FROM T) X", {}},
         RewriteCase{"withoutIsAName", "SELECT WITHOUT FROM T", "SELECT WITHOUT FROM T", {}}),
@@ -226,6 +229,66 @@ TEST_F(PostgresqlTest, AParameterUsedOnlyWhereNoTypeShowsIsText)
         values.emplace_back(name, "");
     }
     EXPECT_EQ(db->Query(many, values).rows.at(0).at(0), "5");
+}
+
+TEST_F(PostgresqlTest, OnlyAStatementOpeningWithCommonTablesIsPlannedWithoutNestedLoops)
+{
+    const std::string plain = "SELECT current_setting('enable_nestloop')";
+    const std::string common = "WITH T (V) AS (SELECT current_setting('enable_nestloop')) SELECT V FROM T";
+    // Each in turn, alone and within a snapshot, where the setting must not
+    // outlive its statement in the held transaction.
+    for (const bool snapshot : {false, true}) {
+        if (snapshot)
+            db->BeginSnapshot();
+        for (int round = 0; round < 2; ++round) {
+            EXPECT_EQ(db->Query(plain, {}).rows.at(0).at(0), "on") << snapshot << round;
+            EXPECT_EQ(db->Query(common, {}).rows.at(0).at(0), "off") << snapshot << round;
+        }
+        EXPECT_EQ(db->Query(plain, {}).rows.at(0).at(0), "on") << snapshot;
+        if (snapshot)
+            db->EndSnapshot();
+    }
+}
+
+TEST_F(PostgresqlTest, AnOptionalFilterIsPlannedForTheValueBound)
+{
+    // Left in the plan, the filter's every branch is planned and estimated.
+    struct Case {
+        const char *label;
+        std::string sql;
+        NamedValues values;
+    };
+    const Case cases[] = {
+        {"emptyFilter", "SELECT COUNT(*) FROM EMPRESA WHERE (:P IS NULL OR CDEMPRESA = :P)", {{"P", ""}}},
+        {"givenFilter", "SELECT COUNT(*) FROM EMPRESA WHERE (:P IS NULL OR CDEMPRESA = :P)", {{"P", "01"}}},
+        {"typedLaterInASubquery",
+         "SELECT COUNT(*) FROM EMPRESA M WHERE (:A IS NULL AND :B IS NULL OR EXISTS (SELECT 1 FROM EMPRESA E"
+         " WHERE E.CDEMPRESA = M.CDEMPRESA AND (:A IS NULL OR E.CDEMPRESA >= :A) AND (:B IS NULL OR E.CDEMPRESA <= :B)))",
+         {{"A", ""}, {"B", ""}}},
+        {"numberTestedForNullFirst", "SELECT COUNT(*) FROM NOTAFISCAL WHERE (:P IS NULL OR NRNOTAFISC = :P)", {{"P", ""}}},
+    };
+    for (const Case &c : cases) {
+        for (int round = 0; round < 2; ++round) {  // the types learnt, then kept
+            const std::string plan = db->Plan(c.sql, c.values);
+            EXPECT_EQ(plan.find('$'), std::string::npos) << c.label << " " << round << ":\n" << plan;
+        }
+        EXPECT_NO_THROW(db->Query(c.sql, c.values)) << c.label;
+    }
+}
+
+TEST_F(PostgresqlTest, TheImportsLoginRefreshesTheDocumentsStatistics)
+{
+    // It owns no table: a plain ANALYZE of its own would be skipped with a warning.
+    const std::string when = "SELECT COALESCE(CAST(MAX(last_analyze) AS TEXT), '') FROM pg_stat_user_tables"
+                             " WHERE relname IN ('notafiscal', 'itemnotafisc', 'impostoitemnf', 'resumocfopnf')"
+                             " GROUP BY relname ORDER BY relname";
+    const ResultSet before = db->Query(when, {});
+    ASSERT_EQ(before.rows.size(), 4u);
+    OpenPostgresqlWriter(PostgresqlImportFromEnv())->RefreshStatistics();
+    const ResultSet after = db->Query(when, {});
+    ASSERT_EQ(after.rows.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_GT(after.rows[i].at(0).value_or(""), before.rows[i].at(0).value_or("")) << i;
 }
 
 TEST_F(PostgresqlTest, ValuesTheServerCannotTakeAreRefused)

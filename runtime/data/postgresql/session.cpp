@@ -273,18 +273,23 @@ private:
 
     // A read-only transaction for one statement; within a snapshot a
     // savepoint in the held one instead, since a failed prepare or a
-    // cancelled read spoils what it runs in.
-    void begin()
+    // cancelled read spoils what it runs in. The planner cannot count the
+    // rows of a common table expression and picks nested loops over it that
+    // run for minutes; SET LOCAL ends with the transaction or the savepoint,
+    // so the next statement plans freely.
+    void begin(bool commonTables = false)
     {
         if (!snapshot_) {
             command("BEGIN TRANSACTION READ ONLY");
-            return;
+        } else {
+            if (!held_) {
+                command("BEGIN TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY");
+                held_ = true;
+            }
+            command("SAVEPOINT fis_statement");
         }
-        if (!held_) {
-            command("BEGIN TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY");
-            held_ = true;
-        }
-        command("SAVEPOINT fis_statement");
+        if (commonTables)
+            command("SET LOCAL enable_nestloop = off");
     }
 
     // Nothing was written, so within a snapshot the savepoint is rolled back
@@ -317,11 +322,15 @@ private:
     {
         std::vector<Oid> &types = learntTypes(text);
         for (std::size_t tries = 0;; ++tries) {
-            begin();
+            begin(text.commonTables);
             Result r(PQprepare(conn_, "", text.sql.c_str(), static_cast<int>(types.size()), types.data()),
                      PQclear);
-            if (PQresultStatus(r.get()) == PGRES_COMMAND_OK)
-                return;
+            if (PQresultStatus(r.get()) == PGRES_COMMAND_OK) {
+                if (!declareFoundTypes(types))
+                    return;
+                finish();
+                continue;
+            }
             const Failure f = failureOf(conn_, r.get());
             const std::optional<std::size_t> untyped = untypedParameter(f, types.size());
             if (!untyped || types[*untyped] != 0 || tries > types.size())
@@ -331,6 +340,27 @@ private:
             if (types[*untyped] == 0)
                 types[*untyped] = kText;
         }
+    }
+
+    // Takes the types the server found for the parameters given none. Where
+    // it found one from a later use, an earlier `:P IS NULL` keeps no type,
+    // and the planner cannot fold `:P IS NULL OR ...` for the value bound: a
+    // report's optional filters then stay in its plan, and its estimates. So
+    // the statement is prepared again with every type declared (once: the
+    // types are kept). False when nothing was left to declare.
+    bool declareFoundTypes(std::vector<Oid> &types)
+    {
+        if (std::find(types.begin(), types.end(), Oid(0)) == types.end())
+            return false;
+        Result described(PQdescribePrepared(conn_, ""), PQclear);
+        check(described.get(), PGRES_COMMAND_OK);
+        bool found = false;
+        for (std::size_t i = 0; i < types.size() && int(i) < PQnparams(described.get()); ++i)
+            if (types[i] == 0) {
+                types[i] = PQparamtype(described.get(), static_cast<int>(i));
+                found = found || types[i] != 0;
+            }
+        return found;
     }
 
     // Gives each parameter still without a type the one the server finds for
@@ -429,13 +459,12 @@ private:
         const std::string connect = connect_, what = "'" + where_ + "'";
         sql_ = calls_.Open<soci::session>([connect, what] {
             auto session = OpenPostgresqlSoci(connect, what);
-            // The planner cannot count the rows of a common table expression
-            // and then picks nested loops that run for minutes over a year of
-            // documents; hash and merge joins are never far off for a report,
-            // and a lookup by key still takes its index. (The writer keeps
-            // them: its summary triggers join by a document's key.)
+            // A report's tables and indexes are mostly in the server's memory,
+            // where a random read costs little more than a sequential one; at
+            // the default price the planner reads a whole table to join one
+            // month's documents.
             PGconn *conn = PostgresqlConnectionOf(*session);
-            Result set(PQexec(conn, "SET enable_nestloop = off"), PQclear);
+            Result set(PQexec(conn, "SET random_page_cost = 1.1"), PQclear);
             if (PQresultStatus(set.get()) != PGRES_COMMAND_OK)
                 throw EDatabaseError("Não foi possível preparar a sessão do banco de dados " + what + ".",
                                      PQerrorMessage(conn));

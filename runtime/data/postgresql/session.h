@@ -19,6 +19,12 @@
 // so whatever the statement calls cannot write and a long-lived session reads
 // what others committed meanwhile.
 //
+// Planning: a statement opening with common table expressions is planned
+// without nested loops (the planner cannot count such a table's rows and
+// would loop over it for minutes); the others plan freely, with random reads
+// priced near sequential ones, since a report's indexes are read from the
+// server's memory far more often than from its disk.
+//
 // A broken connection or a server going down fails the call with
 // EDatabaseConnectionLost, and the next call connects again.
 #include "data/session.h"
@@ -62,6 +68,7 @@ std::string PostgresqlConnectFailureText(const std::string &message);
 struct PostgresqlStatementText {
     std::string sql;
     std::vector<std::string> names;
+    bool commonTables = false;  // opens with WITH: planned without nested loops
 };
 PostgresqlStatementText PreparePostgresqlStatement(const std::string &sql);
 

@@ -38,16 +38,18 @@ std::string wordAt(const std::string &sql, std::size_t i)
     return word;
 }
 
-void recursiveWith(std::string &sql)
+// True when the statement opens with WITH.
+bool recursiveWith(std::string &sql)
 {
     const std::size_t at = firstWord(sql);
     if (at == std::string::npos || wordAt(sql, at) != "WITH")
-        return;
+        return false;
     std::size_t next = at + 4;
     while (next < sql.size() && std::isspace(static_cast<unsigned char>(sql[next])))
         ++next;
     if (wordAt(sql, next) != "RECURSIVE")
         sql.insert(at + 4, " RECURSIVE");
+    return true;
 }
 } // namespace
 
@@ -66,7 +68,7 @@ PostgresqlStatementText PreparePostgresqlStatement(const std::string &sql)
         copied = m.offset + m.length;
     }
     out.sql.append(sql, copied, std::string::npos);
-    recursiveWith(out.sql);
+    out.commonTables = recursiveWith(out.sql);
     return out;
 }
 
