@@ -14,6 +14,10 @@
 
 class DatabaseWriter;  // data/writer.h
 
+// How long a writer of a local file waits for another's write lock, unless
+// configured (db_busy_timeout_ms): long enough for one batch of another import.
+inline constexpr int kDefaultBusyTimeoutMs = 60000;
+
 // Where the database is and as whom to reach it.
 struct EngineConnection {
     std::string database;  // a file, or the server's database path or alias
@@ -23,6 +27,8 @@ struct EngineConnection {
     std::string password;
     // How long the engine may keep silent during one call (0: no limit).
     int timeoutMs = 0;
+    // How long a local file's writer waits for another's lock.
+    int busyTimeoutMs = kDefaultBusyTimeoutMs;
 };
 
 struct WriterOptions {

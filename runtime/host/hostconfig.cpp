@@ -165,6 +165,8 @@ const std::vector<Key> &table()
         row("import_password", &HostConfig::importPassword, anyText, "", "that login's password"),
         row("db_timeout_ms", &HostConfig::dbTimeoutMs, milliseconds, "30000",
             "how long the database may keep silent during one call; past it the statement is stopped"),
+        row("db_busy_timeout_ms", &HostConfig::dbBusyTimeoutMs, milliseconds, std::to_string(kDefaultBusyTimeoutMs),
+            "SQLite: how long a write waits for another's (an import's) lock before giving up"),
         row("dialect", &HostConfig::dialect, oneOf(dialectNames()), DefaultEngine().defaultDialect,
             "which statement variant the queries run: oracle, mssql or interbase; unnamed, the engine's own (" +
                 defaultDialects() + ")"),

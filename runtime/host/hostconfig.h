@@ -51,6 +51,7 @@ struct HostConfig {
     std::string importUser;        // import_user
     std::string importPassword;    // import_password
     int dbTimeoutMs = 0;           // db_timeout_ms
+    int dbBusyTimeoutMs = 0;       // db_busy_timeout_ms
     std::string dialect;           // dialect
     // Whether `dialect` was named; unnamed, it follows the engine.
     bool dialectNamed = false;

@@ -24,6 +24,7 @@ EngineConnection HostConnection(const HostConfig &config)
     c.user = config.dbUser;
     c.password = config.dbPassword;
     c.timeoutMs = config.dbTimeoutMs;
+    c.busyTimeoutMs = config.dbBusyTimeoutMs;
     return c;
 }
 

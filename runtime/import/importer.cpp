@@ -1,5 +1,6 @@
 #include "import/importer.h"
 
+#include "data/engine.h"
 #include "data/sqlscript.h"
 #include "host/hostconfig.h"
 #include "import/booking.h"
@@ -34,9 +35,16 @@ public:
 
     bool Cancellation(const std::string &place, const FiscalCancellation &c) override
     {
+        cancel(place, c, 0);
+        return step();
+    }
+
+private:
+    void cancel(const std::string &place, const FiscalCancellation &c, int attempt)
+    {
         if (pendingCancels_.count(c.key)) {
             repeatedCancellation(place, c.key);
-            return step();
+            return;
         }
         db_.Mark();
         try {
@@ -55,13 +63,18 @@ public:
                 entry(place, ImportOutcome::Cancellation, c.key, "documento já importado marcado como cancelado");
             }
             db_.Release();
+        } catch (const EDatabaseConflict &e) {
+            db_.Undo();
+            if (redoAfterConflict(attempt))
+                return cancel(place, c, attempt + 1);
+            refuse(place, "", std::string("não foi possível gravar o cancelamento: ") + e.what());
         } catch (const std::exception &e) {
             db_.Undo();
             refuse(place, "", std::string("não foi possível gravar o cancelamento: ") + e.what());
         }
-        return step();
     }
 
+public:
     bool OtherEvent(const std::string &place, const FiscalOtherEvent &e) override
     {
         ++report_.eventsIgnored;
@@ -198,7 +211,23 @@ private:
         return d.header.key.empty() ? IdentityText(d.header) : d.header.key;
     }
 
-    void book(const std::string &place, const FiscalDocument &d)
+    // A document another import wrote meanwhile collides with it on a key;
+    // redone in a new transaction it is found booked, or books after it.
+    static constexpr int kConflictRetries = 3;
+
+    // What was booked before stays, and a new transaction sees what the
+    // other import committed. A file taken whole cannot be split so.
+    bool redoAfterConflict(int attempt)
+    {
+        if (attempt >= kConflictRetries || file_.open)
+            return false;
+        db_.Commit();
+        db_.Begin();
+        pending_ = 0;
+        return true;
+    }
+
+    void book(const std::string &place, const FiscalDocument &d, int attempt = 0)
     {
         if (d.header.trial && !options_.acceptHomologation)
             return refuse(place, BookingRefusal{DocumentField::Environment, 0,
@@ -256,6 +285,13 @@ private:
             writer_.Flush();
             repeats_.Remember(d.header.key, id, prior, cancelled);
             db_.Release();
+        } catch (const EDatabaseConflict &e) {
+            writer_.Discard();
+            db_.Undo();
+            products_.Restore(before);
+            if (redoAfterConflict(attempt))
+                return book(place, d, attempt + 1);
+            return refuse(place, "", std::string("não foi possível gravar o documento: ") + e.what());
         } catch (const std::exception &e) {
             writer_.Discard();
             db_.Undo();
@@ -341,8 +377,8 @@ void EnsureImportTables(ImportConnection &db)
     if (db.HasTable("NFECHAVE"))
         return;
     if (!AddsImportTables(db))
-        throw EDatabaseError("O banco de dados não tem as tabelas da importação de NF-e; "
-                             "rode scripts/firebird-create-db.sh --login-only.");
+        throw EDatabaseError(std::string("O banco de dados não tem as tabelas da importação de NF-e; rode scripts/") +
+                             db.Engine().name + "-create-db.sh --login-only.");
     const std::string path = DefaultImportFixturePath();
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -351,8 +387,10 @@ void EnsureImportTables(ImportConnection &db)
     script << in.rdbuf();
     db.Begin();
     try {
-        for (const std::string &statement : SplitSqlScript(script.str()))
-            db.Execute(statement);
+        // Another import may have made them while this one waited for the lock.
+        if (!db.HasTable("NFECHAVE"))
+            for (const std::string &statement : SplitSqlScript(script.str()))
+                db.Execute(statement);
         db.Commit();
     } catch (...) {
         db.Rollback();

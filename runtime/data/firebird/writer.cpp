@@ -10,6 +10,8 @@
 #include <soci/firebird/soci-firebird.h>
 #include <soci/soci.h>
 
+#include <set>
+
 namespace {
 
 class FirebirdWriter : public DatabaseWriter {
@@ -123,6 +125,35 @@ public:
         return n > 0;
     }
 
+    // A generator hands out numbers outside transactions; the first use
+    // moves it past what was written without it (demo rows, a bulk load).
+    // Adding a step is atomic, so two writers catching up at once only skip numbers.
+    std::string NextKey(const KeySequence &key) override
+    {
+        const std::string step = std::string("SELECT GEN_ID(") + key.name + ", ";
+        long long next = 0;
+        const bool first = caughtUp_.insert(key.name).second;
+        try {
+            guard([&] { sql_ << step + "1) FROM RDB$DATABASE", soci::into(next); });
+        } catch (const EDatabaseError &e) {
+            if (!first)
+                throw;
+            caughtUp_.erase(key.name);
+            throw EDatabaseError(MissingSequenceText(key, Engine()), e.Message());
+        }
+        if (first) {
+            std::string highest;
+            soci::indicator known = soci::i_null;
+            guard([&] { sql_ << key.HighestSql(Engine()), soci::into(highest, known); });
+            if (known == soci::i_ok && std::stoll(highest) >= next)
+                guard([&] {
+                    sql_ << step + std::to_string(std::stoll(highest) - next + 1) + ") FROM RDB$DATABASE",
+                        soci::into(next);
+                });
+        }
+        return std::to_string(next);
+    }
+
     // Outside Begin/Commit a statement is committed at once, as on SQLite.
     void Execute(const std::string &text) override
     {
@@ -195,11 +226,22 @@ private:
         try {
             f();
         } catch (const soci::soci_error &e) {
+            // Another writer's key or lock: waited for, then refused.
+            const auto *fb = dynamic_cast<const soci::firebird_soci_error *>(&e);
+            if (fb)
+                for (std::size_t i = 0; i + 1 < fb->status_.size() && fb->status_[i] != isc_arg_end;
+                     i += fb->status_[i] == isc_arg_cstring ? 3 : 2)
+                    if (fb->status_[i] == isc_arg_gds &&
+                        (fb->status_[i + 1] == isc_unique_key_violation || fb->status_[i + 1] == isc_no_dup ||
+                         fb->status_[i + 1] == isc_deadlock || fb->status_[i + 1] == isc_update_conflict ||
+                         fb->status_[i + 1] == isc_lock_conflict))
+                        throw EDatabaseConflict(e.get_error_message());
             throw EDatabaseError(e.get_error_message());
         }
     }
 
     soci::session sql_;
+    std::set<std::string> caughtUp_;
     std::vector<std::unique_ptr<Prepared>> statements_;
     bool inTransaction_ = false;
 };

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <regex>
+#include <set>
 
 namespace {
 
@@ -137,6 +138,33 @@ public:
         return std::string(PQgetvalue(r.get(), 0, 0)) != "0";
     }
 
+    // A sequence hands out numbers outside transactions; the first use moves
+    // it past what was written without it (demo rows, a bulk load). Two
+    // writers catching up at once may hand one number twice: the key's
+    // uniqueness refuses the second as a conflict, redone with the next.
+    std::string NextKey(const KeySequence &key) override
+    {
+        const std::string name = key.name;
+        const bool first = caughtUp_.insert(name).second;
+        std::string next;
+        try {
+            next = PQgetvalue(exec("SELECT nextval('" + name + "')", {}).get(), 0, 0);
+        } catch (const EDatabaseError &e) {
+            if (!first)
+                throw;
+            caughtUp_.erase(name);
+            throw EDatabaseError(MissingSequenceText(key, Engine()), e.Message());
+        }
+        if (first) {
+            const Result highest = exec(key.HighestSql(Engine()), {});
+            if (!PQgetisnull(highest.get(), 0, 0) && std::stoll(PQgetvalue(highest.get(), 0, 0)) >= std::stoll(next)) {
+                exec("SELECT setval('" + name + "', " + PQgetvalue(highest.get(), 0, 0) + ")", {});
+                next = PQgetvalue(exec("SELECT nextval('" + name + "')", {}).get(), 0, 0);
+            }
+        }
+        return next;
+    }
+
     // Outside Begin/Commit a statement is committed at once, as on SQLite.
     void Execute(const std::string &text) override { exec(text, {}); }
 
@@ -205,11 +233,20 @@ private:
             std::string message = r ? PQresultErrorMessage(r.get()) : PQerrorMessage(conn_);
             while (!message.empty() && message.back() == '\n')
                 message.pop_back();
-            if (std::string text = PostgresqlFailureText(state ? state : ""); !text.empty())
-                throw EDatabaseError(std::move(text), message);
-            throw EDatabaseError(message);
+            raise(state ? state : "", message);
         }
         return r;
+    }
+
+    // Another writer's key or lock (waited for, then refused) is a conflict.
+    [[noreturn]] static void raise(const std::string &state, const std::string &message)
+    {
+        std::string text = PostgresqlFailureText(state);
+        if (state == "23505" || state == "40P01" || state == "40001" || state == "55P03")
+            throw EDatabaseConflict(text.empty() ? message : text, message);
+        if (!text.empty())
+            throw EDatabaseError(std::move(text), message);
+        throw EDatabaseError(message);
     }
 
     template <typename F>
@@ -217,6 +254,8 @@ private:
     {
         try {
             f();
+        } catch (const soci::postgresql_soci_error &e) {
+            raise(e.sqlstate(), e.get_error_message());
         } catch (const soci::soci_error &e) {
             throw EDatabaseError(e.get_error_message());
         }
@@ -226,6 +265,7 @@ private:
     PGconn *conn_ = nullptr;  // SOCI's, inside sql_
     std::vector<std::unique_ptr<Prepared>> statements_;
     bool inTransaction_ = false;
+    std::set<std::string> caughtUp_;
 };
 
 } // namespace

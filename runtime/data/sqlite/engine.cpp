@@ -27,12 +27,12 @@ const DatabaseEngine &SqliteEngine()
         .openReader = [](const EngineConnection &c) -> std::unique_ptr<DatabaseSession> {
             if (c.database.empty())
                 throw EDatabaseError(kNoDatabase);
-            return OpenSqliteSession(c.database, true, c.timeoutMs);
+            return OpenSqliteSession(c.database, true, c.timeoutMs, c.busyTimeoutMs);
         },
         .openWriter = [](const EngineConnection &c, const WriterOptions &options) {
             if (c.database.empty())
                 throw EDatabaseError(kNoDatabase);
-            return OpenSqliteWriter(c.database, options);
+            return OpenSqliteWriter(c.database, options, c.busyTimeoutMs);
         },
     };
     return engine;
