@@ -54,13 +54,8 @@ private:
                 // the end is settled by finish().
                 pendingCancels_.emplace(c.key, place);
                 pendingOrder_.push_back(c.key);
-            } else if (prior.cancelled || !prior.document) {
-                repeatedCancellation(place, c.key);
             } else {
-                writer_.Cancel(*prior.document);
-                repeats_.MarkCancelled(c.key, *prior.document);
-                ++report_.cancelledByEvent;
-                entry(place, ImportOutcome::Cancellation, c.key, "documento já importado marcado como cancelado");
+                cancelKnown(place, c.key, prior);
             }
             db_.Release();
         } catch (const EDatabaseConflict &e) {
@@ -72,6 +67,18 @@ private:
             db_.Undo();
             refuse(place, "", std::string("não foi possível gravar o cancelamento: ") + e.what());
         }
+    }
+
+    // A cancellation of a key the database knows: its document's, or one
+    // kept already.
+    void cancelKnown(const std::string &place, const std::string &key, const Repeats::Prior &prior)
+    {
+        if (prior.cancelled || !prior.document)
+            return repeatedCancellation(place, key);
+        writer_.Cancel(*prior.document);
+        repeats_.MarkCancelled(key, *prior.document);
+        ++report_.cancelledByEvent;
+        entry(place, ImportOutcome::Cancellation, key, "documento já importado marcado como cancelado");
     }
 
 public:
@@ -172,15 +179,29 @@ public:
                 entry(p->second, ImportOutcome::CancellationOfNobody, key, why);
                 continue;
             }
-            db_.Mark();
-            try {
-                repeats_.RememberCancelled(key);
-                db_.Release();
-                ++report_.cancelledByEvent;
-                entry(p->second, ImportOutcome::Cancellation, key, "guardado até o documento ser importado");
-            } catch (const std::exception &e) {
-                db_.Undo();
-                refuse(p->second, "", std::string("não foi possível gravar o cancelamento: ") + e.what());
+            for (int attempt = 0;; ++attempt) {
+                db_.Mark();
+                try {
+                    // Another import may have booked the document, or kept
+                    // the cancellation, meanwhile.
+                    if (const Repeats::Prior prior = repeats_.FindKey(key); prior.keyKnown) {
+                        cancelKnown(p->second, key, prior);
+                    } else {
+                        repeats_.RememberCancelled(key);
+                        ++report_.cancelledByEvent;
+                        entry(p->second, ImportOutcome::Cancellation, key, "guardado até o documento ser importado");
+                    }
+                    db_.Release();
+                } catch (const EDatabaseConflict &e) {
+                    db_.Undo();
+                    if (redoAfterConflict(attempt))
+                        continue;
+                    refuse(p->second, "", std::string("não foi possível gravar o cancelamento: ") + e.what());
+                } catch (const std::exception &e) {
+                    db_.Undo();
+                    refuse(p->second, "", std::string("não foi possível gravar o cancelamento: ") + e.what());
+                }
+                break;
             }
         }
         pendingCancels_.clear();

@@ -85,7 +85,12 @@ public:
                 p.bulk->prepare(p.sql);
                 p.bulk->define_and_bind();
             }
-            p.bulk->execute(true);
+            try {
+                p.bulk->execute(true);
+            } catch (...) {
+                p.bulk.reset();  // its bindings are gone, as in SociBoundStatement
+                throw;
+            }
         });
     }
 

@@ -67,11 +67,24 @@ public:
         return static_cast<int>(statements_.size() - 1);
     }
 
+    // Prepared once on the server under a name of its own; each run sends
+    // the values only. Through libpq, whose failures keep their SQLSTATE
+    // (SOCI's lose it on a duplicate key, which the import must tell).
     void Run(int statement, const Values &values) override
     {
         Prepared &p = prepared(statement, values);
-        // Bound once to the held values: each run is an execute only.
-        guard([&] { p.Execute(sql_); });
+        if (p.serverName.empty()) {
+            const std::string name = "fis_writer_" + std::to_string(statement);
+            check(Result(PQprepare(conn_, name.c_str(), p.sql.c_str(), static_cast<int>(p.values.size()), nullptr),
+                         PQclear));
+            p.serverName = name;
+        }
+        std::vector<const char *> pointers;
+        for (const auto &v : values)
+            pointers.push_back(v ? v->c_str() : nullptr);
+        check(Result(PQexecPrepared(conn_, p.serverName.c_str(), static_cast<int>(pointers.size()), pointers.data(),
+                                    nullptr, nullptr, 0),
+                     PQclear));
     }
 
     void RunMany(int statement, const std::vector<Values> &rows) override
@@ -213,6 +226,7 @@ private:
     struct Prepared : SociBoundStatement {
         std::string insertHead;  // empty unless a one-row INSERT ... VALUES
         std::string insertRow;   // its "(...)" with the markers as written
+        std::string serverName;  // once prepared on the server
     };
 
     Prepared &prepared(int statement, const Values &values)
@@ -227,6 +241,11 @@ private:
         Result r(PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
                               nullptr, 0),
                  PQclear);
+        return check(std::move(r));
+    }
+
+    Result check(Result r)
+    {
         const ExecStatusType status = PQresultStatus(r.get());
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
             const char *state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
