@@ -54,3 +54,18 @@ std::string MissingSequenceText(const KeySequence &key, const DatabaseEngine &en
            " (banco criado por uma versão anterior, que o usuário da importação não pode alterar). Peça ao "
            "administrador que rode scripts/" + engine.name + "-create-db.sh --login-only.";
 }
+
+void AddMissingSequences(DatabaseWriter &writer, const std::string &countSql)
+{
+    const int count = writer.Prepare(countSql);
+    for (const KeySequence *key : KeySequences()) {
+        const auto rows = writer.Select(count, {std::string(key->name)});
+        if (!rows.empty() && rows[0][0].value_or("0") != "0")
+            continue;
+        try {
+            writer.Execute(std::string("CREATE SEQUENCE ") + key->name);
+        } catch (const EDatabaseError &) {
+            // A login without the right: the import says so when it needs one.
+        }
+    }
+}

@@ -31,6 +31,12 @@ struct EngineConnection {
     int busyTimeoutMs = kDefaultBusyTimeoutMs;
 };
 
+// Where an older database's upgrade finds what it lacks: the engine's kept
+// CFOP summary, the CFOP table and the fiscal tables' fixtures.
+struct UpgradeFixtures {
+    std::string summary, cfop, fiscal;
+};
+
 struct WriterOptions {
     // The database is thrown away unless the whole load succeeds, so the
     // engine may skip what only protects a half-done write (a journal).
@@ -72,6 +78,12 @@ struct DatabaseEngine {
     // The one prepare/bind/bulk-insert writer of the engine: the import, the
     // demo generator and the benches write through it. Raises EDatabaseError.
     std::unique_ptr<DatabaseWriter> (*openWriter)(const EngineConnection &, const WriterOptions &);
+    // Brings a database made by an older version up to date as far as the
+    // login may: the host calls it with its reading login, the import with
+    // its writing one (`writing`). What cannot be done is left for the step
+    // that needs it to say so. Raises EDatabaseError only where the database
+    // cannot serve without it.
+    void (*upgrade)(const EngineConnection &, const UpgradeFixtures &, bool writing);
 
     int PortOr(int port) const { return port ? port : defaultPort; }
 };

@@ -11,6 +11,7 @@
 #include <vector>
 
 struct DatabaseEngine;  // data/engine.h
+class DatabaseWriter;
 
 // A key the database hands out, one number to one writer whoever else writes
 // meanwhile: a sequence on a server, the table's highest inside the write
@@ -28,6 +29,11 @@ extern const KeySequence kDocumentNumbers;
 extern const KeySequence kProductCodes;
 // Every one of them, for an older database's upgrade.
 const std::vector<const KeySequence *> &KeySequences();
+// Creates the sequences of KeySequences() the database lacks, where the
+// login may (a server engine's upgrade); `countSql` counts the sequences of
+// the name its one marker gives. The first NextKey starts each past the
+// table's highest.
+void AddMissingSequences(DatabaseWriter &writer, const std::string &countSql);
 // What the person reads when a server's database lacks the sequence (made
 // by an older version, and the writing login may not create it).
 std::string MissingSequenceText(const KeySequence &key, const DatabaseEngine &engine);

@@ -314,6 +314,10 @@ std::string DefaultFiscalFixturePath() { return std::string(FIS_SOURCE_DIR) + "/
 std::string DefaultImportFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/import.sql"; }
 std::string FixturePath(const std::string &name) { return std::string(FIS_SOURCE_DIR) + "/fixtures/" + name; }
 std::string DefaultSummaryFixturePath() { return FixturePath(DefaultEngine().summaryFixture); }
+UpgradeFixtures UpgradeFixturesFor(const DatabaseEngine &engine)
+{
+    return {FixturePath(engine.summaryFixture), DefaultCfopFixturePath(), DefaultFiscalFixturePath()};
+}
 std::vector<std::string> DefaultFixturePaths()
 {
     // The engine's schema and kept summary after the tables they guard: every

@@ -2,6 +2,7 @@
 // person keeps in a file of their own.
 #include "data/engine.h"
 #include "data/sqlite/session.h"
+#include "data/sqlite/upgrade.h"
 #include "data/writer.h"
 
 namespace {
@@ -34,6 +35,7 @@ const DatabaseEngine &SqliteEngine()
                 throw EDatabaseError(kNoDatabase);
             return OpenSqliteWriter(c.database, options, c.busyTimeoutMs);
         },
+        .upgrade = UpgradeSqliteDatabase,
     };
     return engine;
 }

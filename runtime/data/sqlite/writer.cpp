@@ -216,6 +216,8 @@ private:
         else if ((code & 0xff) == SQLITE_FULL)
             text = "O disco do banco de dados está cheio; o que não foi confirmado foi desfeito e o banco continua "
                    "íntegro.";
+        if (text.empty())
+            text = SqliteMissingTableText(engine);
         lastFailure_ = text.empty() ? said : text;
         if (code == SQLITE_CONSTRAINT_PRIMARYKEY || code == SQLITE_CONSTRAINT_UNIQUE)
             throw EDatabaseConflict(said, engine);
