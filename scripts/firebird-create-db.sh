@@ -145,6 +145,8 @@ SQL
   done
   echo "GRANT INSERT, UPDATE ON EMPRESA TO USER $IMPORT_USER;"
   echo "GRANT INSERT, UPDATE ON INSCRESTAD TO USER $IMPORT_USER;"
+  echo "GRANT USAGE ON SEQUENCE NOTAFISCAL_SEQ TO USER $IMPORT_USER;"
+  echo "GRANT USAGE ON SEQUENCE PRODUTO_SEQ TO USER $IMPORT_USER;"
   echo "COMMIT;"
 }
 
@@ -185,6 +187,10 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
     fi
     if [ "$has_routines" = 0 ]; then
       cat "$FIXTURES/firebird-schema.sql"
+      echo
+    else
+      # The keys the database hands out, made where they lack.
+      sed -n '/^-- Keys the database hands out/,$p' "$FIXTURES/firebird-schema.sql"
       echo
     fi
     # The codes of the annex its CFOP table lacks; a description someone

@@ -135,6 +135,7 @@ GRANT SELECT ON ALL TABLES IN SCHEMA public TO $READ_USER, $IMPORT_USER;
 GRANT INSERT, UPDATE, DELETE ON NOTAFISCAL, ITEMNOTAFISC, IMPOSTOITEMNF, PRODUTO, NFECHAVE, PRODUTOPARTIC,
   CFOPCONVERSAO, NFEGRUPOPRODUTO, APURACAOAJUSTE TO $IMPORT_USER;
 GRANT INSERT, UPDATE ON EMPRESA, INSCRESTAD TO $IMPORT_USER;
+GRANT USAGE, SELECT, UPDATE ON SEQUENCE NOTAFISCAL_SEQ, PRODUTO_SEQ TO $IMPORT_USER;
 SQL
 }
 
@@ -155,6 +156,9 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
     echo "postgresql-create-db: database $DATABASE does not exist; run without --login-only first" >&2
     exit 1
   fi
+  # The keys the database hands out, made by the owner where they lack.
+  { echo "SET ROLE $OWNER;"; sed -n '/^-- Keys the database hands out/,$p' "$FIXTURES/postgresql-schema.sql"; } |
+    run_psql -d "$DATABASE" >/dev/null
   login_sql | run_psql -d postgres >/dev/null
 else
   {

@@ -43,6 +43,14 @@ public:
     using EDatabaseError::EDatabaseError;
 };
 
+// Another writer holds or has just written the same key (a unique key, a
+// lock conflict, a deadlock): the work may succeed once redone in a new
+// transaction, which sees what the other committed.
+class EDatabaseConflict : public EDatabaseError {
+public:
+    using EDatabaseError::EDatabaseError;
+};
+
 // What the person reads for each, and for a statement that would write where
 // only reading is allowed (reports and lookups).
 inline constexpr const char *kWriteRefusedText =

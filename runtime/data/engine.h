@@ -14,6 +14,10 @@
 
 class DatabaseWriter;  // data/writer.h
 
+// How long a writer of a local file waits for another's write lock, unless
+// configured (db_busy_timeout_ms): long enough for one batch of another import.
+inline constexpr int kDefaultBusyTimeoutMs = 60000;
+
 // Where the database is and as whom to reach it.
 struct EngineConnection {
     std::string database;  // a file, or the server's database path or alias
@@ -23,6 +27,14 @@ struct EngineConnection {
     std::string password;
     // How long the engine may keep silent during one call (0: no limit).
     int timeoutMs = 0;
+    // How long a local file's writer waits for another's lock.
+    int busyTimeoutMs = kDefaultBusyTimeoutMs;
+};
+
+// Where an older database's upgrade finds what it lacks: the engine's kept
+// CFOP summary, the CFOP table and the fiscal tables' fixtures.
+struct UpgradeFixtures {
+    std::string summary, cfop, fiscal;
 };
 
 struct WriterOptions {
@@ -66,6 +78,12 @@ struct DatabaseEngine {
     // The one prepare/bind/bulk-insert writer of the engine: the import, the
     // demo generator and the benches write through it. Raises EDatabaseError.
     std::unique_ptr<DatabaseWriter> (*openWriter)(const EngineConnection &, const WriterOptions &);
+    // Brings a database made by an older version up to date as far as the
+    // login may: the host calls it with its reading login, the import with
+    // its writing one (`writing`). What cannot be done is left for the step
+    // that needs it to say so. Raises EDatabaseError only where the database
+    // cannot serve without it.
+    void (*upgrade)(const EngineConnection &, const UpgradeFixtures &, bool writing);
 
     int PortOr(int port) const { return port ? port : defaultPort; }
 };

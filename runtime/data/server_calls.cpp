@@ -53,6 +53,8 @@ void ServerCalls::Raise(const ServerFailure &f, const std::function<void()> &dro
         throw EDatabaseConnectionLost(f.lostText.empty() ? kConnectionLostText : f.lostText, f.engineText);
     }
     rollback();
+    if (f.conflict)
+        throw EDatabaseConflict(f.text.empty() ? f.engineText : f.text, f.engineText);
     if (f.cancelled)
         throw EDatabaseCancelled(kCancelledText);
     if (f.writeRefused)

@@ -24,6 +24,7 @@ struct ServerFailure {
     std::string lostText;      // the person's words for the loss when not the usual (a shutdown)
     bool cancelled = false;    // the server stopped the statement as asked
     bool writeRefused = false; // a read-only transaction refused to write
+    bool conflict = false;     // another writer's key or lock, waited for and refused
     std::string text;          // the failure in Portuguese; empty: the engine's words stand
 };
 

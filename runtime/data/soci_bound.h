@@ -52,6 +52,13 @@ struct SociBoundStatement {
             statement->prepare(sql);
             statement->define_and_bind();
         }
-        statement->execute(true);
+        try {
+            statement->execute(true);
+        } catch (...) {
+            // SOCI drops a statement's bindings when it fails: the next run
+            // (a conflict's redo) prepares it again.
+            statement.reset();
+            throw;
+        }
     }
 };

@@ -165,6 +165,8 @@ const std::vector<Key> &table()
         row("import_password", &HostConfig::importPassword, anyText, "", "that login's password"),
         row("db_timeout_ms", &HostConfig::dbTimeoutMs, milliseconds, "30000",
             "how long the database may keep silent during one call; past it the statement is stopped"),
+        row("db_busy_timeout_ms", &HostConfig::dbBusyTimeoutMs, milliseconds, std::to_string(kDefaultBusyTimeoutMs),
+            "SQLite: how long a write waits for another's (an import's) lock before giving up"),
         row("dialect", &HostConfig::dialect, oneOf(dialectNames()), DefaultEngine().defaultDialect,
             "which statement variant the queries run: oracle, mssql or interbase; unnamed, the engine's own (" +
                 defaultDialects() + ")"),
@@ -312,6 +314,10 @@ std::string DefaultFiscalFixturePath() { return std::string(FIS_SOURCE_DIR) + "/
 std::string DefaultImportFixturePath() { return std::string(FIS_SOURCE_DIR) + "/fixtures/import.sql"; }
 std::string FixturePath(const std::string &name) { return std::string(FIS_SOURCE_DIR) + "/fixtures/" + name; }
 std::string DefaultSummaryFixturePath() { return FixturePath(DefaultEngine().summaryFixture); }
+UpgradeFixtures UpgradeFixturesFor(const DatabaseEngine &engine)
+{
+    return {FixturePath(engine.summaryFixture), DefaultCfopFixturePath(), DefaultFiscalFixturePath()};
+}
 std::vector<std::string> DefaultFixturePaths()
 {
     // The engine's schema and kept summary after the tables they guard: every

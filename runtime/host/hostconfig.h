@@ -2,6 +2,8 @@
 // The host's configuration: one file of "key = value" lines, each key
 // overridable by an environment variable FISHOST_<KEY> (upper case). With no
 // file and no variables the embedded defaults apply.
+#include "data/engine.h"
+
 #include <cstddef>
 #include <map>
 #include <string>
@@ -24,6 +26,8 @@ std::string DefaultImportFixturePath();
 std::string FixturePath(const std::string &name);
 // The CFOP summary the default engine keeps per document, with what keeps it.
 std::string DefaultSummaryFixturePath();
+// What an older database of `engine` takes its missing parts from.
+UpgradeFixtures UpgradeFixturesFor(const DatabaseEngine &engine);
 // Where the person's own reports go when saved_reports_dir is not set:
 // $XDG_DATA_HOME/fishost/saved-reports (~/.local/share/... by default).
 std::string DefaultSavedReportsDir();
@@ -51,6 +55,7 @@ struct HostConfig {
     std::string importUser;        // import_user
     std::string importPassword;    // import_password
     int dbTimeoutMs = 0;           // db_timeout_ms
+    int dbBusyTimeoutMs = 0;       // db_busy_timeout_ms
     std::string dialect;           // dialect
     // Whether `dialect` was named; unnamed, it follows the engine.
     bool dialectNamed = false;

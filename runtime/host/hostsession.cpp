@@ -4,6 +4,7 @@
 #include "data/engine.h"
 #include "data/sqlite/session.h"
 #include "data/sqlscript.h"
+#include "rtl/files.h"
 #include "rtl/sysutils.h"
 
 #include <cstdio>
@@ -24,22 +25,21 @@ EngineConnection HostConnection(const HostConfig &config)
     c.user = config.dbUser;
     c.password = config.dbPassword;
     c.timeoutMs = config.dbTimeoutMs;
+    c.busyTimeoutMs = config.dbBusyTimeoutMs;
     return c;
 }
 
 std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config, bool bringUpToDate)
 {
     const DatabaseEngine &engine = EngineNamed(config.engine);
-    if (bringUpToDate && engine.localFile && !config.database.empty()) {
+    if (bringUpToDate && !config.database.empty()) {
         // Once per database and process: a server opens a session per worker.
         static std::mutex mutex;
         static std::set<std::string> checked;
         std::lock_guard<std::mutex> lock(mutex);
         if (checked.insert(config.database).second) {
             try {
-                AddKeptSummary(config.database);
-                AddMissingCfops(config.database);
-                AddMissingColumns(config.database);
+                engine.upgrade(HostConnection(config), UpgradeFixturesFor(engine), false);
             } catch (...) {
                 checked.erase(config.database);
                 throw;
@@ -53,185 +53,20 @@ namespace {
 // A fixture file whole; `missing` starts the message when it cannot be read.
 std::string readFixture(const std::string &path, const std::string &missing)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    try {
+        return ReadWholeFile(path);
+    } catch (const Exception &) {
         throw EDatabaseError(missing + path);
-    std::stringstream script;
-    script << in.rdbuf();
-    return script.str();
-}
-
-// Which of `tables` the SQLite database lacks.
-std::vector<std::string> missingTables(DatabaseSession &db, std::initializer_list<const char *> tables)
-{
-    std::vector<std::string> out;
-    for (const char *t : tables) {
-        const ResultSet has =
-            db.Query(std::string("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = '") + t + "'", {});
-        if (has.rows.empty() || has.rows[0][0].value_or("0") == "0")
-            out.push_back(t);
-    }
-    return out;
-}
-} // namespace
-
-void AddKeptSummary(const std::string &path)
-{
-    if (!std::filesystem::exists(path))
-        return;
-    {
-        // Read only first: a database that has it may sit where nobody writes.
-        auto reader = OpenSqliteSession(path, true);
-        if (missingTables(*reader, {"RESUMOCFOPNF"}).empty())
-            return;
-        // Only the reference tables (no documents): nothing to keep a summary of.
-        if (!missingTables(*reader, {"NOTAFISCAL", "ITEMNOTAFISC", "IMPOSTOITEMNF"}).empty())
-            return;
-    }
-    // A database made before the summary: its documents are summed once, then
-    // the triggers keep them.
-    const std::string script = readFixture(DefaultSummaryFixturePath(), "Arquivo do resumo de CFOP não encontrado: ");
-    std::unique_ptr<DatabaseSession> session;
-    try {
-        session = OpenSqliteSession(path, false);
-    } catch (const Exception &e) {
-        throw EDatabaseError("O banco de dados " + path + " não tem o resumo de CFOP e não pode ser alterado para "
-                             "recebê-lo: " + e.Message());
-    }
-    session->Execute("BEGIN");
-    try {
-        LoadSqlScript(*session, script);
-        session->Execute("COMMIT");
-    } catch (...) {
-        session->Execute("ROLLBACK");
-        throw;
     }
 }
 
-void AddMissingCfops(const std::string &path)
-{
-    if (!std::filesystem::exists(path))
-        return;
-    std::vector<std::string> rows;
-    for (std::string &statement : SplitSqlScript(readFixture(DefaultCfopFixturePath(),
-                                                             "Arquivo da tabela de CFOP não encontrado: ")))
-        if (Trim(statement).rfind("INSERT INTO CFOP ", 0) == 0)
-            rows.push_back(Trim(statement).replace(0, 6, "INSERT OR IGNORE"));
-    {
-        auto reader = OpenSqliteSession(path, true);
-        if (!missingTables(*reader, {"CFOP"}).empty())
-            return;
-        const ResultSet has = reader->Query("SELECT COUNT(*) FROM CFOP", {});
-        if (has.rows.empty() || std::atol(has.rows[0][0].value_or("0").c_str()) >= static_cast<long>(rows.size()))
-            return;
-    }
-    // The codes it lacks are added; a description someone changed stays. A
-    // file that cannot be written keeps its table, whose missing codes the
-    // CFOP summary's check lists.
-    std::unique_ptr<DatabaseSession> session;
-    try {
-        session = OpenSqliteSession(path, false);
-    } catch (const Exception &) {
-        return;
-    }
-    session->Execute("BEGIN");
-    try {
-        for (const std::string &row : rows)
-            session->Execute(row);
-        session->Execute("COMMIT");
-    } catch (const Exception &) {
-        session->Execute("ROLLBACK");
-    }
-}
-
-namespace {
 std::string upper(std::string s)
 {
     for (char &c : s)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
-
-// Whether `statement` (trimmed, upper case) begins with `prefix` and the
-// table name there ends.
-bool startsWithTable(const std::string &statement, const std::string &prefix)
-{
-    return statement.rfind(prefix, 0) == 0 &&
-           (statement.size() == prefix.size() || statement[prefix.size()] == ' ' || statement[prefix.size()] == '(');
-}
 } // namespace
-
-void AddMissingColumns(const std::string &path)
-{
-    if (!std::filesystem::exists(path))
-        return;
-    // Columns added to the fiscal tables since the first databases were made.
-    static const struct {
-        const char *table, *column, *type;
-    } added[] = {{"IMPOSTOITEMNF", "CDCST", "VARCHAR(4)"},
-                 {"NOTAFISCAL", "NRDOCPARTIC", "VARCHAR(14)"},
-                 {"NOTAFISCAL", "NRIEPARTIC", "VARCHAR(20)"}};
-    // Tables added since, and whether every database shares their rows (the
-    // fiscal months and the apuração's lines; the others are the company's).
-    static const struct {
-        const char *table;
-        bool sharedRows;
-    } addedTables[] = {{"FILIALUF", false},         {"PERIODOFISCAL", true},  {"EMPRESAATIVIDADE", false},
-                       {"APURACAOAJUSTE", false},   {"APURACAOLINHA", true}};
-    std::vector<std::string> missing;
-    {
-        auto reader = OpenSqliteSession(path, true);
-        for (const auto &a : added) {
-            if (!missingTables(*reader, {a.table}).empty())
-                continue;
-            const ResultSet has = reader->Query(std::string("SELECT COUNT(*) FROM pragma_table_info('") + a.table +
-                                                    "') WHERE name = '" + a.column + "'",
-                                                {});
-            if (!has.rows.empty() && has.rows[0][0].value_or("0") == "0")
-                missing.push_back(std::string("ALTER TABLE ") + a.table + " ADD COLUMN " + a.column + " " + a.type);
-        }
-        std::vector<std::string> fiscal;
-        for (const auto &t : addedTables) {
-            const ResultSet has = reader->Query(
-                std::string("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = '") + t.table + "'", {});
-            const bool exists = !has.rows.empty() && has.rows[0][0].value_or("0") != "0";
-            long rows = 0;
-            if (exists && t.sharedRows)
-                rows = std::atol(reader->Query(std::string("SELECT COUNT(*) FROM ") + t.table, {})
-                                     .rows[0][0].value_or("0").c_str());
-            if (exists && (!t.sharedRows || rows > 0))
-                continue;
-            if (fiscal.empty())
-                fiscal = SplitSqlScript(readFixture(DefaultFiscalFixturePath(),
-                                                    "Arquivo de dados fiscais não encontrado: "));
-            // A database of one's own made before the fiscal months were shared
-            // has the table empty: its rows come too.
-            for (const std::string &statement : fiscal) {
-                const std::string s = upper(Trim(statement));
-                if ((!exists && startsWithTable(s, std::string("CREATE TABLE ") + t.table)) ||
-                    (t.sharedRows && startsWithTable(s, std::string("INSERT INTO ") + t.table)))
-                    missing.push_back(Trim(statement));
-            }
-        }
-    }
-    if (missing.empty())
-        return;
-    std::unique_ptr<DatabaseSession> session;
-    try {
-        session = OpenSqliteSession(path, false);
-    } catch (const Exception &) {
-        return;  // read only: its rows lack them, as before
-    }
-    session->Execute("BEGIN");
-    try {
-        for (const std::string &statement : missing)
-            session->Execute(statement);
-        session->Execute("COMMIT");
-    } catch (...) {
-        session->Execute("ROLLBACK");
-        throw;
-    }
-}
 
 void BuildDemoDatabase(const std::string &path, const std::vector<std::string> &fixturePaths)
 {
@@ -301,6 +136,8 @@ void CreateOwnDatabase(const std::string &path)
             for (const std::string &statement : statements)
                 session->Execute(statement);
             session->Execute("COMMIT");
+            // Reports read while an import writes.
+            session->Execute("PRAGMA journal_mode = WAL");
         }
         fs::rename(temporary, target);
     } catch (const std::exception &e) {

@@ -13,25 +13,10 @@
 EngineConnection HostConnection(const HostConfig &config);
 
 // Opens the configured database read only through its engine. Raises EDatabaseError.
-// `bringUpToDate`: a SQLite database made before the kept summary, the CFOP
-// codes or the columns added since gets them first (the host does; the
-// application server, which only serves what is there, does not).
+// `bringUpToDate`: a database made by an older version is first brought up
+// to date by its engine, as far as the reading login may (the host does;
+// the application server, which only serves what is there, does not).
 std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config, bool bringUpToDate = true);
-
-// Gives a SQLite database made before the kept CFOP summary its summary and
-// the triggers that keep it; nothing where it has them, or where it lacks the
-// document tables the summary is kept from. Raises EDatabaseError.
-void AddKeptSummary(const std::string &path);
-// Gives a SQLite database whose CFOP table lacks codes of the annex
-// (fixtures/cfop.sql) the ones it lacks, keeping the descriptions it has;
-// a database that cannot be written is left as it is.
-void AddMissingCfops(const std::string &path);
-// Gives a SQLite database made before them the columns added since (a tax
-// row's CST, a document's participant CNPJ/CPF and IE), empty on the rows it
-// holds, and the tables added since (branches' states, fiscal months, the
-// company's activity, the apuração's lines and adjustments), with the rows
-// every database shares; a database that cannot be written is left.
-void AddMissingColumns(const std::string &path);
 
 // Builds a fresh SQLite demo database at `path` from the fixtures, loaded in
 // order (replacing any file there). Raises on failure.

@@ -163,12 +163,11 @@ public:
 
     // What a document about to be written may change, to undo when it fails.
     struct Mark {
-        long long product, leaf;
         bool groupReady;
         std::size_t links;
         std::string analytical;
     };
-    Mark Save() const { return {nextProduct_, nextLeaf_, groupReady_, newLinks_.size(), analytical_}; }
+    Mark Save() const { return {groupReady_, newLinks_.size(), analytical_}; }
     void Restore(const Mark &m);
     // The products created since the last call, for the report.
     std::vector<ImportedProduct> TakeCreated();
@@ -177,6 +176,9 @@ private:
     std::string create(const std::string &name, const std::string &participant, const std::string &theirCode);
     std::string analytical();
     void ensureGroup();
+    // The group's next leaf (subgroup * 10000 + leaf), from what the
+    // database holds now: another import may have added some.
+    long long nextLeaf();
 
     ImportConnection &db_;
     std::unordered_map<std::string, std::string> links_;
@@ -184,8 +186,7 @@ private:
     std::vector<ImportedProduct> pending_;
     std::string group_ = "99", groupName_ = "Produtos importados de NF-e", analytical_;
     bool groupReady_ = false;
-    long long nextProduct_ = 1, nextLeaf_ = 10001;
-    int selLink_, insLink_, selLeafByTree_, selLeafByCode_, selTree_, insProduct_;
+    int selLink_, insLink_, selLeafByTree_, selLeafByCode_, selTree_, insProduct_, selLastLeaf_;
 };
 
 // --- The writing: the document's row, then its tax rows and its items.
@@ -205,7 +206,6 @@ public:
 
 private:
     ImportConnection &db_;
-    long long nextDocument_ = 1;
     int insDoc_, insItem_, insTax_, cancelDoc_;
     std::vector<ImportConnection::Values> items_, taxes_;
 };

@@ -71,8 +71,6 @@ void Repeats::MarkCancelled(const std::string &key, const std::string &id) { db_
 
 DocumentWriter::DocumentWriter(ImportConnection &db) : db_(db)
 {
-    auto max = db_.Select(db_.Prepare("SELECT CAST(MAX(CDNOTAFISC) AS VARCHAR(20)) FROM NOTAFISCAL"), {});
-    nextDocument_ = max[0][0] ? std::stoll(*max[0][0]) + 1 : 1;
     insDoc_ = db_.Prepare(
         "INSERT INTO NOTAFISCAL (CDNOTAFISC, CDEMPRESA, CDFILIAL, IDENTRSAIDA, CDSERIE, NRNOTAFISC, CDMODDOCFISC, "
         "CDTIPOOPER, DTEMISSAO, DTENTRSAIDA, CDINSCESTA, CDINSCMUNI, NMPARTICIPANTE, SGUF, IDSITUACAO, NRDOCPARTIC, "
@@ -86,7 +84,8 @@ DocumentWriter::DocumentWriter(ImportConnection &db) : db_(db)
 
 std::string DocumentWriter::Document(const BookedHeader &h)
 {
-    std::string id = std::to_string(nextDocument_++);
+    // From the database: another import may be numbering documents too.
+    std::string id = db_.NextKey(kDocumentNumbers);
     db_.Run(insDoc_, {id, h.company, std::nullopt, h.side, h.series, h.number, h.model, h.operation, h.issueDate,
                       h.moveDate, h.registration, h.municipal, h.participant, h.state, h.situation,
                       h.participantDocument, h.participantRegistration});

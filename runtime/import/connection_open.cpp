@@ -16,8 +16,9 @@ std::unique_ptr<ImportConnection> OpenImportConnection(const HostConfig &config)
         c.user = config.importUser;
         c.password = config.importPassword;
     }
-    // The import writes the columns a file made before them lacks.
-    if (engine.localFile && !c.database.empty())
-        AddMissingColumns(c.database);
+    // What an older database lacks, as far as the writing login may: a
+    // file's columns and tables, a server's key sequences.
+    if (!c.database.empty())
+        engine.upgrade(c, UpgradeFixturesFor(engine), true);
     return engine.openWriter(c, {});
 }

@@ -1,5 +1,6 @@
 #include "import/importer.h"
 
+#include "data/engine.h"
 #include "data/sqlscript.h"
 #include "host/hostconfig.h"
 #include "import/booking.h"
@@ -34,9 +35,16 @@ public:
 
     bool Cancellation(const std::string &place, const FiscalCancellation &c) override
     {
+        cancel(place, c, 0);
+        return step();
+    }
+
+private:
+    void cancel(const std::string &place, const FiscalCancellation &c, int attempt)
+    {
         if (pendingCancels_.count(c.key)) {
             repeatedCancellation(place, c.key);
-            return step();
+            return;
         }
         db_.Mark();
         try {
@@ -46,22 +54,34 @@ public:
                 // the end is settled by finish().
                 pendingCancels_.emplace(c.key, place);
                 pendingOrder_.push_back(c.key);
-            } else if (prior.cancelled || !prior.document) {
-                repeatedCancellation(place, c.key);
             } else {
-                writer_.Cancel(*prior.document);
-                repeats_.MarkCancelled(c.key, *prior.document);
-                ++report_.cancelledByEvent;
-                entry(place, ImportOutcome::Cancellation, c.key, "documento já importado marcado como cancelado");
+                cancelKnown(place, c.key, prior);
             }
             db_.Release();
+        } catch (const EDatabaseConflict &e) {
+            db_.Undo();
+            if (redoAfterConflict(attempt))
+                return cancel(place, c, attempt + 1);
+            refuse(place, "", std::string("não foi possível gravar o cancelamento: ") + e.what());
         } catch (const std::exception &e) {
             db_.Undo();
             refuse(place, "", std::string("não foi possível gravar o cancelamento: ") + e.what());
         }
-        return step();
     }
 
+    // A cancellation of a key the database knows: its document's, or one
+    // kept already.
+    void cancelKnown(const std::string &place, const std::string &key, const Repeats::Prior &prior)
+    {
+        if (prior.cancelled || !prior.document)
+            return repeatedCancellation(place, key);
+        writer_.Cancel(*prior.document);
+        repeats_.MarkCancelled(key, *prior.document);
+        ++report_.cancelledByEvent;
+        entry(place, ImportOutcome::Cancellation, key, "documento já importado marcado como cancelado");
+    }
+
+public:
     bool OtherEvent(const std::string &place, const FiscalOtherEvent &e) override
     {
         ++report_.eventsIgnored;
@@ -159,15 +179,29 @@ public:
                 entry(p->second, ImportOutcome::CancellationOfNobody, key, why);
                 continue;
             }
-            db_.Mark();
-            try {
-                repeats_.RememberCancelled(key);
-                db_.Release();
-                ++report_.cancelledByEvent;
-                entry(p->second, ImportOutcome::Cancellation, key, "guardado até o documento ser importado");
-            } catch (const std::exception &e) {
-                db_.Undo();
-                refuse(p->second, "", std::string("não foi possível gravar o cancelamento: ") + e.what());
+            for (int attempt = 0;; ++attempt) {
+                db_.Mark();
+                try {
+                    // Another import may have booked the document, or kept
+                    // the cancellation, meanwhile.
+                    if (const Repeats::Prior prior = repeats_.FindKey(key); prior.keyKnown) {
+                        cancelKnown(p->second, key, prior);
+                    } else {
+                        repeats_.RememberCancelled(key);
+                        ++report_.cancelledByEvent;
+                        entry(p->second, ImportOutcome::Cancellation, key, "guardado até o documento ser importado");
+                    }
+                    db_.Release();
+                } catch (const EDatabaseConflict &e) {
+                    db_.Undo();
+                    if (redoAfterConflict(attempt))
+                        continue;
+                    refuse(p->second, "", std::string("não foi possível gravar o cancelamento: ") + e.what());
+                } catch (const std::exception &e) {
+                    db_.Undo();
+                    refuse(p->second, "", std::string("não foi possível gravar o cancelamento: ") + e.what());
+                }
+                break;
             }
         }
         pendingCancels_.clear();
@@ -198,7 +232,23 @@ private:
         return d.header.key.empty() ? IdentityText(d.header) : d.header.key;
     }
 
-    void book(const std::string &place, const FiscalDocument &d)
+    // A document another import wrote meanwhile collides with it on a key;
+    // redone in a new transaction it is found booked, or books after it.
+    static constexpr int kConflictRetries = 3;
+
+    // What was booked before stays, and a new transaction sees what the
+    // other import committed. A file taken whole cannot be split so.
+    bool redoAfterConflict(int attempt)
+    {
+        if (attempt >= kConflictRetries || file_.open)
+            return false;
+        db_.Commit();
+        db_.Begin();
+        pending_ = 0;
+        return true;
+    }
+
+    void book(const std::string &place, const FiscalDocument &d, int attempt = 0)
     {
         if (d.header.trial && !options_.acceptHomologation)
             return refuse(place, BookingRefusal{DocumentField::Environment, 0,
@@ -256,6 +306,13 @@ private:
             writer_.Flush();
             repeats_.Remember(d.header.key, id, prior, cancelled);
             db_.Release();
+        } catch (const EDatabaseConflict &e) {
+            writer_.Discard();
+            db_.Undo();
+            products_.Restore(before);
+            if (redoAfterConflict(attempt))
+                return book(place, d, attempt + 1);
+            return refuse(place, "", std::string("não foi possível gravar o documento: ") + e.what());
         } catch (const std::exception &e) {
             writer_.Discard();
             db_.Undo();
@@ -341,8 +398,8 @@ void EnsureImportTables(ImportConnection &db)
     if (db.HasTable("NFECHAVE"))
         return;
     if (!AddsImportTables(db))
-        throw EDatabaseError("O banco de dados não tem as tabelas da importação de NF-e; "
-                             "rode scripts/firebird-create-db.sh --login-only.");
+        throw EDatabaseError(std::string("O banco de dados não tem as tabelas da importação de NF-e; rode scripts/") +
+                             db.Engine().name + "-create-db.sh --login-only.");
     const std::string path = DefaultImportFixturePath();
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -351,8 +408,10 @@ void EnsureImportTables(ImportConnection &db)
     script << in.rdbuf();
     db.Begin();
     try {
-        for (const std::string &statement : SplitSqlScript(script.str()))
-            db.Execute(statement);
+        // Another import may have made them while this one waited for the lock.
+        if (!db.HasTable("NFECHAVE"))
+            for (const std::string &statement : SplitSqlScript(script.str()))
+                db.Execute(statement);
         db.Commit();
     } catch (...) {
         db.Rollback();

@@ -1,6 +1,6 @@
 // The company's products for the items it books, and the ones the import
 // creates under its group (NFEGRUPOPRODUTO): a subgroup GG.SS of up to 9999
-// leaves GG.SS.NNNN, numbered after the highest there.
+// leaves GG.SS.NNNN, numbered after the highest there when each is made.
 #include "import/booking.h"
 
 #include <algorithm>
@@ -22,20 +22,7 @@ ProductCatalogue::ProductCatalogue(ImportConnection &db) : db_(db)
         group_ = *group[0][0];
         groupName_ = group[0][1].value_or(group_);
     }
-    auto maxProduct = db_.Select(db_.Prepare("SELECT CAST(MAX(CAST(CDPRODUTO AS BIGINT)) AS VARCHAR(20)) FROM PRODUTO WHERE " +
-                                             DigitsOnlyCondition(db_, "CDPRODUTO")),
-                                 {});
-    nextProduct_ = maxProduct[0][0] ? std::stoll(*maxProduct[0][0]) + 1 : 1;
-    auto maxLeaf = db_.Select(db_.Prepare("SELECT MAX(CDARVPROD) FROM PRODUTO WHERE CDARVPROD LIKE ? AND CDNVPRODUTO = '3'"),
-                              {group_ + ".%"});
-    if (maxLeaf[0][0]) {
-        const std::string &leaf = *maxLeaf[0][0];  // GG.SS.NNNN
-        const std::size_t at = group_.size() + 1;
-        try {
-            nextLeaf_ = std::max(nextLeaf_, std::stoll(leaf.substr(at, 2)) * 10000 + std::stoll(leaf.substr(at + 3)) + 1);
-        } catch (const std::exception &) {
-        }
-    }
+    selLastLeaf_ = db_.Prepare("SELECT MAX(CDARVPROD) FROM PRODUTO WHERE CDARVPROD LIKE ? AND CDNVPRODUTO = '3'");
     selLink_ = db_.Prepare("SELECT CDPRODUTO FROM PRODUTOPARTIC WHERE NRDOCPARTIC = ? AND CDPRODPARTIC = ?");
     insLink_ = db_.Prepare("INSERT INTO PRODUTOPARTIC (NRDOCPARTIC, CDPRODPARTIC, CDPRODUTO) VALUES (?, ?, ?)");
     selLeafByTree_ = db_.Prepare("SELECT CDPRODUTO FROM PRODUTO WHERE CDARVPROD = ? AND CDNVPRODUTO = '3'");
@@ -75,22 +62,20 @@ std::string ProductCatalogue::For(const FiscalDocument &d, const FiscalItem &ite
 std::string ProductCatalogue::create(const std::string &name, const std::string &participant, const std::string &theirCode)
 {
     ensureGroup();
-    const long long subgroup = nextLeaf_ / 10000, leaf = nextLeaf_ % 10000;
+    const long long next = nextLeaf();
+    const long long subgroup = next / 10000, leaf = next % 10000;
     if (subgroup > 99)
         throw EDatabaseError("o grupo de produtos importados (" + group_ + ") está cheio");
     char tree[64];
     std::snprintf(tree, sizeof tree, "%s.%02lld", group_.c_str(), subgroup);
     const std::string subgroupCode = tree;
     if (db_.Select(selTree_, {subgroupCode}).empty())
-        db_.Run(insProduct_, {std::to_string(nextProduct_++), subgroupCode, groupName_, "2"});
+        db_.Run(insProduct_, {db_.NextKey(kProductCodes), subgroupCode, groupName_, "2"});
     std::snprintf(tree, sizeof tree, "%s.%04lld", subgroupCode.c_str(), leaf);
-    const std::string code = std::to_string(nextProduct_++);
+    const std::string code = db_.NextKey(kProductCodes);
     const std::string clipped = ClipText(name, 50);
     db_.Run(insProduct_, {code, std::string(tree), clipped, "3"});
     db_.Run(insLink_, {RegistrationKey(participant), ClipText(theirCode, 60), code});
-    ++nextLeaf_;
-    if (nextLeaf_ % 10000 == 0)
-        ++nextLeaf_;  // leaf 0000 is never used
     pending_.push_back({code, tree, clipped, participant, theirCode});
     return code;
 }
@@ -104,8 +89,8 @@ std::string ProductCatalogue::analytical()
         return analytical_ = *rows[0][0];
     ensureGroup();
     if (db_.Select(selTree_, {subgroup}).empty())
-        db_.Run(insProduct_, {std::to_string(nextProduct_++), subgroup, groupName_, "2"});
-    analytical_ = std::to_string(nextProduct_++);
+        db_.Run(insProduct_, {db_.NextKey(kProductCodes), subgroup, groupName_, "2"});
+    analytical_ = db_.NextKey(kProductCodes);
     db_.Run(insProduct_, {analytical_, tree, std::string(kAnalyticalName), "3"});
     pending_.push_back({analytical_, tree, kAnalyticalName, {}, {}});
     return analytical_;
@@ -116,14 +101,30 @@ void ProductCatalogue::ensureGroup()
     if (groupReady_)
         return;
     if (db_.Select(selTree_, {group_}).empty())
-        db_.Run(insProduct_, {std::to_string(nextProduct_++), group_, groupName_, "1"});
+        db_.Run(insProduct_, {db_.NextKey(kProductCodes), group_, groupName_, "1"});
     groupReady_ = true;
+}
+
+long long ProductCatalogue::nextLeaf()
+{
+    // Subgroup 00 holds the analytical leaf alone: new products start at 01.
+    long long next = 10001;
+    auto last = db_.Select(selLastLeaf_, {group_ + ".%"});
+    if (!last.empty() && last[0][0]) {
+        const std::string &leaf = *last[0][0];  // GG.SS.NNNN
+        const std::size_t at = group_.size() + 1;
+        try {
+            next = std::max(next, std::stoll(leaf.substr(at, 2)) * 10000 + std::stoll(leaf.substr(at + 3)) + 1);
+        } catch (const std::exception &) {
+        }
+    }
+    if (next % 10000 == 0)
+        ++next;  // leaf 0000 is never used
+    return next;
 }
 
 void ProductCatalogue::Restore(const Mark &m)
 {
-    nextProduct_ = m.product;
-    nextLeaf_ = m.leaf;
     groupReady_ = m.groupReady;
     for (std::size_t i = m.links; i < newLinks_.size(); ++i)
         links_.erase(newLinks_[i]);

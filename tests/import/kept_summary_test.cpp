@@ -3,6 +3,7 @@
 // after every kind of later write to items and tax rows, on SQLite and on
 // the Firebird server, whoever writes and in whatever order.
 #include "data/dberrors.h"
+#include "data/sqlite/upgrade.h"
 #include "host/hostsession.h"
 #include "import/importer.h"
 #include "import_target.h"
@@ -164,8 +165,8 @@ TEST(KeptSummaryUpgrade, AnOlderDatabaseGetsItsSummaryWhenOpened)
         db->Execute("DROP VIEW RESUMOCFOPITEM");
         db->Execute("DROP TABLE RESUMOCFOPNF");
     }
-    AddKeptSummary(path);
-    AddKeptSummary(path);
+    AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
+    AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
     auto db = target.Open();
     const auto kept = db->Select(db->Prepare(keptSql()), {});
     EXPECT_GT(kept.size(), 10u);

@@ -7,6 +7,7 @@
 #include "../support/temp_folder.h"
 #include "data/firebird/session.h"
 #include "data/sqlite/session.h"
+#include "data/sqlite/upgrade.h"
 #include "host/hostsession.h"
 
 #include <gtest/gtest.h>
@@ -88,8 +89,8 @@ TEST(CfopTableOfOnesOwn, MadeWholeAndCompletedLater)
         db->Execute("DELETE FROM CFOP WHERE CDCFOP NOT IN ('1102', '5102')");
         db->Execute("UPDATE CFOP SET DSCFOP = 'Vendas' WHERE CDCFOP = '5102'");
     }
-    AddMissingCfops(path);
-    AddMissingCfops(path);  // a second time finds nothing to do
+    AddMissingCfops(path, UpgradeFixturesFor(SqliteEngine()));
+    AddMissingCfops(path, UpgradeFixturesFor(SqliteEngine()));  // a second time finds nothing to do
     auto table = cfopTable(*OpenSqliteSession(path, true));
     EXPECT_EQ(table.at("5102"), "Vendas");
     table["5102"] = "Venda de mercadoria adquirida ou recebida de terceiros";
@@ -110,8 +111,8 @@ TEST(TaxSituationOfOnesOwn, AnOlderDatabaseGetsTheColumnEmpty)
         db->Execute("ALTER TABLE IMPOSTOITEMNF DROP COLUMN CDCST");
         db->Execute("INSERT INTO IMPOSTOITEMNF (CDNOTAFISC, NRITEM, CDIMPOSTONFE) VALUES (1, 1, '01')");
     }
-    AddMissingColumns(path);
-    AddMissingColumns(path);
+    AddMissingColumns(path, UpgradeFixturesFor(SqliteEngine()));
+    AddMissingColumns(path, UpgradeFixturesFor(SqliteEngine()));
     auto db = OpenSqliteSession(path, true);
     const ResultSet rows = db->Query("SELECT CDCST FROM IMPOSTOITEMNF", {});
     ASSERT_EQ(rows.rows.size(), 1u);
@@ -154,8 +155,8 @@ TEST(FiscalSchemaOfAnOlderDatabase, GetsTheTablesColumnsAndSharedRowsItLacks)
         db->Execute("ALTER TABLE NOTAFISCAL DROP COLUMN NRDOCPARTIC");
         db->Execute("ALTER TABLE NOTAFISCAL DROP COLUMN NRIEPARTIC");
     }
-    AddMissingColumns(old);
-    AddMissingColumns(old);  // a second time finds nothing to do
+    AddMissingColumns(old, UpgradeFixturesFor(SqliteEngine()));
+    AddMissingColumns(old, UpgradeFixturesFor(SqliteEngine()));  // a second time finds nothing to do
     auto db = OpenSqliteSession(old, true);
     EXPECT_EQ(countOf(*db, "SELECT COUNT(*) FROM PERIODOFISCAL"), months);
     EXPECT_EQ(countOf(*db, "SELECT COUNT(*) FROM APURACAOLINHA"), 13);

@@ -87,6 +87,8 @@ ServerFailure FirebirdFailureOf(const soci::soci_error &e)
         f.lostText = FirebirdFailureText(status);
     f.cancelled = anyCode(status, {isc_cancelled});
     f.writeRefused = anyCode(status, {isc_read_only_trans});
+    f.conflict = anyCode(status, {isc_unique_key_violation, isc_no_dup, isc_deadlock, isc_update_conflict,
+                                  isc_lock_conflict});
     f.text = FirebirdFailureText(status);
     return f;
 }

@@ -38,6 +38,13 @@ const DatabaseEngine &FirebirdEngine()
         .openWriter = [](const EngineConnection &c, const WriterOptions &) {
             return OpenFirebirdWriter(FirebirdConnectionFor(c));
         },
+        // Only the keys' sequences: the rest of an older database is the
+        // creation script's (--login-only), run by the database's owner.
+        .upgrade = [](const EngineConnection &c, const UpgradeFixtures &, bool writing) {
+            if (!writing)
+                return;
+            AddMissingSequences(*OpenFirebirdWriter(FirebirdConnectionFor(c)), "SELECT CAST(COUNT(*) AS VARCHAR(5)) FROM RDB$GENERATORS WHERE RDB$GENERATOR_NAME = ?");
+        },
     };
     return engine;
 }

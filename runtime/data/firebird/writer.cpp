@@ -13,6 +13,8 @@
 #include <soci/firebird/soci-firebird.h>
 #include <soci/soci.h>
 
+#include <set>
+
 namespace {
 
 class FirebirdWriter : public DatabaseWriter {
@@ -88,7 +90,12 @@ public:
                 p.bulk->prepare(p.sql);
                 p.bulk->define_and_bind();
             }
-            p.bulk->execute(true);
+            try {
+                p.bulk->execute(true);
+            } catch (...) {
+                p.bulk.reset();  // its bindings are gone, as in SociBoundStatement
+                throw;
+            }
         });
     }
 
@@ -132,6 +139,35 @@ public:
             st->execute(true);
         });
         return n > 0;
+    }
+
+    // A generator hands out numbers outside transactions; the first use
+    // moves it past what was written without it (demo rows, a bulk load).
+    // Adding a step is atomic, so two writers catching up at once only skip numbers.
+    std::string NextKey(const KeySequence &key) override
+    {
+        const std::string step = std::string("SELECT GEN_ID(") + key.name + ", ";
+        long long next = 0;
+        const bool first = caughtUp_.insert(key.name).second;
+        try {
+            guard([&] { *sql_ << step + "1) FROM RDB$DATABASE", soci::into(next); });
+        } catch (const EDatabaseError &e) {
+            if (!first)
+                throw;
+            caughtUp_.erase(key.name);
+            throw EDatabaseError(MissingSequenceText(key, Engine()), e.Message());
+        }
+        if (first) {
+            std::string highest;
+            soci::indicator known = soci::i_null;
+            guard([&] { *sql_ << key.HighestSql(Engine()), soci::into(highest, known); });
+            if (known == soci::i_ok && std::stoll(highest) >= next)
+                guard([&] {
+                    *sql_ << step + std::to_string(std::stoll(highest) - next + 1) + ") FROM RDB$DATABASE",
+                        soci::into(next);
+                });
+        }
+        return std::to_string(next);
     }
 
     // Outside Begin/Commit a statement is committed at once, as on SQLite.
@@ -241,6 +277,8 @@ private:
         CloseFirebirdSoci(sql_);
     }
 
+
+    std::set<std::string> caughtUp_;  // keys moved past the table's highest
     std::vector<std::unique_ptr<Prepared>> statements_;
     std::unique_ptr<soci::session> sql_;  // none once lost
     FirebirdCanceller canceller_;

@@ -39,6 +39,7 @@ ServerFailure PostgresqlFailureOf(PGconn *conn, const std::string &state, const 
         f.lostText = PostgresqlFailureText(state);
     f.cancelled = state == "57014";
     f.writeRefused = state == "25006";
+    f.conflict = state == "23505" || state == "40P01" || state == "40001" || state == "55P03";
     f.text = PostgresqlFailureText(state);
     return f;
 }

@@ -40,6 +40,13 @@ const DatabaseEngine &PostgresqlEngine()
         .openWriter = [](const EngineConnection &c, const WriterOptions &) {
             return OpenPostgresqlWriter(PostgresqlConnectionFor(c));
         },
+        // Only the keys' sequences: the rest of an older database is the
+        // creation script's (--login-only), run by the database's owner.
+        .upgrade = [](const EngineConnection &c, const UpgradeFixtures &, bool writing) {
+            if (!writing)
+                return;
+            AddMissingSequences(*OpenPostgresqlWriter(PostgresqlConnectionFor(c)), "SELECT CAST(COUNT(*) AS VARCHAR(5)) FROM pg_class WHERE relkind = 'S' AND relname = LOWER(?)");
+        },
     };
     return engine;
 }

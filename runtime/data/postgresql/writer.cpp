@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <regex>
+#include <set>
 
 namespace {
 
@@ -61,11 +62,26 @@ public:
         return static_cast<int>(statements_.size() - 1);
     }
 
+    // Prepared once on the server under a name of its own; each run sends
+    // the values only. Through libpq, whose failures keep their SQLSTATE
+    // (SOCI's lose it on a duplicate key, which the import must tell).
     void Run(int statement, const Values &values) override
     {
         Prepared &p = prepared(statement, values);
-        // Bound once to the held values: each run is an execute only.
-        guard([&] { p.Execute(*sql_); });
+        if (p.serverName.empty()) {
+            const std::string name = "fis_writer_" + std::to_string(statement);
+            exec([&] {
+                return PQprepare(conn_, name.c_str(), p.sql.c_str(), static_cast<int>(p.values.size()), nullptr);
+            });
+            p.serverName = name;
+        }
+        std::vector<const char *> pointers;
+        for (const auto &v : values)
+            pointers.push_back(v ? v->c_str() : nullptr);
+        exec([&] {
+            return PQexecPrepared(conn_, p.serverName.c_str(), static_cast<int>(pointers.size()), pointers.data(),
+                                  nullptr, nullptr, 0);
+        });
     }
 
     void RunMany(int statement, const std::vector<Values> &rows) override
@@ -132,6 +148,33 @@ public:
         return std::string(PQgetvalue(r.get(), 0, 0)) != "0";
     }
 
+    // A sequence hands out numbers outside transactions; the first use moves
+    // it past what was written without it (demo rows, a bulk load). Two
+    // writers catching up at once may hand one number twice: the key's
+    // uniqueness refuses the second as a conflict, redone with the next.
+    std::string NextKey(const KeySequence &key) override
+    {
+        const std::string name = key.name;
+        const bool first = caughtUp_.insert(name).second;
+        std::string next;
+        try {
+            next = PQgetvalue(exec("SELECT nextval('" + name + "')", {}).get(), 0, 0);
+        } catch (const EDatabaseError &e) {
+            if (!first)
+                throw;
+            caughtUp_.erase(name);
+            throw EDatabaseError(MissingSequenceText(key, Engine()), e.Message());
+        }
+        if (first) {
+            const Result highest = exec(key.HighestSql(Engine()), {});
+            if (!PQgetisnull(highest.get(), 0, 0) && std::stoll(PQgetvalue(highest.get(), 0, 0)) >= std::stoll(next)) {
+                exec("SELECT setval('" + name + "', " + PQgetvalue(highest.get(), 0, 0) + ")", {});
+                next = PQgetvalue(exec("SELECT nextval('" + name + "')", {}).get(), 0, 0);
+            }
+        }
+        return next;
+    }
+
     // Outside Begin/Commit a statement is committed at once, as on SQLite.
     void Execute(const std::string &text) override { exec(text, {}); }
 
@@ -191,6 +234,7 @@ private:
     struct Prepared : SociBoundStatement {
         std::string insertHead;  // empty unless a one-row INSERT ... VALUES
         std::string insertRow;   // its "(...)" with the markers as written
+        std::string serverName;  // once prepared on the server
     };
 
     Prepared &prepared(int statement, const Values &values)
@@ -202,10 +246,20 @@ private:
 
     Result exec(const std::string &sql, const std::vector<const char *> &values)
     {
+        return exec([&] {
+            return PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                                nullptr, 0);
+        });
+    }
+
+    // One libpq call under the deadline; its failure keeps its SQLSTATE
+    // (SOCI's lose it on a duplicate key, which the import must tell).
+    template <typename F>
+    Result exec(F &&send)
+    {
         Result r(nullptr, PQclear);
         guard([&] {
-            r.reset(PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(),
-                                 nullptr, nullptr, 0));
+            r.reset(send());
             const ExecStatusType status = PQresultStatus(r.get());
             if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
                 throw PostgresqlFailureOf(conn_, r.get());
@@ -258,6 +312,7 @@ private:
     PostgresqlCanceller canceller_;
     bool inTransaction_ = false;
     std::exception_ptr failed_;  // the loss or the silence that ended the connection
+    std::set<std::string> caughtUp_;  // sequences moved past the table's highest
     ServerCalls calls_;          // last: stopped before the rest goes
 };
 

@@ -2,6 +2,7 @@
 // person keeps in a file of their own.
 #include "data/engine.h"
 #include "data/sqlite/session.h"
+#include "data/sqlite/upgrade.h"
 #include "data/writer.h"
 
 namespace {
@@ -27,13 +28,14 @@ const DatabaseEngine &SqliteEngine()
         .openReader = [](const EngineConnection &c) -> std::unique_ptr<DatabaseSession> {
             if (c.database.empty())
                 throw EDatabaseError(kNoDatabase);
-            return OpenSqliteSession(c.database, true, c.timeoutMs);
+            return OpenSqliteSession(c.database, true, c.timeoutMs, c.busyTimeoutMs);
         },
         .openWriter = [](const EngineConnection &c, const WriterOptions &options) {
             if (c.database.empty())
                 throw EDatabaseError(kNoDatabase);
-            return OpenSqliteWriter(c.database, options);
+            return OpenSqliteWriter(c.database, options, c.busyTimeoutMs);
         },
+        .upgrade = UpgradeSqliteDatabase,
     };
     return engine;
 }

@@ -48,7 +48,7 @@ private:
 
 class SqliteSession : public DatabaseSession {
 public:
-    SqliteSession(const std::string &path, bool readOnly, int timeoutMs)
+    SqliteSession(const std::string &path, bool readOnly, int timeoutMs, int busyTimeoutMs)
         // Every round interrupts again: one that lands between two steps is lost.
         : watchdog_(std::chrono::milliseconds(std::max(timeoutMs, 0)), [this](int) { Interrupt(); })
     {
@@ -66,6 +66,7 @@ public:
             throw EDatabaseError("Não foi possível abrir o banco de dados '" + path + "': " +
                                  e.get_error_message());
         }
+        sqlite_api::sqlite3_busy_timeout(static_cast<sqlite_api::sqlite3 *>(rawHandle(sql_)), std::max(busyTimeoutMs, 0));
         RegisterSqliteFunctions(rawHandle(sql_));
         statements_ = std::make_unique<SqliteStatementCache>(rawHandle(sql_));
     }
@@ -177,10 +178,11 @@ private:
 };
 } // namespace
 
-std::unique_ptr<DatabaseSession> OpenSqliteSession(const std::string &path, bool readOnly, int timeoutMs)
+std::unique_ptr<DatabaseSession> OpenSqliteSession(const std::string &path, bool readOnly, int timeoutMs,
+                                                   int busyTimeoutMs)
 {
     std::error_code ec;
     if (readOnly && !std::filesystem::is_regular_file(path, ec))
         throw EDatabaseError("Banco de dados '" + path + "' não encontrado.");
-    return std::make_unique<SqliteSession>(path, readOnly, timeoutMs);
+    return std::make_unique<SqliteSession>(path, readOnly, timeoutMs, busyTimeoutMs);
 }

@@ -18,13 +18,17 @@
 // readOnly opens with writes refused, and a path that does not exist fails
 // instead of creating an empty database. A statement still running after
 // timeoutMs (0: no limit; time the caller spends on a streamed row does not
-// count) is interrupted and fails with EDatabaseTimeout. Raises EDatabaseError.
-std::unique_ptr<DatabaseSession> OpenSqliteSession(const std::string &path, bool readOnly, int timeoutMs = 0);
+// count) is interrupted and fails with EDatabaseTimeout. A lock another
+// connection holds is waited for up to busyTimeoutMs. Raises EDatabaseError.
+std::unique_ptr<DatabaseSession> OpenSqliteSession(const std::string &path, bool readOnly, int timeoutMs = 0,
+                                                   int busyTimeoutMs = 0);
 
 struct DatabaseEngine;
 class DatabaseWriter;
 struct WriterOptions;
 // The engine's descriptor (data/engine.h).
 const DatabaseEngine &SqliteEngine();
-// Opens an existing file for writing. Raises EDatabaseError.
-std::unique_ptr<DatabaseWriter> OpenSqliteWriter(const std::string &path, const WriterOptions &options);
+// Opens an existing file for writing, waiting up to busyTimeoutMs for
+// another writer's lock at each transaction. Raises EDatabaseError.
+std::unique_ptr<DatabaseWriter> OpenSqliteWriter(const std::string &path, const WriterOptions &options,
+                                                 int busyTimeoutMs);

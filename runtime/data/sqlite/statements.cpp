@@ -40,17 +40,23 @@ std::string SqliteFailureText(int code)
     // (a column it lacks, its syntax) keep them, since they name the spot.
     if (std::string text = SqliteFailureText(code); !text.empty())
         throw EDatabaseError(std::move(text), sqlite3_errmsg(db));
-    // A database with only the reference tables lacks the documents' ones.
     const std::string engine = sqlite3_errmsg(db);
-    constexpr std::string_view noTable = "no such table: ";
-    if (engine.rfind(noTable, 0) == 0) {
-        std::string table = engine.substr(noTable.size());
-        if (table.rfind("main.", 0) == 0)
-            table.erase(0, 5);
-        throw EDatabaseError("A tabela " + table + " não existe neste banco de dados (um banco só com as tabelas de "
-                             "referência não tem as dos documentos).", engine);
-    }
+    if (std::string text = SqliteMissingTableText(engine); !text.empty())
+        throw EDatabaseError(std::move(text), engine);
     throw EDatabaseError(engine);
+}
+
+std::string SqliteMissingTableText(const std::string &engine)
+{
+    // A database with only the reference tables lacks the documents' ones.
+    constexpr std::string_view noTable = "no such table: ";
+    if (engine.rfind(noTable, 0) != 0)
+        return {};
+    std::string table = engine.substr(noTable.size());
+    if (table.rfind("main.", 0) == 0)
+        table.erase(0, 5);
+    return "A tabela " + table + " não existe neste banco de dados (um banco só com as tabelas de referência não tem "
+           "as dos documentos).";
 }
 
 namespace {

@@ -12,6 +12,9 @@
 // What the person reads for an engine failure of this result code (locked,
 // damaged, unreadable, full...), or empty where the engine's text says more.
 std::string SqliteFailureText(int code);
+// What the person reads for the engine's "no such table: X", or empty for
+// any other text.
+std::string SqliteMissingTableText(const std::string &engineText);
 // Raises the connection's last error: EDatabaseCancelled when an interrupt
 // stopped the statement, EDatabaseError otherwise, in Portuguese where
 // SqliteFailureText has words for it. `db` is the raw handle.
