@@ -79,18 +79,30 @@ void AddKeptSummary(const std::string &path)
 {
     if (!std::filesystem::exists(path))
         return;
+    // The summary file's last block, which a database made before it gets alone.
+    static constexpr const char *kDailyTable = "APURACAODIA";
+    static constexpr const char *kDailyBlock = "-- The ICMS of each day, kept per registration, side and CFOP";
+    bool hasSummary = false;
     {
         // Read only first: a database that has it may sit where nobody writes.
         auto reader = OpenSqliteSession(path, true);
-        if (missingTables(*reader, {"RESUMOCFOPNF"}).empty())
+        const auto missing = missingTables(*reader, {"RESUMOCFOPNF", kDailyTable});
+        if (missing.empty())
             return;
         // Only the reference tables (no documents): nothing to keep a summary of.
         if (!missingTables(*reader, {"NOTAFISCAL", "ITEMNOTAFISC", "IMPOSTOITEMNF"}).empty())
             return;
+        hasSummary = missing.front() != "RESUMOCFOPNF";
     }
     // A database made before the summary: its documents are summed once, then
-    // the triggers keep them.
-    const std::string script = readFixture(DefaultSummaryFixturePath(), "Arquivo do resumo de CFOP não encontrado: ");
+    // the triggers keep them. One made before the daily ICMS gets only that.
+    std::string script = readFixture(DefaultSummaryFixturePath(), "Arquivo do resumo de CFOP não encontrado: ");
+    if (hasSummary) {
+        const std::size_t block = script.find(kDailyBlock);
+        if (block == std::string::npos)
+            throw EDatabaseError("O arquivo do resumo de CFOP não traz o ICMS por dia: " + DefaultSummaryFixturePath());
+        script.erase(0, block);
+    }
     std::unique_ptr<DatabaseSession> session;
     try {
         session = OpenSqliteSession(path, false);

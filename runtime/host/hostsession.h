@@ -19,7 +19,8 @@ EngineConnection HostConnection(const HostConfig &config);
 std::unique_ptr<DatabaseSession> OpenHostSession(const HostConfig &config, bool bringUpToDate = true);
 
 // Gives a SQLite database made before the kept CFOP summary its summary and
-// the triggers that keep it; nothing where it has them, or where it lacks the
+// the triggers that keep it (one made before the daily ICMS the apuração
+// reads, that alone); nothing where it has them, or where it lacks the
 // document tables the summary is kept from. Raises EDatabaseError.
 void AddKeptSummary(const std::string &path);
 // Gives a SQLite database whose CFOP table lacks codes of the annex
