@@ -1,5 +1,6 @@
 // fisappserver: the application server as its own process.
 #include "appserver.h"
+#include "data/dberrors.h"
 #include "host/hostsession.h"
 #include "net/appserver_process.h"
 #include "server_options.h"
@@ -7,8 +8,10 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <thread>
 
@@ -66,12 +69,44 @@ int main(int argc, char **argv)
     RaiseOpenFileLimit();
     const HostConfig config = launch.config;
     AppServer server(launch.settings, [config] { return OpenHostSession(config, false); });
+
+    // SIGTERM ends the process within a second whatever it waits for: a
+    // database that keeps silent holds an opening or a running call up to
+    // its deadline, which no one should have to wait for at a stop.
+    std::atomic<bool> done{false};
+    std::atomic<bool> signalled{false};
+    std::thread waiter([&] {
+        const timespec slice{0, 100 * 1000 * 1000};
+        while (!done) {
+            if (sigtimedwait(&stopSignals, nullptr, &slice) > 0) {
+                signalled = true;
+                server.Stop();  // posts the stop, never waits
+                for (int i = 0; i < 8 && !done; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                if (!done) {
+                    std::fprintf(stderr, "fisappserver: encerrado\n");
+                    std::fflush(stderr);
+                    std::_Exit(0);
+                }
+                return;
+            }
+        }
+    });
     int port = 0;
     try {
-        // A wrong database fails now rather than at the first call.
-        server.Sessions().Give(OpenHostSession(config, false));
+        // A wrong database fails now rather than at the first call; one out
+        // of reach is tried again by every call until it answers.
+        try {
+            server.Sessions().Give(OpenHostSession(config, false));
+        } catch (const EDatabaseConnectionLost &e) {
+            std::fprintf(stderr, "fisappserver: aviso: %s\n", oneLine(e.Message()).c_str());
+        } catch (const EDatabaseTimeout &e) {
+            std::fprintf(stderr, "fisappserver: aviso: %s\n", oneLine(e.Message()).c_str());
+        }
         port = server.Bind();
     } catch (const std::exception &e) {
+        done = true;
+        waiter.join();
         return fail(e.what(), 1);
     }
     const std::string &host = launch.settings.host;
@@ -82,18 +117,6 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "fisappserver: %s em %s:%d (%d threads)\n", appserver::kResumoServerName,
                  launch.settings.host.c_str(), port, launch.settings.threads);
 
-    std::atomic<bool> done{false};
-    std::atomic<bool> signalled{false};
-    std::thread waiter([&] {
-        const timespec slice{0, 100 * 1000 * 1000};
-        while (!done) {
-            if (sigtimedwait(&stopSignals, nullptr, &slice) > 0) {
-                signalled = true;
-                server.Stop();
-                return;
-            }
-        }
-    });
     try {
         server.Run();
     } catch (const std::exception &e) {

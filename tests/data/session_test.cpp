@@ -9,6 +9,7 @@
 #include "data/firebird/session.h"
 #include "data/sqlite/statements.h"
 #include "data/sqlquery.h"
+#include "data/writer.h"
 #include "row_stream.h"
 #include "testdb.h"
 
@@ -652,23 +653,33 @@ TEST(FirebirdFailureText, ARefusedConnectionSaysWhyAndKeepsTheEnginesWords)
         const char *label;
         std::function<void(FirebirdConnection &)> spoil;
         const char *says;
+        bool unreachable;  // the server out of reach, not a refusal it worded
     } rows[] = {
-        {"wrong password", [](FirebirdConnection &c) { c.password += "-errada"; }, "recusou o usuário ou a senha"},
-        {"no server on the port", [](FirebirdConnection &c) { c.port = 1; }, "não está disponível ou recusou"},
-        {"missing database file", [](FirebirdConnection &c) { c.database += ".nao-existe"; }, "não foi encontrado"},
+        {"wrong password", [](FirebirdConnection &c) { c.password += "-errada"; }, "recusou o usuário ou a senha", false},
+        {"no server on the port", [](FirebirdConnection &c) { c.port = 1; }, "não está disponível ou recusou", true},
+        {"missing database file", [](FirebirdConnection &c) { c.database += ".nao-existe"; }, "não foi encontrado",
+         false},
     };
-    for (const auto &r : rows) {
-        SCOPED_TRACE(r.label);
-        FirebirdConnection c = FirebirdFromEnv();
-        r.spoil(c);
-        try {
-            OpenFirebirdSession(c)->Query("SELECT 1 FROM RDB$DATABASE", {});
-            ADD_FAILURE() << "opened";
-        } catch (const EDatabaseError &e) {
-            EXPECT_NE(std::string(e.what()).find(r.says), std::string::npos) << e.what();
-            EXPECT_FALSE(e.EngineText().empty());
+    // The reading session and the writer say the same, in Portuguese.
+    const std::function<void(const FirebirdConnection &)> opens[] = {
+        [](const FirebirdConnection &c) { OpenFirebirdSession(c)->Query("SELECT 1 FROM RDB$DATABASE", {}); },
+        [](const FirebirdConnection &c) { (void)OpenFirebirdWriter(c); },
+    };
+    for (const auto &open : opens)
+        for (const auto &r : rows) {
+            SCOPED_TRACE(r.label);
+            FirebirdConnection c = FirebirdFromEnv();
+            r.spoil(c);
+            try {
+                open(c);
+                ADD_FAILURE() << "opened";
+            } catch (const EDatabaseError &e) {
+                EXPECT_NE(std::string(e.what()).find(r.says), std::string::npos) << e.what();
+                EXPECT_EQ(std::string(e.what()).rfind("Não foi possível abrir o banco de dados", 0), 0u) << e.what();
+                EXPECT_EQ(dynamic_cast<const EDatabaseConnectionLost *>(&e) != nullptr, r.unreachable) << e.what();
+                EXPECT_FALSE(e.EngineText().empty());
+            }
         }
-    }
 }
 #endif
 

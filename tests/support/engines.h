@@ -31,6 +31,9 @@ struct TestEngine {
     bool triggersInPlainSql;
     // A statement that runs for minutes unless stopped.
     std::string slowQuery;
+    // A statement of a few thousand rows of two columns, enough traffic for a
+    // report read to break at chosen points.
+    std::string manyRows;
     // Statements that would write, each harmless should it run: it rewrites
     // one company with the name it has.
     std::vector<std::string> writers;
@@ -74,6 +77,8 @@ inline const TestEngine kTestSqlite{
     .triggersInPlainSql = true,
     .slowQuery = "WITH RECURSIVE C(X) AS (SELECT 1 UNION ALL SELECT X + 1 FROM C WHERE X < 2000000000) "
                  "SELECT COUNT(*) FROM C",
+    .manyRows = "WITH RECURSIVE C(X) AS (SELECT 1 UNION ALL SELECT X + 1 FROM C WHERE X < 3000) "
+                "SELECT X, HEX(RANDOMBLOB(16)) FROM C",
     .writers = {"UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
                 "WITH T AS (SELECT 1) UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
                 "CREATE TABLE NOVA (X INT)", "ATTACH DATABASE ':memory:' AS OUTRO", "PRAGMA user_version = 7"},
@@ -91,6 +96,7 @@ inline const TestEngine kTestFirebird{
     .padsOnCompare = true,
     .triggersInPlainSql = false,
     .slowQuery = "SELECT COUNT(*) FROM RDB$TYPES A, RDB$TYPES B, RDB$TYPES C, RDB$TYPES D",
+    .manyRows = "SELECT A.RDB$TYPE_NAME, B.RDB$FIELD_NAME FROM RDB$TYPES A, RDB$TYPES B ROWS 3000",
     .writers = {"UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
                 "EXECUTE BLOCK RETURNS (N INTEGER) AS BEGIN UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA "
                 "WHERE CDEMPRESA = '01'; N = ROW_COUNT; SUSPEND; END",
@@ -111,6 +117,7 @@ inline const TestEngine kTestPostgresql{
     .padsOnCompare = false,
     .triggersInPlainSql = false,
     .slowQuery = "SELECT pg_sleep(600)",
+    .manyRows = "SELECT G, MD5(CAST(G AS TEXT)) FROM GENERATE_SERIES(1, 3000) G",
     .writers = {"UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01'",
                 "WITH T AS (UPDATE EMPRESA SET NMEMPRESA = NMEMPRESA WHERE CDEMPRESA = '01' RETURNING 1) "
                 "SELECT * FROM T",

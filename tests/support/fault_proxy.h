@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <stdexcept>
@@ -65,6 +66,12 @@ public:
     }
     // Bytes passed since the proxy started.
     std::uint64_t Passed() const { return passed_; }
+    // When the fault last struck a connection (the epoch before any did).
+    std::chrono::steady_clock::time_point StruckAt()
+    {
+        std::lock_guard lock(mutex_);
+        return struck_;
+    }
 
 private:
     struct Pair {
@@ -104,6 +111,7 @@ private:
         {
             std::lock_guard lock(mutex_);
             if (fault_ != Fault::None && budget_ == 0) {
+                struck_ = std::chrono::steady_clock::now();
                 if (fault_ == Fault::Freeze) {
                     p.frozen = true;
                     return true;
@@ -179,5 +187,6 @@ private:
     std::mutex mutex_;
     Fault fault_ = Fault::None;
     std::uint64_t budget_ = 0;
+    std::chrono::steady_clock::time_point struck_{};
     std::vector<Pair> pairs_;  // the proxy's thread alone
 };

@@ -3,7 +3,7 @@
 #include "data/dberrors.h"
 #include "data/engine.h"
 #include "data/firebird/values.h"
-#include "data/watchdog.h"
+#include "data/firebird/client.h"
 
 #include <soci/firebird/soci-firebird.h>
 #include <soci/soci.h>
@@ -17,81 +17,12 @@
 
 namespace {
 // SOCI does not export the Firebird backend's type information, so the
-// sanitizer's dynamic-type check on these downcasts could not even link. Only
-// the backends' public members are read.
-__attribute__((no_sanitize("vptr"))) isc_db_handle attachmentOf(soci::session &session)
-{
-    return static_cast<soci::firebird_session_backend *>(session.get_backend())->dbhp_;
-}
-
+// sanitizer's dynamic-type check on this downcast could not even link.
 __attribute__((no_sanitize("vptr"))) isc_stmt_handle statementOf(soci::statement &st)
 {
     return static_cast<soci::firebird_statement_backend *>(st.get_backend())->stmtp_;
 }
-
-// The client library's words for a failure.
-std::string statusText(const ISC_STATUS *status)
-{
-    std::string text;
-    char line[512];
-    const ISC_STATUS *at = status;
-    while (fb_interpret(line, sizeof line, &at) > 0)
-        text += (text.empty() ? "" : "\n") + std::string(line);
-    return text;
-}
-
-// True when the vector carries an argument of `kind` equal to `value`. A
-// counted string takes three places, every other argument two.
-bool hasArgument(const std::vector<std::intptr_t> &v, ISC_STATUS kind, ISC_STATUS value)
-{
-    for (std::size_t i = 0; i + 1 < v.size() && v[i] != isc_arg_end; i += v[i] == isc_arg_cstring ? 3 : 2)
-        if (v[i] == kind && v[i + 1] == value)
-            return true;
-    return false;
-}
-
-const std::vector<std::intptr_t> &statusOf(const soci::soci_error &e)
-{
-    static const std::vector<std::intptr_t> none;
-    const auto *fb = dynamic_cast<const soci::firebird_soci_error *>(&e);
-    return fb ? fb->status_ : none;
-}
-
-bool hasCode(const soci::soci_error &e, ISC_STATUS code) { return hasArgument(statusOf(e), isc_arg_gds, code); }
-
-bool anyCode(const std::vector<std::intptr_t> &v, std::initializer_list<ISC_STATUS> codes)
-{
-    return std::any_of(codes.begin(), codes.end(), [&](ISC_STATUS c) { return hasArgument(v, isc_arg_gds, c); });
-}
-
 } // namespace
-
-std::string FirebirdFailureText(const std::vector<std::intptr_t> &status)
-{
-    static_assert(sizeof(ISC_STATUS) == sizeof(std::intptr_t));
-    // A full disk shows as an I/O error carrying the system's code; it is
-    // looked at first, since the I/O error alone says little.
-    if (hasArgument(status, isc_arg_unix, ENOSPC))
-        return "O disco do servidor do banco de dados está cheio.";
-    if (anyCode(status, {isc_lock_conflict, isc_deadlock, isc_update_conflict, isc_lock_timeout}))
-        return "Os dados estão bloqueados por outra operação; tente de novo em instantes.";
-    if (anyCode(status, {isc_shutdown, isc_att_shutdown, isc_shutinprog, isc_shutdown_timeout}))
-        return "O banco de dados foi desligado no servidor para manutenção; tente de novo quando ele voltar.";
-    if (anyCode(status, {isc_login}))
-        return "O servidor do banco de dados recusou o usuário ou a senha.";
-    if (anyCode(status, {isc_no_priv}))
-        return "O usuário do banco de dados não tem permissão para esta operação.";
-    if (anyCode(status, {isc_unavailable, isc_net_connect_err, isc_net_connect_listen_err, isc_network_error}))
-        return "O servidor do banco de dados não está disponível ou recusou a conexão.";
-    if (anyCode(status, {isc_bad_db_format, isc_wrong_ods}))
-        return "O arquivo do banco de dados está danificado ou não é um banco de dados.";
-    if (anyCode(status, {isc_io_open_err, isc_io_access_err}))
-        return "O arquivo do banco de dados não foi encontrado ou não pôde ser aberto no servidor.";
-    if (anyCode(status, {isc_dsql_relation_err}))
-        return "Uma tabela que o comando lê não existe neste banco de dados (um banco só com as tabelas de referência "
-               "não tem as dos documentos).";
-    return {};
-}
 
 namespace {
 // SOCI reads a value up to the first blank unless it is double-quoted, and a
@@ -106,55 +37,13 @@ std::string connectValue(const std::string &what, const std::string &value)
     return '"' + value + '"';
 }
 
-// Network failures and a server or database going down: the attachment is
-// gone and only a new one helps.
-bool connectionLost(const soci::soci_error &e)
-{
-    for (ISC_STATUS code : {isc_network_error, isc_net_read_err, isc_net_write_err, isc_lost_db_connection,
-                            isc_shutdown, isc_att_shutdown, isc_conn_lost})
-        if (hasCode(e, code))
-            return true;
-    return false;
-}
-
-// A SOCI statement freed without throwing. SOCI frees the server's handle in
-// its destructor and throws when that fails, as it does once the connection
-// is gone; thrown while an error unwinds the stack, that ends the process.
-class Statement {
-public:
-    explicit Statement(soci::session &session) : st_(session) {}
-    ~Statement()
-    {
-        try {
-            st_.clean_up();
-        } catch (...) {
-            // The handle died with the connection; nothing is left to free.
-            forgetHandle();
-            try {
-                st_.clean_up();
-            } catch (...) {
-            }
-        }
-    }
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-    soci::statement &operator*() { return st_; }
-    soci::statement *operator->() { return &st_; }
-
-private:
-    // The member is written here, where the sanitizer's type check is off:
-    // SOCI's Firebird library exports no type information to check against.
-    __attribute__((no_sanitize("vptr"))) void forgetHandle()
-    {
-        static_cast<soci::firebird_statement_backend *>(st_.get_backend())->stmtp_ = 0;
-    }
-    soci::statement st_;
-};
+using Statement = FirebirdStatement;
 
 class FirebirdSession : public DatabaseSession {
 public:
     explicit FirebirdSession(const FirebirdConnection &c)
-        : watchdog_(std::chrono::milliseconds(std::max(c.timeoutMs, 0)), [this](int round) { late(round); })
+        : calls_(c.timeoutMs, {[this] { canceller_.Cancel(fb_cancel_raise); },
+                               [this] { canceller_.Cancel(fb_cancel_abort); }})
     {
         if (c.database.empty())
             throw EDatabaseError("Banco de dados Firebird não informado.");
@@ -191,10 +80,10 @@ public:
     {
         const std::vector<BoundValue> bound = ResolveBindings(sql, params);
         const FirebirdStatementText text = PrepareFirebirdStatement(sql);
-        interrupted_ = false;
+        calls_.Begin();
         if (!sql_)
             attach();
-        const CallWatchdog::Call call(watchdog_);
+        const ServerCalls::Call call(calls_);
         try {
             // Within a snapshot the first query's transaction stays open for
             // the next ones: a concurrency transaction reads as of its start.
@@ -223,9 +112,9 @@ public:
             std::vector<std::string> names;
             for (int i = 0; i < out->sqld; ++i)
                 names.emplace_back(out->sqlvar[i].aliasname, static_cast<std::size_t>(out->sqlvar[i].aliasname_length));
-            watchdog_.Pause();
+            calls_.Pause();
             const bool wanted = receiver.Columns(names);
-            watchdog_.Resume();
+            calls_.Resume();
             if (wanted) {
                 check(st, isc_dsql_execute(st.status, &transaction.handle, &st.handle, 1, in->sqld ? in.get() : nullptr));
                 std::vector<std::optional<std::string>> cells(names.size());
@@ -236,13 +125,13 @@ public:
                     check(st, fetched);
                     // A stop asked for while this side handled a row finds
                     // nothing to cancel on the server.
-                    if (interrupted_)
-                        throw EDatabaseCancelled(kCancelled);
+                    if (calls_.Interrupted())
+                        throw EDatabaseCancelled(kCancelledText);
                     for (std::size_t i = 0; i < cells.size(); ++i)
                         cells[i] = FirebirdCellText(out->sqlvar[i], columns.at(i));
-                    watchdog_.Pause();
+                    calls_.Pause();
                     const bool goOn = receiver.Row(cells);
-                    watchdog_.Resume();
+                    calls_.Resume();
                     if (!goOn)
                         break;
                 }
@@ -263,10 +152,10 @@ public:
         if (!text.markers.empty())
             throw EDatabaseError("Comando com parâmetro ou variável (:" + text.markers.front() +
                                  ") não pode ser executado sem valores.");
-        interrupted_ = false;
+        calls_.Begin();
         if (!sql_)
             attach();
-        const CallWatchdog::Call call(watchdog_);
+        const ServerCalls::Call call(calls_);
         try {
             sql_->commit();
             {
@@ -289,6 +178,7 @@ public:
         const FirebirdStatementText text = PrepareFirebirdStatement(sql);
         if (!sql_)
             attach();
+        const ServerCalls::Call call(calls_);
         std::string plan;
         try {
             sql_->commit();
@@ -302,7 +192,7 @@ public:
                 isc_stmt_handle handle = statementOf(*st);
                 if (isc_dsql_sql_info(status, &handle, sizeof item, item, static_cast<short>(answer.size()),
                                       answer.data()))
-                    throw soci::firebird_soci_error(statusText(status), status);
+                    throw soci::firebird_soci_error(FirebirdStatusText(status), status);
                 if (answer[0] == isc_info_sql_get_plan) {
                     const int length = isc_vax_integer(answer.data() + 1, 2);
                     plan.assign(answer.data() + 3, static_cast<std::size_t>(length));
@@ -328,7 +218,7 @@ public:
         if (!held_)
             return;
         try {
-            const CallWatchdog::Call call(watchdog_);
+            const ServerCalls::Call call(calls_);
             held_->Commit();
         } catch (...) {
             // Read only: nothing to keep. A connection gone is found by the
@@ -340,11 +230,7 @@ public:
     // The one client call Firebird allows from another thread while the
     // attachment is busy. With no request running the server answers that
     // there is nothing to cancel, which is no error here.
-    void Interrupt() override
-    {
-        interrupted_ = true;
-        cancel(fb_cancel_raise);
-    }
+    void Interrupt() override { calls_.Interrupt(); }
 
 private:
     // The values and NULL flags the areas point into; a deque never moves them.
@@ -425,7 +311,7 @@ private:
     static void check(OwnStatement &st, ISC_STATUS failed)
     {
         if (failed)
-            throw soci::firebird_soci_error(statusText(st.status), st.status);
+            throw soci::firebird_soci_error(FirebirdStatusText(st.status), st.status);
     }
 
     // An XSQLDA for n variables.
@@ -451,7 +337,7 @@ private:
             static const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_concurrency, isc_tpb_wait};
             ISC_STATUS_ARRAY status;
             if (isc_start_transaction(status, &handle, 1, &attachment, static_cast<short>(sizeof tpb), tpb))
-                throw soci::firebird_soci_error(statusText(status), status);
+                throw soci::firebird_soci_error(FirebirdStatusText(status), status);
         }
         ~ReadTransaction()
         {
@@ -465,7 +351,7 @@ private:
         {
             ISC_STATUS_ARRAY status;
             if (isc_commit_transaction(status, &handle))
-                throw soci::firebird_soci_error(statusText(status), status);
+                throw soci::firebird_soci_error(FirebirdStatusText(status), status);
         }
         isc_tr_handle handle = 0;
     };
@@ -475,7 +361,7 @@ private:
         explicit OwnStatement(isc_db_handle &attachment)
         {
             if (isc_dsql_allocate_statement(status, &attachment, &handle))
-                throw soci::firebird_soci_error(statusText(status), status);
+                throw soci::firebird_soci_error(FirebirdStatusText(status), status);
         }
         ~OwnStatement()
         {
@@ -494,23 +380,14 @@ private:
         ISC_STATUS_ARRAY status{};
     };
 
-    static constexpr const char *kCancelled = "Comando interrompido.";
-
+    // Opening is under the deadline too: the client library waits minutes
+    // for a server that accepts the connection and then keeps silent.
     void attach()
     {
-        auto session = std::make_unique<soci::session>();
-        try {
-            session->open(soci::firebird, connect_);
-        } catch (const soci::soci_error &e) {
-            const std::string why = FirebirdFailureText(statusOf(e));
-            const std::string prefix = "Não foi possível abrir o banco de dados '" + service_ + "': ";
-            if (why.empty())
-                throw EDatabaseError(prefix + e.get_error_message());
-            throw EDatabaseError(prefix + why, e.get_error_message());
-        }
-        std::lock_guard lock(attachmentMutex_);
-        sql_ = std::move(session);
-        attachment_ = attachmentOf(*sql_);
+        const std::string connect = connect_, what = "'" + service_ + "'";
+        sql_ = calls_.Open<soci::session>([connect, what] { return OpenFirebirdSoci(connect, what); });
+        attachment_ = FirebirdAttachmentOf(*sql_);
+        canceller_.Set(attachment_);
     }
 
     // A report or lookup must be a plain select: not an update, a procedure
@@ -521,7 +398,7 @@ private:
         char answer[16] = {};
         ISC_STATUS_ARRAY status;
         if (isc_dsql_sql_info(status, &handle, sizeof item, item, sizeof answer, answer))
-            throw soci::firebird_soci_error(statusText(status), status);
+            throw soci::firebird_soci_error(FirebirdStatusText(status), status);
         if (answer[0] != isc_info_sql_stmt_type)
             throw EDatabaseError(kWriteRefusedText);
         const short length = static_cast<short>(isc_vax_integer(answer + 1, 2));
@@ -529,57 +406,20 @@ private:
             throw EDatabaseError(kWriteRefusedText);
     }
 
-    // Lets the attachment go without throwing, whatever state it is in. The
-    // client library takes a rollback and a detach on a broken connection for
-    // done, which SOCI's own teardown relies on.
+    // Lets the attachment go without throwing, whatever state it is in.
     void drop() noexcept
     {
         if (!sql_)
             return;
-        rollbackQuietly();
-        std::lock_guard lock(attachmentMutex_);
+        held_.reset();  // before the attachment it belongs to can go
+        canceller_.Set(0);
         attachment_ = 0;
-        try {
-            sql_.reset();
-        } catch (...) {
-        }
+        CloseFirebirdSoci(sql_);
     }
-
-    void cancel(int how)
-    {
-        std::lock_guard lock(attachmentMutex_);
-        if (!attachment_)
-            return;
-        ISC_STATUS_ARRAY status;
-        fb_cancel_operation(status, &attachment_, static_cast<ISC_USHORT>(how));
-    }
-
-    // The watchdog's rounds: ask the server to stop, then cut the connection,
-    // which a frozen network or server never answers otherwise.
-    void late(int round) { cancel(round == 1 ? fb_cancel_raise : fb_cancel_abort); }
 
     [[noreturn]] void fail(const soci::soci_error &e)
     {
-        const std::string engineText = e.get_error_message();
-        if (watchdog_.Late()) {
-            drop();
-            throw EDatabaseTimeout(DatabaseTimeoutText(watchdog_.Limit().count()), engineText);
-        }
-        if (connectionLost(e)) {
-            drop();
-            // A shutdown says so; the next call still tries again.
-            if (anyCode(statusOf(e), {isc_shutdown, isc_att_shutdown}))
-                throw EDatabaseConnectionLost(FirebirdFailureText(statusOf(e)), engineText);
-            throw EDatabaseConnectionLost(kConnectionLostText, engineText);
-        }
-        rollbackQuietly();
-        if (hasCode(e, isc_cancelled))
-            throw EDatabaseCancelled(kCancelled);
-        if (hasCode(e, isc_read_only_trans))
-            throw EDatabaseError(kWriteRefusedText, engineText);
-        if (std::string text = FirebirdFailureText(statusOf(e)); !text.empty())
-            throw EDatabaseError(std::move(text), engineText);
-        throw EDatabaseError(engineText);
+        calls_.Raise(FirebirdFailureOf(e), [this] { drop(); }, [this] { rollbackQuietly(); });
     }
 
     void rollbackQuietly() noexcept
@@ -596,12 +436,11 @@ private:
     std::string service_;
     std::string connect_;
     std::unique_ptr<soci::session> sql_;  // none after a loss, until the next call
-    std::mutex attachmentMutex_;          // the handle Interrupt cancels on
-    isc_db_handle attachment_ = 0;
-    std::atomic<bool> interrupted_{false};
+    isc_db_handle attachment_ = 0;        // sql_'s
+    FirebirdCanceller canceller_;         // the same handle, for other threads
     bool snapshot_ = false;
     std::unique_ptr<ReadTransaction> held_;  // the snapshot's, once its first query ran
-    CallWatchdog watchdog_;  // last: stopped before the rest goes
+    ServerCalls calls_;  // last: stopped before the rest goes
 };
 } // namespace
 

@@ -1,9 +1,12 @@
 // The Firebird writer over SOCI: values travel as text and the server
 // converts them to the column's type; a statement for many rows is bound in
-// bulk, one round trip. One transaction at a time.
+// bulk, one round trip. One transaction at a time. Every call is under the
+// connection's deadline; once the connection is lost or late, every later
+// call fails with that same error and a rollback does nothing.
 #include "data/firebird/session.h"
 
 #include "data/engine.h"
+#include "data/firebird/client.h"
 #include "data/soci_bound.h"
 #include "data/writer.h"
 
@@ -15,22 +18,24 @@ namespace {
 class FirebirdWriter : public DatabaseWriter {
 public:
     explicit FirebirdWriter(const FirebirdConnection &c)
+        : calls_(c.timeoutMs, {[this] { canceller_.Cancel(fb_cancel_raise); },
+                               [this] { canceller_.Cancel(fb_cancel_abort); }})
     {
-        try {
-            sql_.open(soci::firebird, FirebirdConnectString(c));
-        } catch (const soci::soci_error &e) {
-            throw EDatabaseError("Não foi possível abrir o banco Firebird para gravação com o usuário '" + c.user +
-                                 "': " + e.get_error_message());
-        }
+        const std::string connect = FirebirdConnectString(c);
+        const std::string what = "Firebird para gravação com o usuário '" + c.user + "'";
+        sql_ = calls_.Open<soci::session>([connect, what] { return OpenFirebirdSoci(connect, what); });
+        canceller_.Set(FirebirdAttachmentOf(*sql_));
     }
     ~FirebirdWriter() override
     {
-        statements_.clear();
-        try {
-            if (inTransaction_)
-                sql_.rollback();
-        } catch (...) {
+        if (inTransaction_ && !failed_) {
+            const ServerCalls::Call call(calls_);
+            try {
+                sql_->rollback();
+            } catch (...) {
+            }
         }
+        close();
     }
 
     const DatabaseEngine &Engine() const override { return FirebirdEngine(); }
@@ -48,7 +53,7 @@ public:
     {
         Prepared &p = prepared(statement, values);
         // Bound once to the held values: each run is an execute only.
-        guard([&] { p.Execute(sql_); });
+        guard([&] { p.Execute(*sql_); });
     }
 
     // One round trip for a document's items (or tax rows) instead of one each.
@@ -76,7 +81,7 @@ public:
         }
         guard([&] {
             if (!p.bulk) {
-                p.bulk = std::make_unique<soci::statement>(sql_);
+                p.bulk = std::make_unique<soci::statement>(*sql_);
                 for (std::size_t c = 0; c < columns; ++c)
                     p.bulk->exchange(soci::use(p.bulkValues[c], p.bulkNulls[c]));
                 p.bulk->alloc();
@@ -93,15 +98,15 @@ public:
         std::vector<Values> rows;
         guard([&] {
             soci::row r;
-            soci::statement st(sql_);
+            FirebirdStatement st(*sql_);
             for (std::size_t i = 0; i < p.values.size(); ++i)
-                st.exchange(soci::use(p.values[i], p.nulls[i]));
-            st.exchange(soci::into(r));
-            st.alloc();
-            st.prepare(p.sql);
-            st.define_and_bind();
-            st.execute(false);
-            while (st.fetch()) {
+                st->exchange(soci::use(p.values[i], p.nulls[i]));
+            st->exchange(soci::into(r));
+            st->alloc();
+            st->prepare(p.sql);
+            st->define_and_bind();
+            st->execute(false);
+            while (st->fetch()) {
                 Values row;
                 for (std::size_t i = 0; i < r.size(); ++i)
                     if (r.get_indicator(i) == soci::i_null)
@@ -118,7 +123,13 @@ public:
     {
         int n = 0;
         guard([&] {
-            sql_ << "SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = :n", soci::use(name), soci::into(n);
+            FirebirdStatement st(*sql_);
+            st->exchange(soci::use(name));
+            st->exchange(soci::into(n));
+            st->alloc();
+            st->prepare("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = :n");
+            st->define_and_bind();
+            st->execute(true);
         });
         return n > 0;
     }
@@ -127,26 +138,35 @@ public:
     void Execute(const std::string &text) override
     {
         guard([&] {
-            sql_ << text;
+            {
+                FirebirdStatement st(*sql_);
+                st->alloc();
+                st->prepare(text);
+                st->define_and_bind();
+                st->execute(true);
+            }
             if (!inTransaction_)
-                sql_.commit();
+                sql_->commit();
         });
     }
 
     void Begin() override
     {
-        guard([&] { sql_.begin(); });
+        guard([&] { sql_->begin(); });
         inTransaction_ = true;
     }
     void Commit() override
     {
-        guard([&] { sql_.commit(); });
+        guard([&] { sql_->commit(); });
         inTransaction_ = false;
     }
+    // Nothing to undo on a lost connection: the server dropped the
+    // transaction with it.
     void Rollback() override
     {
         inTransaction_ = false;
-        guard([&] { sql_.rollback(); });
+        if (!failed_)
+            guard([&] { sql_->rollback(); });
     }
     // Index statistics are taken when an index is built: after a bulk load
     // into tables that were empty the optimizer would plan as if they still were.
@@ -159,9 +179,15 @@ public:
             list += (list.empty() ? "'" : ", '") + table + "'";
         std::vector<std::string> indexes;
         guard([&] {
-            const soci::rowset<std::string> names = (sql_.prepare << "SELECT TRIM(RDB$INDEX_NAME) FROM RDB$INDICES "
-                                                                     "WHERE RDB$RELATION_NAME IN (" + list + ")");
-            indexes.assign(names.begin(), names.end());
+            std::string name;
+            FirebirdStatement st(*sql_);
+            st->exchange(soci::into(name));
+            st->alloc();
+            st->prepare("SELECT TRIM(RDB$INDEX_NAME) FROM RDB$INDICES WHERE RDB$RELATION_NAME IN (" + list + ")");
+            st->define_and_bind();
+            st->execute(false);
+            while (st->fetch())
+                indexes.push_back(name);
         });
         for (const std::string &index : indexes)
             Execute("SET STATISTICS INDEX \"" + index + "\"");
@@ -189,19 +215,38 @@ private:
         return p;
     }
 
+    // Runs one call under the deadline. A lost or late connection is let go
+    // at once and its error kept for every later call.
     template <typename F>
     void guard(F &&f)
     {
+        if (failed_)
+            std::rethrow_exception(failed_);
+        const ServerCalls::Call call(calls_);
         try {
             f();
         } catch (const soci::soci_error &e) {
-            throw EDatabaseError(e.get_error_message());
+            calls_.RaiseEnding(FirebirdFailureOf(e), [this] { close(); }, failed_);
         }
     }
 
-    soci::session sql_;
+    // Frees every statement and the connection without throwing.
+    void close() noexcept
+    {
+        canceller_.Set(0);
+        for (auto &p : statements_) {
+            FreeFirebirdStatement(p->statement);
+            FreeFirebirdStatement(p->bulk);
+        }
+        CloseFirebirdSoci(sql_);
+    }
+
     std::vector<std::unique_ptr<Prepared>> statements_;
+    std::unique_ptr<soci::session> sql_;  // none once lost
+    FirebirdCanceller canceller_;
     bool inTransaction_ = false;
+    std::exception_ptr failed_;  // the loss or the silence that ended the connection
+    ServerCalls calls_;          // last: stopped before the rest goes
 };
 
 } // namespace

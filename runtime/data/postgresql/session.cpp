@@ -2,7 +2,7 @@
 
 #include "data/dberrors.h"
 #include "data/sqlparams.h"
-#include "data/watchdog.h"
+#include "data/postgresql/client.h"
 
 #include <libpq-fe.h>
 #include <soci/postgresql/soci-postgresql.h>
@@ -15,7 +15,6 @@
 #include <mutex>
 #include <optional>
 #include <regex>
-#include <sys/socket.h>
 
 namespace {
 // Type identifiers of the server's catalogue that read differently.
@@ -26,13 +25,6 @@ constexpr Oid kTimestamp = 1114;
 constexpr Oid kNumeric = 1700;
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
-
-// SOCI exports no type information for its backends, so the sanitizer's
-// dynamic-type check on this downcast could not even link.
-__attribute__((no_sanitize("vptr"))) PGconn *connectionOf(soci::session &session)
-{
-    return static_cast<soci::postgresql_session_backend *>(session.get_backend())->conn_;
-}
 
 // A failure the server or the client library reported.
 struct Failure {
@@ -131,19 +123,12 @@ Oid widened(Oid type)
     return type == kInt8 || type == kInt2 || type == kInt4 ? kNumeric : type;
 }
 
-bool connectionLost(PGconn *conn, const Failure &f)
-{
-    if (!conn || PQstatus(conn) == CONNECTION_BAD)
-        return true;
-    return f.state == "57P01" || f.state == "57P02" || f.state == "57P03" || f.state.compare(0, 2, "08") == 0;
-}
-
 class PostgresqlSession : public DatabaseSession {
 public:
     explicit PostgresqlSession(const PostgresqlConnection &c)
         : connect_(PostgresqlConnectString(c)),
           where_(c.host + ":" + std::to_string(c.port) + "/" + c.database),
-          watchdog_(std::chrono::milliseconds(std::max(c.timeoutMs, 0)), [this](int round) { late(round); })
+          calls_(c.timeoutMs, {[this] { canceller_.Cancel(); }, [this] { canceller_.Cut(); }})
     {
         attach();
     }
@@ -197,10 +182,10 @@ public:
         if (!text.names.empty())
             throw EDatabaseError("Comando com parâmetro ou variável (:" + text.names.front() +
                                  ") não pode ser executado sem valores.");
-        interrupted_ = false;
+        calls_.Begin();
         if (!sql_)
             attach();
-        const CallWatchdog::Call call(watchdog_);
+        const ServerCalls::Call call(calls_);
         try {
             Result r(PQexec(conn_, sql.c_str()), PQclear);
             if (PQresultStatus(r.get()) != PGRES_COMMAND_OK && PQresultStatus(r.get()) != PGRES_TUPLES_OK)
@@ -225,7 +210,7 @@ public:
         if (!conn_)
             return;
         try {
-            const CallWatchdog::Call call(watchdog_);
+            const ServerCalls::Call call(calls_);
             command("COMMIT");
         } catch (...) {
             // Read only: nothing to keep. A connection gone is found by the
@@ -234,15 +219,9 @@ public:
         }
     }
 
-    void Interrupt() override
-    {
-        interrupted_ = true;
-        cancel();
-    }
+    void Interrupt() override { calls_.Interrupt(); }
 
 private:
-    static constexpr const char *kCancelled = "Comando interrompido.";
-
     void run(const std::string &sql, const NamedValues &params, bool explain, RowReceiver &receiver)
     {
         const std::vector<BoundValue> bound = ResolveBindings(sql, params);
@@ -262,10 +241,10 @@ private:
                     pointers[i] = values[i].c_str();
                     break;
                 }
-        interrupted_ = false;
+        calls_.Begin();
         if (!sql_)
             attach();
-        const CallWatchdog::Call call(watchdog_);
+        const ServerCalls::Call call(calls_);
         try {
             prepare(text);
             Result described(PQdescribePrepared(conn_, ""), PQclear);
@@ -277,9 +256,9 @@ private:
                 names.push_back(columnName(PQfname(described.get(), i)));
                 types.push_back(PQftype(described.get(), i));
             }
-            watchdog_.Pause();
+            calls_.Pause();
             const bool wanted = receiver.Columns(names);
-            watchdog_.Resume();
+            calls_.Resume();
             if (wanted)
                 readRows(pointers, types, receiver);
             finish();
@@ -405,8 +384,8 @@ private:
             if (status == PGRES_SINGLE_TUPLE && !stopped) {
                 // A stop asked for while this side handled a row finds
                 // nothing to cancel on the server.
-                if (interrupted_) {
-                    failure = Failure{"57014", kCancelled, kCancelled};
+                if (calls_.Interrupted()) {
+                    failure = Failure{"57014", kCancelledText, kCancelledText};
                     stopped = true;
                     cancel();
                     continue;
@@ -419,20 +398,20 @@ private:
                         cells[i] = cellText(PQgetvalue(r.get(), 0, c), PQgetlength(r.get(), 0, c), types[i]);
                 }
                 bool goOn = false;
-                watchdog_.Pause();
+                calls_.Pause();
                 try {
                     goOn = receiver.Row(cells);
                 } catch (...) {
                     raised = std::current_exception();
                 }
-                watchdog_.Resume();
+                calls_.Resume();
                 if (!goOn) {
                     stopped = true;
                     cancel();
                 }
             } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK && !failure) {
                 // The cancel asked for after a stop is no failure of the statement.
-                if (!(stopped && !interrupted_ && !raised))
+                if (!(stopped && !calls_.Interrupted() && !raised))
                     failure = failureOf(conn_, r.get());
             }
         }
@@ -444,31 +423,26 @@ private:
             throw failureOf(conn_, nullptr);
     }
 
+    // Opening is under the deadline too, the session's own setting with it.
     void attach()
     {
-        auto session = std::make_unique<soci::session>();
-        try {
-            session->open(soci::postgresql, connect_);
-        } catch (const soci::soci_error &e) {
-            const std::string engineText = e.get_error_message();
-            throw EDatabaseError("Não foi possível abrir o banco de dados '" + where_ +
-                                     "': " + PostgresqlConnectFailureText(engineText),
-                                 engineText);
-        }
-        PGconn *conn = connectionOf(*session);
-        // The planner cannot count the rows of a common table expression and
-        // then picks nested loops that run for minutes over a year of
-        // documents; hash and merge joins are never far off for a report, and
-        // a lookup by key still takes its index. (The writer keeps them: its
-        // summary triggers join by a document's key.)
-        Result set(PQexec(conn, "SET enable_nestloop = off"), PQclear);
-        if (PQresultStatus(set.get()) != PGRES_COMMAND_OK)
-            throw EDatabaseError("Não foi possível preparar a sessão do banco de dados '" + where_ + "'.",
-                                 PQerrorMessage(conn));
-        std::lock_guard lock(cancelMutex_);
-        sql_ = std::move(session);
-        conn_ = conn;
-        canceller_ = PQgetCancel(conn_);
+        const std::string connect = connect_, what = "'" + where_ + "'";
+        sql_ = calls_.Open<soci::session>([connect, what] {
+            auto session = OpenPostgresqlSoci(connect, what);
+            // The planner cannot count the rows of a common table expression
+            // and then picks nested loops that run for minutes over a year of
+            // documents; hash and merge joins are never far off for a report,
+            // and a lookup by key still takes its index. (The writer keeps
+            // them: its summary triggers join by a document's key.)
+            PGconn *conn = PostgresqlConnectionOf(*session);
+            Result set(PQexec(conn, "SET enable_nestloop = off"), PQclear);
+            if (PQresultStatus(set.get()) != PGRES_COMMAND_OK)
+                throw EDatabaseError("Não foi possível preparar a sessão do banco de dados " + what + ".",
+                                     PQerrorMessage(conn));
+            return session;
+        });
+        conn_ = PostgresqlConnectionOf(*sql_);
+        canceller_.Set(conn_);
     }
 
     // Lets the connection go without throwing, whatever state it is in.
@@ -476,10 +450,7 @@ private:
     {
         if (!sql_)
             return;
-        std::lock_guard lock(cancelMutex_);
-        if (canceller_)
-            PQfreeCancel(canceller_);
-        canceller_ = nullptr;
+        canceller_.Set(nullptr);
         conn_ = nullptr;
         held_ = false;
         try {
@@ -488,49 +459,12 @@ private:
         }
     }
 
-    // Safe from any thread: libpq's cancel request goes over a connection of its own.
-    void cancel()
-    {
-        std::lock_guard lock(cancelMutex_);
-        if (!canceller_)
-            return;
-        char why[256];
-        PQcancel(canceller_, why, sizeof why);
-    }
-
-    // The watchdog's rounds: ask the server to stop, then cut the connection,
-    // which a frozen network or server never answers otherwise.
-    void late(int round)
-    {
-        if (round == 1) {
-            cancel();
-            return;
-        }
-        std::lock_guard lock(cancelMutex_);
-        if (conn_)
-            ::shutdown(PQsocket(conn_), SHUT_RDWR);
-    }
+    void cancel() { canceller_.Cancel(); }
 
     [[noreturn]] void fail(const Failure &f)
     {
-        if (watchdog_.Late()) {
-            drop();
-            throw EDatabaseTimeout(DatabaseTimeoutText(watchdog_.Limit().count()), f.message);
-        }
-        if (connectionLost(conn_, f)) {
-            drop();
-            if (f.state == "57P01" || f.state == "57P02" || f.state == "57P03")
-                throw EDatabaseConnectionLost(PostgresqlFailureText(f.state), f.message);
-            throw EDatabaseConnectionLost(kConnectionLostText, f.message);
-        }
-        rollbackQuietly();
-        if (f.state == "57014")
-            throw EDatabaseCancelled(kCancelled);
-        if (f.state == "25006")
-            throw EDatabaseError(kWriteRefusedText, f.message);
-        if (std::string text = PostgresqlFailureText(f.state); !text.empty())
-            throw EDatabaseError(std::move(text), f.message);
-        throw EDatabaseError(f.message);
+        calls_.Raise(PostgresqlFailureOf(conn_, f.state, f.message), [this] { drop(); },
+                     [this] { rollbackQuietly(); });
     }
 
     void rollbackQuietly() noexcept
@@ -551,13 +485,11 @@ private:
     const std::string where_;
     std::unique_ptr<soci::session> sql_;  // none after a loss, until the next call
     PGconn *conn_ = nullptr;              // SOCI's, inside sql_
-    std::mutex cancelMutex_;              // guards canceller_ and conn_ for other threads
-    PGcancel *canceller_ = nullptr;
-    std::atomic<bool> interrupted_{false};
+    PostgresqlCanceller canceller_;       // the same, for other threads
     std::map<std::string, std::vector<Oid>> learnt_;  // parameter types by statement
     bool snapshot_ = false;
     bool held_ = false;  // the snapshot's transaction is open
-    CallWatchdog watchdog_;  // last: stopped before the rest goes
+    ServerCalls calls_;  // last: stopped before the rest goes
 };
 } // namespace
 

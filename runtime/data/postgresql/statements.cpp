@@ -3,6 +3,7 @@
 #include "data/dberrors.h"
 #include "data/sqlparams.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -144,11 +145,13 @@ std::string PostgresqlConnectString(const PostgresqlConnection &c)
         s += " user=" + quoted(c.user);
     if (!c.password.empty())
         s += " password=" + quoted(c.password);
-    // Texts in UTF-8 and dates in ISO form whatever the server's defaults; a
-    // server that never answers does not hold the connecting side forever.
+    // Texts in UTF-8 and dates in ISO form whatever the server's defaults.
     // Compiling a statement's expressions costs more than it saves where
     // every call prepares anew.
-    s += " client_encoding='UTF8' options='-c DateStyle=ISO,YMD -c IntervalStyle=iso_8601 -c jit=off'"
-         " connect_timeout=10";
+    s += " client_encoding='UTF8' options='-c DateStyle=ISO,YMD -c IntervalStyle=iso_8601 -c jit=off'";
+    // A server that never answers does not hold the connecting side past the
+    // calls' deadline; libpq counts whole seconds, two at least.
+    const int seconds = c.timeoutMs > 0 ? std::max(2, (c.timeoutMs + 999) / 1000) : 10;
+    s += " connect_timeout=" + std::to_string(seconds);
     return s;
 }

@@ -3,9 +3,13 @@
 // document's items go in one multi-row INSERT, so the summary's statement
 // triggers sum the document once instead of once per item. Reads go through
 // libpq on SOCI's connection, which gives every column as the server's text.
+// Every call is under the connection's deadline; once the connection is lost
+// or late, every later call fails with that same error and a rollback does
+// nothing.
 #include "data/postgresql/session.h"
 
 #include "data/engine.h"
+#include "data/postgresql/client.h"
 #include "data/soci_bound.h"
 #include "data/writer.h"
 
@@ -18,33 +22,24 @@
 
 namespace {
 
-// SOCI exports no type information for its backends (see the read session).
-__attribute__((no_sanitize("vptr"))) PGconn *connectionOf(soci::session &session)
-{
-    return static_cast<soci::postgresql_session_backend *>(session.get_backend())->conn_;
-}
-
 class PostgresqlWriter : public DatabaseWriter {
 public:
     explicit PostgresqlWriter(const PostgresqlConnection &c)
+        : calls_(c.timeoutMs, {[this] { canceller_.Cancel(); }, [this] { canceller_.Cut(); }})
     {
-        try {
-            sql_.open(soci::postgresql, PostgresqlConnectString(c));
-        } catch (const soci::soci_error &e) {
-            throw EDatabaseError("Não foi possível abrir o banco PostgreSQL para gravação com o usuário '" + c.user +
-                                     "': " + PostgresqlConnectFailureText(e.get_error_message()),
-                                 e.get_error_message());
-        }
-        conn_ = connectionOf(sql_);
+        const std::string connect = PostgresqlConnectString(c);
+        const std::string what = "PostgreSQL para gravação com o usuário '" + c.user + "'";
+        sql_ = calls_.Open<soci::session>([connect, what] { return OpenPostgresqlSoci(connect, what); });
+        conn_ = PostgresqlConnectionOf(*sql_);
+        canceller_.Set(conn_);
     }
     ~PostgresqlWriter() override
     {
-        statements_.clear();
-        try {
-            if (inTransaction_)
-                sql_.rollback();
-        } catch (...) {
+        if (inTransaction_ && !failed_) {
+            const ServerCalls::Call call(calls_);
+            PQclear(PQexec(conn_, "ROLLBACK"));
         }
+        close();
     }
 
     const DatabaseEngine &Engine() const override { return PostgresqlEngine(); }
@@ -70,7 +65,7 @@ public:
     {
         Prepared &p = prepared(statement, values);
         // Bound once to the held values: each run is an execute only.
-        guard([&] { p.Execute(sql_); });
+        guard([&] { p.Execute(*sql_); });
     }
 
     void RunMany(int statement, const std::vector<Values> &rows) override
@@ -142,18 +137,21 @@ public:
 
     void Begin() override
     {
-        guard([&] { sql_.begin(); });
+        guard([&] { sql_->begin(); });
         inTransaction_ = true;
     }
     void Commit() override
     {
-        guard([&] { sql_.commit(); });
+        guard([&] { sql_->commit(); });
         inTransaction_ = false;
     }
+    // Nothing to undo on a lost connection: the server dropped the
+    // transaction with it.
     void Rollback() override
     {
         inTransaction_ = false;
-        guard([&] { sql_.rollback(); });
+        if (!failed_)
+            guard([&] { sql_->rollback(); });
     }
     void Mark() override { Execute("SAVEPOINT DOCUMENTO"); }
     void Release() override { Execute("RELEASE SAVEPOINT DOCUMENTO"); }
@@ -196,36 +194,63 @@ private:
 
     Result exec(const std::string &sql, const std::vector<const char *> &values)
     {
-        Result r(PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
-                              nullptr, 0),
-                 PQclear);
-        const ExecStatusType status = PQresultStatus(r.get());
-        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-            const char *state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
-            std::string message = r ? PQresultErrorMessage(r.get()) : PQerrorMessage(conn_);
-            while (!message.empty() && message.back() == '\n')
-                message.pop_back();
-            if (std::string text = PostgresqlFailureText(state ? state : ""); !text.empty())
-                throw EDatabaseError(std::move(text), message);
-            throw EDatabaseError(message);
-        }
+        Result r(nullptr, PQclear);
+        guard([&] {
+            r.reset(PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(),
+                                 nullptr, nullptr, 0));
+            const ExecStatusType status = PQresultStatus(r.get());
+            if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+                throw PostgresqlFailureOf(conn_, r.get());
+        });
         return r;
     }
 
+    // Runs one call under the deadline. A lost or late connection is let go
+    // at once and its error kept for every later call.
     template <typename F>
     void guard(F &&f)
     {
+        if (failed_)
+            std::rethrow_exception(failed_);
+        const ServerCalls::Call call(calls_);
+        ServerFailure failure;
         try {
             f();
+            return;
         } catch (const soci::soci_error &e) {
-            throw EDatabaseError(e.get_error_message());
+            failure = PostgresqlFailureOf(conn_, "", e.get_error_message());
+        } catch (const ServerFailure &f) {
+            failure = f;
         }
+        calls_.RaiseEnding(failure, [this] { close(); }, failed_);
     }
 
-    soci::session sql_;
-    PGconn *conn_ = nullptr;  // SOCI's, inside sql_
+    // Frees every statement and the connection without throwing or waiting:
+    // the socket is shut first, so a statement's deallocation on a frozen
+    // server fails at once instead of waiting for it.
+    void close() noexcept
+    {
+        if (!sql_)
+            return;
+        if (failed_ || PQstatus(conn_) == CONNECTION_BAD)
+            canceller_.Cut();
+        canceller_.Set(nullptr);
+        try {
+            for (auto &p : statements_)
+                p->statement.reset();  // the handles given out stay valid
+            sql_.reset();
+        } catch (...) {
+        }
+        conn_ = nullptr;
+    }
+
     std::vector<std::unique_ptr<Prepared>> statements_;
+    std::unique_ptr<soci::session> sql_;  // none once lost
+    PGconn *conn_ = nullptr;              // SOCI's, inside sql_
+    PostgresqlCanceller canceller_;
     bool inTransaction_ = false;
+    std::exception_ptr failed_;  // the loss or the silence that ended the connection
+    ServerCalls calls_;          // last: stopped before the rest goes
 };
 
 } // namespace
