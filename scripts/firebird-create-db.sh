@@ -161,6 +161,9 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
   # And one made before the kept CFOP summary gets it, its documents summed once.
   has_summary=$(printf "SELECT COUNT(*) FROM RDB\$RELATIONS WHERE RDB\$RELATION_NAME = 'RESUMOCFOPNF';\n" |
     run_isql "$TARGET" | tr -dc '0-9')
+  # And one made before the daily ICMS the apuração reads gets that alone.
+  has_daily=$(printf "SELECT COUNT(*) FROM RDB\$RELATIONS WHERE RDB\$RELATION_NAME = 'APURACAODIA';\n" |
+    run_isql "$TARGET" | tr -dc '0-9')
   # The routines the statements call, added or replaced as they are now.
   has_routines=$(printf "SELECT COUNT(*) FROM RDB\$FUNCTIONS WHERE RDB\$FUNCTION_NAME = 'DIASEGUINTE';\n" |
     run_isql "$TARGET" | tr -dc '0-9')
@@ -206,6 +209,9 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
     fi
     if [ "$has_summary" = 0 ]; then
       cat "$FIXTURES/firebird-summary.sql"
+      echo
+    elif [ "$has_daily" = 0 ]; then
+      sed -n '/^-- The ICMS of each day, kept per registration, side and CFOP/,$p' "$FIXTURES/firebird-summary.sql"
       echo
     fi
     login_sql

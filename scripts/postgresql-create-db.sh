@@ -12,7 +12,8 @@
 #
 # Any login may change its own password, so every run sets the logins'
 # passwords again, and `--login-only` (re)sets the logins and their rights on
-# the existing database without recreating it:
+# the existing database without recreating it (and gives one made before the
+# apuração's daily ICMS that table, its documents summed once):
 #   FIS_PG_USER=fishost_caixa1 FIS_PG_PASSWORD='...' scripts/postgresql-create-db.sh --login-only
 #
 # `--own` creates a database of one's own instead: every table and the
@@ -159,6 +160,18 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
   # The keys the database hands out, made by the owner where they lack.
   { echo "SET ROLE $OWNER;"; sed -n '/^-- Keys the database hands out/,$p' "$FIXTURES/postgresql-schema.sql"; } |
     run_psql -d "$DATABASE" >/dev/null
+  # One made before the daily ICMS the apuração reads gets it, its documents summed once.
+  has_daily=$(echo "SELECT COUNT(*) FROM pg_tables WHERE schemaname = 'public' AND tablename = 'apuracaodia';" |
+    run_psql -At -d "$DATABASE")
+  if [ "$has_daily" = 0 ]; then
+    {
+      echo "SET ROLE $OWNER;"
+      echo "SET client_min_messages = warning;"
+      echo "BEGIN;"
+      sed -n '/^-- The ICMS of each day, kept per registration, side and CFOP/,$p' "$FIXTURES/postgresql-summary.sql"
+      echo "COMMIT;"
+    } | run_psql -d "$DATABASE" >/dev/null
+  fi
   login_sql | run_psql -d postgres >/dev/null
 else
   {

@@ -1,7 +1,8 @@
 // The CFOP summary kept per document (RESUMOCFOPNF) against the detail it
-// sums (RESUMOCFOPITEM, one row per item and tax): equal after an import and
-// after every kind of later write to items and tax rows, on SQLite and on
-// the Firebird server, whoever writes and in whatever order.
+// sums (RESUMOCFOPITEM, one row per item and tax), and the ICMS kept per day
+// (APURACAODIA) against its detail (APURACAODIANOTA): equal after an import
+// and after every kind of later write to headers, items and tax rows, on
+// every engine, whoever writes and in whatever order.
 #include "data/dberrors.h"
 #include "data/sqlite/upgrade.h"
 #include "host/hostsession.h"
@@ -33,6 +34,23 @@ std::string detailSql()
     for (const char *c : kColumns)
         sql += std::string(", CAST(SUM(") + c + ") AS VARCHAR(20))";
     return sql + " FROM RESUMOCFOPITEM GROUP BY CDNOTAFISC, CDIMPOSTONFE, CDCFOP ORDER BY CDNOTAFISC, CDIMPOSTONFE, CDCFOP";
+}
+
+const char *const kDailyKey = "CDEMPRESA, CDINSCESTA, DTENTRSAIDA, IDENTRSAIDA, CDCFOP";
+
+// A row counted back to no line stands for none; one with a value left would not.
+std::string dailyKeptSql()
+{
+    return "SELECT CDEMPRESA, CDINSCESTA, CAST(DTENTRSAIDA AS VARCHAR(10)), IDENTRSAIDA, CDCFOP, "
+           "CAST(QTNOTAS AS VARCHAR(12)), CAST(VLIMPOSTO AS VARCHAR(20)) FROM APURACAODIA "
+           "WHERE QTNOTAS <> 0 OR VLIMPOSTO <> 0 ORDER BY " + std::string(kDailyKey);
+}
+
+std::string dailyDetailSql()
+{
+    return "SELECT CDEMPRESA, CDINSCESTA, CAST(DTENTRSAIDA AS VARCHAR(10)), IDENTRSAIDA, CDCFOP, "
+           "CAST(COUNT(*) AS VARCHAR(12)), CAST(SUM(VLIMPOSTO) AS VARCHAR(20)) FROM APURACAODIANOTA GROUP BY " +
+           std::string(kDailyKey) + " ORDER BY " + kDailyKey;
 }
 
 // The first row that differs, for the failure message.
@@ -76,15 +94,19 @@ TEST_P(KeptSummary, EqualsTheDetailAfterImportAndEveryLaterWrite)
                     "AND (SELECT COUNT(*) FROM ITEMNOTAFISC I WHERE I.CDNOTAFISC = K.CDNOTAFISC) >= 2 "
                     "ORDER BY K.CDNOTAFISC"),
         {});
-    ASSERT_GE(docs.size(), 2u);
-    const std::string a = *docs[0][0], b = *docs[1][0];
+    ASSERT_GE(docs.size(), 3u);
+    const std::string a = *docs[0][0], b = *docs[1][0], c = *docs[2][0];
     const std::string itemA = "CDNOTAFISC = " + a + " AND NRITEM = 1";
 
     const int kept = db->Prepare(keptSql()), detail = db->Prepare(detailSql());
+    const int dailyKept = db->Prepare(dailyKeptSql()), dailyDetail = db->Prepare(dailyDetailSql());
     auto check = [&](const std::string &step) {
         const auto k = db->Select(kept, {}), d = db->Select(detail, {});
         EXPECT_FALSE(k.empty()) << step;
         EXPECT_EQ(firstDifference(k, d), "") << "after: " << step;
+        const auto dk = db->Select(dailyKept, {}), dd = db->Select(dailyDetail, {});
+        EXPECT_FALSE(dk.empty()) << step;
+        EXPECT_EQ(firstDifference(dk, dd), "") << "the daily ICMS, after: " << step;
     };
     check("the import");
 
@@ -123,6 +145,30 @@ TEST_P(KeptSummary, EqualsTheDetailAfterImportAndEveryLaterWrite)
         {"an item moved to another document",
          {"UPDATE ITEMNOTAFISC SET CDNOTAFISC = " + a + ", NRITEM = 903 WHERE CDNOTAFISC = " + b +
           " AND NRITEM = 902"}},
+        {"a document cancelled", {"UPDATE NOTAFISCAL SET IDSITUACAO = 'C' WHERE CDNOTAFISC = " + c}},
+        {"a cancellation undone", {"UPDATE NOTAFISCAL SET IDSITUACAO = 'N' WHERE CDNOTAFISC = " + c}},
+        {"a document booked on another day", {"UPDATE NOTAFISCAL SET DTENTRSAIDA = '2027-02-15' WHERE CDNOTAFISC = " + c}},
+        {"a document on the other side",
+         {"UPDATE NOTAFISCAL SET IDENTRSAIDA = CASE WHEN IDENTRSAIDA = 'E' THEN 'S' ELSE 'E' END WHERE CDNOTAFISC = " + c}},
+        {"a document's registration taken away", {"UPDATE NOTAFISCAL SET CDINSCESTA = NULL WHERE CDNOTAFISC = " + c}},
+        {"a document under another registration",
+         {"UPDATE NOTAFISCAL SET CDINSCESTA = '0623079040081' WHERE CDNOTAFISC = " + c}},
+        {"a header other than the rows' dates changed",
+         {"UPDATE NOTAFISCAL SET NMPARTICIPANTE = 'Outro nome' WHERE CDNOTAFISC = " + c}},
+        {"a header written apart from its document and removed",
+         {"INSERT INTO NOTAFISCAL (CDNOTAFISC, CDEMPRESA, IDENTRSAIDA, NRNOTAFISC, CDMODDOCFISC, CDTIPOOPER, DTEMISSAO, "
+          "DTENTRSAIDA, CDINSCESTA, IDSITUACAO) SELECT CDNOTAFISC + 1000000, CDEMPRESA, IDENTRSAIDA, NRNOTAFISC, "
+          "CDMODDOCFISC, CDTIPOOPER, DTEMISSAO, DTENTRSAIDA, CDINSCESTA, IDSITUACAO FROM NOTAFISCAL WHERE CDNOTAFISC = " + c,
+          "DELETE FROM NOTAFISCAL WHERE CDNOTAFISC = " + c}},
+        {"a header written after its items",
+         {"INSERT INTO NOTAFISCAL (CDNOTAFISC, CDEMPRESA, IDENTRSAIDA, NRNOTAFISC, CDMODDOCFISC, CDTIPOOPER, DTEMISSAO, "
+          "DTENTRSAIDA, CDINSCESTA, IDSITUACAO) SELECT CDNOTAFISC - 1000000, CDEMPRESA, IDENTRSAIDA, NRNOTAFISC, "
+          "CDMODDOCFISC, CDTIPOOPER, DTEMISSAO, DTENTRSAIDA, CDINSCESTA, IDSITUACAO FROM NOTAFISCAL WHERE CDNOTAFISC = " +
+              c + " + 1000000"}},
+        // The copy goes too: a server's database outlives the test.
+        {"a header removed before its items",
+         {"DELETE FROM NOTAFISCAL WHERE CDNOTAFISC = " + c, "DELETE FROM ITEMNOTAFISC WHERE CDNOTAFISC = " + c,
+          "DELETE FROM NOTAFISCAL WHERE CDNOTAFISC = " + c + " + 1000000"}},
         {"every item of a document removed", {"DELETE FROM ITEMNOTAFISC WHERE CDNOTAFISC = " + a}},
         {"every tax row of a document removed", {"DELETE FROM IMPOSTOITEMNF WHERE CDNOTAFISC = " + b}},
     };
@@ -135,12 +181,34 @@ TEST_P(KeptSummary, EqualsTheDetailAfterImportAndEveryLaterWrite)
     }
 
     // A write undone leaves the summary as it was.
-    const auto before = db->Select(kept, {});
+    const auto before = db->Select(kept, {}), dailyBefore = db->Select(dailyKept, {});
     db->Begin();
     db->Run(db->Prepare("DELETE FROM IMPOSTOITEMNF WHERE CDNOTAFISC = " + a), {});
     db->Run(db->Prepare("UPDATE ITEMNOTAFISC SET VLCONTABIL = 1 WHERE CDNOTAFISC = " + b), {});
+    db->Run(db->Prepare("UPDATE NOTAFISCAL SET IDSITUACAO = 'C' WHERE CDNOTAFISC = " + b), {});
     db->Rollback();
     EXPECT_EQ(firstDifference(db->Select(kept, {}), before), "");
+    EXPECT_EQ(firstDifference(db->Select(dailyKept, {}), dailyBefore), "");
+}
+
+// Takes a SQLite database back to before the kept summary, or only to before
+// the daily ICMS.
+void dropKeptSummary(ImportConnection &db, bool dailyOnly)
+{
+    const auto triggers = db.Select(
+        db.Prepare(dailyOnly ? "SELECT name FROM sqlite_master WHERE type = 'trigger' AND (name LIKE 'RESUMOCFOPNF_DIA_%' "
+                               "OR name LIKE 'NOTAFISCAL_DIA_RESUMO_%')"
+                             : "SELECT name FROM sqlite_master WHERE type = 'trigger' AND name LIKE '%RESUMO%'"),
+        {});
+    ASSERT_FALSE(triggers.empty());
+    for (const auto &t : triggers)
+        db.Execute("DROP TRIGGER " + *t[0]);
+    db.Execute("DROP VIEW APURACAODIANOTA");
+    db.Execute("DROP TABLE APURACAODIA");
+    if (dailyOnly)
+        return;
+    db.Execute("DROP VIEW RESUMOCFOPITEM");
+    db.Execute("DROP TABLE RESUMOCFOPNF");
 }
 
 // A SQLite database made before the summary gets it, with its documents
@@ -157,13 +225,7 @@ TEST(KeptSummaryUpgrade, AnOlderDatabaseGetsItsSummaryWhenOpened)
     {
         auto db = target.Open();
         ASSERT_GT(ImportFiles(*db, {files.dir}).imported, 10);
-        const auto triggers = db->Select(
-            db->Prepare("SELECT name FROM sqlite_master WHERE type = 'trigger' AND name LIKE '%RESUMO%'"), {});
-        ASSERT_FALSE(triggers.empty());
-        for (const auto &t : triggers)
-            db->Execute("DROP TRIGGER " + *t[0]);
-        db->Execute("DROP VIEW RESUMOCFOPITEM");
-        db->Execute("DROP TABLE RESUMOCFOPNF");
+        dropKeptSummary(*db, false);
     }
     AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
     AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
@@ -176,6 +238,37 @@ TEST(KeptSummaryUpgrade, AnOlderDatabaseGetsItsSummaryWhenOpened)
     db->Run(db->Prepare("DELETE FROM IMPOSTOITEMNF WHERE CDIMPOSTONFE = '01'"), {});
     db->Commit();
     EXPECT_EQ(firstDifference(db->Select(db->Prepare(keptSql()), {}), db->Select(db->Prepare(detailSql()), {})), "");
+}
+
+// One made after the summary but before the daily ICMS gets that alone.
+TEST(KeptSummaryUpgrade, ADatabaseWithTheSummaryGetsTheDailyIcmsWhenOpened)
+{
+    ImportTarget target(kImportSqlite);
+    NfeFileOptions files;
+    files.dir = target.Dir() + "/nfe";
+    files.count = 30;
+    files.year = 2027;
+    WriteNfeFiles(files);
+    const std::string path = target.Dir() + "/own.sqlite";
+    std::vector<ImportConnection::Values> summary;
+    {
+        auto db = target.Open();
+        ASSERT_GT(ImportFiles(*db, {files.dir}).imported, 10);
+        summary = db->Select(db->Prepare(keptSql()), {});
+        dropKeptSummary(*db, true);
+    }
+    AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
+    AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
+    auto db = target.Open();
+    EXPECT_EQ(firstDifference(db->Select(db->Prepare(keptSql()), {}), summary), "");
+    const auto daily = db->Select(db->Prepare(dailyKeptSql()), {});
+    EXPECT_GT(daily.size(), 5u);
+    EXPECT_EQ(firstDifference(daily, db->Select(db->Prepare(dailyDetailSql()), {})), "");
+    db->Begin();
+    db->Run(db->Prepare("UPDATE NOTAFISCAL SET IDSITUACAO = 'C' WHERE CDNOTAFISC IN (SELECT MIN(CDNOTAFISC) FROM NOTAFISCAL)"), {});
+    db->Commit();
+    EXPECT_EQ(firstDifference(db->Select(db->Prepare(dailyKeptSql()), {}),
+                              db->Select(db->Prepare(dailyDetailSql()), {})), "");
 }
 
 bool hasTable(DatabaseSession &s, const char *table)
@@ -218,11 +311,7 @@ TEST(HostDatabase, OnlyTheHostBringsADatabaseUpToDateNeverTheApplicationServer)
     {
         // A database made before the kept summary.
         auto db = target.Open();
-        for (const auto &t : db->Select(
-                 db->Prepare("SELECT name FROM sqlite_master WHERE type = 'trigger' AND name LIKE '%RESUMO%'"), {}))
-            db->Execute("DROP TRIGGER " + *t[0]);
-        db->Execute("DROP VIEW RESUMOCFOPITEM");
-        db->Execute("DROP TABLE RESUMOCFOPNF");
+        dropKeptSummary(*db, false);
     }
     HostConfig config;
     config.engine = "sqlite";

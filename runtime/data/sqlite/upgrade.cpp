@@ -95,14 +95,25 @@ void AddKeptSummary(const std::string &path, const UpgradeFixtures &fixtures, in
     if (!std::filesystem::exists(path))
         return;
     // A database made before the summary: its documents are summed once,
-    // then the triggers keep them. Only the reference tables: nothing to keep.
+    // then the triggers keep them. One made before the daily ICMS the
+    // apuração reads (the summary file's last block) gets that alone. Only
+    // the reference tables: nothing to keep.
+    static constexpr const char *kDailyBlock = "-- The ICMS of each day, kept per registration, side and CFOP";
     const Plan plan = [&](DatabaseSession &db) -> std::vector<std::string> {
-        if (hasTable(db, "RESUMOCFOPNF"))
+        const bool hasSummary = hasTable(db, "RESUMOCFOPNF");
+        if (hasSummary && hasTable(db, "APURACAODIA"))
             return {};
         for (const char *t : {"NOTAFISCAL", "ITEMNOTAFISC", "IMPOSTOITEMNF"})
             if (!hasTable(db, t))
                 return {};
-        return {readFixture(fixtures.summary, "Arquivo do resumo de CFOP não encontrado: ")};
+        std::string script = readFixture(fixtures.summary, "Arquivo do resumo de CFOP não encontrado: ");
+        if (hasSummary) {
+            const std::size_t block = script.find(kDailyBlock);
+            if (block == std::string::npos)
+                throw EDatabaseError("O arquivo do resumo de CFOP não traz o ICMS por dia: " + fixtures.summary);
+            script.erase(0, block);
+        }
+        return {script};
     };
     if (plan(*OpenSqliteSession(path, true, 0, busyTimeoutMs)).empty())
         return;

@@ -12,7 +12,8 @@
 // where the file cannot be written.
 void UseWriteAheadLog(const std::string &path, int busyTimeoutMs = 0);
 // The kept CFOP summary and the triggers that keep it, its documents summed
-// once; nothing where it has them, or where it lacks the document tables.
+// once (one made before the daily ICMS the apuração reads, that alone);
+// nothing where it has them, or where it lacks the document tables.
 // Raises EDatabaseError where it lacks them and cannot be written.
 void AddKeptSummary(const std::string &path, const UpgradeFixtures &fixtures, int busyTimeoutMs = 0);
 // The codes of the annex (fixtures/cfop.sql) its CFOP table lacks, keeping
