@@ -1,11 +1,19 @@
-// "Empresas" on a database of one's own: a registration whose check digits
-// fail is kept only once the person agrees; names change and registrations
-// go away, and the list shows what the database holds.
+// "Empresas" on a database of one's own and on each server through the
+// writing login: a registration whose check digits fail is kept only once
+// the person agrees; names, activities, CNPJs and branches change,
+// registrations and companies go away (never with documents under them),
+// and the list shows what the database holds.
 #include "company_dialog.h"
 #include "import/tax_ids.h"
 #include "import_target.h"
 #include "qt_fixture.h"
 
+#include "host/hostconfig.h"
+#include "host/hostsession.h"
+#include "import/connection.h"
+
+#include <QComboBox>
+#include <functional>
 #include <QLineEdit>
 #include <QTreeWidget>
 
@@ -18,7 +26,7 @@ int Registrations(QTreeWidget *tree, const QString &ie)
     int n = 0;
     for (int i = 0; i < tree->topLevelItemCount(); ++i)
         for (int j = 0; j < tree->topLevelItem(i)->childCount(); ++j)
-            n += tree->topLevelItem(i)->child(j)->text(1) == ie;
+            n += tree->topLevelItem(i)->child(j)->text(CompanyDialog::IeColumn) == ie;
     return n;
 }
 
@@ -77,6 +85,158 @@ TEST(CompanyDialogTest, AFailingCheckDigitIsAskedAboutAndKeptOnlyWhenConfirmed)
     for (int i = 0; i < dialog.Tree()->topLevelItemCount(); ++i)
         renamed = renamed || dialog.Tree()->topLevelItem(i)->text(0) == QStringLiteral("08 – Oito Comércio Ltda");
     EXPECT_TRUE(renamed);
+}
+
+// The host's settings that reach the target's database.
+HostConfig configFor(const ImportEngine &engine, const ImportTarget &target)
+{
+    HostConfig config;
+    config.engine = engine.engine.name;
+    if (engine.engine.localFile) {
+        config.database = target.Dir() + "/own.sqlite";
+        return config;
+    }
+    const EngineConnection reading = engine.Server(EngineLogin::Reading), writing = engine.Server(EngineLogin::Writing);
+    config.database = reading.database;
+    config.dbHost = reading.host;
+    config.dbPort = reading.port;
+    config.dbUser = reading.user;
+    config.dbPassword = reading.password;
+    config.importUser = writing.user;
+    config.importPassword = writing.password;
+    return config;
+}
+
+class CompanyRegister : public testing::TestWithParam<const ImportEngine *> {};
+
+void choose(QComboBox *activity, const char *letter)
+{
+    activity->setCurrentIndex(activity->findData(QString::fromLatin1(letter)));
+}
+
+TEST_P(CompanyRegister, RegistersChangesAndRemovesWithTheWritingLogin)
+{
+    if (auto why = ImportTarget::Unavailable(*GetParam()); !why.empty())
+        GTEST_SKIP() << why;
+    ImportTarget target(*GetParam());
+    auto db = target.Open();
+    auto removeLeftovers = [&] {
+        for (const char *table : {"INSCRESTAD", "EMPRESAATIVIDADE", "EMPRESA"})
+            db->Execute(std::string("DELETE FROM ") + table + " WHERE CDEMPRESA = '97'");
+    };
+    removeLeftovers();
+    CompanyDialog dialog(configFor(*GetParam(), target));
+    std::vector<QString> asked, told;
+    bool answer = true;
+    dialog.SetQuestionSink([&](const QString &q) {
+        asked.push_back(q);
+        return answer;
+    });
+    dialog.SetErrorSink([&](const QString &t) { told.push_back(t); });
+    auto fill = [&](const char *ie, const char *state, const char *cnpj, const char *branch) {
+        dialog.Field("code")->setText(QStringLiteral("97"));
+        dialog.Field("name")->setText(QStringLiteral("Noventa e Sete Ltda"));
+        choose(dialog.Activity(), "I");
+        dialog.Field("ie")->setText(QString::fromLatin1(ie));
+        dialog.Field("state")->setText(QString::fromLatin1(state));
+        dialog.Field("cnpj")->setText(QString::fromLatin1(cnpj));
+        dialog.Field("branch")->setText(QString::fromLatin1(branch));
+    };
+
+    fill("99999993", "RJ", "11.222.333/0001-81", "");
+    ASSERT_TRUE(dialog.Register()) << (told.empty() ? QString() : told.front()).toStdString();
+    EXPECT_TRUE(asked.empty());
+    EXPECT_EQ(One(*db, "SELECT IDATIVIDADE FROM EMPRESAATIVIDADE WHERE CDEMPRESA = '97'"), "I");
+    EXPECT_EQ(Registrations(dialog.Tree(), QStringLiteral("99999993")), 1);
+
+    // Branches: another company's is refused; one the register lacks is asked about.
+    const bool demoBranches = !One(*db, "SELECT CDEMPRESA FROM FILIAL WHERE CDFILIAL = '0001'").empty();
+    if (demoBranches) {
+        fill("251040852", "SC", "", "0001");
+        EXPECT_FALSE(dialog.Register());
+        ASSERT_EQ(told.size(), 1u);
+        EXPECT_TRUE(told.front().contains(QStringLiteral("A filial 0001 é da empresa 01")));
+    }
+    answer = false;
+    fill("251040852", "SC", "", "9X9X");
+    EXPECT_FALSE(dialog.Register());
+    ASSERT_FALSE(asked.empty());
+    EXPECT_TRUE(asked.back().contains(QStringLiteral("A filial 9X9X não está cadastrada")));
+    EXPECT_EQ(Registrations(dialog.Tree(), QStringLiteral("251040852")), 0);
+
+    // Changes: the company's name and activity, the registration's CNPJ and branch.
+    answer = true;
+    fill("99999993", "RJ", "12.345.678/0001-95", "9X9X");
+    dialog.Field("name")->setText(QStringLiteral("Noventa e Sete Energia Ltda"));
+    choose(dialog.Activity(), "E");
+    told.clear();
+    EXPECT_TRUE(dialog.SaveChanges()) << (told.empty() ? QString() : told.front()).toStdString();
+    EXPECT_EQ(One(*db, "SELECT NMEMPRESA FROM EMPRESA WHERE CDEMPRESA = '97'"), "Noventa e Sete Energia Ltda");
+    EXPECT_EQ(One(*db, "SELECT IDATIVIDADE FROM EMPRESAATIVIDADE WHERE CDEMPRESA = '97'"), "E");
+    EXPECT_EQ(One(*db, "SELECT NRINSJURIEST FROM INSCRESTAD WHERE CDEMPRESA = '97'"), "12345678000195");
+    EXPECT_EQ(One(*db, "SELECT CDFILIAL FROM INSCRESTAD WHERE CDEMPRESA = '97'"), "9X9X");
+    // The list shows it, and picking its row gives the fields back.
+    QTreeWidgetItem *row = nullptr;
+    for (int i = 0; i < dialog.Tree()->topLevelItemCount(); ++i)
+        if (dialog.Tree()->topLevelItem(i)->text(CompanyDialog::CompanyColumn).startsWith(QStringLiteral("97 ")))
+            row = dialog.Tree()->topLevelItem(i);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->text(CompanyDialog::ActivityColumn).toStdString(), ActivityWords("E"));
+    ASSERT_EQ(row->childCount(), 1);
+    dialog.Field("branch")->clear();
+    dialog.Tree()->setCurrentItem(row->child(0));
+    EXPECT_EQ(dialog.Field("branch")->text(), QStringLiteral("9X9X"));
+    EXPECT_EQ(dialog.Activity()->currentData().toString(), QStringLiteral("E"));
+
+    // Removal: the registration, then the company; both asked first.
+    asked.clear();
+    EXPECT_TRUE(dialog.RemoveChosen());
+    EXPECT_EQ(asked.size(), 1u);
+    EXPECT_EQ(One(*db, "SELECT CDINSCESTA FROM INSCRESTAD WHERE CDEMPRESA = '97'"), "");
+    dialog.Field("code")->setText(QStringLiteral("97"));
+    EXPECT_TRUE(dialog.RemoveChosen());
+    EXPECT_EQ(One(*db, "SELECT CDEMPRESA FROM EMPRESA WHERE CDEMPRESA = '97'"), "");
+    EXPECT_EQ(One(*db, "SELECT CDEMPRESA FROM EMPRESAATIVIDADE WHERE CDEMPRESA = '97'"), "");
+    removeLeftovers();
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, CompanyRegister, ::testing::Values(&kImportSqlite, &kImportFirebird, &kImportPostgresql),
+                         [](const auto &info) { return std::string(info.param->label); });
+
+// A registration or a company with documents booked under it stays: the
+// documents would lose the state and the books they are kept in.
+TEST(CompanyRegisterTest, DocumentsKeepTheirRegistrationAndCompany)
+{
+    ImportTarget target(kImportSqlite);
+    const std::string path = target.Dir() + "/demo.sqlite";
+    BuildDemoDatabase(path, DefaultFixturePaths());
+    HostConfig config;
+    config.engine = "sqlite";
+    config.database = path;
+    auto db = OpenImportConnection(config);
+    const struct {
+        const char *what;
+        std::function<void()> remove;
+        const char *message;
+    } rows[] = {
+        {"a registration", [&] { RemoveRegistration(*db, "01", "110042490114"); }, "A inscrição estadual 110042490114 da empresa 01 tem "},
+        {"a company", [&] { RemoveCompany(*db, "01"); }, "A empresa 01 tem "},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        try {
+            r.remove();
+            ADD_FAILURE() << "removed";
+        } catch (const Exception &e) {
+            EXPECT_EQ(e.Message().find(r.message), 0u) << e.Message();
+        }
+        EXPECT_EQ(One(*db, "SELECT CDINSCESTA FROM INSCRESTAD WHERE CDEMPRESA = '01' AND CDINSCESTA = '110042490114'"),
+                  "110042490114");
+    }
+    // Without documents a registration goes.
+    RegisterCompany(*db, {"97", "Noventa e Sete", "99999993", "RJ", "", "", ""});
+    EXPECT_NO_THROW(RemoveRegistration(*db, "97", "99999993"));
+    EXPECT_EQ(One(*db, "SELECT CDINSCESTA FROM INSCRESTAD WHERE CDINSCESTA = '99999993'"), "");
 }
 
 } // namespace
