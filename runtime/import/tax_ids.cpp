@@ -220,7 +220,7 @@ TaxIdCheck matoGrosso(std::vector<int> d)
 {
     if (d.size() < 9 || d.size() > 11)
         return TaxIdCheck::Invalid;
-    d.insert(d.begin(), 11 - d.size(), 0);  // written without its leading zeros
+    d.insert(d.begin(), 11 - d.size(), 0);  // written without its leading zeros, nine digits at least
     return verdict(mod11(weighted(d, 10, {3, 2, 9, 8, 7, 6, 5, 4, 3, 2})) == d[10]);
 }
 
