@@ -143,6 +143,8 @@ void CompanyDialog::Reload()
         }
     }
     tree_->expandAll();
+    for (int column = ActivityColumn; column <= CheckColumn; ++column)
+        tree_->resizeColumnToContents(column);
 }
 
 void CompanyDialog::FillFrom(const QTreeWidgetItem *item)

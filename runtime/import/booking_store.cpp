@@ -87,7 +87,7 @@ DocumentWriter::DocumentWriter(ImportConnection &db) : db_(db)
 std::string DocumentWriter::Document(const BookedHeader &h)
 {
     std::string id = std::to_string(nextDocument_++);
-    db_.Run(insDoc_, {id, h.company, std::nullopt, h.side, h.series, h.number, h.model, h.operation, h.issueDate,
+    db_.Run(insDoc_, {id, h.company, h.branch, h.side, h.series, h.number, h.model, h.operation, h.issueDate,
                       h.moveDate, h.registration, h.municipal, h.participant, h.state, h.situation,
                       h.participantDocument, h.participantRegistration});
     return id;
