@@ -4,6 +4,7 @@
 #include "import/connection.h"
 #include "import/importer.h"
 #include "import/tax_ids.h"
+#include "report/values.h"
 #include "yes_no.h"
 
 #include <QAction>
@@ -25,6 +26,8 @@
 namespace {
 QString text(const std::string &s) { return QString::fromStdString(s); }
 std::string text(const QString &s) { return s.trimmed().toStdString(); }
+// A CNPJ with its punctuation, as the reports print it.
+QString taxIdText(const std::string &digits) { return text(FormatValue(digits, {ValueFormat::Kind::TaxId, 0}, "")); }
 
 const char *const kFields[][2] = {
     {"code", "Código"}, {"name", "Nome"}, {"cnpj", "CNPJ"}, {"ie", "Inscrição estadual"}, {"state", "UF"},
@@ -136,7 +139,7 @@ void CompanyDialog::Reload()
                                     : checked        ? QStringLiteral("confere")
                                                      : QStringLiteral("sem regra para conferir");
             auto *row = new QTreeWidgetItem(company, {QString(), QString(), text(r.registration), text(r.state),
-                                                      text(r.taxId), text(r.branch), verdict});
+                                                      taxIdText(r.taxId), text(r.branch), verdict});
             row->setToolTip(CheckColumn, text(warning));
             row->setData(CompanyColumn, Qt::UserRole, text(c.code));
             row->setData(IeColumn, Qt::UserRole, text(r.registration));
