@@ -99,11 +99,7 @@ void RegisterCompany(ImportConnection &db, const CompanyRegistration &c)
     if (c.state.size() != 2 || !std::isupper(static_cast<unsigned char>(c.state[0])) ||
         !std::isupper(static_cast<unsigned char>(c.state[1])))
         bad("UF inválida: '" + c.state + "' (duas letras maiúsculas, como SP).");
-    bool knownActivity = c.activity.empty();
-    for (const CompanyActivity &a : CompanyActivities())
-        knownActivity = knownActivity || c.activity == a.letter;
-    if (!knownActivity)
-        bad("Atividade desconhecida: '" + c.activity + "' (use I, E, C, S ou R).");
+    CheckActivity(c.activity);
     if (c.taxId.size() > 0 && RegistrationKey(c.taxId).size() > 20)
         bad("CNPJ inválido: '" + c.taxId + "'.");
     EnsureImportTables(db);

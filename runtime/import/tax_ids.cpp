@@ -463,13 +463,18 @@ std::string ActivityWords(const std::string &letter)
     return letter;
 }
 
+void CheckActivity(const std::string &letter)
+{
+    bool known = letter.empty();
+    for (const CompanyActivity &a : CompanyActivities())
+        known = known || letter == a.letter;
+    if (!known)
+        throw Exception("Atividade desconhecida: '" + letter + "' (use I, E, C, S ou R).");
+}
+
 void SetCompanyActivity(ImportConnection &db, const std::string &code, const std::string &activity)
 {
-    bool known = activity.empty();
-    for (const CompanyActivity &a : CompanyActivities())
-        known = known || activity == a.letter;
-    if (!known)
-        throw Exception("Atividade desconhecida: '" + activity + "' (use I, E, C, S ou R).");
+    CheckActivity(activity);
     if (!db.HasTable("EMPRESAATIVIDADE"))
         throw EDatabaseError("O banco de dados não tem a tabela das atividades das empresas (EMPRESAATIVIDADE).");
     if (countOf(db, "SELECT CAST(COUNT(*) AS VARCHAR(20)) FROM EMPRESA WHERE CDEMPRESA = ?", {code}) == 0)

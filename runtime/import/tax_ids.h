@@ -56,6 +56,8 @@ struct CompanyActivity {
     const char *letter, *words;
 };
 const std::vector<CompanyActivity> &CompanyActivities();
+// Raises for a letter not listed; "" (not told) passes.
+void CheckActivity(const std::string &letter);
 // The activity's words ("Industrial"), "" for none, the letter itself when unknown.
 std::string ActivityWords(const std::string &letter);
 // Sets (or, with "", clears) a company's activity; raises for a letter not listed.

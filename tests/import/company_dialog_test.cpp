@@ -243,4 +243,48 @@ TEST(CompanyRegisterTest, DocumentsKeepTheirRegistrationAndCompany)
     EXPECT_EQ(One(*db, "SELECT CDINSCESTA FROM INSCRESTAD WHERE CDINSCESTA = '99999993'"), "");
 }
 
+// What the register refuses outright, and what it only warns about, on the
+// demo database's branches.
+TEST(CompanyRegisterTest, RefusalsAndWarnings)
+{
+    ImportTarget target(kImportSqlite);
+    const std::string path = target.Dir() + "/demo.sqlite";
+    BuildDemoDatabase(path, DefaultFixturePaths());
+    HostConfig config;
+    config.engine = "sqlite";
+    config.database = path;
+    auto db = OpenImportConnection(config);
+    const struct {
+        const char *what;
+        CompanyRegistration company;
+        const char *refusal;  // a part of the message; nullptr: kept
+        const char *warning;  // a part of RegistrationWarning's; "" for none
+    } rows[] = {
+        {"an unknown activity", {"97", "N", "99999993", "RJ", "", "X", ""}, "Atividade desconhecida: 'X'", ""},
+        {"another company's branch", {"97", "N", "99999993", "RJ", "", "", "0001"}, "A filial 0001 é da empresa 01", ""},
+        {"a branch code too long", {"97", "N", "99999993", "RJ", "", "", "00001"}, "até 4 caracteres", "não está cadastrada"},
+        {"a branch in another state", {"01", "N", "99999993", "RJ", "", "C", "0001"}, nullptr,
+         "A filial 0001 fica em SP; a inscrição é de RJ."},
+        {"a branch the register lacks", {"02", "N", "251040852", "SC", "", "", "7777"}, nullptr,
+         "A filial 7777 não está cadastrada."},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        const std::string warning =
+            RegistrationWarning(*db, r.company.taxId, r.company.registration, r.company.state, r.company.branch);
+        EXPECT_NE(warning.find(r.warning), std::string::npos) << warning;
+        EXPECT_EQ(warning.empty(), std::string(r.warning).empty()) << warning;
+        try {
+            RegisterCompany(*db, r.company);
+            EXPECT_EQ(r.refusal, nullptr) << "kept";
+        } catch (const Exception &e) {
+            ASSERT_NE(r.refusal, nullptr) << e.Message();
+            EXPECT_NE(e.Message().find(r.refusal), std::string::npos) << e.Message();
+        }
+    }
+    EXPECT_EQ(One(*db, "SELECT CDFILIAL FROM INSCRESTAD WHERE CDINSCESTA = '251040852'"), "7777");
+    EXPECT_EQ(One(*db, "SELECT IDATIVIDADE FROM EMPRESAATIVIDADE WHERE CDEMPRESA = '01'"), "C");
+    EXPECT_EQ(One(*db, "SELECT CDEMPRESA FROM EMPRESA WHERE CDEMPRESA = '97'"), "");
+}
+
 } // namespace
