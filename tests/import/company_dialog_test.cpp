@@ -261,7 +261,8 @@ TEST(CompanyRegisterTest, RefusalsAndWarnings)
         const char *warning;  // a part of RegistrationWarning's; "" for none
     } rows[] = {
         {"an unknown activity", {"97", "N", "99999993", "RJ", "", "X", ""}, "Atividade desconhecida: 'X'", ""},
-        {"another company's branch", {"97", "N", "99999993", "RJ", "", "", "0001"}, "A filial 0001 é da empresa 01", ""},
+        {"another company's branch", {"97", "N", "99999993", "RJ", "", "", "0001"}, "A filial 0001 é da empresa 01",
+         "fica em SP"},
         {"a branch code too long", {"97", "N", "99999993", "RJ", "", "", "00001"}, "até 4 caracteres", "não está cadastrada"},
         {"a branch in another state", {"01", "N", "99999993", "RJ", "", "C", "0001"}, nullptr,
          "A filial 0001 fica em SP; a inscrição é de RJ."},
