@@ -24,7 +24,7 @@ struct TestEfd {
         "|0000|017|0|01032027|31032027|Empresa Teste Ltda|12345678000195||SP|110042490114|3550308|||A|1|",
         "|0001|0|",
         "|0150|F1|Fornecedor Um Ltda|1058|11222333000181||111222333444|3550308||Rua A|1||Centro|",
-        "|0150|C1|Cliente Dois Ltda|1058|22333444000181|||3304557||Rua B|2||Centro|",
+        "|0150|C1|Cliente Dois Ltda|1058|22333444000172|||3304557||Rua B|2||Centro|",
         "|0190|UN|Unidade|",
         "|0200|A1|Parafuso sextavado|||UN|00|||||||",
         "|0990|7|",

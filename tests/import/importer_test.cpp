@@ -38,7 +38,7 @@ protected:
         n.issuerTaxId = "11222333000181";
         n.issuerName = "Fornecedor Um Ltda";
         n.issuerIe = "111222333444";
-        n.recipientTaxId = "22333444000181";
+        n.recipientTaxId = "22333444000172";
         n.recipientName = "Outra Empresa S.A.";
         n.recipientIe = "244123456119";
         n.items[0].cfop = cfop;

@@ -153,7 +153,7 @@ TestRecord booked()
     TestRecord r;
     r.direction = "S";
     r.issuer = "11222333000181|Fornecedor Um Ltda|111222333444|SP";
-    r.recipient = "22333444000181|Outra Empresa S.A.|244123456119|SP";
+    r.recipient = "22333444000172|Outra Empresa S.A.|244123456119|SP";
     r.codesFrom = "C";
     r.items = {"|P1|Produto|1102|10000|00|10000|1800|1800|0|0|0|"};
     return r;
@@ -291,7 +291,7 @@ TEST_P(Seam, ADocumentWithoutKeyIsARepeatByItsIdentity)
         {"another model", with([](TestRecord &r) { r.model = "02"; }), false},
         {"another participant", with([](TestRecord &r) { r.recipient = "33444555000190|Cliente Dois|222333444555|SP"; }), false},
         {"another issue day", with([](TestRecord &r) { r.issued = "2027-02-09"; }), false},
-        {"issued by the other company", with([](TestRecord &r) { r.issuer = "22333444000181|Outra Empresa S.A.|244123456119|SP"; }),
+        {"issued by the other company", with([](TestRecord &r) { r.issuer = "22333444000172|Outra Empresa S.A.|244123456119|SP"; }),
          false},
     };
     ASSERT_EQ(importText("base.txt", file({base})).imported, 1);

@@ -24,7 +24,7 @@ struct Party {
 
 const Party kSuppliers[] = {
     {"11222333000181", "Distribuidora Paulista de Bebidas Ltda", "111222333444", "SP", false},
-    {"22333444000181", "Higiene Total Industria S.A.", "222333444555", "SP", false},
+    {"22333444000172", "Higiene Total Industria S.A.", "222333444555", "SP", false},
     {"33444555000163", "Mineira Alimentos Ltda", "3334445550001", "MG", false},
     {"44555666000154", "Fluminense Comercio de Agua Ltda", "44555666", "RJ", false},
     {"55666777000145", "Parana Embalagens ME", "5566677700", "PR", true},
