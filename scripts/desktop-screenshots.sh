@@ -3,7 +3,8 @@
 # (default docs/screenshots): the screen, each list, the ticked lists, the
 # report list with an edited layout, the calendar, a message, the save-as
 # prompt, the preview at its default zoom with a search, the layout editor (also
-# on an 800x600 screen), the import and the company register.
+# on an 800x600 screen), the import, the company register and the check of a
+# filed EFD ICMS/IPI with its report in the preview.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs/screenshots}
@@ -27,3 +28,12 @@ done
 env FISHOST_SHOT_REPORT="${FISHOST_SHOT_REPORT:-Relação de Notas Fiscais}" \
     xvfb-run -a -s "-screen 0 800x600x24" "$bin" --screenshot "$out/editor-800x600.png" --show editor
 echo "$out/editor-800x600.png"
+# The check of a filed EFD: the demo books' March written as one by fisdemogen,
+# checked against those books, its report in the preview.
+demogen=${FISDEMOGEN:-./build/bin/fisdemogen}
+"$demogen" --out "$saved/demo.sqlite" >/dev/null
+"$demogen" --efd "$saved/efd-2026-03.txt" --month 2026-03 --from "$saved/demo.sqlite" \
+    --registration 110042490114 --inject valor >/dev/null
+env FISHOST_DATABASE="$saved/demo.sqlite" FISHOST_SHOT_EFD="$saved/efd-2026-03.txt" \
+    xvfb-run -a -s "-screen 0 1366x768x24" "$bin" --screenshot "$out/efd.png" --show efd
+echo "$out/efd.png"

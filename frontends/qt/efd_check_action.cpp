@@ -93,8 +93,11 @@ void AddEfdCheckAction(QMainWindow &window, const HostConfig &config)
     auto *action = new QAction(QStringLiteral("Conferir com a EFD ICMS/IPI…"), &window);
     action->setStatusTip(QStringLiteral("Confere um arquivo da EFD ICMS/IPI com os livros do banco de dados aberto"));
     QObject::connect(action, &QAction::triggered, &window, [&window, config] {
-        const QString file = QFileDialog::getOpenFileName(
-            &window, kTitle, QString(), QStringLiteral("EFD ICMS/IPI (*.txt *.TXT *.zip);;Todos os arquivos (*)"));
+        // The desktop's pictures name the file instead of asking for it.
+        QString file = QString::fromLocal8Bit(qgetenv("FISHOST_SHOT_EFD"));
+        if (file.isEmpty())
+            file = QFileDialog::getOpenFileName(&window, kTitle, QString(),
+                                                QStringLiteral("EFD ICMS/IPI (*.txt *.TXT *.zip);;Todos os arquivos (*)"));
         if (!file.isEmpty())
             checkFile(window, config, file.toStdString());
     });

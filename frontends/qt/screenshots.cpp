@@ -80,7 +80,7 @@ void FinishScreenshot(const QPixmap &shot, const QString &file, int *rc)
 bool IsScreenshotView(const QString &view)
 {
     static const QStringList views = {"screen", "pick", "taxes",    "tree",    "types",  "models",
-                                      "ticked", "reports", "calendar", "message", "import", "company"};
+                                      "ticked", "reports", "calendar", "message", "import", "company", "efd"};
     return views.contains(view) || IsReportScreenshotView(view);
 }
 
@@ -89,6 +89,17 @@ void ScheduleScreenshot(QMainWindow &window, const QString &view, const QString 
     if (IsReportScreenshotView(view))
         return ScheduleReportScreenshot(window, view, file, rc);
     auto *ws = dynamic_cast<QtWidgetSet *>(&WidgetSet());
+    if (view == "efd") {
+        // The check of FISHOST_SHOT_EFD from its menu entry; the picture once
+        // its report is in the preview.
+        QTimer::singleShot(300, &window, [&window, file, rc] {
+            QTimer::singleShot(6000, qApp, [file, rc] { Shoot(file, rc); });
+            for (QAction *action : window.findChildren<QAction *>())
+                if (action->text().startsWith(QStringLiteral("Conferir com a EFD")))
+                    action->trigger();
+        });
+        return;
+    }
     // Let the windows lay out and paint once before acting and taking the picture.
     QTimer::singleShot(300, &window, [&window, ws, view, file, rc] {
         // A dialog runs its own loop: the picture is taken from inside it.

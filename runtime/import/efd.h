@@ -128,6 +128,9 @@ EfdOutcome ReadEfd(SourceStream &in, const SourceLimits &limits, EfdHandler &han
 
 // The layout versions read (COD_VER), oldest first.
 constexpr int kEfdOldestLayout = 12, kEfdNewestLayout = 20;
+// The fields of `record` (REG included) under layout `layout`; 0 for a
+// record not read here.
+std::size_t EfdFieldCount(std::string_view record, int layout);
 // The longest line a filed record may have.
 constexpr std::size_t kEfdLineChars = 10000;
 

@@ -4,9 +4,15 @@
 
 #include "rtl/sysutils.h"
 
+#include <sqlite3.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <filesystem>
+#include <memory>
 #include <map>
 #include <optional>
+#include <set>
 #include <tuple>
 #include <unordered_map>
 
@@ -22,15 +28,7 @@ struct Sums {
         st += o.st;
         ipi += o.ipi;
     }
-};
-
-struct FileDocument {
-    std::string record, key, identity;
-    long line = 0, number = 0;
-    bool exit = false, voided = false;
-    std::string situation;
-    Sums sums;
-    bool matched = false;
+    bool operator==(const Sums &) const = default;
 };
 
 std::string digitsOf(const std::string &s)
@@ -79,9 +77,132 @@ void eachRow(DatabaseSession &db, const std::string &sql, const NamedValues &val
     db.QueryRows(sql, values, receiver);
 }
 
+long numberOf(const std::optional<std::string> &cell)
+{
+    if (!cell || cell->empty())
+        return 0;
+    try {
+        return std::stol(*cell);
+    } catch (const std::exception &) {
+        return 0;
+    }
+}
+
+// The documents of both sides are matched in a scratch SQLite file rather
+// than in memory, so a file of a million documents takes the memory of one.
+class Ledger {
+public:
+    class Statement {
+    public:
+        Statement(sqlite3 *db, const char *sql) : db_(db)
+        {
+            if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
+                throw Exception(std::string("conferência: ") + sqlite3_errmsg(db));
+        }
+        ~Statement() { sqlite3_finalize(stmt_); }
+        Statement(const Statement &) = delete;
+        Statement &operator=(const Statement &) = delete;
+        Statement &Bind(int n, std::int64_t v)
+        {
+            sqlite3_bind_int64(stmt_, n, v);
+            return *this;
+        }
+        Statement &Bind(int n, const std::string &v)
+        {
+            sqlite3_bind_text(stmt_, n, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+            return *this;
+        }
+        // True while there is a row; a statement that wrote resets itself.
+        bool Step()
+        {
+            const int rc = sqlite3_step(stmt_);
+            if (rc == SQLITE_ROW)
+                return true;
+            sqlite3_reset(stmt_);
+            if (rc != SQLITE_DONE)
+                throw Exception(std::string("conferência: ") + sqlite3_errmsg(db_));
+            return false;
+        }
+        std::int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
+        bool Null(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
+        std::string Text(int col) const
+        {
+            const auto *t = sqlite3_column_text(stmt_, col);
+            return t ? std::string(reinterpret_cast<const char *>(t)) : std::string();
+        }
+
+    private:
+        sqlite3 *db_;
+        sqlite3_stmt *stmt_ = nullptr;
+    };
+
+    Ledger()
+    {
+        path_ = (std::filesystem::temp_directory_path() /
+                 ("fis-efd-ledger-" + std::to_string(::getpid()) + "-" +
+                  std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".sqlite"))
+                    .string();
+        std::filesystem::remove(path_);
+        if (sqlite3_open(path_.c_str(), &db_) != SQLITE_OK) {
+            const std::string why = db_ ? sqlite3_errmsg(db_) : "sem memória";
+            sqlite3_close(db_);
+            throw Exception("conferência: " + path_ + ": " + why);
+        }
+        // Scratch data: nothing to recover after a crash, the cache kept small.
+        Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA cache_size = -4096; "
+             "PRAGMA temp_store = FILE;"
+             "CREATE TABLE F (LINE INTEGER PRIMARY KEY, RECORD TEXT, NUMBER INTEGER, KEY TEXT, IDENT TEXT, "
+             "VOIDED INTEGER, SITUATION TEXT, VALUE INTEGER, ICMS INTEGER, ST INTEGER, IPI INTEGER, B INTEGER, "
+             "BY_IDENT INTEGER);"
+             "CREATE TABLE B (ID INTEGER PRIMARY KEY, NUMBER INTEGER, KEY TEXT, IDENT TEXT, VOIDED INTEGER, "
+             "VALUE INTEGER, ICMS INTEGER, ST INTEGER, IPI INTEGER);"
+             "BEGIN");
+    }
+    ~Ledger()
+    {
+        sqlite3_close(db_);
+        std::error_code ec;
+        std::filesystem::remove(path_, ec);
+    }
+    Ledger(const Ledger &) = delete;
+    Ledger &operator=(const Ledger &) = delete;
+
+    void Exec(const char *sql)
+    {
+        char *error = nullptr;
+        if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+            const std::string why = error ? error : "erro";
+            sqlite3_free(error);
+            throw Exception("conferência: " + why);
+        }
+    }
+    std::unique_ptr<Statement> Prepare(const char *sql) { return std::make_unique<Statement>(db_, sql); }
+
+private:
+    std::string path_;
+    sqlite3 *db_ = nullptr;
+};
+
+// Per side and CFOP, and per side, CFOP, CST and rate.
+using CfopKey = std::string;                                    // "S5102"
+using RateKey = std::tuple<std::string, std::string, std::int64_t>;  // "S5102", CST, rate
+
+const char *const kE110Fields[] = {"", "", "VL_TOT_DEBITOS", "VL_AJ_DEBITOS", "VL_TOT_AJ_DEBITOS", "VL_ESTORNOS_CRED",
+                                   "VL_TOT_CREDITOS", "VL_AJ_CREDITOS", "VL_TOT_AJ_CREDITOS", "VL_ESTORNOS_DEB",
+                                   "VL_SLD_CREDOR_ANT", "VL_SLD_APURADO", "VL_TOT_DED", "VL_ICMS_RECOLHER",
+                                   "VL_SLD_CREDOR_TRANSPORTAR", "DEB_ESP"};
+
+// The CST without its origin digit, as both the file and the books keep it.
+std::string cstOf(const std::string &cst) { return cst.size() == 3 ? cst.substr(1) : cst; }
+
 class Checker : public EfdHandler {
 public:
-    Checker(EfdCheck &check, const std::function<bool(long)> &progress) : check_(check), progress_(progress) {}
+    Checker(EfdCheck &check, const std::function<bool(long)> &progress)
+        : check_(check), progress_(progress),
+          insertFile_(ledger_.Prepare("INSERT INTO F (LINE, RECORD, NUMBER, KEY, IDENT, VOIDED, SITUATION, VALUE, ICMS, "
+                                      "ST, IPI) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))
+    {
+    }
 
     bool Opened(const EfdIdentity &id) override
     {
@@ -94,36 +215,25 @@ public:
         ++check_.documents;
         if (progress_ && check_.documents % 1000 == 0 && !progress_(d.line))
             return false;
-        FileDocument f;
-        f.record = d.record;
-        f.key = d.key;
-        f.line = d.line;
-        f.number = d.number;
-        f.exit = d.exit;
-        f.voided = d.Void();
-        f.situation = d.situation;
-        f.identity = identityOf(d.model, d.series, d.number, d.exit);
-        if (!f.voided) {
-            Sums lines;
+        Sums lines;
+        if (!d.Void()) {
             Cents stBase = 0;
-            bool contradicts = false;
             const EfdAnalytical *wrong = nullptr;
+            const std::string side = d.exit ? "S" : "E";
             for (const EfdAnalytical &a : d.lines) {
-                lines.Add({a.operation, a.base, a.icms, a.st, a.ipi});
+                const Sums s{a.operation, a.base, a.icms, a.st, a.ipi};
+                lines.Add(s);
                 stBase += a.stBase;
                 const bool entryCode = !a.cfop.empty() && a.cfop[0] <= '3';
-                if (entryCode == d.exit && !contradicts) {
-                    contradicts = true;
+                if (entryCode == d.exit && !wrong)
                     wrong = &a;
-                }
-                Sums &c = cfops_[std::string(d.exit ? "S" : "E") + a.cfop];
-                c.Add({a.operation, a.base, a.icms, a.st, a.ipi});
+                cfops_[side + a.cfop].Add(s);
+                rates_[{side + a.cfop, cstOf(a.cst), a.rate}].Add(s);
                 if (EfdDebitCfop(a.cfop))
                     analyticalDebits_ += a.icms;
                 else if (EfdCreditCfop(a.cfop))
                     analyticalCredits_ += a.icms;
             }
-            f.sums = lines;
             const std::string lineRecord = d.record.substr(0, 2) + "90";
             auto header = [&](const char *field, Cents filed, Cents sum) {
                 if (filed != sum)
@@ -157,7 +267,18 @@ public:
                 else if (a.code[2] == '2' || a.code[2] == '3')
                     documentCredits_ += a.value;
             }
-        documents_.push_back(std::move(f));
+        insertFile_->Bind(1, d.line)
+            .Bind(2, d.record)
+            .Bind(3, d.number)
+            .Bind(4, d.key)
+            .Bind(5, identityOf(d.model, d.series, d.number, d.exit))
+            .Bind(6, d.Void() ? 1 : 0)
+            .Bind(7, d.situation)
+            .Bind(8, lines.value)
+            .Bind(9, lines.icms)
+            .Bind(10, lines.st)
+            .Bind(11, lines.ipi)
+            .Step();
         return true;
     }
 
@@ -187,6 +308,8 @@ public:
         if (!apuracao_)
             return;
         const auto &f = apuracao_->field;
+        for (const EfdAdjustment &x : apuracao_->adjustments)
+            check_.adjustments.push_back({x.line, x.code, x.description, x.value});
         std::map<char, Cents> e111;
         for (const EfdAdjustment &x : apuracao_->adjustments)
             if (x.code.size() >= 4 && x.code[2] == '0')
@@ -206,26 +329,10 @@ public:
             {13, f[11] - f[12]},
             {14, std::max<Cents>(0, held - owed)},
         };
-        static const char *const names[] = {"",
-                                            "",
-                                            "VL_TOT_DEBITOS",
-                                            "VL_AJ_DEBITOS",
-                                            "VL_TOT_AJ_DEBITOS",
-                                            "VL_ESTORNOS_CRED",
-                                            "VL_TOT_CREDITOS",
-                                            "VL_AJ_CREDITOS",
-                                            "VL_TOT_AJ_CREDITOS",
-                                            "VL_ESTORNOS_DEB",
-                                            "VL_SLD_CREDOR_ANT",
-                                            "VL_SLD_APURADO",
-                                            "VL_TOT_DED",
-                                            "VL_ICMS_RECOLHER",
-                                            "VL_SLD_CREDOR_TRANSPORTAR",
-                                            "DEB_ESP"};
         for (const auto &[n, want] : expected)
             if (f[static_cast<std::size_t>(n)] != want)
-                add("Arquivo", "erro", "E110", apuracao_->line, 0, "", "", names[n], f[static_cast<std::size_t>(n)], want,
-                    "recalculado do arquivo");
+                add("Arquivo", "erro", "E110", apuracao_->line, 0, "", "", kE110Fields[n], f[static_cast<std::size_t>(n)],
+                    want, "recalculado do arquivo");
         Cents obligations = 0;
         for (const EfdObligation &o : apuracao_->obligations)
             obligations += o.value;
@@ -259,117 +366,76 @@ public:
                                  {"P_CDINSCESTA", Variant(registration)},
                                  {"P_DTINICIAL", Variant(id.from)},
                                  {"P_DTFINAL", Variant(id.to)}};
-        struct Booked {
-            std::string id, side, model, series, situation, key;
-            long number = 0;
-            Sums sums;
-            bool matched = false;
-        };
-        std::vector<Booked> books;
-        std::unordered_map<std::string, std::size_t> byId;
-        eachRow(db,
-            "SELECT CAST(N.CDNOTAFISC AS VARCHAR(20)), N.IDENTRSAIDA, N.CDMODDOCFISC, N.CDSERIE, "
-            "CAST(N.NRNOTAFISC AS VARCHAR(20)), N.IDSITUACAO, K.CHNFE FROM NOTAFISCAL N LEFT JOIN NFECHAVE K ON "
-            "K.CDNOTAFISC = N.CDNOTAFISC WHERE N.CDEMPRESA = :P_CDEMPRESA AND N.CDINSCESTA = :P_CDINSCESTA AND "
-            "N.DTENTRSAIDA >= :P_DTINICIAL AND N.DTENTRSAIDA <= :P_DTFINAL",
-            values, [&](const std::vector<std::optional<std::string>> &r) {
-            Booked b;
-            b.id = r[0].value_or("");
-            b.side = r[1].value_or("");
-            b.model = r[2].value_or("");
-            b.series = r[3].value_or("");
-            b.number = std::stol(r[4].value_or("0"));
-            b.situation = r[5].value_or("N");
-            b.key = r[6].value_or("");
-            if (!EfdRecordOfModel(b.model))
-                return;
-            byId[b.id] = books.size();
-            books.push_back(std::move(b));
-        });
-        std::map<std::string, Sums> cfops;
-        Cents debits = 0, credits = 0;
-        eachRow(db,
-            "SELECT CAST(N.CDNOTAFISC AS VARCHAR(20)), I.CDCFOP, CAST(ROUND(SUM(I.VLCONTABIL), 2) AS VARCHAR(30)), "
-            "CAST(ROUND(SUM(COALESCE(T.VLBASECALC, 0)), 2) AS VARCHAR(30)), "
-            "CAST(ROUND(SUM(COALESCE(T.VLIMPOSTO, 0)), 2) AS VARCHAR(30)), "
-            "CAST(ROUND(SUM(COALESCE(T.VLIMPOSTOST, 0)), 2) AS VARCHAR(30)), "
-            "CAST(ROUND(SUM(COALESCE(P.VLIMPOSTO, 0)), 2) AS VARCHAR(30)) "
-            "FROM NOTAFISCAL N JOIN ITEMNOTAFISC I ON I.CDNOTAFISC = N.CDNOTAFISC "
-            "LEFT JOIN IMPOSTOITEMNF T ON T.CDNOTAFISC = I.CDNOTAFISC AND T.NRITEM = I.NRITEM AND T.CDIMPOSTONFE = '01' "
-            "LEFT JOIN IMPOSTOITEMNF P ON P.CDNOTAFISC = I.CDNOTAFISC AND P.NRITEM = I.NRITEM AND P.CDIMPOSTONFE = '03' "
-            "WHERE N.CDEMPRESA = :P_CDEMPRESA AND N.CDINSCESTA = :P_CDINSCESTA AND N.DTENTRSAIDA >= :P_DTINICIAL AND "
-            "N.DTENTRSAIDA <= :P_DTFINAL GROUP BY N.CDNOTAFISC, I.CDCFOP",
-            values, [&](const std::vector<std::optional<std::string>> &r) {
-            auto b = byId.find(r[0].value_or(""));
-            if (b == byId.end())
-                return;
-            Booked &d = books[b->second];
-            const Sums s{amountOf(r[2]), amountOf(r[3]), amountOf(r[4]), amountOf(r[5]), amountOf(r[6])};
-            d.sums.Add(s);
-            if (d.situation != "N")
-                return;
-            const std::string cfop = r[1].value_or("");
-            cfops[d.side + cfop].Add(s);
-            if (EfdDebitCfop(cfop))
-                debits += s.icms;
-            else if (EfdCreditCfop(cfop))
-                credits += s.icms;
-        });
+        const std::string period = " WHERE N.CDEMPRESA = :P_CDEMPRESA AND N.CDINSCESTA = :P_CDINSCESTA AND "
+                                   "N.DTENTRSAIDA >= :P_DTINICIAL AND N.DTENTRSAIDA <= :P_DTFINAL ";
 
-        // Documents, by key, else by model, series, number and side.
-        std::unordered_map<std::string, std::size_t> byKey, byIdentity;
-        for (std::size_t i = 0; i < books.size(); ++i) {
-            if (!books[i].key.empty())
-                byKey[books[i].key] = i;
-            byIdentity[identityOf(books[i].model, books[i].series, books[i].number, books[i].side == "S")] = i;
-        }
-        for (FileDocument &f : documents_) {
-            std::optional<std::size_t> at;
-            if (!f.key.empty()) {
-                if (auto k = byKey.find(f.key); k != byKey.end())
-                    at = k->second;
-            }
-            if (!at)
-                if (auto k = byIdentity.find(f.identity); k != byIdentity.end() && !books[k->second].matched)
-                    at = k->second;
-            if (!at) {
-                EfdFinding x = finding("Documentos", "erro", f.record, f.line, f.number, f.key, "", "");
-                x.inFile = f.voided ? "cancelado/inutilizado" : EfdMoneyText(f.sums.value);
-                x.inBooks = "ausente";
-                check_.findings.push_back(std::move(x));
-                continue;
-            }
-            Booked &b = books[*at];
-            b.matched = f.matched = true;
-            const bool bookVoid = b.situation != "N";
-            if (bookVoid != f.voided) {
-                EfdFinding x = finding("Documentos", "erro", f.record, f.line, f.number, f.key, "", "COD_SIT");
-                x.inFile = f.situation;
-                x.inBooks = bookVoid ? "cancelado" : "normal";
-                check_.findings.push_back(std::move(x));
-                continue;
-            }
-            if (bookVoid)
-                continue;
-            auto compare = [&](const char *field, Cents file, Cents booked) {
-                if (file != booked)
-                    add("Documentos", "erro", f.record, f.line, f.number, f.key, "", field, file, booked, "");
+        // Each document of the books with its sums per CFOP from the kept
+        // summary (in cents): the row without tax holds the items' value,
+        // ST and IPI, the ICMS row its base and tax.
+        std::map<CfopKey, Sums> cfops;
+        Cents debits = 0, credits = 0;
+        {
+            auto insert = ledger_.Prepare(
+                "INSERT INTO B (ID, NUMBER, KEY, IDENT, VOIDED, VALUE, ICMS, ST, IPI) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            long current = -1;
+            Sums sums;
+            std::string key, ident;
+            long number = 0;
+            bool voided = false, wanted = false;
+            auto flush = [&] {
+                if (current < 0 || !wanted)
+                    return;
+                insert->Bind(1, current)
+                    .Bind(2, number)
+                    .Bind(3, key)
+                    .Bind(4, ident)
+                    .Bind(5, voided ? 1 : 0)
+                    .Bind(6, sums.value)
+                    .Bind(7, sums.icms)
+                    .Bind(8, sums.st)
+                    .Bind(9, sums.ipi)
+                    .Step();
             };
-            compare("VL_OPR", f.sums.value, b.sums.value);
-            compare("VL_ICMS", f.sums.icms, b.sums.icms);
-            compare("VL_ICMS_ST", f.sums.st, b.sums.st);
-            compare("VL_IPI", f.sums.ipi, b.sums.ipi);
+            eachRow(db,
+                    "SELECT N.CDNOTAFISC, N.IDENTRSAIDA, N.CDMODDOCFISC, N.CDSERIE, N.NRNOTAFISC, N.IDSITUACAO, K.CHNFE, "
+                    "A.CDCFOP, A.VLCONTABIL, B.VLBASECALC, B.VLIMPOSTO, A.VLIMPOSTOST, A.VLIPI "
+                    "FROM NOTAFISCAL N LEFT JOIN NFECHAVE K ON K.CDNOTAFISC = N.CDNOTAFISC "
+                    "LEFT JOIN RESUMOCFOPNF A ON A.CDNOTAFISC = N.CDNOTAFISC AND A.CDIMPOSTONFE = '' "
+                    "LEFT JOIN RESUMOCFOPNF B ON B.CDNOTAFISC = A.CDNOTAFISC AND B.CDIMPOSTONFE = '01' AND "
+                    "B.CDCFOP = A.CDCFOP" +
+                        period + "ORDER BY N.CDNOTAFISC",
+                    values, [&](const std::vector<std::optional<std::string>> &r) {
+                        const long doc = numberOf(r[0]);
+                        if (doc != current) {
+                            flush();
+                            current = doc;
+                            sums = {};
+                            const std::string side = r[1].value_or(""), model = r[2].value_or("");
+                            number = numberOf(r[4]);
+                            voided = r[5].value_or("N") != "N";
+                            key = r[6].value_or("");
+                            ident = identityOf(model, r[3].value_or(""), number, side == "S");
+                            wanted = EfdRecordOfModel(model) != nullptr;
+                        }
+                        if (!wanted || !r[7])
+                            return;
+                        const Sums s{numberOf(r[8]), numberOf(r[9]), numberOf(r[10]), numberOf(r[11]), numberOf(r[12])};
+                        sums.Add(s);
+                        if (voided)
+                            return;
+                        const std::string cfop = *r[7];
+                        cfops[r[1].value_or("") + cfop].Add(s);
+                        if (EfdDebitCfop(cfop))
+                            debits += s.icms;
+                        else if (EfdCreditCfop(cfop))
+                            credits += s.icms;
+                    });
+            flush();
         }
-        for (const Booked &b : books)
-            if (!b.matched) {
-                EfdFinding x = finding("Documentos", "erro", "", 0, b.number, b.key, "", "");
-                x.inFile = "ausente";
-                x.inBooks = b.situation != "N" ? "cancelado" : EfdMoneyText(b.sums.value);
-                check_.findings.push_back(std::move(x));
-            }
+        matchDocuments();
 
         // Per side and CFOP.
-        std::map<std::string, std::pair<Sums, Sums>> both;  // file, books
+        std::map<CfopKey, std::pair<Sums, Sums>> both;  // file, books
         for (const auto &[k, s] : cfops_)
             both[k].first = s;
         for (const auto &[k, s] : cfops)
@@ -386,8 +452,11 @@ public:
             compare("VL_ICMS_ST", p.first.st, p.second.st);
             compare("VL_IPI", p.first.ipi, p.second.ipi);
         }
+        perRate(db, period, values, both);
 
         if (apuracao_) {
+            check_.debits = {apuracao_->field[2], debits};
+            check_.credits = {apuracao_->field[6], credits};
             if (apuracao_->field[2] != debits)
                 add("Apuração", "erro", "E110", apuracao_->line, 0, "", "", "VL_TOT_DEBITOS", apuracao_->field[2], debits, "");
             if (apuracao_->field[6] != credits)
@@ -397,6 +466,108 @@ public:
     }
 
 private:
+    // By key, else by model, series, number and side; each document of the
+    // books answers one of the file's, the first one in the file.
+    void matchDocuments()
+    {
+        ledger_.Exec("CREATE INDEX B_KEY ON B (KEY) WHERE KEY <> '';"
+                     "CREATE INDEX B_IDENT ON B (IDENT);"
+                     "UPDATE F SET B = (SELECT MIN(ID) FROM B WHERE B.KEY = F.KEY) WHERE KEY <> '';"
+                     "CREATE INDEX F_B ON F (B);"
+                     "UPDATE F SET B = (SELECT MIN(B.ID) FROM B WHERE B.IDENT = F.IDENT AND NOT EXISTS "
+                     "(SELECT 1 FROM F G WHERE G.B = B.ID)), BY_IDENT = 1 WHERE B IS NULL;"
+                     // Two of the file's documents of one identity: the first one has it.
+                     "UPDATE F SET B = NULL WHERE BY_IDENT = 1 AND B IS NOT NULL AND "
+                     "LINE > (SELECT MIN(G.LINE) FROM F G WHERE G.B = F.B);");
+        auto differing = ledger_.Prepare(
+            "SELECT F.LINE, F.RECORD, F.NUMBER, F.KEY, F.VOIDED, F.SITUATION, F.VALUE, F.ICMS, F.ST, F.IPI, B.ID, "
+            "B.VOIDED, B.VALUE, B.ICMS, B.ST, B.IPI FROM F LEFT JOIN B ON B.ID = F.B WHERE B.ID IS NULL OR "
+            "F.VOIDED <> B.VOIDED OR (F.VOIDED = 0 AND (F.VALUE <> B.VALUE OR F.ICMS <> B.ICMS OR F.ST <> B.ST OR "
+            "F.IPI <> B.IPI)) ORDER BY F.LINE");
+        while (differing->Step()) {
+            const std::string record = differing->Text(1), key = differing->Text(3);
+            const long line = static_cast<long>(differing->Int(0)), number = static_cast<long>(differing->Int(2));
+            const bool voided = differing->Int(4) != 0;
+            if (differing->Null(10)) {
+                EfdFinding x = finding("Documentos", "erro", record, line, number, key, "", "");
+                x.inFile = voided ? "cancelado/inutilizado" : EfdMoneyText(differing->Int(6));
+                x.inBooks = "ausente";
+                check_.findings.push_back(std::move(x));
+                continue;
+            }
+            const bool bookVoid = differing->Int(11) != 0;
+            if (bookVoid != voided) {
+                EfdFinding x = finding("Documentos", "erro", record, line, number, key, "", "COD_SIT");
+                x.inFile = differing->Text(5);
+                x.inBooks = bookVoid ? "cancelado" : "normal";
+                check_.findings.push_back(std::move(x));
+                continue;
+            }
+            const char *fields[] = {"VL_OPR", "VL_ICMS", "VL_ICMS_ST", "VL_IPI"};
+            for (int n = 0; n < 4; ++n)
+                if (differing->Int(6 + n) != differing->Int(12 + n))
+                    add("Documentos", "erro", record, line, number, key, "", fields[n], differing->Int(6 + n),
+                        differing->Int(12 + n), "");
+        }
+        auto absent = ledger_.Prepare("SELECT NUMBER, KEY, VOIDED, VALUE FROM B WHERE NOT EXISTS "
+                                      "(SELECT 1 FROM F WHERE F.B = B.ID) ORDER BY ID");
+        while (absent->Step()) {
+            EfdFinding x = finding("Documentos", "erro", "", 0, static_cast<long>(absent->Int(0)), absent->Text(1), "", "");
+            x.inFile = "ausente";
+            x.inBooks = absent->Int(2) ? "cancelado" : EfdMoneyText(absent->Int(3));
+            check_.findings.push_back(std::move(x));
+        }
+    }
+
+    // Per CST and rate under each CFOP where the books' tax rows have them;
+    // a CFOP already apart as a whole is not repeated line by line.
+    void perRate(DatabaseSession &db, const std::string &period, const NamedValues &values,
+                 const std::map<CfopKey, std::pair<Sums, Sums>> &cfops)
+    {
+        std::map<RateKey, Sums> books;
+        std::set<CfopKey> unsplit;  // a CFOP with items of no CST, or of a CSOSN
+        bool any = false;
+        eachRow(db,
+                "SELECT N.IDENTRSAIDA, I.CDCFOP, T.CDCST, CAST(T.PCALIQUOTA AS VARCHAR(20)), "
+                "CAST(ROUND(SUM(I.VLCONTABIL), 2) AS VARCHAR(30)), CAST(ROUND(SUM(T.VLBASECALC), 2) AS VARCHAR(30)), "
+                "CAST(ROUND(SUM(T.VLIMPOSTO), 2) AS VARCHAR(30)) "
+                "FROM NOTAFISCAL N JOIN ITEMNOTAFISC I ON I.CDNOTAFISC = N.CDNOTAFISC "
+                "LEFT JOIN IMPOSTOITEMNF T ON T.CDNOTAFISC = I.CDNOTAFISC AND T.NRITEM = I.NRITEM AND T.CDIMPOSTONFE = '01'" +
+                    period + "AND N.IDSITUACAO = 'N' GROUP BY N.IDENTRSAIDA, I.CDCFOP, T.CDCST, T.PCALIQUOTA",
+                values, [&](const std::vector<std::optional<std::string>> &r) {
+                    const CfopKey cfop = r[0].value_or("") + r[1].value_or("");
+                    // Origin and CST; the four digits of a CSOSN are no CST to compare.
+                    if (!r[2] || (r[2]->size() != 2 && r[2]->size() != 3)) {
+                        unsplit.insert(cfop);
+                        return;
+                    }
+                    any = true;
+                    books[{cfop, cstOf(*r[2]), amountOf(r[3])}].Add(
+                        {amountOf(r[4]), amountOf(r[5]), amountOf(r[6]), 0, 0});
+                });
+        if (!any)
+            return;
+        std::map<RateKey, std::pair<Sums, Sums>> both;
+        for (const auto &[k, s] : rates_)
+            both[k].first = s;
+        for (const auto &[k, s] : books)
+            both[k].second = s;
+        for (const auto &[k, p] : both) {
+            const auto &[cfop, cst, rate] = k;
+            auto whole = cfops.find(cfop);
+            if (unsplit.count(cfop) || (whole != cfops.end() && !(whole->second.first == whole->second.second)))
+                continue;
+            const std::string place = " (CST " + cst + ", " + EfdMoneyText(rate) + "%)";
+            auto compare = [&](const char *field, Cents file, Cents booked) {
+                if (file != booked)
+                    add("CFOP", "erro", "", 0, 0, "", cfop.substr(1), field + place, file, booked, "");
+            };
+            compare("VL_OPR", p.first.value, p.second.value);
+            compare("VL_BC_ICMS", p.first.base, p.second.base);
+            compare("VL_ICMS", p.first.icms, p.second.icms);
+        }
+    }
+
     EfdFinding finding(const char *section, const char *severity, const std::string &record, long line, long number,
                        const std::string &key, const std::string &cfop, const std::string &field) const
     {
@@ -458,8 +629,10 @@ private:
 
     EfdCheck &check_;
     const std::function<bool(long)> &progress_;
-    std::vector<FileDocument> documents_;
-    std::map<std::string, Sums> cfops_;
+    Ledger ledger_;
+    std::unique_ptr<Ledger::Statement> insertFile_;
+    std::map<CfopKey, Sums> cfops_;
+    std::map<RateKey, Sums> rates_;
     std::optional<EfdApuracao> apuracao_;
     Cents analyticalDebits_ = 0, analyticalCredits_ = 0, documentDebits_ = 0, documentCredits_ = 0;
 };

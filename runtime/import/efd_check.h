@@ -22,6 +22,13 @@ struct EfdFinding {
     std::optional<Cents> difference;      // the file's less the books', for amounts
 };
 
+// An E111 as filed, shown beside the apuração.
+struct EfdCheckAdjustment {
+    long line = 0;
+    std::string code, description;
+    Cents value = 0;
+};
+
 struct EfdCheck {
     std::string file;
     EfdIdentity identity;
@@ -29,6 +36,10 @@ struct EfdCheck {
     std::string company, companyName;  // the books' company of the file's registration; empty when none
     long documents = 0;                 // C100, C500 and D100 read
     std::vector<EfdFinding> findings;
+    std::vector<EfdCheckAdjustment> adjustments;       // the E111 of the file's E110
+    // E110's 02 and 06 against the books' debits and credits (file, books);
+    // empty when the file has no E110 or no company in the books.
+    std::optional<std::pair<Cents, Cents>> debits, credits;
 
     long Count(const std::string &section) const;
 };

@@ -56,7 +56,7 @@ const std::vector<Layout> &layouts()
                   "COD_GRUPO_TENSAO", "CHV_DOCe", "FIN_DOCe", "CHV_DOCe_REF", "IND_DEST", "COD_MUN_DEST", "COD_CTA",
                   "COD_MOD_DOC_REF", "HASH_DOC_REF", "SER_DOC_REF", "NUM_DOC_REF", "MES_DOC_REF", "ENER_INJET",
                   "OUTRAS_DED"},
-         {{kEfdOldestLayout, 27}, {14, 33}, {17, 40}}},
+         {{kEfdOldestLayout, 27}, {14, 33}, {16, 40}}},
         {"C590", {"REG", "CST_ICMS", "CFOP", "ALIQ_ICMS", "VL_OPR", "VL_BC_ICMS", "VL_ICMS", "VL_BC_ICMS_ST", "VL_ICMS_ST",
                   "VL_RED_BC", "COD_OBS"}, {}},
         {"D100", {"REG", "IND_OPER", "IND_EMIT", "COD_PART", "COD_MOD", "COD_SIT", "SER", "SUB", "NUM_DOC", "CHV_CTE",
@@ -129,8 +129,10 @@ bool digits(std::string_view s)
 // each conversion names the field when it refuses.
 class Record {
 public:
-    Record(std::string_view line, long number) : line_(number)
+    // `fields` is the caller's, reused from line to line.
+    Record(std::string_view line, long number, std::vector<std::string_view> &fields) : line_(number), fields_(fields)
     {
+        fields_.clear();
         std::size_t at = 1;
         while (at < line.size()) {
             const std::size_t bar = line.find('|', at);
@@ -227,7 +229,7 @@ public:
 
 private:
     long line_;
-    std::vector<std::string_view> fields_;
+    std::vector<std::string_view> &fields_;
     const Layout *layout_ = nullptr;
 };
 
@@ -266,7 +268,7 @@ public:
                                  std::to_string(kEfdLineChars));
         if (text.size() < 2 || text.front() != '|' || text.back() != '|')
             fail(number, "", text.empty() ? "linha vazia" : "linha fora do formato |REG|...|");
-        Record r(text, number);
+        Record r(text, number, fields_);
         const std::string name(r.Name());
         if (!opened_ && name != "0000")
             fail(number, name, "o arquivo não começa pelo registro 0000");
@@ -529,6 +531,7 @@ private:
     }
 
     EfdHandler &handler_;
+    std::vector<std::string_view> fields_;
     EfdIdentity identity_;
     EfdTables tables_;
     EfdTotals totals_;
@@ -587,6 +590,12 @@ EfdOutcome ReadEfd(SourceStream &in, const SourceLimits &limits, EfdHandler &han
         return EfdOutcome::Failed;
     }
     return EfdOutcome::Read;
+}
+
+std::size_t EfdFieldCount(std::string_view record, int layout)
+{
+    const Layout *l = layoutOf(record);
+    return l ? l->Count(layout) : 0;
 }
 
 std::string EfdAmountText(Cents c)

@@ -57,6 +57,21 @@ public:
                               quoted(f.cfop) + ", " + quoted(f.field) + ", " + quoted(f.inFile) + ", " +
                               quoted(f.inBooks) + ", " +
                               (f.difference ? DecimalText(*f.difference, 2) : std::string("NULL")) + ")");
+        session_->Execute("CREATE TABLE EFDAPURACAO (NRORDEM INTEGER, DSCAMPO VARCHAR(60), VLEFD NUMERIC(15,2), "
+                          "VLLIVROS NUMERIC(15,2))");
+        if (check.debits)
+            session_->Execute("INSERT INTO EFDAPURACAO VALUES (1, '02 VL_TOT_DEBITOS (débitos)', " +
+                              DecimalText(check.debits->first, 2) + ", " + DecimalText(check.debits->second, 2) + ")");
+        if (check.credits)
+            session_->Execute("INSERT INTO EFDAPURACAO VALUES (2, '06 VL_TOT_CREDITOS (créditos)', " +
+                              DecimalText(check.credits->first, 2) + ", " + DecimalText(check.credits->second, 2) + ")");
+        session_->Execute("CREATE TABLE EFDAJUSTE (NRORDEM INTEGER, NRLINHA VARCHAR(12), CDAJUSTE VARCHAR(10), "
+                          "DSAJUSTE VARCHAR(500), VLAJUSTE NUMERIC(15,2))");
+        n = 0;
+        for (const EfdCheckAdjustment &a : check.adjustments)
+            session_->Execute("INSERT INTO EFDAJUSTE VALUES (" + std::to_string(++n) + ", " +
+                              quoted(std::to_string(a.line)) + ", " + quoted(a.code) + ", " + quoted(a.description) +
+                              ", " + DecimalText(a.value, 2) + ")");
         session_->Execute("COMMIT");
     }
     ~Findings()

@@ -65,6 +65,9 @@ TEST_P(EfdCheckBooks, AnEfdWrittenFromTheBooksFindsNothingAndItsCsvIsTheHeaderAl
     EXPECT_EQ(c.company, "01");
     EXPECT_EQ(c.documents, written.documents);
     EXPECT_TRUE(c.findings.empty()) << listed(c);
+    ASSERT_TRUE(c.debits && c.credits);
+    EXPECT_EQ(c.debits->first, c.debits->second);
+    EXPECT_EQ(c.credits->first, c.credits->second);
 
     const std::string out = target_->Dir() + "/report";
     const auto paths = WriteEfdCheckReport(c, DefaultReportsDir(), out, {"csv", "pdf"});
@@ -101,6 +104,44 @@ TEST_P(EfdCheckBooks, EachDivergencePutInIsFoundOnceInItsSectionWithItsDocument)
                 EXPECT_EQ(f.document, document) << listed(c);
             }
     }
+}
+
+// A line's value filed under another rate of the same CFOP leaves the CFOP
+// whole: only the comparison per CST and rate finds it.
+TEST_P(EfdCheckBooks, AValueUnderAnotherRateIsFoundPerCstAndRateOnly)
+{
+    write();
+    const std::string path = target_->Dir() + "/efd.txt";
+    std::string text = ReadWholeFile(path);
+    // The first C190 of a document of the company's own (IND_EMIT 0), which has no C170.
+    std::size_t at = 0;
+    for (;;) {
+        at = text.find("\n|C100|1|0|", at);
+        ASSERT_NE(at, std::string::npos);
+        const std::size_t next = text.find('\n', at + 1);
+        if (text.compare(next, 6, "\n|C190") == 0) {
+            at = next + 1;
+            break;
+        }
+        at = next;
+    }
+    // |C190|CST|CFOP|ALIQ|...: the rate is the fourth field.
+    std::size_t rate = at;
+    for (int n = 0; n < 4; ++n)
+        rate = text.find('|', rate) + 1;
+    text.replace(rate, text.find('|', rate) - rate, "99,99");
+    ReplaceFileContents(path, text);
+
+    const EfdCheck c = check();
+    EXPECT_EQ(c.Count("Arquivo"), 0) << listed(c);
+    EXPECT_EQ(c.Count("Documentos"), 0) << listed(c);
+    ASSERT_GT(c.Count("CFOP"), 0) << listed(c);
+    bool moved = false;
+    for (const EfdFinding &f : c.findings) {
+        EXPECT_NE(f.field.find("(CST "), std::string::npos) << listed(c);
+        moved = moved || f.field.find("99,99%") != std::string::npos;
+    }
+    EXPECT_TRUE(moved) << listed(c);
 }
 
 TEST(EfdCheckFile, AFileThatCannotBeReadIsAnErrorWithItsPlace)

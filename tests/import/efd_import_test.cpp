@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -120,6 +121,13 @@ protected:
 
 double number(const std::string &s) { return s.empty() ? 0 : std::stod(s); }
 
+// "1000,00" as the file writes it.
+double filed(std::string s)
+{
+    std::replace(s.begin(), s.end(), ',', '.');
+    return std::stod(s);
+}
+
 TEST_P(EfdImport, EachDocumentOfTheFileIsBookedForItsCompanyOnce)
 {
     const ImportReport first = import(TestEfd().Text());
@@ -202,6 +210,58 @@ TEST_P(EfdImport, AFileThatCannotBeReadIsRefusedWithItsPlaceAndWritesNothing)
         EXPECT_EQ(documents2027(), 0) << c.what;
         EXPECT_EQ(one("SELECT CAST(COUNT(*) AS VARCHAR(10)) FROM APURACAOAJUSTE WHERE DTMES >= '2027-01-01'"), "0")
             << c.what;
+    }
+}
+
+// A line without items is booked as one item: base and tax as filed, the
+// rest of its value isentas or outras by its CST (the origin digit dropped),
+// IPI and ST in their columns, and the books' identity on every line.
+TEST_P(EfdImport, TheIcmsSplitOfALineWithoutItemsFollowsItsCst)
+{
+    struct Case {
+        const char *cst;
+        const char *opr, *base, *icms, *stBase, *st, *reduction, *ipi;
+        double isentas, outras;
+    } cases[] = {
+        {"000", "1000,00", "1000,00", "120,00", "0,00", "0,00", "0,00", "0,00", 0, 0},
+        {"020", "1000,00", "800,00", "96,00", "0,00", "0,00", "200,00", "0,00", 200, 0},
+        {"030", "1100,00", "0,00", "0,00", "1000,00", "100,00", "0,00", "0,00", 1000, 0},
+        {"040", "1000,00", "0,00", "0,00", "0,00", "0,00", "0,00", "0,00", 1000, 0},
+        {"041", "1000,00", "0,00", "0,00", "0,00", "0,00", "0,00", "0,00", 1000, 0},
+        {"140", "1000,00", "0,00", "0,00", "0,00", "0,00", "0,00", "0,00", 1000, 0},
+        {"050", "1000,00", "0,00", "0,00", "0,00", "0,00", "0,00", "0,00", 0, 1000},
+        {"051", "1000,00", "0,00", "0,00", "0,00", "0,00", "0,00", "0,00", 0, 1000},
+        {"060", "1000,00", "0,00", "0,00", "0,00", "0,00", "0,00", "0,00", 0, 1000},
+        {"070", "1200,00", "800,00", "96,00", "500,00", "100,00", "300,00", "0,00", 300, 0},
+        {"090", "1000,00", "500,00", "60,00", "0,00", "0,00", "0,00", "0,00", 0, 500},
+        {"000", "1100,00", "1000,00", "120,00", "0,00", "0,00", "0,00", "100,00", 0, 0},
+        {"040", "1100,00", "0,00", "0,00", "0,00", "0,00", "0,00", "100,00", 1000, 0},
+    };
+    for (const Case &k : cases) {
+        const std::string what = std::string(k.cst) + " " + k.opr;
+        TestEfd e;
+        std::string &sale = e.Line("|C100|1|0|C1|55|00|1|501|");
+        sale = "|C100|1|0|C1|55|00|1|501|35270312345678000195550010000005011000005010|05032027|05032027|" +
+               std::string(k.opr) + "|0|0,00|0,00|" + k.opr + "|9|0,00|0,00|0,00|" + k.base + "|" + k.icms + "|" +
+               k.stBase + "|" + k.st + "|" + k.ipi + "|0,00|0,00|0,00|0,00|";
+        e.Line("|C190|020|6102|") = std::string("|C190|") + k.cst + "|6102|12,00|" + k.opr + "|" + k.base + "|" +
+                                    k.icms + "|" + k.stBase + "|" + k.st + "|" + k.reduction + "|" + k.ipi + "||";
+        e.lines.erase(std::find(e.lines.begin(), e.lines.end(), e.Line("|C190|060|6405|")));
+        const ImportReport r = import(e.Text());
+        ASSERT_TRUE(r.refused.empty()) << what << "\n" << r.Text();
+        EXPECT_DOUBLE_EQ(number(sum("T.VLBASECALC", "6102")), filed(k.base)) << what;
+        EXPECT_DOUBLE_EQ(number(sum("T.VLISENTO", "6102")), k.isentas) << what;
+        EXPECT_DOUBLE_EQ(number(sum("T.VLOUTROS", "6102")), k.outras) << what;
+        const std::string rest = one(
+            "SELECT CAST(SUM(I.VLCONTABIL - T.VLBASECALC - T.VLISENTO - T.VLOUTROS - COALESCE(T.VLIMPOSTOST, 0) - "
+            "COALESCE(P.VLIMPOSTO, 0)) AS VARCHAR(30)) FROM ITEMNOTAFISC I JOIN NOTAFISCAL N ON N.CDNOTAFISC = "
+            "I.CDNOTAFISC JOIN IMPOSTOITEMNF T ON T.CDNOTAFISC = I.CDNOTAFISC AND T.NRITEM = I.NRITEM AND "
+            "T.CDIMPOSTONFE = '01' LEFT JOIN IMPOSTOITEMNF P ON P.CDNOTAFISC = I.CDNOTAFISC AND P.NRITEM = I.NRITEM "
+            "AND P.CDIMPOSTONFE = '03' WHERE N.DTENTRSAIDA >= '2027-01-01'");
+        EXPECT_DOUBLE_EQ(number(rest), 0) << what;
+        db_->Execute("DELETE FROM NFECHAVE WHERE CDNOTAFISC IN (SELECT CDNOTAFISC FROM NOTAFISCAL WHERE "
+                     "DTENTRSAIDA >= '2027-01-01')");
+        TearDown();
     }
 }
 

@@ -71,7 +71,8 @@ TEST(EfdReader, FieldCountsFollowTheLayoutVersionOfTheFile)
         bool read;
     } cases[] = {
         {"013", 27, true},  {"013", 33, false}, {"014", 33, true}, {"014", 27, false},
-        {"016", 33, true},  {"017", 40, true},  {"017", 33, false}, {"020", 40, true},
+        {"015", 33, true},  {"015", 40, false}, {"016", 40, true}, {"016", 33, false},
+        {"017", 40, true},  {"017", 33, false}, {"020", 40, true},
     };
     for (const Case &k : cases) {
         Collect c;
@@ -137,6 +138,96 @@ TEST(EfdReader, TheApuracaoCountsEachCfopOnItsSideWithTheTransfersOfBalance)
         EXPECT_EQ(EfdDebitCfop(k.cfop), k.debit) << k.cfop;
         EXPECT_EQ(EfdCreditCfop(k.cfop), k.credit) << k.cfop;
     }
+}
+
+// Each refusal names the line, the record and the field where the file went wrong.
+TEST(EfdReader, EachRefusalNamesItsLineRecordAndField)
+{
+    const std::string part = "|0150|F1|Fornecedor|1058|11222333000181||111222333444|3550308||||||";
+    const std::string item = "|0200|A1|Parafuso|||UN|00|||||||";
+    const std::string c100 = "|C100|0|1|F1|55|00|1|7001||02032027|04032027|100,00|0|0,00|0,00|100,00|9|0,00|0,00|0,00|"
+                             "0,00|0,00|0,00|0,00|0,00|0,00|0,00|0,00|0,00|";
+    auto with = [&](std::string line, int field, const std::string &value) {
+        std::size_t at = 0;
+        for (int n = 0; n < field; ++n)
+            at = line.find('|', at) + 1;
+        line.replace(at, line.find('|', at) - at, value);
+        return line;
+    };
+    struct Case {
+        const char *what;
+        std::vector<std::string> body;
+        std::string place, reason;
+    } cases[] = {
+        {"item outside its document", {item, "|C170|1|A1||1|UN|1,00|0|0|000|1102||0|0|0|0|0|0|0|||0|0|0|||||||||||||||"},
+         "linha 3, registro C170", "fora de um C100"},
+        {"participant without 0150", {with(c100, 4, "XX")}, "linha 2, registro C100, campo COD_PART", "sem registro 0150"},
+        {"item without 0200", {part, c100, "|C170|1|ZZ||1|UN|1,00|0|0|000|1102||0|0|0|0|0|0|0|||0|0|0|||||||||||||||"},
+         "linha 4, registro C170, campo COD_ITEM", "sem registro 0200"},
+        {"short access key", {part, with(c100, 9, std::string(43, '1'))}, "linha 3, registro C100, campo CHV_NFE",
+         "43 dígitos"},
+        {"situation of one digit", {part, with(c100, 6, "2")}, "linha 3, registro C100, campo COD_SIT",
+         "situação inválida"},
+        {"number missing", {part, with(c100, 8, "")}, "linha 3, registro C100, campo NUM_DOC", "número inválido"},
+        {"impossible date", {part, with(c100, 10, "31042027")}, "linha 3, registro C100, campo DT_DOC",
+         "data inválida"},
+        {"amount with a point", {part, with(c100, 12, "100.00")}, "linha 3, registro C100, campo VL_DOC",
+         "valor não numérico"},
+        {"CFOP of letters", {part, c100, "|C190|000|51A2|18,00|100,00|0|0|0|0|0|0||"},
+         "linha 4, registro C190, campo CFOP", "CFOP inválido"},
+        {"adjustment outside its apuração", {"|E111|SP019999|x|1,00|"}, "linha 2, registro E111", "fora de um E110"},
+        {"second 0000", {"|0000|017|0|01032027|31032027|X|1||SP|1|3550308|||A|1|"}, "linha 2, registro 0000",
+         "repetido"},
+        {"record name of three letters", {"|C10|1|"}, "linha 2, registro C10", "registro desconhecido"},
+        {"line without its bars", {"C100|1|"}, "linha 2", "fora do formato"},
+        {"too many fields", {"|C590|000|1253|18,00|300,00|300,00|54,00|0,00|0,00|0,00|||"}, "linha 2, registro C590",
+         "12 campos, o leiaute 017 pede 11"},
+    };
+    for (const Case &k : cases) {
+        Collect c;
+        EfdFault fault;
+        ASSERT_EQ(read(file("017", k.body), c, fault), EfdOutcome::Failed) << k.what;
+        EXPECT_EQ(fault.Place(), k.place) << k.what << ": " << fault.reason;
+        EXPECT_NE(fault.reason.find(k.reason), std::string::npos) << k.what << ": " << fault.reason;
+    }
+}
+
+TEST(EfdReader, TheFileItselfIsRefusedWhereItsOpeningRecordIsWrong)
+{
+    struct Case {
+        const char *what, *text, *place, *reason;
+    } cases[] = {
+        {"first record not 0000", "|0001|0|\n|9999|2|\n", "linha 1, registro 0001", "não começa pelo registro 0000"},
+        {"period backwards", "|0000|017|0|31032027|01032027|X|1||SP|1|3550308|||A|1|\n|9999|2|\n",
+         "linha 1, registro 0000, campo DT_FIN", "termina antes de começar"},
+        {"no state registration", "|0000|017|0|01032027|31032027|X|1||SP||3550308|||A|1|\n|9999|2|\n",
+         "linha 1, registro 0000, campo IE", "inscrição estadual"},
+        {"layout newer than read", "|0000|021|0|01032027|31032027|X|1||SP|1|3550308|||A|1|\n|9999|2|\n",
+         "linha 1, registro 0000, campo COD_VER", "não suportada"},
+        {"empty line", "|0000|017|0|01032027|31032027|X|1||SP|1|3550308|||A|1|\n\n|9999|3|\n", "linha 2", "linha vazia"},
+    };
+    for (const Case &k : cases) {
+        Collect c;
+        EfdFault fault;
+        ASSERT_EQ(read(k.text, c, fault), EfdOutcome::Failed) << k.what;
+        EXPECT_EQ(fault.Place(), k.place) << k.what << ": " << fault.reason;
+        EXPECT_NE(fault.reason.find(k.reason), std::string::npos) << k.what << ": " << fault.reason;
+    }
+}
+
+TEST(EfdReader, FieldCountsComeFromOneTableForTheReaderAndTheWriter)
+{
+    struct Case {
+        const char *record;
+        int layout;
+        std::size_t fields;
+    } cases[] = {
+        {"C100", 12, 29}, {"C170", 13, 37}, {"C170", 14, 38}, {"C190", 20, 12}, {"C500", 13, 27}, {"C500", 14, 33},
+        {"C500", 16, 40}, {"C590", 17, 11}, {"D100", 17, 25}, {"D190", 17, 9},  {"E110", 17, 15}, {"E116", 17, 10},
+        {"0000", 17, 15}, {"1010", 17, 0},
+    };
+    for (const Case &k : cases)
+        EXPECT_EQ(EfdFieldCount(k.record, k.layout), k.fields) << k.record << " " << k.layout;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "import/efd.h"
 #include "import/importer.h"
+#include "import/nfe.h"
 #include "rtl/sysutils.h"
 
 #include <algorithm>
@@ -14,6 +15,18 @@
 #include <tuple>
 
 namespace {
+
+// A copy's access key: the original's with the copy's number and its check
+// digit, as a filed NF-e always carries one.
+std::string copyKey(const std::string &key, long number)
+{
+    if (key.size() != 44)
+        return {};
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%09ld", number % 1000000000L);
+    std::string k = key.substr(0, 25) + digits + key.substr(34, 9);
+    return k + static_cast<char>('0' + AccessKeyCheckDigit(k));
+}
 
 using Values = ImportConnection::Values;
 
@@ -443,7 +456,7 @@ EfdFileCounts WriteEfdFile(ImportConnection &db, const EfdFileOptions &o)
         // Copies under other numbers make a big file of the same books' shape.
         for (long copy = 0; copy < std::max(1, o.repeat); ++copy) {
             w.Put(record("C100") + std::vector<std::string>{indOper, indEmit, part, d.model, "00", d.series,
-                                                            std::to_string(d.number + copy * 2000000L), copy ? std::string() : d.key, EfdDateText(d.issueDate),
+                                                            std::to_string(d.number + copy * 2000000L), copy ? copyKey(d.key, d.number + copy * 2000000L) : d.key, EfdDateText(d.issueDate),
                                                             EfdDateText(d.moveDate), EfdAmountText(filedTotal), "0", "0,00",
                                                             "0,00", EfdAmountText(goods), "9", "0,00", "0,00", "0,00",
                                                             EfdAmountText(base), EfdAmountText(filedIcms),
@@ -467,8 +480,7 @@ EfdFileCounts WriteEfdFile(ImportConnection &db, const EfdFileOptions &o)
                                                EfdAmountText(it.ipi ? it.value - it.ipi - it.st : 0), "0,00",
                                                EfdAmountText(it.ipi), "", "", "", "", "", "", "", "", "", "", "", "", ""};
                     f[3].replace(f[3].find('.'), 1, ",");
-                    if (o.layout >= 14)
-                        f.push_back("0,00");
+                    f.resize(EfdFieldCount("C170", o.layout) - 1);
                     w.Put(record("C170") + f);
                     ++counts.items;
                 }
@@ -528,12 +540,7 @@ EfdFileCounts WriteEfdFile(ImportConnection &db, const EfdFileOptions &o)
                                    EfdDateText(d->moveDate), EfdAmountText(total), "0,00", EfdAmountText(total), "0,00",
                                    "0,00", "0,00", EfdAmountText(base), EfdAmountText(icms), EfdAmountText(stBase),
                                    EfdAmountText(st), "", "0,00", "0,00", "", ""};
-        if (o.layout >= 14)
-            for (int i = 0; i < 6; ++i)
-                f.push_back("");
-        if (o.layout >= 17)
-            for (int i = 0; i < 7; ++i)
-                f.push_back("");
+        f.resize(EfdFieldCount("C500", o.layout) - 1);
         w.Put(record("C500") + f);
         ++counts.documents;
         if (cancelled)
