@@ -143,8 +143,11 @@ SQL
                APURACAOAJUSTE; do
     echo "GRANT INSERT, UPDATE, DELETE ON $table TO USER $IMPORT_USER;"
   done
-  echo "GRANT INSERT, UPDATE ON EMPRESA TO USER $IMPORT_USER;"
-  echo "GRANT INSERT, UPDATE ON INSCRESTAD TO USER $IMPORT_USER;"
+  # The companies' register ("Empresas", fishost company) keeps and removes
+  # companies, their registrations and activities.
+  for table in EMPRESA INSCRESTAD EMPRESAATIVIDADE; do
+    echo "GRANT INSERT, UPDATE, DELETE ON $table TO USER $IMPORT_USER;"
+  done
   echo "GRANT USAGE ON SEQUENCE NOTAFISCAL_SEQ TO USER $IMPORT_USER;"
   echo "GRANT USAGE ON SEQUENCE PRODUTO_SEQ TO USER $IMPORT_USER;"
   echo "COMMIT;"
@@ -182,6 +185,13 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
         [ "$table" = APURACAOLINHA ] && grep "^INSERT INTO APURACAOLINHA " "$FIXTURES/fiscal.sql"
       fi
     done
+    # A registration's branch, empty on the rows kept before it.
+    has_branch=$(printf "SELECT COUNT(*) FROM RDB\$RELATION_FIELDS WHERE RDB\$RELATION_NAME = 'INSCRESTAD' AND RDB\$FIELD_NAME = 'CDFILIAL';\n" |
+      run_isql "$TARGET" | tr -dc '0-9')
+    if [ "$has_branch" = 0 ]; then
+      echo "ALTER TABLE INSCRESTAD ADD CDFILIAL VARCHAR(4);"
+      echo "COMMIT;"
+    fi
     if [ "$has_cst" = 0 ]; then
       echo "ALTER TABLE IMPOSTOITEMNF ADD CDCST VARCHAR(4);"
       echo "ALTER TABLE NOTAFISCAL ADD NRDOCPARTIC VARCHAR(14);"

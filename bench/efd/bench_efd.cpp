@@ -70,7 +70,7 @@ std::string newBooks(const std::string &path)
     fs::remove(path);
     CreateOwnDatabase(path);
     auto db = openBooks(path);
-    RegisterCompany(*db, {"01", "Comercial Andorinha Ltda", "110042490114", "SP", ""});
+    RegisterCompany(*db, {"01", "Comercial Andorinha Ltda", "110042490114", "SP", "", "", ""});
     return path;
 }
 

@@ -72,7 +72,7 @@ std::string newDatabase(const DatabaseEngine &engine, const std::string &path)
     EngineConnection c;
     c.database = path;
     auto db = engine.openWriter(c, {});
-    RegisterCompany(*db, {"01", "Comercial Andorinha Ltda", "110042490114", "SP", "12345678000195"});
+    RegisterCompany(*db, {"01", "Comercial Andorinha Ltda", "110042490114", "SP", "12345678000195", "", ""});
     return path;
 }
 

@@ -12,9 +12,11 @@
 const char kImportUsage[] =
     "       fishost import [--engine E] [--report FILE] [--csv FILE] [--accept-homologation]\n"
     "                      [--entry-date exit|issue|YYYY-MM-DD] PATH...\n"
-    "       fishost company [--engine E] CODE NAME IE UF [CNPJ]\n"
+    "       fishost company [--engine E] [--activity I|E|C|S|R] [--branch FILIAL] CODE NAME IE UF [CNPJ]\n"
     "import reads NF-e and NFC-e files (XML, folders, ZIP archives) into the configured database;\n"
-    "company registers a company and its state registration, under which documents are imported.\n"
+    "company registers a company and its state registration, under which documents are imported;\n"
+    "--activity is what the company does (I industrial, E energy, C commercial, S services, R rural\n"
+    "producer: energy bought gives ICMS credit only to I and E), --branch the branch of the registration.\n"
     "--report saves the result's text, --csv one row per file and outcome. Documents issued in the\n"
     "test environment are refused unless --accept-homologation (for trials). A received document is\n"
     "booked on its exit date, else its issue date (exit); issue books it on its issue date, a day\n"
@@ -100,9 +102,19 @@ int RunImportVerb(const std::vector<std::string> &args, HostConfig config, std::
 int RunCompanyVerb(const std::vector<std::string> &args, HostConfig config, std::ostream &out, std::ostream &err)
 {
     std::vector<std::string> values;
+    std::string activity, branch;
     try {
+        auto value = [&](std::size_t &i, const char *what) -> const std::string & {
+            if (i + 1 >= args.size())
+                throw UsageError("option " + args[i] + " needs " + what);
+            return args[++i];
+        };
         for (std::size_t i = 0; i < args.size(); ++i) {
             if (takeEngine(args, i, config)) {
+            } else if (args[i] == "--activity") {
+                activity = value(i, "a letter (I, E, C, S or R)");
+            } else if (args[i] == "--branch") {
+                branch = value(i, "a branch code");
             } else if (!args[i].empty() && args[i][0] == '-' && args[i].size() > 1 && !std::isdigit(static_cast<unsigned char>(args[i][1]))) {
                 throw UsageError("unknown option " + args[i]);
             } else {
@@ -119,12 +131,16 @@ int RunCompanyVerb(const std::vector<std::string> &args, HostConfig config, std:
         checkTarget(config, out);
         auto db = OpenImportConnection(config);
         const std::string cnpj = values.size() > 4 ? values[4] : "";
-        RegisterCompany(*db, {values[0], values[1], values[2], values[3], cnpj});
+        // Asked before the row is written: the branch's facts are the register's.
+        const std::string warning = RegistrationWarning(*db, cnpj, values[2], values[3], branch);
+        RegisterCompany(*db, {values[0], values[1], values[2], values[3], cnpj, activity, branch});
         out << "Empresa " << values[0] << " – " << values[1] << ": inscrição estadual " << values[2] << "/" << values[3]
-            << " cadastrada.\n";
+            << (branch.empty() ? "" : ", filial " + branch) << " cadastrada.\n";
+        if (!activity.empty())
+            out << "Atividade: " << ActivityWords(activity) << ".\n";
         // Check digits that fail are told, and the registration kept: the
         // person may be copying a document that is itself wrong.
-        if (const std::string warning = TaxIdWarning(cnpj, values[2], values[3]); !warning.empty())
+        if (!warning.empty())
             out << "Aviso: " << warning << " Foi cadastrada como informada; confira o documento.\n";
         return 0;
     } catch (const std::exception &e) {

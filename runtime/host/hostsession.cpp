@@ -90,14 +90,14 @@ void BuildDemoDatabase(const std::string &path, const std::vector<std::string> &
 }
 
 namespace {
-// The statements of a fixture a database of one's own takes: every table
-// and index, and the rows of the tables everyone shares.
+// The statements of a fixture a database of one's own takes: every table,
+// column and index, and the rows of the tables everyone shares.
 bool sharedStatement(const std::string &statement)
 {
     static const char *const shared[] = {"IMPOSTONFE", "IMPOSTO",       "MODDOCFISC",   "TIPOOPERAC",
                                          "CFOP",       "APURACAOLINHA", "PERIODOFISCAL"};
     const std::string s = upper(Trim(statement));
-    if (s.rfind("CREATE ", 0) == 0)
+    if (s.rfind("CREATE ", 0) == 0 || s.rfind("ALTER TABLE ", 0) == 0)
         return true;
     for (const char *table : shared) {
         const std::string prefix = std::string("INSERT INTO ") + table;

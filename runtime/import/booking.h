@@ -33,6 +33,7 @@ struct BookingRefusal {
 struct Registration {
     std::string company, registration, state, key;  // key: RegistrationKey(registration)
     std::string taxId;  // CNPJ digits, when registered with one
+    std::string branch; // CDFILIAL its documents are booked under, may be empty
 };
 struct Owner {
     const Registration *registration = nullptr;
@@ -114,6 +115,7 @@ struct BookedHeader {
     std::string state, situation;
     // The other party's CNPJ or CPF and state registration, as the books list them.
     std::optional<std::string> participantDocument, participantRegistration;
+    std::optional<std::string> branch;  // the registration's
 };
 using MunicipalRegistrations = std::unordered_set<std::string>;  // company '\x1f' RegistrationKey(IM)
 MunicipalRegistrations LoadMunicipalRegistrations(ImportConnection &db);

@@ -33,9 +33,10 @@ std::vector<Registration> LoadRegistrations(ImportConnection &db)
 {
     std::vector<Registration> out;
     for (const Values &row :
-         db.Select(db.Prepare("SELECT CDEMPRESA, CDINSCESTA, SGESTADO, NRINSJURIEST FROM INSCRESTAD"), {}))
+         db.Select(db.Prepare("SELECT CDEMPRESA, CDINSCESTA, SGESTADO, NRINSJURIEST, CDFILIAL FROM INSCRESTAD"), {}))
         if (row[0] && row[1])
-            out.push_back({*row[0], *row[1], row[2].value_or(""), RegistrationKey(*row[1]), RegistrationKey(row[3].value_or(""))});
+            out.push_back({*row[0], *row[1], row[2].value_or(""), RegistrationKey(*row[1]), RegistrationKey(row[3].value_or("")),
+                           Trim(row[4].value_or(""))});
     return out;
 }
 
@@ -348,6 +349,8 @@ BookedHeader HeaderOf(const FiscalDocument &d, const Owner &owner, const Municip
     b.issueDate = h.issueDate;
     b.moveDate = h.moveDate.empty() ? h.issueDate : h.moveDate;
     b.registration = reg.registration;
+    if (!reg.branch.empty())
+        b.branch = reg.branch;
     if (owner.issued && !d.issuer.municipalRegistration.empty() &&
         municipal.count(reg.company + '\x1f' + RegistrationKey(d.issuer.municipalRegistration)))
         b.municipal = d.issuer.municipalRegistration;

@@ -86,7 +86,7 @@ std::string DocumentWriter::Document(const BookedHeader &h)
 {
     // From the database: another import may be numbering documents too.
     std::string id = db_.NextKey(kDocumentNumbers);
-    db_.Run(insDoc_, {id, h.company, std::nullopt, h.side, h.series, h.number, h.model, h.operation, h.issueDate,
+    db_.Run(insDoc_, {id, h.company, h.branch, h.side, h.series, h.number, h.model, h.operation, h.issueDate,
                       h.moveDate, h.registration, h.municipal, h.participant, h.state, h.situation,
                       h.participantDocument, h.participantRegistration});
     return id;

@@ -125,6 +125,8 @@ struct CompanyRegistration {
     std::string registration;  // IE as the documents carry it
     std::string state;         // UF
     std::string taxId;         // CNPJ, optional
+    std::string activity;      // CompanyActivities()' letter, optional
+    std::string branch;        // CDFILIAL the registration is of, optional
 };
 void RegisterCompany(ImportConnection &db, const CompanyRegistration &company);
 

@@ -30,10 +30,12 @@ using ImportConnection = DatabaseWriter;  // import/connection.h
 struct CompanyRow {
     std::string code;
     std::string name;
+    std::string activity;  // a letter of CompanyActivities(), empty when not told
     struct Registration {
         std::string registration;  // IE as kept
         std::string state;
         std::string taxId;         // CNPJ, may be empty
+        std::string branch;        // CDFILIAL, may be empty
     };
     std::vector<Registration> registrations;
 };
@@ -42,5 +44,29 @@ struct CompanyRow {
 std::vector<CompanyRow> ListCompanies(ImportConnection &db);
 // A company's new name; raises when the code is unknown or the name empty.
 void RenameCompany(ImportConnection &db, const std::string &code, const std::string &name);
-// Takes one registration off a company; the company stays.
+// Takes one registration off a company; the company stays. Refused while
+// documents are booked under it.
 void RemoveRegistration(ImportConnection &db, const std::string &code, const std::string &registration);
+// Takes a company off with its registrations; refused while it has documents.
+void RemoveCompany(ImportConnection &db, const std::string &code);
+
+// What a company does, as its credit of ICMS on energy depends on it: the
+// letter kept in EMPRESAATIVIDADE.IDATIVIDADE and its words.
+struct CompanyActivity {
+    const char *letter, *words;
+};
+const std::vector<CompanyActivity> &CompanyActivities();
+// Raises for a letter not listed; "" (not told) passes.
+void CheckActivity(const std::string &letter);
+// The activity's words ("Industrial"), "" for none, the letter itself when unknown.
+std::string ActivityWords(const std::string &letter);
+// Sets (or, with "", clears) a company's activity; raises for a letter not listed.
+void SetCompanyActivity(ImportConnection &db, const std::string &code, const std::string &activity);
+// A registration's CNPJ and branch anew (empty clears them).
+void ChangeRegistration(ImportConnection &db, const std::string &code, const std::string &registration,
+                        const std::string &taxId, const std::string &branch);
+
+// The warnings of TaxIdWarning and of the branch: one not registered, or
+// standing in another state than the registration's. "" when none.
+std::string RegistrationWarning(ImportConnection &db, const std::string &taxId, const std::string &registration,
+                                const std::string &state, const std::string &branch);

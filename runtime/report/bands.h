@@ -20,6 +20,7 @@ struct ReportHeading {
     std::string generatedAt;  // "08/12/2026 14:05"
     std::vector<std::pair<std::string, std::string>> header;      // label, value: on every page
     std::vector<std::pair<std::string, std::string>> parameters;  // label, value: the block on the first page
+    std::string subject;  // what the run is of (ParameterWords::subject)
 };
 
 // A visible column as the outputs draw it.

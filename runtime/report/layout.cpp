@@ -140,7 +140,19 @@ LayoutParameter parseParameter(const Json &p, std::size_t index)
     }
     param.lookup = text(p, "lookup", where);
     param.all = text(p, "all", where, param.all);
-    param.header = flag(p, "header", where, false);
+    if (auto h = p.find("header"); h != p.end() && !h->is_null()) {
+        if (h->is_boolean())
+            param.header = h->get<bool>() ? ParameterHeader::Always : ParameterHeader::No;
+        else if (h->is_string() && h->get<std::string>() == "when_set")
+            param.header = ParameterHeader::WhenSet;
+        else
+            fail("Layout inválido " + where + ": \"header\" deve ser true, false ou \"when_set\".");
+    }
+    const std::string shows = text(p, "shows", where, "value");
+    if (shows == "lookup") param.lookupOnly = true;
+    else if (shows != "value") fail("Layout inválido " + where + ": \"shows\" desconhecido '" + shows + "' (use value ou lookup).");
+    if (param.lookupOnly && param.lookup.empty())
+        fail("Layout inválido " + where + ": \"shows\": \"lookup\" pede um \"lookup\".");
     return param;
 }
 
@@ -293,7 +305,9 @@ std::string SerializeLayout(const ReportLayout &l)
         }
         if (!p.lookup.empty()) o["lookup"] = p.lookup;
         o["all"] = p.all;
-        if (p.header) o["header"] = true;
+        if (p.lookupOnly) o["shows"] = "lookup";
+        if (p.header == ParameterHeader::Always) o["header"] = true;
+        if (p.header == ParameterHeader::WhenSet) o["header"] = "when_set";
         j["parameters"].push_back(o);
     }
     j["groups"] = OrderedJson::array();

@@ -10,6 +10,11 @@
 //       {"label": "Empresa", "param": "P_CDEMPRESA",
 //        "lookup": "SELECT NMEMPRESA FROM EMPRESA WHERE CDEMPRESA = :P_CDEMPRESA",
 //        "header": true},                   also shown in every page header
+//       {"label": "CNPJ", "param": "P_CDINSCESTA", "shows": "lookup", "format": "taxid",
+//        "lookup": "SELECT NRINSJURIEST FROM INSCRESTAD WHERE ...", "header": true},
+//                                           the lookup's answer alone, only for one value
+//       {"label": "Inscrição Estadual", "param": "P_CDINSCESTA", "header": "when_set"},
+//                                           in the page header only for one value
 //       {"label": "Período", "param": "P_DTINICIAL", "to": "P_DTFINAL", "format": "date"},
 //       {"label": "Entrada/Saída", "param": "P_IDENTRSAIDOP",
 //        "values": {"E": "Entrada", "S": "Saída"}, "all": "Ambos"},
@@ -34,7 +39,10 @@
 // of the block; an entry whose value is empty (or whose all-flag is "T")
 // shows its "all" text. "values" maps a raw value to its words; "lookup" runs
 // a one-column statement with the parameter and shows "value – name"; "to"
-// makes a range "first a last". Templates ({FIELD}) show a field of the
+// makes a range "first a last"; "shows": "lookup" makes the lookup's answer
+// the whole text (formatted), leaving the entry out when the parameter is
+// empty or all or the lookup finds nothing. "header": "when_set" puts the
+// entry in the page header only while it holds one value. Templates ({FIELD}) show a field of the
 // group's first row, formatted as the column showing that field, or as a
 // format after a colon says ({CDCFOP:cfop}).
 #include "rtl/json_depth.h"
@@ -89,6 +97,9 @@ struct LayoutGroup {
     bool operator==(const LayoutGroup &) const = default;
 };
 
+// Whether a parameter entry is repeated in every page header.
+enum class ParameterHeader { No, Always, WhenSet };
+
 struct LayoutParameter {
     std::string label;
     std::string param;
@@ -97,7 +108,8 @@ struct LayoutParameter {
     std::map<std::string, std::string> values;
     std::string lookup;  // one-column statement naming the value
     std::string all = "Todos";
-    bool header = false; // shown in every page header as well
+    ParameterHeader header = ParameterHeader::No;
+    bool lookupOnly = false;  // the text is the lookup's answer, not "value – name"
     bool operator==(const LayoutParameter &) const = default;
 };
 

@@ -51,18 +51,42 @@ ParameterWords DescribeParameters(const std::vector<LayoutParameter> &entries, c
                                   const ParameterLookup &lookup, const std::string &productMask)
 {
     ParameterWords words;
+    // The entry's lookup with the values it names; nothing when it fails:
+    // the code alone still says which one it is.
+    auto lookedUp = [&](const LayoutParameter &e) -> std::optional<std::string> {
+        if (e.lookup.empty() || !lookup)
+            return std::nullopt;
+        NamedValues values;
+        for (const std::string &name : ParamNames(e.lookup))
+            if (const TParam *p = params.FindParam(name))
+                values.emplace_back(name, p->AsVariant());
+        try {
+            if (auto name = lookup(e.lookup, values); name && !Trim(*name).empty())
+                return Trim(*name);
+        } catch (const std::exception &) {
+        }
+        return std::nullopt;
+    };
     for (const LayoutParameter &e : entries) {
         const TParam *first = params.FindParam(e.param);
         if (!first)
             continue;  // the statement does not take it
         std::string text;
         const std::string raw = rawText(first);
-        if (allFlagSet(params, e.param)) {
+        const bool all = allFlagSet(params, e.param);
+        bool set = !all && !raw.empty();
+        if (e.lookupOnly) {
+            const auto answer = set ? lookedUp(e) : std::nullopt;
+            if (!answer)
+                continue;
+            text = FormatValue(*answer, e.format, productMask);
+        } else if (all) {
             text = e.all;
         } else if (!e.to.empty()) {
             const std::string last = rawText(params.FindParam(e.to));
             const std::string a = raw.empty() ? "" : shown(e, raw, productMask);
             const std::string b = last.empty() ? "" : shown(e, last, productMask);
+            set = !a.empty() || !b.empty();
             if (a.empty() && b.empty())
                 text = e.all;
             else if (b.empty())
@@ -75,22 +99,15 @@ ParameterWords DescribeParameters(const std::vector<LayoutParameter> &entries, c
             text = e.all;
         } else {
             text = shown(e, raw, productMask);
-            if (!e.lookup.empty() && lookup) {
-                NamedValues values;
-                for (const std::string &name : ParamNames(e.lookup))
-                    if (const TParam *p = params.FindParam(name))
-                        values.emplace_back(name, p->AsVariant());
-                try {
-                    if (auto name = lookup(e.lookup, values); name && !Trim(*name).empty())
-                        text += " – " + Trim(*name);
-                } catch (const std::exception &) {
-                    // The code alone still says which one it is.
-                }
-            }
+            if (auto name = lookedUp(e))
+                text += " – " + *name;
         }
         words.block.emplace_back(e.label, text);
-        if (e.header)
+        if (e.header == ParameterHeader::Always || (e.header == ParameterHeader::WhenSet && set)) {
             words.header.emplace_back(e.label, text);
+            if (!e.lookupOnly && !text.empty())
+                words.subject += (words.subject.empty() ? "" : " · ") + text;
+        }
     }
     return words;
 }

@@ -20,6 +20,10 @@ using ParameterLookup = std::function<std::optional<std::string>(const std::stri
 struct ParameterWords {
     std::vector<std::pair<std::string, std::string>> header;  // entries shown on every page
     std::vector<std::pair<std::string, std::string>> block;   // every entry, for the first page
+    // What the run is of, for titles and file names: the header's values
+    // joined by " · ", without those a lookup alone gives (they restate
+    // another entry, as a registration's CNPJ does).
+    std::string subject;
 };
 
 // A filter's all-flag is its name with "T" after "P_" ("P_TCDCFOP" beside

@@ -163,26 +163,48 @@ struct PdfReportSink::Impl {
         }
     }
 
-    // Label-and-value pairs on one line, cut with "…" where the room ends.
-    void pairs(float x, float baseline, float room, const std::vector<std::pair<std::string, std::string>> &items)
+    // Label-and-value pairs from `baseline` down: a pair that does not fit
+    // whole beside the ones before starts the next line (the first line has
+    // `firstRoom`, the others the content's width); a pair wider than a line
+    // is cut with "…". The baseline of the last line comes back.
+    float pairs(float x, float baseline, float firstRoom, const std::vector<std::pair<std::string, std::string>> &items)
     {
-        for (std::size_t i = 0; i < items.size() && room > 0; ++i) {
-            const std::string label = (i ? "    " : "") + items[i].first + ": ";
-            const std::string shownLabel = fit(PdfFont::Bold, kInfoSize, label, room);
-            canvas.Text(PdfFont::Bold, kInfoSize, x, baseline, shownLabel);
-            const float lw = measure(PdfFont::Bold, kInfoSize, shownLabel);
-            x += lw;
-            room -= lw;
-            if (shownLabel != label)
-                return;
-            const std::string value = fit(PdfFont::Regular, kInfoSize, items[i].second, room);
-            canvas.Text(PdfFont::Regular, kInfoSize, x, baseline, value);
-            const float vw = measure(PdfFont::Regular, kInfoSize, value);
-            x += vw;
-            room -= vw;
-            if (value != items[i].second)
-                return;
+        float room = firstRoom, at = x;
+        bool lineEmpty = true;
+        for (const auto &[name, value] : items) {
+            const std::string label = (lineEmpty ? "" : "    ") + name + ": ";
+            const float whole = measure(PdfFont::Bold, kInfoSize, label) + measure(PdfFont::Regular, kInfoSize, value);
+            if (!lineEmpty && whole > room + 0.01f) {
+                baseline -= 11;
+                room = contentWidth;
+                at = x;
+                lineEmpty = true;
+                const std::string first = name + ": ";
+                drawPair(at, baseline, room, first, value);
+            } else {
+                drawPair(at, baseline, room, label, value);
+            }
+            lineEmpty = false;
         }
+        return baseline;
+    }
+
+    void drawPair(float &x, float baseline, float &room, const std::string &label, const std::string &value)
+    {
+        const std::string shownLabel = fit(PdfFont::Bold, kInfoSize, label, room);
+        canvas.Text(PdfFont::Bold, kInfoSize, x, baseline, shownLabel);
+        const float lw = measure(PdfFont::Bold, kInfoSize, shownLabel);
+        x += lw;
+        room -= lw;
+        if (shownLabel != label) {
+            room = 0;
+            return;
+        }
+        const std::string shownValue = fit(PdfFont::Regular, kInfoSize, value, room);
+        canvas.Text(PdfFont::Regular, kInfoSize, x, baseline, shownValue);
+        const float vw = measure(PdfFont::Regular, kInfoSize, shownValue);
+        x += vw;
+        room -= vw;
     }
 
     void endPage()
@@ -212,7 +234,7 @@ struct PdfReportSink::Impl {
         base -= 13;
         const float whenWidth = measure(PdfFont::Regular, kInfoSize, when);
         canvas.Text(PdfFont::Regular, kInfoSize, left + contentWidth - whenWidth, base, when);
-        pairs(left, base, contentWidth - whenWidth - 16, header);
+        base = pairs(left, base, contentWidth - whenWidth - 16, header);
         canvas.Line(left, base - 5, left + contentWidth, base - 5, 0.8f, 0);
         y = base - 5 - 8;
     }

@@ -133,6 +133,7 @@ ReportHeading headingOf(const ReportDefinition &report, const std::string &code,
     ParameterWords words = DescribeParameters(layout.parameters, params, lookup, productMask);
     heading.header = std::move(words.header);
     heading.parameters = std::move(words.block);
+    heading.subject = std::move(words.subject);
     return heading;
 }
 
@@ -267,10 +268,7 @@ bool TReportDesignerDialog::render(const ReportDefinition &report, ReportRun &ru
 
     run.rows = result->rows;
     run.pages = result->pages;
-    run.subject.clear();
-    for (const auto &[label, value] : job.heading.header)
-        if (!value.empty())
-            run.subject += (run.subject.empty() ? "" : " · ") + value;
+    run.subject = job.heading.subject;
     run.output = outputs.front().path;
     for (const ReportOutput &o : outputs)
         run.outputs.push_back(o.path);

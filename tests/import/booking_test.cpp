@@ -10,9 +10,9 @@
 namespace {
 
 const std::vector<Registration> kRegistered = {
-    {"01", "110042490114", "SP", "110042490114", ""},
-    {"02", "244123456119", "SP", "244123456119", ""},
-    {"03", "11.004.249-0114", "RJ", "110042490114", ""},  // company 01's number, in another state
+    {"01", "110042490114", "SP", "110042490114", "", ""},
+    {"02", "244123456119", "SP", "244123456119", "", ""},
+    {"03", "11.004.249-0114", "RJ", "110042490114", "", ""},  // company 01's number, in another state
 };
 
 FiscalParty party(const std::string &ie, const std::string &uf = "SP") { return {"11222333000181", "Alguém", ie, "", uf}; }
@@ -74,7 +74,7 @@ TEST(BookingOwner, TheOneRegistrationADocumentCarriesBooksIt)
 TEST(BookingCfops, AnInvoiceReceivedIsConvertedTheCompanysOwnAreKept)
 {
     const CfopConversions conversions = {{"5405", "1403"}, {"5101", "1102"}};
-    const Registration reg{"01", "1", "SP", "1", ""};
+    const Registration reg{"01", "1", "SP", "1", "", ""};
     const Owner issued{&reg, true, 'S'}, issuedEntry{&reg, true, 'E'}, received{&reg, false, 'E'};
     struct Row {
         const char *name;
@@ -239,7 +239,7 @@ TEST(BookingValues, SpreadsWithinTheToleranceAdjustsAnImportWithoutIiRefusesTheR
 
 TEST(BookingDate, AReceivedDocumentByThePersonsRuleTheCompanysOwnAsStated)
 {
-    const Registration reg{"01", "1", "SP", "1", ""};
+    const Registration reg{"01", "1", "SP", "1", "", ""};
     const Owner own{&reg, true, 'S'}, received{&reg, false, 'E'};
     FiscalDocument d;
     d.header.issueDate = "2027-01-30";

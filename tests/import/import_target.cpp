@@ -19,8 +19,8 @@ ImportTarget::ImportTarget(const ImportEngine &engine) : engine_(engine)
         database_ = dir_ + "/own.sqlite";
         CreateOwnDatabase(database_);
         auto db = Open();
-        RegisterCompany(*db, {"01", "Empresa Teste Ltda", "110042490114", "SP", "12345678000195"});
-        RegisterCompany(*db, {"02", "Outra Empresa S.A.", "244123456119", "SP", ""});
+        RegisterCompany(*db, {"01", "Empresa Teste Ltda", "110042490114", "SP", "12345678000195", "", ""});
+        RegisterCompany(*db, {"02", "Outra Empresa S.A.", "244123456119", "SP", "", "", ""});
     } else {
         clean();
     }

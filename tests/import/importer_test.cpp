@@ -92,6 +92,28 @@ TEST_P(Import, BooksEachDocumentUnderTheCompanyWhoseRegistrationItCarries)
     }
 }
 
+// A registration kept with its branch books its documents under it; one
+// without a branch leaves the document's empty.
+TEST_P(Import, ADocumentTakesTheBranchOfItsRegistration)
+{
+    db_->Execute("UPDATE INSCRESTAD SET CDFILIAL = '0001' WHERE CDEMPRESA = '01' AND CDINSCESTA = '110042490114'");
+    db_->Execute("UPDATE INSCRESTAD SET CDFILIAL = NULL WHERE CDEMPRESA = '02' AND CDINSCESTA = '244123456119'");
+    struct Row {
+        const char *name;
+        TestNfe nfe;
+        const char *branch;
+    } rows[] = {{"exit of a registration with a branch", TestNfe{}, "0001"},
+                {"entry of one without", received(), ""}};
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        const ImportReport report = importText(std::string(r.name) + ".xml", r.nfe.Xml());
+        ASSERT_EQ(report.imported, 1) << report.Text();
+        EXPECT_EQ(one("SELECT CDFILIAL FROM NOTAFISCAL WHERE CDNOTAFISC = " + documentOf(r.nfe)), r.branch);
+    }
+    // The demo database's branch again (a database of one's own has none to keep).
+    db_->Execute("UPDATE INSCRESTAD SET CDFILIAL = '00A1' WHERE CDEMPRESA = '02' AND CDINSCESTA = '244123456119'");
+}
+
 TEST_P(Import, RefusesWhatBelongsToNoCompanyOrToTwoAndWritesNothing)
 {
     TestNfe nobody = received();

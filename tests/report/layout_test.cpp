@@ -47,8 +47,12 @@ TEST(Layout, EveryFieldOfTheModelRoundTrips)
     ReportLayout l;
     l.page = "Letter";
     l.landscape = true;
-    l.parameters.push_back({"Período", "P_DTINICIAL", "P_DTFINAL", {ValueFormat::Kind::Date, 0}, {}, "", "Todo", true});
-    l.parameters.push_back({"E/S", "P_ES", "", {}, {{"E", "Entrada"}, {"S", "Saída"}}, "SELECT 1", "Ambos", false});
+    l.parameters.push_back({"Período", "P_DTINICIAL", "P_DTFINAL", {ValueFormat::Kind::Date, 0}, {}, "", "Todo",
+                            ParameterHeader::Always});
+    l.parameters.push_back({"E/S", "P_ES", "", {}, {{"E", "Entrada"}, {"S", "Saída"}}, "SELECT 1", "Ambos",
+                            ParameterHeader::No});
+    l.parameters.push_back({"CNPJ", "P_IE", "", {ValueFormat::Kind::TaxId, 0}, {}, "SELECT 2", "Todas",
+                            ParameterHeader::WhenSet, true});
     l.groups.push_back({"IDORIGEM", "{DSORIGEM}", "", "Origem"});
     l.groups.push_back({"CDCFOP", "", "Total {CDCFOP}", ""});
     LayoutColumn c;
@@ -131,6 +135,11 @@ TEST(Layout, BrokenLayoutsSayWhatAndWhere)
         {"parameter without a name", layoutWith(R"({"parameters":[{"label":"Empresa"}]})"), "parâmetro 1: falta o nome"},
         {"parameter values not texts", layoutWith(R"({"parameters":[{"param":"P","values":{"E":1}}]})"),
          "o valor de 'E' em \"values\" deve ser um texto"},
+        {"header of a wrong kind", layoutWith(R"({"parameters":[{"param":"P","header":"sempre"}]})"),
+         "\"header\" deve ser true, false ou \"when_set\""},
+        {"unknown way to show", layoutWith(R"({"parameters":[{"param":"P","shows":"name"}]})"), "\"shows\" desconhecido 'name'"},
+        {"a lookup's answer without a lookup", layoutWith(R"({"parameters":[{"param":"P","shows":"lookup"}]})"),
+         "pede um \"lookup\""},
         {"summary of a wrong kind", layoutWith(R"({"summary":"sim"})"), "\"summary\" deve ser"},
         {"arrays nested past any use", "{\"a\":" + std::string(200000, '[') + std::string(200000, ']') + "}",
          "em mais de 64 níveis"},

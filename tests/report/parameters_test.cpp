@@ -170,3 +170,59 @@ TEST(ReportParameters, AFilterAndItsAllFlag)
         }
     }
 }
+
+// The registration a report is of names itself and its CNPJ in every page
+// header; a report of every registration shows neither there.
+TEST(ReportParameters, OneRegistrationInThePageHeader)
+{
+    const char *const entries = R"({"columns": [{"field": "X"}], "parameters": [
+        {"label": "Empresa", "param": "P_CDEMPRESA", "header": true},
+        {"label": "Inscrição Estadual", "param": "P_CDINSCESTA", "all": "Todas", "header": "when_set"},
+        {"label": "CNPJ", "param": "P_CDINSCESTA", "shows": "lookup", "format": "taxid", "header": true,
+         "lookup": "SELECT NRINSJURIEST FROM INSCRESTAD WHERE CDEMPRESA = :P_CDEMPRESA AND CDINSCESTA = :P_CDINSCESTA"}]})";
+    const ParameterLookup lookup = [](const std::string &, const NamedValues &values) -> std::optional<std::string> {
+        EXPECT_EQ(values.size(), 2u);
+        std::string registration;
+        for (const auto &[name, value] : values)
+            if (name == "P_CDINSCESTA")
+                registration = value.asString();
+        if (registration == "110042490114")
+            return "12345678000195";
+        if (registration == "77452130")
+            return " ";  // kept without a CNPJ
+        if (registration == "999")
+            throw EDatabaseError("no such column: NRINSJURIEST");
+        return std::nullopt;
+    };
+    const struct {
+        const char *what;
+        const char *registration, *allFlag;
+        Words header, block;
+        std::string subject;
+    } rows[] = {
+        {"one registration", "110042490114", "",
+         {{"Empresa", "01"}, {"Inscrição Estadual", "110042490114"}, {"CNPJ", "12.345.678/0001-95"}},
+         {{"Empresa", "01"}, {"Inscrição Estadual", "110042490114"}, {"CNPJ", "12.345.678/0001-95"}},
+         "01 · 110042490114"},
+        {"every registration", "", "T", {{"Empresa", "01"}}, {{"Empresa", "01"}, {"Inscrição Estadual", "Todas"}}, "01"},
+        {"the all-flag over a value", "110042490114", "T", {{"Empresa", "01"}},
+         {{"Empresa", "01"}, {"Inscrição Estadual", "Todas"}}, "01"},
+        {"kept without a CNPJ", "77452130", "", {{"Empresa", "01"}, {"Inscrição Estadual", "77452130"}},
+         {{"Empresa", "01"}, {"Inscrição Estadual", "77452130"}}, "01 · 77452130"},
+        {"a registration not kept", "123", "", {{"Empresa", "01"}, {"Inscrição Estadual", "123"}},
+         {{"Empresa", "01"}, {"Inscrição Estadual", "123"}}, "01 · 123"},
+        {"a lookup that fails", "999", "", {{"Empresa", "01"}, {"Inscrição Estadual", "999"}},
+         {{"Empresa", "01"}, {"Inscrição Estadual", "999"}}, "01 · 999"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        TParams params;
+        params.CreateParam(ftString, "P_CDEMPRESA", ptInput)->SetAsVariant(std::string("01"));
+        params.CreateParam(ftString, "P_CDINSCESTA", ptInput)->SetAsVariant(std::string(r.registration));
+        params.CreateParam(ftString, "P_TCDINSCESTA", ptInput)->SetAsVariant(std::string(r.allFlag));
+        const ParameterWords words = DescribeParameters(ParseLayout(entries).parameters, params, lookup, "");
+        EXPECT_EQ(words.header, r.header);
+        EXPECT_EQ(words.block, r.block);
+        EXPECT_EQ(words.subject, r.subject);
+    }
+}

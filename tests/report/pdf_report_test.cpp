@@ -189,6 +189,46 @@ TEST(PdfReport, NothingRunsOffThePage)
     }
 }
 
+// Header pairs that do not fit beside the ones before go on to a line of
+// their own, whole, on every page; the table starts below the last line.
+TEST(PdfReport, APageHeaderTooWideForOneLineGoesOnToTheNext)
+{
+    const struct {
+        const char *what;
+        std::vector<std::pair<std::string, std::string>> header;
+    } cases[] = {
+        {"one registration",
+         {{"Empresa", "01 – Comercial Andorinha Ltda"}, {"Período", "01/01/2026 a 31/03/2026"},
+          {"Inscrição Estadual", "110042490114"}, {"CNPJ", "12.345.678/0001-95"}}},
+        {"many pairs", {{"A", Repeat("a", 60)}, {"B", Repeat("b", 60)}, {"C", Repeat("c", 60)}, {"D", Repeat("d", 60)},
+                        {"E", Repeat("e", 60)}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ReportJob job = SampleJob();
+        job.heading.header = c.header;
+        TableSession rows = SampleRows();
+        rows.rows.clear();
+        for (int i = 1; i <= 120; ++i)
+            rows.rows.push_back({"NF" + std::to_string(100000 + i), "Emitente " + std::to_string(i), "1"});
+        TempDir dir;
+        const std::string pdf = dir.file("r.pdf");
+        ASSERT_NO_THROW(RenderPdf(rows, job, pdf));
+        auto [right, width] = RightmostWord(pdf);
+        EXPECT_LE(right, width - 36 + 0.5);
+        const auto texts = PdfPageTexts(pdf);
+        ASSERT_GT(texts.size(), 1u);
+        for (std::size_t p = 0; p < texts.size(); ++p) {
+            SCOPED_TRACE("page " + std::to_string(p + 1));
+            for (const auto &[label, value] : c.header) {
+                EXPECT_NE(texts[p].find(label + ": " + value), std::string::npos) << texts[p];
+                // Above the captions: a header line never runs into the table.
+                EXPECT_LT(texts[p].find(value), texts[p].find("Número")) << value;
+            }
+        }
+    }
+}
+
 TEST(PdfReport, WrappedColumnsKeepEveryWordInsideTheColumn)
 {
     ReportJob job = SampleJob();

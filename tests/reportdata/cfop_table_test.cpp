@@ -129,7 +129,8 @@ long countOf(DatabaseSession &db, const std::string &sql)
 }
 
 // A database made before the fiscal months were shared, the apuração, the
-// company's activity and the participant's columns existed gets them when the
+// company's activity, the participant's columns and the registration's
+// branch existed gets them when the
 // host or the import opens it, and the reports that read them run on it.
 TEST(FiscalSchemaOfAnOlderDatabase, GetsTheTablesColumnsAndSharedRowsItLacks)
 {
@@ -154,10 +155,12 @@ TEST(FiscalSchemaOfAnOlderDatabase, GetsTheTablesColumnsAndSharedRowsItLacks)
         db->Execute("DELETE FROM PERIODOFISCAL");
         db->Execute("ALTER TABLE NOTAFISCAL DROP COLUMN NRDOCPARTIC");
         db->Execute("ALTER TABLE NOTAFISCAL DROP COLUMN NRIEPARTIC");
+        db->Execute("ALTER TABLE INSCRESTAD DROP COLUMN CDFILIAL");
     }
     AddMissingColumns(old, UpgradeFixturesFor(SqliteEngine()));
     AddMissingColumns(old, UpgradeFixturesFor(SqliteEngine()));  // a second time finds nothing to do
     auto db = OpenSqliteSession(old, true);
+    EXPECT_EQ(countOf(*db, "SELECT COUNT(*) FROM INSCRESTAD WHERE CDFILIAL IS NOT NULL"), 0) << "a registration's branch";
     EXPECT_EQ(countOf(*db, "SELECT COUNT(*) FROM PERIODOFISCAL"), months);
     EXPECT_EQ(countOf(*db, "SELECT COUNT(*) FROM APURACAOLINHA"), 13);
     EXPECT_EQ(countOf(*db, "SELECT COUNT(*) FROM APURACAOAJUSTE"), 0) << "the demo's adjustments are no one's";

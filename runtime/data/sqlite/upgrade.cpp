@@ -153,7 +153,8 @@ void AddMissingColumns(const std::string &path, const UpgradeFixtures &fixtures,
         const char *table, *column, *type;
     } added[] = {{"IMPOSTOITEMNF", "CDCST", "VARCHAR(4)"},
                  {"NOTAFISCAL", "NRDOCPARTIC", "VARCHAR(14)"},
-                 {"NOTAFISCAL", "NRIEPARTIC", "VARCHAR(20)"}};
+                 {"NOTAFISCAL", "NRIEPARTIC", "VARCHAR(20)"},
+                 {"INSCRESTAD", "CDFILIAL", "VARCHAR(4)"}};
     // Tables added since, and whether every database shares their rows (the
     // fiscal months and the apuração's lines; the others are the company's).
     static const struct {
