@@ -16,6 +16,7 @@ struct SociBoundStatement {
     std::vector<std::string> values;
     std::vector<soci::indicator> nulls;
     std::unique_ptr<soci::statement> statement;
+    bool spoilt = false;  // failed and could not be cleaned up: redone before the next run
 
     // `text` with each '?' replaced by `marker` and its number (":p1", "$1").
     void Number(const std::string &text, const char *marker)
@@ -44,6 +45,11 @@ struct SociBoundStatement {
     // Prepared and bound on its first run.
     void Execute(soci::session &session)
     {
+        if (spoilt) {
+            statement->clean_up();
+            statement.reset();
+            spoilt = false;
+        }
         if (!statement) {
             statement = std::make_unique<soci::statement>(session);
             for (std::size_t i = 0; i < values.size(); ++i)
@@ -56,8 +62,15 @@ struct SociBoundStatement {
             statement->execute(true);
         } catch (...) {
             // SOCI drops a statement's bindings when it fails: the next run
-            // (a conflict's redo) prepares it again.
-            statement.reset();
+            // (a conflict's redo) prepares it again. One whose connection is
+            // gone cannot be cleaned up, and SOCI's destructor would throw
+            // out of it: it stays for the writer's close to free.
+            try {
+                statement->clean_up();
+                statement.reset();
+            } catch (...) {
+                spoilt = true;
+            }
             throw;
         }
     }

@@ -93,7 +93,7 @@ public:
             try {
                 p.bulk->execute(true);
             } catch (...) {
-                p.bulk.reset();  // its bindings are gone, as in SociBoundStatement
+                FreeFirebirdStatement(p.bulk);  // its bindings are gone, as in SociBoundStatement
                 throw;
             }
         });
