@@ -10,6 +10,7 @@
 //   --repeat N  copies of each document of the month (default 60)
 //   --items N   demo items of the year the month is taken from (default 60000)
 //   --xml N     NF-e files for the XML import's baseline (default 3000)
+#include "bench_measure.h"
 #include "bench_options.h"
 #include "efd_files.h"
 #include "demogen.h"
@@ -47,23 +48,6 @@ std::unique_ptr<DatabaseWriter> openBooks(const std::string &path)
 }
 
 double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-double cpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-double memory(const char *field)
-{
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(field, 0) == 0)
-            return std::atof(line.c_str() + std::strlen(field)) / 1024.0;
-    return 0;
-}
 
 std::string newBooks(const std::string &path)
 {
@@ -184,7 +168,7 @@ int main(int argc, char **argv)
         auto importAndCheck = [&](const std::string &path) {
             Run run;
             const auto t0 = Clock::now();
-            const double c0 = cpuSeconds();
+            const double c0 = BenchCpuSeconds();
             {
                 auto db = openBooks(books);
                 const ImportReport r = ImportFiles(*db, {path});
@@ -192,16 +176,16 @@ int main(int argc, char **argv)
                 run.present = r.alreadyPresent;
             }
             run.importClock = seconds(t0);
-            run.importCpu = cpuSeconds() - c0;
+            run.importCpu = BenchCpuSeconds() - c0;
             auto session = DefaultEngine().openReader(file);
             std::ofstream("/proc/self/clear_refs") << "5";  // the peak from here on
-            run.before = memory("VmRSS:");
+            run.before = BenchMemoryMb("VmRSS:");
             const auto t1 = Clock::now();
-            const double c1 = cpuSeconds();
+            const double c1 = BenchCpuSeconds();
             const EfdCheck c = CheckEfdFile(path, session.get());
             run.clock = seconds(t1);
-            run.cpu = cpuSeconds() - c1;
-            run.peak = memory("VmHWM:");
+            run.cpu = BenchCpuSeconds() - c1;
+            run.peak = BenchMemoryMb("VmHWM:");
             run.findings = c.findings.size();
             return run;
         };
@@ -214,13 +198,13 @@ int main(int argc, char **argv)
         fs::remove_all(nfe.dir);
         WriteNfeFiles(nfe);
         auto t0 = Clock::now();
-        double c0 = cpuSeconds();
+        double c0 = BenchCpuSeconds();
         ImportReport rx;
         {
             auto db = openBooks(newBooks(dir + "/xml.sqlite"));
             rx = ImportFiles(*db, {nfe.dir});
         }
-        const double xmlImport = seconds(t0), xmlCpu = cpuSeconds() - c0;
+        const double xmlImport = seconds(t0), xmlCpu = BenchCpuSeconds() - c0;
         auto each = [](double s, long n) { return s / static_cast<double>(std::max(1L, n)) * 1e3; };
         std::printf("import, EFD: %ld documents in %.2f s (%.3f ms each, %.3f ms of processor); then the whole file: "
                     "%ld more, %ld already present, in %.2f s\n",
@@ -235,10 +219,10 @@ int main(int argc, char **argv)
         // The baseline against the whole file and the books of both halves.
         auto session = DefaultEngine().openReader(file);
         t0 = Clock::now();
-        c0 = cpuSeconds();
+        c0 = BenchCpuSeconds();
         const std::size_t cfops = splitAndSum(o.path);
         const double summary = cfopSummary(*session, month);
-        const double baseline = seconds(t0), baselineCpu = cpuSeconds() - c0;
+        const double baseline = seconds(t0), baselineCpu = BenchCpuSeconds() - c0;
         std::printf("check: %.2f s (%.2f s of processor), %zu findings; baseline: split and sum (%zu CFOPs) + CFOP "
                     "summary (%.2f s) = %.2f s (%.2f s of processor): %.2fx by the clock, %.2fx by processor time\n",
                     second.clock, second.cpu, second.findings, cfops, summary, baseline, baselineCpu,

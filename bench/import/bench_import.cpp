@@ -12,6 +12,7 @@
 //   --files DIR  reuse (or keep) the generated files there
 //   --engines    the engines to measure, comma-separated (default every one; a
 //                server only where its bench variable names a database)
+#include "bench_measure.h"
 #include "bench_options.h"
 #include "engine_env.h"
 #include "data/engine.h"
@@ -44,26 +45,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-// Processor time of the process: on a machine shared with other builds the
-// clock mostly measures their work.
-double cpu()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-// Resident memory now and at its peak, in MB, as the system sees it.
-double memory(const char *field)
-{
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(field, 0) == 0)
-            return std::atof(line.c_str() + std::strlen(field)) / 1024.0;
-    return 0;
-}
 
 std::string newDatabase(const DatabaseEngine &engine, const std::string &path)
 {
@@ -209,37 +190,37 @@ template <typename MakeWriter>
 Measure timeBaseline(const std::vector<SourceFile> &files, long firstId, MakeWriter make)
 {
     Measure m;
-    m.startMb = memory("VmRSS:");
+    m.startMb = BenchMemoryMb("VmRSS:");
     const auto t0 = Clock::now();
-    const double c0 = cpu();
+    const double c0 = BenchCpuSeconds();
     {
         auto writer = make();
         m.documents = baseline(files, *writer, firstId);
     }
     m.seconds = seconds(t0);
-    m.cpu = cpu() - c0;
-    m.endMb = m.peakMb = memory("VmRSS:");
+    m.cpu = BenchCpuSeconds() - c0;
+    m.endMb = m.peakMb = BenchMemoryMb("VmRSS:");
     return m;
 }
 
 Measure timeImport(ImportConnection &db, const std::string &dir)
 {
     Measure m;
-    m.startMb = memory("VmRSS:");
+    m.startMb = BenchMemoryMb("VmRSS:");
     double peak = m.startMb;
     ImportOptions options;
     options.progress = [&](const ImportProgress &p) {
         if (p.documents % 1000 == 0)
-            peak = std::max(peak, memory("VmRSS:"));
+            peak = std::max(peak, BenchMemoryMb("VmRSS:"));
         return true;
     };
     const auto t0 = Clock::now();
-    const double c0 = cpu();
+    const double c0 = BenchCpuSeconds();
     const ImportReport r = ImportFiles(db, {dir}, options);
     m.seconds = seconds(t0);
-    m.cpu = cpu() - c0;
+    m.cpu = BenchCpuSeconds() - c0;
     m.documents = r.imported;
-    m.endMb = memory("VmRSS:");
+    m.endMb = BenchMemoryMb("VmRSS:");
     m.peakMb = std::max(peak, m.endMb);
     if (!r.refused.empty())
         std::printf("  (%zu refused: %s)\n", r.refused.size(), r.refused[0].reason.c_str());

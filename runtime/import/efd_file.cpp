@@ -167,6 +167,14 @@ public:
             Fail(n, "valor não numérico ('" + utf8(s) + "')");
         return std::string(s);
     }
+    // An access key: empty, or its 44 digits.
+    std::string Key(int n) const
+    {
+        std::string key = Code(n);
+        if (!key.empty() && key.size() != 44)
+            Fail(n, "chave de acesso com " + std::to_string(key.size()) + " dígitos");
+        return key;
+    }
     long Number(int n) const
     {
         const std::string_view s = Raw(n);
@@ -412,9 +420,7 @@ private:
             EfdDocument &d = *document_;
             header(r, d);
             d.number = r.Number(8);
-            d.key = r.Code(9);
-            if (!d.key.empty() && d.key.size() != 44)
-                r.Fail(9, "chave de acesso com " + std::to_string(d.key.size()) + " dígitos");
+            d.key = r.Key(9);
             d.issueDate = r.Date(10, !d.Void());
             d.moveDate = r.Date(11);
             d.total = r.Amount(12);
@@ -470,11 +476,8 @@ private:
             d.icms = r.Amount(20);
             d.stBase = r.Amount(21);
             d.st = r.Amount(22);
-            if (r.Size() >= 28) {
-                d.key = r.Code(28);
-                if (!d.key.empty() && d.key.size() != 44)
-                    r.Fail(28, "chave de acesso com " + std::to_string(d.key.size()) + " dígitos");
-            }
+            if (r.Size() >= 28)
+                d.key = r.Key(28);
         } else if (name == "C590") {
             current(r, "C500").lines.push_back(analytical(r));
         } else if (name == "D100") {
@@ -482,9 +485,7 @@ private:
             EfdDocument &d = *document_;
             header(r, d);
             d.number = r.Number(9);
-            d.key = r.Code(10);
-            if (!d.key.empty() && d.key.size() != 44)
-                r.Fail(10, "chave de acesso com " + std::to_string(d.key.size()) + " dígitos");
+            d.key = r.Key(10);
             d.issueDate = r.Date(11, !d.Void());
             d.moveDate = r.Date(12);
             d.total = r.Amount(15);

@@ -207,17 +207,23 @@ TEST_P(CompanyRegister, RegistersChangesAndRemovesWithTheWritingLogin)
 INSTANTIATE_TEST_SUITE_P(Engines, CompanyRegister, ::testing::Values(&kImportSqlite, &kImportFirebird, &kImportPostgresql),
                          [](const auto &info) { return std::string(info.param->label); });
 
-// A registration or a company with documents booked under it stays: the
-// documents would lose the state and the books they are kept in.
-TEST(CompanyRegisterTest, DocumentsKeepTheirRegistrationAndCompany)
+// The import's connection to a fresh copy of the demo database.
+std::unique_ptr<ImportConnection> openDemoCopy(const ImportTarget &target)
 {
-    ImportTarget target(kImportSqlite);
     const std::string path = target.Dir() + "/demo.sqlite";
     BuildDemoDatabase(path, DefaultFixturePaths());
     HostConfig config;
     config.engine = "sqlite";
     config.database = path;
-    auto db = OpenImportConnection(config);
+    return OpenImportConnection(config);
+}
+
+// A registration or a company with documents booked under it stays: the
+// documents would lose the state and the books they are kept in.
+TEST(CompanyRegisterTest, DocumentsKeepTheirRegistrationAndCompany)
+{
+    ImportTarget target(kImportSqlite);
+    auto db = openDemoCopy(target);
     const struct {
         const char *what;
         std::function<void()> remove;
@@ -248,12 +254,7 @@ TEST(CompanyRegisterTest, DocumentsKeepTheirRegistrationAndCompany)
 TEST(CompanyRegisterTest, RefusalsAndWarnings)
 {
     ImportTarget target(kImportSqlite);
-    const std::string path = target.Dir() + "/demo.sqlite";
-    BuildDemoDatabase(path, DefaultFixturePaths());
-    HostConfig config;
-    config.engine = "sqlite";
-    config.database = path;
-    auto db = OpenImportConnection(config);
+    auto db = openDemoCopy(target);
     const struct {
         const char *what;
         CompanyRegistration company;
