@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+class ActionSession;
 class DatabaseSession;
 struct HostConfig;
 
@@ -25,13 +26,20 @@ public:
     void Attach(DatabaseSession *session, TDialect dialect);
     void Disconnect();
 
-    DatabaseSession *Session() const;  // raises when not connected
+    // The session the screens read through, raises when not connected. Once
+    // a call finds the connection lost, the rest of the person's action is
+    // refused at once with the same message; the next action tries again.
+    DatabaseSession *Session() const;
     bool IsConnected() const { return session_ != nullptr; }
     TDialect Dialect() const { return dialect_; }
 
 private:
+    void use(DatabaseSession *session);
+
     std::unique_ptr<DatabaseSession> owned_;
     DatabaseSession *session_ = nullptr;
+    std::unique_ptr<ActionSession> action_;  // over session_
+    mutable unsigned long actionSeen_ = 0;   // the person's action it last served
     TDialect dialect_ = TDialect::Oracle;
 };
 

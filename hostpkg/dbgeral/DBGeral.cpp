@@ -1,7 +1,9 @@
 #include "dbgeral/DBGeral.h"
 
+#include "data/action_session.h"
 #include "data/dberrors.h"
 #include "host/hostsession.h"
+#include "vcl/forms.h"
 
 TdtmDBGeral *dtmDBGeral = nullptr;
 
@@ -29,27 +31,43 @@ void TdtmDBGeral::Connect(const HostConfig &config)
 {
     TDialect dialect = DialectFromName(config.dialect);
     auto session = OpenHostSession(config);
+    use(nullptr);
     owned_ = std::move(session);
-    session_ = owned_.get();
+    use(owned_.get());
     dialect_ = dialect;
 }
 
 void TdtmDBGeral::Attach(DatabaseSession *session, TDialect dialect)
 {
+    use(nullptr);
     owned_.reset();
-    session_ = session;
+    use(session);
     dialect_ = dialect;
 }
 
 void TdtmDBGeral::Disconnect()
 {
-    session_ = nullptr;
+    use(nullptr);
     owned_.reset();
+}
+
+void TdtmDBGeral::use(DatabaseSession *session)
+{
+    action_.reset();
+    session_ = session;
+    if (session_)
+        action_ = std::make_unique<ActionSession>(*session_);
 }
 
 DatabaseSession *TdtmDBGeral::Session() const
 {
     if (!session_)
         throw EDatabaseError("Banco de dados não conectado.");
-    return session_;
+    // A person's new action (a field left, a run, the screen opened again)
+    // is the retry the loss message promises.
+    if (Application && Application->UserActions() != actionSeen_) {
+        actionSeen_ = Application->UserActions();
+        action_->NextAction();
+    }
+    return action_.get();
 }

@@ -401,6 +401,13 @@ void TApplication::ProcessMessages()
 
 void TApplication::RunUserAction(const std::function<void()> &action)
 {
+    if (actionDepth_ == 0)
+        ++userActions_;
+    struct Depth {
+        int &depth;
+        explicit Depth(int &d) : depth(d) { ++depth; }
+        ~Depth() { --depth; }
+    } depth(actionDepth_);
     try {
         action();
     } catch (const EAbort &) {

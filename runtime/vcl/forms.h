@@ -166,6 +166,10 @@ public:
     // Runs a person's action: a silent abort ends it quietly, any other
     // error is shown as a message; then the queue is drained. Never throws.
     void RunUserAction(const std::function<void()> &action);
+    // The person's actions begun so far; one run inside another (a dialog's
+    // input while a report runs) is part of it and not counted. What failed
+    // in one action is tried afresh in the next.
+    unsigned long UserActions() const { return userActions_; }
     void ShowException(const std::exception &e);
 
     void Notification(TComponent *component) override;
@@ -182,6 +186,8 @@ private:
     std::deque<Message> queue_;
     std::vector<TCustomForm *> children_;
     TCustomForm *activeChild_ = nullptr;
+    unsigned long userActions_ = 0;
+    int actionDepth_ = 0;
 };
 
 extern TApplication *Application;

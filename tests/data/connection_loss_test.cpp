@@ -5,6 +5,7 @@
 // next connection works. Skipped without a server.
 #include "../support/engines.h"
 #include "../support/fault_proxy.h"
+#include "data/action_session.h"
 #include "data/dberrors.h"
 #include "data/writer.h"
 #include "row_stream.h"
@@ -210,6 +211,67 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(std::get<0>(info.param)->label) + "_" + std::get<1>(info.param).label + "_" +
                std::get<2>(info.param).label;
     });
+
+// A person's action of several statements (a report's heading lookups, which
+// each swallow their failure, then its body): once the first finds the
+// connection lost or the server silent, the rest are refused at once with
+// the same message, so the action ends within about one deadline; the
+// person's next action reaches the server again once it is back.
+class ActionLossTest : public testing::TestWithParam<std::tuple<const TestEngine *, LossCase>> {};
+
+TEST_P(ActionLossTest, OneActionWaitsForOneDeadlineAndTheNextActionTriesAgain)
+{
+    const auto &[engine, loss] = GetParam();
+    if (const std::string why = engine->Unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    FaultProxy proxy(engine->engine.PortOr(engine->Server().port));
+    auto inner = engine->engine.openReader(throughProxy(*engine, EngineLogin::Reading, proxy));
+    ActionSession db(*inner);
+    constexpr int kStatements = 5;
+    auto action = [&] {
+        std::vector<std::string> failures;
+        for (int i = 0; i < kStatements; ++i) {
+            try {
+                kLookup.run(*engine, db);
+            } catch (const EDatabaseError &e) {
+                failures.push_back(e.what());
+            }
+        }
+        return failures;
+    };
+    ASSERT_TRUE(action().empty());
+
+    proxy.Break(loss.fault, 0);
+    auto start = std::chrono::steady_clock::now();
+    const std::vector<std::string> failures = action();
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(failures.size(), std::size_t(kStatements));
+    for (const std::string &f : failures)
+        EXPECT_EQ(f, failures.front());
+    EXPECT_EQ(failures.front(), loss.fault == FaultProxy::Fault::Freeze ? DatabaseTimeoutText(kDeadlineMs)
+                                                                         : std::string(kConnectionLostText));
+    // The first statement's deadline and the quarter more before a cut, with room for a loaded machine;
+    // five tries would take five of them.
+    EXPECT_LT(took, std::chrono::milliseconds(2 * kDeadlineMs));
+
+    // Healed, the same action still refuses at once: only the person's next one tries again.
+    proxy.Heal();
+    start = std::chrono::steady_clock::now();
+    EXPECT_THROW(kLookup.run(*engine, db), EDatabaseError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kDeadlineMs / 4));
+    EXPECT_TRUE(db.Refusing());
+    db.NextAction();
+    EXPECT_TRUE(action().empty());
+    EXPECT_FALSE(db.Refusing());
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, ActionLossTest,
+                         testing::Combine(testing::ValuesIn(kServerEngines),
+                                          testing::Values(LossCase{"Reset", FaultProxy::Fault::Reset, 0.0},
+                                                          LossCase{"Freeze", FaultProxy::Fault::Freeze, 0.0})),
+                         [](const auto &info) {
+                             return std::string(std::get<0>(info.param)->label) + "_" + std::get<1>(info.param).label;
+                         });
 
 class IdleLossTest : public testing::TestWithParam<const TestEngine *> {};
 

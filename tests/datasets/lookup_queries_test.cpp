@@ -294,7 +294,7 @@ protected:
 TEST_P(ScreenDatabaseTest, SessionIsTheSetupsEngine)
 {
     EXPECT_EQ(db->Session().EngineName(), GetParam().engine.engine.name);
-    EXPECT_EQ(dtmDBGeral->Session(), &db->Session());
+    EXPECT_EQ(dtmDBGeral->Session()->EngineName(), db->Session().EngineName());
     EXPECT_EQ(dtmDBGeral->Dialect(), GetParam().dialect);
 }
 
