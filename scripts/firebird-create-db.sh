@@ -139,8 +139,8 @@ COMMIT;
 SQL
   reader_sql "$IMPORT_USER" "$IMPORT_PASSWORD"
   local table
-  for table in NOTAFISCAL ITEMNOTAFISC IMPOSTOITEMNF PRODUTO NFECHAVE PRODUTOPARTIC CFOPCONVERSAO NFEGRUPOPRODUTO \
-               APURACAOAJUSTE; do
+  for table in NOTAFISCAL ITEMNOTAFISC IMPOSTOITEMNF PRODUTO NFECHAVE NFEIDENTIDADE PRODUTOPARTIC CFOPCONVERSAO \
+               NFEGRUPOPRODUTO APURACAOAJUSTE; do
     echo "GRANT INSERT, UPDATE, DELETE ON $table TO USER $IMPORT_USER;"
   done
   # The companies' register ("Empresas", fishost company) keeps and removes
@@ -216,6 +216,15 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
       cat "$FIXTURES/import.sql"
       echo
       echo "COMMIT;"
+    else
+      # The identities of documents without a key, which let two imports at
+      # once book such a document once.
+      has_identity=$(printf "SELECT COUNT(*) FROM RDB\$RELATIONS WHERE RDB\$RELATION_NAME = 'NFEIDENTIDADE';\n" |
+        run_isql "$TARGET" | tr -dc '0-9')
+      if [ "$has_identity" = 0 ]; then
+        sed -n "/^CREATE TABLE NFEIDENTIDADE (/,/);\$/p" "$FIXTURES/import.sql"
+        echo "COMMIT;"
+      fi
     fi
     if [ "$has_summary" = 0 ]; then
       cat "$FIXTURES/firebird-summary.sql"

@@ -133,8 +133,8 @@ GRANT CONNECT ON DATABASE $DATABASE TO $READ_USER, $IMPORT_USER;
 REVOKE CREATE ON SCHEMA public FROM PUBLIC;
 GRANT USAGE ON SCHEMA public TO $READ_USER, $IMPORT_USER;
 GRANT SELECT ON ALL TABLES IN SCHEMA public TO $READ_USER, $IMPORT_USER;
-GRANT INSERT, UPDATE, DELETE ON NOTAFISCAL, ITEMNOTAFISC, IMPOSTOITEMNF, PRODUTO, NFECHAVE, PRODUTOPARTIC,
-  CFOPCONVERSAO, NFEGRUPOPRODUTO, APURACAOAJUSTE TO $IMPORT_USER;
+GRANT INSERT, UPDATE, DELETE ON NOTAFISCAL, ITEMNOTAFISC, IMPOSTOITEMNF, PRODUTO, NFECHAVE, NFEIDENTIDADE,
+  PRODUTOPARTIC, CFOPCONVERSAO, NFEGRUPOPRODUTO, APURACAOAJUSTE TO $IMPORT_USER;
 -- The companies' register ("Empresas", fishost company) keeps and removes
 -- companies, their registrations and activities.
 GRANT INSERT, UPDATE, DELETE ON EMPRESA, INSCRESTAD, EMPRESAATIVIDADE TO $IMPORT_USER;
@@ -175,6 +175,14 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
       sed -n '/^-- The ICMS of each day, kept per registration, side and CFOP/,$p' "$FIXTURES/postgresql-summary.sql"
       echo "COMMIT;"
     } | run_psql -d "$DATABASE" >/dev/null
+  fi
+  # And one made before the identities of documents without a key, which let
+  # two imports at once book such a document once.
+  has_identity=$(echo "SELECT COUNT(*) FROM pg_tables WHERE schemaname = 'public' AND tablename = 'nfeidentidade';" |
+    run_psql -At -d "$DATABASE")
+  if [ "$has_identity" = 0 ]; then
+    { echo "SET ROLE $OWNER;"; sed -n '/^CREATE TABLE NFEIDENTIDADE (/,/);$/p' "$FIXTURES/import.sql"; } |
+      run_psql -d "$DATABASE" >/dev/null
   fi
   login_sql | run_psql -d postgres >/dev/null
 else

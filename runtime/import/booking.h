@@ -142,6 +142,11 @@ public:
     Prior FindKey(const std::string &key);
     // After writing document `id` with a key: the key is kept with it.
     void Remember(const std::string &key, const std::string &id, const Prior &prior, bool cancelled);
+    // Right after writing document `id` without a key: its identity is taken
+    // (NFEIDENTIDADE), so of two imports booking it at once the second waits
+    // for the first and then fails with EDatabaseConflict, to be redone.
+    // Nothing on a database made before that table.
+    void Claim(const std::string &key, const BookedHeader &h, const std::string &id);
     // A cancellation of a key not read yet waits for its document.
     void RememberCancelled(const std::string &key);
     void MarkCancelled(const std::string &key, const std::string &id);
@@ -152,6 +157,7 @@ public:
 private:
     ImportConnection &db_;
     int selKey_, selIdentity_, insKey_, updKey_, selContent_;
+    int selClaim_ = -1, delClaim_ = -1, insClaim_ = -1;  // -1: no NFEIDENTIDADE
 };
 
 // --- The company's product for each item: through the code owner's link,

@@ -17,6 +17,23 @@ Repeats::Repeats(ImportConnection &db)
       selContent_(db.Prepare("SELECT CAST(COUNT(*) AS VARCHAR(20)), CAST(CAST(ROUND(SUM(VLCONTABIL) * 100, 0) AS BIGINT) "
                              "AS VARCHAR(20)) FROM ITEMNOTAFISC WHERE CDNOTAFISC = ?"))
 {
+    if (!db.HasTable("NFEIDENTIDADE"))
+        return;
+    // The columns of the identity, each compared with its value.
+    const auto identity = [](const std::string &table) {
+        std::string where;
+        for (const char *column : {"CDEMPRESA", "DTENTRSAIDA", "CDINSCESTA", "IDENTRSAIDA", "CDMODDOCFISC", "CDSERIE",
+                                   "NRNOTAFISC", "DTEMISSAO", "NMPARTICIPANTE"})
+            where += (where.empty() ? "" : " AND ") + table + column + " = ?";
+        return where;
+    };
+    selClaim_ = db.Prepare("SELECT CAST(I.CDNOTAFISC AS VARCHAR(20)), CAST(N.CDNOTAFISC AS VARCHAR(20)) FROM "
+                           "NFEIDENTIDADE I LEFT JOIN NOTAFISCAL N ON N.CDNOTAFISC = I.CDNOTAFISC WHERE " +
+                           identity("I."));
+    delClaim_ = db.Prepare("DELETE FROM NFEIDENTIDADE WHERE " + identity("") + " AND CDNOTAFISC = ?");
+    insClaim_ = db.Prepare("INSERT INTO NFEIDENTIDADE (CDEMPRESA, DTENTRSAIDA, CDINSCESTA, IDENTRSAIDA, CDMODDOCFISC, "
+                           "CDSERIE, NRNOTAFISC, DTEMISSAO, NMPARTICIPANTE, CDNOTAFISC) VALUES (?, ?, ?, ?, ?, ?, ?, "
+                           "?, ?, ?)");
 }
 
 Repeats::Prior Repeats::FindKey(const std::string &key)
@@ -54,6 +71,28 @@ void Repeats::Remember(const std::string &key, const std::string &id, const Prio
         db_.Run(updKey_, {id, cancelled ? "S" : "N", key});
     else
         db_.Run(insKey_, {key, id, cancelled ? "S" : "N"});
+}
+
+void Repeats::Claim(const std::string &key, const BookedHeader &h, const std::string &id)
+{
+    if (!key.empty() || insClaim_ < 0)
+        return;
+    Values identity{h.company, h.moveDate, h.registration, h.side, h.model, h.series, h.number,
+                    h.issueDate, h.participant.value_or("")};
+    const auto rows = db_.Select(selClaim_, identity);
+    if (!rows.empty() && rows[0][0]) {
+        // Not found booked, yet taken: by an import that committed since
+        // this one looked (its transaction did not see it then).
+        if (rows[0][1])
+            throw EDatabaseConflict("o documento foi gravado por outra importação ao mesmo tempo");
+        // Its document was removed since: the identity is free again. Of two
+        // imports freeing it at once, the second's insert meets the first's.
+        Values stale = identity;
+        stale.push_back(rows[0][0]);
+        db_.Run(delClaim_, stale);
+    }
+    identity.push_back(id);
+    db_.Run(insClaim_, identity);
 }
 
 bool Repeats::SameContent(const std::string &id, std::size_t lines, Cents total)

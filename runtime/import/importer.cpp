@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <unordered_map>
 
@@ -30,7 +31,8 @@ public:
     bool Document(const std::string &place, const FiscalDocument &d) override
     {
         book(place, d);
-        return step();
+        // A file taken whole stops at a conflict, to be read again.
+        return !fileConflict_ && step();
     }
 
     bool Cancellation(const std::string &place, const FiscalCancellation &c) override
@@ -107,6 +109,8 @@ public:
         db_.Commit();
         db_.Begin();
         pending_ = 0;
+        fileConflict_.reset();
+        atFileStart_ = report_;
         file_ = {true, reg, products_.Save(), report_.imported, report_.alreadyPresent, report_.adjustments,
                  report_.differences.size(), report_.createdProducts.size()};
         return true;
@@ -141,11 +145,33 @@ public:
             if (adjustments_.Book(*file_.company, a))
                 ++report_.adjustments;
             db_.Release();
+        } catch (const EDatabaseConflict &e) {
+            db_.Undo();
+            fileConflict_ = e.what();
+            return false;
         } catch (const std::exception &e) {
             db_.Undo();
             refuse(place, "", std::string("não foi possível gravar o ajuste da apuração: ") + e.what());
         }
         return goOn();
+    }
+
+    // The file taken whole stopped at a conflict with another import: what
+    // it wrote was dropped (EndFile), the report is put back to where the
+    // file began, and it is read again in a new transaction, which sees
+    // what the other committed.
+    bool FileConflicted() const { return fileConflict_.has_value(); }
+    void RestartFile()
+    {
+        fileConflict_.reset();
+        report_ = atFileStart_;
+    }
+    // After the last try: the file is refused whole, its place named.
+    void GiveUpFile(const std::string &place)
+    {
+        const std::string why = fileConflict_.value_or("");
+        RestartFile();
+        refuse(place, "", "não foi possível gravar o arquivo: " + why + "; nada do arquivo foi importado");
     }
 
     // A source that cannot be read, or that failed while read.
@@ -232,10 +258,12 @@ private:
         return d.header.key.empty() ? IdentityText(d.header) : d.header.key;
     }
 
+public:
     // A document another import wrote meanwhile collides with it on a key;
     // redone in a new transaction it is found booked, or books after it.
     static constexpr int kConflictRetries = 3;
 
+private:
     // What was booked before stays, and a new transaction sees what the
     // other import committed. A file taken whole cannot be split so.
     bool redoAfterConflict(int attempt)
@@ -288,6 +316,7 @@ private:
         db_.Mark();
         try {
             const std::string id = writer_.Document(header);
+            repeats_.Claim(d.header.key, header, id);
             for (std::size_t i = 0; i < d.items.size(); ++i) {
                 const FiscalItem &it = d.items[i];
                 const std::string item = std::to_string(i + 1);
@@ -312,6 +341,10 @@ private:
             products_.Restore(before);
             if (redoAfterConflict(attempt))
                 return book(place, d, attempt + 1);
+            if (file_.open) {
+                fileConflict_ = e.what();
+                return;
+            }
             return refuse(place, "", std::string("não foi possível gravar o documento: ") + e.what());
         } catch (const std::exception &e) {
             writer_.Discard();
@@ -385,6 +418,8 @@ private:
         long imported = 0, alreadyPresent = 0, adjustments = 0;
         std::size_t differences = 0, created = 0;
     } file_;
+    ImportReport atFileStart_;
+    std::optional<std::string> fileConflict_;  // why the file taken whole stopped
     // Kept between documents so their memory is reused.
     std::vector<std::string> cfops_;
     BookedAmounts amounts_;
@@ -419,6 +454,22 @@ void EnsureImportTables(ImportConnection &db)
     }
 }
 
+// The entry `name` of `file` read again from its start by `reader`.
+static bool readAgain(const SourceFile &file, const std::string &name, const DocumentReader &reader,
+                      const SourceLimits &limits, Booker &booker)
+{
+    bool read = false, found = false;
+    ReadSource(file, limits, [&](SourceEntry &e) {
+        if (found || e.name != name || !e.stream)
+            return !found;
+        found = true;
+        read = reader.Read(*e.stream, e.name, limits, booker) &&
+               (e.stream->Problem().empty() || booker.Problem(e.name, e.stream->Problem()));
+        return false;
+    });
+    return found ? read : booker.Problem(name, "o arquivo não pôde ser lido de novo");
+}
+
 // Documents after which the planner's statistics are worth refreshing.
 constexpr long kStatisticsAfter = 1000;
 
@@ -442,7 +493,16 @@ ImportReport ImportFiles(ImportConnection &db, const std::vector<std::string> &p
                     return e.stream->Problem().empty() ? booker.Unrecognised(e.name)
                                                        : booker.Problem(e.name, e.stream->Problem());
                 booker.Reading(*reader);
-                if (!reader->Read(*e.stream, e.name, options.limits, booker))
+                bool read = reader->Read(*e.stream, e.name, options.limits, booker);
+                for (int redo = 1; !read && booker.FileConflicted(); ++redo) {
+                    if (redo > Booker::kConflictRetries) {
+                        booker.GiveUpFile(e.name);
+                        return true;
+                    }
+                    booker.RestartFile();
+                    read = readAgain(file, e.name, *reader, options.limits, booker);
+                }
+                if (!read)
                     return false;
                 return e.stream->Problem().empty() || booker.Problem(e.name, e.stream->Problem());
             });

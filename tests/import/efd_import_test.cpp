@@ -13,8 +13,11 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <map>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -100,6 +103,8 @@ protected:
                              "NOTAFISCAL WHERE DTENTRSAIDA >= '2027-01-01')");
             db_->Execute("DELETE FROM NOTAFISCAL WHERE DTENTRSAIDA >= '2027-01-01'");
             db_->Execute("DELETE FROM APURACAOAJUSTE WHERE DTMES >= '2027-01-01'");
+            if (db_->HasTable("NFEIDENTIDADE"))
+                db_->Execute("DELETE FROM NFEIDENTIDADE WHERE DTENTRSAIDA >= '2027-01-01'");
         }
     }
     ImportReport import(const std::string &text)
@@ -330,5 +335,181 @@ TEST_P(EfdImport, TheBooksWrittenAsAnEfdAndImportedIntoEmptyBooksGiveTheSameCfop
 
 INSTANTIATE_TEST_SUITE_P(Engines, EfdImport, ::testing::Values(&kImportSqlite, &kImportFirebird),
                          [](const auto &info) { return std::string(info.param->label); });
+
+// A file of documents without an access key only (energy bills, C500): a
+// repeat of one is found by its identity alone.
+std::string keylessEfd(int documents)
+{
+    TestEfd e;
+    std::vector<std::string> lines;
+    for (const std::string &l : e.lines) {
+        const std::string record = l.substr(1, 4);
+        if (record == "C100" || record == "C170" || record == "C190" || record == "C197" || record == "C500" ||
+            record == "C590" || record == "D100" || record == "D190" || record == "E111")
+            continue;
+        lines.push_back(l);
+        if (record == "C001")
+            for (int i = 0; i < documents; ++i) {
+                lines.push_back("|C500|0|1|F1|06|00|||123|" + std::to_string(4000 + i) +
+                                "|10032027|12032027|300,00|0,00|300,00|0,00|0,00|0,00|300,00|54,00|0,00|0,00||0,00|"
+                                "0,00||||||||||||||||");
+                lines.push_back("|C590|000|1253|18,00|300,00|300,00|54,00|0,00|0,00|0,00||");
+            }
+        if (record == "D001")
+            lines.back() = "|D001|1|";
+    }
+    e.lines = lines;
+    return e.Text();
+}
+
+// Two imports of the same file at once, each through its own connection.
+// The first to book a document holds it until its file is committed; the
+// other waits, fails on the document's identity, and books its file again
+// in a new transaction, which finds every document booked.
+class EfdSideBySide : public EfdImport {};
+
+TEST_P(EfdSideBySide, TwoImportsOfTheSameKeylessFileAtOnceBookEachDocumentOnce)
+{
+    constexpr int kDocuments = 8;
+    const std::string path = target_->Write("keyless.txt", keylessEfd(kDocuments));
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // Each waits a moment after its first document for the other to
+        // start, so their files overlap however the threads are scheduled.
+        std::promise<void> started[2];
+        std::shared_future<void> seen[2] = {started[0].get_future().share(), started[1].get_future().share()};
+        ImportReport reports[2];
+        std::string failures[2];
+        auto run = [&](int which) {
+            bool first = true;
+            ImportOptions options;
+            options.progress = [&](const ImportProgress &) {
+                if (first) {
+                    first = false;
+                    started[which].set_value();
+                    seen[1 - which].wait_for(std::chrono::milliseconds(300));
+                }
+                return true;
+            };
+            try {
+                auto db = target_->Open();
+                reports[which] = ImportFiles(*db, {path}, options);
+            } catch (const std::exception &e) {
+                failures[which] = e.what();
+            }
+            if (first)
+                started[which].set_value();
+        };
+        std::thread one(run, 0), two(run, 1);
+        one.join();
+        two.join();
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(failures[i], "");
+            EXPECT_TRUE(reports[i].refused.empty()) << reports[i].Text();
+            EXPECT_EQ(reports[i].imported + reports[i].alreadyPresent, kDocuments) << reports[i].Text();
+        }
+        EXPECT_EQ(reports[0].imported + reports[1].imported, kDocuments) << reports[0].Text() << reports[1].Text();
+        // Counted afresh: the fixture's connection may hold an older snapshot.
+        EXPECT_EQ(One(*target_->Open(), "SELECT CAST(COUNT(*) AS VARCHAR(20)) FROM NOTAFISCAL WHERE DTENTRSAIDA >= "
+                                        "'2027-01-01'"),
+                  std::to_string(kDocuments));
+        TearDown();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, EfdSideBySide, ::testing::Values(&kImportSqlite, &kImportFirebird, &kImportPostgresql),
+                         [](const auto &info) { return std::string(info.param->label); });
+
+// A writer whose document inserts fail as another import's key would, a
+// given number of times: what the booking does with a conflict, on any engine.
+class ConflictingWriter : public DatabaseWriter {
+public:
+    ConflictingWriter(DatabaseWriter &inner, int conflicts, int afterDocuments)
+        : inner_(inner), conflicts_(conflicts), after_(afterDocuments)
+    {
+    }
+    const DatabaseEngine &Engine() const override { return inner_.Engine(); }
+    int Prepare(const std::string &sql) override
+    {
+        const int n = inner_.Prepare(sql);
+        if (sql.rfind("INSERT INTO NOTAFISCAL ", 0) == 0)
+            documentInsert_ = n;
+        return n;
+    }
+    void Run(int statement, const Values &values) override
+    {
+        if (statement == documentInsert_ && conflicts_ > 0 && ++documents_ > after_) {
+            --conflicts_;
+            documents_ = 0;
+            throw EDatabaseConflict("chave gravada por outra importação");
+        }
+        inner_.Run(statement, values);
+    }
+    void RunMany(int statement, const std::vector<Values> &rows) override { inner_.RunMany(statement, rows); }
+    std::vector<Values> Select(int statement, const Values &values) override { return inner_.Select(statement, values); }
+    bool HasTable(const std::string &name) override { return inner_.HasTable(name); }
+    std::string NextKey(const KeySequence &key) override { return inner_.NextKey(key); }
+    void Execute(const std::string &sql) override { inner_.Execute(sql); }
+    void Begin() override { inner_.Begin(); }
+    void Commit() override { inner_.Commit(); }
+    void Rollback() override { inner_.Rollback(); }
+    void Mark() override { inner_.Mark(); }
+    void Release() override { inner_.Release(); }
+    void Undo() override { inner_.Undo(); }
+
+private:
+    DatabaseWriter &inner_;
+    int conflicts_, after_, documents_ = 0, documentInsert_ = -1;
+};
+
+// A database made before the identities' table books and finds a document
+// without a key as before.
+TEST_P(EfdImport, ADatabaseWithoutTheIdentitiesBooksKeylessDocumentsAsBefore)
+{
+    if (!GetParam()->engine.localFile)
+        GTEST_SKIP() << "a server's table belongs to its setup script";
+    db_->Execute("DROP TABLE NFEIDENTIDADE");
+    const std::string path = target_->Write("keyless.txt", keylessEfd(3));
+    const ImportReport first = ImportFiles(*db_, {path});
+    EXPECT_TRUE(first.refused.empty()) << first.Text();
+    EXPECT_EQ(first.imported, 3);
+    const ImportReport again = ImportFiles(*db_, {path});
+    EXPECT_EQ(again.imported, 0);
+    EXPECT_EQ(again.alreadyPresent, 3);
+    EXPECT_EQ(documents2027(), 3);
+}
+
+// A conflict inside a file taken whole drops what the file wrote and books
+// it again, up to three times; past them the file is refused whole.
+TEST_P(EfdImport, AFileMeetingAConflictIsBookedAgainWholeUpToThreeTimes)
+{
+    constexpr int kDocuments = 5;
+    const std::string path = target_->Write("keyless.txt", keylessEfd(kDocuments));
+    const struct {
+        int conflicts;
+        bool booked;
+    } cases[] = {{1, true}, {3, true}, {4, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.conflicts) + " conflicts");
+        ConflictingWriter writer(*db_, c.conflicts, 2);  // the third document meets it
+        const ImportReport r = ImportFiles(writer, {path});
+        if (c.booked) {
+            EXPECT_TRUE(r.refused.empty()) << r.Text();
+            EXPECT_EQ(r.imported, kDocuments) << r.Text();
+            EXPECT_EQ(documents2027(), kDocuments);
+            long listed = 0;
+            for (const ImportEntry &e : r.entries)
+                listed += e.outcome == ImportOutcome::Imported;
+            EXPECT_EQ(listed, kDocuments) << "the tries before are not listed";
+        } else {
+            ASSERT_EQ(r.refused.size(), 1u) << r.Text();
+            EXPECT_NE(r.refused[0].reason.find("nada do arquivo foi importado"), std::string::npos)
+                << r.refused[0].reason;
+            EXPECT_EQ(r.imported, 0);
+            EXPECT_EQ(documents2027(), 0);
+        }
+        TearDown();
+    }
+}
 
 } // namespace
