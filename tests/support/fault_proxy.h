@@ -6,6 +6,7 @@
 // connections through again; frozen ones stay frozen until the proxy ends.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -88,6 +89,15 @@ private:
         shutdown(fd, SHUT_RDWR);
     }
 
+    // Each piece goes on at once, as the client and the server send it: with
+    // Nagle's algorithm a small piece would wait for the peer's delayed
+    // acknowledgement of the one before (some 40 ms), on every round trip.
+    static void noDelay(int fd)
+    {
+        const int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+
     int connectTarget() const
     {
         const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -159,8 +169,11 @@ private:
             if (fds[0].revents & POLLIN) {
                 const int client = accept(listener_, nullptr, nullptr);
                 const int server = client >= 0 ? connectTarget() : -1;
-                if (server >= 0)
+                if (server >= 0) {
+                    noDelay(client);
+                    noDelay(server);
                     pairs_.push_back({client, server});
+                }
                 else if (client >= 0)
                     close(client);
             }
