@@ -27,8 +27,14 @@ Repeats::Repeats(ImportConnection &db)
             where += (where.empty() ? "" : " AND ") + table + column + " = ?";
         return where;
     };
+    // The document it names, when that one is still the same document: a
+    // number freed by a removal may be handed out again.
     selClaim_ = db.Prepare("SELECT CAST(I.CDNOTAFISC AS VARCHAR(20)), CAST(N.CDNOTAFISC AS VARCHAR(20)) FROM "
-                           "NFEIDENTIDADE I LEFT JOIN NOTAFISCAL N ON N.CDNOTAFISC = I.CDNOTAFISC WHERE " +
+                           "NFEIDENTIDADE I LEFT JOIN NOTAFISCAL N ON N.CDNOTAFISC = I.CDNOTAFISC AND "
+                           "N.CDEMPRESA = I.CDEMPRESA AND N.DTENTRSAIDA = I.DTENTRSAIDA AND N.CDINSCESTA = "
+                           "I.CDINSCESTA AND N.IDENTRSAIDA = I.IDENTRSAIDA AND N.CDMODDOCFISC = I.CDMODDOCFISC AND "
+                           "N.CDSERIE = I.CDSERIE AND N.NRNOTAFISC = I.NRNOTAFISC AND N.DTEMISSAO = I.DTEMISSAO AND "
+                           "COALESCE(N.NMPARTICIPANTE, '') = I.NMPARTICIPANTE WHERE " +
                            identity("I."));
     delClaim_ = db.Prepare("DELETE FROM NFEIDENTIDADE WHERE " + identity("") + " AND CDNOTAFISC = ?");
     insClaim_ = db.Prepare("INSERT INTO NFEIDENTIDADE (CDEMPRESA, DTENTRSAIDA, CDINSCESTA, IDENTRSAIDA, CDMODDOCFISC, "
@@ -83,10 +89,11 @@ void Repeats::Claim(const std::string &key, const BookedHeader &h, const std::st
     if (!rows.empty() && rows[0][0]) {
         // Not found booked, yet taken: by an import that committed since
         // this one looked (its transaction did not see it then).
-        if (rows[0][1])
+        if (rows[0][1] && *rows[0][0] != id)
             throw EDatabaseConflict("o documento foi gravado por outra importação ao mesmo tempo");
-        // Its document was removed since: the identity is free again. Of two
-        // imports freeing it at once, the second's insert meets the first's.
+        // Its document was removed since (its number may even be the one just
+        // written): the identity is free again. Of two imports freeing it at
+        // once, the second's insert meets the first's.
         Values stale = identity;
         stale.push_back(rows[0][0]);
         db_.Run(delClaim_, stale);
