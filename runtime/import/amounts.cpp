@@ -4,9 +4,9 @@
 #include <numeric>
 #include <vector>
 
-std::optional<std::int64_t> ParseDecimal(std::string_view text, int places)
+std::optional<std::int64_t> ParseDecimal(std::string_view text, int places, char point)
 {
-    std::size_t dot = text.find('.');
+    std::size_t dot = text.find(point);
     std::string_view whole = text.substr(0, dot);
     std::string_view fraction = dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
     if (whole.empty() || whole.size() > 15 || (dot != std::string_view::npos && fraction.empty()))

@@ -13,7 +13,8 @@ using Cents = std::int64_t;
 // An unsigned decimal as the invoice writes it ("1234.5", "0.0000"), scaled
 // to `places` decimals, rounding half up beyond them. nullopt for anything
 // else: a sign, blanks, an exponent, a comma, more than 15 integer digits.
-std::optional<std::int64_t> ParseDecimal(std::string_view text, int places);
+// `point` is the decimal separator: ',' for the EFD's "1234,56".
+std::optional<std::int64_t> ParseDecimal(std::string_view text, int places, char point = '.');
 
 // "1234.56" / "-0.05" from cents; "1.234" from thousandths; for statements.
 std::string DecimalText(std::int64_t units, int places);

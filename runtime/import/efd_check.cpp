@@ -4,17 +4,18 @@
 
 #include "rtl/sysutils.h"
 
-#include <sqlite3.h>
-#include <unistd.h>
-
+#include <algorithm>
+#include <array>
 #include <cctype>
-#include <filesystem>
-#include <memory>
+#include <charconv>
+#include <deque>
+#include <chrono>
+#include <exception>
+#include <future>
 #include <map>
 #include <optional>
 #include <set>
 #include <tuple>
-#include <unordered_map>
 
 namespace {
 
@@ -40,13 +41,53 @@ std::string digitsOf(const std::string &s)
     return out;
 }
 
-std::string identityOf(const std::string &model, const std::string &series, long number, bool exit)
+// How a document without an access key is known on both sides: model,
+// series without its leading zeros, number and side. Empty where the model
+// or series is longer than the books keep, so it answers none of them.
+struct Identity {
+    std::array<char, 2> model{};
+    std::array<char, 5> series{};
+    bool exit = false;
+    long number = 0;
+    bool operator==(const Identity &) const = default;
+};
+
+struct IdentityLess {
+    bool operator()(const Identity &x, const Identity &y) const
+    {
+        return std::tie(x.number, x.exit, x.model, x.series) < std::tie(y.number, y.exit, y.model, y.series);
+    }
+};
+
+std::optional<Identity> identityOf(const std::string &model, std::string_view series, long number, bool exit)
 {
-    std::string s = series;
-    while (s.size() > 1 && s[0] == '0')
-        s.erase(0, 1);
-    return model + '|' + s + '|' + std::to_string(number) + '|' + (exit ? 'S' : 'E');
+    while (series.size() > 1 && series[0] == '0')
+        series.remove_prefix(1);
+    Identity i;
+    if (model.size() > i.model.size() || series.size() > i.series.size())
+        return std::nullopt;
+    std::copy(model.begin(), model.end(), i.model.begin());
+    std::copy(series.begin(), series.end(), i.series.begin());
+    i.exit = exit;
+    i.number = number;
+    return i;
 }
+
+// An access key as both sides keep it: its 44 digits, or none.
+using AccessKey = std::array<char, 44>;
+std::optional<AccessKey> keyOf(std::string_view text)
+{
+    if (text.size() != 44)
+        return std::nullopt;
+    AccessKey k;
+    std::copy(text.begin(), text.end(), k.begin());
+    return k;
+}
+
+// A document's amounts as the Documentos section compares them.
+struct Amounts {
+    Cents value = 0, icms = 0, st = 0, ipi = 0;
+};
 
 Cents amountOf(const std::optional<std::string> &cell)
 {
@@ -79,113 +120,142 @@ void eachRow(DatabaseSession &db, const std::string &sql, const NamedValues &val
 
 long numberOf(const std::optional<std::string> &cell)
 {
-    if (!cell || cell->empty())
-        return 0;
-    try {
-        return std::stol(*cell);
-    } catch (const std::exception &) {
-        return 0;
-    }
+    long n = 0;
+    if (cell)
+        std::from_chars(cell->data(), cell->data() + cell->size(), n);
+    return n;
 }
 
-// The documents of both sides are matched in a scratch SQLite file rather
-// than in memory, so a file of a million documents takes the memory of one.
-class Ledger {
+// The period's documents of the books, matched against the file's as it is
+// read: the file is never held, only the books' side of one period, about
+// 140 bytes a document (kept in chunks, so growing never copies them), found
+// through two sorted lists rather than hash tables.
+class BookDocuments {
 public:
-    class Statement {
-    public:
-        Statement(sqlite3 *db, const char *sql) : db_(db)
-        {
-            if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
-                throw Exception(std::string("conferência: ") + sqlite3_errmsg(db));
-        }
-        ~Statement() { sqlite3_finalize(stmt_); }
-        Statement(const Statement &) = delete;
-        Statement &operator=(const Statement &) = delete;
-        Statement &Bind(int n, std::int64_t v)
-        {
-            sqlite3_bind_int64(stmt_, n, v);
-            return *this;
-        }
-        Statement &Bind(int n, const std::string &v)
-        {
-            sqlite3_bind_text(stmt_, n, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-            return *this;
-        }
-        // True while there is a row; a statement that wrote resets itself.
-        bool Step()
-        {
-            const int rc = sqlite3_step(stmt_);
-            if (rc == SQLITE_ROW)
-                return true;
-            sqlite3_reset(stmt_);
-            if (rc != SQLITE_DONE)
-                throw Exception(std::string("conferência: ") + sqlite3_errmsg(db_));
-            return false;
-        }
-        std::int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
-        bool Null(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
-        std::string Text(int col) const
-        {
-            const auto *t = sqlite3_column_text(stmt_, col);
-            return t ? std::string(reinterpret_cast<const char *>(t)) : std::string();
-        }
-
-    private:
-        sqlite3 *db_;
-        sqlite3_stmt *stmt_ = nullptr;
+    struct Document {
+        long id = 0, number = 0;
+        std::array<char, 44> key{};
+        std::uint8_t keyLength = 0;
+        bool voided = false, hasIdentity = false;
+        bool byKey = false, byIdentity = false;  // answered a document of the file
+        Identity identity;
+        Amounts sums;
+        std::string Key() const { return std::string(key.data(), keyLength); }
+        std::string_view FullKey() const { return {key.data(), keyLength == key.size() ? key.size() : 0}; }
     };
 
-    Ledger()
+    // In the order of their numbers in the books (CDNOTAFISC).
+    void Add(long id, long number, const std::optional<Identity> &identity, bool voided, const Amounts &sums)
     {
-        path_ = (std::filesystem::temp_directory_path() /
-                 ("fis-efd-ledger-" + std::to_string(::getpid()) + "-" +
-                  std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".sqlite"))
-                    .string();
-        std::filesystem::remove(path_);
-        if (sqlite3_open(path_.c_str(), &db_) != SQLITE_OK) {
-            const std::string why = db_ ? sqlite3_errmsg(db_) : "sem memória";
-            sqlite3_close(db_);
-            throw Exception("conferência: " + path_ + ": " + why);
+        Document &d = docs_.emplace_back();
+        d.id = id;
+        d.number = number;
+        d.voided = voided;
+        d.hasIdentity = identity.has_value();
+        if (identity)
+            d.identity = *identity;
+        d.sums = sums;
+    }
+    // The key of the document `id`, where it is one of them (the first one
+    // read, should the books have two).
+    void SetKey(long id, const std::string &key)
+    {
+        auto at = std::lower_bound(docs_.begin(), docs_.end(), id, [](const Document &d, long v) { return d.id < v; });
+        if (at == docs_.end() || at->id != id || at->keyLength)
+            return;
+        at->keyLength = static_cast<std::uint8_t>(std::min(key.size(), at->key.size()));
+        std::copy_n(key.begin(), at->keyLength, at->key.begin());
+    }
+    // After the last Add and SetKey. Equal keys and identities keep the books' order,
+    // so the first of them answers first.
+    void Index()
+    {
+        for (std::uint32_t n = 0; n < docs_.size(); ++n) {
+            if (!docs_[n].FullKey().empty())
+                keys_.push_back(n);
+            if (docs_[n].hasIdentity)
+                identities_.emplace_back(docs_[n].identity, n);
         }
-        // Scratch data: nothing to recover after a crash, the cache kept small.
-        Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA cache_size = -4096; "
-             "PRAGMA temp_store = FILE;"
-             "CREATE TABLE F (LINE INTEGER PRIMARY KEY, RECORD TEXT, NUMBER INTEGER, KEY TEXT, IDENT TEXT, "
-             "VOIDED INTEGER, SITUATION TEXT, VALUE INTEGER, ICMS INTEGER, ST INTEGER, IPI INTEGER, B INTEGER, "
-             "BY_IDENT INTEGER);"
-             "CREATE TABLE B (ID INTEGER PRIMARY KEY, NUMBER INTEGER, KEY TEXT, IDENT TEXT, VOIDED INTEGER, "
-             "VALUE INTEGER, ICMS INTEGER, ST INTEGER, IPI INTEGER);"
-             "BEGIN");
+        std::stable_sort(keys_.begin(), keys_.end(),
+                         [this](std::uint32_t x, std::uint32_t y) { return docs_[x].FullKey() < docs_[y].FullKey(); });
+        std::stable_sort(identities_.begin(), identities_.end(),
+                         [](const auto &x, const auto &y) { return IdentityLess()(x.first, y.first); });
     }
-    ~Ledger()
-    {
-        sqlite3_close(db_);
-        std::error_code ec;
-        std::filesystem::remove(path_, ec);
-    }
-    Ledger(const Ledger &) = delete;
-    Ledger &operator=(const Ledger &) = delete;
 
-    void Exec(const char *sql)
+    // The first document of the books with the key, marked as answered.
+    Document *ByKey(const AccessKey &key)
     {
-        char *error = nullptr;
-        if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-            const std::string why = error ? error : "erro";
-            sqlite3_free(error);
-            throw Exception("conferência: " + why);
-        }
+        const std::string_view k(key.data(), key.size());
+        auto at = std::lower_bound(keys_.begin(), keys_.end(), k,
+                                   [this](std::uint32_t n, std::string_view v) { return docs_[n].FullKey() < v; });
+        if (at == keys_.end() || docs_[*at].FullKey() != k)
+            return nullptr;
+        docs_[*at].byKey = true;
+        return &docs_[*at];
     }
-    std::unique_ptr<Statement> Prepare(const char *sql) { return std::make_unique<Statement>(db_, sql); }
+    // The first of the identity that nothing answered yet: two of the file
+    // with one identity take two of the books, never one twice. Before the
+    // whole file is read (`final` false) one with a key is not taken, since
+    // a later document of the file may still answer it by its key: `wait`
+    // says so.
+    Document *ByIdentity(const Identity &identity, bool final, bool &wait)
+    {
+        wait = false;
+        auto at = std::lower_bound(identities_.begin(), identities_.end(), identity,
+                                   [](const auto &x, const Identity &v) { return IdentityLess()(x.first, v); });
+        for (; at != identities_.end() && at->first == identity; ++at) {
+            Document &d = docs_[at->second];
+            if (d.byKey || d.byIdentity)
+                continue;
+            if (!final && !d.FullKey().empty()) {
+                wait = true;
+                return nullptr;
+            }
+            d.byIdentity = true;
+            return &d;
+        }
+        return nullptr;
+    }
+    const std::deque<Document> &All() const { return docs_; }
 
 private:
-    std::string path_;
-    sqlite3 *db_ = nullptr;
+    std::deque<Document> docs_;
+    std::vector<std::uint32_t> keys_;                            // positions, sorted by key
+    std::vector<std::pair<Identity, std::uint32_t>> identities_;  // sorted by identity
+};
+
+// One of the file's documents, as far as the books' side needs it.
+struct FileDocument {
+    long line = 0, number = 0;
+    const char *record = "";
+    std::optional<AccessKey> key;
+    std::optional<Identity> identity;
+    bool voided = false;
+    std::array<char, 2> situation{};
+    Amounts sums;
+    std::string Key() const { return key ? std::string(key->data(), key->size()) : std::string(); }
+};
+
+// A document's C190 and C170 of one CST, CFOP and rate.
+struct ItemGroup {
+    const std::string *cst, *cfop;
+    std::int64_t rate;
+    long line;
+    Sums lines, items;
+    bool operator<(const ItemGroup &o) const { return std::tie(*cst, *cfop, rate) < std::tie(*o.cst, *o.cfop, o.rate); }
 };
 
 // Per side and CFOP, and per side, CFOP, CST and rate.
 using CfopKey = std::string;                                    // "S5102"
 using RateKey = std::tuple<std::string, std::string, std::int64_t>;  // "S5102", CST, rate
+
+// The books' sums per side, CFOP, CST and rate; `unsplit`: a CFOP with items
+// of no CST, or of a CSOSN.
+struct BooksPerRate {
+    std::map<RateKey, Sums> sums;
+    std::set<CfopKey> unsplit;
+    bool any = false;
+};
 
 const char *const kE110Fields[] = {"", "", "VL_TOT_DEBITOS", "VL_AJ_DEBITOS", "VL_TOT_AJ_DEBITOS", "VL_ESTORNOS_CRED",
                                    "VL_TOT_CREDITOS", "VL_AJ_CREDITOS", "VL_TOT_AJ_CREDITOS", "VL_ESTORNOS_DEB",
@@ -197,18 +267,42 @@ std::string cstOf(const std::string &cst) { return cst.size() == 3 ? cst.substr(
 
 class Checker : public EfdHandler {
 public:
-    Checker(EfdCheck &check, const std::function<bool(long)> &progress)
-        : check_(check), progress_(progress),
-          insertFile_(ledger_.Prepare("INSERT INTO F (LINE, RECORD, NUMBER, KEY, IDENT, VOIDED, SITUATION, VALUE, ICMS, "
-                                      "ST, IPI) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))
+    Checker(EfdCheck &check, DatabaseSession *books, const std::function<bool(long)> &progress)
+        : check_(check), db_(books), progress_(progress)
     {
     }
+
+    // The books' documents are read once the file says whose and which
+    // period it is, so each of the file's is matched as it is read.
+    ~Checker() override
+    {
+        // A check given up while the books are still read stops that read.
+        if (perRate_.valid() && perRate_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            db_->Interrupt();
+        if (perRate_.valid())
+            perRate_.wait();
+        if (db_)
+            db_->EndSnapshot();
+    }
+    Checker(const Checker &) = delete;
+    Checker &operator=(const Checker &) = delete;
 
     bool Opened(const EfdIdentity &id) override
     {
         check_.identity = id;
+        if (!db_)
+            return true;
+        try {
+            // Every read of the books sees the same moment.
+            db_->BeginSnapshot();
+            openBooks();
+        } catch (...) {
+            booksFailure_ = std::current_exception();
+            return false;
+        }
         return true;
     }
+    std::exception_ptr BooksFailure() const { return booksFailure_; }
 
     bool Document(const EfdDocument &d, const EfdTables &) override
     {
@@ -267,18 +361,36 @@ public:
                 else if (a.code[2] == '2' || a.code[2] == '3')
                     documentCredits_ += a.value;
             }
-        insertFile_->Bind(1, d.line)
-            .Bind(2, d.record)
-            .Bind(3, d.number)
-            .Bind(4, d.key)
-            .Bind(5, identityOf(d.model, d.series, d.number, d.exit))
-            .Bind(6, d.Void() ? 1 : 0)
-            .Bind(7, d.situation)
-            .Bind(8, lines.value)
-            .Bind(9, lines.icms)
-            .Bind(10, lines.st)
-            .Bind(11, lines.ipi)
-            .Step();
+        if (!company_.empty()) {
+            FileDocument f;
+            f.line = d.line;
+            f.number = d.number;
+            f.record = d.record == "C100" ? "C100" : d.record == "C500" ? "C500" : "D100";
+            f.key = keyOf(d.key);
+            f.identity = identityOf(d.model, d.series, d.number, d.exit);
+            f.voided = d.Void();
+            std::copy_n(d.situation.begin(), std::min<std::size_t>(2, d.situation.size()), f.situation.begin());
+            f.sums = {lines.value, lines.icms, lines.st, lines.ipi};
+            // By key at once, and by identity where no key can take it
+            // later; the rest once every key of the file is known.
+            if (BookDocuments::Document *b = f.key ? books_.ByKey(*f.key) : nullptr) {
+                compare(f, b);
+            } else if (!f.identity) {
+                absentFromBooks(f);
+            } else if (waiting_.count(*f.identity)) {
+                byIdentity_.push_back(f);
+            } else {
+                bool wait = false;
+                if (BookDocuments::Document *b = books_.ByIdentity(*f.identity, false, wait))
+                    compare(f, b);
+                else if (!wait)
+                    absentFromBooks(f);
+                else {
+                    waiting_.insert(*f.identity);
+                    byIdentity_.push_back(f);
+                }
+            }
+        }
         return true;
     }
 
@@ -341,104 +453,45 @@ public:
                 0, "", "", "VL_OR", obligations, f[13] + f[15], "VL_ICMS_RECOLHER + DEB_ESP do E110");
     }
 
-    // The books of the file's company and period.
-    void AgainstBooks(DatabaseSession &db)
+    // The books of the file's company and period, after the whole file.
+    void AgainstBooks()
     {
-        const EfdIdentity &id = check_.identity;
-        const ResultSet regs = db.Query("SELECT I.CDEMPRESA, E.NMEMPRESA, I.CDINSCESTA, I.SGESTADO FROM INSCRESTAD I "
-                                        "JOIN EMPRESA E ON E.CDEMPRESA = I.CDEMPRESA",
-                                        {});
-        std::string registration;
-        for (const auto &r : regs.rows)
-            if (digitsOf(r[2].value_or("")) == digitsOf(id.registration) && r[3].value_or("") == id.state) {
-                check_.company = r[0].value_or("");
-                check_.companyName = r[1].value_or("");
-                registration = r[2].value_or("");
-            }
-        if (check_.company.empty()) {
+        if (!db_)
+            return;
+        if (company_.empty()) {
             EfdFinding x = finding("Documentos", "erro", "0000", 1, 0, "", "", "IE");
-            x.inFile = id.registration + "/" + id.state;
+            x.inFile = check_.identity.registration + "/" + check_.identity.state;
             x.inBooks = "nenhuma empresa cadastrada com essa inscrição";
             check_.findings.push_back(std::move(x));
             return;
         }
-        const NamedValues values{{"P_CDEMPRESA", Variant(check_.company)},
-                                 {"P_CDINSCESTA", Variant(registration)},
-                                 {"P_DTINICIAL", Variant(id.from)},
-                                 {"P_DTFINAL", Variant(id.to)}};
-        const std::string period = " WHERE N.CDEMPRESA = :P_CDEMPRESA AND N.CDINSCESTA = :P_CDINSCESTA AND "
-                                   "N.DTENTRSAIDA >= :P_DTINICIAL AND N.DTENTRSAIDA <= :P_DTFINAL ";
-
-        // Each document of the books with its sums per CFOP from the kept
-        // summary (in cents): the row without tax holds the items' value,
-        // ST and IPI, the ICMS row its base and tax.
-        std::map<CfopKey, Sums> cfops;
-        Cents debits = 0, credits = 0;
-        {
-            auto insert = ledger_.Prepare(
-                "INSERT INTO B (ID, NUMBER, KEY, IDENT, VOIDED, VALUE, ICMS, ST, IPI) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
-            long current = -1;
-            Sums sums;
-            std::string key, ident;
-            long number = 0;
-            bool voided = false, wanted = false;
-            auto flush = [&] {
-                if (current < 0 || !wanted)
-                    return;
-                insert->Bind(1, current)
-                    .Bind(2, number)
-                    .Bind(3, key)
-                    .Bind(4, ident)
-                    .Bind(5, voided ? 1 : 0)
-                    .Bind(6, sums.value)
-                    .Bind(7, sums.icms)
-                    .Bind(8, sums.st)
-                    .Bind(9, sums.ipi)
-                    .Step();
-            };
-            eachRow(db,
-                    "SELECT N.CDNOTAFISC, N.IDENTRSAIDA, N.CDMODDOCFISC, N.CDSERIE, N.NRNOTAFISC, N.IDSITUACAO, K.CHNFE, "
-                    "A.CDCFOP, A.VLCONTABIL, B.VLBASECALC, B.VLIMPOSTO, A.VLIMPOSTOST, A.VLIPI "
-                    "FROM NOTAFISCAL N LEFT JOIN NFECHAVE K ON K.CDNOTAFISC = N.CDNOTAFISC "
-                    "LEFT JOIN RESUMOCFOPNF A ON A.CDNOTAFISC = N.CDNOTAFISC AND A.CDIMPOSTONFE = '' "
-                    "LEFT JOIN RESUMOCFOPNF B ON B.CDNOTAFISC = A.CDNOTAFISC AND B.CDIMPOSTONFE = '01' AND "
-                    "B.CDCFOP = A.CDCFOP" +
-                        period + "ORDER BY N.CDNOTAFISC",
-                    values, [&](const std::vector<std::optional<std::string>> &r) {
-                        const long doc = numberOf(r[0]);
-                        if (doc != current) {
-                            flush();
-                            current = doc;
-                            sums = {};
-                            const std::string side = r[1].value_or(""), model = r[2].value_or("");
-                            number = numberOf(r[4]);
-                            voided = r[5].value_or("N") != "N";
-                            key = r[6].value_or("");
-                            ident = identityOf(model, r[3].value_or(""), number, side == "S");
-                            wanted = EfdRecordOfModel(model) != nullptr;
-                        }
-                        if (!wanted || !r[7])
-                            return;
-                        const Sums s{numberOf(r[8]), numberOf(r[9]), numberOf(r[10]), numberOf(r[11]), numberOf(r[12])};
-                        sums.Add(s);
-                        if (voided)
-                            return;
-                        const std::string cfop = *r[7];
-                        cfops[r[1].value_or("") + cfop].Add(s);
-                        if (EfdDebitCfop(cfop))
-                            debits += s.icms;
-                        else if (EfdCreditCfop(cfop))
-                            credits += s.icms;
-                    });
-            flush();
+        for (const FileDocument &f : byIdentity_) {
+            bool wait = false;
+            if (BookDocuments::Document *b = books_.ByIdentity(*f.identity, true, wait))
+                compare(f, b);
+            else
+                absentFromBooks(f);
         }
-        matchDocuments();
+        byIdentity_.clear();
+        std::stable_sort(documents_.begin(), documents_.end(),
+                         [](const EfdFinding &x, const EfdFinding &y) { return x.line < y.line; });
+        for (EfdFinding &x : documents_)
+            check_.findings.push_back(std::move(x));
+        documents_.clear();
+        for (const BookDocuments::Document &b : books_.All()) {
+            if (b.byKey || b.byIdentity)
+                continue;
+            EfdFinding x = finding("Documentos", "erro", "", 0, b.number, b.Key(), "", "");
+            x.inFile = "ausente";
+            x.inBooks = b.voided ? "cancelado" : EfdMoneyText(b.sums.value);
+            check_.findings.push_back(std::move(x));
+        }
 
         // Per side and CFOP.
         std::map<CfopKey, std::pair<Sums, Sums>> both;  // file, books
         for (const auto &[k, s] : cfops_)
             both[k].first = s;
-        for (const auto &[k, s] : cfops)
+        for (const auto &[k, s] : cfops())
             both[k].second = s;
         for (const auto &[k, p] : both) {
             const std::string cfop = k.substr(1);
@@ -452,99 +505,187 @@ public:
             compare("VL_ICMS_ST", p.first.st, p.second.st);
             compare("VL_IPI", p.first.ipi, p.second.ipi);
         }
-        perRate(db, period, values, both);
+        perRate(both);
 
         if (apuracao_) {
-            check_.debits = {apuracao_->field[2], debits};
-            check_.credits = {apuracao_->field[6], credits};
-            if (apuracao_->field[2] != debits)
-                add("Apuração", "erro", "E110", apuracao_->line, 0, "", "", "VL_TOT_DEBITOS", apuracao_->field[2], debits, "");
-            if (apuracao_->field[6] != credits)
-                add("Apuração", "erro", "E110", apuracao_->line, 0, "", "", "VL_TOT_CREDITOS", apuracao_->field[6], credits,
+            check_.debits = {apuracao_->field[2], debits_};
+            check_.credits = {apuracao_->field[6], credits_};
+            if (apuracao_->field[2] != debits_)
+                add("Apuração", "erro", "E110", apuracao_->line, 0, "", "", "VL_TOT_DEBITOS", apuracao_->field[2], debits_,
                     "");
+            if (apuracao_->field[6] != credits_)
+                add("Apuração", "erro", "E110", apuracao_->line, 0, "", "", "VL_TOT_CREDITOS", apuracao_->field[6],
+                    credits_, "");
         }
     }
 
 private:
-    // By key, else by model, series, number and side; each document of the
-    // books answers one of the file's, the first one in the file.
-    void matchDocuments()
+    // The company of the file's registration, and its documents of the period.
+    void openBooks()
     {
-        ledger_.Exec("CREATE INDEX B_KEY ON B (KEY) WHERE KEY <> '';"
-                     "CREATE INDEX B_IDENT ON B (IDENT);"
-                     "UPDATE F SET B = (SELECT MIN(ID) FROM B WHERE B.KEY = F.KEY) WHERE KEY <> '';"
-                     "CREATE INDEX F_B ON F (B);"
-                     "UPDATE F SET B = (SELECT MIN(B.ID) FROM B WHERE B.IDENT = F.IDENT AND NOT EXISTS "
-                     "(SELECT 1 FROM F G WHERE G.B = B.ID)), BY_IDENT = 1 WHERE B IS NULL;"
-                     // Two of the file's documents of one identity: the first one has it.
-                     "UPDATE F SET B = NULL WHERE BY_IDENT = 1 AND B IS NOT NULL AND "
-                     "LINE > (SELECT MIN(G.LINE) FROM F G WHERE G.B = F.B);");
-        auto differing = ledger_.Prepare(
-            "SELECT F.LINE, F.RECORD, F.NUMBER, F.KEY, F.VOIDED, F.SITUATION, F.VALUE, F.ICMS, F.ST, F.IPI, B.ID, "
-            "B.VOIDED, B.VALUE, B.ICMS, B.ST, B.IPI FROM F LEFT JOIN B ON B.ID = F.B WHERE B.ID IS NULL OR "
-            "F.VOIDED <> B.VOIDED OR (F.VOIDED = 0 AND (F.VALUE <> B.VALUE OR F.ICMS <> B.ICMS OR F.ST <> B.ST OR "
-            "F.IPI <> B.IPI)) ORDER BY F.LINE");
-        while (differing->Step()) {
-            const std::string record = differing->Text(1), key = differing->Text(3);
-            const long line = static_cast<long>(differing->Int(0)), number = static_cast<long>(differing->Int(2));
-            const bool voided = differing->Int(4) != 0;
-            if (differing->Null(10)) {
-                EfdFinding x = finding("Documentos", "erro", record, line, number, key, "", "");
-                x.inFile = voided ? "cancelado/inutilizado" : EfdMoneyText(differing->Int(6));
-                x.inBooks = "ausente";
-                check_.findings.push_back(std::move(x));
-                continue;
+        const EfdIdentity &id = check_.identity;
+        const ResultSet regs = db_->Query("SELECT I.CDEMPRESA, E.NMEMPRESA, I.CDINSCESTA, I.SGESTADO FROM INSCRESTAD I "
+                                          "JOIN EMPRESA E ON E.CDEMPRESA = I.CDEMPRESA",
+                                          {});
+        std::string registration;
+        for (const auto &r : regs.rows)
+            if (digitsOf(r[2].value_or("")) == digitsOf(id.registration) && r[3].value_or("") == id.state) {
+                company_ = r[0].value_or("");
+                check_.company = company_;
+                check_.companyName = r[1].value_or("");
+                registration = r[2].value_or("");
             }
-            const bool bookVoid = differing->Int(11) != 0;
-            if (bookVoid != voided) {
-                EfdFinding x = finding("Documentos", "erro", record, line, number, key, "", "COD_SIT");
-                x.inFile = differing->Text(5);
-                x.inBooks = bookVoid ? "cancelado" : "normal";
-                check_.findings.push_back(std::move(x));
-                continue;
+        if (company_.empty())
+            return;
+        values_ = {{"P_CDEMPRESA", Variant(company_)},
+                   {"P_CDINSCESTA", Variant(registration)},
+                   {"P_DTINICIAL", Variant(id.from)},
+                   {"P_DTFINAL", Variant(id.to)}};
+
+        // Each document of the books with its sums from the kept summary (in
+        // cents): the row without tax holds the items' value, ST and IPI, the
+        // ICMS row its base and tax.
+        long current = -1;
+        Amounts sums;
+        std::optional<Identity> identity;
+        long number = 0;
+        bool voided = false, wanted = false;
+        auto flush = [&] {
+            if (current >= 0 && wanted)
+                books_.Add(current, number, identity, voided, sums);
+        };
+        eachRow(*db_,
+                "SELECT N.CDNOTAFISC, N.IDENTRSAIDA, N.CDMODDOCFISC, N.CDSERIE, N.NRNOTAFISC, N.IDSITUACAO, "
+                "A.CDCFOP, A.VLCONTABIL, B.VLBASECALC, B.VLIMPOSTO, A.VLIMPOSTOST, A.VLIPI "
+                "FROM NOTAFISCAL N "
+                "LEFT JOIN RESUMOCFOPNF A ON A.CDNOTAFISC = N.CDNOTAFISC AND A.CDIMPOSTONFE = '' "
+                "LEFT JOIN RESUMOCFOPNF B ON B.CDNOTAFISC = A.CDNOTAFISC AND B.CDIMPOSTONFE = '01' AND "
+                "B.CDCFOP = A.CDCFOP" +
+                    period() + "ORDER BY N.CDNOTAFISC",
+                values_, [&](const std::vector<std::optional<std::string>> &r) {
+                    const long doc = numberOf(r[0]);
+                    if (doc != current) {
+                        flush();
+                        current = doc;
+                        sums = {};
+                        const bool exit = r[1] && *r[1] == "S";
+                        const std::string &model = r[2] ? *r[2] : std::string();
+                        number = numberOf(r[4]);
+                        voided = r[5].value_or("N") != "N";
+                        identity = identityOf(model, r[3] ? std::string_view(*r[3]) : std::string_view(), number, exit);
+                        wanted = EfdRecordOfModel(model) != nullptr;
+                    }
+                    if (!wanted || !r[6])
+                        return;
+                    const Sums s{numberOf(r[7]), numberOf(r[8]), numberOf(r[9]), numberOf(r[10]), numberOf(r[11])};
+                    sums.value += s.value;
+                    sums.icms += s.icms;
+                    sums.st += s.st;
+                    sums.ipi += s.ipi;
+                    if (voided)
+                        return;
+                    const std::string &cfop = *r[6];
+                    booksCfops_[(r[1] ? *r[1] : std::string()) + cfop].Add(s);
+                    if (EfdDebitCfop(cfop))
+                        debits_ += s.icms;
+                    else if (EfdCreditCfop(cfop))
+                        credits_ += s.icms;
+                });
+        flush();
+        // The keys apart, over the range of the period's documents: the key
+        // table is indexed by key alone, and a join on the document would be
+        // a search of the whole table per document on an engine without hash
+        // joins.
+        if (!books_.All().empty()) {
+            NamedValues range{{"P_PRIMEIRA", Variant(static_cast<std::int64_t>(books_.All().front().id))},
+                              {"P_ULTIMA", Variant(static_cast<std::int64_t>(books_.All().back().id))}};
+            eachRow(*db_, "SELECT K.CDNOTAFISC, K.CHNFE FROM NFECHAVE K WHERE K.CDNOTAFISC >= :P_PRIMEIRA AND "
+                          "K.CDNOTAFISC <= :P_ULTIMA",
+                    range, [&](const std::vector<std::optional<std::string>> &r) {
+                        if (r[1])
+                            books_.SetKey(numberOf(r[0]), *r[1]);
+                    });
+        }
+        books_.Index();
+        perRate_ = std::async(std::launch::async, [this] { return booksPerRate(); });
+    }
+
+    std::string period() const
+    {
+        return " WHERE N.CDEMPRESA = :P_CDEMPRESA AND N.CDINSCESTA = :P_CDINSCESTA AND "
+               "N.DTENTRSAIDA >= :P_DTINICIAL AND N.DTENTRSAIDA <= :P_DTFINAL ";
+    }
+    const std::map<CfopKey, Sums> &cfops() const { return booksCfops_; }
+
+    // One of the file's documents and the books' one it answers.
+    void compare(const FileDocument &f, const BookDocuments::Document *b)
+    {
+        const std::string key = f.Key();
+        if (b->voided != f.voided) {
+            EfdFinding x = finding("Documentos", "erro", f.record, f.line, f.number, key, "", "COD_SIT");
+            x.inFile = std::string(f.situation.data(), f.situation[1] ? 2 : f.situation[0] ? 1 : 0);
+            x.inBooks = b->voided ? "cancelado" : "normal";
+            documents_.push_back(std::move(x));
+            return;
+        }
+        if (f.voided)
+            return;
+        const std::pair<const char *, std::pair<Cents, Cents>> fields[] = {{"VL_OPR", {f.sums.value, b->sums.value}},
+                                                                           {"VL_ICMS", {f.sums.icms, b->sums.icms}},
+                                                                           {"VL_ICMS_ST", {f.sums.st, b->sums.st}},
+                                                                           {"VL_IPI", {f.sums.ipi, b->sums.ipi}}};
+        for (const auto &[field, values] : fields)
+            if (values.first != values.second) {
+                EfdFinding x = amountFinding("Documentos", "erro", f.record, f.line, f.number, key, "", field,
+                                             values.first, values.second, "");
+                documents_.push_back(std::move(x));
             }
-            const char *fields[] = {"VL_OPR", "VL_ICMS", "VL_ICMS_ST", "VL_IPI"};
-            for (int n = 0; n < 4; ++n)
-                if (differing->Int(6 + n) != differing->Int(12 + n))
-                    add("Documentos", "erro", record, line, number, key, "", fields[n], differing->Int(6 + n),
-                        differing->Int(12 + n), "");
-        }
-        auto absent = ledger_.Prepare("SELECT NUMBER, KEY, VOIDED, VALUE FROM B WHERE NOT EXISTS "
-                                      "(SELECT 1 FROM F WHERE F.B = B.ID) ORDER BY ID");
-        while (absent->Step()) {
-            EfdFinding x = finding("Documentos", "erro", "", 0, static_cast<long>(absent->Int(0)), absent->Text(1), "", "");
-            x.inFile = "ausente";
-            x.inBooks = absent->Int(2) ? "cancelado" : EfdMoneyText(absent->Int(3));
-            check_.findings.push_back(std::move(x));
-        }
+    }
+    void absentFromBooks(const FileDocument &f)
+    {
+        EfdFinding x = finding("Documentos", "erro", f.record, f.line, f.number, f.Key(), "", "");
+        x.inFile = f.voided ? "cancelado/inutilizado" : EfdMoneyText(f.sums.value);
+        x.inBooks = "ausente";
+        documents_.push_back(std::move(x));
     }
 
     // Per CST and rate under each CFOP where the books' tax rows have them;
     // a CFOP already apart as a whole is not repeated line by line.
-    void perRate(DatabaseSession &db, const std::string &period, const NamedValues &values,
-                 const std::map<CfopKey, std::pair<Sums, Sums>> &cfops)
+    // The books' sums per CST and rate: the longest read of the books,
+    // made while the file is read.
+    BooksPerRate booksPerRate()
     {
-        std::map<RateKey, Sums> books;
-        std::set<CfopKey> unsplit;  // a CFOP with items of no CST, or of a CSOSN
-        bool any = false;
-        eachRow(db,
+        BooksPerRate out;
+        eachRow(*db_,
                 "SELECT N.IDENTRSAIDA, I.CDCFOP, T.CDCST, CAST(T.PCALIQUOTA AS VARCHAR(20)), "
                 "CAST(ROUND(SUM(I.VLCONTABIL), 2) AS VARCHAR(30)), CAST(ROUND(SUM(T.VLBASECALC), 2) AS VARCHAR(30)), "
-                "CAST(ROUND(SUM(T.VLIMPOSTO), 2) AS VARCHAR(30)) "
+                "CAST(ROUND(SUM(T.VLIMPOSTO), 2) AS VARCHAR(30)), N.CDMODDOCFISC "
                 "FROM NOTAFISCAL N JOIN ITEMNOTAFISC I ON I.CDNOTAFISC = N.CDNOTAFISC "
                 "LEFT JOIN IMPOSTOITEMNF T ON T.CDNOTAFISC = I.CDNOTAFISC AND T.NRITEM = I.NRITEM AND T.CDIMPOSTONFE = '01'" +
-                    period + "AND N.IDSITUACAO = 'N' GROUP BY N.IDENTRSAIDA, I.CDCFOP, T.CDCST, T.PCALIQUOTA",
-                values, [&](const std::vector<std::optional<std::string>> &r) {
+                    period() + "AND N.IDSITUACAO = 'N' GROUP BY N.IDENTRSAIDA, I.CDCFOP, T.CDCST, T.PCALIQUOTA, N.CDMODDOCFISC",
+                values_, [&](const std::vector<std::optional<std::string>> &r) {
+                    // Documents the EFD files elsewhere are in neither side's sums.
+                    if (!EfdRecordOfModel(r[7].value_or("")))
+                        return;
                     const CfopKey cfop = r[0].value_or("") + r[1].value_or("");
                     // Origin and CST; the four digits of a CSOSN are no CST to compare.
                     if (!r[2] || (r[2]->size() != 2 && r[2]->size() != 3)) {
-                        unsplit.insert(cfop);
+                        out.unsplit.insert(cfop);
                         return;
                     }
-                    any = true;
-                    books[{cfop, cstOf(*r[2]), amountOf(r[3])}].Add(
+                    out.any = true;
+                    out.sums[{cfop, cstOf(*r[2]), amountOf(r[3])}].Add(
                         {amountOf(r[4]), amountOf(r[5]), amountOf(r[6]), 0, 0});
                 });
+        return out;
+    }
+
+    // Per CST and rate under each CFOP where the books' tax rows have them;
+    // a CFOP already apart as a whole is not repeated line by line.
+    void perRate(const std::map<CfopKey, std::pair<Sums, Sums>> &cfops)
+    {
+        const BooksPerRate read = perRate_.get();
+        const auto &[books, unsplit, any] = read;
         if (!any)
             return;
         std::map<RateKey, std::pair<Sums, Sums>> both;
@@ -582,15 +723,22 @@ private:
         x.field = field;
         return x;
     }
-    void add(const char *section, const char *severity, const std::string &record, long line, long number,
-             const std::string &key, const std::string &cfop, const std::string &field, Cents file, Cents books,
-             const std::string &booksLabel)
+    EfdFinding amountFinding(const char *section, const char *severity, const std::string &record, long line,
+                             long number, const std::string &key, const std::string &cfop, const std::string &field,
+                             Cents file, Cents books, const std::string &booksLabel) const
     {
         EfdFinding x = finding(section, severity, record, line, number, key, cfop, field);
         x.inFile = EfdMoneyText(file);
         x.inBooks = EfdMoneyText(books) + (booksLabel.empty() ? "" : " (" + booksLabel + ")");
         x.difference = file - books;
-        check_.findings.push_back(std::move(x));
+        return x;
+    }
+    void add(const char *section, const char *severity, const std::string &record, long line, long number,
+             const std::string &key, const std::string &cfop, const std::string &field, Cents file, Cents books,
+             const std::string &booksLabel)
+    {
+        check_.findings.push_back(
+            amountFinding(section, severity, record, line, number, key, cfop, field, file, books, booksLabel));
     }
     void addCount(const char *record, long line, const std::string &counted, const char *field, long declared, long read)
     {
@@ -600,37 +748,53 @@ private:
         check_.findings.push_back(std::move(x));
     }
 
-    // C190 against its C170, per CST, CFOP and rate.
+    // C190 against its C170, per CST, CFOP and rate. A document has a few
+    // groups: a short list searched in place, in the order of a map's keys.
     void itemsAgainstLines(const EfdDocument &d)
     {
-        using Key = std::tuple<std::string, std::string, std::int64_t>;
-        std::map<Key, std::pair<Sums, Sums>> groups;  // lines, items
-        std::map<Key, long> lineOf;
-        for (const EfdAnalytical &a : d.lines) {
-            const Key k{a.cst, a.cfop, a.rate};
-            groups[k].first.Add({0, a.base, a.icms, a.st, a.ipi});
-            lineOf.emplace(k, a.line);
-        }
+        std::vector<ItemGroup> &groups = groups_;
+        groups.clear();
+        auto groupOf = [&](const std::string &cst, const std::string &cfop, std::int64_t rate, long line) -> ItemGroup & {
+            for (ItemGroup &g : groups)
+                if (g.rate == rate && *g.cst == cst && *g.cfop == cfop)
+                    return g;
+            groups.push_back({&cst, &cfop, rate, line, {}, {}});
+            return groups.back();
+        };
+        for (const EfdAnalytical &a : d.lines)
+            groupOf(a.cst, a.cfop, a.rate, a.line).lines.Add({0, a.base, a.icms, a.st, a.ipi});
         for (const EfdItem &it : d.items)
-            groups[{it.cst, it.cfop, it.rate}].second.Add({0, it.base, it.icms, it.st, it.ipi});
-        for (const auto &[k, p] : groups) {
-            const long line = lineOf.count(k) ? lineOf[k] : d.line;
+            groupOf(it.cst, it.cfop, it.rate, d.line).items.Add({0, it.base, it.icms, it.st, it.ipi});
+        if (std::all_of(groups.begin(), groups.end(), [](const ItemGroup &g) { return g.lines == g.items; }))
+            return;
+        std::sort(groups.begin(), groups.end());
+        for (const ItemGroup &g : groups) {
             auto compare = [&](const char *field, Cents lines, Cents items) {
                 if (lines != items)
-                    add("Arquivo", "erro", "C190", line, d.number, d.key, std::get<1>(k), field, lines, items,
+                    add("Arquivo", "erro", "C190", g.line, d.number, d.key, *g.cfop, field, lines, items,
                         "soma dos C170");
             };
-            compare("VL_BC_ICMS", p.first.base, p.second.base);
-            compare("VL_ICMS", p.first.icms, p.second.icms);
-            compare("VL_ICMS_ST", p.first.st, p.second.st);
-            compare("VL_IPI", p.first.ipi, p.second.ipi);
+            compare("VL_BC_ICMS", g.lines.base, g.items.base);
+            compare("VL_ICMS", g.lines.icms, g.items.icms);
+            compare("VL_ICMS_ST", g.lines.st, g.items.st);
+            compare("VL_IPI", g.lines.ipi, g.items.ipi);
         }
     }
 
     EfdCheck &check_;
+    DatabaseSession *db_;
     const std::function<bool(long)> &progress_;
-    Ledger ledger_;
-    std::unique_ptr<Ledger::Statement> insertFile_;
+    std::exception_ptr booksFailure_;
+    std::string company_;                      // the books' company, once found
+    NamedValues values_;                       // its registration and the file's period
+    BookDocuments books_;
+    std::future<BooksPerRate> perRate_;        // read on its own thread while the file is read
+    std::vector<FileDocument> byIdentity_;     // the file's documents waiting for every key, in the file's order
+    std::set<Identity, IdentityLess> waiting_;  // their identities: a later one of them waits behind them
+    std::vector<EfdFinding> documents_;        // the Documentos section's findings of the file's documents
+    std::map<CfopKey, Sums> booksCfops_;
+    Cents debits_ = 0, credits_ = 0;           // the books' ICMS debits and credits of the apuração
+    std::vector<ItemGroup> groups_;            // reused from document to document
     std::map<CfopKey, Sums> cfops_;
     std::map<RateKey, Sums> rates_;
     std::optional<EfdApuracao> apuracao_;
@@ -664,7 +828,7 @@ EfdCheck CheckEfdFile(const std::string &path, DatabaseSession *books, const std
 {
     EfdCheck check;
     check.file = path;
-    Checker checker(check, progress);
+    Checker checker(check, books, progress);
     std::optional<std::string> failure;
     bool seen = false;
     SourceLimits limits;
@@ -686,12 +850,14 @@ EfdCheck CheckEfdFile(const std::string &path, DatabaseSession *books, const std
         }
         return false;
     });
+    // The books could not be read: their own message, not a cancel.
+    if (checker.BooksFailure())
+        std::rethrow_exception(checker.BooksFailure());
     if (!seen && !failure)
         failure = path + ": arquivo vazio";
     if (failure)
         throw Exception(*failure);
     checker.Finish();
-    if (books)
-        checker.AgainstBooks(*books);
+    checker.AgainstBooks();
     return check;
 }

@@ -79,11 +79,30 @@ const std::vector<Layout> &layouts()
     return all;
 }
 
+// A record's name as one number, so each line finds its layout and its
+// handling without comparing strings.
+constexpr std::uint32_t codeOf(std::string_view name)
+{
+    if (name.size() != 4)
+        return 0;
+    std::uint32_t c = 0;
+    for (char ch : name)
+        c = c << 8 | static_cast<unsigned char>(ch);
+    return c;
+}
+
 const Layout *layoutOf(std::string_view record)
 {
-    for (const Layout &l : layouts())
-        if (record == l.record)
-            return &l;
+    static const std::vector<std::pair<std::uint32_t, const Layout *>> byCode = [] {
+        std::vector<std::pair<std::uint32_t, const Layout *>> v;
+        for (const Layout &l : layouts())
+            v.emplace_back(codeOf(l.record), &l);
+        return v;
+    }();
+    const std::uint32_t code = codeOf(record);
+    for (const auto &[c, l] : byCode)
+        if (c == code)
+            return l;
     return nullptr;
 }
 
@@ -188,15 +207,13 @@ public:
         const std::string_view s = Raw(n);
         if (s.empty())
             return 0;
-        std::string text(s);
+        std::string_view text = s;
         const bool negative = text[0] == '-';
         if (negative)
-            text.erase(0, 1);
+            text.remove_prefix(1);
         std::optional<std::int64_t> v;
-        if (text.find('.') == std::string::npos) {
-            std::replace(text.begin(), text.end(), ',', '.');
-            v = ParseDecimal(text, places);
-        }
+        if (text.find('.') == std::string_view::npos)
+            v = ParseDecimal(text, places, ',');
         if (!v)
             Fail(n, "valor não numérico ('" + utf8(s) + "')");
         return negative ? -*v : *v;
@@ -210,14 +227,20 @@ public:
             return {};
         if (s.size() != 8 || !digits(s))
             Fail(n, "data inválida ('" + utf8(s) + "', esperado ddmmaaaa)");
-        const int day = std::stoi(std::string(s.substr(0, 2))), month = std::stoi(std::string(s.substr(2, 2))),
-                  year = std::stoi(std::string(s.substr(4)));
+        auto number = [&](std::size_t at, std::size_t n) {
+            int v = 0;
+            for (std::size_t i = at; i < at + n; ++i)
+                v = v * 10 + (s[i] - '0');
+            return v;
+        };
+        const int day = number(0, 2), month = number(2, 2), year = number(4, 4);
         static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
         const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
         if (month < 1 || month > 12 || day < 1 || day > days[month - 1] || (month == 2 && day == 29 && !leap) ||
             year < 1900)
             Fail(n, "data inválida ('" + std::string(s) + "')");
-        return std::string(s.substr(4)) + "-" + std::string(s.substr(2, 2)) + "-" + std::string(s.substr(0, 2));
+        const char iso[] = {s[4], s[5], s[6], s[7], '-', s[2], s[3], '-', s[0], s[1]};
+        return std::string(iso, sizeof iso);
     }
     // A flag among the letters or digits it may be.
     std::string Flag(int n, std::string_view allowed) const
@@ -277,23 +300,24 @@ public:
         if (text.size() < 2 || text.front() != '|' || text.back() != '|')
             fail(number, "", text.empty() ? "linha vazia" : "linha fora do formato |REG|...|");
         Record r(text, number, fields_);
-        const std::string name(r.Name());
+        const std::string_view name = r.Name();
         if (!opened_ && name != "0000")
-            fail(number, name, "o arquivo não começa pelo registro 0000");
+            fail(number, std::string(name), "o arquivo não começa pelo registro 0000");
         const Layout *layout = layoutOf(name);
-        ++totals_.records[name];
         if (!layout) {
+            ++totals_.records[std::string(name)];
             if (name.size() != 4)
-                fail(number, name, "registro desconhecido");
+                fail(number, std::string(name), "registro desconhecido");
             ++totals_.skipped;
             return flushIfOutside(name);
         }
+        ++read_[layout];
         r.Use(layout);
         if (name == "0000")
             return open(r);
         const std::size_t want = layout->Count(identity_.layout);
         if (r.Size() != want)
-            fail(number, name,
+            fail(number, std::string(name),
                  "registro com " + std::to_string(r.Size()) + " campos, o leiaute " + layoutText() + " pede " +
                      std::to_string(want),
                  r.Size() < want ? layout->fields[r.Size()] : "");
@@ -362,10 +386,14 @@ private:
     }
 
     // A document's or an apuração's children follow it; any other record ends it.
-    bool flushIfOutside(const std::string &name)
+    bool flushIfOutside(std::string_view name)
     {
-        if (document_ && (name == document_->record || name.compare(0, 2, document_->record, 0, 2) != 0)) {
+        if (document_ && (name == document_->record || name.substr(0, 2) != std::string_view(document_->record).substr(0, 2))) {
             const bool go = handler_.Document(*document_, tables_);
+            // The next document reuses what this one's lists took.
+            spare_.items = std::move(document_->items);
+            spare_.lines = std::move(document_->lines);
+            spare_.adjustments = std::move(document_->adjustments);
             document_.reset();
             if (!go)
                 return false;
@@ -377,6 +405,17 @@ private:
                 return false;
         }
         return true;
+    }
+
+    void startDocument()
+    {
+        document_.emplace();
+        spare_.items.clear();
+        spare_.lines.clear();
+        spare_.adjustments.clear();
+        document_->items = std::move(spare_.items);
+        document_->lines = std::move(spare_.lines);
+        document_->adjustments = std::move(spare_.adjustments);
     }
 
     EfdDocument &current(const Record &r, const char *parent)
@@ -402,9 +441,10 @@ private:
             r.Fail(4, "participante '" + d.participant + "' sem registro 0150");
     }
 
-    bool take(const Record &r, const std::string &name)
+    bool take(const Record &r, std::string_view name)
     {
-        if (name == "0150") {
+        switch (codeOf(name)) {
+        case codeOf("0150"): {
             EfdParticipant p;
             p.name = r.Text(3);
             p.country = r.Code(4);
@@ -413,10 +453,14 @@ private:
             p.registration = r.Text(7);
             p.municipality = r.Code(8);
             tables_.participants[r.Text(2)] = std::move(p);
-        } else if (name == "0200") {
+            break;
+        }
+        case codeOf("0200"): {
             tables_.products[r.Text(2)] = r.Text(3);
-        } else if (name == "C100") {
-            document_.emplace();
+            break;
+        }
+        case codeOf("C100"): {
+            startDocument();
             EfdDocument &d = *document_;
             header(r, d);
             d.number = r.Number(8);
@@ -434,7 +478,9 @@ private:
             d.stBase = r.Amount(23);
             d.st = r.Amount(24);
             d.ipi = r.Amount(25);
-        } else if (name == "C170") {
+            break;
+        }
+        case codeOf("C170"): {
             EfdDocument &d = current(r, "C100");
             EfdItem it;
             it.line = r.Line();
@@ -457,13 +503,19 @@ private:
             it.ipiRate = r.Decimal(23, 2);
             it.ipi = r.Amount(24);
             d.items.push_back(std::move(it));
-        } else if (name == "C190") {
+            break;
+        }
+        case codeOf("C190"): {
             current(r, "C100").lines.push_back(analytical(r));
-        } else if (name == "C197") {
+            break;
+        }
+        case codeOf("C197"): {
             EfdDocument &d = current(r, "C100");
             d.adjustments.push_back({r.Line(), r.Text(2), r.Text(3), r.Amount(5), r.Amount(7)});
-        } else if (name == "C500") {
-            document_.emplace();
+            break;
+        }
+        case codeOf("C500"): {
+            startDocument();
             EfdDocument &d = *document_;
             header(r, d);
             d.number = r.Number(10);
@@ -478,10 +530,14 @@ private:
             d.st = r.Amount(22);
             if (r.Size() >= 28)
                 d.key = r.Key(28);
-        } else if (name == "C590") {
+            break;
+        }
+        case codeOf("C590"): {
             current(r, "C500").lines.push_back(analytical(r));
-        } else if (name == "D100") {
-            document_.emplace();
+            break;
+        }
+        case codeOf("D100"): {
+            startDocument();
             EfdDocument &d = *document_;
             header(r, d);
             d.number = r.Number(9);
@@ -493,40 +549,61 @@ private:
             d.goods = r.Amount(18);
             d.base = r.Amount(19);
             d.icms = r.Amount(20);
-        } else if (name == "D190") {
+            break;
+        }
+        case codeOf("D190"): {
             current(r, "D100").lines.push_back(analytical(r));
-        } else if (name == "E100") {
+            break;
+        }
+        case codeOf("E100"): {
             period_ = {r.Date(2, true), r.Date(3, true)};
-        } else if (name == "E110") {
+            break;
+        }
+        case codeOf("E110"): {
             apuracao_.emplace();
             apuracao_->line = r.Line();
             apuracao_->from = period_.first;
             apuracao_->to = period_.second;
             for (int n = 2; n <= 15; ++n)
                 apuracao_->field[static_cast<std::size_t>(n)] = r.Amount(n);
-        } else if (name == "E111") {
+            break;
+        }
+        case codeOf("E111"): {
             if (!apuracao_)
                 r.Fail(0, "registro fora de um E110");
             apuracao_->adjustments.push_back({r.Line(), r.Text(2), r.Text(3), 0, r.Amount(4)});
-        } else if (name == "E116") {
+            break;
+        }
+        case codeOf("E116"): {
             if (!apuracao_)
                 r.Fail(0, "registro fora de um E110");
             apuracao_->obligations.push_back({r.Line(), r.Text(2), r.Date(4), r.Text(5), r.Amount(3)});
-        } else if (name == "E200") {
+            break;
+        }
+        case codeOf("E200"): {
             r.Date(3, true);
             r.Date(4, true);
-        } else if (name == "E210") {
+            break;
+        }
+        case codeOf("E210"): {
             for (int n = 3; n <= 15; ++n)
                 r.Amount(n);
-        } else if (name == "9900") {
+            break;
+        }
+        case codeOf("9900"): {
             const std::string block = r.Text(2);
             totals_.declared[block] = {r.Number(3), r.Line()};
-        } else if (name == "9999") {
+            break;
+        }
+        case codeOf("9999"): {
             totals_.declaredLines = r.Number(2);
             totals_.closingLine = r.Line();
             closed_ = true;
+            for (const auto &[layout, n] : read_)
+                totals_.records[layout->record] += n;
             handler_.Closed(totals_);
             return false;  // a signature may follow
+        }
         }
         return true;
     }
@@ -537,6 +614,8 @@ private:
     EfdTables tables_;
     EfdTotals totals_;
     std::optional<EfdDocument> document_;
+    EfdDocument spare_;                             // the lists of the last document, kept for the next
+    std::unordered_map<const Layout *, long> read_;  // records read per layout
     std::optional<EfdApuracao> apuracao_;
     std::pair<std::string, std::string> period_;
     bool opened_ = false, closed_ = false;

@@ -404,6 +404,16 @@ bool ReadLines(SourceStream &in, std::uint64_t limit, const std::function<bool(s
                 in.Fail("linha " + std::to_string(number + 1) + " maior que o limite de " + SizeText(limit));
                 return true;
             }
+            // A whole line inside the buffer is handed on where it lies.
+            if (end && line.empty()) {
+                std::string_view whole(buffer + at, piece);
+                if (!whole.empty() && whole.back() == '\r')
+                    whole.remove_suffix(1);
+                at += piece + 1;
+                if (!take(whole, ++number))
+                    return false;
+                continue;
+            }
             line.append(buffer + at, piece);
             at += piece;
             if (!end)

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -142,6 +143,53 @@ TEST_P(EfdCheckBooks, AValueUnderAnotherRateIsFoundPerCstAndRateOnly)
         moved = moved || f.field.find("99,99%") != std::string::npos;
     }
     EXPECT_TRUE(moved) << listed(c);
+}
+
+// The file's documents are matched by key first, then by model, series,
+// number and side; each of the books' answers one of the file's by identity.
+TEST_P(EfdCheckBooks, DocumentsAreMatchedByKeyFirstThenOnceByIdentity)
+{
+    write();
+    const std::string path = target_->Dir() + "/efd.txt";
+    const std::string text = ReadWholeFile(path);
+    // The first C100 with its children.
+    const std::size_t begin = text.find("\n|C100|") + 1;
+    std::size_t end = begin;
+    do
+        end = text.find('\n', end) + 1;
+    while (text.compare(end, 3, "|C1") == 0 && text.compare(end, 6, "|C100|") != 0);
+    const std::string block = text.substr(begin, end - begin);
+    const long line = 1 + static_cast<long>(std::count(text.begin(), text.begin() + static_cast<long>(begin), '\n'));
+    const long lines = static_cast<long>(std::count(block.begin(), block.end(), '\n'));
+    // CHV_NFE is the C100's ninth field.
+    std::size_t key = 0;
+    for (int n = 0; n < 9; ++n)
+        key = block.find('|', key) + 1;
+    const std::string keyless = block.substr(0, key) + block.substr(block.find('|', key));
+
+    struct Case {
+        const char *what;
+        std::string first, second;  // the document, and a copy after it (empty: none)
+        long absentAt;              // the line the check finds absent from the books; 0: none
+    } cases[] = {
+        {"without its key, by identity", keyless, "", 0},
+        {"twice without a key: the second is not in the books", keyless, keyless, line + lines},
+        {"twice with its key: both are the books' one", block, block, 0},
+        {"without a key, then with it: the key takes the books' one", keyless, block, line},
+    };
+    for (const Case &k : cases) {
+        ReplaceFileContents(path, text.substr(0, begin) + k.first + k.second + text.substr(end));
+        const EfdCheck c = check();
+        std::vector<const EfdFinding *> documents;
+        for (const EfdFinding &f : c.findings)
+            if (f.section == "Documentos")
+                documents.push_back(&f);
+        ASSERT_EQ(documents.size(), k.absentAt ? 1u : 0u) << k.what << "\n" << listed(c);
+        if (k.absentAt) {
+            EXPECT_EQ(documents[0]->line, k.absentAt) << k.what << "\n" << listed(c);
+            EXPECT_EQ(documents[0]->inBooks, "ausente") << k.what;
+        }
+    }
 }
 
 TEST(EfdCheckFile, AFileThatCannotBeReadIsAnErrorWithItsPlace)
