@@ -962,6 +962,16 @@ TEST_P(ReportDataTest, WhatTheStLeavesOfAnItemIsNoOutrasUnderEveryTax)
         EXPECT_EQ(SumColumn(got, "VLOUTROS", 2), t.outras);
         EXPECT_EQ(SumColumn(got, "VLIMPOSTOST", 2), t.st);
     }
+
+    // The period's end is found without the company's row too.
+    db->Execute("UPDATE NOTAFISCAL SET CDEMPRESA = '77' WHERE CDNOTAFISC = 90003");
+    ReportInputs unregistered;
+    unregistered.company = "77";
+    unregistered.side = 'S';
+    unregistered.from = unregistered.to = "2026-01-29";
+    const ResultSet got = RunReport(*db, GetParam(), LoadReport(kCfopCst), unregistered);
+    EXPECT_EQ(SumColumn(got, "VLCONTABIL", 2), 10000);
+    EXPECT_EQ(CompareRows(got, kCfopCstColumns, FiscalModel(*db).CfopCstSummary(unregistered)), "");
 }
 
 // The day after a day, which every period's last day is compared with.
