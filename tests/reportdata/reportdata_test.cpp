@@ -930,6 +930,50 @@ TEST_P(ReportDataTest, AmountsWithThreeDecimalsAreTheSameCentsOnEveryReport)
     EXPECT_EQ(SumColumn(summary, "VLCONTABIL", 2), 3104 + 24000);  // with the transfer of the 30th
 }
 
+// An item whose value covers its other parts but not its ST as well: what
+// is left before the ST is no Outras, under ICMS and under another tax
+// (whose ST is still the ICMS row's), and the line keeps the excess.
+TEST_P(ReportDataTest, WhatTheStLeavesOfAnItemIsNoOutrasUnderEveryTax)
+{
+    if (!GetParam().engine.engine.localFile)
+        GTEST_SKIP() << "writes its own document into a copy of the demo database";
+    TemporaryDemoDatabase demo;
+    auto db = OpenSqliteSession(demo.Path(), /*readOnly=*/false);
+    db->Execute("INSERT INTO NOTAFISCAL VALUES (90003, '01', '0001', 'S', '1', 90003, '55', '01', '2026-01-29',"
+                " '2026-01-29', '110042490114', '1234567', 'Mercado Bom Preço Ltda', 'SP', 'N', NULL, NULL)");
+    // 100.00: ICMS base 80.00 with 30.00 of ST, IPI 9.00 on a base of 90.00.
+    db->Execute("INSERT INTO IMPOSTOITEMNF VALUES (90003, 1, '01', 80, 18, 14.40, 0, 0, 120, 30, '010')");
+    db->Execute("INSERT INTO IMPOSTOITEMNF VALUES (90003, 1, '03', 90, 10, 9, 0, 0, 0, 0, '50')");
+    db->Execute("INSERT INTO ITEMNOTAFISC VALUES (90003, 1, '12', '5401', 1, 100, 100)");
+    const FiscalModel model(*db);
+    const struct {
+        const char *tax;
+        long long outras, st;  // of the item's line, in cents
+    } taxes[] = {{"01", 0, 3000}, {"03", 0, 3000}, {"06", 10000 - 900 - 3000, 3000}, {"02", 10000 - 900 - 3000, 3000}};
+    for (const auto &t : taxes) {
+        SCOPED_TRACE(std::string("tax ") + t.tax);
+        ReportInputs day;
+        day.side = 'S';
+        day.from = day.to = "2026-01-29";
+        day.cfop = "5401";
+        day.tax = t.tax;
+        const ResultSet got = RunReport(*db, GetParam(), LoadReport(kCfopCst), day);
+        EXPECT_EQ(CompareRows(got, kCfopCstColumns, model.CfopCstSummary(day)), "");
+        EXPECT_EQ(SumColumn(got, "VLOUTROS", 2), t.outras);
+        EXPECT_EQ(SumColumn(got, "VLIMPOSTOST", 2), t.st);
+    }
+
+    // The period's end is found without the company's row too.
+    db->Execute("UPDATE NOTAFISCAL SET CDEMPRESA = '77' WHERE CDNOTAFISC = 90003");
+    ReportInputs unregistered;
+    unregistered.company = "77";
+    unregistered.side = 'S';
+    unregistered.from = unregistered.to = "2026-01-29";
+    const ResultSet got = RunReport(*db, GetParam(), LoadReport(kCfopCst), unregistered);
+    EXPECT_EQ(SumColumn(got, "VLCONTABIL", 2), 10000);
+    EXPECT_EQ(CompareRows(got, kCfopCstColumns, FiscalModel(*db).CfopCstSummary(unregistered)), "");
+}
+
 // The day after a day, which every period's last day is compared with.
 TEST_P(ReportDataTest, TheDayAfterADayOnEveryEngine)
 {
