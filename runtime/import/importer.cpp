@@ -111,8 +111,7 @@ public:
         pending_ = 0;
         fileConflict_.reset();
         atFileStart_ = report_;
-        file_ = {true, reg, products_.Save(), report_.imported, report_.alreadyPresent, report_.adjustments,
-                 report_.differences.size(), report_.createdProducts.size()};
+        file_ = {true, reg, products_.Save()};
         return true;
     }
 
@@ -126,11 +125,15 @@ public:
         } else {
             db_.Rollback();
             products_.Restore(file_.products);
-            report_.imported = file_.imported;
-            report_.alreadyPresent = file_.alreadyPresent;
-            report_.adjustments = file_.adjustments;
-            report_.differences.resize(file_.differences);
-            report_.createdProducts.resize(file_.created);
+            // Nothing of the file stays, so nothing of it is said to be
+            // imported; what was refused in it stays said.
+            ImportReport before = atFileStart_;
+            before.refused = std::move(report_.refused);
+            before.cancelled = report_.cancelled;
+            for (std::size_t n = atFileStart_.entries.size(); n < report_.entries.size(); ++n)
+                if (report_.entries[n].outcome == ImportOutcome::Refused)
+                    before.entries.push_back(std::move(report_.entries[n]));
+            report_ = std::move(before);
         }
         db_.Begin();
         pending_ = 0;
@@ -415,10 +418,8 @@ private:
         bool open = false;
         const Registration *company = nullptr;
         ProductCatalogue::Mark products{};
-        long imported = 0, alreadyPresent = 0, adjustments = 0;
-        std::size_t differences = 0, created = 0;
     } file_;
-    ImportReport atFileStart_;
+    ImportReport atFileStart_;  // the report as the file began
     std::optional<std::string> fileConflict_;  // why the file taken whole stopped
     // Kept between documents so their memory is reused.
     std::vector<std::string> cfops_;

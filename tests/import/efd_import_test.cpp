@@ -213,6 +213,8 @@ TEST_P(EfdImport, AFileThatCannotBeReadIsRefusedWithItsPlaceAndWritesNothing)
         EXPECT_NE(said.find(c.place), std::string::npos) << c.what << ": " << said;
         EXPECT_NE(said.find(c.reason), std::string::npos) << c.what << ": " << said;
         EXPECT_EQ(r.imported, 0) << c.what;
+        for (const ImportEntry &entry : r.entries)
+            EXPECT_EQ(entry.outcome == ImportOutcome::Imported, false) << c.what << ": " << entry.file;
         EXPECT_EQ(documents2027(), 0) << c.what;
         EXPECT_EQ(one("SELECT CAST(COUNT(*) AS VARCHAR(10)) FROM APURACAOAJUSTE WHERE DTMES >= '2027-01-01'"), "0")
             << c.what;
