@@ -14,6 +14,8 @@
 #include <QShortcut>
 #include <QToolButton>
 
+#include <memory>
+
 #include <cstring>
 #include <vector>
 
@@ -88,7 +90,11 @@ protected:
     {
         TControl *self = &control_;
         const long runs = TReportDesignerDialog::TotalRunCount();
+        // A click may release the form, and this peer with it.
+        const std::weak_ptr<const int> alive = life_;
         Forward([self] { self->Click(); });
+        if (alive.expired())
+            return;
         if (action_ && TReportDesignerDialog::TotalRunCount() != runs)
             if (TCustomForm *form = control_.GetParentForm())
                 RememberLastRun(*form);
@@ -128,6 +134,7 @@ private:
     }
 
     const Action *action_;
+    std::shared_ptr<const int> life_ = std::make_shared<const int>(0);  // gone with the peer
     std::vector<QPointer<QShortcut>> shortcuts_;
 
 public:

@@ -256,7 +256,9 @@ ReportPreview::ReportPreview(const QString &pdfPath, const QString &title, Repor
 
 ReportPreview::~ReportPreview()
 {
-    // The view goes before the document it paints.
+    // The view goes before the document it paints, and tells this filter
+    // nothing while it goes.
+    view_->viewport()->removeEventFilter(this);
     delete view_;
 }
 

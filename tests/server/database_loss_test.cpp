@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -70,7 +71,9 @@ TEST_P(DatabaseLossTest, CallEndsWithTheMessageAndTheNextOneWorks)
     // The person reads Portuguese; the log keeps the engine's own words.
     const std::vector<std::string> log = server.Log(3);
     ASSERT_GE(log.size(), 3u);
-    EXPECT_NE(log[2].find(" ["), std::string::npos) << log[2];
+    // A slow first attach may have logged a line of its own before.
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string &l) { return l.find(" [") != std::string::npos; }))
+        << log.back();
 
     proxy.Heal();
     // The worker connects anew: within a few calls however slow the attach.
