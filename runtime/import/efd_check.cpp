@@ -491,7 +491,7 @@ public:
         std::map<CfopKey, std::pair<Sums, Sums>> both;  // file, books
         for (const auto &[k, s] : cfops_)
             both[k].first = s;
-        for (const auto &[k, s] : cfops())
+        for (const auto &[k, s] : booksCfops_)
             both[k].second = s;
         for (const auto &[k, p] : both) {
             const std::string cfop = k.substr(1);
@@ -615,7 +615,6 @@ private:
         return " WHERE N.CDEMPRESA = :P_CDEMPRESA AND N.CDINSCESTA = :P_CDINSCESTA AND "
                "N.DTENTRSAIDA >= :P_DTINICIAL AND N.DTENTRSAIDA <= :P_DTFINAL ";
     }
-    const std::map<CfopKey, Sums> &cfops() const { return booksCfops_; }
 
     // One of the file's documents and the books' one it answers.
     void compare(const FileDocument &f, const BookDocuments::Document *b)

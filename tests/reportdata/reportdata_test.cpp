@@ -881,6 +881,14 @@ TEST_P(ReportDataTest, ADocumentWrittenWithATimeOfDayCountsInItsDay)
     }
 }
 
+// A sale of company 01's registration 110042490114 on `day`, without items.
+void insertSale(DatabaseSession &db, int number, const std::string &day)
+{
+    const std::string n = std::to_string(number);
+    db.Execute("INSERT INTO NOTAFISCAL VALUES (" + n + ", '01', '0001', 'S', '1', " + n + ", '55', '01', '" + day +
+               "', '" + day + "', '110042490114', '1234567', 'Mercado Bom Preço Ltda', 'SP', 'N', NULL, NULL)");
+}
+
 // An amount written with a third decimal is rounded to the cent once, where
 // it enters (Firebird's NUMERIC column does it; SQLite's triggers do it), so the
 // kept summary and the reports that sum the rows give the same cents.
@@ -890,8 +898,7 @@ TEST_P(ReportDataTest, AmountsWithThreeDecimalsAreTheSameCentsOnEveryReport)
         GTEST_SKIP() << "the server's NUMERIC(15,2) columns round what they store";
     TemporaryDemoDatabase demo;
     auto db = OpenSqliteSession(demo.Path(), /*readOnly=*/false);
-    db->Execute("INSERT INTO NOTAFISCAL VALUES (90002, '01', '0001', 'S', '1', 90002, '55', '01', '2026-01-30',"
-                " '2026-01-30', '110042490114', '1234567', 'Mercado Bom Preço Ltda', 'SP', 'N', NULL, NULL)");
+    insertSale(*db, 90002, "2026-01-30");
     db->Execute("INSERT INTO IMPOSTOITEMNF VALUES (90002, 1, '01', 30.025, 18, 5.4045, 0, 0, 0, 0, '000')");
     db->Execute("INSERT INTO ITEMNOTAFISC VALUES (90002, 1, '12', '5152', 1.0005, 30.025, 30.025)");
     db->Execute("INSERT INTO ITEMNOTAFISC VALUES (90002, 2, '12', '5152', 1, 1.00, 1.00)");
@@ -939,8 +946,7 @@ TEST_P(ReportDataTest, WhatTheStLeavesOfAnItemIsNoOutrasUnderEveryTax)
         GTEST_SKIP() << "writes its own document into a copy of the demo database";
     TemporaryDemoDatabase demo;
     auto db = OpenSqliteSession(demo.Path(), /*readOnly=*/false);
-    db->Execute("INSERT INTO NOTAFISCAL VALUES (90003, '01', '0001', 'S', '1', 90003, '55', '01', '2026-01-29',"
-                " '2026-01-29', '110042490114', '1234567', 'Mercado Bom Preço Ltda', 'SP', 'N', NULL, NULL)");
+    insertSale(*db, 90003, "2026-01-29");
     // 100.00: ICMS base 80.00 with 30.00 of ST, IPI 9.00 on a base of 90.00.
     db->Execute("INSERT INTO IMPOSTOITEMNF VALUES (90003, 1, '01', 80, 18, 14.40, 0, 0, 120, 30, '010')");
     db->Execute("INSERT INTO IMPOSTOITEMNF VALUES (90003, 1, '03', 90, 10, 9, 0, 0, 0, 0, '50')");
