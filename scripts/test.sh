@@ -32,7 +32,20 @@ export FIS_PG_IMPORT_PASSWORD=${FIS_PG_IMPORT_PASSWORD:-fisimport}
 
 cmake --preset "$preset"
 cmake --build --preset "$preset"
-ctest --preset "$preset"
+if ! ctest --preset "$preset"; then
+  # The failures' own words again at the end, where a CI log's tail shows them.
+  log=build/Testing/Temporary/LastTest.log
+  [ "$preset" = asan ] && log=build-asan/Testing/Temporary/LastTest.log
+  if [ -f "$log" ]; then
+    echo "=== what the failed tests printed ($log) ==="
+    awk '/^[0-9]+\/[0-9]+ Testing: /{name=$0; n=0; delete out; keep=0; next}
+         /^Output:/{keep=1; next}
+         /^<end of output>/{keep=0; next}
+         keep && !/^(Running main|Note: Google Test|\[==========\]|\[----------\]|-----)/ {if (n < 40) out[n++]=$0}
+         /^Test Failed\./{print name; for (i = 0; i < n; i++) print "    " out[i]}' "$log"
+  fi
+  exit 1
+fi
 
 # A few seconds of fuzzing per target (longer runs: scripts/fuzz.sh 300).
 bash scripts/fuzz.sh 5

@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -59,6 +60,7 @@ public:
         std::lock_guard lock(mutex_);
         fault_ = fault;
         budget_ = afterBytes;
+        ++breaks_;
     }
     void Heal()
     {
@@ -118,8 +120,10 @@ private:
     {
         char buf[16384];
         std::size_t want = sizeof buf;
+        std::uint64_t breakSeen = 0;
         {
             std::lock_guard lock(mutex_);
+            breakSeen = breaks_;
             if (fault_ != Fault::None && budget_ == 0) {
                 struck_ = std::chrono::steady_clock::now();
                 if (fault_ == Fault::Freeze) {
@@ -137,9 +141,13 @@ private:
         if (n <= 0)
             return false;
         {
+            // A piece read under the break that was in force when it was
+            // measured: one read while Break() came in passed before it and
+            // must not eat the new budget (it once wrapped it around, and
+            // the break never struck).
             std::lock_guard lock(mutex_);
-            if (fault_ != Fault::None)
-                budget_ -= static_cast<std::uint64_t>(n);
+            if (fault_ != Fault::None && breaks_ == breakSeen)
+                budget_ -= std::min(budget_, static_cast<std::uint64_t>(n));
         }
         passed_ += static_cast<std::uint64_t>(n);
         for (ssize_t sent = 0; sent < n;) {
@@ -200,6 +208,7 @@ private:
     std::mutex mutex_;
     Fault fault_ = Fault::None;
     std::uint64_t budget_ = 0;
+    std::uint64_t breaks_ = 0;  // Break() calls, so a read knows which budget it was measured against
     std::chrono::steady_clock::time_point struck_{};
     std::vector<Pair> pairs_;  // the proxy's thread alone
 };
