@@ -167,6 +167,9 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
   # And one made before the daily ICMS the apuração reads gets that alone.
   has_daily=$(printf "SELECT COUNT(*) FROM RDB\$RELATIONS WHERE RDB\$RELATION_NAME = 'APURACAODIA';\n" |
     run_isql "$TARGET" | tr -dc '0-9')
+  # And one made before the books per CST and rate the EFD check reads gets that alone.
+  has_cst_summary=$(printf "SELECT COUNT(*) FROM RDB\$RELATIONS WHERE RDB\$RELATION_NAME = 'RESUMOCSTNF';\n" |
+    run_isql "$TARGET" | tr -dc '0-9')
   # The routines the statements call, added or replaced as they are now.
   has_routines=$(printf "SELECT COUNT(*) FROM RDB\$FUNCTIONS WHERE RDB\$FUNCTION_NAME = 'DIASEGUINTE';\n" |
     run_isql "$TARGET" | tr -dc '0-9')
@@ -231,6 +234,9 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
       echo
     elif [ "$has_daily" = 0 ]; then
       sed -n '/^-- The ICMS of each day, kept per registration, side and CFOP/,$p' "$FIXTURES/firebird-summary.sql"
+      echo
+    elif [ "$has_cst_summary" = 0 ]; then
+      sed -n '/^-- The books per CST and rate, kept per document and CFOP/,$p' "$FIXTURES/firebird-summary.sql"
       echo
     fi
     login_sql

@@ -167,12 +167,21 @@ if [ "$LOGIN_ONLY" -eq 1 ]; then
   # One made before the daily ICMS the apuração reads gets it, its documents summed once.
   has_daily=$(echo "SELECT COUNT(*) FROM pg_tables WHERE schemaname = 'public' AND tablename = 'apuracaodia';" |
     run_psql -At -d "$DATABASE")
+  # And one made before the books per CST and rate the EFD check reads gets that.
+  has_cst_summary=$(echo "SELECT COUNT(*) FROM pg_tables WHERE schemaname = 'public' AND tablename = 'resumocstnf';" |
+    run_psql -At -d "$DATABASE")
+  block=
   if [ "$has_daily" = 0 ]; then
+    block='-- The ICMS of each day, kept per registration, side and CFOP'
+  elif [ "$has_cst_summary" = 0 ]; then
+    block='-- The books per CST and rate, kept per document and CFOP'
+  fi
+  if [ -n "$block" ]; then
     {
       echo "SET ROLE $OWNER;"
       echo "SET client_min_messages = warning;"
       echo "BEGIN;"
-      sed -n '/^-- The ICMS of each day, kept per registration, side and CFOP/,$p' "$FIXTURES/postgresql-summary.sql"
+      sed -n "\|^$block|,\$p" "$FIXTURES/postgresql-summary.sql"
       echo "COMMIT;"
     } | run_psql -d "$DATABASE" >/dev/null
   fi

@@ -9,9 +9,7 @@
 #include <cctype>
 #include <charconv>
 #include <deque>
-#include <chrono>
 #include <exception>
-#include <future>
 #include <map>
 #include <optional>
 #include <set>
@@ -88,18 +86,6 @@ std::optional<AccessKey> keyOf(std::string_view text)
 struct Amounts {
     Cents value = 0, icms = 0, st = 0, ipi = 0;
 };
-
-Cents amountOf(const std::optional<std::string> &cell)
-{
-    if (!cell || cell->empty())
-        return 0;
-    std::string s = *cell;
-    const bool negative = s[0] == '-';
-    if (negative)
-        s.erase(0, 1);
-    const auto v = ParseDecimal(s, 2);
-    return v ? (negative ? -*v : *v) : 0;
-}
 
 // A statement's rows handed on one at a time, none of them kept.
 void eachRow(DatabaseSession &db, const std::string &sql, const NamedValues &values,
@@ -249,14 +235,6 @@ struct ItemGroup {
 using CfopKey = std::string;                                    // "S5102"
 using RateKey = std::tuple<std::string, std::string, std::int64_t>;  // "S5102", CST, rate
 
-// The books' sums per side, CFOP, CST and rate; `unsplit`: a CFOP with items
-// of no CST, or of a CSOSN.
-struct BooksPerRate {
-    std::map<RateKey, Sums> sums;
-    std::set<CfopKey> unsplit;
-    bool any = false;
-};
-
 const char *const kE110Fields[] = {"", "", "VL_TOT_DEBITOS", "VL_AJ_DEBITOS", "VL_TOT_AJ_DEBITOS", "VL_ESTORNOS_CRED",
                                    "VL_TOT_CREDITOS", "VL_AJ_CREDITOS", "VL_TOT_AJ_CREDITOS", "VL_ESTORNOS_DEB",
                                    "VL_SLD_CREDOR_ANT", "VL_SLD_APURADO", "VL_TOT_DED", "VL_ICMS_RECOLHER",
@@ -276,11 +254,6 @@ public:
     // period it is, so each of the file's is matched as it is read.
     ~Checker() override
     {
-        // A check given up while the books are still read stops that read.
-        if (perRate_.valid() && perRate_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-            db_->Interrupt();
-        if (perRate_.valid())
-            perRate_.wait();
         if (db_)
             db_->EndSnapshot();
     }
@@ -542,9 +515,9 @@ private:
                    {"P_DTINICIAL", Variant(id.from)},
                    {"P_DTFINAL", Variant(id.to)}};
 
-        // Each document of the books with its sums from the kept summary (in
-        // cents): the row without tax holds the items' value, ST and IPI, the
-        // ICMS row its base and tax.
+        // Each document of the books with its sums per CFOP, CST and rate,
+        // as kept (in cents): the items' value, their ICMS base, tax and ST,
+        // their IPI.
         long current = -1;
         Amounts sums;
         std::optional<Identity> identity;
@@ -556,11 +529,8 @@ private:
         };
         eachRow(*db_,
                 "SELECT N.CDNOTAFISC, N.IDENTRSAIDA, N.CDMODDOCFISC, N.CDSERIE, N.NRNOTAFISC, N.IDSITUACAO, "
-                "A.CDCFOP, A.VLCONTABIL, B.VLBASECALC, B.VLIMPOSTO, A.VLIMPOSTOST, A.VLIPI "
-                "FROM NOTAFISCAL N "
-                "LEFT JOIN RESUMOCFOPNF A ON A.CDNOTAFISC = N.CDNOTAFISC AND A.CDIMPOSTONFE = '' "
-                "LEFT JOIN RESUMOCFOPNF B ON B.CDNOTAFISC = A.CDNOTAFISC AND B.CDIMPOSTONFE = '01' AND "
-                "B.CDCFOP = A.CDCFOP" +
+                "R.CDCFOP, R.VLCONTABIL, R.VLBASECALC, R.VLIMPOSTO, R.VLIMPOSTOST, R.VLIPI, R.CDCST, R.PCALIQUOTA "
+                "FROM NOTAFISCAL N LEFT JOIN RESUMOCSTNF R ON R.CDNOTAFISC = N.CDNOTAFISC" +
                     period() + "ORDER BY N.CDNOTAFISC",
                 values_, [&](const std::vector<std::optional<std::string>> &r) {
                     const long doc = numberOf(r[0]);
@@ -585,7 +555,15 @@ private:
                     if (voided)
                         return;
                     const std::string &cfop = *r[6];
-                    booksCfops_[(r[1] ? *r[1] : std::string()) + cfop].Add(s);
+                    const CfopKey side = (r[1] ? *r[1] : std::string()) + cfop;
+                    booksCfops_[side].Add(s);
+                    // Origin and CST; the four digits of a CSOSN are no CST to compare.
+                    const std::string &cst = r[12] ? *r[12] : std::string();
+                    if (cst.size() == 2 || cst.size() == 3) {
+                        booksRates_[{side, cstOf(cst), numberOf(r[13])}].Add({s.value, s.base, s.icms, 0, 0});
+                        anyRate_ = true;
+                    } else
+                        unsplit_.insert(side);
                     if (EfdDebitCfop(cfop))
                         debits_ += s.icms;
                     else if (EfdCreditCfop(cfop))
@@ -607,7 +585,6 @@ private:
                     });
         }
         books_.Index();
-        perRate_ = std::async(std::launch::async, [this] { return booksPerRate(); });
     }
 
     std::string period() const
@@ -650,52 +627,19 @@ private:
 
     // Per CST and rate under each CFOP where the books' tax rows have them;
     // a CFOP already apart as a whole is not repeated line by line.
-    // The books' sums per CST and rate: the longest read of the books,
-    // made while the file is read.
-    BooksPerRate booksPerRate()
-    {
-        BooksPerRate out;
-        eachRow(*db_,
-                "SELECT N.IDENTRSAIDA, I.CDCFOP, T.CDCST, CAST(T.PCALIQUOTA AS VARCHAR(20)), "
-                "CAST(ROUND(SUM(I.VLCONTABIL), 2) AS VARCHAR(30)), CAST(ROUND(SUM(T.VLBASECALC), 2) AS VARCHAR(30)), "
-                "CAST(ROUND(SUM(T.VLIMPOSTO), 2) AS VARCHAR(30)), N.CDMODDOCFISC "
-                "FROM NOTAFISCAL N JOIN ITEMNOTAFISC I ON I.CDNOTAFISC = N.CDNOTAFISC "
-                "LEFT JOIN IMPOSTOITEMNF T ON T.CDNOTAFISC = I.CDNOTAFISC AND T.NRITEM = I.NRITEM AND T.CDIMPOSTONFE = '01'" +
-                    period() + "AND N.IDSITUACAO = 'N' GROUP BY N.IDENTRSAIDA, I.CDCFOP, T.CDCST, T.PCALIQUOTA, N.CDMODDOCFISC",
-                values_, [&](const std::vector<std::optional<std::string>> &r) {
-                    // Documents the EFD files elsewhere are in neither side's sums.
-                    if (!EfdRecordOfModel(r[7].value_or("")))
-                        return;
-                    const CfopKey cfop = r[0].value_or("") + r[1].value_or("");
-                    // Origin and CST; the four digits of a CSOSN are no CST to compare.
-                    if (!r[2] || (r[2]->size() != 2 && r[2]->size() != 3)) {
-                        out.unsplit.insert(cfop);
-                        return;
-                    }
-                    out.any = true;
-                    out.sums[{cfop, cstOf(*r[2]), amountOf(r[3])}].Add(
-                        {amountOf(r[4]), amountOf(r[5]), amountOf(r[6]), 0, 0});
-                });
-        return out;
-    }
-
-    // Per CST and rate under each CFOP where the books' tax rows have them;
-    // a CFOP already apart as a whole is not repeated line by line.
     void perRate(const std::map<CfopKey, std::pair<Sums, Sums>> &cfops)
     {
-        const BooksPerRate read = perRate_.get();
-        const auto &[books, unsplit, any] = read;
-        if (!any)
+        if (!anyRate_)
             return;
         std::map<RateKey, std::pair<Sums, Sums>> both;
         for (const auto &[k, s] : rates_)
             both[k].first = s;
-        for (const auto &[k, s] : books)
+        for (const auto &[k, s] : booksRates_)
             both[k].second = s;
         for (const auto &[k, p] : both) {
             const auto &[cfop, cst, rate] = k;
             auto whole = cfops.find(cfop);
-            if (unsplit.count(cfop) || (whole != cfops.end() && !(whole->second.first == whole->second.second)))
+            if (unsplit_.count(cfop) || (whole != cfops.end() && !(whole->second.first == whole->second.second)))
                 continue;
             const std::string place = " (CST " + cst + ", " + EfdMoneyText(rate) + "%)";
             auto compare = [&](const char *field, Cents file, Cents booked) {
@@ -787,11 +731,13 @@ private:
     std::string company_;                      // the books' company, once found
     NamedValues values_;                       // its registration and the file's period
     BookDocuments books_;
-    std::future<BooksPerRate> perRate_;        // read on its own thread while the file is read
     std::vector<FileDocument> byIdentity_;     // the file's documents waiting for every key, in the file's order
     std::set<Identity, IdentityLess> waiting_;  // their identities: a later one of them waits behind them
     std::vector<EfdFinding> documents_;        // the Documentos section's findings of the file's documents
     std::map<CfopKey, Sums> booksCfops_;
+    std::map<RateKey, Sums> booksRates_;
+    std::set<CfopKey> unsplit_;                // the books' CFOPs with items of no CST, or of a CSOSN
+    bool anyRate_ = false;                     // some item of the books has a CST
     Cents debits_ = 0, credits_ = 0;           // the books' ICMS debits and credits of the apuração
     std::vector<ItemGroup> groups_;            // reused from document to document
     std::map<CfopKey, Sums> cfops_;

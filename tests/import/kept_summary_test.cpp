@@ -1,6 +1,7 @@
 // The CFOP summary kept per document (RESUMOCFOPNF) against the detail it
 // sums (RESUMOCFOPITEM, one row per item and tax), and the ICMS kept per day
-// (APURACAODIA) against its detail (APURACAODIANOTA): equal after an import
+// (APURACAODIA) against its detail (APURACAODIANOTA), and the books per CST
+// and rate (RESUMOCSTNF) against theirs (RESUMOCSTITEM): equal after an import
 // and after every kind of later write to headers, items and tax rows, on
 // every engine, whoever writes and in whatever order.
 #include "data/dberrors.h"
@@ -53,6 +54,19 @@ std::string dailyDetailSql()
            std::string(kDailyKey) + " ORDER BY " + kDailyKey;
 }
 
+// The books per CST and rate (RESUMOCSTNF) against theirs (RESUMOCSTITEM).
+const char *const kCstKey = "CDNOTAFISC, CDCFOP, CDCST, PCALIQUOTA";
+const char *const kCstColumns[] = {"QTITENS", "VLCONTABIL", "VLBASECALC", "VLIMPOSTO", "VLIMPOSTOST", "VLIPI"};
+
+std::string cstSql(bool kept)
+{
+    std::string sql = "SELECT CAST(CDNOTAFISC AS VARCHAR(12)), CDCFOP, CDCST, CAST(PCALIQUOTA AS VARCHAR(12))";
+    for (const char *c : kCstColumns)
+        sql += kept ? std::string(", CAST(") + c + " AS VARCHAR(20))" : std::string(", CAST(SUM(") + c + ") AS VARCHAR(20))";
+    return sql + (kept ? std::string(" FROM RESUMOCSTNF") : std::string(" FROM RESUMOCSTITEM GROUP BY ") + kCstKey) +
+           " ORDER BY " + kCstKey;
+}
+
 // The first row that differs, for the failure message.
 std::string firstDifference(const std::vector<ImportConnection::Values> &kept,
                             const std::vector<ImportConnection::Values> &detail)
@@ -100,6 +114,7 @@ TEST_P(KeptSummary, EqualsTheDetailAfterImportAndEveryLaterWrite)
 
     const int kept = db->Prepare(keptSql()), detail = db->Prepare(detailSql());
     const int dailyKept = db->Prepare(dailyKeptSql()), dailyDetail = db->Prepare(dailyDetailSql());
+    const int cstKept = db->Prepare(cstSql(true)), cstDetail = db->Prepare(cstSql(false));
     auto check = [&](const std::string &step) {
         const auto k = db->Select(kept, {}), d = db->Select(detail, {});
         EXPECT_FALSE(k.empty()) << step;
@@ -107,6 +122,9 @@ TEST_P(KeptSummary, EqualsTheDetailAfterImportAndEveryLaterWrite)
         const auto dk = db->Select(dailyKept, {}), dd = db->Select(dailyDetail, {});
         EXPECT_FALSE(dk.empty()) << step;
         EXPECT_EQ(firstDifference(dk, dd), "") << "the daily ICMS, after: " << step;
+        const auto ck = db->Select(cstKept, {}), cd = db->Select(cstDetail, {});
+        EXPECT_FALSE(ck.empty()) << step;
+        EXPECT_EQ(firstDifference(ck, cd), "") << "per CST and rate, after: " << step;
     };
     check("the import");
 
@@ -119,6 +137,13 @@ TEST_P(KeptSummary, EqualsTheDetailAfterImportAndEveryLaterWrite)
         {"an item's CFOP changed", {"UPDATE ITEMNOTAFISC SET CDCFOP = '5949' WHERE " + itemA}},
         {"a tax row's values changed",
          {"UPDATE IMPOSTOITEMNF SET VLBASECALC = VLBASECALC + 1, VLIMPOSTOST = VLIMPOSTOST + 2.5 WHERE " + itemA}},
+        {"the ICMS row's CST and rate changed",
+         {"UPDATE IMPOSTOITEMNF SET CDCST = '020', PCALIQUOTA = 12 WHERE " + itemA + " AND CDIMPOSTONFE = '01'"}},
+        {"another item of the document under the same CST and rate",
+         {"UPDATE IMPOSTOITEMNF SET CDCST = '020', PCALIQUOTA = 12 WHERE CDNOTAFISC = " + a +
+          " AND NRITEM = 2 AND CDIMPOSTONFE = '01'"}},
+        {"a PIS row's values changed, which counts nowhere per CST",
+         {"UPDATE IMPOSTOITEMNF SET VLIMPOSTO = VLIMPOSTO + 1 WHERE " + itemA + " AND CDIMPOSTONFE = '04'"}},
         {"parts exceeding the item's value",
          {"UPDATE IMPOSTOITEMNF SET VLBASECALC = 999999 WHERE " + itemA + " AND CDIMPOSTONFE = '01'"}},
         {"an IPI row added", {"DELETE FROM IMPOSTOITEMNF WHERE " + itemA + " AND CDIMPOSTONFE = '03'",
@@ -181,7 +206,7 @@ TEST_P(KeptSummary, EqualsTheDetailAfterImportAndEveryLaterWrite)
     }
 
     // A write undone leaves the summary as it was.
-    const auto before = db->Select(kept, {}), dailyBefore = db->Select(dailyKept, {});
+    const auto before = db->Select(kept, {}), dailyBefore = db->Select(dailyKept, {}), cstBefore = db->Select(cstKept, {});
     db->Begin();
     db->Run(db->Prepare("DELETE FROM IMPOSTOITEMNF WHERE CDNOTAFISC = " + a), {});
     db->Run(db->Prepare("UPDATE ITEMNOTAFISC SET VLCONTABIL = 1 WHERE CDNOTAFISC = " + b), {});
@@ -189,24 +214,34 @@ TEST_P(KeptSummary, EqualsTheDetailAfterImportAndEveryLaterWrite)
     db->Rollback();
     EXPECT_EQ(firstDifference(db->Select(kept, {}), before), "");
     EXPECT_EQ(firstDifference(db->Select(dailyKept, {}), dailyBefore), "");
+    EXPECT_EQ(firstDifference(db->Select(cstKept, {}), cstBefore), "");
 }
 
-// Takes a SQLite database back to before the kept summary, or only to before
-// the daily ICMS.
-void dropKeptSummary(ImportConnection &db, bool dailyOnly)
+// Takes a SQLite database back to before the kept summary, to before the
+// daily ICMS, or to before the books per CST and rate, each block made after
+// the one before.
+enum class Before { Summary, Daily, PerCst };
+
+void dropKeptSummary(ImportConnection &db, Before before)
 {
-    const auto triggers = db.Select(
-        db.Prepare(dailyOnly ? "SELECT name FROM sqlite_master WHERE type = 'trigger' AND (name LIKE 'RESUMOCFOPNF_DIA_%' "
-                               "OR name LIKE 'NOTAFISCAL_DIA_RESUMO_%')"
-                             : "SELECT name FROM sqlite_master WHERE type = 'trigger' AND name LIKE '%RESUMO%'"),
-        {});
-    ASSERT_FALSE(triggers.empty());
-    for (const auto &t : triggers)
-        db.Execute("DROP TRIGGER " + *t[0]);
+    auto drop = [&](const std::string &triggers) {
+        const auto names = db.Select(
+            db.Prepare("SELECT name FROM sqlite_master WHERE type = 'trigger' AND (" + triggers + ")"), {});
+        ASSERT_FALSE(names.empty()) << triggers;
+        for (const auto &t : names)
+            db.Execute("DROP TRIGGER " + *t[0]);
+    };
+    drop("name LIKE '%\\_CST\\_%' ESCAPE '\\'");
+    db.Execute("DROP VIEW RESUMOCSTITEM");
+    db.Execute("DROP TABLE RESUMOCSTNF");
+    if (before == Before::PerCst)
+        return;
+    drop("name LIKE 'RESUMOCFOPNF_DIA_%' OR name LIKE 'NOTAFISCAL_DIA_RESUMO_%'");
     db.Execute("DROP VIEW APURACAODIANOTA");
     db.Execute("DROP TABLE APURACAODIA");
-    if (dailyOnly)
+    if (before == Before::Daily)
         return;
+    drop("name LIKE '%RESUMO%'");
     db.Execute("DROP VIEW RESUMOCFOPITEM");
     db.Execute("DROP TABLE RESUMOCFOPNF");
 }
@@ -225,7 +260,7 @@ TEST(KeptSummaryUpgrade, AnOlderDatabaseGetsItsSummaryWhenOpened)
     {
         auto db = target.Open();
         ASSERT_GT(ImportFiles(*db, {files.dir}).imported, 10);
-        dropKeptSummary(*db, false);
+        dropKeptSummary(*db, Before::Summary);
     }
     AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
     AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
@@ -255,7 +290,7 @@ TEST(KeptSummaryUpgrade, ADatabaseWithTheSummaryGetsTheDailyIcmsWhenOpened)
         auto db = target.Open();
         ASSERT_GT(ImportFiles(*db, {files.dir}).imported, 10);
         summary = db->Select(db->Prepare(keptSql()), {});
-        dropKeptSummary(*db, true);
+        dropKeptSummary(*db, Before::Daily);
     }
     AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
     AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
@@ -269,6 +304,36 @@ TEST(KeptSummaryUpgrade, ADatabaseWithTheSummaryGetsTheDailyIcmsWhenOpened)
     db->Commit();
     EXPECT_EQ(firstDifference(db->Select(db->Prepare(dailyKeptSql()), {}),
                               db->Select(db->Prepare(dailyDetailSql()), {})), "");
+}
+
+// And one made before the books per CST and rate gets those alone.
+TEST(KeptSummaryUpgrade, ADatabaseWithTheDailyIcmsGetsTheBooksPerCstWhenOpened)
+{
+    ImportTarget target(kImportSqlite);
+    NfeFileOptions files;
+    files.dir = target.Dir() + "/nfe";
+    files.count = 30;
+    files.year = 2027;
+    WriteNfeFiles(files);
+    const std::string path = target.Dir() + "/own.sqlite";
+    std::vector<ImportConnection::Values> daily, perCst;
+    {
+        auto db = target.Open();
+        ASSERT_GT(ImportFiles(*db, {files.dir}).imported, 10);
+        daily = db->Select(db->Prepare(dailyKeptSql()), {});
+        perCst = db->Select(db->Prepare(cstSql(true)), {});
+        dropKeptSummary(*db, Before::PerCst);
+    }
+    AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
+    AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
+    auto db = target.Open();
+    EXPECT_EQ(firstDifference(db->Select(db->Prepare(dailyKeptSql()), {}), daily), "");
+    EXPECT_GT(perCst.size(), 10u);
+    EXPECT_EQ(firstDifference(db->Select(db->Prepare(cstSql(true)), {}), perCst), "");
+    db->Begin();
+    db->Run(db->Prepare("UPDATE IMPOSTOITEMNF SET CDCST = '041' WHERE CDIMPOSTONFE = '01' AND NRITEM = 1"), {});
+    db->Commit();
+    EXPECT_EQ(firstDifference(db->Select(db->Prepare(cstSql(true)), {}), db->Select(db->Prepare(cstSql(false)), {})), "");
 }
 
 bool hasTable(DatabaseSession &s, const char *table)
@@ -311,7 +376,7 @@ TEST(HostDatabase, OnlyTheHostBringsADatabaseUpToDateNeverTheApplicationServer)
     {
         // A database made before the kept summary.
         auto db = target.Open();
-        dropKeptSummary(*db, false);
+        dropKeptSummary(*db, Before::Summary);
     }
     HostConfig config;
     config.engine = "sqlite";

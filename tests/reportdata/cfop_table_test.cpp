@@ -99,8 +99,9 @@ TEST(CfopTableOfOnesOwn, MadeWholeAndCompletedLater)
 } // namespace
 
 namespace {
-// A database made before a tax row had its CST gets the column, empty on
-// the rows it holds, and the CST report runs on it.
+// A database made before a tax row had its CST (and so before the books
+// kept per CST) gets the column, empty on the rows it holds, then the books
+// per CST, when the host opens it; the CST report runs on it.
 TEST(TaxSituationOfOnesOwn, AnOlderDatabaseGetsTheColumnEmpty)
 {
     TempFolder folder("fis-cst");
@@ -108,15 +109,25 @@ TEST(TaxSituationOfOnesOwn, AnOlderDatabaseGetsTheColumnEmpty)
     CreateOwnDatabase(path);
     {
         auto db = OpenSqliteSession(path, false);
+        const ResultSet triggers =
+            db->Query("SELECT name FROM sqlite_master WHERE type = 'trigger' AND name LIKE '%\\_CST\\_%' ESCAPE '\\'", {});
+        ASSERT_FALSE(triggers.rows.empty());
+        for (const auto &t : triggers.rows)
+            db->Execute("DROP TRIGGER " + *t[0]);
+        db->Execute("DROP VIEW RESUMOCSTITEM");
+        db->Execute("DROP TABLE RESUMOCSTNF");
         db->Execute("ALTER TABLE IMPOSTOITEMNF DROP COLUMN CDCST");
         db->Execute("INSERT INTO IMPOSTOITEMNF (CDNOTAFISC, NRITEM, CDIMPOSTONFE) VALUES (1, 1, '01')");
     }
-    AddMissingColumns(path, UpgradeFixturesFor(SqliteEngine()));
-    AddMissingColumns(path, UpgradeFixturesFor(SqliteEngine()));
+    EngineConnection c;
+    c.database = path;
+    SqliteEngine().upgrade(c, UpgradeFixturesFor(SqliteEngine()), false);
+    SqliteEngine().upgrade(c, UpgradeFixturesFor(SqliteEngine()), false);
     auto db = OpenSqliteSession(path, true);
     const ResultSet rows = db->Query("SELECT CDCST FROM IMPOSTOITEMNF", {});
     ASSERT_EQ(rows.rows.size(), 1u);
     EXPECT_EQ(rows.rows[0][0], std::nullopt);
+    EXPECT_EQ(db->Query("SELECT COUNT(*) FROM RESUMOCSTNF", {}).rows.size(), 1u);
     ReportInputs in;
     EXPECT_NO_THROW(RunReport(*db, kSqliteOracle, LoadReport(kCfopCst), in));
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <utility>
 #include <unistd.h>
 
 namespace {
@@ -95,22 +96,31 @@ void AddKeptSummary(const std::string &path, const UpgradeFixtures &fixtures, in
     if (!std::filesystem::exists(path))
         return;
     // A database made before the summary: its documents are summed once,
-    // then the triggers keep them. One made before the daily ICMS the
-    // apuração reads (the summary file's last block) gets that alone. Only
-    // the reference tables: nothing to keep.
-    static constexpr const char *kDailyBlock = "-- The ICMS of each day, kept per registration, side and CFOP";
+    // then the triggers keep them. One made before a later block of the
+    // summary file (the daily ICMS the apuração reads, then the books per
+    // CST and rate the EFD check reads) gets the blocks from the first it
+    // lacks. Only the reference tables: nothing to keep.
+    static constexpr std::pair<const char *, const char *> kBlocks[] = {
+        {"APURACAODIA", "-- The ICMS of each day, kept per registration, side and CFOP"},
+        {"RESUMOCSTNF", "-- The books per CST and rate, kept per document and CFOP"},
+    };
     const Plan plan = [&](DatabaseSession &db) -> std::vector<std::string> {
         const bool hasSummary = hasTable(db, "RESUMOCFOPNF");
-        if (hasSummary && hasTable(db, "APURACAODIA"))
+        const char *firstMissing = nullptr;
+        for (const auto &[table, marker] : kBlocks)
+            if (!firstMissing && !hasTable(db, table))
+                firstMissing = marker;
+        if (hasSummary && !firstMissing)
             return {};
         for (const char *t : {"NOTAFISCAL", "ITEMNOTAFISC", "IMPOSTOITEMNF"})
             if (!hasTable(db, t))
                 return {};
         std::string script = readFixture(fixtures.summary, "Arquivo do resumo de CFOP não encontrado: ");
         if (hasSummary) {
-            const std::size_t block = script.find(kDailyBlock);
+            const std::size_t block = script.find(firstMissing);
             if (block == std::string::npos)
-                throw EDatabaseError("O arquivo do resumo de CFOP não traz o ICMS por dia: " + fixtures.summary);
+                throw EDatabaseError("O arquivo do resumo de CFOP não traz o bloco \"" +
+                                     std::string(firstMissing + 3) + "\": " + fixtures.summary);
             script.erase(0, block);
         }
         return {script};
@@ -196,7 +206,8 @@ void UpgradeSqliteDatabase(const EngineConnection &c, const UpgradeFixtures &fix
     if (c.database.empty() || !std::filesystem::exists(c.database))
         return;
     UseWriteAheadLog(c.database, c.busyTimeoutMs);
+    // The columns first: the kept summary's views read some of them.
+    AddMissingColumns(c.database, fixtures, c.busyTimeoutMs);
     AddKeptSummary(c.database, fixtures, c.busyTimeoutMs);
     AddMissingCfops(c.database, fixtures, c.busyTimeoutMs);
-    AddMissingColumns(c.database, fixtures, c.busyTimeoutMs);
 }
