@@ -60,8 +60,20 @@ Repeats::Prior Repeats::Find(const std::string &key, const BookedHeader &h)
     if (!key.empty())
         return FindKey(key);
     Prior p;
-    const auto rows = db_.Select(selIdentity_, {h.company, h.moveDate, h.registration, h.side, h.model, h.series, h.number,
-                                                h.issueDate, h.participant.value_or("")});
+    const Values identity{h.company, h.moveDate, h.registration, h.side, h.model, h.series, h.number,
+                          h.issueDate, h.participant.value_or("")};
+    // A claim whose document still has the identity answers at once; the
+    // search of the day's documents stays for the documents booked before
+    // the claims were kept, and for the new ones.
+    if (selClaim_ >= 0) {
+        const auto claims = db_.Select(selClaim_, identity);
+        if (!claims.empty() && claims[0][1]) {
+            p.booked = true;
+            p.document = claims[0][1];
+            return p;
+        }
+    }
+    const auto rows = db_.Select(selIdentity_, identity);
     if (!rows.empty()) {
         p.booked = true;
         p.document = rows[0][0];

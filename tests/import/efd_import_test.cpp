@@ -471,15 +471,26 @@ TEST_P(EfdImport, ADatabaseWithoutTheIdentitiesBooksKeylessDocumentsAsBefore)
 {
     if (!GetParam()->engine.localFile)
         GTEST_SKIP() << "a server's table belongs to its setup script";
-    db_->Execute("DROP TABLE NFEIDENTIDADE");
-    const std::string path = target_->Write("keyless.txt", keylessEfd(3));
-    const ImportReport first = ImportFiles(*db_, {path});
-    EXPECT_TRUE(first.refused.empty()) << first.Text();
-    EXPECT_EQ(first.imported, 3);
-    const ImportReport again = ImportFiles(*db_, {path});
-    EXPECT_EQ(again.imported, 0);
-    EXPECT_EQ(again.alreadyPresent, 3);
-    EXPECT_EQ(documents2027(), 3);
+    // Without the table, and with it but without the identities of the
+    // documents booked before it was kept: each is found in the day's
+    // documents, booked once.
+    for (const bool dropped : {false, true}) {
+        SCOPED_TRACE(dropped ? "without the table" : "without the identities");
+        if (dropped)
+            db_->Execute("DROP TABLE NFEIDENTIDADE");
+        // The second file holds the first's three documents and one more.
+        const int documents = dropped ? 4 : 3;
+        const std::string path = target_->Write("keyless-" + std::to_string(documents) + ".txt", keylessEfd(documents));
+        const ImportReport first = ImportFiles(*db_, {path});
+        EXPECT_TRUE(first.refused.empty()) << first.Text();
+        EXPECT_EQ(first.imported, dropped ? 1 : 3);
+        if (!dropped)
+            db_->Execute("DELETE FROM NFEIDENTIDADE");
+        const ImportReport again = ImportFiles(*db_, {path});
+        EXPECT_EQ(again.imported, 0);
+        EXPECT_EQ(again.alreadyPresent, documents);
+        EXPECT_EQ(documents2027(), documents);
+    }
 }
 
 // A conflict inside a file taken whole drops what the file wrote and books
