@@ -4,14 +4,39 @@
 
 using Values = ImportConnection::Values;
 
+namespace {
+// A document without a key is known by these, in this order; the company
+// and the day come first, so the period index finds the few documents of
+// that day. The books may hold no participant's name, the claims hold ''.
+constexpr const char *kIdentity[] = {"CDEMPRESA", "DTENTRSAIDA", "CDINSCESTA", "IDENTRSAIDA", "CDMODDOCFISC",
+                                     "CDSERIE",   "NRNOTAFISC",  "DTEMISSAO",  "NMPARTICIPANTE"};
+
+std::string column(const std::string &table, const char *name)
+{
+    return std::string(name) == "NMPARTICIPANTE" && table == "N." ? "COALESCE(N.NMPARTICIPANTE, '')" : table + name;
+}
+
+// Each column of the identity of `table` equal to the same of `other`, or to
+// its value where `other` is empty.
+std::string sameIdentity(const std::string &table, const std::string &other = "")
+{
+    std::string where;
+    for (const char *c : kIdentity)
+        where += (where.empty() ? "" : " AND ") + column(table, c) + " = " + (other.empty() ? "?" : column(other, c));
+    return where;
+}
+
+Values identityOf(const BookedHeader &h)
+{
+    return {h.company, h.moveDate, h.registration, h.side, h.model, h.series, h.number, h.issueDate,
+            h.participant.value_or("")};
+}
+} // namespace
+
 Repeats::Repeats(ImportConnection &db)
     : db_(db),
       selKey_(db.Prepare("SELECT CAST(CDNOTAFISC AS VARCHAR(20)), IDCANCELADA FROM NFECHAVE WHERE CHNFE = ?")),
-      // The company and the day come first: the period index finds the few
-      // documents of that day.
-      selIdentity_(db.Prepare("SELECT CAST(CDNOTAFISC AS VARCHAR(20)) FROM NOTAFISCAL WHERE CDEMPRESA = ? AND "
-                              "DTENTRSAIDA = ? AND CDINSCESTA = ? AND IDENTRSAIDA = ? AND CDMODDOCFISC = ? AND "
-                              "CDSERIE = ? AND NRNOTAFISC = ? AND DTEMISSAO = ? AND COALESCE(NMPARTICIPANTE, '') = ?")),
+      selIdentity_(db.Prepare("SELECT CAST(N.CDNOTAFISC AS VARCHAR(20)) FROM NOTAFISCAL N WHERE " + sameIdentity("N."))),
       insKey_(db.Prepare("INSERT INTO NFECHAVE (CHNFE, CDNOTAFISC, IDCANCELADA) VALUES (?, ?, ?)")),
       updKey_(db.Prepare("UPDATE NFECHAVE SET CDNOTAFISC = ?, IDCANCELADA = ? WHERE CHNFE = ?")),
       selContent_(db.Prepare("SELECT CAST(COUNT(*) AS VARCHAR(20)), CAST(CAST(ROUND(SUM(VLCONTABIL) * 100, 0) AS BIGINT) "
@@ -19,27 +44,18 @@ Repeats::Repeats(ImportConnection &db)
 {
     if (!db.HasTable("NFEIDENTIDADE"))
         return;
-    // The columns of the identity, each compared with its value.
-    const auto identity = [](const std::string &table) {
-        std::string where;
-        for (const char *column : {"CDEMPRESA", "DTENTRSAIDA", "CDINSCESTA", "IDENTRSAIDA", "CDMODDOCFISC", "CDSERIE",
-                                   "NRNOTAFISC", "DTEMISSAO", "NMPARTICIPANTE"})
-            where += (where.empty() ? "" : " AND ") + table + column + " = ?";
-        return where;
-    };
     // The document it names, when that one is still the same document: a
     // number freed by a removal may be handed out again.
     selClaim_ = db.Prepare("SELECT CAST(I.CDNOTAFISC AS VARCHAR(20)), CAST(N.CDNOTAFISC AS VARCHAR(20)) FROM "
-                           "NFEIDENTIDADE I LEFT JOIN NOTAFISCAL N ON N.CDNOTAFISC = I.CDNOTAFISC AND "
-                           "N.CDEMPRESA = I.CDEMPRESA AND N.DTENTRSAIDA = I.DTENTRSAIDA AND N.CDINSCESTA = "
-                           "I.CDINSCESTA AND N.IDENTRSAIDA = I.IDENTRSAIDA AND N.CDMODDOCFISC = I.CDMODDOCFISC AND "
-                           "N.CDSERIE = I.CDSERIE AND N.NRNOTAFISC = I.NRNOTAFISC AND N.DTEMISSAO = I.DTEMISSAO AND "
-                           "COALESCE(N.NMPARTICIPANTE, '') = I.NMPARTICIPANTE WHERE " +
-                           identity("I."));
-    delClaim_ = db.Prepare("DELETE FROM NFEIDENTIDADE WHERE " + identity("") + " AND CDNOTAFISC = ?");
-    insClaim_ = db.Prepare("INSERT INTO NFEIDENTIDADE (CDEMPRESA, DTENTRSAIDA, CDINSCESTA, IDENTRSAIDA, CDMODDOCFISC, "
-                           "CDSERIE, NRNOTAFISC, DTEMISSAO, NMPARTICIPANTE, CDNOTAFISC) VALUES (?, ?, ?, ?, ?, ?, ?, "
-                           "?, ?, ?)");
+                           "NFEIDENTIDADE I LEFT JOIN NOTAFISCAL N ON N.CDNOTAFISC = I.CDNOTAFISC AND " +
+                           sameIdentity("N.", "I.") + " WHERE " + sameIdentity("I."));
+    delClaim_ = db.Prepare("DELETE FROM NFEIDENTIDADE WHERE " + sameIdentity("") + " AND CDNOTAFISC = ?");
+    std::string columns, values;
+    for (const char *c : kIdentity) {
+        columns += std::string(c) + ", ";
+        values += "?, ";
+    }
+    insClaim_ = db.Prepare("INSERT INTO NFEIDENTIDADE (" + columns + "CDNOTAFISC) VALUES (" + values + "?)");
 }
 
 Repeats::Prior Repeats::FindKey(const std::string &key)
@@ -60,8 +76,7 @@ Repeats::Prior Repeats::Find(const std::string &key, const BookedHeader &h)
     if (!key.empty())
         return FindKey(key);
     Prior p;
-    const Values identity{h.company, h.moveDate, h.registration, h.side, h.model, h.series, h.number,
-                          h.issueDate, h.participant.value_or("")};
+    const Values identity = identityOf(h);
     // A claim whose document still has the identity answers at once; the
     // search of the day's documents stays for the documents booked before
     // the claims were kept, and for the new ones.
@@ -95,8 +110,7 @@ void Repeats::Claim(const std::string &key, const BookedHeader &h, const std::st
 {
     if (!key.empty() || insClaim_ < 0)
         return;
-    Values identity{h.company, h.moveDate, h.registration, h.side, h.model, h.series, h.number,
-                    h.issueDate, h.participant.value_or("")};
+    Values identity = identityOf(h);
     const auto rows = db_.Select(selClaim_, identity);
     if (!rows.empty() && rows[0][0]) {
         // Not found booked, yet taken: by an import that committed since

@@ -246,94 +246,58 @@ void dropKeptSummary(ImportConnection &db, Before before)
     db.Execute("DROP TABLE RESUMOCFOPNF");
 }
 
-// A SQLite database made before the summary gets it, with its documents
-// summed, the first time the host opens it; later opens change nothing.
-TEST(KeptSummaryUpgrade, AnOlderDatabaseGetsItsSummaryWhenOpened)
+// A SQLite database made before the summary, before the daily ICMS or before
+// the books per CST and rate gets each block it lacks, with its documents
+// summed, the first time the host opens it; later opens change nothing, the
+// blocks it had stay as they were, and the triggers keep every block from
+// then on.
+TEST(KeptSummaryUpgrade, AnOlderDatabaseGetsTheBlocksItLacksWhenOpened)
 {
-    ImportTarget target(kImportSqlite);
-    NfeFileOptions files;
-    files.dir = target.Dir() + "/nfe";
-    files.count = 30;
-    files.year = 2027;
-    WriteNfeFiles(files);
-    const std::string path = target.Dir() + "/own.sqlite";
-    {
+    struct Block {
+        const char *name;
+        std::string kept, detail;
+        std::size_t atLeast;  // rows the 30 documents give
+    };
+    const Block blocks[] = {{"the summary", keptSql(), detailSql(), 10},
+                            {"the daily ICMS", dailyKeptSql(), dailyDetailSql(), 5},
+                            {"the books per CST and rate", cstSql(true), cstSql(false), 10}};
+    for (const Before before : {Before::Summary, Before::Daily, Before::PerCst}) {
+        SCOPED_TRACE("before " + std::string(blocks[static_cast<int>(before)].name));
+        ImportTarget target(kImportSqlite);
+        NfeFileOptions files;
+        files.dir = target.Dir() + "/nfe";
+        files.count = 30;
+        files.year = 2027;
+        WriteNfeFiles(files);
+        const std::string path = target.Dir() + "/own.sqlite";
+        std::vector<std::vector<ImportConnection::Values>> was;
+        {
+            auto db = target.Open();
+            ASSERT_GT(ImportFiles(*db, {files.dir}).imported, 10);
+            for (const Block &b : blocks)
+                was.push_back(db->Select(db->Prepare(b.kept), {}));
+            dropKeptSummary(*db, before);
+        }
+        AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
+        AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
         auto db = target.Open();
-        ASSERT_GT(ImportFiles(*db, {files.dir}).imported, 10);
-        dropKeptSummary(*db, Before::Summary);
+        for (std::size_t n = 0; n < std::size(blocks); ++n) {
+            const auto kept = db->Select(db->Prepare(blocks[n].kept), {});
+            EXPECT_GT(kept.size(), blocks[n].atLeast) << blocks[n].name;
+            EXPECT_EQ(firstDifference(kept, was[n]), "") << blocks[n].name;
+            EXPECT_EQ(firstDifference(kept, db->Select(db->Prepare(blocks[n].detail), {})), "") << blocks[n].name;
+        }
+        db->Begin();
+        for (const char *sql :
+             {"DELETE FROM IMPOSTOITEMNF WHERE CDIMPOSTONFE = '01' AND NRITEM = 2",
+              "UPDATE IMPOSTOITEMNF SET CDCST = '041' WHERE CDIMPOSTONFE = '01' AND NRITEM = 1",
+              "UPDATE NOTAFISCAL SET IDSITUACAO = 'C' WHERE CDNOTAFISC IN (SELECT MIN(CDNOTAFISC) FROM NOTAFISCAL)"})
+            db->Run(db->Prepare(sql), {});
+        db->Commit();
+        for (const Block &b : blocks)
+            EXPECT_EQ(firstDifference(db->Select(db->Prepare(b.kept), {}), db->Select(db->Prepare(b.detail), {})), "")
+                << b.name << ", after later writes";
     }
-    AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
-    AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
-    auto db = target.Open();
-    const auto kept = db->Select(db->Prepare(keptSql()), {});
-    EXPECT_GT(kept.size(), 10u);
-    EXPECT_EQ(firstDifference(kept, db->Select(db->Prepare(detailSql()), {})), "");
-    // And its triggers keep it from then on.
-    db->Begin();
-    db->Run(db->Prepare("DELETE FROM IMPOSTOITEMNF WHERE CDIMPOSTONFE = '01'"), {});
-    db->Commit();
-    EXPECT_EQ(firstDifference(db->Select(db->Prepare(keptSql()), {}), db->Select(db->Prepare(detailSql()), {})), "");
-}
-
-// One made after the summary but before the daily ICMS gets that alone.
-TEST(KeptSummaryUpgrade, ADatabaseWithTheSummaryGetsTheDailyIcmsWhenOpened)
-{
-    ImportTarget target(kImportSqlite);
-    NfeFileOptions files;
-    files.dir = target.Dir() + "/nfe";
-    files.count = 30;
-    files.year = 2027;
-    WriteNfeFiles(files);
-    const std::string path = target.Dir() + "/own.sqlite";
-    std::vector<ImportConnection::Values> summary;
-    {
-        auto db = target.Open();
-        ASSERT_GT(ImportFiles(*db, {files.dir}).imported, 10);
-        summary = db->Select(db->Prepare(keptSql()), {});
-        dropKeptSummary(*db, Before::Daily);
-    }
-    AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
-    AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
-    auto db = target.Open();
-    EXPECT_EQ(firstDifference(db->Select(db->Prepare(keptSql()), {}), summary), "");
-    const auto daily = db->Select(db->Prepare(dailyKeptSql()), {});
-    EXPECT_GT(daily.size(), 5u);
-    EXPECT_EQ(firstDifference(daily, db->Select(db->Prepare(dailyDetailSql()), {})), "");
-    db->Begin();
-    db->Run(db->Prepare("UPDATE NOTAFISCAL SET IDSITUACAO = 'C' WHERE CDNOTAFISC IN (SELECT MIN(CDNOTAFISC) FROM NOTAFISCAL)"), {});
-    db->Commit();
-    EXPECT_EQ(firstDifference(db->Select(db->Prepare(dailyKeptSql()), {}),
-                              db->Select(db->Prepare(dailyDetailSql()), {})), "");
-}
-
-// And one made before the books per CST and rate gets those alone.
-TEST(KeptSummaryUpgrade, ADatabaseWithTheDailyIcmsGetsTheBooksPerCstWhenOpened)
-{
-    ImportTarget target(kImportSqlite);
-    NfeFileOptions files;
-    files.dir = target.Dir() + "/nfe";
-    files.count = 30;
-    files.year = 2027;
-    WriteNfeFiles(files);
-    const std::string path = target.Dir() + "/own.sqlite";
-    std::vector<ImportConnection::Values> daily, perCst;
-    {
-        auto db = target.Open();
-        ASSERT_GT(ImportFiles(*db, {files.dir}).imported, 10);
-        daily = db->Select(db->Prepare(dailyKeptSql()), {});
-        perCst = db->Select(db->Prepare(cstSql(true)), {});
-        dropKeptSummary(*db, Before::PerCst);
-    }
-    AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
-    AddKeptSummary(path, UpgradeFixturesFor(SqliteEngine()));
-    auto db = target.Open();
-    EXPECT_EQ(firstDifference(db->Select(db->Prepare(dailyKeptSql()), {}), daily), "");
-    EXPECT_GT(perCst.size(), 10u);
-    EXPECT_EQ(firstDifference(db->Select(db->Prepare(cstSql(true)), {}), perCst), "");
-    db->Begin();
-    db->Run(db->Prepare("UPDATE IMPOSTOITEMNF SET CDCST = '041' WHERE CDIMPOSTONFE = '01' AND NRITEM = 1"), {});
-    db->Commit();
-    EXPECT_EQ(firstDifference(db->Select(db->Prepare(cstSql(true)), {}), db->Select(db->Prepare(cstSql(false)), {})), "");
 }
 
 bool hasTable(DatabaseSession &s, const char *table)
